@@ -1,0 +1,28 @@
+#pragma once
+// System-wide named markers standing in for named mutexes that are never
+// waited on: holding one announces something to other processes. A marker
+// exists while at least one holder keeps it, and vanishes when the last holder
+// ends, also on a crash.
+
+#include <memory>
+#include <string>
+
+namespace loopmon {
+
+class MarkerHold {
+ public:
+  virtual ~MarkerHold() = default;
+};
+
+class MarkerService {
+ public:
+  virtual ~MarkerService() = default;
+  // Creates (or joins) the marker; `alreadyExisted` tells whether another holder had it.
+  virtual std::unique_ptr<MarkerHold> create(const std::string& name, bool& alreadyExisted) = 0;
+  // Joins the marker only if it exists; null otherwise.
+  virtual std::unique_ptr<MarkerHold> openExisting(const std::string& name) = 0;
+};
+
+std::unique_ptr<MarkerService> makeMarkerService();
+
+}  // namespace loopmon

@@ -1,0 +1,66 @@
+#pragma once
+// A serial port as the bus engine sees it: the Win32 comm model (state record,
+// queue sizes, read time-outs, purge, DTR/RTS, error state), so the engine can
+// follow the exchange step by step on either platform.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace loopmon {
+
+struct CommState {
+  uint32_t baudRate = 0;
+  uint8_t byteSize = 8;
+  uint8_t parity = 0;    // 0 = none
+  uint8_t stopBits = 0;  // 0 = one stop bit (Win32 ONESTOPBIT)
+  bool dtrControlAuto = false;
+  bool rtsControlAuto = false;
+  bool abortOnError = false;
+};
+
+// Read time-outs follow COMMTIMEOUTS: a read returns when the interval between
+// two bytes exceeds readIntervalMs (0 = unused), or when the total time exceeds
+// readTotalMultiplierMs * bytes + readTotalConstantMs (both 0 = no total limit).
+struct CommTimeouts {
+  uint32_t readIntervalMs = 0;
+  uint32_t readTotalMultiplierMs = 0;
+  uint32_t readTotalConstantMs = 0;
+  uint32_t writeTotalMultiplierMs = 0;
+  uint32_t writeTotalConstantMs = 0;
+};
+
+enum class PurgeAction { TxClear, TxAbort, RxClear, RxAbort };
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens the device exclusively for reading and writing. `name` is "COMn" or a
+  // device path. Returns false when the device is missing or held elsewhere.
+  virtual bool open(const std::string& name) = 0;
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+
+  virtual bool getState(CommState& state) = 0;
+  virtual bool setState(const CommState& state) = 0;
+  // Queue sizes in bytes; 0 leaves the size to the system.
+  virtual bool setupQueues(uint32_t receiveBytes, uint32_t transmitBytes) = 0;
+  virtual bool getTimeouts(CommTimeouts& timeouts) = 0;
+  virtual bool setTimeouts(const CommTimeouts& timeouts) = 0;
+  virtual bool purge(PurgeAction action) = 0;
+  virtual bool setDtr(bool on) = 0;
+  virtual bool setRts(bool on) = 0;
+  // Returns the line error flags gathered since the last call and clears them
+  // (0 when the line is clean).
+  virtual uint32_t takeLineErrors() = 0;
+  // Blocks under the read time-outs; returns the number of bytes read.
+  virtual size_t read(uint8_t* buffer, size_t count) = 0;
+  // Synchronous write; returns the number of bytes written.
+  virtual size_t write(const uint8_t* buffer, size_t count) = 0;
+};
+
+std::unique_ptr<SerialPort> makeSerialPort();
+
+}  // namespace loopmon

@@ -1,0 +1,65 @@
+#pragma once
+// Bus frames: the CRC-8 checksum, the keyed (scrambled) form and the decimal
+// text form used with the simulator.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace loopmon {
+
+// A frame's bytes without the count byte; at most 255 of them.
+using Bytes = std::vector<uint8_t>;
+inline constexpr size_t MaxFrameBytes = 255;
+
+// Offsets within a frame.
+namespace FrameOffset {
+inline constexpr size_t Address = 0;
+inline constexpr size_t Length = 1;
+inline constexpr size_t Modifier = 2;  // requests
+inline constexpr size_t Code = 2;      // answers
+inline constexpr size_t Command = 3;   // requests
+}  // namespace FrameOffset
+
+// Entry 0xF9 of the table differs between the table the field program carries
+// (0xFC) and the one the published 1-Wire rule yields (0xE8).
+enum class CrcTable { Carried, Published };
+
+uint8_t FrameChecksum(const uint8_t* bytes, size_t count, CrcTable table = CrcTable::Carried);
+inline uint8_t FrameChecksum(const Bytes& bytes, CrcTable table = CrcTable::Carried) {
+  return FrameChecksum(bytes.data(), bytes.size(), table);
+}
+
+// True for answer codes 4, 12 and 14, which the master acknowledges.
+bool isEventCode(uint8_t code);
+
+// The plain acknowledgement request (without checksum) to `address`.
+Bytes acknowledgementRequest(uint8_t address);
+
+// Per-address key words: 1..255 a key, 0 plain form, above 255 key unknown.
+inline constexpr uint16_t NoKey = 256;
+
+// Turns a request into the keyed form when keyed mode applies (see the engine).
+// `modifier` supplies the pseudo-random modifier 1..254.
+Bytes keyRequest(const Bytes& request, bool keyedMode, const uint16_t* keyWords,
+                 uint8_t (*modifier)());
+
+// Builds the final frame: scrambles Command and Data when the request is keyed
+// (n >= 5 and Address >= 128) and appends the checksum. `key` receives the
+// scrambling key, or nullopt for a plain request.
+Bytes buildFrame(const Bytes& request, const uint16_t* keyWords, CrcTable table,
+                 std::optional<uint8_t>& key);
+
+// Descrambles a received answer in place: Address bit 7 dropped, and every byte
+// from offset 2 XORed with `key` when there is one.
+void unscrambleAnswer(Bytes& answer, std::optional<uint8_t> key);
+
+// "5 6 0 1 0 0 220"
+std::string frameToText(const Bytes& frame);
+// Parses the text form; nullopt for anything but single-space-separated
+// decimal numbers 0..255 (at most 255 of them). "" parses to no bytes.
+std::optional<Bytes> frameFromText(const std::string& text);
+
+}  // namespace loopmon
