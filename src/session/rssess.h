@@ -2,20 +2,35 @@
 // TRSSession: the component through which every window reaches the bus. It
 // owns the connection, the per-address tables, the worker thread and the
 // hand-over of bus findings to the owner's thread.
-//
-// Sketch of the interface other parts code against; members may be added.
 
 #include <array>
+#include <bitset>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "transport/bus_state.h"
 
 namespace loopmon {
 
 inline constexpr uint16_t NoDevice = 128;
+
+// Message numbers and 1035 codes of the hand-over to the owner.
+namespace SessionMessage {
+inline constexpr uint32_t Device = 1035;       // user base 1024 + 11
+inline constexpr uint32_t AsyncAnswer = 1037;  // user base 1024 + 13
+inline constexpr int32_t LostDevice = 10;
+inline constexpr int32_t NewDevice = 11;
+inline constexpr int32_t FalseDevice = 12;
+inline constexpr int32_t NewEvent = 14;
+inline constexpr int32_t NewAdc = 15;
+inline constexpr int32_t NewTypeEventAdc = 16;
+}  // namespace SessionMessage
 
 // Runs a call synchronously on the owner's thread (the GUI thread, or a
 // loop of the host's own), directly when already on it.
@@ -31,18 +46,114 @@ class DirectDispatcher : public OwnerDispatcher {
   void invokeSync(const std::function<void()>& call) override { call(); }
 };
 
+// A window message record as the owner receives it.
+struct TMessage {
+  uint32_t Msg = 0;
+  int32_t WParam = 0;
+  void* LParam = nullptr;
+  int32_t Result = 0;
+};
+
+// lParam of message 1035 code 15.
+struct TAdcReport {
+  Bytes Event;
+  uint8_t NumEvent = 0;
+  uint8_t NumShl = 0;
+  int32_t TypeEvent = 0;
+  const void* Data = nullptr;
+  int32_t lData = 0;
+};
+
+// lParam of message 1035 code 16.
+struct TTypeReport {
+  uint8_t AddrDevice = 0;
+  uint8_t AddrShl = 0;
+  int32_t TypeDevice = 0;
+  int32_t TypeEventShl = 0;
+};
+
+// An asynchronous command; lParam of message 1037. For a host's bus command
+// Message.LParam points to a 256-byte block: a count byte, then the frame.
+struct AsyncCommand {
+  uint32_t PostHandle = 0;
+  TMessage Message;
+};
+
+// One subscribed loop, one subscribed device and the whole set.
+struct TLoopA {
+  uint8_t NumShl = 0;
+  uint8_t Cmd = 0;
+  int32_t TypeEventShl = 0;
+  int32_t LastValue = -1;
+  int32_t lData = 0;
+  std::vector<uint8_t> Data;
+  double LastReport = 0;
+};
+
+struct TStructDeviceA {
+  int32_t LoopCursor = 0;
+  uint8_t Addr = 0;
+  int32_t TypeDevice = -1;
+  std::vector<TLoopA> Loops;
+};
+
+struct TDeviceA {
+  int32_t Cursor = 0;
+  std::vector<TStructDeviceA> Devices;
+};
+
 using TRSDeviceProc1 = std::function<void(uint8_t Addr)>;
-using TRSDeviceProc2 = std::function<void(const Bytes& Event)>;
+using TRSDeviceProc2 = std::function<void(Bytes Event)>;
 using TRSDeviceProcA = std::function<void(const Bytes& Event, uint8_t NumEvent, uint8_t NumShl,
                                           int32_t TypeEvent, const void* Data, int32_t lData)>;
 using TRSDetectTypeEventA = std::function<void(uint8_t AddrDevice, uint8_t AddrShl,
                                                int32_t TypeDevice, int32_t TypeEventShl)>;
+using TRSAnswerAsyncCommand = std::function<void(uint32_t PostHandle, TMessage mAnswer)>;
+
+// The worker's thread. It is started by the first switch-on and then parks
+// between switch-ons; a switch-off returns only once the worker is off the
+// bus, which a polled flag could not promise.
+class TRSSessionThread {
+ public:
+  // `cycle` is one pass of the worker; it runs repeatedly while switched on.
+  explicit TRSSessionThread(std::function<void()> cycle);
+  // Switches off and joins the thread.
+  ~TRSSessionThread();
+  TRSSessionThread(const TRSSessionThread&) = delete;
+  TRSSessionThread& operator=(const TRSSessionThread&) = delete;
+
+  // False until the first switch-on created the thread.
+  bool Created() const;
+  void Resume();
+  // Returns once no cycle is on the bus. Called from the worker's own thread
+  // (a handler run there) it only switches off.
+  void Suspend();
+  // True while switched on; a cycle checks it before each step.
+  bool Active() const;
+  // Runs `deliver` (a synchronous hand-over to the owner) with the worker
+  // counted off the bus, so a handler may switch the worker off without
+  // waiting for it. False when the worker was switched off meanwhile: the
+  // cycle must then end without touching the bus.
+  bool HandOver(const std::function<void()>& deliver);
+
+ private:
+  void Execute();
+
+  std::function<void()> cycle_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool active_ = false;
+  bool onBus_ = false;
+  bool ending_ = false;
+  std::thread thread_;
+};
 
 // Model name of a device type code.
 std::string DeviceTypeName(uint8_t code);
 
 class TRSSession : public BusState {
  public:
+  // A null owner runs the handlers on whichever thread hands over.
   explicit TRSSession(Platform platform, std::shared_ptr<OwnerDispatcher> owner = nullptr);
   ~TRSSession() override;
 
@@ -52,22 +163,79 @@ class TRSSession : public BusState {
   TRSDeviceProc1 OnFalseDevice;
   TRSDeviceProcA OnNewADC;
   TRSDetectTypeEventA OnNewTypeEventADC;
+  TRSAnswerAsyncCommand OnAsynchAnswer;
 
-  bool Work() const;
+  bool Work() const { return Work_; }
   void SetWork(bool value);
+  // 1..4; another value, or the current one, changes nothing.
   void SetComPort(int32_t port);
-  uint8_t SearchPriority() const;
+  uint8_t SearchPriority() const { return SearchPriority_; }
   void SetSearchPriority(uint8_t value);
 
-  // Up to 6 attempts; on success the answer (at least 6 bytes) is in LastAnswer.
+  // The window thread's request: the worker is switched off meanwhile; up to
+  // 6 attempts; on success the answer (at least 6 bytes) is in LastAnswer.
   bool DirectRequest(const Bytes& request, uint8_t mode);
+  // The worker's requests: up to 11 attempts with per-address bookkeeping,
+  // and up to 4 without. The answer is in Answer.
+  bool WorkerRequest(const Bytes& request, uint8_t mode);
+  bool ShortRequest(const Bytes& request, uint8_t mode);
 
+  // 0 for an address outside 1..127.
   uint16_t GetDeviceType(uint8_t addr) const;
+  // Ignores an address outside 1..127.
   void SetDeviceType(uint8_t addr, uint16_t value);
+  // "Адрес: %3d  %s (версия  %3.2f)" for an address of 1..127.
   std::string DescribeDevice(uint8_t addr) const;
 
+  // Dispatches messages 1035 and 1037 to the handlers; runs on the owner's
+  // thread. A handler's exception is dropped.
+  void MessageHandler(const TMessage& message);
+  // Hands a message to MessageHandler on the owner's thread and waits.
+  void SendToOwner(uint32_t msg, int32_t wParam, void* lParam);
+
   std::array<uint16_t, 128> DeviceTypes{};
+  TDeviceA DeviceSet;
+  std::array<uint8_t, 129> PollWeight{};
+  std::array<int32_t, 128> MissCount{};
+  std::array<double, 128> LastAnswerTime{};
   std::array<uint8_t, 128> DeviceVersions{};
+  std::array<uint8_t, 2501> PollList{};
+  uint16_t PollCount = 0;
+  int32_t PollDivisor = 15;
+  int32_t PollIndex = 0;
+
+  uint32_t CycleCount = 0;
+  uint32_t PollFailCount = 0;
+  uint32_t PollFailRunCount = 0;
+  uint32_t RequestCount = 0;
+  uint32_t AttemptCount = 0;
+  uint32_t AttemptFailCount = 0;
+  uint32_t RequestFailCount = 0;
+  bool PrevPollFailed = false;
+  bool IsNT = false;
+  bool IsNT5 = false;
+  std::bitset<256> LostSet;
+  std::array<Bytes, 256> CommandRing;
+  uint8_t RingHead = 0;
+  uint8_t RingTail = 0;
+  uint32_t AdcPeriod = 0;
+
+  // Guards AsyncList.
+  std::mutex AsyncLock;
+  std::vector<AsyncCommand> AsyncList;
+
+ private:
+  // One pass of the worker.
+  void WorkerCycle();
+  bool Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping);
+
+  bool Work_ = false;
+  uint8_t SearchPriority_ = 0;
+  std::shared_ptr<OwnerDispatcher> owner_;
+  std::unique_ptr<MarkerHold> InstanceMutex;
+  std::unique_ptr<MarkerHold> BusMutex;
+  std::unique_ptr<MarkerHold> VeltaMutex;
+  std::unique_ptr<TRSSessionThread> Thread;
 };
 
 }  // namespace loopmon
