@@ -5,6 +5,7 @@
 // section is appended. Writes replace the file atomically.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace loopmon {
@@ -16,13 +17,20 @@ class ProfileFile {
 
   std::string readString(const std::string& section, const std::string& key,
                          const std::string& defaultValue) const;
-  // Decimal, or hexadecimal after "0x"; a value that is not a number reads as
-  // its leading digits, or as `defaultValue` when the key is missing.
+  // Decimal, or hexadecimal after "0x" or "$", with an optional sign; a value
+  // that is not a number reads as its leading digits (0 when there are none),
+  // and a missing key as `defaultValue`.
   int readInt(const std::string& section, const std::string& key, int defaultValue) const;
   // Key names of a section in file order; empty when the section is missing.
   std::vector<std::string> keys(const std::string& section) const;
   // False when the file cannot be written; the old file then stays intact.
   bool writeString(const std::string& section, const std::string& key, const std::string& value);
+  // Several keys of one section, in the given order, in a single replacement
+  // of the file: either all of them are written or the file stays as it was.
+  // A name or value holding a line break is refused (false), since it would
+  // turn into lines of its own.
+  bool writeStrings(const std::string& section,
+                    const std::vector<std::pair<std::string, std::string>>& entries);
 
  private:
   std::string path_;
