@@ -4,6 +4,7 @@
 // hand-over of bus findings to the owner's thread.
 
 #include <array>
+#include <atomic>
 #include <bitset>
 #include <condition_variable>
 #include <cstdint>
@@ -54,7 +55,8 @@ struct TMessage {
   int32_t Result = 0;
 };
 
-// lParam of message 1035 code 15.
+// lParam of message 1035: a uint8_t address for codes 10..12, a Bytes frame
+// for code 14, these records for codes 15 and 16.
 struct TAdcReport {
   Bytes Event;
   uint8_t NumEvent = 0;
@@ -64,7 +66,6 @@ struct TAdcReport {
   int32_t lData = 0;
 };
 
-// lParam of message 1035 code 16.
 struct TTypeReport {
   uint8_t AddrDevice = 0;
   uint8_t AddrShl = 0;
@@ -130,6 +131,7 @@ class TRSSessionThread {
   void Suspend();
   // True while switched on; a cycle checks it before each step.
   bool Active() const;
+  bool IsWorkerThread() const;
   // Runs `deliver` (a synchronous hand-over to the owner) with the worker
   // counted off the bus, so a handler may switch the worker off without
   // waiting for it. False when the worker was switched off meanwhile: the
@@ -145,6 +147,7 @@ class TRSSessionThread {
   bool active_ = false;
   bool onBus_ = false;
   bool ending_ = false;
+  std::thread::id workerId_;
   std::thread thread_;
 };
 
@@ -165,7 +168,7 @@ class TRSSession : public BusState {
   TRSDetectTypeEventA OnNewTypeEventADC;
   TRSAnswerAsyncCommand OnAsynchAnswer;
 
-  bool Work() const { return Work_; }
+  bool Work() const { return Work_.load(); }
   void SetWork(bool value);
   // 1..4; another value, or the current one, changes nothing.
   void SetComPort(int32_t port);
@@ -184,14 +187,19 @@ class TRSSession : public BusState {
   uint16_t GetDeviceType(uint8_t addr) const;
   // Ignores an address outside 1..127.
   void SetDeviceType(uint8_t addr, uint16_t value);
-  // "Адрес: %3d  %s (версия  %3.2f)" for an address of 1..127.
+  // "Адрес: %3d  %s (версия  %3.2f)" for an address of 1..127, with the
+  // locale's decimal separator or the one given.
   std::string DescribeDevice(uint8_t addr) const;
+  std::string DescribeDevice(uint8_t addr, char separator) const;
 
   // Dispatches messages 1035 and 1037 to the handlers; runs on the owner's
   // thread. A handler's exception is dropped.
   void MessageHandler(const TMessage& message);
   // Hands a message to MessageHandler on the owner's thread and waits.
   void SendToOwner(uint32_t msg, int32_t wParam, void* lParam);
+  // SendToOwner; from the worker, with the worker counted off the bus while
+  // the handler runs. False when the worker was switched off meanwhile.
+  bool HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam);
 
   std::array<uint16_t, 128> DeviceTypes{};
   TDeviceA DeviceSet;
@@ -229,7 +237,7 @@ class TRSSession : public BusState {
   void WorkerCycle();
   bool Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping);
 
-  bool Work_ = false;
+  std::atomic<bool> Work_{false};
   uint8_t SearchPriority_ = 0;
   std::shared_ptr<OwnerDispatcher> owner_;
   std::unique_ptr<MarkerHold> InstanceMutex;
