@@ -1,0 +1,75 @@
+#pragma once
+// The loop table's grid: a text grid drawn the way the window was designed
+// (fixed-style columns on the left, a silver background, 1-pixel grid lines,
+// text at the cell's top-left corner), with one mark per row in the object
+// slot of column 0, cell hit-testing for the marking handlers, an owner-draw
+// hook that runs after the grid's own drawing, and scrolling by whole rows.
+
+#include <QAbstractScrollArea>
+#include <QString>
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace loopmon {
+
+class LoopGrid : public QAbstractScrollArea {
+  Q_OBJECT
+ public:
+  static constexpr int ColCount = 4;
+  static constexpr int FixedCols = 3;
+  static constexpr int GridLineWidth = 1;
+
+  explicit LoopGrid(QWidget* parent);
+
+  int rowCount() const { return static_cast<int>(rows_.size()); }
+  // Never below one row; rows dropped lose their texts and marks, new rows
+  // start empty and unmarked.
+  void setRowCount(int count);
+  int defaultRowHeight() const { return rowHeight_; }
+  void setDefaultRowHeight(int height);
+  // Resets every column to the new width.
+  void setDefaultColWidth(int width);
+  int colWidth(int col) const { return colWidths_[col]; }
+  void setColWidth(int col, int width);
+
+  QString cell(int col, int row) const;
+  void setCell(int col, int row, const QString& text);
+  int mark(int row) const;
+  void setMark(int row, int value);
+
+  // Column and row under a point of the grid's client area, -1 for none.
+  void mouseToCell(QPoint point, int& col, int& row) const;
+  QRect cellRect(int col, int row) const;
+  void setVerticalScrollBarShown(bool shown);
+  int topRow() const;
+
+  std::function<void(QPainter& painter, int col, int row, const QRect& rect)> onDrawCell;
+  std::function<void(Qt::MouseButton button, QPoint point)> onMouseDown;
+  std::function<void(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint point)>
+      onMouseMove;
+  std::function<void(Qt::MouseButton button, QPoint point)> onMouseUp;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  struct Row {
+    std::array<QString, ColCount> cells;
+    int mark = 0;
+  };
+  int colLeft(int col) const;
+  int visibleRowCount() const;
+  void updateScrollRange();
+  void drawCell(QPainter& painter, int col, int row, const QRect& rect);
+
+  std::vector<Row> rows_;
+  std::array<int, ColCount> colWidths_{};
+  int rowHeight_ = 24;
+};
+
+}  // namespace loopmon

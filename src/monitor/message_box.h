@@ -1,0 +1,41 @@
+#pragma once
+// Every message box of the program goes through showMessageBox, so a test can
+// take the boxes instead of the screen (setMessageBoxHook).
+
+#include <QMessageBox>
+#include <QString>
+#include <exception>
+#include <functional>
+
+class QWidget;
+
+namespace loopmon {
+
+// The application title: captions the information boxes of the reading cycle
+// and the boxes of the general error handler.
+QString applicationTitle();
+
+// A modal box with one OK button.
+void showMessageBox(QWidget* parent, const QString& text, const QString& caption,
+                    QMessageBox::Icon icon);
+
+using MessageBoxHook =
+    std::function<void(const QString& text, const QString& caption, QMessageBox::Icon icon)>;
+// While a hook is set it receives every box instead of the screen; an empty
+// hook brings the real boxes back. Returns the hook it replaced.
+MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
+
+// The application's general error handler: a failed conversion or computation
+// shows its message and the rest of the handler does not run.
+void showError(QWidget* parent, const std::exception& error);
+
+template <class Body>
+void runHandler(QWidget* parent, Body&& body) {
+  try {
+    body();
+  } catch (const std::exception& error) {
+    showError(parent, error);
+  }
+}
+
+}  // namespace loopmon

@@ -1,0 +1,19 @@
+#include "monitor/qt_dispatcher.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+namespace loopmon {
+
+void QtOwnerDispatcher::invokeSync(const std::function<void()>& call) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() == app->thread()) {
+    call();
+    return;
+  }
+  QMetaObject::invokeMethod(
+      app, [&call] { call(); }, Qt::BlockingQueuedConnection);
+}
+
+}  // namespace loopmon

@@ -1,0 +1,15 @@
+#pragma once
+// Runs the session's message handler on the GUI thread: a blocking queued call
+// from the worker, a plain call when already on the GUI thread (a queued call
+// to one's own thread would wait for itself).
+
+#include "session/rssess.h"
+
+namespace loopmon {
+
+class QtOwnerDispatcher : public OwnerDispatcher {
+ public:
+  void invokeSync(const std::function<void()>& call) override;
+};
+
+}  // namespace loopmon
