@@ -13,6 +13,7 @@ class Registry;
 struct PortEntry {
   std::string comName;     // "COM1"
   std::string devicePath;  // "/dev/ttyUSB0", or the name itself on Windows
+  bool mapped = false;     // the COM name comes from a mapping recorded with mapPort()
 };
 
 // "COM" followed by the number in decimal.
@@ -22,7 +23,8 @@ std::string comPortName(int number);
 // anything else taken as a device path unchanged.
 std::string resolvePortName(const Registry& registry, const std::string& name);
 
-// The serial devices present, with their COMn names.
+// The serial devices present, with their COMn names: first those with a name,
+// by number, then devices reachable by path only ("" as comName).
 std::vector<PortEntry> listPorts(const Registry& registry);
 
 // Records "COMn" -> device in the registry store (no-op where the OS owns it).
