@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <string>
 
 #include "platform/platform.h"
 #include "transport/frame.h"
@@ -32,8 +34,28 @@ struct SimulatorState {
   std::unique_ptr<SimulatorObject> workerObject;
 };
 
+// The internal assertion of the driver wait: an exchange waited for the driver
+// without having recorded when its send finished.
+class TransportAssertion : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+// The serial port's registry "Settings" value is not binary data of at most 4
+// bytes, so binding the driver could not put it back afterwards.
+class PortSettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where the operating system lists its serial-port instances.
+inline constexpr const char* SerialInstancesKey = "Enum\\BIOS\\*PNP0501";
+
 class BusState {
  public:
+  // Takes a serial port from the platform (closed), marks every key word as
+  // unknown and reads the counter frequency; no bus driver yet: the session
+  // decides on that.
   explicit BusState(Platform platform);
   virtual ~BusState();
   BusState(const BusState&) = delete;
@@ -42,11 +64,18 @@ class BusState {
   Platform platform;
 
   int32_t ComPort = 1;
-  std::unique_ptr<SerialPort> Port;      // PortHandle: open when Port->isOpen()
-  std::unique_ptr<BusDriver> Driver;     // DriverHandle: null when there is none
+  // When not empty, the serial route opens this device instead of "COM<ComPort>".
+  std::string PortPath;
+  std::unique_ptr<SerialPort> Port;   // PortHandle: open when Port->isOpen()
+  std::unique_ptr<BusDriver> Driver;  // DriverHandle: null when there is none
   bool DriverReady = false;
-  std::array<uint8_t, 4> SavedPortSettings{};
+  // The port instance's "Settings" as it was before the driver was bound, kept
+  // with its own length (at most 4 bytes) so that it goes back unchanged.
+  Bytes SavedPortSettings;
   bool PortSettingsSaved = false;
+  // The port whose instance "Settings" the last bind replaced; the release
+  // restores that instance even when ComPort has changed in between.
+  int32_t BoundComPort = 0;
 
   int64_t CounterFrequency = 0;
   int64_t StartCounter = 0;
@@ -64,19 +93,28 @@ class BusState {
 
   bool PortOpen() const { return Port && Port->isOpen(); }
   bool HasDriver() const { return Driver != nullptr; }
-  CrcTable crcTable() const { return Settings.PublishedCrcTable ? CrcTable::Published : CrcTable::Carried; }
+  CrcTable crcTable() const {
+    return Settings.PublishedCrcTable ? CrcTable::Published : CrcTable::Carried;
+  }
 };
 
-// Port access.
+// Port access. OpenPort (re)opens and configures the serial port, or binds the
+// driver to ComPort; false only when the serial port cannot be opened. Throws
+// PortSettingsError when the port instance's "Settings" cannot be saved.
 bool OpenPort(BusState& bus);
+// Closes the serial port, or releases the driver's port and, when it was
+// bound, puts the port instance's "Settings" back.
 void ClosePort(BusState& bus);
-// Reads the line settings; throws LineSettingsError for a value of the wrong type.
+// Reads the line settings (writing back StartTimeout and TailInUS when
+// absent); throws LineSettingsError for a value of the wrong type.
 void LoadLineSettings(BusState& bus);
 
 // A copy of the request, in keyed form when keyed mode applies.
 Bytes PrepareRequest(const BusState& bus, const Bytes& request);
 
-// One exchange. `mode` 0: no answer awaited.
+// One exchange of a prepared request (without checksum). `mode` 0: no answer
+// awaited. True when an answer was accepted (with mode 0: when the frame went
+// out). Throws TransportAssertion from the driver wait, see above.
 bool Transact(BusState& bus, const Bytes& request, uint8_t mode);
 
 // The simulator exchanges (same contract as Transact).

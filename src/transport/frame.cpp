@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <random>
 
 namespace loopmon {
 
@@ -40,10 +41,54 @@ uint8_t FrameChecksum(const uint8_t* bytes, size_t count, CrcTable table) {
   return crc;
 }
 
-bool isEventCode(uint8_t code) { return code == 4 || code == 12 || code == 14; }
+bool isEventCode(uint8_t code) {
+  return code == 4 || code == 12 || code == 14;
+}
 
 Bytes acknowledgementRequest(uint8_t address) {
   return {static_cast<uint8_t>(address & 0x7F), 6, 0, 3, 0, 1};
+}
+
+Bytes keyRequest(const Bytes& request, bool keyedMode, const uint16_t* keyWords,
+                 uint8_t (*modifier)()) {
+  Bytes copy = request;
+  if (!keyedMode || copy.size() < 6) return copy;
+  const uint8_t address = copy[FrameOffset::Address];
+  if (address >= KeyWordCount) return copy;
+  const uint16_t word = keyWords[address];
+  if (word < 1 || word > 255) return copy;
+  copy[FrameOffset::Address] = static_cast<uint8_t>(address + 128);
+  copy[FrameOffset::Modifier] = modifier();
+  return copy;
+}
+
+uint8_t randomModifier() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<int> oneTo254(1, 254);
+  return static_cast<uint8_t>(oneTo254(generator));
+}
+
+Bytes buildFrame(const Bytes& request, const uint16_t* keyWords, CrcTable table,
+                 std::optional<uint8_t>& key) {
+  key.reset();
+  const size_t n = request.size();
+  if (n >= MaxFrameBytes) return {};
+  Bytes frame = request;
+  if (n >= 5 && frame[FrameOffset::Address] >= 128) {
+    const uint16_t word = keyWords[frame[FrameOffset::Address] - 128];
+    if (word > 255) return {};
+    key = static_cast<uint8_t>(word ^ frame[FrameOffset::Modifier]);
+    for (size_t i = FrameOffset::Command; i < n; ++i) frame[i] ^= *key;
+  }
+  frame.push_back(FrameChecksum(frame, table));
+  return frame;
+}
+
+void unscrambleAnswer(Bytes& answer, std::optional<uint8_t> key) {
+  if (answer.empty()) return;
+  answer[FrameOffset::Address] &= 0x7F;
+  if (!key) return;
+  for (size_t i = FrameOffset::Code; i < answer.size(); ++i) answer[i] ^= *key;
 }
 
 std::string frameToText(const Bytes& frame) {

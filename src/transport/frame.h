@@ -40,15 +40,25 @@ Bytes acknowledgementRequest(uint8_t address);
 
 // Per-address key words: 1..255 a key, 0 plain form, above 255 key unknown.
 inline constexpr uint16_t NoKey = 256;
+// One key word per address 0..127.
+inline constexpr size_t KeyWordCount = 128;
 
-// Turns a request into the keyed form when keyed mode applies (see the engine).
-// `modifier` supplies the pseudo-random modifier 1..254.
+// Turns a request into the keyed form when keyed mode applies: keyed mode on,
+// at least 6 bytes, a plain Address whose key word is 1..255. The keyed copy
+// carries Address + 128 and a Modifier from `modifier`, which must yield
+// 1..254. Anything else is returned unchanged.
 Bytes keyRequest(const Bytes& request, bool keyedMode, const uint16_t* keyWords,
                  uint8_t (*modifier)());
 
+// A uniformly distributed Modifier 1..254.
+uint8_t randomModifier();
+
 // Builds the final frame: scrambles Command and Data when the request is keyed
 // (n >= 5 and Address >= 128) and appends the checksum. `key` receives the
-// scrambling key, or nullopt for a plain request.
+// scrambling key, or nullopt for a plain request. Returns an empty frame for a
+// request that must not go on the line: a keyed one whose address has no
+// known key (word above 255), or one of more than 254 bytes, whose checksum
+// would not fit a frame.
 Bytes buildFrame(const Bytes& request, const uint16_t* keyWords, CrcTable table,
                  std::optional<uint8_t>& key);
 

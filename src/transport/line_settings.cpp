@@ -1,0 +1,74 @@
+#include "transport/line_settings.h"
+
+#include <optional>
+#include <string>
+
+#include "platform/registry.h"
+#include "transport/bus_state.h"
+
+namespace loopmon {
+
+namespace {
+
+// A DWORD line setting, or nullopt when absent. Values are taken as the
+// unsigned 32-bit numbers the registry holds: a "negative" entry becomes a
+// very large one rather than wrapping somewhere later.
+std::optional<uint32_t> readDword(const Registry& registry, const char* name) {
+  std::optional<RegValue> value = registry.read(LineSettingsKey, name);
+  if (!value) return std::nullopt;
+  if (value->type != RegType::Dword) {
+    throw LineSettingsError(std::string("The line setting \"") + name +
+                            "\" is not a 32-bit number (DWORD)");
+  }
+  return value->dword;
+}
+
+void readInto(const Registry& registry, const char* name, uint32_t& field) {
+  if (auto value = readDword(registry, name)) field = *value;
+}
+
+bool present(const Registry& registry, const char* name) {
+  return registry.read(LineSettingsKey, name).has_value();
+}
+
+}  // namespace
+
+void LoadLineSettings(BusState& bus) {
+  Registry& registry = *bus.platform.registry;
+  registry.createKey(LineSettingsKey);
+
+  LineSettings s;
+  readInto(registry, "IntervalTimeout", s.IntervalTimeout);
+  s.SmartPI = present(registry, "SmartPI");
+  s.USARTMode = present(registry, "USARTMode");
+  readInto(registry, "TimeoutMultiplier", s.TimeoutMultiplier);
+  readInto(registry, "TimeoutConstant", s.TimeoutConstant);
+  readInto(registry, "CmdIntervalTimeout", s.CmdIntervalTimeout);
+  readInto(registry, "CmdTimeoutMultiplier", s.CmdTimeoutMultiplier);
+  readInto(registry, "CmdTimeoutConstant", s.CmdTimeoutConstant);
+  if (auto value = readDword(registry, "DeviceTimeout")) {
+    s.DeviceTimeout = static_cast<int32_t>(*value);
+  }
+  readInto(registry, "SpeedRSS", s.SpeedRSS);
+  const std::optional<uint32_t> startTimeout = readDword(registry, "StartTimeout");
+  const std::optional<uint32_t> tail = readDword(registry, "TailInUS");
+  if (auto value = readDword(registry, "PublishedCrcTable")) s.PublishedCrcTable = *value == 1;
+
+  // The two values a fresh installation lacks are written back, so that an
+  // engineer finds them in the registry to adjust.
+  if (startTimeout) {
+    s.StartTimeout = *startTimeout;
+  } else {
+    if (bus.platform.isNt || bus.platform.isNt5) s.StartTimeout = 4;
+    registry.write(LineSettingsKey, "StartTimeout", RegValue::ofDword(s.StartTimeout));
+  }
+  if (tail) {
+    s.TailInUS = *tail;
+  } else {
+    s.TailInUS = 400;
+    registry.write(LineSettingsKey, "TailInUS", RegValue::ofDword(s.TailInUS));
+  }
+  bus.Settings = s;
+}
+
+}  // namespace loopmon

@@ -1,0 +1,125 @@
+#include <string>
+#include <vector>
+
+#include "platform/port_names.h"
+#include "transport/bus_state.h"
+
+namespace loopmon {
+
+namespace {
+
+constexpr uint32_t ReceiveQueueBytes = 300;
+constexpr uint32_t LineBaudRate = 9600;
+
+// The instance subkeys whose "PortName" is exactly "COM<port>".
+std::vector<std::string> instancesOf(const Registry& registry, int32_t port) {
+  const std::string name = comPortName(port);
+  std::vector<std::string> keys;
+  for (const std::string& subkey : registry.subkeys(SerialInstancesKey)) {
+    const std::string key = std::string(SerialInstancesKey) + "\\" + subkey;
+    std::optional<RegValue> portName = registry.read(key, "PortName");
+    if (portName && portName->type == RegType::String && portName->text == name) {
+      keys.push_back(key);
+    }
+  }
+  return keys;
+}
+
+// Puts back what the last bind replaced: the saved "Settings", or no value at
+// all when there was none before.
+void restorePortSettings(BusState& bus) {
+  Registry& registry = *bus.platform.registry;
+  for (const std::string& key : instancesOf(registry, bus.BoundComPort)) {
+    if (bus.PortSettingsSaved) {
+      registry.write(key, "Settings", RegValue::ofBinary(bus.SavedPortSettings));
+    } else {
+      registry.remove(key, "Settings");
+    }
+  }
+}
+
+// While the driver owns the port, the operating system's own settings for that
+// port are blanked; the previous ones are saved for the release.
+void bindDriver(BusState& bus) {
+  Registry& registry = *bus.platform.registry;
+  const std::vector<std::string> instances = instancesOf(registry, bus.ComPort);
+  // Refuse before changing anything: such a value could not be put back.
+  for (const std::string& key : instances) {
+    std::optional<RegValue> settings = registry.read(key, "Settings");
+    if (settings && (settings->type != RegType::Binary || settings->bytes.size() > 4)) {
+      throw PortSettingsError("The value \"Settings\" of \"" + key +
+                              "\" is not binary data of at most 4 bytes");
+    }
+  }
+  // A bind on top of a bind would otherwise save the blanked value as the
+  // original one.
+  if (bus.DriverReady) restorePortSettings(bus);
+
+  bus.PortSettingsSaved = false;
+  bus.BoundComPort = bus.ComPort;
+  for (const std::string& key : instances) {
+    std::optional<RegValue> settings = registry.read(key, "Settings");
+    bus.PortSettingsSaved = settings.has_value();
+    if (settings) bus.SavedPortSettings = settings->bytes;
+    registry.write(key, "Settings", RegValue::ofBinary({0, 0, 0, 0}));
+  }
+  uint32_t port = static_cast<uint32_t>(bus.ComPort);
+  uint8_t ignored[4];
+  bus.Driver->control(DriverCode::Bind, &port, sizeof port, ignored, sizeof ignored);
+  bus.DriverReady = true;
+}
+
+bool openSerial(BusState& bus) {
+  if (!bus.Port) return false;
+  SerialPort& port = *bus.Port;
+  if (port.isOpen()) port.close();
+  if (!port.open(bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath)) return false;
+
+  // Failures of the configuration calls go unnoticed: a port that opened is
+  // used as it is.
+  CommState state;
+  port.getState(state);
+  state.baudRate = LineBaudRate;
+  state.byteSize = 8;
+  state.parity = 0;
+  state.stopBits = 0;
+  state.dtrControlAuto = false;
+  state.rtsControlAuto = false;
+  state.abortOnError = false;
+  port.setState(state);
+  port.setupQueues(ReceiveQueueBytes, 0);
+
+  CommTimeouts timeouts;
+  port.getTimeouts(timeouts);
+  timeouts.readIntervalMs = bus.Settings.CmdIntervalTimeout;
+  timeouts.readTotalMultiplierMs = bus.Settings.CmdTimeoutMultiplier;
+  timeouts.readTotalConstantMs = bus.Settings.CmdTimeoutConstant;
+  timeouts.writeTotalMultiplierMs = 0;
+  timeouts.writeTotalConstantMs = 0;
+  port.setTimeouts(timeouts);
+  return true;
+}
+
+}  // namespace
+
+bool OpenPort(BusState& bus) {
+  if (!bus.HasDriver()) return openSerial(bus);
+  bindDriver(bus);
+  return true;
+}
+
+void ClosePort(BusState& bus) {
+  if (!bus.HasDriver()) {
+    if (bus.PortOpen()) bus.Port->close();
+    return;
+  }
+  uint8_t ignored[4];
+  bus.Driver->control(DriverCode::Release, nullptr, 0, ignored, sizeof ignored);
+  const bool wasBound = bus.DriverReady;
+  bus.DriverReady = false;
+  // A release that follows no bind leaves the registry alone: whatever
+  // "Settings" holds then was not written here.
+  if (wasBound) restorePortSettings(bus);
+}
+
+}  // namespace loopmon

@@ -1,0 +1,255 @@
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "platform/clock.h"
+#include "transport/bus_state.h"
+
+namespace loopmon {
+
+namespace {
+
+// One 10-bit character (start, 8 data, stop) at the fixed 9600 baud.
+constexpr int64_t CharacterMicros = 1041;
+constexpr uint8_t Padding = 0xFF;
+constexpr size_t MinAnswerBytes = 6;
+constexpr size_t MaxAnswerBytes = 31;
+// Beyond this the driver has had ample time for any answer of this bus.
+constexpr uint32_t DriverWaitLimitMs = 350;
+constexpr int DriverPollsShortClass = 2;
+constexpr int DriverPollsLongClass = 150;
+constexpr uint32_t LineClear = 0;
+
+bool isShortClass(uint8_t command) {
+  return command == 1 || command == 3;
+}
+
+// Counts of a counter at `frequency` per second in `micros` microseconds,
+// exactly frequency * micros / 10^6 without overflowing for long tails.
+int64_t countsIn(int64_t frequency, int64_t micros) {
+  return frequency / 1'000'000 * micros + frequency % 1'000'000 * micros / 1'000'000;
+}
+
+// Received frame bytes; one more than the largest Length + 1 a device can
+// announce, so that the second read never runs past the end.
+using AnswerBytes = std::array<uint8_t, MaxFrameBytes + 1>;
+
+class Exchange {
+ public:
+  Exchange(BusState& bus, const Bytes& request, uint8_t mode)
+      : bus_(bus), request_(request), answerAwaited_(mode != 0) {}
+
+  bool run();
+
+ private:
+  SerialPort& port() { return *bus_.Port; }
+  Clock& clock() { return *bus_.platform.clock; }
+  void setReadTimeouts();
+  void turnToSending();
+  void sendOnSerial();
+  void sendThroughDriver();
+  size_t receiveOnSerial();
+  size_t receiveThroughDriver();
+  bool answerChecks(size_t count) const;
+  void store(size_t count);
+  void endSerialExchange();
+
+  BusState& bus_;
+  // A copy: the caller may hand in one of the answer fields this exchange empties.
+  const Bytes request_;
+  const bool answerAwaited_;
+  Bytes frame_;
+  std::optional<uint8_t> key_;
+  uint8_t command_ = 0;
+  std::optional<uint32_t> myTimeOut_;  // tick count when the driver send finished
+  int driverTries_ = 0;
+  AnswerBytes received_{};
+};
+
+void Exchange::setReadTimeouts() {
+  const LineSettings& s = bus_.Settings;
+  CommTimeouts timeouts;
+  port().getTimeouts(timeouts);
+  if (isShortClass(command_)) {
+    timeouts.readIntervalMs = s.IntervalTimeout;
+    timeouts.readTotalMultiplierMs = s.TimeoutMultiplier;
+    timeouts.readTotalConstantMs = s.TimeoutConstant;
+  } else {
+    timeouts.readIntervalMs = s.CmdIntervalTimeout;
+    timeouts.readTotalMultiplierMs = s.CmdTimeoutMultiplier;
+    timeouts.readTotalConstantMs = s.CmdTimeoutConstant;
+  }
+  timeouts.writeTotalMultiplierMs = 0;
+  timeouts.writeTotalConstantMs = 0;
+  port().setTimeouts(timeouts);
+}
+
+// DTR clear and RTS set put the converter's driver on the line.
+void Exchange::turnToSending() {
+  if (bus_.Settings.SmartPI) return;
+  port().setDtr(false);
+  port().setRts(true);
+}
+
+void Exchange::sendOnSerial() {
+  const size_t n = request_.size();
+  if (bus_.CounterFrequency != 0 && !bus_.Settings.USARTMode) {
+    // Writes return once the bytes are queued, not sent: wait out their wire
+    // time plus the tail, so that the line is turned round just after the last
+    // stop bit and before a quick device starts to answer.
+    const int64_t start = clock().counter();
+    size_t written = port().write(frame_.data(), n);
+    written += port().write(frame_.data() + n, 1);
+    const int64_t micros = static_cast<int64_t>(written) * CharacterMicros + bus_.Settings.TailInUS;
+    waitForCounter(clock(), start + countsIn(bus_.CounterFrequency, micros));
+  } else if (!bus_.Settings.SmartPI) {
+    // Without a counter, two padding bytes stand in for the wait: the line
+    // stays driven until the checksum has surely left.
+    Bytes padded = frame_;
+    padded.push_back(Padding);
+    port().write(padded.data(), padded.size());
+    port().write(&Padding, 1);
+  } else {
+    port().write(frame_.data(), frame_.size());
+  }
+}
+
+void Exchange::sendThroughDriver() {
+  const uint32_t frameBytes = static_cast<uint32_t>(frame_.size());
+  if (!answerAwaited_) {
+    bus_.Driver->control(DriverCode::SendOnly, frame_.data(), frameBytes, nullptr, 0);
+    return;
+  }
+  bus_.Driver->control(DriverCode::Prepare, nullptr, 0, nullptr, 0);
+  bus_.Driver->control(DriverCode::SendReceive, frame_.data(), frameBytes, nullptr, 0);
+  myTimeOut_ = clock().tickCountMs();
+  // The frame's own wire time and a little more before the first poll.
+  clock().sleepMs(static_cast<uint32_t>(request_.size()) + 7);
+  driverTries_ = isShortClass(command_) ? DriverPollsShortClass : DriverPollsLongClass;
+}
+
+size_t Exchange::receiveOnSerial() {
+  if (port().takeLineErrors() != LineClear) {
+    // The port is reopened to clear the fault; the read then runs with the
+    // time-outs and line states that opening leaves.
+    const bool reopened = OpenPort(bus_);
+    ++bus_.LineErrorCount;
+    if (!reopened) return 0;
+  }
+  size_t count = port().read(received_.data(), MinAnswerBytes);
+  const uint8_t length = received_[FrameOffset::Length];
+  if (count == MinAnswerBytes && length > MinAnswerBytes - 1) {
+    count += port().read(received_.data() + MinAnswerBytes, size_t{length} + 1 - MinAnswerBytes);
+  }
+  return count;
+}
+
+size_t Exchange::receiveThroughDriver() {
+  if (!myTimeOut_) throw TransportAssertion("RSSESSION. Не инициализирована MyTimeOut");
+  BusDriver& driver = *bus_.Driver;
+  size_t count = 0;
+  bool complete = false;
+  do {
+    --driverTries_;
+    count =
+        std::min<uint32_t>(driver.control(DriverCode::Fetch, nullptr, 0, received_.data(), 2), 2);
+    if (count == 2) {
+      // The driver has the Address and Length; give the rest of the frame the
+      // time it needs (about a millisecond a byte) before fetching it whole.
+      const uint32_t length = received_[FrameOffset::Length];
+      clock().sleepMs(length);
+      const uint32_t wanted = length + 1;
+      count =
+          std::min(driver.control(DriverCode::Fetch, nullptr, 0, received_.data(), wanted), wanted);
+      complete = count == wanted;
+    } else {
+      clock().sleepMs(2);
+    }
+  } while (driverTries_ > 0 && !complete &&
+           clock().tickCountMs() - *myTimeOut_ <= DriverWaitLimitMs);
+  driver.control(DriverCode::EndReceive, nullptr, 0, nullptr, 0);
+  return count;
+}
+
+bool Exchange::answerChecks(size_t count) const {
+  if (count < MinAnswerBytes || count > MaxAnswerBytes) return false;
+  if (size_t{received_[FrameOffset::Length]} + 1 != count) return false;
+  return FrameChecksum(received_.data(), count - 1, bus_.crcTable()) == received_[count - 1];
+}
+
+void Exchange::store(size_t count) {
+  Bytes answer(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
+  unscrambleAnswer(answer, key_);
+  std::copy(answer.begin(), answer.end(), bus_.AnswerFrame.bytes.begin());
+  bus_.Answer.insert(bus_.Answer.end(), answer.begin(), answer.end());
+  bus_.AnswerFrame.count = static_cast<uint8_t>(count);
+}
+
+void Exchange::endSerialExchange() {
+  turnToSending();
+  // Some converters need a moment on the driven line before the next frame.
+  if (bus_.Settings.StartTimeout > 0) clock().sleepMs(bus_.Settings.StartTimeout);
+}
+
+bool Exchange::run() {
+  if (answerAwaited_) bus_.Answer.clear();
+  bus_.AnswerFrame.count = 0;
+  if (!bus_.PortOpen() && !bus_.DriverReady && !OpenPort(bus_)) return false;
+
+  const size_t n = request_.size();
+  if (n < 5) return false;
+  command_ = request_[FrameOffset::Command];
+  frame_ = buildFrame(request_, bus_.KeyWord.data(), bus_.crcTable(), key_);
+  if (frame_.empty()) return false;
+
+  if (!bus_.HasDriver()) {
+    setReadTimeouts();
+    turnToSending();
+    port().purge(PurgeAction::TxClear);
+    port().purge(PurgeAction::TxAbort);
+    port().purge(PurgeAction::RxClear);
+    port().purge(PurgeAction::RxAbort);
+    sendOnSerial();
+    if (frame_[FrameOffset::Address] == 0) {
+      // Address 0 reaches every device and none answers.
+      bus_.Answer.assign(MinAnswerBytes, 0);
+      return true;
+    }
+    if (!bus_.Settings.SmartPI) {
+      // Whatever came in while sending is the line's echo or noise.
+      port().purge(PurgeAction::RxClear);
+      port().purge(PurgeAction::RxAbort);
+      port().setDtr(true);
+      port().setRts(false);
+    }
+  } else {
+    sendThroughDriver();
+  }
+
+  bool accepted = true;
+  if (answerAwaited_) {
+    const size_t count = bus_.HasDriver() ? receiveThroughDriver() : receiveOnSerial();
+    accepted = answerChecks(count);
+    if (accepted) store(count);
+  }
+  if (!bus_.HasDriver()) endSerialExchange();
+
+  if (answerAwaited_ && accepted && isEventCode(bus_.AnswerFrame.bytes[FrameOffset::Code])) {
+    // The acknowledgement is an exchange of its own, which empties the count
+    // but leaves the event's bytes in place.
+    const uint8_t count = bus_.AnswerFrame.count;
+    Transact(bus_, acknowledgementRequest(request_[FrameOffset::Address]), 0);
+    bus_.AnswerFrame.count = count;
+  }
+  return answerAwaited_ ? accepted : true;
+}
+
+}  // namespace
+
+bool Transact(BusState& bus, const Bytes& request, uint8_t mode) {
+  // Simulator mode always awaits an answer, whatever the caller asked.
+  if (bus.Simulator.enabled) return SimTransactDirect(bus, request, 1);
+  return Exchange(bus, request, mode).run();
+}
+
+}  // namespace loopmon
