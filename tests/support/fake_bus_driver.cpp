@@ -71,7 +71,7 @@ uint32_t FakeDriverDevice::control(uint32_t code, const void* input, uint32_t in
     Bytes bytes = std::move(fetches_.front());
     fetches_.pop_front();
     call.returned = static_cast<uint32_t>(std::min<size_t>(bytes.size(), outputBytes));
-    if (output) std::memcpy(output, bytes.data(), call.returned);
+    if (output && call.returned) std::memcpy(output, bytes.data(), call.returned);
   }
   calls_.push_back(call);
   return call.returned;
