@@ -33,6 +33,15 @@ struct CommTimeouts {
 
 enum class PurgeAction { TxClear, TxAbort, RxClear, RxAbort };
 
+// Flags of takeLineErrors(), with the values of the Win32 CE_ flags.
+namespace LineError {
+inline constexpr uint32_t ReceiveOverflow = 0x0001;  // input buffer full, bytes lost
+inline constexpr uint32_t Overrun = 0x0002;          // the UART lost a character
+inline constexpr uint32_t Parity = 0x0004;
+inline constexpr uint32_t Frame = 0x0008;
+inline constexpr uint32_t Break = 0x0010;
+}  // namespace LineError
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;

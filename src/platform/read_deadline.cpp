@@ -1,0 +1,59 @@
+#include "platform/read_deadline.h"
+
+#include <algorithm>
+
+namespace loopmon {
+
+namespace {
+// The Win32 value "MAXDWORD", which gives the interval time-out its special meanings.
+constexpr uint32_t kMaxDword = 0xFFFFFFFF;
+}  // namespace
+
+// The rules of COMMTIMEOUTS:
+// - interval MAXDWORD with both totals 0: return at once with what is queued;
+// - interval and multiplier MAXDWORD, constant between 0 and MAXDWORD: return at
+//   once with what is queued, else with the first bytes that arrive, else after
+//   the constant;
+// - otherwise the total limit is multiplier * count + constant from the start
+//   (none when both are 0), and once a byte has arrived the read also ends when
+//   the next one takes longer than the interval (none when it is 0);
+// - all zero: wait until every byte has arrived.
+ReadDeadline::ReadDeadline(const CommTimeouts& t, size_t count, TimePoint start) {
+  using std::chrono::milliseconds;
+  if (t.readIntervalMs == kMaxDword && t.readTotalMultiplierMs == 0 && t.readTotalConstantMs == 0) {
+    totalDeadline_ = start;
+    return;
+  }
+  if (t.readIntervalMs == kMaxDword && t.readTotalMultiplierMs == kMaxDword &&
+      t.readTotalConstantMs > 0 && t.readTotalConstantMs < kMaxDword) {
+    returnOnFirstBytes_ = true;
+    totalDeadline_ = start + milliseconds(t.readTotalConstantMs);
+    return;
+  }
+  if (t.readTotalMultiplierMs != 0 || t.readTotalConstantMs != 0) {
+    // Capped far beyond any real wait so the time arithmetic cannot overflow.
+    constexpr uint64_t kLongestMs = uint64_t{1} << 40;
+    uint64_t totalMs = t.readTotalConstantMs;
+    if (t.readTotalMultiplierMs != 0) {
+      uint64_t bytes = std::min<uint64_t>(count, kLongestMs / t.readTotalMultiplierMs);
+      totalMs += bytes * t.readTotalMultiplierMs;
+    }
+    totalMs = std::min(totalMs, kLongestMs);
+    totalDeadline_ = start + milliseconds(totalMs);
+  }
+  if (t.readIntervalMs != 0) interval_ = milliseconds(t.readIntervalMs);
+}
+
+std::optional<ReadDeadline::Duration> ReadDeadline::remaining(TimePoint now,
+                                                              size_t received) const {
+  if (returnOnFirstBytes_ && received > 0) return Duration::zero();
+  std::optional<TimePoint> until = totalDeadline_;
+  if (interval_ && received > 0 && lastArrival_) {
+    TimePoint intervalEnd = *lastArrival_ + *interval_;
+    until = until ? std::min(*until, intervalEnd) : intervalEnd;
+  }
+  if (!until) return std::nullopt;
+  return std::max(Duration::zero(), *until - now);
+}
+
+}  // namespace loopmon

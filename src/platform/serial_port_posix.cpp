@@ -1,0 +1,283 @@
+// A serial port on a POSIX terminal device, behaving like a Win32 comm handle:
+// no line discipline (the device is raw from the moment it is opened, as a COM
+// port has none), exclusive use, COMMTIMEOUTS read time-outs emulated with
+// poll(), and the line error flags taken from the driver's error counters.
+//
+// Pseudo-terminals stand in for ports in tests and for the simulated line; they
+// have no modem lines and no error counters. Those calls then fail, and their
+// results are unchecked by the bus code exactly as on Windows.
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+#include "platform/port_names.h"
+#include "platform/posix_files.h"
+#include "platform/read_deadline.h"
+#include "platform/registry.h"
+#include "platform/serial_port.h"
+
+namespace loopmon {
+namespace {
+
+// Win32 DCB codes.
+constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2, kMarkParity = 3, kSpaceParity = 4;
+constexpr uint8_t kOneStopBit = 0, kOneAndHalfStopBits = 1, kTwoStopBits = 2;
+
+struct BaudRate {
+  uint32_t bitsPerSecond;
+  speed_t speed;
+};
+
+constexpr BaudRate kBaudRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+constexpr tcflag_t kCharacterFormat = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+
+std::optional<speed_t> speedOf(uint32_t bitsPerSecond) {
+  for (const BaudRate& b : kBaudRates) {
+    if (b.bitsPerSecond == bitsPerSecond) return b.speed;
+  }
+  return std::nullopt;
+}
+
+uint32_t bitsPerSecondOf(speed_t speed) {
+  for (const BaudRate& b : kBaudRates) {
+    if (b.speed == speed) return b.bitsPerSecond;
+  }
+  return 0;
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  ~PosixSerialPort() override { close(); }
+
+  bool open(const std::string& name) override {
+    close();
+    std::string path = resolvePortName(*openSystemRegistry(), name);
+    // Non-blocking: the open must not wait for a carrier, and reads and writes
+    // wait in poll() under our own time-outs.
+    posix::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return false;
+    termios tio{};
+    if (::tcgetattr(fd.get(), &tio) != 0) return false;  // not a terminal, so no port
+    // "Without sharing": a second opener fails, in this process or another.
+    // TIOCEXCL alone would not stop a privileged opener.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    ::ioctl(fd.get(), TIOCEXCL);
+
+    tcflag_t format = tio.c_cflag & kCharacterFormat;
+    ::cfmakeraw(&tio);
+    tio.c_cflag = (tio.c_cflag & ~(kCharacterFormat | CRTSCTS)) | format | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::tcsetattr(fd.get(), TCSANOW, &tio);
+
+    fd_ = std::move(fd);
+    timeouts_ = CommTimeouts{};
+    automaticLines_ = CommState{};
+    lastCounts_ = errorCounts();
+    return true;
+  }
+
+  void close() override {
+    if (!fd_.valid()) return;
+    ::ioctl(fd_.get(), TIOCNXCL);
+    fd_.reset();
+  }
+
+  bool isOpen() const override { return fd_.valid(); }
+
+  bool getState(CommState& state) override {
+    termios tio{};
+    if (!fd_.valid() || ::tcgetattr(fd_.get(), &tio) != 0) return false;
+    state.baudRate = bitsPerSecondOf(::cfgetospeed(&tio));
+    switch (tio.c_cflag & CSIZE) {
+      case CS5:
+        state.byteSize = 5;
+        break;
+      case CS6:
+        state.byteSize = 6;
+        break;
+      case CS7:
+        state.byteSize = 7;
+        break;
+      default:
+        state.byteSize = 8;
+    }
+    if (!(tio.c_cflag & PARENB)) {
+      state.parity = kNoParity;
+    } else if (tio.c_cflag & CMSPAR) {
+      state.parity = (tio.c_cflag & PARODD) ? kMarkParity : kSpaceParity;
+    } else {
+      state.parity = (tio.c_cflag & PARODD) ? kOddParity : kEvenParity;
+    }
+    bool twoStop = tio.c_cflag & CSTOPB;
+    state.stopBits = !twoStop              ? kOneStopBit
+                     : state.byteSize == 5 ? kOneAndHalfStopBits
+                                           : kTwoStopBits;
+    state.dtrControlAuto = automaticLines_.dtrControlAuto;
+    state.rtsControlAuto = automaticLines_.rtsControlAuto;
+    state.abortOnError = automaticLines_.abortOnError;
+    return true;
+  }
+
+  bool setState(const CommState& state) override {
+    termios tio{};
+    if (!fd_.valid() || ::tcgetattr(fd_.get(), &tio) != 0) return false;
+    std::optional<speed_t> speed = speedOf(state.baudRate);
+    // As for a DCB: 1.5 stop bits go with 5 data bits only, 2 with 6 to 8 only.
+    bool validStopBits = state.byteSize == 5 ? state.stopBits != kTwoStopBits
+                                             : state.stopBits != kOneAndHalfStopBits;
+    if (!speed || state.byteSize < 5 || state.byteSize > 8 || state.parity > kSpaceParity ||
+        state.stopBits > kTwoStopBits || !validStopBits) {
+      return false;
+    }
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    tcflag_t cflag = kSizes[state.byteSize - 5];
+    if (state.parity != kNoParity) cflag |= PARENB;
+    if (state.parity == kOddParity || state.parity == kMarkParity) cflag |= PARODD;
+    if (state.parity == kMarkParity || state.parity == kSpaceParity) cflag |= CMSPAR;
+    if (state.stopBits != kOneStopBit) cflag |= CSTOPB;
+    tio.c_cflag = (tio.c_cflag & ~kCharacterFormat) | cflag;
+    ::cfsetispeed(&tio, *speed);
+    ::cfsetospeed(&tio, *speed);
+    if (::tcsetattr(fd_.get(), TCSANOW, &tio) != 0) return false;
+    // The lines are only ever driven by the program here; the automatic modes
+    // are kept so the state reads back as it was set.
+    automaticLines_ = state;
+    return true;
+  }
+
+  // The terminal driver's buffers have a fixed size.
+  bool setupQueues(uint32_t, uint32_t) override { return fd_.valid(); }
+
+  bool getTimeouts(CommTimeouts& timeouts) override {
+    timeouts = timeouts_;
+    return fd_.valid();
+  }
+
+  bool setTimeouts(const CommTimeouts& timeouts) override {
+    timeouts_ = timeouts;
+    return fd_.valid();
+  }
+
+  // Writes are synchronous, so there is never a pending write to abort: the
+  // abort actions discard the queued bytes like the clear actions.
+  bool purge(PurgeAction action) override {
+    if (!fd_.valid()) return false;
+    bool output = action == PurgeAction::TxClear || action == PurgeAction::TxAbort;
+    return ::tcflush(fd_.get(), output ? TCOFLUSH : TCIFLUSH) == 0;
+  }
+
+  bool setDtr(bool on) override { return setModemLine(TIOCM_DTR, on); }
+  bool setRts(bool on) override { return setModemLine(TIOCM_RTS, on); }
+
+  uint32_t takeLineErrors() override {
+    std::optional<serial_icounter_struct> now = errorCounts();
+    if (!now || !lastCounts_) return 0;
+    uint32_t flags = 0;
+    if (now->buf_overrun != lastCounts_->buf_overrun) flags |= LineError::ReceiveOverflow;
+    if (now->overrun != lastCounts_->overrun) flags |= LineError::Overrun;
+    if (now->parity != lastCounts_->parity) flags |= LineError::Parity;
+    if (now->frame != lastCounts_->frame) flags |= LineError::Frame;
+    if (now->brk != lastCounts_->brk) flags |= LineError::Break;
+    lastCounts_ = now;
+    return flags;
+  }
+
+  size_t read(uint8_t* buffer, size_t count) override {
+    if (!fd_.valid()) return 0;
+    using Clock = std::chrono::steady_clock;
+    ReadDeadline deadline(timeouts_, count, Clock::now());
+    size_t received = 0;
+    while (received < count) {
+      std::optional<ReadDeadline::Duration> wait = deadline.remaining(Clock::now(), received);
+      if (!waitFor(POLLIN, wait)) {
+        if (wait && *wait == ReadDeadline::Duration::zero()) break;
+        continue;
+      }
+      ssize_t n = ::read(fd_.get(), buffer + received, count - received);
+      if (n > 0) {
+        received += static_cast<size_t>(n);
+        deadline.bytesArrived(Clock::now());
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        break;  // hung up: the device is gone or the other end closed
+      }
+    }
+    return received;
+  }
+
+  size_t write(const uint8_t* buffer, size_t count) override {
+    if (!fd_.valid()) return 0;
+    size_t written = 0;
+    while (written < count) {
+      ssize_t n = ::write(fd_.get(), buffer + written, count - written);
+      if (n > 0) {
+        written += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EAGAIN) {
+        waitFor(POLLOUT, std::nullopt);
+      } else if (n == 0 || errno != EINTR) {
+        break;
+      }
+    }
+    return written;
+  }
+
+ private:
+  bool setModemLine(int line, bool on) {
+    return fd_.valid() && ::ioctl(fd_.get(), on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+  }
+
+  std::optional<serial_icounter_struct> errorCounts() const {
+    serial_icounter_struct counts{};
+    if (::ioctl(fd_.get(), TIOCGICOUNT, &counts) != 0) return std::nullopt;
+    return counts;
+  }
+
+  // Waits until the port is ready for `events` or the time is up; true when it
+  // is ready, or hung up (the next read or write then tells). Waits without a
+  // limit when `limit` has no value.
+  bool waitFor(short events, std::optional<ReadDeadline::Duration> limit) {
+    int timeoutMs = -1;
+    if (limit) {
+      auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*limit).count();
+      // Round up: waking before the deadline would only cost another round.
+      timeoutMs = static_cast<int>(std::min<int64_t>((micros + 999) / 1000, 1 << 30));
+    }
+    pollfd p{fd_.get(), events, 0};
+    int ready = ::poll(&p, 1, timeoutMs);
+    return ready > 0;
+  }
+
+  posix::UniqueFd fd_;
+  CommTimeouts timeouts_;
+  CommState automaticLines_;
+  std::optional<serial_icounter_struct> lastCounts_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> makeSerialPort() {
+  return std::make_unique<PosixSerialPort>();
+}
+
+}  // namespace loopmon
