@@ -88,8 +88,10 @@ void TfrmKalibr::createControls() {
   makeLabel(QStringLiteral("АЦП:"), this, QRect(155, 67, 36, 16), 13, true);
   edACP1 = makeField(QRect(196, 65, 57, 21));
 
-  makeLabel(QStringLiteral("(R  <  R  )"), this, QRect(49, 90, 46, 13), 11, false);
-  QLabel* order = makeLabel(QStringLiteral("1       2"), this, QRect(60, 95, 30, 8), 5, false);
+  // The hint that R1 is the smaller one, its indexes as subscripts (tiny
+  // separate index labels do not line up with substitute fonts).
+  QLabel* order = makeLabel(QStringLiteral("(R<sub>1</sub> &lt; R<sub>2</sub>)"), this,
+                            QRect(49, 88, 46, 13), 11, false);
   order->adjustSize();
 
   makeReferenceCaption(QStringLiteral("2"), this, QRect(25, 123, 113, 16), QPoint(36, 130));
