@@ -116,25 +116,23 @@ void TogglePanel::mouseReleaseEvent(QMouseEvent* event) {
   QFrame::mouseReleaseEvent(event);
 }
 
-FilteredSpinEdit::FilteredSpinEdit(QWidget* parent) : QSpinBox(parent) {
-  lineEdit()->installEventFilter(this);
-}
+FilteredSpinEdit::FilteredSpinEdit(QWidget* parent) : QSpinBox(parent) {}
 
 void FilteredSpinEdit::setMaxLength(int length) {
   lineEdit()->setMaxLength(length);
 }
 
-bool FilteredSpinEdit::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == lineEdit() && event->type() == QEvent::KeyPress && onKeyPress) {
-    auto* keyEvent = static_cast<QKeyEvent*>(event);
-    const bool focusKey = keyEvent->key() == Qt::Key_Tab || keyEvent->key() == Qt::Key_Backtab;
-    if (!focusKey && !keyEvent->text().isEmpty()) {
-      QChar key = keyEvent->text().at(0);
-      onKeyPress(key);
-      if (key.isNull()) return true;
+void FilteredSpinEdit::keyPressEvent(QKeyEvent* event) {
+  const bool focusKey = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+  if (onKeyPress && !focusKey && !event->text().isEmpty()) {
+    QChar key = event->text().at(0);
+    onKeyPress(key);
+    if (key.isNull()) {
+      event->accept();
+      return;
     }
   }
-  return QSpinBox::eventFilter(watched, event);
+  QSpinBox::keyPressEvent(event);
 }
 
 }  // namespace loopmon

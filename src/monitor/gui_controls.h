@@ -50,7 +50,7 @@ class FilteredSpinEdit : public QSpinBox {
   void setMaxLength(int length);
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace loopmon

@@ -51,12 +51,14 @@ QLabel* makeReferenceCaption(const QString& index, QWidget* parent, QRect rect, 
 
 }  // namespace
 
-TfrmKalibr::TfrmKalibr(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store)
+TfrmKalibr::TfrmKalibr(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
+                       std::optional<char> decimalSeparator)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       selectedDevice_(std::move(selectedDevice)),
-      store_(store) {
+      store_(store),
+      decimalSeparator_(decimalSeparator) {
   setWindowTitle(QStringLiteral("Калибровка"));
   setFixedSize(278, 182);
   setFont(designedFont(DialogFamily, 11, true));
@@ -141,7 +143,7 @@ void TfrmKalibr::FormActivate() {
   }
   const int entry = cbType->findData(int{device.DevType});
   if (entry >= 0) cbType->setCurrentIndex(entry);
-  edVersion->setText(qtext(FormatFixed(device.DevVersion / 100.0, 2)));
+  edVersion->setText(qtext(FormatFixed(device.DevVersion / 100.0, 2, separator())));
   edACP1->setText(qtext(points->ACP1));
   edACP2->setText(qtext(points->ACP2));
   edR1->setText(qtext(points->R1));
@@ -153,9 +155,9 @@ void TfrmKalibr::edR1Change(QLineEdit* edit) {
   // program is used with); under a point locale the text stays as it is.
   const QString text = edit->text();
   if (text.isEmpty() || text.back() != QLatin1Char('.')) return;
-  const QChar separator = QLatin1Char(userDecimalSeparator());
-  if (separator == QLatin1Char('.')) return;
-  edit->setText(text.left(text.size() - 1) + separator);
+  const QChar wanted = QLatin1Char(separator());
+  if (wanted == QLatin1Char('.')) return;
+  edit->setText(text.left(text.size() - 1) + wanted);
 }
 
 void TfrmKalibr::bEnterClick() {
@@ -182,6 +184,10 @@ void TfrmKalibr::bEnterClick() {
                 edVersion->text().toStdString(), points);
     accept();
   });
+}
+
+char TfrmKalibr::separator() const {
+  return decimalSeparator_ ? *decimalSeparator_ : userDecimalSeparator();
 }
 
 void TfrmKalibr::bCancelClick() {

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 
 #include "monitor/coeffs.h"
 #include "monitor/reading_cycle.h"
@@ -19,8 +20,10 @@ namespace loopmon {
 class TfrmKalibr : public QDialog {
   Q_OBJECT
  public:
-  // `selectedDevice` gives the main window's DevType and DevVersion.
-  TfrmKalibr(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store);
+  // `selectedDevice` gives the main window's DevType and DevVersion;
+  // `decimalSeparator` unset: the user's locale separator.
+  TfrmKalibr(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
+             std::optional<char> decimalSeparator = std::nullopt);
 
   // Handlers.
   void FormCreate();
@@ -47,9 +50,11 @@ class TfrmKalibr : public QDialog {
  private:
   void createControls();
   void showEvent(QShowEvent* event) override;
+  char separator() const;
 
   std::function<SelectedDevice()> selectedDevice_;
   CoefficientsStore& store_;
+  std::optional<char> decimalSeparator_;
   // The window that held the focus before this one was one of its own message
   // boxes: returning from a box is no activation (the entries must stay).
   bool returningFromOwnBox_ = false;

@@ -83,6 +83,7 @@ class TForm1 : public QWidget, public LoopTableView {
   const ReadingCycle& readingCycle() const { return *cycle_; }
   // Timer1 is running or the wait between two periodic passes is.
   bool readingScheduled() const;
+  bool waitingBetweenPasses() const;
 
   SelectedDevice Dev;
   int MarkStartRow = 0;
