@@ -161,8 +161,12 @@ class PosixSerialPort final : public SerialPort {
     ::cfsetispeed(&tio, *speed);
     ::cfsetospeed(&tio, *speed);
     if (::tcsetattr(fd_.get(), TCSANOW, &tio) != 0) return false;
-    // The lines are only ever driven by the program here; the automatic modes
-    // are kept so the state reads back as it was set.
+    // With automatic control off a comm port drops DTR and RTS, while a
+    // terminal raises both on open: a converter that takes RTS as "send" would
+    // otherwise hold the bus after every reopen. The automatic modes have no
+    // counterpart here and are only kept so the state reads back as it was set.
+    if (!state.dtrControlAuto) setModemLine(TIOCM_DTR, false);
+    if (!state.rtsControlAuto) setModemLine(TIOCM_RTS, false);
     automaticLines_ = state;
     return true;
   }
