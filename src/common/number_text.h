@@ -39,6 +39,8 @@ class MathError : public RtlError {
   static MathError divisionByZero();
   // "Invalid floating point operation": 0/0 and other undefined results.
   static MathError invalidOperation();
+  // "Floating point overflow": a result beyond the double range.
+  static MathError overflow();
 };
 
 // A profile file that the platform refused to write: "Unable to write to <path>".

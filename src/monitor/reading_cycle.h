@@ -88,7 +88,8 @@ struct TickResult {
   int waitBeforeEnableMs = 0;
 };
 
-inline constexpr char ReadingCaptionFormat[] = "Состояние шлейфов приборов: ШС №%d";
+// The window caption while loop `loop` is read, and once a single pass is over.
+std::string ReadingCaption(int loop);
 inline constexpr char IdleCaption[] = "Состояние шлейфов приборов";
 
 class ReadingCycle {

@@ -1,0 +1,283 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+
+#include "platform/profile_file.h"
+
+namespace loopmon {
+
+namespace {
+
+std::string trimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+bool equalNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The file as lines without their line ends.
+struct ProfileText {
+  std::vector<std::string> lines;
+  std::string lineEnd = "\n";
+  // The file exists but could not be read: reads see it as empty, a write
+  // must not replace it.
+  bool unreadable = false;
+};
+
+ProfileText loadText(const std::string& path) {
+  ProfileText text;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    struct stat st {};
+    text.unreadable = stat(path.c_str(), &st) == 0;
+    return text;
+  }
+  std::string line;
+  bool first = true;
+  while (std::getline(in, line)) {
+    const bool crlf = !line.empty() && line.back() == '\r';
+    if (crlf) line.pop_back();
+    // A file that came from Windows keeps its CR LF line ends.
+    if (first && crlf) text.lineEnd = "\r\n";
+    first = false;
+    text.lines.push_back(line);
+  }
+  return text;
+}
+
+std::optional<std::string> sectionName(const std::string& line) {
+  const std::string trimmed = trimBlanks(line);
+  if (trimmed.empty() || trimmed[0] != '[') return std::nullopt;
+  const size_t close = trimmed.find(']');
+  return trimBlanks(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+}
+
+// The key of a "key=value" line; nothing for comments, headers and other lines.
+std::optional<std::string> keyName(const std::string& line) {
+  const std::string trimmed = trimBlanks(line);
+  if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '[') return std::nullopt;
+  const size_t equals = trimmed.find('=');
+  if (equals == std::string::npos) return std::nullopt;
+  std::string key = trimBlanks(trimmed.substr(0, equals));
+  if (key.empty()) return std::nullopt;
+  return key;
+}
+
+// Lines [begin, end) of the first section of that name, header excluded.
+struct SectionSpan {
+  size_t begin;
+  size_t end;
+};
+
+std::optional<SectionSpan> findSection(const std::vector<std::string>& lines,
+                                       const std::string& section) {
+  const std::string wanted = trimBlanks(section);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const auto name = sectionName(lines[i]);
+    if (!name || !equalNoCase(*name, wanted)) continue;
+    size_t end = i + 1;
+    while (end < lines.size() && !sectionName(lines[end])) ++end;
+    return SectionSpan{i + 1, end};
+  }
+  return std::nullopt;
+}
+
+std::optional<size_t> findKey(const std::vector<std::string>& lines, SectionSpan span,
+                              const std::string& key) {
+  const std::string wanted = trimBlanks(key);
+  for (size_t i = span.begin; i < span.end; ++i) {
+    const auto name = keyName(lines[i]);
+    if (name && equalNoCase(*name, wanted)) return i;
+  }
+  return std::nullopt;
+}
+
+void setKey(std::vector<std::string>& lines, const std::string& section, const std::string& key,
+            const std::string& value) {
+  auto span = findSection(lines, section);
+  if (!span) {
+    lines.push_back("[" + trimBlanks(section) + "]");
+    span = SectionSpan{lines.size(), lines.size()};
+  }
+  if (const auto at = findKey(lines, *span, key)) {
+    lines[*at] = *keyName(lines[*at]) + "=" + value;
+    return;
+  }
+  // After the section's last line with content, so that blank lines that part
+  // it from the next section stay where they are.
+  size_t insertAt = span->end;
+  while (insertAt > span->begin && trimBlanks(lines[insertAt - 1]).empty()) --insertAt;
+  lines.insert(lines.begin() + insertAt, trimBlanks(key) + "=" + value);
+}
+
+bool hasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writability in the sense of a read-only attribute: permission bits without
+// any write bit refuse the write even to a user the system would let through.
+bool writable(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && access(path.c_str(), W_OK) == 0;
+}
+
+bool writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes `content` to a fresh file beside `target` and renames it over the
+// target, so a reader or a crash sees either the old or the new file whole.
+bool replaceFile(const std::string& target, const std::string& content) {
+  struct stat old {};
+  const bool exists = stat(target.c_str(), &old) == 0;
+  const std::string folder = folderOf(target);
+  if ((exists && !writable(target)) || !writable(folder)) return false;
+
+  static std::atomic<unsigned> counter{0};
+  const std::string temp =
+      target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = writeAll(fd, content);
+  if (ok && exists) ok = fchmod(fd, old.st_mode & 07777) == 0;
+  ok = ok && fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // The rename itself is durable only once the folder is synced.
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+// A symbolic link stays a link: the file it points to is the one replaced.
+std::string resolvedTarget(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) != nullptr) return resolved;
+  return path;
+}
+
+}  // namespace
+
+ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
+
+std::string ProfileFile::readString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue) const {
+  const ProfileText text = loadText(path_);
+  const auto span = findSection(text.lines, section);
+  if (!span) return defaultValue;
+  const auto at = findKey(text.lines, *span, key);
+  if (!at) return defaultValue;
+  const std::string& line = text.lines[*at];
+  return trimBlanks(line.substr(line.find('=') + 1));
+}
+
+int ProfileFile::readInt(const std::string& section, const std::string& key,
+                         int defaultValue) const {
+  const ProfileText text = loadText(path_);
+  const auto span = findSection(text.lines, section);
+  if (!span) return defaultValue;
+  const auto at = findKey(text.lines, *span, key);
+  if (!at) return defaultValue;
+  const std::string& line = text.lines[*at];
+  const std::string value = trimBlanks(line.substr(line.find('=') + 1));
+
+  size_t i = 0;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  unsigned base = 10;
+  if (value.compare(i, 2, "0x") == 0 || value.compare(i, 2, "0X") == 0) {
+    base = 16;
+    i += 2;
+  } else if (i < value.size() && value[i] == '$') {
+    base = 16;
+    ++i;
+  }
+  // Like the profile functions: the leading digits count, the rest is ignored,
+  // and the result wraps at 32 bits.
+  uint32_t result = 0;
+  for (; i < value.size(); ++i) {
+    const char c = value[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      break;
+    }
+    result = result * base + digit;
+  }
+  return static_cast<int32_t>(negative ? 0u - result : result);
+}
+
+std::vector<std::string> ProfileFile::keys(const std::string& section) const {
+  const ProfileText text = loadText(path_);
+  std::vector<std::string> names;
+  const auto span = findSection(text.lines, section);
+  if (!span) return names;
+  for (size_t i = span->begin; i < span->end; ++i) {
+    if (auto name = keyName(text.lines[i])) names.push_back(std::move(*name));
+  }
+  return names;
+}
+
+bool ProfileFile::writeString(const std::string& section, const std::string& key,
+                              const std::string& value) {
+  return writeStrings(section, {{key, value}});
+}
+
+bool ProfileFile::writeStrings(const std::string& section,
+                               const std::vector<std::pair<std::string, std::string>>& entries) {
+  if (hasLineBreak(section) || trimBlanks(section).empty()) return false;
+  if (section.find(']') != std::string::npos) return false;
+  for (const auto& [key, value] : entries) {
+    if (hasLineBreak(key) || hasLineBreak(value) || trimBlanks(key).empty()) return false;
+    if (key.find('=') != std::string::npos) return false;
+  }
+  const std::string target = resolvedTarget(path_);
+  ProfileText text = loadText(target);
+  if (text.unreadable) return false;
+  for (const auto& [key, value] : entries) setKey(text.lines, section, key, value);
+  std::string content;
+  for (const std::string& line : text.lines) content += line + text.lineEnd;
+  return replaceFile(target, content);
+}
+
+}  // namespace loopmon
