@@ -16,9 +16,15 @@ ConversionError ConversionError::invalidInteger(const std::string& text) {
   return ConversionError("'" + text + "' is not a valid integer value");
 }
 
-MathError MathError::divisionByZero() { return MathError("Floating point division by zero"); }
-MathError MathError::invalidOperation() { return MathError("Invalid floating point operation"); }
-MathError MathError::overflow() { return MathError("Floating point overflow"); }
+MathError MathError::divisionByZero() {
+  return MathError("Floating point division by zero");
+}
+MathError MathError::invalidOperation() {
+  return MathError("Invalid floating point operation");
+}
+MathError MathError::overflow() {
+  return MathError("Floating point overflow");
+}
 
 FileWriteError::FileWriteError(const std::string& path) : RtlError("Unable to write to " + path) {}
 

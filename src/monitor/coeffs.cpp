@@ -41,7 +41,8 @@ long double reciprocal(int adc) {
 std::string withoutSecondCharacter(const std::string& text) {
   const auto sequenceLength = [&](size_t at) {
     size_t length = 1;
-    while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) {
+    while (at + length < text.size() &&
+           (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) {
       ++length;
     }
     return length;

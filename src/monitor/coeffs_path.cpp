@@ -5,6 +5,8 @@ namespace loopmon {
 
 // Apart from the store so that a store on an explicit path does not pull in
 // the program folder lookup.
-std::string CoefficientsFilePath() { return programFolder() + "ohmgauge.kft"; }
+std::string CoefficientsFilePath() {
+  return programFolder() + "ohmgauge.kft";
+}
 
 }  // namespace loopmon

@@ -68,7 +68,10 @@ LineDeviceText kindText(uint8_t kind, uint8_t adc) {
                            : "КЗ",
               std::nullopt};
     case 6:
-      return {adc <= 3 ? "КЗ" : adc <= 12 ? "Норма" : adc <= 28 ? "Пожар обрыв" : "Обрыв",
+      return {adc <= 3    ? "КЗ"
+              : adc <= 12 ? "Норма"
+              : adc <= 28 ? "Пожар обрыв"
+                          : "Обрыв",
               std::nullopt};
     case 7:
       return {"Yuzo v.1.05", std::nullopt};

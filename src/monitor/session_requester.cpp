@@ -7,6 +7,8 @@ bool SessionRequester::DirectRequest(const Bytes& request, uint8_t mode) {
   return session_.DirectRequest(request, mode);
 }
 
-const Bytes& SessionRequester::LastAnswer() const { return session_.LastAnswer; }
+const Bytes& SessionRequester::LastAnswer() const {
+  return session_.LastAnswer;
+}
 
 }  // namespace loopmon

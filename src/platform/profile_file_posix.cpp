@@ -126,7 +126,9 @@ void setKey(std::vector<std::string>& lines, const std::string& section, const s
   lines.insert(lines.begin() + insertAt, trimBlanks(key) + "=" + value);
 }
 
-bool hasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool hasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
 
 std::string folderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
