@@ -4,6 +4,7 @@
 
 #include "common/number_text.h"
 #include "platform/locale_info.h"
+#include "session/worker.h"
 
 namespace loopmon {
 
@@ -119,11 +120,13 @@ TRSSession::TRSSession(Platform services, std::shared_ptr<OwnerDispatcher> owner
 
   platform.clock->beginTimerPeriod();
 
+  worker_ = std::make_unique<SessionWorker>(*this);
   Thread = std::make_unique<TRSSessionThread>([this] { WorkerCycle(); });
 }
 
 TRSSession::~TRSSession() {
   SetWork(false);
+  CloseDeliveries();
   Thread.reset();
 
   InstanceMutex.reset();
@@ -297,14 +300,6 @@ void TRSSession::MessageHandler(const TMessage& message) {
 void TRSSession::SendToOwner(uint32_t msg, int32_t wParam, void* lParam) {
   const TMessage message{msg, wParam, lParam, 0};
   owner_->invokeSync([this, &message] { MessageHandler(message); });
-}
-
-bool TRSSession::HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam) {
-  if (!Thread || !Thread->IsWorkerThread()) {
-    SendToOwner(msg, wParam, lParam);
-    return true;
-  }
-  return Thread->HandOver([&] { SendToOwner(msg, wParam, lParam); });
 }
 
 }  // namespace loopmon

@@ -39,6 +39,11 @@ class OwnerDispatcher {
  public:
   virtual ~OwnerDispatcher() = default;
   virtual void invokeSync(const std::function<void()>& call) = 0;
+  // Queues a call for the owner's thread and returns at once; the worker
+  // waits for it itself, so that a session destroyed on the owner's thread
+  // can call the wait off. Without a queue of its own a dispatcher runs the
+  // call before returning.
+  virtual void post(std::function<void()> call) { invokeSync(call); }
 };
 
 // Runs every call at once on the calling thread.
@@ -151,6 +156,9 @@ class TRSSessionThread {
   std::thread thread_;
 };
 
+class SessionWorker;
+struct PendingDelivery;
+
 // Model name of a device type code.
 std::string DeviceTypeName(uint8_t code);
 
@@ -232,7 +240,32 @@ class TRSSession : public BusState {
   std::mutex AsyncLock;
   std::vector<AsyncCommand> AsyncList;
 
+  // Host operations (host_operations.cpp): they fill what the worker reads in
+  // its layouts, safely from any thread but a handler run on the worker.
+  // Entries 1..n of PollList in polling order, 0 for an empty slot. False,
+  // changing nothing, for more than 2500 entries or an entry above 127.
+  bool SetPollSchedule(const std::vector<uint8_t>& addresses);
+  // Queues a request (address first, cut to 64 bytes) for the worker. False
+  // when the ring already holds 255 requests: a further one would make it
+  // read as empty.
+  bool QueueRequest(const Bytes& request);
+  // Period of the ADC subscription step; 0 switches it off.
+  void SetAdcPeriod(uint32_t periodMs);
+  // DeviceTimeout and the PollWeight of every address (1..128 is the room
+  // the lost test was made for).
+  void SetLostThresholds(int32_t deviceTimeout, uint8_t pollWeight);
+  // A bus command for the worker (address first, at most 255 bytes), answered
+  // through OnAsynchAnswer. False, queuing nothing, for `msg` 1035, which
+  // marks subscription requests.
+  bool PostAsyncCommand(uint32_t postHandle, uint32_t msg, int32_t wParam, const Bytes& request);
+  // Subscription requests (1035 with 669, 667, 666, 668).
+  void SubscribeLoop(uint8_t addr, uint8_t loop, const Bytes& data = {});
+  void UnsubscribeLoop(uint8_t addr, uint8_t loop);
+  void UnsubscribeDevice(uint8_t addr);
+  void UnsubscribeAll();
+
  private:
+  friend class SessionWorker;
   // One pass of the worker.
   void WorkerCycle();
   bool Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping);
@@ -243,6 +276,16 @@ class TRSSession : public BusState {
   std::unique_ptr<MarkerHold> InstanceMutex;
   std::unique_ptr<MarkerHold> BusMutex;
   std::unique_ptr<MarkerHold> VeltaMutex;
+  // Guards CommandRing, RingHead and RingTail against hosts on other threads.
+  std::mutex RingLock;
+  // The hand-over the worker waits for. Destruction closes deliveries: the
+  // waiting one is called off unless the owner runs it already, and no new
+  // one starts, so the worker can be joined even from the owner's thread.
+  void CloseDeliveries();
+  std::mutex deliveryLock_;
+  std::shared_ptr<PendingDelivery> delivery_;
+  bool deliveriesClosed_ = false;
+  std::unique_ptr<SessionWorker> worker_;
   std::unique_ptr<TRSSessionThread> Thread;
 };
 

@@ -1,0 +1,202 @@
+#include "session/worker.h"
+
+#include <algorithm>
+
+#include "platform/simulator_link.h"
+
+namespace loopmon {
+
+namespace {
+
+constexpr size_t PollListEntries = 2500;
+constexpr uint8_t PollCommand = 1;
+constexpr int32_t DefaultPollDivisor = 15;
+// Lost-test factors: misses per unit of weight / divisor (times DeviceTimeout
+// on the bus), and the silence that must have passed, in days.
+constexpr double BusMissFactor = 44.0;
+constexpr double BusSilencePerTimeoutDays = 0.000013;
+constexpr double SimulatorMissFactor = 132.0;
+constexpr double SimulatorSilenceDays = 0.00006;
+// Rest of a cycle that found no address to poll, so that an empty schedule
+// does not keep a core busy.
+constexpr uint32_t EmptyScheduleRestMs = 4;
+
+bool isDeviceAddress(uint8_t addr) {
+  return addr >= 1 && addr <= 127;
+}
+
+// Codes of a device that speaks the protocol: present, or present with an event.
+bool isPresenceCode(uint8_t code) {
+  return code == 2 || isEventCode(code);
+}
+
+}  // namespace
+
+SessionWorker::SessionWorker(TRSSession& session) : s_(session) {}
+
+SessionWorker::~SessionWorker() {
+  for (AsyncCommand& record : privateList_) ReleaseAsyncBlock(record.Message.LParam);
+  std::lock_guard lock(s_.AsyncLock);
+  for (AsyncCommand& record : s_.AsyncList) ReleaseAsyncBlock(record.Message.LParam);
+  s_.AsyncList.clear();
+}
+
+bool SessionWorker::Running() const {
+  return !stopped_ && s_.Work();
+}
+
+bool SessionWorker::Deliver(int32_t code, void* lParam) {
+  return s_.HandOverToOwner(SessionMessage::Device, code, lParam);
+}
+
+bool SessionWorker::Start() {
+  lastAdcRequestMs_ = s_.platform.clock->tickCountMs();
+  if (s_.Simulator.enabled) {
+    try {
+      if (!s_.platform.simulatorLink) throw SimulatorUnavailable("no simulator link");
+      s_.Simulator.workerObject = s_.platform.simulatorLink->create(SimulatorSide::Worker);
+    } catch (const SimulatorUnavailable&) {
+      // Without its object the worker cannot poll: it switches itself off, and
+      // the next switch-on tries again.
+      s_.SetWork(false);
+      return false;
+    }
+  }
+  started_ = true;
+  return true;
+}
+
+void SessionWorker::Cycle() {
+  stopped_ = false;
+  if (!started_ && !Start()) return;
+
+  bool adcDue = false;
+  if (Running()) {
+    const uint32_t period = s_.AdcPeriod;
+    adcDue = period > 0 && s_.platform.clock->tickCountMs() - lastAdcRequestMs_ >= period;
+  }
+  if (Running()) DrainRing();
+  bool polled = false;
+  if (Running()) {
+    uint8_t addr = 0;
+    if (ChooseAddress(addr)) {
+      polled = true;
+      PollStep(addr);
+    }
+  }
+  if (Running() && adcDue) AdcStep();
+  if (Running()) AsyncCommandStep();
+  s_.platform.clock->yield();
+  if (!polled && Running()) s_.platform.clock->sleepMs(EmptyScheduleRestMs);
+}
+
+void SessionWorker::DrainRing() {
+  while (Running()) {
+    Bytes request;
+    {
+      std::lock_guard lock(s_.RingLock);
+      if (s_.RingTail == s_.RingHead) return;
+      ++s_.RingHead;
+      request = s_.CommandRing[s_.RingHead];
+    }
+    s_.WorkerRequest(request, 1);
+  }
+}
+
+bool SessionWorker::ChooseAddress(uint8_t& addr) {
+  // The schedule may hold no address at all; the chooser would then search
+  // forever, so that is found out first. Entries above 127 are no address.
+  const int count = std::min<int>(s_.PollCount, PollListEntries);
+  const int searched = std::max(count, 1);
+  const auto first = s_.PollList.begin() + 1;
+  if (std::none_of(first, first + searched, isDeviceAddress)) return false;
+  do {
+    ++s_.PollIndex;
+    if (s_.PollIndex > count || s_.PollIndex < 1) s_.PollIndex = 1;
+  } while (!isDeviceAddress(s_.PollList[s_.PollIndex]));
+  addr = s_.PollList[s_.PollIndex];
+  return true;
+}
+
+void SessionWorker::PollStep(uint8_t addr) {
+  ++s_.CycleCount;
+  const Bytes poll{addr, 6, 0, PollCommand, 0, 1};
+  const Bytes prepared = PrepareRequest(s_, poll);
+  bool answered = false;
+  if (s_.Simulator.enabled) {
+    SimTransactWorker(s_, prepared, 1);
+    answered = !s_.Answer.empty();
+  } else {
+    Transact(s_, prepared, 1);
+    answered = s_.Answer.size() >= 6 && s_.Answer[FrameOffset::Address] == addr;
+  }
+  if (answered) {
+    PollAnswered(addr, s_.Answer);
+  } else {
+    PollUnanswered(addr);
+  }
+}
+
+void SessionWorker::PollUnanswered(uint8_t addr) {
+  ++s_.PollFailCount;
+  if (s_.PrevPollFailed) ++s_.PollFailRunCount;
+  s_.PrevPollFailed = true;
+  ++s_.MissCount[addr];
+  if (s_.PollDivisor == 0) s_.PollDivisor = DefaultPollDivisor;
+
+  const double weight = s_.PollWeight[addr];
+  const double silentDays = s_.platform.clock->nowDays() - s_.LastAnswerTime[addr];
+  bool lost = false;
+  if (s_.Simulator.enabled) {
+    lost = s_.MissCount[addr] > weight * SimulatorMissFactor / s_.PollDivisor &&
+           silentDays > SimulatorSilenceDays;
+  } else {
+    const double timeout = s_.Settings.DeviceTimeout;
+    lost = s_.MissCount[addr] > weight * BusMissFactor / s_.PollDivisor * timeout &&
+           silentDays > timeout * BusSilencePerTimeoutDays;
+  }
+  if (!lost || s_.LostSet.test(addr)) return;
+
+  // Entered before the hand-over: a handler that switches the worker off
+  // ends the cycle there, and the loss must still be reported only once.
+  s_.LostSet.set(addr);
+  uint8_t lostAddr = addr;
+  Deliver(SessionMessage::LostDevice, &lostAddr);
+  NotifySubscriptions(addr, -2);
+}
+
+void SessionWorker::PollAnswered(uint8_t addr, const Bytes& frame) {
+  // The answer is the worker's own copy: a handler may make requests that
+  // change the session's answer fields.
+  const Bytes answer = frame;
+  s_.MissCount[addr] = 0;
+  s_.LastAnswerTime[addr] = s_.platform.clock->nowDays();
+
+  // All changes of the shared per-address state come before the hand-overs,
+  // after which the worker may no longer touch it.
+  const bool wasLost = s_.LostSet.test(addr);
+  s_.LostSet.reset(addr);
+  // An answer too short to carry a code does not speak the protocol either.
+  const bool hasCode = answer.size() > FrameOffset::Code;
+  const uint8_t code = hasCode ? answer[FrameOffset::Code] : 0;
+  const bool falseDevice = !hasCode || !isPresenceCode(code);
+  if (falseDevice) {
+    s_.KeyWord[addr] = 0;
+    s_.LostSet.set(addr);
+  }
+  s_.PrevPollFailed = false;
+
+  uint8_t handedAddr = addr;
+  if (wasLost && !Deliver(SessionMessage::NewDevice, &handedAddr)) return;
+  if (falseDevice) {
+    Deliver(SessionMessage::FalseDevice, &handedAddr);
+    NotifySubscriptions(addr, -3);
+    return;
+  }
+  if (!isEventCode(code)) return;
+  Bytes event = answer;
+  if (!Deliver(SessionMessage::NewEvent, &event)) return;
+  DecodeEvent(answer, Origin::Poll);
+}
+
+}  // namespace loopmon

@@ -1,0 +1,98 @@
+#pragma once
+// The worker's side of a session: the polling cycle, the decoding of device
+// events, the asynchronous commands and the loop ADC subscriptions. Everything
+// here runs on the worker thread, except construction and destruction.
+//
+// The worker touches the session's per-address state, its answer fields and
+// the bus only while it counts as on the bus, which a switch-off waits for.
+// A hand-over to the owner counts it off the bus; when the worker was switched
+// off meanwhile, the rest of the cycle must leave all of that alone, because
+// whoever switched it off may be using the bus already. DeviceSet and the
+// private command list belong to the worker alone and stay consistent either
+// way.
+
+#include <cstdint>
+#include <vector>
+
+#include "session/rssess.h"
+
+namespace loopmon {
+
+// Asynchronous request codes of message 1035.
+namespace AsyncRequest {
+inline constexpr int32_t RemoveDevice = 666;
+inline constexpr int32_t RemoveLoop = 667;
+inline constexpr int32_t RemoveAll = 668;
+inline constexpr int32_t AddLoop = 669;
+}  // namespace AsyncRequest
+
+// A host's bus command travels in a block of this size: a count byte, then
+// the frame.
+inline constexpr size_t AsyncBlockBytes = 256;
+
+// Data blocks of AsyncCommand records: made by the host operations and by the
+// worker, released by the worker once a record is carried out.
+void* NewAsyncBlock(const Bytes& bytes, size_t size);
+void ReleaseAsyncBlock(void* block);
+
+class SessionWorker {
+ public:
+  explicit SessionWorker(TRSSession& session);
+  // Releases the blocks still held by AsyncList and the private list.
+  ~SessionWorker();
+  SessionWorker(const SessionWorker&) = delete;
+  SessionWorker& operator=(const SessionWorker&) = delete;
+
+  // One pass of the cycle; the session's thread repeats it while switched on.
+  void Cycle();
+  // Told by the session when a hand-over found the worker switched off.
+  void HandOverRefused() { stopped_ = true; }
+
+ private:
+  enum class Origin { Poll, Determination };
+  enum class Kind { Readable, Unreadable };
+
+  // worker.cpp
+  bool Start();
+  bool Running() const;
+  bool Deliver(int32_t code, void* lParam);
+  void DrainRing();
+  bool ChooseAddress(uint8_t& addr);
+  void PollStep(uint8_t addr);
+  void PollUnanswered(uint8_t addr);
+  void PollAnswered(uint8_t addr, const Bytes& answer);
+
+  // dispatch.cpp
+  void DecodeEvent(const Bytes& frame, Origin origin);
+  void AsyncCommandStep();
+  void TakeAsyncList();
+  void CarryOutSubscriptionRequest(const AsyncCommand& record);
+  void QueueSubscriptionRequest(int32_t request, const Bytes& data);
+
+  // adc_subscriptions.cpp
+  TStructDeviceA* FindDevice(uint8_t addr);
+  static TLoopA* FindLoop(TStructDeviceA& device, uint8_t loop);
+  void AddLoop(uint8_t addr, uint8_t loop, const uint8_t* data, size_t size);
+  void RemoveLoop(uint8_t addr, uint8_t loop);
+  void RemoveDevice(uint8_t addr);
+  void RemoveAll();
+  void AdcStep();
+  void AdvanceCursors();
+  // `mayDetermine` false: the loop's kind has just been determined, so the
+  // read goes ahead with the command found even when the type is unknown.
+  void ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDetermine);
+  void AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entry);
+  Kind DetermineKind(TStructDeviceA& device, const TLoopA& entry);
+  void NotifySubscriptions(uint8_t addr, int32_t code);
+
+  TRSSession& s_;
+  bool started_ = false;
+  // A hand-over of this cycle found the worker switched off.
+  bool stopped_ = false;
+  uint32_t lastAdcRequestMs_ = 0;
+  // Host commands taken over from AsyncList, each with its own 256-byte block.
+  // What a stop leaves unanswered is answered by the next cycle.
+  std::vector<AsyncCommand> privateList_;
+};
+
+}  // namespace loopmon
