@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
+#include <utility>
 
 namespace loopmon {
 
@@ -14,6 +15,15 @@ void QtOwnerDispatcher::invokeSync(const std::function<void()>& call) {
   }
   QMetaObject::invokeMethod(
       app, [&call] { call(); }, Qt::BlockingQueuedConnection);
+}
+
+void QtOwnerDispatcher::post(std::function<void()> call) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() == app->thread()) {
+    call();
+    return;
+  }
+  QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
 }
 
 }  // namespace loopmon

@@ -10,6 +10,9 @@ namespace loopmon {
 class QtOwnerDispatcher : public OwnerDispatcher {
  public:
   void invokeSync(const std::function<void()>& call) override;
+  // A queued call from the worker; the worker waits for it itself, so that a
+  // session destroyed on the GUI thread can call the wait off.
+  void post(std::function<void()> call) override;
 };
 
 }  // namespace loopmon
