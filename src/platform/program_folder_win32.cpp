@@ -1,0 +1,29 @@
+#include "platform/program_folder.h"
+#include "platform/text_win32.h"
+
+#include <vector>
+
+namespace loopmon {
+
+std::string programFolder() {
+  std::vector<wchar_t> path(MAX_PATH);
+  DWORD length = 0;
+  // The result is cut off, without an error, when the buffer is too small.
+  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >=
+         path.size()) {
+    path.resize(path.size() * 2);
+  }
+  std::wstring folder(path.data(), length);
+  folder.erase(folder.find_last_of(L"\\/") + 1);
+  return win32::narrow(folder);
+}
+
+std::string runtimeFolder() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  std::wstring folder = std::wstring(temp, length) + L"loopmon\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return win32::narrow(folder);
+}
+
+}  // namespace loopmon
