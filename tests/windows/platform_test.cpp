@@ -14,9 +14,11 @@
 #include "platform/clock.h"
 #include "platform/named_marker.h"
 #include "platform/os_version.h"
+#include "platform/port_names.h"
 #include "platform/profile_file.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 using namespace loopmon::test;
@@ -94,6 +96,73 @@ TEST_F(RegistryTest, SubkeysAreListedByName) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"0000", "0001", "ACPI0003"}));
   EXPECT_TRUE(registry->subkeys(TestKey + "\\Missing").empty());
+}
+
+TEST_F(RegistryTest, PortsAreTheOnesTheSystemLists) {
+  const std::string serialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  ASSERT_TRUE(registry->createKey(serialComm));
+  ASSERT_TRUE(registry->write(serialComm, "\\Device\\LoopmonTest12", RegValue::ofString("COM12")));
+  ASSERT_TRUE(registry->write(serialComm, "\\Device\\LoopmonTest3", RegValue::ofString("COM3")));
+  const std::vector<PortEntry> ports = listPorts(*registry);
+  registry->remove(serialComm, "\\Device\\LoopmonTest12");
+  registry->remove(serialComm, "\\Device\\LoopmonTest3");
+
+  std::vector<std::string> names;
+  for (const PortEntry& port : ports) {
+    EXPECT_EQ(port.devicePath, port.comName) << "a port opens under its own name";
+    names.push_back(port.comName);
+  }
+  const auto com3 = std::find(names.begin(), names.end(), "COM3");
+  const auto com12 = std::find(names.begin(), names.end(), "COM12");
+  ASSERT_NE(com3, names.end());
+  ASSERT_NE(com12, names.end());
+  EXPECT_LT(com3, com12) << "by number, not by text";
+  EXPECT_EQ(resolvePortName(*registry, "COM3"), "COM3");
+}
+
+// The line settings a fresh installation lacks are written back into the
+// machine's registry, where an engineer finds them with the system's tools.
+class LineSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX"); }
+  void TearDown() override { SetUp(); }
+
+  static Platform registryOnly() {
+    Platform platform;
+    platform.registry = openSystemRegistry();
+    platform.isNt = queryOsVersion().ntPlatform;
+    return platform;
+  }
+};
+
+TEST_F(LineSettingsTest, DefaultsAreWrittenBackToTheMachine) {
+  BusState bus(registryOnly());
+  LoadLineSettings(bus);
+  EXPECT_EQ(bus.Settings.StartTimeout, 4u) << "an NT-family system";
+  EXPECT_EQ(bus.Settings.TailInUS, 400u);
+  EXPECT_EQ(bus.Settings.CmdTimeoutConstant, 600u);
+
+  const std::string query = captureOutput("reg query HKLM\\Software\\TAVIX\\VELTA\\RS");
+  EXPECT_NE(query.find("StartTimeout    REG_DWORD    0x4"), std::string::npos) << query;
+  EXPECT_NE(query.find("TailInUS    REG_DWORD    0x190"), std::string::npos) << query;
+  EXPECT_EQ(openSystemRegistry()->valueNames(LineSettingsKey).size(), 2u) << query;
+}
+
+TEST_F(LineSettingsTest, SettingsTypedInWithTheSystemsToolAreRead) {
+  const std::string key = "HKLM\\Software\\TAVIX\\VELTA\\RS";
+  for (const char* add : {"/v CmdTimeoutConstant /t REG_DWORD /d 250",
+                          "/v SmartPI /t REG_SZ /d \"\"", "/v USARTMode /t REG_NONE"}) {
+    captureOutput("reg add " + key + " " + std::string(add) + " /f");
+  }
+  BusState bus(registryOnly());
+  LoadLineSettings(bus);
+  EXPECT_EQ(bus.Settings.CmdTimeoutConstant, 250u);
+  EXPECT_TRUE(bus.Settings.SmartPI) << "present as an empty string";
+  EXPECT_TRUE(bus.Settings.USARTMode) << "present without data";
+
+  captureOutput("reg add " + key + " /v TimeoutConstant /t REG_SZ /d 30 /f");
+  BusState again(registryOnly());
+  EXPECT_THROW(LoadLineSettings(again), LineSettingsError) << "a number stored as text";
 }
 
 // Markers are process-wide names: a second process holding one is seen here,

@@ -1,0 +1,58 @@
+// On Windows the system owns the port names: a "COMn" name opens as it is, and
+// the ports present are the ones the system lists in SERIALCOMM (value name
+// the kernel's device, data the "COMn" name).
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/port_names.h"
+#include "platform/registry.h"
+
+namespace loopmon {
+namespace {
+
+constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+// n of "COMn"; 0 for any other name, which sorts it last.
+int comNumber(const std::string& name) {
+  if (name.size() < 4 || (name.compare(0, 3, "COM") != 0 && name.compare(0, 3, "com") != 0)) {
+    return 0;
+  }
+  if (!std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return 0;
+  }
+  return std::atoi(name.c_str() + 3);
+}
+
+}  // namespace
+
+std::string comPortName(int number) {
+  return "COM" + std::to_string(number);
+}
+
+std::string resolvePortName(const Registry&, const std::string& name) {
+  return name;
+}
+
+std::vector<PortEntry> listPorts(const Registry& registry) {
+  std::vector<PortEntry> ports;
+  for (const std::string& device : registry.valueNames(kSerialCommKey)) {
+    std::optional<RegValue> value = registry.read(kSerialCommKey, device);
+    if (!value || value->type != RegType::String || value->text.empty()) continue;
+    ports.push_back({value->text, value->text, false});
+  }
+  std::sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
+    const int na = comNumber(a.comName);
+    const int nb = comNumber(b.comName);
+    if ((na == 0) != (nb == 0)) return na != 0;
+    if (na != nb) return na < nb;
+    return a.comName < b.comName;
+  });
+  return ports;
+}
+
+bool mapPort(Registry&, const std::string&, const std::string&) {
+  return false;
+}
+
+}  // namespace loopmon
