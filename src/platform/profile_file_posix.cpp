@@ -5,12 +5,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 
 #include "platform/profile_file.h"
+#include "platform/profile_rules.h"
 
 namespace loopmon {
 
@@ -126,10 +126,6 @@ void setKey(std::vector<std::string>& lines, const std::string& section, const s
   lines.insert(lines.begin() + insertAt, trimBlanks(key) + "=" + value);
 }
 
-bool hasLineBreak(const std::string& text) {
-  return text.find_first_of("\r\n") != std::string::npos;
-}
-
 std::string folderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -195,8 +191,6 @@ std::string resolvedTarget(const std::string& path) {
 
 }  // namespace
 
-ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
-
 std::string ProfileFile::readString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) const {
   const ProfileText text = loadText(path_);
@@ -206,47 +200,6 @@ std::string ProfileFile::readString(const std::string& section, const std::strin
   if (!at) return defaultValue;
   const std::string& line = text.lines[*at];
   return trimBlanks(line.substr(line.find('=') + 1));
-}
-
-int ProfileFile::readInt(const std::string& section, const std::string& key,
-                         int defaultValue) const {
-  const ProfileText text = loadText(path_);
-  const auto span = findSection(text.lines, section);
-  if (!span) return defaultValue;
-  const auto at = findKey(text.lines, *span, key);
-  if (!at) return defaultValue;
-  const std::string& line = text.lines[*at];
-  const std::string value = trimBlanks(line.substr(line.find('=') + 1));
-
-  size_t i = 0;
-  bool negative = false;
-  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
-  unsigned base = 10;
-  if (value.compare(i, 2, "0x") == 0 || value.compare(i, 2, "0X") == 0) {
-    base = 16;
-    i += 2;
-  } else if (i < value.size() && value[i] == '$') {
-    base = 16;
-    ++i;
-  }
-  // Like the profile functions: the leading digits count, the rest is ignored,
-  // and the result wraps at 32 bits.
-  uint32_t result = 0;
-  for (; i < value.size(); ++i) {
-    const char c = value[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      break;
-    }
-    result = result * base + digit;
-  }
-  return static_cast<int32_t>(negative ? 0u - result : result);
 }
 
 std::vector<std::string> ProfileFile::keys(const std::string& section) const {
@@ -260,19 +213,9 @@ std::vector<std::string> ProfileFile::keys(const std::string& section) const {
   return names;
 }
 
-bool ProfileFile::writeString(const std::string& section, const std::string& key,
-                              const std::string& value) {
-  return writeStrings(section, {{key, value}});
-}
-
 bool ProfileFile::writeStrings(const std::string& section,
                                const std::vector<std::pair<std::string, std::string>>& entries) {
-  if (hasLineBreak(section) || trimBlanks(section).empty()) return false;
-  if (section.find(']') != std::string::npos) return false;
-  for (const auto& [key, value] : entries) {
-    if (hasLineBreak(key) || hasLineBreak(value) || trimBlanks(key).empty()) return false;
-    if (key.find('=') != std::string::npos) return false;
-  }
+  if (!acceptableProfileEntries(section, entries)) return false;
   const std::string target = resolvedTarget(path_);
   ProfileText text = loadText(target);
   if (text.unreadable) return false;

@@ -1,11 +1,15 @@
-// Profile files through the system's own profile functions. Unlike the POSIX
-// reader and writer, a write here is not atomic: the system rewrites the file
-// in place, as every other program using these functions on the machine does,
-// and the file stays in the system's text encoding rather than UTF-8.
+// Profile files through the system's own profile functions, which settle the
+// format: the file stays in the system's text encoding with CR LF line ends,
+// as every other program on the machine writes it. The functions rewrite a
+// file in place, key by key; to keep the promise of a whole replacement, the
+// keys are written into a copy beside the file, which then takes the file's
+// place in one rename.
 
+#include <atomic>
 #include <vector>
 
 #include "platform/profile_file.h"
+#include "platform/profile_rules.h"
 #include "platform/text_win32.h"
 
 namespace loopmon {
@@ -38,21 +42,18 @@ std::wstring profileString(const std::wstring& section, const wchar_t* key,
   }
 }
 
-}  // namespace
+std::wstring copyBeside(const std::wstring& target) {
+  static std::atomic<unsigned> counter{0};
+  return target + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(counter++);
+}
 
-ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
+}  // namespace
 
 std::string ProfileFile::readString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) const {
   return win32::narrow(profileString(win32::widen(section), win32::widen(key).c_str(),
                                      win32::widen(defaultValue), fullPath(path_)));
-}
-
-int ProfileFile::readInt(const std::string& section, const std::string& key,
-                         int defaultValue) const {
-  return static_cast<int>(GetPrivateProfileIntW(win32::widen(section).c_str(),
-                                                win32::widen(key).c_str(), defaultValue,
-                                                fullPath(path_).c_str()));
 }
 
 std::vector<std::string> ProfileFile::keys(const std::string& section) const {
@@ -67,10 +68,25 @@ std::vector<std::string> ProfileFile::keys(const std::string& section) const {
   return names;
 }
 
-bool ProfileFile::writeString(const std::string& section, const std::string& key,
-                              const std::string& value) {
-  return WritePrivateProfileStringW(win32::widen(section).c_str(), win32::widen(key).c_str(),
-                                    win32::widen(value).c_str(), fullPath(path_).c_str()) != 0;
+bool ProfileFile::writeStrings(const std::string& section,
+                               const std::vector<std::pair<std::string, std::string>>& entries) {
+  if (!acceptableProfileEntries(section, entries)) return false;
+  const std::wstring target = fullPath(path_);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return false;
+
+  const std::wstring copy = copyBeside(target);
+  bool written = !exists || CopyFileW(target.c_str(), copy.c_str(), TRUE);
+  const std::wstring sectionName = win32::widen(section);
+  for (const auto& [key, value] : entries) {
+    written = written && WritePrivateProfileStringW(sectionName.c_str(), win32::widen(key).c_str(),
+                                                    win32::widen(value).c_str(), copy.c_str());
+  }
+  written = written && MoveFileExW(copy.c_str(), target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!written) DeleteFileW(copy.c_str());
+  return written;
 }
 
 }  // namespace loopmon

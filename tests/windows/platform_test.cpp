@@ -240,10 +240,21 @@ class ProfileFileTest : public ::testing::Test {
     RemoveDirectoryW(win32::widen(folder).c_str());
   }
   std::string slurp(const std::string& name) const {
-    std::ifstream in(folder + name);
+    std::ifstream in(folder + name, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+  }
+  size_t filesInFolder() const {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(win32::widen(folder + "*").c_str(), &found);
+    size_t files = 0;
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return files;
   }
   std::string folder;
 };
@@ -273,16 +284,41 @@ TEST_F(ProfileFileTest, CoefficientsSectionsAreWrittenAndReadBack) {
   EXPECT_EQ(text.find("408"), std::string::npos) << text;
 }
 
-TEST_F(ProfileFileTest, PortNumberReadsAsAnInteger) {
+TEST_F(ProfileFileTest, IntegersReadAlikeOnBothSystems) {
   ProfileFile ini(folder + "pcom.ini");
-  EXPECT_EQ(ini.readInt("Port", "Num", 0), 0);
-  ASSERT_TRUE(ini.writeString("Port", "Num", "3"));
-  EXPECT_EQ(ini.readInt("port", "num", 0), 3);
-  ASSERT_TRUE(ini.writeString("Port", "Num", "0x1F"));
-  EXPECT_EQ(ini.readInt("Port", "Num", 0), 31);
-  ASSERT_TRUE(ini.writeString("Port", "Num", "2x"));
-  EXPECT_EQ(ini.readInt("Port", "Num", 7), 2);
+  EXPECT_EQ(ini.readInt("Port", "Num", 0), 0) << "no file";
+  for (auto [value, number] :
+       {std::pair{"3", 3}, {"0x1F", 31}, {"$10", 16}, {"-5", -5}, {"2x", 2}, {"abc", 0}, {"", 0}}) {
+    ASSERT_TRUE(ini.writeString("Port", "Num", value));
+    EXPECT_EQ(ini.readInt("port", "num", 7), number) << "\"" << value << "\"";
+  }
   EXPECT_EQ(ini.readInt("Port", "Other", 7), 7);
+  EXPECT_EQ(ini.readInt("Other", "Num", 7), 7);
+}
+
+TEST_F(ProfileFileTest, SeveralKeysGoInWholeOrNotAtAll) {
+  ProfileFile kft(folder + "ohmgauge.kft");
+  ASSERT_TRUE(kft.writeStrings("1-160", {{"ACP1", "200"}, {"note", "kept"}}));
+  const std::string before = slurp("ohmgauge.kft");
+  EXPECT_EQ(before, "[1-160]\r\nACP1=200\r\nnote=kept\r\n") << "the system's own format";
+
+  EXPECT_FALSE(kft.writeStrings("1-160", {{"ACP1", "100"}, {"R1", "two\nlines"}}));
+  EXPECT_FALSE(kft.writeString("1-160]\r\n[x", "a", "1"));
+  EXPECT_FALSE(kft.writeString("1-160", "a=b", "1"));
+  EXPECT_FALSE(kft.writeString("1-160", " ", "1"));
+  EXPECT_EQ(slurp("ohmgauge.kft"), before);
+
+  const std::wstring path = win32::widen(folder + "ohmgauge.kft");
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(kft.writeStrings("1-160", {{"ACP1", "100"}, {"a", "408"}})) << "read-only file";
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(slurp("ohmgauge.kft"), before);
+  EXPECT_EQ(filesInFolder(), 1u) << "no copy left behind";
+
+  ASSERT_TRUE(kft.writeStrings("1-160", {{"ACP1", "100"}, {"a", "408"}}));
+  EXPECT_EQ(kft.keys("1-160"), (std::vector<std::string>{"ACP1", "note", "a"}));
+  EXPECT_EQ(kft.readString("1-160", "ACP1", ""), "100");
+  EXPECT_EQ(filesInFolder(), 1u);
 }
 
 TEST_F(ProfileFileTest, RelativePathMeansTheWorkingFolder) {
