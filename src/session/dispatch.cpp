@@ -219,9 +219,10 @@ void SessionWorker::QueueSubscriptionRequest(int32_t request, const Bytes& data)
 
 void SessionWorker::AsyncCommandStep() {
   TakeAsyncList();
-  size_t answered = 0;
-  for (; answered < privateList_.size() && Running(); ++answered) {
-    AsyncCommand& record = privateList_[answered];
+  // Each record leaves the list once it is answered, so that a cycle ended
+  // early (a stop, or an exception of the bus) leaves only unanswered ones.
+  while (!privateList_.empty() && Running()) {
+    AsyncCommand& record = privateList_.front();
     auto* block = static_cast<uint8_t*>(record.Message.LParam);
     const Bytes request(block + 1, block + 1 + block[0]);
 
@@ -229,17 +230,18 @@ void SessionWorker::AsyncCommandStep() {
       TStructDeviceA* device = FindDevice(request[FrameOffset::Address]);
       const TLoopA* entry = device ? FindLoop(*device, request[4]) : nullptr;
       if (entry) DetermineKind(*device, *entry);
-      if (!Running()) break;
+      if (!Running()) return;
     }
     s_.ShortRequest(request, 1);
     std::memset(block, 0, AsyncBlockBytes);
     block[0] = static_cast<uint8_t>(s_.Answer.size());
     std::copy(s_.Answer.begin(), s_.Answer.end(), block + 1);
 
-    s_.HandOverToOwner(SessionMessage::AsyncAnswer, 0, &record);
+    AsyncCommand answered = record;
+    privateList_.erase(privateList_.begin());
+    s_.HandOverToOwner(SessionMessage::AsyncAnswer, 0, &answered);
     ReleaseAsyncBlock(block);
   }
-  privateList_.erase(privateList_.begin(), privateList_.begin() + answered);
 }
 
 }  // namespace loopmon

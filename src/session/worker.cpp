@@ -1,6 +1,7 @@
 #include "session/worker.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "platform/simulator_link.h"
 
@@ -18,7 +19,7 @@ constexpr double BusSilencePerTimeoutDays = 0.000013;
 constexpr double SimulatorMissFactor = 132.0;
 constexpr double SimulatorSilenceDays = 0.00006;
 // Rest of a cycle that found no address to poll, so that an empty schedule
-// does not keep a core busy.
+// does not keep a core busy; also after a cycle that a bus failure ended.
 constexpr uint32_t EmptyScheduleRestMs = 4;
 
 bool isDeviceAddress(uint8_t addr) {
@@ -70,6 +71,17 @@ void SessionWorker::Cycle() {
   stopped_ = false;
   if (!started_ && !Start()) return;
 
+  try {
+    Steps();
+  } catch (const std::exception&) {
+    // A bus operation that raises (the simulator gone, a port whose settings
+    // cannot be kept) ends this cycle only; the worker carries on with the
+    // next one after a rest, as it would after an unanswered request.
+    if (Running()) s_.platform.clock->sleepMs(EmptyScheduleRestMs);
+  }
+}
+
+void SessionWorker::Steps() {
   bool adcDue = false;
   if (Running()) {
     const uint32_t period = s_.AdcPeriod;

@@ -54,6 +54,7 @@ class SessionWorker {
 
   // worker.cpp
   bool Start();
+  void Steps();
   bool Running() const;
   bool Deliver(int32_t code, void* lParam);
   void DrainRing();

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "fake_platform.h"
+#include "platform/registry.h"
 #include "worker_harness.h"
 
 namespace loopmon::testing {
@@ -165,6 +166,25 @@ TEST(WorkerThreads, DestroyingOnTheOwnerThreadWhileTheWorkerWaitsForIt) {
   EXPECT_EQ(session, nullptr);
   // The hand-over that was called off never reached the handler.
   EXPECT_EQ(events.load(), handledBefore);
+}
+
+TEST(WorkerThreads, ABusFailureThatRaisesEndsOnlyTheCycle) {
+  Bus bus;
+  // The driver's port has "Settings" that binding could not put back, so
+  // every exchange raises.
+  bus.fake.driver->setPresent(true);
+  const std::string instance = std::string(SerialInstancesKey) + "\\00";
+  bus.fake.registry->set(instance, "PortName", RegValue::ofString("COM1"));
+  bus.fake.registry->set(instance, "Settings", RegValue::ofString("9600"));
+  TRSSession session(bus.fake.platform(), std::make_shared<OwnerLoop>());
+  ASSERT_TRUE(session.SetPollSchedule({5}));
+  ASSERT_TRUE(session.QueueRequest({5, 6, 0, 0x0D, 0, 0}));
+  session.SetWork(true);
+  std::this_thread::sleep_for(50ms);
+  session.SetWork(false);
+  EXPECT_GT(session.CycleCount, 2u);
+  EXPECT_EQ(session.RingHead, session.RingTail);
+  EXPECT_THROW(session.DirectRequest({5, 6, 0, 0x0D, 0, 0}, 1), PortSettingsError);
 }
 
 TEST(WorkerThreads, EmptyOrAllZeroScheduleDoesNotHang) {
