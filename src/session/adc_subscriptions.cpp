@@ -127,14 +127,17 @@ void SessionWorker::AdcStep() {
   lastAdcRequestMs_ = s_.platform.clock->tickCountMs();
 }
 
-void SessionWorker::ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDetermine) {
-  if (s_.LostSet.test(device.Addr)) return;
-  if (mayDetermine && (entry.TypeEventShl == 0 || device.TypeDevice == UnknownType)) {
+bool SessionWorker::ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDetermine,
+                             std::optional<int32_t> eventClass) {
+  if (s_.LostSet.test(device.Addr)) return false;
+  const int32_t kind = eventClass.value_or(entry.TypeEventShl);
+  const bool determine = mayDetermine && (kind == 0 || device.TypeDevice == UnknownType);
+  if (determine) {
     if (DetermineKind(device, entry) == Kind::Unreadable) {
       QueueSubscriptionRequest(AsyncRequest::RemoveDevice, {device.Addr});
-      return;
+      return true;
     }
-    if (!Running()) return;
+    if (!Running()) return true;
   }
   Bytes request;
   if (entry.Cmd == LoopAdcCommand) {
@@ -142,12 +145,14 @@ void SessionWorker::ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDete
   } else if (entry.Cmd == LineDeviceCommand) {
     request = {device.Addr, 6, 0, LineDeviceCommand, entry.NumShl, LineReadingQuery};
   } else {
-    return;
+    return determine;
   }
-  AdcExchange(request, device.Addr, entry);
+  AdcExchange(request, device.Addr, entry, determine ? entry.TypeEventShl : kind);
+  return determine;
 }
 
-void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entry) {
+void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entry,
+                                int32_t typeEvent) {
   Transact(s_, PrepareRequest(s_, request), 1);
   const Bytes answer = s_.Answer;
   if (answer.size() != 6) return;
@@ -170,12 +175,9 @@ void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entr
     return;
   }
   entry.LastReport = now;
-  TAdcReport report{answer,
-                    entry.Cmd,
-                    entry.NumShl,
-                    entry.TypeEventShl,
-                    entry.lData > 0 ? entry.Data.data() : nullptr,
-                    entry.lData};
+  TAdcReport report{
+      answer,     entry.Cmd, entry.NumShl, typeEvent, entry.lData > 0 ? entry.Data.data() : nullptr,
+      entry.lData};
   Deliver(SessionMessage::NewAdc, &report);
 }
 
@@ -239,16 +241,17 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
 void SessionWorker::NotifySubscriptions(uint8_t addr, int32_t code) {
   TStructDeviceA* device = FindDevice(addr);
   if (!device) return;
-  for (TLoopA& entry : device->Loops) {
-    if (Running()) {
-      TAdcReport report{
-          {},         entry.Cmd, entry.NumShl, code, entry.lData > 0 ? entry.Data.data() : nullptr,
-          entry.lData};
-      Deliver(SessionMessage::NewAdc, &report);
-    }
-    entry.TypeEventShl = 0;
-  }
+  // Kinds and type are found afresh at the next read. They are forgotten
+  // before the reports, after which the worker may have to leave DeviceSet
+  // alone.
+  for (TLoopA& entry : device->Loops) entry.TypeEventShl = 0;
   device->TypeDevice = UnknownType;
+  for (const TLoopA& entry : device->Loops) {
+    TAdcReport report{
+        {},         entry.Cmd, entry.NumShl, code, entry.lData > 0 ? entry.Data.data() : nullptr,
+        entry.lData};
+    if (!Deliver(SessionMessage::NewAdc, &report)) return;
+  }
 }
 
 }  // namespace loopmon

@@ -151,21 +151,21 @@ void SessionWorker::DecodeEvent(const Bytes& frame, Origin origin) {
   if (entry) {
     const int32_t kind = entry->TypeEventShl;
     entry->LastValue = -1;
-    entry->TypeEventShl = cls;
     // A frame of a kind determination must not start another one: with a
     // device that keeps its type to itself they would call each other
     // without end.
-    ReadLoop(*device, *entry, origin == Origin::Poll);
-    entry->TypeEventShl = kind;
+    const bool determined = ReadLoop(*device, *entry, origin == Origin::Poll, cls);
+    // The kind the entry had before the event stands again, also over one
+    // just determined, unless the worker has been switched off meanwhile.
+    if (determined && !stopped_) entry->TypeEventShl = kind;
     return;
   }
   if (cls == ClassReadingByHost || cls == ClassReadingByDevice) return;
   TLoopA oneOff;
   oneOff.NumShl = loop;
   oneOff.Cmd = 0;
-  oneOff.TypeEventShl = cls;
   oneOff.LastValue = -1;
-  AdcExchange({addr, 6, 0, LoopAdcCommand, loop, 0}, addr, oneOff);
+  AdcExchange({addr, 6, 0, LoopAdcCommand, loop, 0}, addr, oneOff, cls);
 }
 
 void SessionWorker::TakeAsyncList() {

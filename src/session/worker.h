@@ -7,11 +7,12 @@
 // the bus only while it counts as on the bus, which a switch-off waits for.
 // A hand-over to the owner counts it off the bus; when the worker was switched
 // off meanwhile, the rest of the cycle must leave all of that alone, because
-// whoever switched it off may be using the bus already. DeviceSet and the
-// private command list belong to the worker alone and stay consistent either
-// way.
+// whoever switched it off may be using the bus already. DeviceSet, which a
+// host may look at once the worker is off, is changed before hand-overs for
+// the same reason.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "session/rssess.h"
@@ -79,10 +80,14 @@ class SessionWorker {
   void RemoveAll();
   void AdcStep();
   void AdvanceCursors();
-  // `mayDetermine` false: the loop's kind has just been determined, so the
-  // read goes ahead with the command found even when the type is unknown.
-  void ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDetermine);
-  void AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entry);
+  // A read for a device event carries the event's class: the reading is
+  // reported with it unless a kind determination ran first. `mayDetermine`
+  // false: the loop's kind has just been determined, so the read goes ahead
+  // with the command found even when the type is unknown. True when a
+  // determination ran.
+  bool ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDetermine,
+                std::optional<int32_t> eventClass = std::nullopt);
+  void AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entry, int32_t typeEvent);
   Kind DetermineKind(TStructDeviceA& device, const TLoopA& entry);
   void NotifySubscriptions(uint8_t addr, int32_t code);
 
