@@ -20,6 +20,9 @@ class SimulatorUnavailable : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The method each side calls: "Transceiving" (direct) or "Obmen" (worker).
+const char* simulatorMethodName(SimulatorSide side);
+
 class SimulatorObject {
  public:
   virtual ~SimulatorObject() = default;
