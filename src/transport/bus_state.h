@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "transport/frame.h"
 #include "transport/line_settings.h"
+#include "transport/sim_exchange.h"
 
 namespace loopmon {
 
@@ -24,14 +25,6 @@ struct AnswerBuffer {
   std::array<uint8_t, MaxFrameBytes> bytes{};
   uint8_t count = 0;
   Bytes toBytes() const { return Bytes(bytes.begin(), bytes.begin() + count); }
-};
-
-// The simulator's process-wide state: the mode flag, the direct-side object
-// (present only during a direct-side exchange) and the worker-side object.
-struct SimulatorState {
-  bool enabled = false;
-  std::atomic<bool> directBusy{false};
-  std::unique_ptr<SimulatorObject> workerObject;
 };
 
 // The internal assertion of the driver wait: an exchange waited for the driver
@@ -117,7 +110,9 @@ Bytes PrepareRequest(const BusState& bus, const Bytes& request);
 // out). Throws TransportAssertion from the driver wait, see above.
 bool Transact(BusState& bus, const Bytes& request, uint8_t mode);
 
-// The simulator exchanges (same contract as Transact).
+// The simulator exchanges (same contract as Transact). The direct side asks
+// the link for a new object each time and lets SimulatorUnavailable through;
+// the worker side uses the object of CreateWorkerSimulator.
 bool SimTransactDirect(BusState& bus, const Bytes& request, uint8_t mode);
 bool SimTransactWorker(BusState& bus, const Bytes& request, uint8_t mode);
 
