@@ -1,0 +1,110 @@
+#pragma once
+// The simulated bus: every device of a scenario, answering request frames the
+// way the devices in the field do. Both front ends of loopsim (the simulator
+// server and the pseudo-terminal line) share it; it knows nothing of either.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "sim/scenario.h"
+#include "transport/frame.h"
+
+namespace loopmon::sim {
+
+// Request commands and answer codes the devices know.
+namespace Command {
+inline constexpr uint8_t Presence = 0x01;
+inline constexpr uint8_t Acknowledge = 0x03;
+inline constexpr uint8_t Identify = 0x0D;
+inline constexpr uint8_t LoopState = 0x19;
+inline constexpr uint8_t LoopAdc = 0x1B;
+inline constexpr uint8_t LineDevice = 0x39;
+}  // namespace Command
+
+namespace AnswerCode {
+inline constexpr uint8_t Identity = 0x00;
+inline constexpr uint8_t Present = 0x02;
+inline constexpr uint8_t Refused = 0x0A;
+inline constexpr uint8_t LoopState = 0x1A;
+inline constexpr uint8_t LoopAdc = 0x1C;
+inline constexpr uint8_t LineDevice = 0x3A;
+}  // namespace AnswerCode
+
+// Data of command 0x39: what is asked of the line device.
+namespace LineQuery {
+inline constexpr uint8_t Kind = 1;
+inline constexpr uint8_t Reading = 4;
+}  // namespace LineQuery
+
+enum class LoopCondition { Normal, Alarm, Open, Short };
+
+// One loop (or, on a type-9 device, one line device): its reading wanders
+// around a resting value and now and then steps into alarm, open or short.
+class SimulatedLoop {
+ public:
+  SimulatedLoop(const LoopSpec& spec, uint8_t restingAdc, uint8_t alarmAdc);
+
+  uint8_t adc() const { return adc_; }
+  LoopCondition condition() const { return condition_; }
+  uint8_t stateCode() const;
+  // One step of the walk; true when the state code changed.
+  bool step(std::mt19937_64& random);
+
+ private:
+  LoopSpec spec_;
+  uint8_t restingAdc_;
+  uint8_t alarmAdc_;
+  uint8_t adc_;
+  LoopCondition condition_ = LoopCondition::Normal;
+};
+
+class SimulatedDevice {
+ public:
+  SimulatedDevice(const DeviceSpec& spec, uint64_t seed, bool drift);
+
+  const DeviceSpec& spec() const { return spec_; }
+  const std::vector<EventAnswer>& pendingEvents() const { return events_; }
+
+  // Decides whether this request is heard at all (silence, drops, ignored commands).
+  bool hears(uint8_t command);
+  // The answer's code and two data bytes, or nothing for a request that gets none.
+  std::optional<EventAnswer> answer(uint8_t command, uint8_t data1, uint8_t data2);
+
+ private:
+  SimulatedLoop* loop(int number);
+  uint8_t readLoop(int number, uint8_t& state);
+  EventAnswer lineDevice(int number, uint8_t query);
+  void queueEvent(const EventAnswer& event);
+
+  DeviceSpec spec_;
+  bool drift_;
+  std::mt19937_64 random_;
+  std::map<int, SimulatedLoop> loops_;
+  std::vector<EventAnswer> events_;
+};
+
+class SimulatedBus {
+ public:
+  explicit SimulatedBus(const Scenario& scenario);
+
+  CrcTable crcTable() const { return crcTable_; }
+  // A request frame as it came off the line, checksum included. Returns the
+  // answer frame with its checksum, or nothing when no device answers.
+  std::optional<Bytes> respond(const Bytes& frame);
+  // The device at an address, or null.
+  SimulatedDevice* device(uint8_t address);
+
+ private:
+  CrcTable crcTable_;
+  std::map<uint8_t, SimulatedDevice> devices_;
+};
+
+// The reading at which a loop rests, and the one it shows in alarm, for a
+// plain loop (kind 0) or a line device of the given kind.
+uint8_t restingAdc(int lineKind, int loopNumber);
+uint8_t alarmAdc(int lineKind, int loopNumber);
+
+}  // namespace loopmon::sim

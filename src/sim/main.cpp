@@ -1,0 +1,114 @@
+// loopsim: plays the devices of an RS-485 bus, as the simulator server or on a
+// pseudo-terminal.
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/front_ends.h"
+#include "sim/scenario.h"
+
+using namespace loopmon;
+using namespace loopmon::sim;
+
+namespace {
+
+const char* const Usage = R"(usage:
+  loopsim serve [--scenario FILE] [--crc carried|published] [--trace]
+      the simulator server: holds the marker "SIMUL" and answers the
+      programs' simulator exchanges until Ctrl-C or SIGTERM
+  loopsim pty [--scenario FILE] [--crc carried|published] [--link PATH] [--echo] [--trace]
+      the devices on a pseudo-terminal as a 9600-baud RS-485 line; prints
+      the device to open (--link also makes a symbolic link to it)
+  loopsim scenario
+      prints the built-in demo scenario (a starting point for your own)
+
+  --trace   prints every frame with a timestamp, in hex and decoded
+  --echo    echoes the bytes received, like a converter whose receiver stays on
+)";
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "loopsim: %s\n%s", message.c_str(), Usage);
+  return 2;
+}
+
+struct Arguments {
+  std::string command;
+  std::string scenarioFile;
+  std::optional<CrcTable> crcTable;
+  std::string linkPath;
+  bool trace = false;
+  bool echo = false;
+};
+
+// Returns an error message, or "" when the arguments are fine.
+std::string parse(const std::vector<std::string>& args, Arguments& out) {
+  if (args.empty()) return "no command given";
+  out.command = args[0];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    if (option == "--trace") {
+      out.trace = true;
+    } else if (option == "--echo" && out.command == "pty") {
+      out.echo = true;
+    } else if (option == "--scenario") {
+      const auto file = value();
+      if (!file) return "--scenario needs a file";
+      out.scenarioFile = *file;
+    } else if (option == "--link" && out.command == "pty") {
+      const auto path = value();
+      if (!path) return "--link needs a path";
+      out.linkPath = *path;
+    } else if (option == "--crc") {
+      const auto table = value();
+      if (table == "carried") {
+        out.crcTable = CrcTable::Carried;
+      } else if (table == "published") {
+        out.crcTable = CrcTable::Published;
+      } else {
+        return "--crc is carried or published";
+      }
+    } else {
+      return "unknown option " + option;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  Arguments arguments;
+  if (const std::string error = parse(args, arguments); !error.empty()) return usageError(error);
+  if (arguments.command == "scenario") {
+    std::fputs(demoScenarioText().c_str(), stdout);
+    return 0;
+  }
+  if (arguments.command != "serve" && arguments.command != "pty") {
+    return usageError("unknown command " + arguments.command);
+  }
+
+  Scenario scenario;
+  try {
+    scenario =
+        arguments.scenarioFile.empty() ? demoScenario() : loadScenarioFile(arguments.scenarioFile);
+  } catch (const ScenarioError& error) {
+    std::fprintf(stderr, "loopsim: %s\n", error.what());
+    return 1;
+  }
+  if (arguments.crcTable) scenario.crcTable = *arguments.crcTable;
+
+  if (arguments.command == "serve") return serveSimulator({scenario, arguments.trace});
+  return playLine({scenario, arguments.trace, arguments.echo, arguments.linkPath});
+}

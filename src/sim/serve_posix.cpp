@@ -1,0 +1,221 @@
+// `loopsim serve`: the simulator server behind SimulatorLink. Holds the marker
+// "SIMUL", which puts sessions started meanwhile into simulator mode, and
+// answers both sides' calls on the socket until it is stopped.
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <list>
+#include <memory>
+
+#include "platform/named_marker.h"
+#include "platform/simulator_link.h"
+#include "platform/simulator_socket_posix.h"
+#include "sim/device_model.h"
+#include "sim/front_ends.h"
+#include "sim/trace.h"
+
+namespace loopmon::sim {
+
+namespace {
+
+// A client that stops reading its answers is dropped rather than buffered without end.
+constexpr size_t MaxPendingOutputBytes = 64 * 1024;
+
+struct Client {
+  int fd = -1;
+  std::string input;
+  std::string output;
+  bool skippingLongLine = false;
+};
+
+bool knownMethod(const std::string& name) {
+  return name == simulatorMethodName(SimulatorSide::Direct) ||
+         name == simulatorMethodName(SimulatorSide::Worker);
+}
+
+class Server {
+ public:
+  Server(const ServeOptions& options) : bus_(options.scenario), trace_(options.trace) {}
+
+  ~Server() {
+    for (auto& client : clients_) close(client.fd);
+    if (listener_ >= 0) {
+      close(listener_);
+      unlink(path_.c_str());
+    }
+  }
+
+  int run() {
+    path_ = simulatorSocketPath();
+    if (path_.empty()) {
+      std::fprintf(stderr, "loopsim: no runtime folder for the socket (XDG_RUNTIME_DIR)\n");
+      return 1;
+    }
+    if (serverAlreadyRunning()) {
+      std::fprintf(stderr, "loopsim: a simulator server already runs at %s\n", path_.c_str());
+      return 1;
+    }
+    bool markerExisted = false;
+    auto marker = makeMarkerService()->create("SIMUL", markerExisted);
+    if (!marker) {
+      std::fprintf(stderr, "loopsim: cannot create the marker \"SIMUL\"\n");
+      return 1;
+    }
+    if (!listen()) return 1;
+    const int stopFd = stopSignalDescriptor();
+    std::printf("loopsim: serving on %s\n", path_.c_str());
+    std::fflush(stdout);
+
+    while (true) {
+      std::vector<pollfd> watched{{stopFd, POLLIN, 0}, {listener_, POLLIN, 0}};
+      for (const auto& client : clients_) {
+        watched.push_back(
+            {client.fd, static_cast<short>(POLLIN | (client.output.empty() ? 0 : POLLOUT)), 0});
+      }
+      if (poll(watched.data(), watched.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        std::perror("loopsim: poll");
+        return 1;
+      }
+      if (watched[0].revents) break;
+      if (watched[1].revents & POLLIN) acceptClient();
+      auto entry = watched.begin() + 2;
+      for (auto client = clients_.begin(); entry != watched.end(); ++entry) {
+        // Clients accepted during this round are not in `watched` yet.
+        if (client->fd != entry->fd) break;
+        client = serve(*client, entry->revents) ? std::next(client) : dropClient(client);
+      }
+    }
+    std::printf("loopsim: stopped\n");
+    return 0;
+  }
+
+ private:
+  bool serverAlreadyRunning() const {
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = socketAddress();
+    const bool answered =
+        connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(probe);
+    return answered;
+  }
+
+  sockaddr_un socketAddress() const {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path_.c_str());
+    return address;
+  }
+
+  bool listen() {
+    if (path_.size() >= sizeof(sockaddr_un::sun_path)) {
+      std::fprintf(stderr, "loopsim: socket path too long: %s\n", path_.c_str());
+      return false;
+    }
+    // Left behind by a server that did not end cleanly.
+    unlink(path_.c_str());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address = socketAddress();
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(fd, 64) != 0) {
+      std::fprintf(stderr, "loopsim: cannot listen on %s: %s\n", path_.c_str(),
+                   std::strerror(errno));
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    listener_ = fd;
+    return true;
+  }
+
+  void acceptClient() {
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) clients_.push_back(Client{fd, {}, {}, false});
+  }
+
+  std::list<Client>::iterator dropClient(std::list<Client>::iterator client) {
+    close(client->fd);
+    return clients_.erase(client);
+  }
+
+  // False when the client is gone or has to be dropped.
+  bool serve(Client& client, short events) {
+    if (events & (POLLIN | POLLHUP | POLLERR)) {
+      char chunk[4096];
+      const ssize_t n = recv(client.fd, chunk, sizeof(chunk), 0);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
+      if (n > 0) {
+        client.input.append(chunk, static_cast<size_t>(n));
+        takeLines(client);
+      }
+    }
+    if (!client.output.empty()) {
+      const ssize_t n = send(client.fd, client.output.data(), client.output.size(), MSG_NOSIGNAL);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+      if (n > 0) client.output.erase(0, static_cast<size_t>(n));
+    }
+    return client.output.size() <= MaxPendingOutputBytes;
+  }
+
+  void takeLines(Client& client) {
+    size_t end;
+    while ((end = client.input.find('\n')) != std::string::npos) {
+      const std::string line = client.input.substr(0, end);
+      client.input.erase(0, end + 1);
+      if (client.skippingLongLine) {
+        client.skippingLongLine = false;
+        continue;
+      }
+      client.output += answer(line) + '\n';
+    }
+    if (client.input.size() >= MaxSimulatorLineBytes) {
+      // Too long to be a frame: answered as nobody answers, and the rest of
+      // the line is skipped when it comes.
+      if (!client.skippingLongLine) {
+        if (trace_) traceLine("over-long line dropped");
+        client.output += '\n';
+        client.skippingLongLine = true;
+      }
+      client.input.clear();
+    }
+  }
+
+  std::string answer(const std::string& line) {
+    const auto space = line.find(' ');
+    const std::string method = line.substr(0, space);
+    const std::string text = space == std::string::npos ? std::string() : line.substr(space + 1);
+    const auto request = frameFromText(text);
+    if (!knownMethod(method) || !request) {
+      if (trace_) traceLine("malformed call: " + line.substr(0, 80));
+      return {};
+    }
+    if (trace_)
+      traceLine(method + " -> " + describeFrame(*request, FrameRole::Request, bus_.crcTable()));
+    const auto reply = bus_.respond(*request);
+    if (trace_) {
+      traceLine(
+          method + " <- " +
+          (reply ? describeFrame(*reply, FrameRole::Answer, bus_.crcTable()) : "(no answer)"));
+    }
+    return reply ? frameToText(*reply) : std::string();
+  }
+
+  SimulatedBus bus_;
+  bool trace_;
+  std::string path_;
+  int listener_ = -1;
+  std::list<Client> clients_;
+};
+
+}  // namespace
+
+int serveSimulator(const ServeOptions& options) {
+  return Server(options).run();
+}
+
+}  // namespace loopmon::sim
