@@ -1,0 +1,21 @@
+#include "platform/platform.h"
+
+#include "platform/os_version.h"
+
+namespace loopmon {
+
+Platform Platform::system() {
+  Platform p;
+  p.clock = systemClock();
+  p.registry = openSystemRegistry();
+  p.markers = makeMarkerService();
+  p.simulatorLink = makeSimulatorLink();
+  p.makeSerialPort = [] { return loopmon::makeSerialPort(); };
+  p.makeBusDriver = [] { return loopmon::makeBusDriver(); };
+  OsVersion version = queryOsVersion();
+  p.isNt5 = version.ntPlatform && version.major == 5;
+  p.isNt = version.ntPlatform && !p.isNt5;
+  return p;
+}
+
+}  // namespace loopmon
