@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/locale_info.h"
+#include "platform/platform.h"
 #include "platform/program_folder.h"
 #include "scoped_temp_dir.h"
 
@@ -125,6 +126,19 @@ TEST(Folders, RuntimeFolderIsPrivate) {
   struct stat st {};
   ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);
+}
+
+TEST(Platform, SystemBundlesTheRealServicesOfACurrentNtLikeSystem) {
+  ScopedTempDir dir;
+  ScopedEnv config("XDG_CONFIG_HOME", dir.path());
+  Platform p = Platform::system();
+  ASSERT_TRUE(p.clock && p.registry && p.markers && p.simulatorLink);
+  EXPECT_TRUE(p.isNt);
+  EXPECT_FALSE(p.isNt5);
+  EXPECT_FALSE(p.makeBusDriver()->open()) << "there is no bus driver here";
+  EXPECT_FALSE(p.makeSerialPort()->open(dir.file("missing")));
+  ASSERT_TRUE(p.registry->createKey("Software"));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("loopmon/system.reg")));
 }
 
 }  // namespace
