@@ -54,8 +54,7 @@ bool SessionWorker::Start() {
   lastAdcRequestMs_ = s_.platform.clock->tickCountMs();
   if (s_.Simulator.enabled) {
     try {
-      if (!s_.platform.simulatorLink) throw SimulatorUnavailable("no simulator link");
-      s_.Simulator.workerObject = s_.platform.simulatorLink->create(SimulatorSide::Worker);
+      CreateWorkerSimulator(s_);
     } catch (const SimulatorUnavailable&) {
       // Without its object the worker cannot poll: it switches itself off, and
       // the next switch-on tries again.
