@@ -143,13 +143,16 @@ class Line {
     const ssize_t n = read(master_, chunk, sizeof(chunk));
     if (n < 0) return errno == EAGAIN || errno == EINTR;
     if (n == 0) return false;
+    // A converter echoes each byte as it goes out; the terminal has handed
+    // the bytes over at once, so they go straight back. Waiting for their
+    // wire time here would add the delay of this read on top and bring the
+    // echo after the sender has turned the line round.
+    if (options_.echo) writeOut(chunk, static_cast<size_t>(n));
     const auto now = Steady::now();
     for (ssize_t i = 0; i < n; ++i) {
-      // The bytes came through the terminal at once; on the wire each takes
-      // a character time after the one before.
+      // On the wire each byte takes a character time after the one before.
       lineFreeAt_ = std::max(now, lineFreeAt_) + CharacterTime;
       received_.push_back({chunk[i], lineFreeAt_});
-      if (options_.echo) outgoing_.emplace(lineFreeAt_, chunk[i]);
     }
     takeFrames();
     if (received_.size() > MaxHeldBytes) discard(received_.size() - MaxHeldBytes);
@@ -222,17 +225,23 @@ class Line {
   }
 
   void sendDue(Steady::time_point now) {
-    while (!outgoing_.empty() && outgoing_.begin()->first <= now) {
-      const uint8_t byte = outgoing_.begin()->second;
-      // A byte the terminal cannot take is lost, as on a line nobody listens to.
-      [[maybe_unused]] const ssize_t n = write(master_, &byte, 1);
+    // Like a UART: one character time per byte at least, also when this loop
+    // woke up late.
+    if (!outgoing_.empty() && outgoing_.begin()->first <= now && now >= nextCharacterAt_) {
+      writeOut(&outgoing_.begin()->second, 1);
       outgoing_.erase(outgoing_.begin());
+      nextCharacterAt_ = now + CharacterTime;
     }
+  }
+
+  // What the terminal cannot take is lost, as on a line nobody listens to.
+  void writeOut(const uint8_t* bytes, size_t count) {
+    [[maybe_unused]] const ssize_t written = write(master_, bytes, count);
   }
 
   std::optional<Steady::time_point> nextWake() const {
     std::optional<Steady::time_point> wake;
-    if (!outgoing_.empty()) wake = outgoing_.begin()->first;
+    if (!outgoing_.empty()) wake = std::max(outgoing_.begin()->first, nextCharacterAt_);
     if (!received_.empty()) {
       const auto stale = received_.back().onLine + FrameGap;
       wake = wake ? std::min(*wake, stale) : stale;
@@ -246,6 +255,7 @@ class Line {
   std::string devicePath_;
   bool linkMade_ = false;
   Steady::time_point lineFreeAt_{};
+  Steady::time_point nextCharacterAt_{};
   std::vector<ReceivedByte> received_;
   std::multimap<Steady::time_point, uint8_t> outgoing_;
 };
