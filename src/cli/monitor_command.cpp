@@ -1,0 +1,270 @@
+#include "cli/monitor_command.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "cli/cli_args.h"
+
+namespace loopmon::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t IdentifyCommand = 0x0D;
+constexpr uint8_t IdentityCode = 0;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void requestStop(int) {
+  stopRequested = 1;
+}
+
+// The owner's thread of loopctl is its main thread: the worker's hand-overs
+// queue up here and run one at a time, in order.
+class MainThreadOwner : public OwnerDispatcher {
+ public:
+  MainThreadOwner() : mainThread_(std::this_thread::get_id()) {}
+
+  void invokeSync(const std::function<void()>& call) override {
+    if (std::this_thread::get_id() == mainThread_) {
+      call();
+      return;
+    }
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool done = false;
+    post([&] {
+      call();
+      std::lock_guard lock(doneLock);
+      done = true;
+      doneChanged.notify_all();
+    });
+    std::unique_lock lock(doneLock);
+    doneChanged.wait(lock, [&] { return done; });
+  }
+
+  void post(std::function<void()> call) override {
+    {
+      std::lock_guard lock(lock_);
+      calls_.push_back(std::move(call));
+    }
+    changed_.notify_all();
+  }
+
+  // Runs queued calls until `stop` says so; it is asked at least every 50 ms,
+  // since a signal handler cannot wake the queue.
+  void runUntil(const std::function<bool()>& stop) {
+    while (!stop()) {
+      std::function<void()> call;
+      {
+        std::unique_lock lock(lock_);
+        changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return !calls_.empty(); });
+        if (calls_.empty()) continue;
+        call = std::move(calls_.front());
+        calls_.pop_front();
+      }
+      call();
+    }
+  }
+
+ private:
+  const std::thread::id mainThread_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> calls_;
+};
+
+// One line of output; absent fields print as "-" (or null in JSON).
+struct EventLine {
+  const char* name = "";
+  int addr = 0;
+  std::optional<int> loop;
+  std::optional<int> reading;
+  std::optional<int> cls;
+  Bytes frame;  // the device's event frame, for "event" lines
+};
+
+std::string timestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  // Only the main thread prints, so the shared result of gmtime is safe.
+  const std::tm* utc = std::gmtime(&seconds);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", utc);
+  char withMillis[40];
+  std::snprintf(withMillis, sizeof withMillis, "%s.%03dZ", text, static_cast<int>(millis));
+  return withMillis;
+}
+
+std::string field(const std::optional<int>& value, const char* absent) {
+  return value ? std::to_string(*value) : absent;
+}
+
+std::string frameText(const Bytes& frame) {
+  std::string text;
+  for (uint8_t byte : frame) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", byte);
+    text += hex;
+  }
+  return text;
+}
+
+void print(const EventLine& line, bool json) {
+  const std::string time = timestamp();
+  const std::string frame = frameText(line.frame);
+  if (json) {
+    std::printf(
+        "{\"time\":\"%s\",\"event\":\"%s\",\"addr\":%d,\"loop\":%s,\"reading\":%s,"
+        "\"class\":%s%s%s%s}\n",
+        time.c_str(), line.name, line.addr, field(line.loop, "null").c_str(),
+        field(line.reading, "null").c_str(), field(line.cls, "null").c_str(),
+        frame.empty() ? "" : ",\"frame\":\"", frame.c_str(), frame.empty() ? "" : "\"");
+  } else {
+    std::printf("%s\t%s\t%d\t%s\t%s\t%s%s%s\n", time.c_str(), line.name, line.addr,
+                field(line.loop, "-").c_str(), field(line.reading, "-").c_str(),
+                field(line.cls, "-").c_str(), frame.empty() ? "" : "\t", frame.c_str());
+  }
+  std::fflush(stdout);
+}
+
+// "5,7,20-23": bus addresses in the order given; repeats poll an address
+// more often.
+std::vector<uint8_t> parsePollList(const std::string& text) {
+  std::vector<uint8_t> addresses;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, end - start);
+    const size_t dash = item.find('-');
+    const int first = parseNumber(item.substr(0, dash), 1, 127, "--poll");
+    const int last =
+        dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), 1, 127, "--poll");
+    if (last < first) throw CliError("--poll: '" + item + "' is not a rising range");
+    for (int addr = first; addr <= last; ++addr) addresses.push_back(static_cast<uint8_t>(addr));
+    start = end + 1;
+  }
+  return addresses;
+}
+
+// "5:1,5:2,7:3": address and loop number pairs.
+std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& text) {
+  std::vector<std::pair<uint8_t, uint8_t>> loops;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, end - start);
+    const size_t colon = item.find(':');
+    if (colon == std::string::npos) throw CliError("--subscribe: '" + item + "' is not ADDR:LOOP");
+    loops.emplace_back(parseNumber(item.substr(0, colon), 1, 127, "--subscribe"),
+                       parseNumber(item.substr(colon + 1), 1, 255, "--subscribe"));
+    start = end + 1;
+  }
+  return loops;
+}
+
+// The reading of an ADC answer (offset 4 of the 6-byte frame).
+std::optional<int> readingOf(const Bytes& answer) {
+  if (answer.size() < 6) return std::nullopt;
+  return answer[4];
+}
+
+void assignHandlers(TRSSession& session, bool json) {
+  session.OnLostDevice = [json](uint8_t addr) { print({"lost", addr, {}, {}, {}, {}}, json); };
+  session.OnNewDevice = [json](uint8_t addr) { print({"new", addr, {}, {}, {}, {}}, json); };
+  session.OnFalseDevice = [json](uint8_t addr) { print({"false", addr, {}, {}, {}, {}}, json); };
+  session.OnNewEvent = [json](Bytes frame) {
+    // The loop sits at offset 4 of an event answer (code 4), at offset 3 of a
+    // loop-state answer (code 26).
+    const uint8_t code = frame[FrameOffset::Code];
+    std::optional<int> loop;
+    if (code == 4) loop = frame[4];
+    if (code == 26) loop = frame[3];
+    print({"event", frame[FrameOffset::Address], loop, {}, {}, frame}, json);
+  };
+  session.OnNewADC = [json](const Bytes& answer, uint8_t, uint8_t loop, int32_t typeEvent,
+                            const void* data, int32_t) {
+    // Each subscription carries its address as its own data; one-off
+    // readings of unsubscribed loops carry the address in their answer.
+    const int addr = data ? *static_cast<const uint8_t*>(data)
+                          : (answer.empty() ? 0 : answer[FrameOffset::Address]);
+    print({"adc", addr, loop, readingOf(answer), typeEvent, {}}, json);
+  };
+  session.OnNewTypeEventADC = [json](uint8_t addr, uint8_t loop, int32_t, int32_t kind) {
+    print({"kind", addr, loop, {}, kind, {}}, json);
+  };
+}
+
+// The subscriptions take each device's type from the session's table, as a
+// search would have left it: loops of some types are read differently.
+void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>>& loops) {
+  std::set<uint8_t> asked;
+  for (const auto& [addr, loop] : loops) {
+    if (!asked.insert(addr).second) continue;
+    if (!session.DirectRequest({addr, 6, 0, IdentifyCommand, 0, 0}, 1)) continue;
+    const Bytes& answer = session.LastAnswer;
+    if (answer[FrameOffset::Address] != addr || answer[FrameOffset::Code] != IdentityCode) continue;
+    session.SetDeviceType(addr, answer[3]);
+    session.DeviceVersions[addr] = answer[4];
+  }
+}
+
+}  // namespace
+
+int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
+  const Arguments args(words, {"--port", "--poll", "--subscribe", "--adc-period", "--duration"},
+                       {"--json"});
+  if (!args.plain().empty()) throw CliError("monitor takes no words: " + args.plain().front());
+  const std::string port = args.required("--port");
+  const std::vector<uint8_t> schedule = parsePollList(args.required("--poll"));
+  const auto loops = args.has("--subscribe") ? parseSubscriptions(args.required("--subscribe"))
+                                             : std::vector<std::pair<uint8_t, uint8_t>>{};
+  const int periodMs = parseNumber(args.value("--adc-period", loops.empty() ? "0" : "1000"), 0,
+                                   3'600'000, "--adc-period");
+  const int durationS = parseNumber(args.value("--duration", "0"), 0, 31'536'000, "--duration");
+  const bool json = args.has("--json");
+  if (schedule.size() > 2500) throw CliError("--poll: at most 2500 entries");
+
+  auto owner = std::make_shared<MainThreadOwner>();
+  std::unique_ptr<TRSSession> session = open(port, owner);
+  assignHandlers(*session, json);
+  identify(*session, loops);
+  session->SetPollSchedule(schedule);
+  for (const auto& [addr, loop] : loops) session->SubscribeLoop(addr, loop, {addr});
+  session->SetAdcPeriod(static_cast<uint32_t>(periodMs));
+
+  stopRequested = 0;
+  std::signal(SIGINT, requestStop);
+  std::signal(SIGTERM, requestStop);
+  const auto deadline =
+      durationS > 0 ? std::optional(Clock::now() + std::chrono::seconds(durationS)) : std::nullopt;
+  session->SetWork(true);
+  bool workerFailed = false;
+  owner->runUntil([&] {
+    // The worker switches itself off when it cannot reach the simulator.
+    workerFailed = !session->Work();
+    return stopRequested != 0 || workerFailed || (deadline && Clock::now() >= *deadline);
+  });
+  // Destruction stops the worker and calls off a hand-over still queued here.
+  session.reset();
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  if (workerFailed) {
+    std::fprintf(stderr, "loopctl: the worker stopped: the simulator cannot be reached\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace loopmon::cli

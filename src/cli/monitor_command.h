@@ -1,0 +1,23 @@
+#pragma once
+// loopctl monitor: the session's worker switched on from the command line. It
+// polls addresses, watches loop readings and prints every event as one line.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "session/rssess.h"
+
+namespace loopmon::cli {
+
+// Opens the session on the port text of --port, with its handlers run by
+// `owner`; throws CliError when the port cannot be used.
+using SessionOpener = std::function<std::unique_ptr<TRSSession>(
+    const std::string& port, std::shared_ptr<OwnerDispatcher> owner)>;
+
+// Runs until --duration has passed, or until SIGINT or SIGTERM; returns the
+// exit status.
+int monitor(const std::vector<std::string>& words, const SessionOpener& open);
+
+}  // namespace loopmon::cli
