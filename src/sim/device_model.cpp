@@ -1,6 +1,7 @@
 #include "sim/device_model.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace loopmon::sim {
 

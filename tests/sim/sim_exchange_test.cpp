@@ -171,17 +171,6 @@ TEST(SimulatorExchanges, WorkerSideAgainstTheServer) {
   EXPECT_EQ(sim.log.take(), Log{"release Obmen"});
 }
 
-TEST(SimulatorExchanges, PublishedChecksumTable) {
-  SimulatorServer server(Scenario, {"--crc", "published"});
-  ASSERT_TRUE(server.ready());
-  SimulatorBus sim(makeSimulatorLink());
-  EXPECT_FALSE(SimTransactDirect(sim.bus, {63, 6, 0, 1, 0, 0}, 1)) << "the tables disagree at 0xF9";
-  sim.log.take();
-  sim.bus.Settings.PublishedCrcTable = true;
-  EXPECT_TRUE(SimTransactDirect(sim.bus, {63, 6, 0, 1, 0, 0}, 1));
-  EXPECT_EQ(sim.log.take()[2], "Transceiving 63 6 0 1 0 0 254");
-}
-
 TEST(SimulatorExchanges, NoServerRaisesOnTheDirectSide) {
   PrivateRuntimeFolder runtime;
   SimulatorBus sim(makeSimulatorLink());
