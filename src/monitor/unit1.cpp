@@ -223,11 +223,13 @@ void TForm1::sbSearchClick() {
 }
 
 void TForm1::BitBtn2Click() {
-  runHandler(this, [this] {
-    cycle_->Start();
-    periodWait_->stop();
-    Timer1->start();
-  });
+  runHandler(this, [this] { startReading(); });
+}
+
+void TForm1::startReading() {
+  cycle_->Start();
+  periodWait_->stop();
+  Timer1->start();
 }
 
 void TForm1::Timer1Timer() {
@@ -265,15 +267,18 @@ void TForm1::pSSClick() {
 }
 
 void TForm1::SpeedButtonClick() {
-  if (SpeedButton->isChecked()) {
-    BitBtn2Click();
-    BitBtn2->setEnabled(false);
-  } else {
-    // The release also cancels a wait between passes: no further tick.
-    Timer1->stop();
-    periodWait_->stop();
-    BitBtn2->setEnabled(true);
-  }
+  runHandler(this, [this] {
+    if (SpeedButton->isChecked()) {
+      // A reading that cannot start (a broken calibration) leaves BitBtn2 as it was.
+      startReading();
+      BitBtn2->setEnabled(false);
+    } else {
+      // The release also cancels a wait between passes: no further tick.
+      Timer1->stop();
+      periodWait_->stop();
+      BitBtn2->setEnabled(true);
+    }
+  });
 }
 
 void TForm1::sePeriodChange(int value) {

@@ -107,6 +107,9 @@ class TForm1 : public QWidget, public LoopTableView {
 
  private:
   void createControls();
+  // BitBtn2Click without the error handler: throws when the coefficients
+  // cannot be loaded, before anything has changed.
+  void startReading();
   void switchView(TogglePanel* lowered, TogglePanel* raised);
   void setReadControlsEnabled(bool enabled);
 

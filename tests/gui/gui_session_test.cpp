@@ -240,6 +240,22 @@ class SessionTest : public QObject {
     QCOMPARE(cell(2, 1), QString::fromStdString(ResistanceText(adc, c)));
   }
 
+  void aBrokenCalibrationStopsTheReadingBeforeItStarts() {
+    QVERIFY(ProfileFile(path("ohmgauge.kft")).writeString("1-105", "a", "x"));
+    testing::BoxCapture boxes;
+    const QString before = cell(1, 1);
+    QTest::mouseClick(form_->BitBtn2, Qt::LeftButton);
+    QTest::mouseClick(form_->SpeedButton, Qt::LeftButton);
+    const QString message = QStringLiteral("'x' is not a valid floating point value");
+    QCOMPARE(boxes.texts(), (QStringList{message, message}));
+    QCOMPARE(boxes.boxes[0].caption, applicationTitle());
+    QVERIFY(!form_->readingScheduled());
+    QCOMPARE(cell(1, 1), before);  // the table was not cleared
+    QVERIFY(form_->BitBtn2->isEnabled());
+    QTest::mouseClick(form_->SpeedButton, Qt::LeftButton);
+    QVERIFY(ProfileFile(path("ohmgauge.kft")).writeString("1-105", "a", "400"));
+  }
+
   void enterWithoutSelectionChoosesTheFirstLine() {
     search([&](TSearchDv& dv) {
       QCOMPARE(dv.DeviceList->count(), 5);  // the devices found earlier still answer
