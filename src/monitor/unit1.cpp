@@ -248,6 +248,8 @@ bool TForm1::readingScheduled() const {
   return Timer1->isActive() || periodWait_->isActive();
 }
 
+bool TForm1::waitingBetweenPasses() const { return periodWait_->isActive(); }
+
 void TForm1::switchView(TogglePanel* lowered, TogglePanel* raised) {
   lowered->setLowered(true);
   raised->setLowered(false);
