@@ -7,11 +7,15 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
+#include <atomic>
+#include <thread>
 
 #include "gui_test_support.h"
 #include "monitor/gui_controls.h"
 #include "monitor/loop_grid.h"
+#include "monitor/qt_dispatcher.h"
 #include "monitor/unit1.h"
 
 using namespace loopmon;
@@ -169,6 +173,23 @@ class WindowTest : public QObject {
     period->selectAll();
     QTest::keyClicks(period, "7");
     QCOMPARE(form_->PeriodSeconds(), 7);
+  }
+
+  void ownerDispatcherRunsCallsOnTheGuiThread() {
+    QtOwnerDispatcher dispatcher;
+    QThread* ranOn = nullptr;
+    dispatcher.invokeSync([&] { ranOn = QThread::currentThread(); });
+    QCOMPARE(ranOn, qApp->thread());
+
+    // From a worker the call waits for the GUI thread's event loop to run it.
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+      dispatcher.invokeSync([&] { ranOn = QThread::currentThread(); });
+      returned = true;
+    });
+    QTRY_VERIFY(returned.load());
+    worker.join();
+    QCOMPARE(ranOn, qApp->thread());
   }
 
  private:
