@@ -101,49 +101,6 @@ TEST_F(LoopsimTest, ServerDeviceThatFallsSilentIsLostOnceAndNewWhenItAnswersAgai
   EXPECT_EQ(record.named("lost")[0].addr, 5);
 }
 
-TEST_F(LoopsimTest, ServerSubscriptionsReportReadingsRefusalsAndUnreadableLoops) {
-  const std::string bus = scenario("bus.ini",
-                                   "[bus]\ndrift = no\n"
-                                   "[device 5]\ntype = 1\nloops = 4\nloop.2 = 140\n"
-                                   "[device 9]\ntype = 9\nline.1 = 2\nline.2 = unsupported\n"
-                                   "[device 10]\ntype = 9\nline.1 = 1\n");
-  auto server = start({"serve", "--scenario", bus});
-  auto session = makeSession();
-  session->SetDeviceType(9, 9);
-  session->SetDeviceType(10, 9);
-  session->SubscribeLoop(5, 2, {7});
-  session->SubscribeLoop(9, 1);
-  session->SubscribeLoop(9, 2);
-  session->SubscribeLoop(10, 1);
-  session->SetAdcPeriod(1);
-  session->SetWork(true);
-
-  ASSERT_TRUE(record.waitFor([](const std::vector<SeenEvent>& events) {
-    int fromFive = 0;
-    int fromNine = 0;
-    for (const SeenEvent& e : events) {
-      if (e.name != "adc") continue;
-      fromFive += e.addr == 5;
-      fromNine += e.addr == 9;
-    }
-    return fromFive > 0 && fromNine > 0;
-  }));
-  // Let the removals that the reads queued take effect.
-  std::this_thread::sleep_for(300ms);
-  session->SetWork(false);
-
-  const auto readings = record.named("adc");
-  const auto five = std::find_if(readings.begin(), readings.end(),
-                                 [](const SeenEvent& e) { return e.addr == 5; });
-  EXPECT_EQ(five->frame[4], 140);
-  EXPECT_EQ(five->data, Bytes{7});
-  const auto& devices = session->DeviceSet.Devices;
-  ASSERT_EQ(devices.size(), 2u);
-  EXPECT_EQ(devices[1].Addr, 9);
-  ASSERT_EQ(devices[1].Loops.size(), 1u);
-  EXPECT_EQ(devices[1].Loops[0].NumShl, 1);
-}
-
 TEST_F(LoopsimTest, LineEventIsDeliveredAcknowledgedOnceAndDecodedIntoAReading) {
   const std::string present = scenario("present.ini", Present);
   const std::string link = runtime.file("rs485");
