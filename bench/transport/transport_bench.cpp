@@ -1,0 +1,180 @@
+// Runs exchanges of the real engine against a device on a pseudo-terminal and
+// prints how close the line turnaround comes to the moment the timed send
+// computes (wire time of the bytes written plus TailInUS), and how much
+// processor time the engine takes, overall and while it waits out the send.
+//
+//   transport_bench [exchanges]   (default 200)
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+#include "pty_peer_posix.h"
+#include "transport/bus_state.h"
+
+using namespace loopmon;
+
+namespace {
+
+int64_t threadCpuNanos() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// Remembers the last counter value handed out: the engine reads the counter
+// just before its first write, and that reading is the base of its wait.
+class RecordingClock : public Clock {
+ public:
+  explicit RecordingClock(std::shared_ptr<Clock> inner) : inner_(std::move(inner)) {}
+  uint32_t tickCountMs() override { return inner_->tickCountMs(); }
+  int64_t counter() override { return last_ = inner_->counter(); }
+  int64_t counterFrequency() override { return inner_->counterFrequency(); }
+  void sleepMs(uint32_t ms) override { inner_->sleepMs(ms); }
+  void sleepMicros(uint32_t micros) override { inner_->sleepMicros(micros); }
+  void yield() override { inner_->yield(); }
+  void beginTimerPeriod() override { inner_->beginTimerPeriod(); }
+  void endTimerPeriod() override { inner_->endTimerPeriod(); }
+  double nowDays() override { return inner_->nowDays(); }
+  int64_t last() const { return last_; }
+  int64_t now() { return inner_->counter(); }
+
+ private:
+  std::shared_ptr<Clock> inner_;
+  int64_t last_ = 0;
+};
+
+struct Turnaround {
+  int64_t sendStart = 0;  // the engine's counter base
+  size_t written = 0;
+  int64_t released = -1;  // counter when RTS was cleared
+  int64_t cpuAtSend = 0;
+  int64_t cpuAtRelease = 0;
+};
+
+// The real port, with the moments of the send and of the line release noted.
+class TimingPort : public SerialPort {
+ public:
+  TimingPort(std::unique_ptr<SerialPort> inner, RecordingClock& clock, Turnaround& record)
+      : inner_(std::move(inner)), clock_(clock), record_(record) {}
+  bool open(const std::string& name) override { return inner_->open(name); }
+  void close() override { inner_->close(); }
+  bool isOpen() const override { return inner_->isOpen(); }
+  bool getState(CommState& state) override { return inner_->getState(state); }
+  bool setState(const CommState& state) override { return inner_->setState(state); }
+  bool setupQueues(uint32_t rx, uint32_t tx) override { return inner_->setupQueues(rx, tx); }
+  bool getTimeouts(CommTimeouts& t) override { return inner_->getTimeouts(t); }
+  bool setTimeouts(const CommTimeouts& t) override { return inner_->setTimeouts(t); }
+  bool purge(PurgeAction action) override { return inner_->purge(action); }
+  bool setDtr(bool on) override { return inner_->setDtr(on); }
+  bool setRts(bool on) override {
+    if (!on && record_.released < 0) {
+      record_.released = clock_.now();
+      record_.cpuAtRelease = threadCpuNanos();
+    }
+    return inner_->setRts(on);
+  }
+  uint32_t takeLineErrors() override { return inner_->takeLineErrors(); }
+  size_t read(uint8_t* buffer, size_t count) override { return inner_->read(buffer, count); }
+  size_t write(const uint8_t* buffer, size_t count) override {
+    if (record_.written == 0) {
+      record_.sendStart = clock_.last();
+      record_.cpuAtSend = threadCpuNanos();
+    }
+    size_t done = inner_->write(buffer, count);
+    record_.written += done;
+    return done;
+  }
+
+ private:
+  std::unique_ptr<SerialPort> inner_;
+  RecordingClock& clock_;
+  Turnaround& record_;
+};
+
+double percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  const size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  return values[index];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+  // The device answers 2 ms after the request has left the wire.
+  testing::PtyPeer peer(
+      [](const Bytes& request) -> std::optional<Bytes> {
+        Bytes answer{request[0], 5, 0, 0x21, 0x64};
+        answer.push_back(FrameChecksum(answer));
+        return answer;
+      },
+      std::chrono::milliseconds(2));
+
+  auto clock = std::make_shared<RecordingClock>(systemClock());
+  Turnaround record;
+  Platform platform;
+  platform.clock = clock;
+  platform.makeSerialPort = [&] {
+    return std::make_unique<TimingPort>(makeSerialPort(), *clock, record);
+  };
+  BusState bus(platform);
+  // The settings of an NT-family system with an empty registry key.
+  bus.Settings.StartTimeout = 4;
+  bus.PortPath = peer.devicePath();
+  const int64_t frequency = bus.CounterFrequency;
+  const Bytes request{5, 6, 0, 13, 0, 0};
+
+  std::vector<double> errorsMicros;
+  std::vector<double> cpuMicros;
+  double cpuTotal = 0, wallTotal = 0, waitCpu = 0, waitWall = 0;
+  int failed = 0;
+  for (int i = 0; i < exchanges; ++i) {
+    record = Turnaround{};
+    const int64_t cpuBefore = threadCpuNanos();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    if (!Transact(bus, request, 1)) ++failed;
+    const double wall =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wallBefore)
+            .count();
+    const double cpu = static_cast<double>(threadCpuNanos() - cpuBefore) / 1000.0;
+    if (i == 0) continue;  // the first exchange also opens the port
+    cpuMicros.push_back(cpu);
+    cpuTotal += cpu;
+    wallTotal += wall;
+    if (record.released < 0) continue;
+    const int64_t micros = static_cast<int64_t>(record.written) * 1041 + bus.Settings.TailInUS;
+    const int64_t due = record.sendStart + frequency * micros / 1'000'000;
+    errorsMicros.push_back(static_cast<double>(record.released - due) * 1e6 /
+                           static_cast<double>(frequency));
+    waitCpu += static_cast<double>(record.cpuAtRelease - record.cpuAtSend) / 1000.0;
+    waitWall += static_cast<double>(record.released - record.sendStart) * 1e6 /
+                static_cast<double>(frequency);
+  }
+
+  std::printf("transport_bench: %d exchanges over a pseudo-terminal (%d failed)\n", exchanges,
+              failed);
+  if (errorsMicros.empty()) return 1;
+  std::printf(
+      "  turnaround (RTS cleared) minus computed moment, us: median %.1f, p99 %.1f, "
+      "min %.1f, max %.1f\n",
+      percentile(errorsMicros, 0.5), percentile(errorsMicros, 0.99),
+      *std::min_element(errorsMicros.begin(), errorsMicros.end()),
+      *std::max_element(errorsMicros.begin(), errorsMicros.end()));
+  const auto onTime = std::count_if(errorsMicros.begin(), errorsMicros.end(),
+                                    [](double e) { return e >= 0 && e <= 100; });
+  std::printf("  within 0..100 us of the computed moment: %.1f%%\n",
+              100.0 * static_cast<double>(onTime) / static_cast<double>(errorsMicros.size()));
+  std::printf("  engine CPU per exchange: median %.0f us; share of wall time %.1f%%\n",
+              percentile(cpuMicros, 0.5), 100.0 * cpuTotal / wallTotal);
+  std::printf(
+      "  during the timed send (first write to line release): CPU share %.1f%% of %.0f us\n",
+      100.0 * waitCpu / waitWall, waitWall / static_cast<double>(errorsMicros.size()));
+  return 0;
+}
