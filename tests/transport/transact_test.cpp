@@ -380,9 +380,31 @@ TEST_F(SerialExchange, ChecksumTableIsChosenByTheLineSetting) {
   }
 }
 
+// Plays a device that answers every request text with the same answer text.
+class AnsweringLink : public SimulatorLink {
+ public:
+  std::unique_ptr<SimulatorObject> create(SimulatorSide) override {
+    struct Object : SimulatorObject {
+      explicit Object(std::vector<std::string>& texts) : texts_(texts) {}
+      std::string call(const std::string& text) override {
+        texts_.push_back(text);
+        return frameToText(Presence5Answer);
+      }
+      std::vector<std::string>& texts_;
+    };
+    return std::make_unique<Object>(texts);
+  }
+  std::vector<std::string> texts;
+};
+
 TEST_F(SerialExchange, SimulatorModeLeavesThePortAlone) {
+  auto link = std::make_shared<AnsweringLink>();
+  fakes.simulatorLink = link;
+  remake();
   bus->Simulator.enabled = true;
-  EXPECT_FALSE(Transact(*bus, Presence5, 0)) << "the simulator always awaits an answer";
+  EXPECT_TRUE(Transact(*bus, Presence5, 0));
+  EXPECT_EQ(bus->Answer, Presence5Answer) << "the simulator always awaits an answer";
+  EXPECT_EQ(link->texts, (Texts{"5 6 0 1 0 0 220"}));
   EXPECT_TRUE(fakes.line->calls().empty());
 }
 
