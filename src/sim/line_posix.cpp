@@ -68,9 +68,7 @@ class Line {
     const int stopFd = stopSignalDescriptor();
 
     while (true) {
-      const auto now = Steady::now();
-      sendDue(now);
-      dropStale(now);
+      sendDue(Steady::now());
       pollfd watched[2] = {{stopFd, POLLIN, 0}, {master_, POLLIN, 0}};
       const auto wake = nextWake();
       timespec timeout{};
@@ -89,6 +87,10 @@ class Line {
         if (!receive()) lineClosed();
       } else if (watched[1].revents & (POLLHUP | POLLERR)) {
         lineClosed();
+      } else {
+        // Only once nothing waits to be read: after a stall here, the rest of
+        // a frame may be in the terminal already.
+        dropStale(Steady::now());
       }
     }
     std::printf("loopsim: stopped\n");

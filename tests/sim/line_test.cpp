@@ -60,7 +60,7 @@ class Terminal {
   }
 
   // Reads until `count` bytes came or nothing more comes within `quiet`.
-  Bytes receive(size_t count, std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
+  Bytes receive(size_t count, std::chrono::milliseconds quiet = std::chrono::milliseconds(2000)) {
     Bytes bytes;
     arrivals_.clear();
     while (bytes.size() < count) {
