@@ -12,6 +12,8 @@
 #include <cstring>
 #include <list>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/named_marker.h"
 #include "platform/simulator_link.h"
@@ -41,7 +43,7 @@ bool knownMethod(const std::string& name) {
 
 class Server {
  public:
-  Server(const ServeOptions& options) : bus_(options.scenario), trace_(options.trace) {}
+  explicit Server(const ServeOptions& options) : bus_(options.scenario), trace_(options.trace) {}
 
   ~Server() {
     for (auto& client : clients_) close(client.fd);
@@ -61,13 +63,15 @@ class Server {
       std::fprintf(stderr, "loopsim: a simulator server already runs at %s\n", path_.c_str());
       return 1;
     }
+    // Listening before the marker appears, so a session that finds the
+    // marker also finds the server; the marker goes first at the end.
+    if (!listen()) return 1;
     bool markerExisted = false;
     auto marker = makeMarkerService()->create("SIMUL", markerExisted);
     if (!marker) {
       std::fprintf(stderr, "loopsim: cannot create the marker \"SIMUL\"\n");
       return 1;
     }
-    if (!listen()) return 1;
     const int stopFd = stopSignalDescriptor();
     std::printf("loopsim: serving on %s\n", path_.c_str());
     std::fflush(stdout);
