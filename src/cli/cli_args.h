@@ -1,0 +1,45 @@
+#pragma once
+// Command-line words of loopctl: options with values, flags and the plain
+// words that remain, and the checked conversions of their values.
+
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace loopmon::cli {
+
+// A problem the user has to fix; what() is the one line loopctl prints.
+class CliError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Arguments {
+ public:
+  // `valued` options take the next word as their value; `flags` stand alone.
+  // Anything else starting with "--" is an unknown option.
+  Arguments(const std::vector<std::string>& words, const std::set<std::string>& valued,
+            const std::set<std::string>& flags);
+
+  bool has(const std::string& option) const;
+  // The option's value; CliError when it was not given.
+  std::string required(const std::string& option) const;
+  std::string value(const std::string& option, const std::string& fallback) const;
+  const std::vector<std::string>& plain() const { return plain_; }
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::set<std::string> flags_;
+  std::vector<std::string> plain_;
+};
+
+// A decimal integer (or hexadecimal after "0x") within [low, high]; CliError
+// naming `what` otherwise.
+int parseNumber(const std::string& text, int low, int high, const std::string& what);
+
+// "3,5-8,12": loop numbers within 1..127.
+std::set<int> parseLoopList(const std::string& text);
+
+}  // namespace loopmon::cli

@@ -1,0 +1,113 @@
+#include "cli/console_views.h"
+
+#include <unistd.h>
+
+#include <utility>
+
+#include "monitor/loop_decode.h"
+
+#include "cli/cli_args.h"
+
+namespace loopmon::cli {
+
+ConsoleSearchView::ConsoleSearchView(std::FILE* out, std::FILE* progress, std::string portText)
+    : out_(out),
+      progress_(progress != nullptr && isatty(fileno(progress)) ? progress : nullptr),
+      portText_(std::move(portText)) {}
+
+void ConsoleSearchView::appendDevice(const std::string& line) {
+  endProgress();
+  lines_.push_back(line);
+  if (out_ == nullptr) return;
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleSearchView::setTitle(const std::string& title) {
+  title_ = title;
+  if (progress_ == nullptr || caption_ != SearchButtonStop) return;
+  std::fprintf(progress_, "\r\033[K%s", title.c_str());
+  std::fflush(progress_);
+  progressShown_ = true;
+}
+
+void ConsoleSearchView::endProgress() {
+  if (!progressShown_) return;
+  std::fprintf(progress_, "\r\033[K");
+  std::fflush(progress_);
+  progressShown_ = false;
+}
+
+void ConsoleSearchView::showError(const std::string& text, const std::string&) {
+  endProgress();
+  throw CliError(text);
+}
+
+int LoopTableRows(uint8_t deviceType) {
+  switch (deviceType) {
+    case 1:
+    case 2:
+    case 11:
+      return 21;
+    case 4:
+      return 5;
+    case LineControllerType:
+      return 128;
+    default:
+      return 1;
+  }
+}
+
+ConsoleLoopTable::ConsoleLoopTable(SelectedDevice device, int rows, bool adcView, bool periodic,
+                                   int periodSeconds)
+    : device_(device),
+      adcView_(adcView),
+      periodic_(periodic),
+      periodSeconds_(periodSeconds),
+      cells_(rows, std::vector<std::string>(3)),
+      marks_(rows, false) {
+  WriteHeadings();
+  for (int row = 1; row < rows; ++row) cells_[row][0] = std::to_string(row);
+}
+
+void ConsoleLoopTable::WriteHeadings() {
+  cells_[0][0] = "Номер ШС";
+  if (adcView_) {
+    cells_[0][1] = "Показание АЦП";
+    cells_[0][2] = "R кОм";
+  } else {
+    cells_[0][1] = "Состояние ШС";
+  }
+}
+
+std::string ConsoleLoopTable::Cell(int column, int row) const {
+  if (row < 0 || row >= RowCount() || column < 0 || column > 2) return "";
+  return cells_[row][column];
+}
+
+void ConsoleLoopTable::SetCell(int column, int row, const std::string& text) {
+  if (row < 0 || row >= RowCount() || column < 0 || column > 2) return;
+  cells_[row][column] = text;
+}
+
+bool ConsoleLoopTable::SkipMark(int row) const {
+  return row >= 0 && row < RowCount() && marks_[row];
+}
+
+void ConsoleLoopTable::SetSkipMark(int row, bool marked) {
+  if (row > 0 && row < RowCount()) marks_[row] = marked;
+}
+
+void ConsoleLoopTable::ClearTable() {
+  for (int row = 0; row < 20 && row < RowCount(); ++row) {
+    cells_[row][0].clear();
+    cells_[row][1].clear();
+  }
+  WriteHeadings();
+}
+
+void ConsoleLoopTable::ShowMessage(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace loopmon::cli

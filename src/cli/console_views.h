@@ -1,0 +1,93 @@
+#pragma once
+// loopctl's stand-ins for the windows: the search dialog's controls and the
+// main window's loop table, kept in memory and printed as the work goes.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "monitor/reading_cycle.h"
+#include "search/search_procedure.h"
+
+namespace loopmon::cli {
+
+// The search "dialog" of loopctl scan: every device line goes to `out` as it
+// is found (kept only, when `out` is null); the title (the address being
+// probed) is shown as a progress line on `progress` when that is a terminal.
+class ConsoleSearchView : public SearchView {
+ public:
+  ConsoleSearchView(std::FILE* out, std::FILE* progress, std::string portText);
+
+  void clearDevices() override { lines_.clear(); }
+  void appendDevice(const std::string& line) override;
+  int deviceCount() const override { return static_cast<int>(lines_.size()); }
+  void focusDeviceList() override {}
+  void focusSearchButton() override {}
+  void setChooseEnabled(bool) override {}
+  std::string title() const override { return title_; }
+  void setTitle(const std::string& title) override;
+  void setProgress(int) override {}
+  std::string portText() const override { return portText_; }
+  void setPortEnabled(bool) override {}
+  std::string searchCaption() const override { return caption_; }
+  void setSearchCaption(const std::string& caption) override { caption_ = caption; }
+  void setScanTimerEnabled(bool enabled) override { timerEnabled_ = enabled; }
+  void showError(const std::string& text, const std::string& caption) override;
+
+  bool scanTimerEnabled() const { return timerEnabled_; }
+  const std::vector<std::string>& lines() const { return lines_; }
+  // Removes the progress line, if one is shown.
+  void endProgress();
+
+ private:
+  std::FILE* out_;
+  std::FILE* progress_;
+  std::string portText_;
+  std::vector<std::string> lines_;
+  std::string title_;
+  std::string caption_ = SearchButtonSearch;
+  bool timerEnabled_ = false;
+  bool progressShown_ = false;
+};
+
+// The loop table of loopctl read. Row 0 holds the headings; the layout by
+// device type is the search button's.
+class ConsoleLoopTable : public LoopTableView {
+ public:
+  // `rows` includes the heading row.
+  ConsoleLoopTable(SelectedDevice device, int rows, bool adcView, bool periodic, int periodSeconds);
+
+  SelectedDevice Device() const override { return device_; }
+  int RowCount() const override { return static_cast<int>(cells_.size()); }
+  std::string Cell(int column, int row) const override;
+  void SetCell(int column, int row, const std::string& text) override;
+  bool SkipMark(int row) const override;
+  bool AdcView() const override { return adcView_; }
+  bool PeriodicOn() const override { return periodic_; }
+  int PeriodSeconds() const override { return periodSeconds_; }
+  void ClearTable() override;
+  void SetCaption(const std::string&) override {}
+  void ShowMessage(const std::string& text) override;
+  void ProcessPendingEvents() override {}
+  void RepaintTable() override {}
+
+  void SetSkipMark(int row, bool marked);
+  // Columns shown in the current view: 3 in the ADC view, 2 in the state view.
+  int Columns() const { return adcView_ ? 3 : 2; }
+
+ private:
+  void WriteHeadings();
+
+  SelectedDevice device_;
+  bool adcView_;
+  bool periodic_;
+  int periodSeconds_;
+  std::vector<std::vector<std::string>> cells_;
+  std::vector<bool> marks_;
+};
+
+// Rows of the loop table, heading row included, for a device type: 21 for
+// types 1, 2 and 11, 5 for type 4, 128 for type 9, otherwise 1.
+int LoopTableRows(uint8_t deviceType);
+
+}  // namespace loopmon::cli
