@@ -8,10 +8,12 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_args.h"
 #include "cli/console_views.h"
+#include "cli/monitor_command.h"
 #include "common/number_text.h"
 #include "monitor/coeffs.h"
 #include "monitor/loop_decode.h"
@@ -35,6 +37,8 @@ const char* const Usage =
     "  loopctl send --port PORT BYTE...\n"
     "  loopctl coeffs --type CODE --version BYTE\n"
     "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
+    "  loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...] [--adc-period MS]\n"
+    "                  [--duration S] [--json]\n"
     "PORT is COM1..COM4 or a device path. With the marker SIMUL held (loopsim serve)\n"
     "every request goes to the simulator.\n";
 
@@ -66,8 +70,9 @@ PortChoice parsePort(const std::string& text) {
 }
 
 // A session on the chosen port; outside simulator mode the port must open.
-std::unique_ptr<TRSSession> openBus(const PortChoice& port) {
-  auto session = std::make_unique<TRSSession>(Platform::system());
+std::unique_ptr<TRSSession> openBus(const PortChoice& port,
+                                    std::shared_ptr<OwnerDispatcher> owner = nullptr) {
+  auto session = std::make_unique<TRSSession>(Platform::system(), std::move(owner));
   if (port.path.empty()) {
     session->SetComPort(port.comPort);
   } else {
@@ -129,7 +134,7 @@ int scan(const std::vector<std::string>& words) {
 // Spreadsheet-style local time of a date-time in days since 1899-12-30.
 std::string timestamp(double days) {
   const auto totalMs = static_cast<long long>(days * 86'400'000.0 + 0.5);
-  long long z = totalMs / 86'400'000 - 25'569 + 719'468;  // days since 0000-03-01
+  const long long z = totalMs / 86'400'000 - 25'569 + 719'468;  // days since 0000-03-01
   const long long era = (z >= 0 ? z : z - 146'096) / 146'097;
   const long long dayOfEra = z - era * 146'097;
   const long long yearOfEra =
@@ -140,7 +145,7 @@ std::string timestamp(double days) {
   const long long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
   const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
   const long long msOfDay = totalMs % 86'400'000;
-  char text[32];
+  char text[96];
   std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld", year, month,
                 day, msOfDay / 3'600'000, msOfDay / 60'000 % 60, msOfDay / 1000 % 60,
                 msOfDay % 1000);
@@ -353,6 +358,11 @@ int run(const std::vector<std::string>& words) {
   if (command == "send") return send(rest);
   if (command == "coeffs") return coeffs(rest);
   if (command == "calibrate") return calibrate(rest);
+  if (command == "monitor") {
+    return monitor(rest, [](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
+      return openBus(parsePort(port), std::move(owner));
+    });
+  }
   throw UsageError("unknown command " + command);
 }
 
@@ -364,7 +374,7 @@ int main(int argc, char** argv) {
   try {
     return cli::run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const cli::UsageError& error) {
-    std::fprintf(stderr, "loopctl: %s\n%s", error.what(), cli::Usage);
+    std::fprintf(stderr, "loopctl: %s (see loopctl --help)\n", error.what());
     return 2;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "loopctl: %s\n", error.what());

@@ -1,0 +1,175 @@
+// The search against a real loopsim: on a pseudo-terminal through the real
+// serial code, and as the simulator server through the "SIMUL" marker. The
+// order of the probes is read from loopsim's own trace of the requests.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <utility>
+
+#include "loopsim_process.h"
+#include "memory_registry.h"
+#include "platform/platform.h"
+#include "scoped_temp_dir.h"
+#include "search_view_fake.h"
+#include "session/rssess.h"
+
+namespace loopmon {
+namespace {
+
+using testing::LoopsimProcess;
+using testing::PrivateRuntimeFolder;
+using testing::RecordingSearchView;
+using testing::ScopedTempDir;
+
+// 127 and 2 and 6 identify themselves; 3 answers presence only; 4 refuses the
+// identification with code 10; 45 lies beyond the stop.
+const char* const ScenarioText = R"([bus]
+drift = no
+[device 127]
+type = 9
+version = 101
+[device 2]
+type = 1
+version = 105
+[device 3]
+type = 2
+ignore = 13
+[device 4]
+type = 4
+refuse-identify = yes
+[device 6]
+type = 11
+version = 160
+[device 45]
+type = 1
+)";
+
+enum class Route { Line, Server };
+
+using Probe = std::pair<int, int>;  // address, command
+
+class SearchOverLoopsim : public ::testing::TestWithParam<Route> {
+ protected:
+  void SetUp() override {
+    writeScenario(ScenarioText);
+    startLoopsim();
+  }
+
+  void writeScenario(const std::string& text) { std::ofstream(folder.file("bus.ini")) << text; }
+
+  void startLoopsim() {
+    loopsim.reset();
+    std::vector<std::string> args;
+    if (GetParam() == Route::Line) {
+      args = {"pty", "--scenario", folder.file("bus.ini"), "--link", folder.file("tty"), "--trace"};
+    } else {
+      args = {"serve", "--scenario", folder.file("bus.ini"), "--trace"};
+    }
+    loopsim = std::make_unique<LoopsimProcess>(LOOPSIM_PATH, args);
+    const std::string ready = GetParam() == Route::Line ? "loopsim: linked as" : "loopsim: serving";
+    for (std::string line = loopsim->readLine(); line.rfind(ready, 0) != 0;
+         line = loopsim->readLine()) {
+      ASSERT_FALSE(line.empty()) << "loopsim did not start";
+    }
+  }
+
+  // A session on the line or the server. Short read time-outs keep the silent
+  // addresses quick; they still leave room for an answer at 9600 baud.
+  std::unique_ptr<TRSSession> openSession() {
+    Platform platform = Platform::system();
+    auto registry = std::make_shared<testing::MemoryRegistry>();
+    registry->set(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(20));
+    registry->set(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
+    platform.registry = registry;
+    auto session = std::make_unique<TRSSession>(platform);
+    EXPECT_EQ(session->Simulator.enabled, GetParam() == Route::Server);
+    if (GetParam() == Route::Line) session->PortPath = folder.file("tty");
+    return session;
+  }
+
+  // The requests loopsim has seen since the last call, repeats folded.
+  std::vector<Probe> takeProbes() {
+    static const std::regex request("-> .*addr (\\d+) cmd 0x([0-9A-Fa-f]{2})");
+    for (std::string line = loopsim->readLine(std::chrono::milliseconds(50)); !line.empty();
+         line = loopsim->readLine(std::chrono::milliseconds(50))) {
+      std::smatch match;
+      if (!std::regex_search(line, match, request)) continue;
+      const Probe probe{std::stoi(match[1]), std::stoi(match[2], nullptr, 16)};
+      if (probes_.empty() || probes_.back() != probe) probes_.push_back(probe);
+    }
+    return std::exchange(probes_, {});
+  }
+
+  // Starts a scan and probes up to `lastAddress`, then presses Stop.
+  std::vector<Probe> scanUpTo(SearchProcedure& search, int lastAddress) {
+    search.StartStopScan();
+    std::vector<Probe> seen = takeProbes();
+    while (search.ScanAddress <= lastAddress) {
+      search.ScanStep();
+      const auto more = takeProbes();
+      seen.insert(seen.end(), more.begin(), more.end());
+    }
+    search.StartStopScan();
+    return seen;
+  }
+
+  ScopedTempDir folder;
+  PrivateRuntimeFolder runtime;
+  testing::ScopedEnv config{"XDG_CONFIG_HOME", folder.path()};
+  std::unique_ptr<LoopsimProcess> loopsim;
+  RecordingSearchView view;
+
+ private:
+  std::vector<Probe> probes_;
+};
+
+TEST_P(SearchOverLoopsim, ScanOrderIdentificationAndStopAfter40) {
+  auto session = openSession();
+  SearchProcedure search(view, session.get());
+  const std::vector<Probe> probes = scanUpTo(search, 40);
+
+  std::vector<Probe> expected{{127, 1}, {127, 13}};
+  for (int address = 1; address <= 40; ++address) {
+    expected.emplace_back(address, 1);
+    if ((address >= 2 && address <= 4) || address == 6) expected.emplace_back(address, 13);
+  }
+  EXPECT_EQ(probes, expected);
+  EXPECT_EQ(view.lines,
+            (std::vector<std::string>{session->DescribeDevice(127), session->DescribeDevice(2),
+                                      session->DescribeDevice(6)}));
+  EXPECT_EQ(session->GetDeviceType(6), 11);
+  EXPECT_EQ(session->DeviceVersions[6], 160);
+  for (int address : {3, 4, 45}) EXPECT_EQ(session->GetDeviceType(address), NoDevice);
+
+  search.CheckKnownDevices();
+  EXPECT_EQ(takeProbes(), (std::vector<Probe>{{127, 1}, {2, 1}, {6, 1}}));
+  EXPECT_EQ(view.lines.size(), 3u);
+}
+
+TEST_P(SearchOverLoopsim, SecondScanClearsTheTableAndTheList) {
+  auto session = openSession();
+  SearchProcedure search(view, session.get());
+  scanUpTo(search, 8);
+  ASSERT_EQ(view.lines.size(), 3u);
+
+  std::string withoutSix = ScenarioText;
+  withoutSix.erase(withoutSix.find("[device 6]"),
+                   std::string("[device 6]\ntype = 11\nversion = 160\n").size());
+  writeScenario(withoutSix);
+  startLoopsim();
+  scanUpTo(search, 8);
+  EXPECT_EQ(view.lines,
+            (std::vector<std::string>{session->DescribeDevice(127), session->DescribeDevice(2)}));
+  EXPECT_EQ(session->GetDeviceType(6), NoDevice);
+  EXPECT_EQ(session->DeviceVersions[6], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, SearchOverLoopsim, ::testing::Values(Route::Line, Route::Server),
+                         [](const auto& info) {
+                           return info.param == Route::Line ? "Pty" : "SimulatorServer";
+                         });
+
+}  // namespace
+}  // namespace loopmon
