@@ -14,19 +14,8 @@
 namespace loopmon {
 namespace {
 
-struct SideNames {
-  const wchar_t* progId;
-  const wchar_t* method;
-};
-
-SideNames namesOf(SimulatorSide side) {
-  switch (side) {
-    case SimulatorSide::Direct:
-      return {L"Simul.Simulator", L"Transceiving"};
-    case SimulatorSide::Worker:
-      return {L"Simul.Simul2", L"Obmen"};
-  }
-  return {L"", L""};
+const wchar_t* progIdOf(SimulatorSide side) {
+  return side == SimulatorSide::Direct ? L"Simul.Simulator" : L"Simul.Simul2";
 }
 
 // The component library on one thread, from CoInitialize to CoUninitialize.
@@ -92,21 +81,22 @@ class ComSimulatorObject final : public SimulatorObject {
 class ComSimulatorLink final : public SimulatorLink {
  public:
   std::unique_ptr<SimulatorObject> create(SimulatorSide side) override {
-    const SideNames names = namesOf(side);
+    const wchar_t* progId = progIdOf(side);
     auto apartment = std::make_unique<ComApartment>();
     CLSID classId{};
-    HRESULT hr = CLSIDFromProgID(names.progId, &classId);
-    if (FAILED(hr)) throw SimulatorUnavailable(failure(names.progId, "Cannot find", hr));
+    HRESULT hr = CLSIDFromProgID(progId, &classId);
+    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, "Cannot find", hr));
     IDispatch* dispatch = nullptr;
     hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                           IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    if (FAILED(hr)) throw SimulatorUnavailable(failure(names.progId, "Cannot create", hr));
+    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, "Cannot create", hr));
     DISPID method = DISPID_UNKNOWN;
-    LPOLESTR methodName = const_cast<LPOLESTR>(names.method);
-    hr = dispatch->GetIDsOfNames(IID_NULL, &methodName, 1, LOCALE_USER_DEFAULT, &method);
+    std::wstring methodName = win32::widen(simulatorMethodName(side));
+    LPOLESTR names = methodName.data();
+    hr = dispatch->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &method);
     if (FAILED(hr)) {
       dispatch->Release();
-      throw SimulatorUnavailable(failure(names.progId, "No method in", hr));
+      throw SimulatorUnavailable(failure(progId, "No method in", hr));
     }
     return std::make_unique<ComSimulatorObject>(std::move(apartment), dispatch, method);
   }
