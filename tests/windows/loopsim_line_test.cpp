@@ -1,0 +1,70 @@
+// The Windows build's session and search on the project's own line
+// simulator: COM3 of the Wine prefix is `loopsim pty --echo` running on the
+// Linux side, with its 9600-baud wire timing and the converter's echo.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "search/search_procedure.h"
+#include "session/rssess.h"
+
+using namespace loopmon;
+
+namespace {
+
+// The search dialog as far as a scan without a window needs it.
+class DeviceList final : public SearchView {
+ public:
+  void clearDevices() override { lines.clear(); }
+  void appendDevice(const std::string& line) override { lines.push_back(line); }
+  int deviceCount() const override { return static_cast<int>(lines.size()); }
+  void focusDeviceList() override {}
+  void focusSearchButton() override {}
+  void setChooseEnabled(bool) override {}
+  std::string title() const override { return {}; }
+  void setTitle(const std::string&) override {}
+  void setProgress(int) override {}
+  std::string portText() const override { return "COM3"; }
+  void setPortEnabled(bool) override {}
+  std::string searchCaption() const override { return SearchButtonSearch; }
+  void setSearchCaption(const std::string&) override {}
+  void setScanTimerEnabled(bool) override {}
+  void showError(const std::string& text, const std::string&) override { errors.push_back(text); }
+
+  std::vector<std::string> lines;
+  std::vector<std::string> errors;
+};
+
+TEST(LoopsimLine, TheWindowsSessionFindsAndReadsTheDemoBus) {
+  TRSSession session(Platform::system());
+  ASSERT_FALSE(session.Simulator.enabled) << "no SIMUL marker: the serial route";
+  session.SetComPort(3);
+  DeviceList list;
+  SearchProcedure search(list, &session);
+
+  for (uint8_t address : {5, 6, 12, 20, 63, 127}) search.IdentifyAddress(address);
+  EXPECT_EQ(session.GetDeviceType(6), NoDevice) << "nobody at 6";
+  const std::vector<std::pair<uint8_t, uint8_t>> expected{
+      {5, 1}, {12, 2}, {20, 4}, {63, 11}, {127, 9}};
+  ASSERT_EQ(list.lines.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const auto [address, type] = expected[i];
+    EXPECT_EQ(session.GetDeviceType(address), type) << int{address};
+    EXPECT_EQ(list.lines[i], session.DescribeDevice(address));
+  }
+  EXPECT_EQ(session.DeviceVersions[5], 105);
+  EXPECT_EQ(session.DescribeDevice(63, ','),
+            "Адрес:  63  " + DeviceTypeName(11) + " (версия  1,05)");
+
+  // Loop 3 of the device at 5 is open: its ADC reads 0.
+  ASSERT_TRUE(session.DirectRequest({5, 6, 0, 0x1B, 3, 0}, 1));
+  ASSERT_GE(session.LastAnswer.size(), 6u);
+  EXPECT_EQ(session.LastAnswer[0], 5);
+  EXPECT_EQ(session.LastAnswer[4], 0);
+  EXPECT_TRUE(list.errors.empty());
+}
+
+}  // namespace
