@@ -126,6 +126,9 @@ TRSSession::TRSSession(Platform services, std::shared_ptr<OwnerDispatcher> owner
 
 TRSSession::~TRSSession() {
   SetWork(false);
+  // Also when Work was found off already: a handler run on the worker may
+  // have switched it off without waiting for the worker.
+  Thread->Suspend();
   CloseDeliveries();
   Thread.reset();
 

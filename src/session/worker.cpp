@@ -19,7 +19,8 @@ constexpr double BusSilencePerTimeoutDays = 0.000013;
 constexpr double SimulatorMissFactor = 132.0;
 constexpr double SimulatorSilenceDays = 0.00006;
 // Rest of a cycle that found no address to poll, so that an empty schedule
-// does not keep a core busy; also after a cycle that a bus failure ended.
+// does not keep a core busy; also after a cycle that a bus failure ended, and
+// between attempts to reach the simulator.
 constexpr uint32_t EmptyScheduleRestMs = 4;
 
 bool isDeviceAddress(uint8_t addr) {
@@ -56,9 +57,9 @@ bool SessionWorker::Start() {
     try {
       CreateWorkerSimulator(s_);
     } catch (const SimulatorUnavailable&) {
-      // Without its object the worker cannot poll: it switches itself off, and
-      // the next switch-on tries again.
-      s_.SetWork(false);
+      // Without its object the worker cannot poll. It stays switched on and
+      // tries again after a rest, so it starts once the simulator is there.
+      s_.platform.clock->sleepMs(EmptyScheduleRestMs);
       return false;
     }
   }

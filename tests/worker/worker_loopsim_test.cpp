@@ -81,7 +81,11 @@ TEST_F(LoopsimTest, ServerDeviceThatFallsSilentIsLostOnceAndNewWhenItAnswersAgai
   // More than 1 * 132 / 15 = 8.8 misses, and 5.184 s of silence.
   session->SetLostThresholds(1, 1);
   ASSERT_TRUE(session->SetPollSchedule({5}));
+  // Switched on while the server is away, the worker waits for it.
+  server.reset();
   session->SetWork(true);
+  std::this_thread::sleep_for(50ms);
+  server = start({"serve", "--scenario", present});
 
   // The pending event proves that polls get through.
   ASSERT_TRUE(record.waitForCount("event", 1));
