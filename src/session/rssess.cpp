@@ -21,18 +21,6 @@ constexpr int DirectAttempts = 6;
 constexpr int WorkerAttempts = 11;
 constexpr int ShortAttempts = 4;
 
-constexpr size_t MaxShortString = 255;
-
-// Cuts UTF-8 text to at most `limit` characters without splitting one.
-std::string cutToCharacters(const std::string& text, size_t limit) {
-  size_t characters = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const bool startsCharacter = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
-    if (startsCharacter && characters++ == limit) return text.substr(0, i);
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string DeviceTypeName(uint8_t code) {
@@ -248,9 +236,9 @@ std::string TRSSession::DescribeDevice(uint8_t addr) const {
 std::string TRSSession::DescribeDevice(uint8_t addr, char separator) const {
   const uint8_t typeCode = static_cast<uint8_t>(GetDeviceType(addr));
   const uint8_t version = isDeviceAddress(addr) ? DeviceVersions[addr] : 0;
-  const std::string line = "Адрес: " + FormatIntWidth(addr, 3) + "  " + DeviceTypeName(typeCode) +
-                           " (версия  " + FormatFloatWidth(version / 100.0, 3, 2, separator) + ")";
-  return cutToCharacters(line, MaxShortString);
+  // Under 50 characters: the short-string limit of 255 never applies.
+  return "Адрес: " + FormatIntWidth(addr, 3) + "  " + DeviceTypeName(typeCode) + " (версия  " +
+         FormatFloatWidth(version / 100.0, 3, 2, separator) + ")";
 }
 
 void TRSSession::MessageHandler(const TMessage& message) {

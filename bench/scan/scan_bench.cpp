@@ -1,0 +1,116 @@
+// Scans the demo bus over `loopsim pty` through the real serial code and
+// compares the time with the ideal the line settings imply:
+//   a silent address: six attempts, each the request on the wire with the
+//     timed send's tail, the short-class read time-out and StartTimeout;
+//   a device: its answered exchanges, each the request and the answer on the
+//     wire with the device's latency, and StartTimeout; an event answer adds
+//     the acknowledgement (request, tail, StartTimeout).
+// The scan runs its steps back to back: the dialog's 10 ms timer between two
+// addresses is not the line's and is left out of both figures.
+//
+//   scan_bench
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <set>
+
+#include "loopsim_process.h"
+#include "platform/platform.h"
+#include "scoped_temp_dir.h"
+#include "search/search_procedure.h"
+#include "session/rssess.h"
+#include "sim/scenario.h"
+
+using namespace loopmon;
+
+namespace {
+
+constexpr double CharacterMicros = 1041;
+constexpr int RequestBytes = 7;  // six bytes and the checksum
+constexpr int AnswerBytes = 6;
+constexpr int Attempts = 6;
+
+// The dialog without a window: only the timer and the list matter here.
+class QuietView : public SearchView {
+ public:
+  void clearDevices() override { devices = 0; }
+  void appendDevice(const std::string&) override { ++devices; }
+  int deviceCount() const override { return devices; }
+  void focusDeviceList() override {}
+  void focusSearchButton() override {}
+  void setChooseEnabled(bool) override {}
+  std::string title() const override { return title_; }
+  void setTitle(const std::string& title) override { title_ = title; }
+  void setProgress(int) override {}
+  std::string portText() const override { return "COM1"; }
+  void setPortEnabled(bool) override {}
+  std::string searchCaption() const override { return caption_; }
+  void setSearchCaption(const std::string& caption) override { caption_ = caption; }
+  void setScanTimerEnabled(bool enabled) override { timer = enabled; }
+  void showError(const std::string& text, const std::string&) override {
+    std::fprintf(stderr, "scan_bench: %s\n", text.c_str());
+  }
+
+  int devices = 0;
+  bool timer = false;
+
+ private:
+  std::string title_;
+  std::string caption_ = SearchButtonSearch;
+};
+
+}  // namespace
+
+int main() {
+  testing::ScopedTempDir folder;
+  testing::ScopedEnv runtime("XDG_RUNTIME_DIR", folder.file("run"));
+  testing::ScopedEnv config("XDG_CONFIG_HOME", folder.file("config"));
+  testing::LoopsimProcess loopsim(LOOPSIM_PATH, {"pty", "--link", folder.file("tty")});
+  for (std::string line = loopsim.readLine(); line.rfind("loopsim: linked as", 0) != 0;
+       line = loopsim.readLine()) {
+    if (line.empty()) {
+      std::fprintf(stderr, "scan_bench: loopsim did not start\n");
+      return 1;
+    }
+  }
+
+  TRSSession session(Platform::system());
+  session.PortPath = folder.file("tty");
+  QuietView view;
+  SearchProcedure search(view, &session);
+  const auto started = std::chrono::steady_clock::now();
+  search.StartStopScan();
+  while (view.timer) search.ScanStep();
+  const double measuredS =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  const LineSettings& s = session.Settings;
+  const double requestMicros = RequestBytes * CharacterMicros;
+  const double pauseMicros = s.StartTimeout * 1000.0;
+  const double silentMicros =
+      Attempts * (requestMicros + s.TailInUS +
+                  (s.TimeoutConstant + AnswerBytes * s.TimeoutMultiplier) * 1000.0 + pauseMicros);
+  const sim::Scenario demo = sim::demoScenario();
+  double idealMicros = 0;
+  std::set<int> devices;
+  for (const sim::DeviceSpec& device : demo.devices) {
+    devices.insert(device.address);
+    const double latency = device.latencyMicros.value_or(demo.latencyMicros);
+    const double answered = requestMicros + latency + AnswerBytes * CharacterMicros + pauseMicros;
+    const double acknowledgement =
+        device.events.empty() ? 0 : requestMicros + s.TailInUS + pauseMicros;
+    idealMicros += 2 * answered + acknowledgement;
+  }
+  idealMicros += (127 - static_cast<double>(devices.size())) * silentMicros;
+  const double idealS = idealMicros / 1e6;
+
+  std::printf("full scan of the demo bus over loopsim pty (%zu devices, %d found)\n",
+              devices.size(), view.devices);
+  std::printf("line settings: short time-out %u ms, StartTimeout %u ms, TailInUS %u us\n",
+              s.TimeoutConstant, s.StartTimeout, s.TailInUS);
+  std::printf("ideal     %8.3f s (silent address %.1f ms)\n", idealS, silentMicros / 1000);
+  std::printf("measured  %8.3f s\n", measuredS);
+  std::printf("ratio     %8.3f (goal within 1.05)\n", measuredS / idealS);
+  return view.devices == static_cast<int>(devices.size()) ? 0 : 1;
+}
