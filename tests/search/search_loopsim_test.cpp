@@ -136,6 +136,11 @@ TEST_P(SearchOverLoopsim, ScanOrderIdentificationAndStopAfter40) {
     if ((address >= 2 && address <= 4) || address == 6) expected.emplace_back(address, 13);
   }
   EXPECT_EQ(probes, expected);
+  EXPECT_FALSE(view.timerEnabled);
+  EXPECT_EQ(view.caption, "Поиск");
+  EXPECT_TRUE(view.portEnabled);
+  EXPECT_EQ(view.titleText, "Поиск приборов");
+  EXPECT_EQ(view.progress, 0);
   EXPECT_EQ(view.lines,
             (std::vector<std::string>{session->DescribeDevice(127), session->DescribeDevice(2),
                                       session->DescribeDevice(6)}));

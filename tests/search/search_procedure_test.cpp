@@ -1,5 +1,6 @@
-// The search over a scripted bus: the order of the probes, what is recorded
-// and listed, stopping, the check of known devices and the two message boxes.
+// The search over a scripted bus: the whole order of the probes, what is
+// recorded and listed, the check of known devices and the two message boxes.
+// Stopping and a second scan run against loopsim (search_loopsim_test).
 
 #include <gtest/gtest.h>
 
@@ -107,53 +108,6 @@ TEST_F(SearchFixture, OnlyAFullIdentificationOfTheProbedAddressIsListed) {
   EXPECT_EQ(view.lines, (std::vector<std::string>{line(14)}));
   for (uint8_t address : {10, 11, 12}) EXPECT_EQ(session->GetDeviceType(address), NoDevice);
   EXPECT_EQ(session->GetDeviceType(14), 4);
-}
-
-TEST_F(SearchFixture, StopAfterAddress40KeepsWhatWasFoundAndTheCheckProbesOnlyThat) {
-  for (uint8_t address : {127, 1, 40, 41, 90}) bus.devices[address] = {2, 101};
-  SearchProcedure search(view, session.get());
-  search.StartStopScan();
-  while (search.ScanAddress <= 40) search.ScanStep();
-  EXPECT_EQ(view.caption, "Стоп");
-  EXPECT_FALSE(view.portEnabled);
-  search.StartStopScan();
-
-  EXPECT_FALSE(view.timerEnabled);
-  EXPECT_EQ(view.caption, "Поиск");
-  EXPECT_TRUE(view.portEnabled);
-  EXPECT_EQ(view.titleText, "Поиск приборов");
-  EXPECT_EQ(view.progress, 0);
-  EXPECT_EQ(view.lines, (std::vector<std::string>{line(127), line(1), line(40)}));
-  for (int address = 41; address <= 126; ++address) {
-    EXPECT_EQ(session->GetDeviceType(address), NoDevice);
-  }
-
-  bus.requests.clear();
-  view.titles.clear();
-  view.lines = {"stale"};
-  search.SelectedAddress = 40;
-  search.CheckKnownDevices();
-  EXPECT_EQ(bus.requests, (std::vector<std::pair<uint8_t, uint8_t>>{{127, 1}, {1, 1}, {40, 1}}));
-  EXPECT_EQ(view.lines, (std::vector<std::string>{line(127), line(1), line(40)}));
-  EXPECT_EQ(view.titles, (std::vector<std::string>{"Проверка наличия найденных ранее приборов",
-                                                   "Поиск приборов"}));
-  EXPECT_EQ(search.SelectedAddress, 0);
-  EXPECT_EQ(view.progress, 0);
-  EXPECT_EQ(view.focus, "list");
-}
-
-TEST_F(SearchFixture, SecondScanForgetsADeviceThatWentSilent) {
-  bus.devices[3] = {1, 105};
-  bus.devices[5] = {2, 101};
-  SearchProcedure search(view, session.get());
-  RunScan(search, view);
-  ASSERT_EQ(view.lines.size(), 2u);
-
-  bus.devices.erase(3);
-  RunScan(search, view);
-  EXPECT_EQ(view.lines, (std::vector<std::string>{line(5)}));
-  EXPECT_EQ(session->GetDeviceType(3), NoDevice);
-  EXPECT_EQ(session->DeviceVersions[3], 0);
 }
 
 TEST_F(SearchFixture, CheckOfKnownDevicesListsOnlyThoseThatAnswer) {

@@ -79,16 +79,6 @@ struct BusUse {
   }
 };
 
-TEST(SessionThread, IsCreatedByTheFirstSwitchOnOnly) {
-  BusUse bus;
-  TRSSessionThread worker([&] { bus.cycle(); });
-  worker.Suspend();
-  EXPECT_FALSE(worker.Created());
-  EXPECT_EQ(bus.cycles.load(), 0);
-  worker.Resume();
-  EXPECT_TRUE(worker.Created());
-}
-
 TEST(SessionThread, SwitchOffReturnsOnlyOffTheBusAndNoCycleFollows) {
   BusUse bus;
   TRSSessionThread worker([&] { bus.cycle(); });
