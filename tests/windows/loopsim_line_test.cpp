@@ -7,42 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "device_list_view.h"
 #include "platform/platform.h"
-#include "search/search_procedure.h"
 #include "session/rssess.h"
 
 using namespace loopmon;
+using loopmon::test::DeviceList;
 
 namespace {
-
-// The search dialog as far as a scan without a window needs it.
-class DeviceList final : public SearchView {
- public:
-  void clearDevices() override { lines.clear(); }
-  void appendDevice(const std::string& line) override { lines.push_back(line); }
-  int deviceCount() const override { return static_cast<int>(lines.size()); }
-  void focusDeviceList() override {}
-  void focusSearchButton() override {}
-  void setChooseEnabled(bool) override {}
-  std::string title() const override { return {}; }
-  void setTitle(const std::string&) override {}
-  void setProgress(int) override {}
-  std::string portText() const override { return "COM3"; }
-  void setPortEnabled(bool) override {}
-  std::string searchCaption() const override { return SearchButtonSearch; }
-  void setSearchCaption(const std::string&) override {}
-  void setScanTimerEnabled(bool) override {}
-  void showError(const std::string& text, const std::string&) override { errors.push_back(text); }
-
-  std::vector<std::string> lines;
-  std::vector<std::string> errors;
-};
 
 TEST(LoopsimLine, TheWindowsSessionFindsAndReadsTheDemoBus) {
   TRSSession session(Platform::system());
   ASSERT_FALSE(session.Simulator.enabled) << "no SIMUL marker: the serial route";
   session.SetComPort(3);
-  DeviceList list;
+  DeviceList list("COM3");
   SearchProcedure search(list, &session);
 
   for (uint8_t address : {5, 6, 12, 20, 63, 127}) search.IdentifyAddress(address);

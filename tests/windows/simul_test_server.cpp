@@ -1,21 +1,40 @@
-// A small in-process automation server standing in for the simulator servers
-// "Simul.Simulator" and "Simul.Simul2": late-bound only (IDispatch, no type
-// library). It answers a request text with the method's initial and the text
-// itself, so a test sees which method got which argument, and answers a
-// request to address 0 with nothing, as when no device answers.
+// An in-process automation server for "Simul.Simulator" and "Simul.Simul2"
+// on Windows: late-bound only (IDispatch, no type library), playing loopsim's
+// demo bus. Both methods take a request frame in text form and return the
+// answer's text, or an empty string when no device answers. It counts the
+// calls of each method and its live objects, for the tests to look at.
 
 #include <ole2.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
+
+#include "platform/text_win32.h"
+#include "sim/device_model.h"
+#include "transport/frame.h"
 
 namespace {
 
 std::atomic<long> liveObjects{0};
 std::atomic<long> serverLocks{0};
+std::atomic<long> transceivingCalls{0};
+std::atomic<long> obmenCalls{0};
 
 constexpr DISPID TransceivingId = 1;
 constexpr DISPID ObmenId = 2;
+
+// One bus for every object: the session's direct side and its worker talk to
+// the same devices, each from its own thread.
+std::string exchange(const std::string& requestText) {
+  static std::mutex busLock;
+  static loopmon::sim::SimulatedBus bus(loopmon::sim::demoScenario());
+  const std::optional<loopmon::Bytes> request = loopmon::frameFromText(requestText);
+  if (!request) return {};
+  const std::lock_guard<std::mutex> hold(busLock);
+  const std::optional<loopmon::Bytes> answer = bus.respond(*request);
+  return answer ? loopmon::frameToText(*answer) : std::string();
+}
 
 class Simulator final : public IDispatch {
  public:
@@ -64,10 +83,10 @@ class Simulator final : public IDispatch {
     if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
     if (parameters->cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (parameters->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+    ++(id == TransceivingId ? transceivingCalls : obmenCalls);
     const BSTR request = parameters->rgvarg[0].bstrVal;
-    const std::wstring text(request, SysStringLen(request));
-    std::wstring answer;
-    if (text.rfind(L"0 ", 0) != 0) answer = (id == TransceivingId ? L"T " : L"O ") + text;
+    const std::wstring answer =
+        loopmon::win32::widen(exchange(loopmon::win32::narrow(request, SysStringLen(request))));
     if (result) {
       VariantInit(result);
       result->vt = VT_BSTR;
@@ -120,7 +139,12 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE;
 }
 
-// For the test: how many simulator objects are alive in this module.
 extern "C" long STDAPICALLTYPE SimulLiveObjects() {
   return liveObjects;
+}
+extern "C" long STDAPICALLTYPE SimulTransceivingCalls() {
+  return transceivingCalls;
+}
+extern "C" long STDAPICALLTYPE SimulObmenCalls() {
+  return obmenCalls;
 }

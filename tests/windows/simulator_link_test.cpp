@@ -7,66 +7,47 @@
 
 #include <thread>
 
-#include "platform/program_folder.h"
-#include "platform/registry.h"
 #include "platform/simulator_link.h"
-#include "platform/text_win32.h"
+#include "simul_registration.h"
+#include "transport/frame.h"
 
 using namespace loopmon;
+using namespace loopmon::test;
 
 namespace {
 
-const char* const DirectClassId = "{6E1B0D2A-4C41-4B7E-9A51-3C0D1E7A0001}";
-const char* const WorkerClassId = "{6E1B0D2A-4C41-4B7E-9A51-3C0D1E7A0002}";
-
-void forgetServer() {
-  for (const wchar_t* key :
-       {L"Software\\Classes\\Simul.Simulator", L"Software\\Classes\\Simul.Simul2",
-        L"Software\\Classes\\CLSID\\{6E1B0D2A-4C41-4B7E-9A51-3C0D1E7A0001}",
-        L"Software\\Classes\\CLSID\\{6E1B0D2A-4C41-4B7E-9A51-3C0D1E7A0002}"}) {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
-  }
-}
-
-void registerServer(const std::string& progId, const std::string& classId,
-                    const std::string& dllPath) {
-  auto registry = openSystemRegistry();
-  const std::string progKey = "Software\\Classes\\" + progId + "\\CLSID";
-  const std::string serverKey = "Software\\Classes\\CLSID\\" + classId + "\\InprocServer32";
-  ASSERT_TRUE(registry->createKey(progKey));
-  ASSERT_TRUE(registry->write(progKey, "", RegValue::ofString(classId)));
-  ASSERT_TRUE(registry->createKey(serverKey));
-  ASSERT_TRUE(registry->write(serverKey, "", RegValue::ofString(dllPath)));
-  ASSERT_TRUE(registry->write(serverKey, "ThreadingModel", RegValue::ofString("Apartment")));
-}
-
-long liveServerObjects() {
-  using Count = long(STDAPICALLTYPE*)();
-  auto count = win32::procAddress<Count>(L"simul_test_server.dll", "SimulLiveObjects");
-  return count ? count() : -1;
+std::string requestText(Bytes request) {
+  request.push_back(FrameChecksum(request));
+  return frameToText(request);
 }
 
 class SimulatorLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    forgetServer();
-    const std::string dll = programFolder() + "simul_test_server.dll";
-    registerServer("Simul.Simulator", DirectClassId, dll);
-    registerServer("Simul.Simul2", WorkerClassId, dll);
+    forgetSimulatorServer();
+    registerSimulatorServer();
   }
-  void TearDown() override { forgetServer(); }
+  void TearDown() override { forgetSimulatorServer(); }
 
   std::shared_ptr<SimulatorLink> link = makeSimulatorLink();
 };
 
 TEST_F(SimulatorLinkTest, EachSideCallsItsMethodWithTheRequestText) {
   auto direct = link->create(SimulatorSide::Direct);
-  EXPECT_EQ(direct->call("5 6 0 1 0 0 220"), "T 5 6 0 1 0 0 220");
-  EXPECT_EQ(direct->call("0 6 0 1 0 0 61"), "") << "nobody answers address 0";
-  EXPECT_EQ(direct->call("Шлейф"), "T Шлейф") << "text survives the wide string both ways";
+  const long transceiving = simulatorTransceivingCalls();
+  const long obmen = simulatorObmenCalls();
+  EXPECT_EQ(direct->call(requestText({5, 6, 0, 1, 0, 0})), "5 5 2 0 0 28") << "present";
+  EXPECT_EQ(direct->call(requestText({6, 6, 0, 1, 0, 0})), "") << "nobody at 6";
+  EXPECT_EQ(simulatorTransceivingCalls(), transceiving + 2);
 
   auto worker = link->create(SimulatorSide::Worker);
-  EXPECT_EQ(worker->call("7 6 0 1 0 0 36"), "O 7 6 0 1 0 0 36");
+  const std::string identity = worker->call(requestText({12, 6, 0, 13, 0, 0}));
+  const std::optional<Bytes> frame = frameFromText(identity);
+  ASSERT_TRUE(frame) << identity;
+  EXPECT_EQ(frame->at(3), 2) << "type";
+  EXPECT_EQ(frame->at(4), 110) << "version";
+  EXPECT_EQ(simulatorObmenCalls(), obmen + 1);
+  EXPECT_EQ(simulatorTransceivingCalls(), transceiving + 2);
 }
 
 // A direct-side exchange runs on whatever thread the caller is: the object
@@ -75,11 +56,11 @@ TEST_F(SimulatorLinkTest, ObjectsLeaveTheThreadAsTheyFoundIt) {
   std::thread exchange([&] {
     auto first = link->create(SimulatorSide::Direct);
     auto second = link->create(SimulatorSide::Direct);
-    EXPECT_EQ(liveServerObjects(), 2);
+    EXPECT_EQ(simulatorLiveObjects(), 2);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE)
         << "the thread is in a single-threaded apartment while an object lives";
     second.reset();
-    EXPECT_EQ(liveServerObjects(), 1) << "releasing the object releases the server's object";
+    EXPECT_EQ(simulatorLiveObjects(), 1) << "releasing the object releases the server's object";
     first.reset();
     const HRESULT after = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     EXPECT_EQ(after, S_OK) << "every CoInitialize was balanced";
@@ -89,7 +70,7 @@ TEST_F(SimulatorLinkTest, ObjectsLeaveTheThreadAsTheyFoundIt) {
 }
 
 TEST(SimulatorLinkUnavailable, NoServerMeansTheObjectCannotBeCreated) {
-  forgetServer();
+  forgetSimulatorServer();
   auto link = makeSimulatorLink();
   try {
     link->create(SimulatorSide::Direct);
@@ -97,7 +78,6 @@ TEST(SimulatorLinkUnavailable, NoServerMeansTheObjectCannotBeCreated) {
   } catch (const SimulatorUnavailable& error) {
     EXPECT_NE(std::string(error.what()).find("Simul.Simulator"), std::string::npos) << error.what();
   }
-
   const HRESULT after = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   EXPECT_EQ(after, S_OK) << "a failed creation leaves the thread as it found it";
   if (SUCCEEDED(after)) CoUninitialize();
