@@ -16,10 +16,7 @@ cp "$3" "$scratch/posix/loopctl"
 printf 'LC_NUMERIC\ndecimal_point "<U002C>"\nthousands_sep ""\ngrouping -1\nEND LC_NUMERIC\n' \
   >"$scratch/comma.def"
 localedef -c -i "$scratch/comma.def" "$scratch/xx_COMMA" >/dev/null 2>&1 || true
-if [ ! -f "$scratch/xx_COMMA/LC_NUMERIC" ]; then
-  echo "kft_exchange: localedef could not make a comma locale" >&2
-  exit 1
-fi
+[ -f "$scratch/xx_COMMA/LC_NUMERIC" ] || { echo "kft_exchange: no comma locale" >&2; exit 1; }
 win() { LC_ALL=ru_RU.UTF-8 "$wine" "$scratch/win/loopctl.exe" "$@" | tr -d '\r'; }
 posix() { LOCPATH="$scratch" LC_ALL='' LC_NUMERIC=xx_COMMA "$scratch/posix/loopctl" "$@"; }
 
@@ -32,21 +29,15 @@ same() {  # description, expected text, actual text
 }
 both_read_alike() {  # type, version; leaves what both read in $read_back
   read_back=$(win coeffs --type "$1" --version "$2")
-  same "section $1-$2 as read by each build" "$read_back" \
-    "$(posix coeffs --type "$1" --version "$2")"
+  same "section $1-$2 as read by each build" "$read_back" "$(posix coeffs --type "$1" --version "$2")"
 }
 
 win calibrate --type 1 --version 160 --r1 1,04 --acp1 200 --r2 3,08 --acp2 100 >/dev/null
 win calibrate --type 11 --version 105 --r1 0,5 --acp1 250 --r2 12,7 --acp2 17 >/dev/null
 cp "$scratch/win/ohmgauge.kft" "$scratch/posix/"
 both_read_alike 1 160
-same "the worked example written on Windows" "[1-160]
-ACP1=200
-ACP2=100
-R1=1,04
-R2=3,08
-a=408
-b=-1" "$read_back"
+same "the worked example written on Windows" \
+  "$(printf '[1-160]\nACP1=200\nACP2=100\nR1=1,04\nR2=3,08\na=408\nb=-1')" "$read_back"
 both_read_alike 11 105
 same "coefficients written on Windows, against those Linux computes" \
   "$(posix calibrate --type 11 --version 105 --r1 0,5 --acp1 250 --r2 12,7 --acp2 17)" \
@@ -54,9 +45,5 @@ same "coefficients written on Windows, against those Linux computes" \
 
 posix calibrate --type 2 --version 110 --r1 2,2 --acp1 180 --r2 7,5 --acp2 60 >/dev/null
 cp "$scratch/posix/ohmgauge.kft" "$scratch/win/"
-for section in "1 160" "11 105" "2 110"; do
-  both_read_alike $section
-done
-
-if [ "$failures" -ne 0 ]; then exit 1; fi
-echo "kft_exchange: both builds read the same coefficients"
+for section in "1 160" "11 105" "2 110"; do both_read_alike $section; done
+[ "$failures" -eq 0 ]

@@ -1,8 +1,8 @@
-// An in-process automation server for "Simul.Simulator" and "Simul.Simul2"
-// on Windows: late-bound only (IDispatch, no type library), playing loopsim's
-// demo bus. Both methods take a request frame in text form and return the
-// answer's text, or an empty string when no device answers. It counts the
-// calls of each method and its live objects, for the tests to look at.
+// An in-process automation server for "Simul.Simulator" and "Simul.Simul2":
+// late-bound only (IDispatch, no type library), playing loopsim's demo bus.
+// Both methods take a request frame in text form and return the answer's
+// text, or "" when no device answers. SimulCount tells the tests its live
+// objects (0) and the calls of each method (by its DISPID).
 
 #include <ole2.h>
 
@@ -16,13 +16,11 @@
 
 namespace {
 
-std::atomic<long> liveObjects{0};
-std::atomic<long> serverLocks{0};
-std::atomic<long> transceivingCalls{0};
-std::atomic<long> obmenCalls{0};
-
 constexpr DISPID TransceivingId = 1;
 constexpr DISPID ObmenId = 2;
+std::atomic<long> counts[3];
+std::atomic<long>& liveObjects = counts[0];
+std::atomic<long> serverLocks{0};
 
 // One bus for every object: the session's direct side and its worker talk to
 // the same devices, each from its own thread.
@@ -42,13 +40,10 @@ class Simulator final : public IDispatch {
   ~Simulator() { --liveObjects; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    *object = iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+    if (!*object) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -56,7 +51,6 @@ class Simulator final : public IDispatch {
     if (left == 0) delete this;
     return left;
   }
-
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -65,25 +59,20 @@ class Simulator final : public IDispatch {
 
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
-    if (count != 1) return DISP_E_UNKNOWNNAME;
-    if (_wcsicmp(names[0], L"Transceiving") == 0) {
-      ids[0] = TransceivingId;
-    } else if (_wcsicmp(names[0], L"Obmen") == 0) {
-      ids[0] = ObmenId;
-    } else {
-      ids[0] = DISPID_UNKNOWN;
-      return DISP_E_UNKNOWNNAME;
-    }
-    return S_OK;
+    ids[0] = DISPID_UNKNOWN;
+    if (count == 1 && _wcsicmp(names[0], L"Transceiving") == 0) ids[0] = TransceivingId;
+    if (count == 1 && _wcsicmp(names[0], L"Obmen") == 0) ids[0] = ObmenId;
+    return ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
                                    VARIANT* result, EXCEPINFO*, UINT*) override {
-    if (id != TransceivingId && id != ObmenId) return DISP_E_MEMBERNOTFOUND;
-    if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+    if ((id != TransceivingId && id != ObmenId) || !(flags & DISPATCH_METHOD)) {
+      return DISP_E_MEMBERNOTFOUND;
+    }
     if (parameters->cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (parameters->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-    ++(id == TransceivingId ? transceivingCalls : obmenCalls);
+    ++counts[id];
     const BSTR request = parameters->rgvarg[0].bstrVal;
     const std::wstring answer =
         loopmon::win32::widen(exchange(loopmon::win32::narrow(request, SysStringLen(request))));
@@ -99,20 +88,16 @@ class Simulator final : public IDispatch {
   std::atomic<ULONG> references_{1};
 };
 
+// One static factory for the life of the module.
 class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    *object = iid == IID_IUnknown || iid == IID_IClassFactory ? static_cast<IClassFactory*>(this)
+                                                              : nullptr;
+    return *object ? S_OK : E_NOINTERFACE;
   }
-  // One static factory for the life of the module.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -139,12 +124,6 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE;
 }
 
-extern "C" long STDAPICALLTYPE SimulLiveObjects() {
-  return liveObjects;
-}
-extern "C" long STDAPICALLTYPE SimulTransceivingCalls() {
-  return transceivingCalls;
-}
-extern "C" long STDAPICALLTYPE SimulObmenCalls() {
-  return obmenCalls;
+extern "C" long STDAPICALLTYPE SimulCount(int which) {
+  return which >= 0 && which < 3 ? counts[which].load() : -1;
 }
