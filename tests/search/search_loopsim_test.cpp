@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <utility>
 
 #include "loopsim_process.h"
 #include "memory_registry.h"
-#include "platform/platform.h"
 #include "scoped_temp_dir.h"
 #include "search_view_fake.h"
 #include "session/rssess.h"
@@ -18,12 +18,12 @@
 namespace loopmon {
 namespace {
 
+using testing::Lines;
 using testing::LoopsimProcess;
-using testing::PrivateRuntimeFolder;
 using testing::RecordingSearchView;
-using testing::ScopedTempDir;
+using Probe = std::pair<int, int>;  // address, command
 
-// 127 and 2 and 6 identify themselves; 3 answers presence only; 4 refuses the
+// 127, 2 and 6 identify themselves; 3 answers presence only; 4 refuses the
 // identification with code 10; 45 lies beyond the stop.
 const char* const ScenarioText = R"([bus]
 drift = no
@@ -48,35 +48,25 @@ type = 1
 
 enum class Route { Line, Server };
 
-using Probe = std::pair<int, int>;  // address, command
-
 class SearchOverLoopsim : public ::testing::TestWithParam<Route> {
  protected:
-  void SetUp() override {
-    writeScenario(ScenarioText);
-    startLoopsim();
-  }
+  void SetUp() override { startLoopsim(ScenarioText); }
 
-  void writeScenario(const std::string& text) { std::ofstream(folder.file("bus.ini")) << text; }
-
-  void startLoopsim() {
+  void startLoopsim(const std::string& scenario) {
+    std::ofstream(folder.file("bus.ini")) << scenario;
     loopsim.reset();
-    std::vector<std::string> args;
-    if (GetParam() == Route::Line) {
-      args = {"pty", "--scenario", folder.file("bus.ini"), "--link", folder.file("tty"), "--trace"};
-    } else {
-      args = {"serve", "--scenario", folder.file("bus.ini"), "--trace"};
-    }
+    const bool line = GetParam() == Route::Line;
+    std::vector<std::string> args{line ? "pty" : "serve", "--scenario", folder.file("bus.ini"),
+                                  "--trace"};
+    if (line) args.insert(args.end(), {"--link", folder.file("tty")});
     loopsim = std::make_unique<LoopsimProcess>(LOOPSIM_PATH, args);
-    const std::string ready = GetParam() == Route::Line ? "loopsim: linked as" : "loopsim: serving";
-    for (std::string line = loopsim->readLine(); line.rfind(ready, 0) != 0;
-         line = loopsim->readLine()) {
-      ASSERT_FALSE(line.empty()) << "loopsim did not start";
-    }
+    const std::string ready = line ? "loopsim: linked as" : "loopsim: serving";
+    for (std::string out = loopsim->readLine(); !out.starts_with(ready); out = loopsim->readLine())
+      ASSERT_FALSE(out.empty()) << "loopsim did not start";
   }
 
-  // A session on the line or the server. Short read time-outs keep the silent
-  // addresses quick; they still leave room for an answer at 9600 baud.
+  // Short read time-outs keep the silent addresses quick; they still leave
+  // room for an answer at 9600 baud.
   std::unique_ptr<TRSSession> openSession() {
     Platform platform = Platform::system();
     auto registry = std::make_shared<testing::MemoryRegistry>();
@@ -85,47 +75,39 @@ class SearchOverLoopsim : public ::testing::TestWithParam<Route> {
     platform.registry = registry;
     auto session = std::make_unique<TRSSession>(platform);
     EXPECT_EQ(session->Simulator.enabled, GetParam() == Route::Server);
-    if (GetParam() == Route::Line) session->PortPath = folder.file("tty");
+    session->PortPath = folder.file("tty");
     return session;
   }
 
-  // The requests loopsim has seen since the last call, repeats folded.
+  // The requests loopsim has traced since the last call, repeats folded.
   std::vector<Probe> takeProbes() {
     static const std::regex request("-> .*addr (\\d+) cmd 0x([0-9A-Fa-f]{2})");
-    for (std::string line = loopsim->readLine(std::chrono::milliseconds(50)); !line.empty();
-         line = loopsim->readLine(std::chrono::milliseconds(50))) {
+    std::vector<Probe> probes;
+    for (std::string line; !(line = loopsim->readLine(std::chrono::milliseconds(50))).empty();) {
       std::smatch match;
       if (!std::regex_search(line, match, request)) continue;
       const Probe probe{std::stoi(match[1]), std::stoi(match[2], nullptr, 16)};
-      if (probes_.empty() || probes_.back() != probe) probes_.push_back(probe);
+      if (probes.empty() || probes.back() != probe) probes.push_back(probe);
     }
-    return std::exchange(probes_, {});
+    return probes;
   }
 
-  // Starts a scan and probes up to `lastAddress`, then presses Stop.
+  // Starts a scan, lets it run up to `lastAddress`, then presses Stop.
   std::vector<Probe> scanUpTo(SearchProcedure& search, int lastAddress) {
     search.StartStopScan();
-    std::vector<Probe> seen = takeProbes();
-    while (search.ScanAddress <= lastAddress) {
-      search.ScanStep();
-      const auto more = takeProbes();
-      seen.insert(seen.end(), more.begin(), more.end());
-    }
+    while (search.ScanAddress <= lastAddress) search.ScanStep();
     search.StartStopScan();
-    return seen;
+    return takeProbes();
   }
 
-  ScopedTempDir folder;
-  PrivateRuntimeFolder runtime;
+  testing::ScopedTempDir folder;
+  testing::PrivateRuntimeFolder runtime;
   testing::ScopedEnv config{"XDG_CONFIG_HOME", folder.path()};
   std::unique_ptr<LoopsimProcess> loopsim;
   RecordingSearchView view;
-
- private:
-  std::vector<Probe> probes_;
 };
 
-TEST_P(SearchOverLoopsim, ScanOrderIdentificationAndStopAfter40) {
+TEST_P(SearchOverLoopsim, ScanOrderIdentificationStopAfter40AndASecondScan) {
   auto session = openSession();
   SearchProcedure search(view, session.get());
   const std::vector<Probe> probes = scanUpTo(search, 40);
@@ -136,14 +118,9 @@ TEST_P(SearchOverLoopsim, ScanOrderIdentificationAndStopAfter40) {
     if ((address >= 2 && address <= 4) || address == 6) expected.emplace_back(address, 13);
   }
   EXPECT_EQ(probes, expected);
-  EXPECT_FALSE(view.timerEnabled);
-  EXPECT_EQ(view.caption, "Поиск");
-  EXPECT_TRUE(view.portEnabled);
-  EXPECT_EQ(view.titleText, "Поиск приборов");
-  EXPECT_EQ(view.progress, 0);
-  EXPECT_EQ(view.lines,
-            (std::vector<std::string>{session->DescribeDevice(127), session->DescribeDevice(2),
-                                      session->DescribeDevice(6)}));
+  view.expectIdle();
+  EXPECT_EQ(view.lines, (Lines{session->DescribeDevice(127), session->DescribeDevice(2),
+                               session->DescribeDevice(6)}));
   EXPECT_EQ(session->GetDeviceType(6), 11);
   EXPECT_EQ(session->DeviceVersions[6], 160);
   for (int address : {3, 4, 45}) EXPECT_EQ(session->GetDeviceType(address), NoDevice);
@@ -151,22 +128,14 @@ TEST_P(SearchOverLoopsim, ScanOrderIdentificationAndStopAfter40) {
   search.CheckKnownDevices();
   EXPECT_EQ(takeProbes(), (std::vector<Probe>{{127, 1}, {2, 1}, {6, 1}}));
   EXPECT_EQ(view.lines.size(), 3u);
-}
 
-TEST_P(SearchOverLoopsim, SecondScanClearsTheTableAndTheList) {
-  auto session = openSession();
-  SearchProcedure search(view, session.get());
-  scanUpTo(search, 8);
-  ASSERT_EQ(view.lines.size(), 3u);
-
+  // 6 is gone: a second scan clears what the first one found.
   std::string withoutSix = ScenarioText;
   withoutSix.erase(withoutSix.find("[device 6]"),
-                   std::string("[device 6]\ntype = 11\nversion = 160\n").size());
-  writeScenario(withoutSix);
-  startLoopsim();
+                   std::strlen("[device 6]\ntype = 11\nversion = 160\n"));
+  startLoopsim(withoutSix);
   scanUpTo(search, 8);
-  EXPECT_EQ(view.lines,
-            (std::vector<std::string>{session->DescribeDevice(127), session->DescribeDevice(2)}));
+  EXPECT_EQ(view.lines, (Lines{session->DescribeDevice(127), session->DescribeDevice(2)}));
   EXPECT_EQ(session->GetDeviceType(6), NoDevice);
   EXPECT_EQ(session->DeviceVersions[6], 0);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The search dialog's controls as plain state, with a log of every change.
+// The search dialog's controls as plain state.
 
 #include <string>
 #include <vector>
@@ -8,79 +8,44 @@
 
 namespace loopmon::testing {
 
-class RecordingSearchView : public SearchView {
- public:
-  void clearDevices() override {
-    note("clear");
-    lines.clear();
-  }
-  void appendDevice(const std::string& line) override {
-    note("append");
-    lines.push_back(line);
-  }
+using Lines = std::vector<std::string>;
+
+struct RecordingSearchView : SearchView {
+  void clearDevices() override { lines.clear(); }
+  void appendDevice(const std::string& line) override { lines.push_back(line); }
   int deviceCount() const override { return static_cast<int>(lines.size()); }
-  void focusDeviceList() override {
-    note("focus list");
-    focus = "list";
-  }
-  void focusSearchButton() override {
-    note("focus search");
-    focus = "search";
-  }
-  void setChooseEnabled(bool enabled) override {
-    note("choose");
-    chooseEnabled = enabled;
-  }
+  void focusDeviceList() override {}
+  void focusSearchButton() override {}
+  void setChooseEnabled(bool enabled) override { chooseEnabled = enabled; }
   std::string title() const override { return titleText; }
-  void setTitle(const std::string& title) override {
-    note("title");
-    titleText = title;
-    titles.push_back(title);
-  }
-  void setProgress(int position) override {
-    note("progress");
-    progress = position;
-  }
+  void setTitle(const std::string& title) override { titleText = title; }
+  void setProgress(int position) override { progress = position; }
   std::string portText() const override { return port; }
-  void setPortEnabled(bool enabled) override {
-    note("port");
-    portEnabled = enabled;
-  }
+  void setPortEnabled(bool enabled) override { portEnabled = enabled; }
   std::string searchCaption() const override { return caption; }
-  void setSearchCaption(const std::string& text) override {
-    note("caption");
-    caption = text;
+  void setSearchCaption(const std::string& text) override { caption = text; }
+  void setScanTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+  void showError(const std::string& text, const std::string& box) override {
+    errors.push_back(text + "|" + box);
   }
-  void setScanTimerEnabled(bool enabled) override {
-    note("timer");
-    timerEnabled = enabled;
-  }
-  void showError(const std::string& text, const std::string& boxCaption) override {
-    note("error");
-    errors.push_back(text + "|" + boxCaption);
+  // As the dialog comes back when a scan ends or stops.
+  void expectIdle() const {
+    EXPECT_FALSE(timerEnabled);
+    EXPECT_EQ(caption, "Поиск");
+    EXPECT_TRUE(portEnabled);
+    EXPECT_EQ(titleText, "Поиск приборов");
+    EXPECT_EQ(progress, 0);
   }
 
-  std::vector<std::string> lines;
+  Lines lines;
   bool chooseEnabled = false;
   std::string titleText = "Поиск приборов";
-  std::vector<std::string> titles;
   int progress = 0;
   std::string port = "COM2";
   bool portEnabled = true;
   std::string caption = SearchButtonSearch;
   bool timerEnabled = false;
-  std::string focus;
-  std::vector<std::string> errors;
-  std::vector<std::string> changes;
-
- private:
-  void note(const char* what) { changes.push_back(what); }
+  Lines errors;
 };
-
-// Runs a scan to its end the way the dialog's timer does.
-inline void RunScan(SearchProcedure& search, RecordingSearchView& view) {
-  search.StartStopScan();
-  while (view.timerEnabled) search.ScanStep();
-}
 
 }  // namespace loopmon::testing
