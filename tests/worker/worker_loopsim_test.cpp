@@ -1,20 +1,11 @@
-// The worker against real loopsim processes: as the simulator server (the
-// session in simulator mode) and on a pseudo-terminal line (the real serial
-// code). A device goes silent and comes back by restarting loopsim with
-// another scenario.
+// The worker and loopctl monitor against real loopsim processes, which keep
+// their markers and socket in a runtime folder of the test's own.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 
 #include "loopsim_process.h"
-#include "memory_registry.h"
-#include "platform/bus_driver.h"
-#include "platform/clock.h"
-#include "platform/named_marker.h"
-#include "platform/serial_port.h"
-#include "platform/simulator_link.h"
 #include "scoped_temp_dir.h"
 #include "worker_harness.h"
 
@@ -23,61 +14,34 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// loopsim's markers and socket, and the session's, live in a folder of the
-// test's own.
-class LoopsimTest : public ::testing::Test {
+class Loopsim : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(runtime.path().empty());
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-  }
-
-  std::string scenario(const std::string& name, const std::string& text) {
-    const std::string path = runtime.file(name);
-    std::ofstream(path) << text;
-    return path;
-  }
-
-  // Starts loopsim and waits for its first line, which it prints once it
-  // serves (or plays on its line).
-  std::unique_ptr<LoopsimProcess> start(const std::vector<std::string>& args,
-                                        std::string* firstLine = nullptr) {
-    auto process = std::make_unique<LoopsimProcess>(LOOPSIM_BINARY, args);
-    const std::string line = process->readLine();
-    EXPECT_FALSE(line.empty()) << "loopsim did not start";
-    if (firstLine) *firstLine = line;
+  std::unique_ptr<LoopsimProcess> start(const char* program, std::vector<std::string> args,
+                                        const std::string& scenario) {
+    std::ofstream(runtime.file("bus.ini")) << scenario;
+    args.insert(args.begin() + 1, {"--scenario", runtime.file("bus.ini")});
+    auto process = std::make_unique<LoopsimProcess>(program, args);
+    EXPECT_FALSE(process->readLine().empty()) << "loopsim did not start";
     return process;
   }
 
-  std::unique_ptr<TRSSession> makeSession() {
-    Platform platform;
-    platform.clock = systemClock();
-    platform.registry = std::make_shared<MemoryRegistry>();
-    platform.markers = makeMarkerService();
-    platform.simulatorLink = makeSimulatorLink();
-    platform.makeSerialPort = [] { return makeSerialPort(); };
-    platform.makeBusDriver = [] { return makeBusDriver(); };
-    auto session = std::make_unique<TRSSession>(platform, owner);
-    record.attach(*session, owner.get());
-    return session;
-  }
-
   ScopedTempDir runtime;
-  std::shared_ptr<OwnerLoop> owner = std::make_shared<OwnerLoop>();
-  EventRecord record;
+  ScopedEnv runtimeEnv{"XDG_RUNTIME_DIR", runtime.path()};
+  ScopedEnv configEnv{"XDG_CONFIG_HOME", runtime.path()};
 };
 
-const char* const Present =
-    "[bus]\ndrift = no\n"
-    "[device 5]\ntype = 1\nloops = 4\nloop.1 = 100\nevent = 4 3 1\n";
-const char* const Silent = "[bus]\ndrift = no\n[device 5]\ntype = 1\nsilent = yes\n";
+const char* const Present = "[bus]\ndrift = no\n[device 5]\ntype = 1\nevent = 4 3 1\n";
 
-TEST_F(LoopsimTest, ServerDeviceThatFallsSilentIsLostOnceAndNewWhenItAnswersAgain) {
-  const std::string present = scenario("present.ini", Present);
-  const std::string silent = scenario("silent.ini", Silent);
-  auto server = start({"serve", "--scenario", present});
-  auto session = makeSession();
+TEST_F(Loopsim, ServerDeviceThatFallsSilentIsLostOnceAndNewWhenItAnswersAgain) {
+  auto server = start(LOOPSIM_BINARY, {"serve"}, Present);
+  auto owner = std::make_shared<OwnerLoop>();
+  EventRecord record;
+  auto session = std::make_unique<TRSSession>(Platform::system(), owner);
+  record.attach(*session, owner.get());
   ASSERT_TRUE(session->Simulator.enabled);
+  const auto seen = [&](const char* name) {
+    return eventually([&] { return !record.named(name).empty(); });
+  };
   // More than 1 * 132 / 15 = 8.8 misses, and 5.184 s of silence.
   session->SetLostThresholds(1, 1);
   ASSERT_TRUE(session->SetPollSchedule({5}));
@@ -85,48 +49,47 @@ TEST_F(LoopsimTest, ServerDeviceThatFallsSilentIsLostOnceAndNewWhenItAnswersAgai
   server.reset();
   session->SetWork(true);
   std::this_thread::sleep_for(50ms);
-  server = start({"serve", "--scenario", present});
-
+  server = start(LOOPSIM_BINARY, {"serve"}, Present);
   // The pending event proves that polls get through.
-  ASSERT_TRUE(record.waitForCount("event", 1));
+  ASSERT_TRUE(seen("event"));
+
   const auto silentFrom = std::chrono::steady_clock::now();
   server.reset();
-  server = start({"serve", "--scenario", silent});
-  ASSERT_TRUE(record.waitForCount("lost", 1));
+  server = start(LOOPSIM_BINARY, {"serve"}, "[device 5]\ntype = 1\nsilent = yes\n");
+  ASSERT_TRUE(seen("lost"));
   EXPECT_GE(std::chrono::steady_clock::now() - silentFrom, 5s);
-
   server.reset();
-  server = start({"serve", "--scenario", present});
-  ASSERT_TRUE(record.waitForCount("new", 1));
-  session->SetWork(false);
+  server = start(LOOPSIM_BINARY, {"serve"}, Present);
+  ASSERT_TRUE(seen("new"));
   session.reset();
   EXPECT_EQ(record.named("lost").size(), 1u);
   EXPECT_EQ(record.named("new").size(), 1u);
-  EXPECT_EQ(record.named("lost")[0].addr, 5);
 }
 
-TEST_F(LoopsimTest, LineEventIsDeliveredAcknowledgedOnceAndDecodedIntoAReading) {
-  const std::string present = scenario("present.ini", Present);
+TEST_F(Loopsim, MonitorPrintsEventsKindsAndReadingsAsJsonLinesUntilTheDuration) {
   const std::string link = runtime.file("rs485");
-  auto line = start({"pty", "--scenario", present, "--link", link});
-  auto session = makeSession();
-  ASSERT_FALSE(session->Simulator.enabled);
-  session->PortPath = link;
-  ASSERT_TRUE(session->SetPollSchedule({5}));
-  session->SetWork(true);
-  ASSERT_TRUE(record.waitForCount("adc", 1));
-  // Once acknowledged, the event is gone: further polls are answered plainly.
-  std::this_thread::sleep_for(300ms);
-  session->SetWork(false);
-  const auto events = record.named("event");
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].frame[2], 4);
-  EXPECT_EQ(events[0].frame[3], 3);
-  const auto readings = record.named("adc");
-  ASSERT_EQ(readings.size(), 1u);
-  EXPECT_EQ(readings[0].loop, 1);
-  EXPECT_EQ(readings[0].value, -1);
-  EXPECT_EQ(readings[0].frame[4], 100);
+  auto line =
+      start(LOOPSIM_BINARY, {"pty", "--link", link},
+            std::string(Present) + "loops = 4\nloop.1 = 100\n[device 9]\ntype = 9\nline.1 = 3\n");
+  LoopsimProcess monitor(LOOPCTL_BINARY,
+                         {"monitor", "--port", link, "--poll", "5,9", "--subscribe", "5:1,9:1",
+                          "--adc-period", "50", "--duration", "2", "--json"});
+  std::string output;
+  for (std::string next; !(next = monitor.readLine()).empty();) output += next + "\n";
+  EXPECT_EQ(monitor.waitExit(), 0);
+  for (const char* expected : {
+           "\"event\":\"event\",\"addr\":5,\"loop\":1,\"reading\":null,\"class\":null,"
+           "\"frame\":\"05 05 04 03 01",
+           // The event asks for a reading of its loop (class -1), the
+           // subscription for the first reading of the loop's kind.
+           "\"event\":\"adc\",\"addr\":5,\"loop\":1,\"reading\":100,\"class\":-1",
+           "\"event\":\"kind\",\"addr\":5,\"loop\":1,\"reading\":null,\"class\":2",
+           // Device 9 was identified first: its line device of kind 3 gives kind 1.
+           "\"event\":\"kind\",\"addr\":9,\"loop\":1,\"reading\":null,\"class\":1",
+           "\"event\":\"adc\",\"addr\":9,\"loop\":1",
+       }) {
+    EXPECT_NE(output.find(expected), std::string::npos) << expected << "\n" << output;
+  }
 }
 
 }  // namespace
