@@ -73,7 +73,7 @@ TEST_F(Loopsim, MonitorPrintsEventsKindsAndReadingsAsJsonLinesUntilTheDuration) 
             std::string(Present) + "loops = 4\nloop.1 = 100\n[device 9]\ntype = 9\nline.1 = 3\n");
   LoopsimProcess monitor(LOOPCTL_BINARY,
                          {"monitor", "--port", link, "--poll", "5,9", "--subscribe", "5:1,9:1",
-                          "--adc-period", "50", "--duration", "2", "--json"});
+                          "--adc-period", "50", "--duration", "6", "--json"});
   std::string output;
   for (std::string next; !(next = monitor.readLine()).empty();) output += next + "\n";
   EXPECT_EQ(monitor.waitExit(), 0);
