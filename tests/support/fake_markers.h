@@ -13,17 +13,43 @@ namespace loopmon::testing {
 
 class FakeMarkers : public MarkerService, public std::enable_shared_from_this<FakeMarkers> {
  public:
-  std::unique_ptr<MarkerHold> create(const std::string& name, bool& alreadyExisted) override;
-  std::unique_ptr<MarkerHold> openExisting(const std::string& name) override;
+  std::unique_ptr<MarkerHold> create(const std::string& name, bool& alreadyExisted) override {
+    std::lock_guard lock(mutex_);
+    alreadyExisted = holders_[name] > 0;
+    return holdLocked(name);
+  }
+  std::unique_ptr<MarkerHold> openExisting(const std::string& name) override {
+    std::lock_guard lock(mutex_);
+    return holders_[name] > 0 ? holdLocked(name) : nullptr;
+  }
 
-  bool exists(const std::string& name) const;
-  int holders(const std::string& name) const;
-  void holdElsewhere(const std::string& name);
-  void releaseElsewhere(const std::string& name);
+  bool exists(const std::string& name) const { return holders(name) > 0; }
+  int holders(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    auto it = holders_.find(name);
+    return it == holders_.end() ? 0 : it->second;
+  }
+  void holdElsewhere(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    ++holders_[name];
+  }
 
  private:
-  friend class FakeMarkerHold;
-  void release(const std::string& name);
+  struct Hold : MarkerHold {
+    Hold(std::shared_ptr<FakeMarkers> markers, std::string name)
+        : markers(std::move(markers)), name(std::move(name)) {}
+    ~Hold() override {
+      std::lock_guard lock(markers->mutex_);
+      --markers->holders_[name];
+    }
+    std::shared_ptr<FakeMarkers> markers;
+    std::string name;
+  };
+
+  std::unique_ptr<MarkerHold> holdLocked(const std::string& name) {
+    ++holders_[name];
+    return std::make_unique<Hold>(shared_from_this(), name);
+  }
 
   mutable std::mutex mutex_;
   std::map<std::string, int> holders_;

@@ -15,18 +15,25 @@
 namespace loopmon::testing {
 
 struct FakePlatform {
-  FakePlatform();
-
-  std::shared_ptr<FakeClock> clock;
-  std::shared_ptr<MemoryRegistry> registry;
-  std::shared_ptr<FakeMarkers> markers;
-  std::shared_ptr<FakeSerialLine> line;
-  std::shared_ptr<FakeDriverDevice> driver;
+  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+  std::shared_ptr<MemoryRegistry> registry = std::make_shared<MemoryRegistry>();
+  std::shared_ptr<FakeMarkers> markers = std::make_shared<FakeMarkers>();
+  std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>(clock);
+  std::shared_ptr<FakeDriverDevice> driver = std::make_shared<FakeDriverDevice>();
   std::shared_ptr<SimulatorLink> simulatorLink;  // none unless a test sets one
   bool isNt = true;
   bool isNt5 = false;
 
-  Platform platform() const;
+  Platform platform() const {
+    return {clock,
+            registry,
+            markers,
+            simulatorLink,
+            [line = line] { return line->makePort(); },
+            [driver = driver] { return driver->makeDriver(); },
+            isNt,
+            isNt5};
+  }
 };
 
 }  // namespace loopmon::testing

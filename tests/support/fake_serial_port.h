@@ -3,7 +3,7 @@
 // order and with the fake time at which they were made, into the line; the
 // line plays answer bytes as a device would: an answer reaches the receive
 // buffer at the first read after a write, so a purge before that read does not
-// lose it, while bytes injected earlier are lost to a receive purge.
+// lose it.
 
 #include <deque>
 #include <functional>
@@ -20,37 +20,13 @@
 namespace loopmon::testing {
 
 struct SerialCall {
-  enum class Kind {
-    Open,
-    Close,
-    GetState,
-    SetState,
-    SetupQueues,
-    GetTimeouts,
-    SetTimeouts,
-    Purge,
-    Dtr,
-    Rts,
-    LineErrors,
-    Read,
-    Write
-  };
-  Kind kind = Kind::Open;
-  int64_t atMicros = 0;                          // fake time when the call began
-  std::string portName;                          // Open
-  bool succeeded = true;                         // Open
-  CommState state;                               // SetState
-  uint32_t receiveQueue = 0, transmitQueue = 0;  // SetupQueues
-  CommTimeouts timeouts;                         // SetTimeouts; Read: the time-outs in force
-  PurgeAction purge = PurgeAction::TxClear;
-  bool on = false;       // Dtr, Rts
-  uint32_t errors = 0;   // LineErrors: the flags handed out
-  size_t requested = 0;  // Read: bytes asked for
-  Bytes bytes;           // Write: bytes written; Read: bytes delivered
-
-  // Compact form for order checks: "open COM3", "timeouts 0,0,600", "purge RxClear",
-  // "dtr 1", "write 05 06 00 01 00 00 DC", "read 6 -> 6", "errors 0", "close".
-  std::string text() const;
+  // "open COM3", "open COM3 failed", "getState", "setState 9600,8,0,0", "queues 300,0",
+  // "getTimeouts", "timeouts 0,0,600,0,0", "purge RxClear", "dtr 1", "rts 0", "errors 0",
+  // "write 05 06 00 01 00 00 DC", "read 6 -> 6" (bytes asked for -> delivered), "close".
+  std::string text;
+  int64_t atMicros = 0;   // fake time when the call began
+  CommTimeouts timeouts;  // Read: the time-outs in force
+  Bytes bytes;            // Write: bytes written; Read: bytes delivered
 };
 
 class FakeSerialLine : public std::enable_shared_from_this<FakeSerialLine> {
@@ -59,42 +35,58 @@ class FakeSerialLine : public std::enable_shared_from_this<FakeSerialLine> {
   // Length + 1 when the Length byte allows) and returns the answer, if any.
   using Responder = std::function<std::optional<Bytes>(const Bytes& request)>;
 
-  explicit FakeSerialLine(std::shared_ptr<FakeClock> clock = nullptr);
+  explicit FakeSerialLine(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
 
   // A port on this line, for Platform::makeSerialPort.
   std::unique_ptr<SerialPort> makePort();
 
-  // --- Script ---
   // Answers are used in order, one per request, before the responder.
-  void queueAnswer(Bytes answer);
+  void queueAnswer(Bytes answer) {
+    locked([&] { answers_.push_back(std::move(answer)); });
+  }
   // A request that no queued answer serves goes to the responder.
-  void setResponder(Responder responder);
-  // Bytes already waiting in the receive buffer (a late answer, noise).
-  void injectReceived(const Bytes& bytes);
+  void setResponder(Responder responder) {
+    locked([&] { responder_ = std::move(responder); });
+  }
   // Flags handed out by the next takeLineErrors calls, one per call.
-  void queueLineErrors(uint32_t flags);
+  void queueLineErrors(uint32_t flags) {
+    locked([&] { lineErrors_.push_back(flags); });
+  }
   // The next `count` opens fail; -1 makes every open fail.
-  void failOpens(int count);
+  void failOpens(int count) {
+    locked([&] { failOpens_ = count; });
+  }
   // Called after every write with the bytes written.
-  void setWriteHook(std::function<void(const Bytes&)> hook);
+  void setWriteHook(std::function<void(const Bytes&)> hook) {
+    locked([&] { writeHook_ = std::move(hook); });
+  }
 
-  // --- Inspection ---
-  std::vector<SerialCall> calls() const;
+  std::vector<SerialCall> calls() const {
+    return locked([&] { return calls_; });
+  }
   std::vector<std::string> callTexts() const;
-  void clearCalls();
+  void clearCalls() {
+    locked([&] { calls_.clear(); });
+  }
   // Every byte written since the last clearCalls, in order.
   Bytes writtenBytes() const;
-  bool isOpen() const;
-  bool dtr() const;
-  bool rts() const;
-  CommState state() const;
-  CommTimeouts timeouts() const;
-  size_t pendingReceived() const;
+  bool isOpen() const {
+    return locked([&] { return open_; });
+  }
+  bool dtr() const {
+    return locked([&] { return dtr_; });
+  }
+  bool rts() const {
+    return locked([&] { return rts_; });
+  }
 
  private:
   friend class FakeSerialPort;
-  int64_t now() const;
-  Bytes takeRequestLocked();
+  template <class Action>
+  auto locked(Action action) const -> decltype(action()) {
+    std::lock_guard lock(mutex_);
+    return action();
+  }
 
   std::shared_ptr<FakeClock> clock_;
   mutable std::mutex mutex_;

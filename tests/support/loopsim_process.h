@@ -13,9 +13,10 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "scoped_temp_dir.h"
 
 extern char** environ;
 
@@ -48,8 +49,6 @@ class LoopsimProcess {
 
   LoopsimProcess(const LoopsimProcess&) = delete;
   LoopsimProcess& operator=(const LoopsimProcess&) = delete;
-
-  pid_t pid() const { return pid_; }
 
   // The next line of its standard output without the newline; "" when none
   // comes within the time-out.
@@ -107,18 +106,11 @@ class LoopsimProcess {
 // it starts; removed again at the end.
 class PrivateRuntimeFolder {
  public:
-  PrivateRuntimeFolder() {
-    char pattern[] = "/tmp/loopsim-test-XXXXXX";
-    path_ = mkdtemp(pattern);
-    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
-  }
-  ~PrivateRuntimeFolder() { std::filesystem::remove_all(path_); }
-  PrivateRuntimeFolder(const PrivateRuntimeFolder&) = delete;
-  PrivateRuntimeFolder& operator=(const PrivateRuntimeFolder&) = delete;
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return folder_.path(); }
 
  private:
-  std::string path_;
+  ScopedTempDir folder_;
+  ScopedEnv runtime_{"XDG_RUNTIME_DIR", folder_.path()};
 };
 
 }  // namespace loopmon::testing

@@ -34,25 +34,19 @@ class ScopedTempDir {
 class ScopedEnv {
  public:
   // Sets `name` to `value`, or removes it when there is no value.
-  ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+  ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
     if (const char* old = ::getenv(name_.c_str())) old_ = old;
-    if (value) {
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
+    set(value);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
+  ~ScopedEnv() { set(old_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
+  void set(const std::optional<std::string>& value) {
+    value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
+  }
+
   std::string name_;
   std::optional<std::string> old_;
 };
