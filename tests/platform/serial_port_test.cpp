@@ -19,12 +19,10 @@
 namespace loopmon {
 namespace {
 
+using namespace std::chrono_literals;
 using std::chrono::milliseconds;
-using testing::ScopedEnv;
-using testing::ScopedTempDir;
-using Steady = std::chrono::steady_clock;
-
-constexpr uint32_t kMax = 0xFFFFFFFF;
+using Plan = std::vector<std::pair<milliseconds, std::string>>;
+constexpr uint32_t Max = 0xFFFFFFFF;
 
 class SerialPortOnPty : public ::testing::Test {
  protected:
@@ -41,184 +39,129 @@ class SerialPortOnPty : public ::testing::Test {
     if (master_ >= 0) ::close(master_);
   }
 
-  // The far end sends bytes now, or after `delay` from a child process while
-  // the test reads.
-  void farEndSends(const std::string& bytes) {
-    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void farEndSendsLater(std::vector<std::pair<milliseconds, std::string>> plan) {
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+  // The far end writes each part after its delay, from a child process, while
+  // the test reads; returns what the read got and the time it took.
+  std::pair<std::string, milliseconds> readWhileSending(const CommTimeouts& timeouts,
+                                                        const Plan& plan) {
+    EXPECT_TRUE(port_->setTimeouts(timeouts));
+    const pid_t writer = ::fork();
+    if (writer == 0) {
       for (const auto& [delay, bytes] : plan) {
         std::this_thread::sleep_for(delay);
         if (::write(master_, bytes.data(), bytes.size()) < 0) ::_exit(1);
       }
       ::_exit(0);
     }
-    writers_.push_back(pid);
-  }
-  void waitForWriters() {
-    for (pid_t pid : writers_) ::waitpid(pid, nullptr, 0);
-    writers_.clear();
-  }
-
-  // Reads with the given time-outs; the time taken goes to `elapsed`.
-  std::string readWith(const CommTimeouts& timeouts, size_t count, milliseconds& elapsed) {
-    EXPECT_TRUE(port_->setTimeouts(timeouts));
-    std::string buffer(count, '\0');
-    auto start = Steady::now();
-    size_t n = port_->read(reinterpret_cast<uint8_t*>(buffer.data()), count);
-    elapsed = std::chrono::duration_cast<milliseconds>(Steady::now() - start);
-    buffer.resize(n);
-    return buffer;
+    std::string buffer(6, '\0');
+    const auto start = std::chrono::steady_clock::now();
+    buffer.resize(port_->read(reinterpret_cast<uint8_t*>(buffer.data()), buffer.size()));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ::waitpid(writer, nullptr, 0);
+    return {buffer, std::chrono::duration_cast<milliseconds>(elapsed)};
   }
 
   int master_ = -1;
   std::string device_;
   std::unique_ptr<SerialPort> port_ = makeSerialPort();
-  std::vector<pid_t> writers_;
 };
 
-TEST_F(SerialPortOnPty, LineParametersReadBackAsSet) {
-  CommState state;
-  ASSERT_TRUE(port_->getState(state));
-  state.baudRate = 9600;
-  state.byteSize = 8;
-  state.parity = 0;
-  state.stopBits = 0;
-  state.dtrControlAuto = false;
-  state.rtsControlAuto = false;
-  ASSERT_TRUE(port_->setState(state));
-  CommState back;
-  ASSERT_TRUE(port_->getState(back));
-  EXPECT_EQ(back.baudRate, 9600u);
-  EXPECT_EQ(back.byteSize, 8);
-  EXPECT_EQ(back.parity, 0);
-  EXPECT_EQ(back.stopBits, 0);
-
+TEST_F(SerialPortOnPty, LineParametersReadBackAsSetAndImpossibleOnesAreRefused) {
   // A pseudo-terminal keeps 8 bits without parity whatever it is told; the
   // speed, the stop bits and the automatic line modes read back.
-  CommState twoStopBits{19200, 8, 0, 2, true, true, false};
-  ASSERT_TRUE(port_->setState(twoStopBits));
+  CommState back;
+  ASSERT_TRUE(port_->setState({19200, 8, 0, 2, true, true, false}));
   ASSERT_TRUE(port_->getState(back));
   EXPECT_EQ(back.baudRate, 19200u);
   EXPECT_EQ(back.stopBits, 2);
-  EXPECT_TRUE(back.dtrControlAuto);
-  EXPECT_TRUE(back.rtsControlAuto);
+  EXPECT_TRUE(back.dtrControlAuto && back.rtsControlAuto);
+  ASSERT_TRUE(port_->setState({9600, 8, 0, 0}));
+  ASSERT_TRUE(port_->getState(back));
+  EXPECT_EQ(back.baudRate, 9600u);
+  EXPECT_EQ(back.stopBits, 0);
 
   for (CommState bad :
        {CommState{12345, 8, 0, 0}, CommState{9600, 9, 0, 0}, CommState{9600, 5, 0, 2},
         CommState{9600, 8, 0, 1}, CommState{9600, 8, 5, 0}}) {
-    EXPECT_FALSE(port_->setState(bad)) << bad.baudRate << " " << int(bad.byteSize);
+    EXPECT_FALSE(port_->setState(bad)) << bad.baudRate << " " << int{bad.byteSize};
   }
 }
 
-TEST_F(SerialPortOnPty, OpensByMappedComNameAndRefusesWhatIsNoPort) {
-  ScopedTempDir dir;
-  ScopedEnv config("XDG_CONFIG_HOME", dir.path());
-  port_->close();
-  ASSERT_TRUE(mapPort(*openSystemRegistry(), "COM5", device_));
-  EXPECT_TRUE(port_->open("COM5"));
-  EXPECT_TRUE(port_->isOpen());
-
-  std::ofstream(dir.file("plain")) << "not a terminal";
-  EXPECT_FALSE(port_->open(dir.file("plain")));
-  EXPECT_FALSE(port_->isOpen()) << "a failed open leaves the port closed";
-  EXPECT_FALSE(port_->open(dir.file("missing")));
-}
-
-TEST_F(SerialPortOnPty, ASecondOpenerIsRefusedInAnyProcess) {
-  auto second = makeSerialPort();
-  EXPECT_FALSE(second->open(device_));
-
-  pid_t pid = ::fork();
+TEST_F(SerialPortOnPty, OneOpenerInAnyProcessAndOnlyTerminals) {
+  EXPECT_FALSE(makeSerialPort()->open(device_));
+  const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) ::_exit(makeSerialPort()->open(device_) ? 1 : 0);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened it";
 
+  // Free again after the close, also under a mapped COM name.
+  testing::ScopedTempDir dir;
+  testing::ScopedEnv config("XDG_CONFIG_HOME", dir.path());
   port_->close();
-  EXPECT_TRUE(second->open(device_));
+  ASSERT_TRUE(mapPort(*openSystemRegistry(), "COM5", device_));
+  EXPECT_TRUE(port_->open("COM5"));
+
+  std::ofstream(dir.file("plain")) << "not a terminal";
+  EXPECT_FALSE(port_->open(dir.file("plain")));
+  EXPECT_FALSE(port_->isOpen()) << "a failed open leaves the port closed";
 }
 
-TEST_F(SerialPortOnPty, ConstantTimeoutReturnsThePartialAnswerAfterTheConstant) {
-  farEndSends("abc");
-  milliseconds elapsed{};
-  EXPECT_EQ(readWith({0, 0, 150}, 6, elapsed), "abc");
-  EXPECT_GE(elapsed, milliseconds(149));
-  EXPECT_LT(elapsed, milliseconds(3000));
-
-  EXPECT_EQ(readWith({0, 10, 100}, 6, elapsed), "");
-  EXPECT_GE(elapsed, milliseconds(159)) << "6 bytes at 10 ms each plus 100 ms";
-}
-
-TEST_F(SerialPortOnPty, BytesArrivingDuringTheReadAreReturnedAtOnce) {
-  farEndSendsLater({{milliseconds(30), "ab"}, {milliseconds(30), "cdef"}});
-  milliseconds elapsed{};
-  EXPECT_EQ(readWith({0, 0, 5000}, 6, elapsed), "abcdef");
-  EXPECT_GE(elapsed, milliseconds(55));
-  EXPECT_LT(elapsed, milliseconds(4000)) << "waited for the time-out despite all bytes";
-  waitForWriters();
-}
-
-TEST_F(SerialPortOnPty, IntervalTimeoutEndsTheReadAfterAQuietGap) {
-  farEndSendsLater({{milliseconds(0), "ab"}, {milliseconds(10), "c"}, {milliseconds(600), "z"}});
-  milliseconds elapsed{};
-  EXPECT_EQ(readWith({100, 0, 0}, 6, elapsed), "abc");
-  EXPECT_GE(elapsed, milliseconds(100));
-  EXPECT_LT(elapsed, milliseconds(590)) << "the gap after the third byte must end the read";
-  waitForWriters();
-}
-
-TEST_F(SerialPortOnPty, MaxdwordIntervalReturnsWhatIsThereOrTheFirstBytes) {
-  milliseconds elapsed{};
-  EXPECT_EQ(readWith({kMax, 0, 0}, 6, elapsed), "");
-  EXPECT_LT(elapsed, milliseconds(1000));
-
-  farEndSendsLater({{milliseconds(40), "xy"}});
-  EXPECT_EQ(readWith({kMax, kMax, 5000}, 6, elapsed), "xy");
-  EXPECT_LT(elapsed, milliseconds(4000));
-  waitForWriters();
+TEST_F(SerialPortOnPty, ReadTimeouts) {
+  const struct {
+    const char* what;
+    CommTimeouts timeouts;
+    Plan plan;
+    std::string expected;
+    milliseconds atLeast, below;
+  } cases[] = {
+      {"the partial answer after the constant", {0, 0, 150}, {{0ms, "abc"}}, "abc", 149ms, 3s},
+      {"6 bytes at 10 ms each plus 100 ms", {0, 10, 100}, {}, "", 159ms, 3s},
+      {"all bytes at once", {0, 0, 5000}, {{30ms, "ab"}, {30ms, "cdef"}}, "abcdef", 55ms, 4s},
+      {"a quiet gap", {100, 0, 0}, {{0ms, "ab"}, {10ms, "c"}, {600ms, "z"}}, "abc", 100ms, 590ms},
+      {"MAXDWORD interval: what is there", {Max, 0, 0}, {}, "", 0ms, 1s},
+      {"MAXDWORD interval and multiplier: the first bytes",
+       {Max, Max, 5000},
+       {{40ms, "xy"}},
+       "xy",
+       0ms,
+       4s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto [got, elapsed] = readWhileSending(c.timeouts, c.plan);
+    EXPECT_EQ(got, c.expected);
+    EXPECT_GE(elapsed, c.atLeast);
+    EXPECT_LT(elapsed, c.below);
+    port_->purge(PurgeAction::RxClear);
+  }
 }
 
 TEST_F(SerialPortOnPty, PurgeDiscardsPendingInputAndWritesReachTheFarEnd) {
-  farEndSends("stale");
-  std::this_thread::sleep_for(milliseconds(100));  // for the bytes to reach the port's queue
+  ASSERT_EQ(::write(master_, "stale", 5), 5);
+  std::this_thread::sleep_for(100ms);  // for the bytes to reach the port's queue
   EXPECT_TRUE(port_->purge(PurgeAction::RxClear));
-  EXPECT_TRUE(port_->purge(PurgeAction::RxAbort));
-  milliseconds elapsed{};
-  EXPECT_EQ(readWith({0, 0, 50}, 6, elapsed), "");
+  EXPECT_EQ(readWhileSending({0, 0, 50}, {}).first, "");
 
-  const uint8_t frame[] = {0x05, 0x06, 0x00, 0x03, 0x00, 0x01, 0xCD};
+  const std::string frame{0x05, 0x06, 0x00, 0x03, 0x00, 0x01, char(0xCD)};
   EXPECT_TRUE(port_->purge(PurgeAction::TxClear));
-  EXPECT_EQ(port_->write(frame, sizeof frame), sizeof frame);
-  uint8_t got[sizeof frame] = {};
-  size_t n = 0;
-  while (n < sizeof frame) {
-    pollfd m{master_, POLLIN, 0};
-    ASSERT_EQ(::poll(&m, 1, 2000), 1);
-    ssize_t r = ::read(master_, got + n, sizeof frame - n);
-    ASSERT_GT(r, 0);
-    n += static_cast<size_t>(r);
+  EXPECT_EQ(port_->write(reinterpret_cast<const uint8_t*>(frame.data()), 7), 7u);
+  std::string got;
+  char buffer[7];
+  for (pollfd m{master_, POLLIN, 0}; got.size() < 7 && ::poll(&m, 1, 2000) == 1;) {
+    const ssize_t n = ::read(master_, buffer, 7 - got.size());
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
   }
-  EXPECT_EQ(std::vector<uint8_t>(got, got + n), std::vector<uint8_t>(frame, frame + sizeof frame));
-}
-
-TEST_F(SerialPortOnPty, ModemLinesAndErrorCountsAreHarmlessWithoutAUart) {
-  port_->setDtr(true);
-  port_->setRts(false);
-  EXPECT_TRUE(port_->setupQueues(300, 0));
-  EXPECT_EQ(port_->takeLineErrors(), 0u);
+  EXPECT_EQ(got, frame);
 }
 
 TEST_F(SerialPortOnPty, AHangUpEndsAReadAtOnce) {
   ::close(master_);
   master_ = -1;
-  milliseconds elapsed{};
-  EXPECT_EQ(readWith({0, 0, 5000}, 6, elapsed), "");
-  EXPECT_LT(elapsed, milliseconds(4000));
+  const auto [got, elapsed] = readWhileSending({0, 0, 5000}, {});
+  EXPECT_EQ(got, "");
+  EXPECT_LT(elapsed, 4s);
 }
 
 }  // namespace

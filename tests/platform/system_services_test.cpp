@@ -10,7 +10,6 @@
 
 #include "platform/clock.h"
 #include "platform/locale_info.h"
-#include "platform/platform.h"
 #include "platform/program_folder.h"
 #include "scoped_temp_dir.h"
 
@@ -26,24 +25,17 @@ namespace {
 using testing::ScopedEnv;
 using testing::ScopedTempDir;
 
-TEST(SystemClock, TickCountAndCounterFollowASleep) {
+TEST(SystemClock, TickCountAndCounterFollowTheSleeps) {
   auto clock = systemClock();
   ASSERT_GT(clock->counterFrequency(), 0);
-  uint32_t tick = clock->tickCountMs();
-  int64_t count = clock->counter();
+  const uint32_t tick = clock->tickCountMs();
+  const int64_t count = clock->counter();
   clock->sleepMs(20);
-  EXPECT_GE(clock->tickCountMs() - tick, 19u);
-  EXPECT_GE(clock->counter() - count, clock->counterFrequency() / 50);
-
-  count = clock->counter();
   clock->sleepMicros(3000);
-  EXPECT_GE(clock->counter() - count, clock->counterFrequency() * 3 / 1000);
-}
-
-TEST(SystemClock, WaitForCounterReachesTheTarget) {
-  auto clock = systemClock();
-  for (int64_t micros : {0, 300, 1200, 5000}) {
-    int64_t target = clock->counter() + clock->counterFrequency() * micros / 1'000'000;
+  EXPECT_GE(clock->tickCountMs() - tick, 22u);
+  EXPECT_GE(clock->counter() - count, clock->counterFrequency() * 23 / 1000);
+  for (int64_t micros : {0, 300, 1200}) {
+    const int64_t target = clock->counter() + clock->counterFrequency() * micros / 1'000'000;
     waitForCounter(*clock, target);
     EXPECT_GE(clock->counter(), target) << micros;
   }
@@ -52,93 +44,51 @@ TEST(SystemClock, WaitForCounterReachesTheTarget) {
 TEST(SystemClock, NowIsLocalTimeInDaysSince1899) {
   ScopedEnv zone("TZ", "UTC-3");  // three hours east of UTC
   ::tzset();
-  double utcDays = 25569.0 + static_cast<double>(::time(nullptr)) / 86400.0;
-  double local = systemClock()->nowDays();
-  EXPECT_NEAR(local - utcDays, 3.0 / 24.0, 2.0 / 86400.0);
+  const double utcDays = 25569.0 + static_cast<double>(::time(nullptr)) / 86400.0;
+  EXPECT_NEAR(systemClock()->nowDays() - utcDays, 3.0 / 24.0, 2.0 / 86400.0);
   ::unsetenv("TZ");
   ::tzset();
 }
 
-// A locale of our own with a decimal comma, so the test needs no installed
-// language; empty when localedef is missing.
-std::string buildCommaLocale(const ScopedTempDir& dir) {
-  std::ofstream(dir.file("comma.def")) << "LC_NUMERIC\n"
-                                          "decimal_point \"<U002C>\"\n"
-                                          "thousands_sep \"\"\n"
-                                          "grouping -1\n"
-                                          "END LC_NUMERIC\n";
-  // Missing categories make localedef warn, and -c writes the locale anyway.
-  std::string command =
-      "localedef -c -i " + dir.file("comma.def") + " " + dir.file("xx_COMMA") + " >/dev/null 2>&1";
-  int ignored = std::system(command.c_str());
-  (void)ignored;
-  return std::filesystem::exists(dir.file("xx_COMMA/LC_NUMERIC")) ? "xx_COMMA" : "";
-}
-
 TEST(UserLocale, DecimalSeparatorComesFromTheEnvironment) {
+  // A locale of our own with a decimal comma, so the test needs no installed language.
   ScopedTempDir dir;
-  std::string comma = buildCommaLocale(dir);
-  if (comma.empty()) GTEST_SKIP() << "localedef is not available";
+  std::ofstream(dir.file("comma.def"))
+      << "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n";
+  // Missing categories make localedef warn, and -c writes the locale anyway.
+  const std::string command =
+      "localedef -c -i " + dir.file("comma.def") + " " + dir.file("xx_COMMA") + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) < 0 || !std::filesystem::exists(dir.file("xx_COMMA"))) {
+    GTEST_SKIP() << "localedef is not available";
+  }
   ScopedEnv path("LOCPATH", dir.path());
   ScopedEnv lang("LANG", std::nullopt);
   {
+    ScopedEnv numeric("LC_NUMERIC", "xx_COMMA");
     ScopedEnv all("LC_ALL", std::nullopt);
-    ScopedEnv numeric("LC_NUMERIC", comma);
     EXPECT_EQ(userDecimalSeparator(), ',');
-  }
-  {
-    ScopedEnv all("LC_ALL", "C");
-    ScopedEnv numeric("LC_NUMERIC", comma);
+    ScopedEnv allC("LC_ALL", "C");
     EXPECT_EQ(userDecimalSeparator(), '.') << "LC_ALL comes first";
   }
-  {
-    ScopedEnv all("LC_ALL", std::nullopt);
-    ScopedEnv numeric("LC_NUMERIC", std::nullopt);
-    ScopedEnv lang("LANG", comma);
-    EXPECT_EQ(userDecimalSeparator(), ',');
-  }
-  {
-    ScopedEnv all("LC_ALL", "xx_MISSING.UTF-8");
-    EXPECT_EQ(userDecimalSeparator(), '.');
-  }
+  ScopedEnv all("LC_ALL", "xx_MISSING.UTF-8");
+  EXPECT_EQ(userDecimalSeparator(), '.');
   EXPECT_STREQ(::localeconv()->decimal_point, ".") << "the process locale must stay as it was";
-}
-
-TEST(Folders, ProgramFolderHoldsTheRunningProgram) {
-  std::string folder = programFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), '/');
-  EXPECT_TRUE(std::filesystem::exists(folder + "platform_system_test"));
 }
 
 TEST(Folders, RuntimeFolderIsPrivate) {
   ScopedTempDir dir;
+  struct stat st {};
   {
     ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
     EXPECT_EQ(runtimeFolder(), dir.path() + "/loopmon/");
-    struct stat st {};
     ASSERT_EQ(::stat((dir.path() + "/loopmon").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
   }
   ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
-  std::string fallback = runtimeFolder();
+  const std::string fallback = runtimeFolder();
   EXPECT_EQ(fallback, "/tmp/loopmon-" + std::to_string(::getuid()) + "/");
-  struct stat st {};
   ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);
-}
-
-TEST(Platform, SystemBundlesTheRealServicesOfACurrentNtLikeSystem) {
-  ScopedTempDir dir;
-  ScopedEnv config("XDG_CONFIG_HOME", dir.path());
-  Platform p = Platform::system();
-  ASSERT_TRUE(p.clock && p.registry && p.markers && p.simulatorLink);
-  EXPECT_TRUE(p.isNt);
-  EXPECT_FALSE(p.isNt5);
-  EXPECT_FALSE(p.makeBusDriver()->open()) << "there is no bus driver here";
-  EXPECT_FALSE(p.makeSerialPort()->open(dir.file("missing")));
-  ASSERT_TRUE(p.registry->createKey("Software"));
-  EXPECT_TRUE(std::filesystem::exists(dir.file("loopmon/system.reg")));
 }
 
 }  // namespace

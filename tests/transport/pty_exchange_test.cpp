@@ -17,66 +17,45 @@ namespace {
 
 const Bytes Status5{5, 6, 0, 13, 0, 0};  // long class: 600 ms to answer
 
-// Answers every request to address 5 with `code`.
-PtyPeer::Responder device5(uint8_t code) {
-  return [code](const Bytes& request) -> std::optional<Bytes> {
-    if (request[0] != 5 || request[3] == 3) return std::nullopt;
-    return answerFrame(5, code, {0x21, request[3]});
-  };
-}
-
-class PtyExchange : public ::testing::Test {
- protected:
-  std::unique_ptr<BusState> engineOn(const PtyPeer& peer) {
+// A device at address 5 that answers every request after `delay`.
+struct Device5 {
+  explicit Device5(std::chrono::microseconds delay, uint32_t tailMicros = 400)
+      : peer(
+            [](const Bytes& request) {
+              return answerFrame(5, 0, {0x21, request[3]});
+            },
+            delay) {
+    registry->set(LineSettingsKey, "TailInUS", RegValue::ofDword(tailMicros));
     Platform platform;
     platform.clock = systemClock();
     platform.registry = registry;
     platform.makeSerialPort = [] { return makeSerialPort(); };
-    auto bus = std::make_unique<BusState>(platform);
+    bus = std::make_unique<BusState>(platform);
     LoadLineSettings(*bus);
     bus->PortPath = peer.devicePath();
-    return bus;
   }
 
+  PtyPeer peer;
   std::shared_ptr<MemoryRegistry> registry = std::make_shared<MemoryRegistry>();
+  std::unique_ptr<BusState> bus;
 };
 
-TEST_F(PtyExchange, AnswerAfterTheTurnaroundIsAccepted) {
+TEST(PtyExchange, AnswerAfterTheTurnaroundIsAccepted) {
   // Well after the 400 us tail, so that a slow machine still turns round first.
-  PtyPeer peer(device5(0), 50ms);
-  auto bus = engineOn(peer);
+  Device5 device(50ms);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(Transact(*bus, Status5, 1)) << "exchange " << i;
-    EXPECT_EQ(bus->Answer, answerFrame(5, 0, {0x21, 13}));
+    ASSERT_TRUE(Transact(*device.bus, Status5, 1)) << "exchange " << i;
+    EXPECT_EQ(device.bus->Answer, answerFrame(5, 0, {0x21, 13}));
   }
-  EXPECT_EQ(peer.requests(), std::vector<Bytes>(3, withChecksum(Status5)));
+  EXPECT_EQ(device.peer.requests(), std::vector<Bytes>(3, withChecksum(Status5)));
 }
 
-TEST_F(PtyExchange, AnswerBeforeTheTurnaroundIsPurged) {
+TEST(PtyExchange, AnswerBeforeTheTurnaroundIsPurged) {
   // The engine waits 200 ms past the last stop bit; the device answers after 1 ms.
-  registry->set(LineSettingsKey, "TailInUS", RegValue::ofDword(200'000));
-  PtyPeer peer(device5(0), 1ms);
-  auto bus = engineOn(peer);
-  EXPECT_FALSE(Transact(*bus, Status5, 1));
-  EXPECT_TRUE(bus->Answer.empty());
-  EXPECT_EQ(peer.requests().size(), 1u);
-}
-
-TEST_F(PtyExchange, EventIsAcknowledgedOnTheLine) {
-  PtyPeer peer(device5(4), 50ms);
-  auto bus = engineOn(peer);
-  ASSERT_TRUE(Transact(*bus, Status5, 1));
-  EXPECT_EQ(bus->AnswerFrame.toBytes(), answerFrame(5, 4, {0x21, 13}));
-  EXPECT_EQ(peer.requests(), (std::vector<Bytes>{withChecksum(Status5), {5, 6, 0, 3, 0, 1, 0xCD}}));
-}
-
-TEST_F(PtyExchange, PaddedSendReachesTheDeviceToo) {
-  registry->set(LineSettingsKey, "USARTMode", RegValue::ofDword(1));
-  PtyPeer peer(device5(0), 50ms);
-  auto bus = engineOn(peer);
-  ASSERT_TRUE(Transact(*bus, Status5, 1));
-  ASSERT_TRUE(Transact(*bus, Status5, 1));
-  EXPECT_EQ(peer.requests(), std::vector<Bytes>(2, withChecksum(Status5)));
+  Device5 device(1ms, 200'000);
+  EXPECT_FALSE(Transact(*device.bus, Status5, 1));
+  EXPECT_TRUE(device.bus->Answer.empty());
+  EXPECT_EQ(device.peer.requests().size(), 1u);
 }
 
 }  // namespace
