@@ -176,6 +176,36 @@ TEST_F(SerialExchange, EventAnswersAreAcknowledgedAfterThePause) {
   EXPECT_EQ(fakes.line->writtenBytes(), withChecksum(status5)) << "code 3 is no event";
 }
 
+// A device with key word 0x5A answers a keyed request in keyed form.
+TEST_F(SerialExchange, KeyedExchange) {
+  bus->KeyedMode = true;
+  bus->KeyWord[5] = 0x5A;
+  const Bytes prepared = PrepareRequest(*bus, {5, 6, 0, 0x1B, 3, 0});
+  ASSERT_EQ(prepared[0], 133);
+  const uint8_t key = 0x5A ^ prepared[2];
+  Bytes answer{133, 6, 0, 0x21, 0x64, 0x07};
+  for (size_t i = 2; i < answer.size(); ++i) answer[i] ^= key;
+  ASSERT_TRUE(exchange(withChecksum(answer), prepared));
+  EXPECT_EQ(fakes.line->writtenBytes(),
+            withChecksum({133, 6, prepared[2], uint8_t(0x1B ^ key), uint8_t(3 ^ key), key}));
+  EXPECT_EQ(Bytes(bus->Answer.begin(), bus->Answer.end() - 1), (Bytes{5, 6, 0, 0x21, 0x64, 0x07}));
+}
+
+TEST_F(SerialExchange, ChecksumTableFollowsTheLineSetting) {
+  // The presence request to 63 and its answer both pass through entry 0xF9.
+  const Bytes presence63{63, 6, 0, 1, 0, 0}, answer63{63, 5, 0, 23, 0};
+  ASSERT_NE(withChecksum(answer63, CrcTable::Carried), withChecksum(answer63, CrcTable::Published));
+  for (bool published : {false, true}) {
+    const CrcTable table = published ? CrcTable::Published : CrcTable::Carried;
+    setSetting("PublishedCrcTable", RegValue::ofDword(published));
+    EXPECT_TRUE(exchange(withChecksum(answer63, table), presence63));
+    EXPECT_EQ(fakes.line->writtenBytes(), withChecksum(presence63, table));
+    const CrcTable other = published ? CrcTable::Carried : CrcTable::Published;
+    EXPECT_FALSE(exchange(withChecksum(answer63, other), presence63))
+        << "the checker uses the writer's table";
+  }
+}
+
 TEST_F(SerialExchange, AddressZeroIsSentButNotAnswered) {
   ASSERT_TRUE(exchange({}, {0, 6, 0, 1, 0, 0}));
   EXPECT_EQ(fakes.line->callTexts().back().rfind("write", 0), 0u) << "no turnaround, no read";
