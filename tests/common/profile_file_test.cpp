@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "scoped_temp_dir.h"
 
@@ -16,12 +15,8 @@ namespace {
 class ProfileFileTest : public ::testing::Test {
  protected:
   void TearDown() override { fs::permissions(folder.path(), fs::perms::owner_all); }
-  void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-  std::string content() const {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-  }
+  void write(const std::string& text) { loopmon::testing::writeFile(path, text); }
+  std::string content() const { return loopmon::testing::readFile(path); }
   size_t files() const {
     return std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator());
   }

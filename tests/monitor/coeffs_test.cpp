@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "common/number_text.h"
 #include "scoped_temp_dir.h"
@@ -17,12 +15,8 @@ namespace {
 class CoeffsTest : public ::testing::Test {
  protected:
   void TearDown() override { fs::permissions(folder.path(), fs::perms::owner_all); }
-  void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-  std::string content() const {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-  }
+  void write(const std::string& text) { loopmon::testing::writeFile(path, text); }
+  std::string content() const { return loopmon::testing::readFile(path); }
   // The message of the error that `call` throws, or "done".
   template <typename Call>
   static std::string errorOf(Call call) {

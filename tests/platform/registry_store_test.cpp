@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "platform/registry.h"
 #include "scoped_temp_dir.h"
@@ -19,12 +17,8 @@ constexpr const char* Rs = "Software\\TAVIX\\VELTA\\RS";
 
 class RegistryStore : public ::testing::Test {
  protected:
-  std::string content() {
-    std::stringstream s;
-    s << std::ifstream(path_, std::ios::binary).rdbuf();
-    return s.str();
-  }
-  void put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  std::string content() { return testing::readFile(path_); }
+  void put(const std::string& text) { testing::writeFile(path_, text); }
 
   testing::ScopedTempDir dir_;
   std::string path_ = dir_.file("system.reg");

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace loopmon::testing {
@@ -30,6 +32,17 @@ class ScopedTempDir {
  private:
   std::string path_;
 };
+
+// A file's bytes, and a file made of the given bytes.
+inline std::string readFile(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 class ScopedEnv {
  public:
