@@ -19,9 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t IdentifyCommand = 0x0D;
-constexpr uint8_t IdentityCode = 0;
-
 volatile std::sig_atomic_t stopRequested = 0;
 
 extern "C" void requestStop(int) {
@@ -212,9 +209,10 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
   std::set<uint8_t> asked;
   for (const auto& [addr, loop] : loops) {
     if (!asked.insert(addr).second) continue;
-    if (!session.DirectRequest({addr, 6, 0, IdentifyCommand, 0, 0}, 1)) continue;
+    if (!session.DirectRequest({addr, 6, 0, BusCommand::Identify, 0, 0}, 1)) continue;
     const Bytes& answer = session.LastAnswer;
-    if (answer[FrameOffset::Address] != addr || answer[FrameOffset::Code] != IdentityCode) continue;
+    if (answer[FrameOffset::Address] != addr || answer[FrameOffset::Code] != BusAnswer::Identity)
+      continue;
     session.SetDeviceType(addr, answer[3]);
     session.DeviceVersions[addr] = answer[4];
   }

@@ -87,7 +87,7 @@ LineDeviceText DecodeLineDevice(const Bytes& answer, uint8_t adc) {
   const uint8_t code = answer[2];
   const uint8_t answerClass = answer[3];
   const uint8_t value = answer[4];
-  if (code != CodeLineDeviceKind) {
+  if (code != BusAnswer::LineDevice) {
     return {"", "Возможно команда не поддерживается: " + std::to_string(code)};
   }
   if (answerClass == 0) return {conditionText(value), std::nullopt};

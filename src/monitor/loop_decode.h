@@ -11,11 +11,6 @@
 
 namespace loopmon {
 
-inline constexpr uint8_t CmdLoopState = 0x19;
-inline constexpr uint8_t CmdLoopAdc = 0x1B;
-inline constexpr uint8_t CmdLineDeviceKind = 0x39;
-// The answer code of a line device kind request.
-inline constexpr uint8_t CodeLineDeviceKind = 0x3A;
 // The device type whose "loops" are the line devices attached to it.
 inline constexpr uint8_t LineControllerType = 9;
 

@@ -58,7 +58,7 @@ TickResult ReadingCycle::Tick() {
 
 void ReadingCycle::readLoop(int loop) {
   const SelectedDevice device = view_.Device();
-  const uint8_t command = view_.AdcView() ? CmdLoopAdc : CmdLoopState;
+  const uint8_t command = view_.AdcView() ? BusCommand::LoopAdc : BusCommand::LoopState;
   if (!requester_.DirectRequest(LoopRequest(device.DevAddr, command, loop), AwaitAnswer)) {
     view_.SetCell(0, loop, std::to_string(loop));
     view_.SetCell(1, loop, "false");
@@ -86,7 +86,8 @@ void ReadingCycle::readLoop(int loop) {
 std::string ReadingCycle::lineDeviceText(uint8_t devAddr, int loop, uint8_t adc) {
   // The controller leaves column 2 empty when it does not answer; the table
   // already says enough, so no box interrupts the cycle for it.
-  if (!requester_.DirectRequest(LoopRequest(devAddr, CmdLineDeviceKind, loop, 1), AwaitAnswer)) {
+  if (!requester_.DirectRequest(LoopRequest(devAddr, BusCommand::LineDevice, loop, 1),
+                                AwaitAnswer)) {
     return {};
   }
   const LineDeviceText decoded = DecodeLineDevice(requester_.LastAnswer(), adc);

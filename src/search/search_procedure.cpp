@@ -7,9 +7,6 @@ namespace loopmon {
 namespace {
 
 constexpr uint8_t FirstScanned = 127;
-constexpr uint8_t PresenceCommand = 1;
-constexpr uint8_t IdentifyCommand = 13;
-constexpr uint8_t RefusedCode = 10;
 
 const char* const ScanTitle = "Поиск приборов по адресу ";
 const char* const CheckTitle = "Проверка наличия найденных ранее приборов";
@@ -22,10 +19,11 @@ bool SearchProcedure::Probe(uint8_t address, uint8_t command) {
 
 void SearchProcedure::IdentifyAddress(uint8_t address) {
   RSSession->SetDeviceType(address, NoDevice);
-  if (!Probe(address, PresenceCommand)) return;
-  if (!Probe(address, IdentifyCommand)) return;
+  if (!Probe(address, BusCommand::Presence)) return;
+  if (!Probe(address, BusCommand::Identify)) return;
   const Bytes& answer = RSSession->LastAnswer;
-  if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == RefusedCode) return;
+  if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == BusAnswer::Refused)
+    return;
   RSSession->SetDeviceType(address, answer[3]);
   RSSession->DeviceVersions[address] = answer[4];
   view_.appendDevice(RSSession->DescribeDevice(address));
@@ -97,7 +95,7 @@ void SearchProcedure::CheckKnownDevices() {
     for (int step = 0; step < 127; ++step) {
       const uint8_t address = step == 0 ? FirstScanned : static_cast<uint8_t>(step);
       if (address != FirstScanned) view_.setProgress(address);
-      if (RSSession->GetDeviceType(address) != NoDevice && Probe(address, PresenceCommand)) {
+      if (RSSession->GetDeviceType(address) != NoDevice && Probe(address, BusCommand::Presence)) {
         view_.appendDevice(RSSession->DescribeDevice(address));
         view_.setChooseEnabled(true);
       }

@@ -9,15 +9,6 @@ namespace loopmon {
 
 namespace {
 
-constexpr uint8_t IdentifyCommand = 0x0D;
-constexpr uint8_t LoopStateCommand = 0x19;
-constexpr uint8_t LoopAdcCommand = 0x1B;
-constexpr uint8_t LineDeviceCommand = 0x39;
-constexpr uint8_t LineKindQuery = 1;
-constexpr uint8_t LineReadingQuery = 4;
-constexpr uint8_t IdentityAnswerCode = 0;
-constexpr uint8_t LoopAdcAnswerCode = 0x1C;
-constexpr uint8_t LineDeviceAnswerCode = 0x3A;
 constexpr uint8_t NoLineKind = 255;
 constexpr uint8_t LineKindUnreadable = 1;
 constexpr int32_t TypeWithLineDevices = 9;
@@ -28,8 +19,8 @@ constexpr double RepeatReportDays = 20.0 / (24 * 60);
 
 // The loop kind code of an answer to the loop-kind request, or 255.
 uint8_t lineKind(const Bytes& answer) {
-  if (answer.size() >= 6 && answer[FrameOffset::Code] == LineDeviceAnswerCode &&
-      answer[3] == LineKindQuery && answer[4] >= 1 && answer[4] <= 254) {
+  if (answer.size() >= 6 && answer[FrameOffset::Code] == BusAnswer::LineDevice &&
+      answer[3] == LineQuery::Kind && answer[4] >= 1 && answer[4] <= 254) {
     return answer[4];
   }
   return NoLineKind;
@@ -140,10 +131,10 @@ bool SessionWorker::ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDete
     if (!Running()) return true;
   }
   Bytes request;
-  if (entry.Cmd == LoopAdcCommand) {
-    request = {device.Addr, 6, 0, LoopAdcCommand, entry.NumShl, 0};
-  } else if (entry.Cmd == LineDeviceCommand) {
-    request = {device.Addr, 6, 0, LineDeviceCommand, entry.NumShl, LineReadingQuery};
+  if (entry.Cmd == BusCommand::LoopAdc) {
+    request = {device.Addr, 6, 0, BusCommand::LoopAdc, entry.NumShl, 0};
+  } else if (entry.Cmd == BusCommand::LineDevice) {
+    request = {device.Addr, 6, 0, BusCommand::LineDevice, entry.NumShl, LineQuery::Reading};
   } else {
     return determine;
   }
@@ -157,13 +148,13 @@ void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entr
   const Bytes answer = s_.Answer;
   if (answer.size() != 6) return;
   const uint8_t code = answer[FrameOffset::Code];
-  const bool refused = code == LineDeviceAnswerCode && answer[3] == 0 && answer[4] == 2;
+  const bool refused = code == BusAnswer::LineDevice && answer[3] == 0 && answer[4] == 2;
   if (refused) {
     QueueSubscriptionRequest(AsyncRequest::RemoveLoop, {addr, entry.NumShl});
     return;
   }
-  const bool accepted =
-      code == LoopAdcAnswerCode || (code == LineDeviceAnswerCode && answer[3] == LineReadingQuery);
+  const bool accepted = code == BusAnswer::LoopAdc ||
+                        (code == BusAnswer::LineDevice && answer[3] == LineQuery::Reading);
   if (!accepted) return;
 
   const int32_t value = answer[4];
@@ -185,10 +176,10 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
   const uint8_t addr = device.Addr;
   const uint8_t loop = entry.NumShl;
   if (device.TypeDevice == UnknownType) {
-    const bool answered = s_.ShortRequest({addr, 6, 0, IdentifyCommand, 0, 0}, 1);
+    const bool answered = s_.ShortRequest({addr, 6, 0, BusCommand::Identify, 0, 0}, 1);
     const Bytes& answer = s_.Answer;
     device.TypeDevice =
-        answered && answer.size() >= 6 && answer[FrameOffset::Code] == IdentityAnswerCode
+        answered && answer.size() >= 6 && answer[FrameOffset::Code] == BusAnswer::Identity
             ? answer[3]
             : UnknownType;
   }
@@ -196,11 +187,11 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
   for (TLoopA& f : device.Loops) {
     if (f.NumShl != loop) continue;
     if (!Running()) break;
-    uint8_t command = LoopAdcCommand;
+    uint8_t command = BusCommand::LoopAdc;
     if (device.TypeDevice == TypeWithLineDevices || device.TypeDevice == TypeWithLineKinds) {
-      s_.ShortRequest({addr, 6, 0, LineDeviceCommand, loop, LineKindQuery}, 1);
+      s_.ShortRequest({addr, 6, 0, BusCommand::LineDevice, loop, LineQuery::Kind}, 1);
       const uint8_t code = lineKind(s_.Answer);
-      command = LineDeviceCommand;
+      command = BusCommand::LineDevice;
       if (device.TypeDevice == TypeWithLineDevices) {
         if (code == LineKindUnreadable) return Kind::Unreadable;
         switch (code) {
@@ -230,7 +221,7 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
 
     TTypeReport typeReport{addr, f.NumShl, device.TypeDevice, kind};
     if (!Deliver(SessionMessage::NewTypeEventAdc, &typeReport)) break;
-    s_.ShortRequest({addr, 6, 0, LoopStateCommand, f.NumShl, 0}, 1);
+    s_.ShortRequest({addr, 6, 0, BusCommand::LoopState, f.NumShl, 0}, 1);
     Bytes state = s_.Answer;
     if (!Deliver(SessionMessage::NewEvent, &state)) break;
     DecodeEvent(state, Origin::Determination);

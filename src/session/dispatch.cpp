@@ -11,8 +11,6 @@ namespace loopmon {
 
 namespace {
 
-constexpr uint8_t LoopStateCommand = 0x19;
-constexpr uint8_t LoopAdcCommand = 0x1B;
 constexpr uint8_t EventAnswerCode = 4;
 constexpr uint8_t LoopStateAnswerCode = 26;
 constexpr int32_t ClassReadingByHost = -8;
@@ -165,7 +163,7 @@ void SessionWorker::DecodeEvent(const Bytes& frame, Origin origin) {
   oneOff.NumShl = loop;
   oneOff.Cmd = 0;
   oneOff.LastValue = -1;
-  AdcExchange({addr, 6, 0, LoopAdcCommand, loop, 0}, addr, oneOff, cls);
+  AdcExchange({addr, 6, 0, BusCommand::LoopAdc, loop, 0}, addr, oneOff, cls);
 }
 
 void SessionWorker::TakeAsyncList() {
@@ -226,7 +224,7 @@ void SessionWorker::AsyncCommandStep() {
     auto* block = static_cast<uint8_t*>(record.Message.LParam);
     const Bytes request(block + 1, block + 1 + block[0]);
 
-    if (request.size() >= 6 && request[FrameOffset::Command] == LoopStateCommand) {
+    if (request.size() >= 6 && request[FrameOffset::Command] == BusCommand::LoopState) {
       TStructDeviceA* device = FindDevice(request[FrameOffset::Address]);
       const TLoopA* entry = device ? FindLoop(*device, request[4]) : nullptr;
       if (entry) DetermineKind(*device, *entry);

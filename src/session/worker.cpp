@@ -10,7 +10,6 @@ namespace loopmon {
 namespace {
 
 constexpr size_t PollListEntries = 2500;
-constexpr uint8_t PollCommand = 1;
 constexpr int32_t DefaultPollDivisor = 15;
 // Lost-test factors: misses per unit of weight / divisor (times DeviceTimeout
 // on the bus), and the silence that must have passed, in days.
@@ -132,7 +131,7 @@ bool SessionWorker::ChooseAddress(uint8_t& addr) {
 
 void SessionWorker::PollStep(uint8_t addr) {
   ++s_.CycleCount;
-  const Bytes poll{addr, 6, 0, PollCommand, 0, 1};
+  const Bytes poll{addr, 6, 0, BusCommand::Presence, 0, 1};
   const Bytes prepared = PrepareRequest(s_, poll);
   bool answered = false;
   if (s_.Simulator.enabled) {

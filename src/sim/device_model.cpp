@@ -168,20 +168,20 @@ EventAnswer SimulatedDevice::lineDevice(int number, uint8_t query) {
   const auto configured = spec_.lineDevices.find(number);
   const LineDeviceSpec line =
       configured == spec_.lineDevices.end() ? LineDeviceSpec{0, 1} : configured->second;
-  if (query == LineQuery::Kind) return {AnswerCode::LineDevice, line.answerClass, line.value};
-  if (query != LineQuery::Reading) return {AnswerCode::LineDevice, 0, 2};
-  if (line.answerClass == 0) return {AnswerCode::LineDevice, 0, line.value};
+  if (query == LineQuery::Kind) return {BusAnswer::LineDevice, line.answerClass, line.value};
+  if (query != LineQuery::Reading) return {BusAnswer::LineDevice, 0, 2};
+  if (line.answerClass == 0) return {BusAnswer::LineDevice, 0, line.value};
   // A kind-1 line device reports its firmware, not a reading.
-  if (line.value == 1) return {AnswerCode::LineDevice, 0, 2};
+  if (line.value == 1) return {BusAnswer::LineDevice, 0, 2};
   uint8_t state = 0;
-  return {AnswerCode::LineDevice, LineQuery::Reading, readLoop(number, state)};
+  return {BusAnswer::LineDevice, LineQuery::Reading, readLoop(number, state)};
 }
 
 std::optional<EventAnswer> SimulatedDevice::answer(uint8_t command, uint8_t data1, uint8_t data2) {
-  const EventAnswer refused{AnswerCode::Refused, command, 0};
+  const EventAnswer refused{BusAnswer::Refused, command, 0};
   if (spec_.falseCode) return EventAnswer{*spec_.falseCode, 0, 0};
   switch (command) {
-    case Command::Presence: {
+    case BusCommand::Presence: {
       // Polls keep the loops moving even when nobody reads them, so a host
       // that only polls still sees events come and go.
       if (drift_ && !loops_.empty()) {
@@ -190,23 +190,23 @@ std::optional<EventAnswer> SimulatedDevice::answer(uint8_t command, uint8_t data
                  state);
       }
       if (!events_.empty()) return events_.front();
-      return EventAnswer{AnswerCode::Present, 0, 0};
+      return EventAnswer{BusAnswer::Present, 0, 0};
     }
-    case Command::Acknowledge:
+    case BusCommand::Acknowledge:
       if (data1 == 0 && data2 == 1 && !events_.empty()) events_.erase(events_.begin());
       return std::nullopt;
-    case Command::Identify:
+    case BusCommand::Identify:
       if (spec_.refusesIdentify) return refused;
-      return EventAnswer{AnswerCode::Identity, spec_.type, spec_.version};
-    case Command::LoopState:
-    case Command::LoopAdc: {
+      return EventAnswer{BusAnswer::Identity, spec_.type, spec_.version};
+    case BusCommand::LoopState:
+    case BusCommand::LoopAdc: {
       if (!loop(data1)) return refused;
       uint8_t state = 0;
       const uint8_t adc = readLoop(data1, state);
-      if (command == Command::LoopState) return EventAnswer{AnswerCode::LoopState, data1, state};
-      return EventAnswer{AnswerCode::LoopAdc, data1, adc};
+      if (command == BusCommand::LoopState) return EventAnswer{BusAnswer::LoopState, data1, state};
+      return EventAnswer{BusAnswer::LoopAdc, data1, adc};
     }
-    case Command::LineDevice:
+    case BusCommand::LineDevice:
       if (spec_.type != 9 || !loop(data1)) return refused;
       return lineDevice(data1, data2);
     default:

@@ -14,31 +14,6 @@
 
 namespace loopmon::sim {
 
-// Request commands and answer codes the devices know.
-namespace Command {
-inline constexpr uint8_t Presence = 0x01;
-inline constexpr uint8_t Acknowledge = 0x03;
-inline constexpr uint8_t Identify = 0x0D;
-inline constexpr uint8_t LoopState = 0x19;
-inline constexpr uint8_t LoopAdc = 0x1B;
-inline constexpr uint8_t LineDevice = 0x39;
-}  // namespace Command
-
-namespace AnswerCode {
-inline constexpr uint8_t Identity = 0x00;
-inline constexpr uint8_t Present = 0x02;
-inline constexpr uint8_t Refused = 0x0A;
-inline constexpr uint8_t LoopState = 0x1A;
-inline constexpr uint8_t LoopAdc = 0x1C;
-inline constexpr uint8_t LineDevice = 0x3A;
-}  // namespace AnswerCode
-
-// Data of command 0x39: what is asked of the line device.
-namespace LineQuery {
-inline constexpr uint8_t Kind = 1;
-inline constexpr uint8_t Reading = 4;
-}  // namespace LineQuery
-
 enum class LoopCondition { Normal, Alarm, Open, Short };
 
 // One loop (or, on a type-9 device, one line device): its reading wanders

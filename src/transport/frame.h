@@ -23,6 +23,31 @@ inline constexpr size_t Code = 2;      // answers
 inline constexpr size_t Command = 3;   // requests
 }  // namespace FrameOffset
 
+// Request commands and answer codes of the devices on the bus.
+namespace BusCommand {
+inline constexpr uint8_t Presence = 0x01;
+inline constexpr uint8_t Acknowledge = 0x03;
+inline constexpr uint8_t Identify = 0x0D;
+inline constexpr uint8_t LoopState = 0x19;
+inline constexpr uint8_t LoopAdc = 0x1B;
+inline constexpr uint8_t LineDevice = 0x39;
+}  // namespace BusCommand
+
+namespace BusAnswer {
+inline constexpr uint8_t Identity = 0x00;
+inline constexpr uint8_t Present = 0x02;
+inline constexpr uint8_t Refused = 0x0A;
+inline constexpr uint8_t LoopState = 0x1A;
+inline constexpr uint8_t LoopAdc = 0x1C;
+inline constexpr uint8_t LineDevice = 0x3A;
+}  // namespace BusAnswer
+
+// Data of command 0x39: what is asked of the line device.
+namespace LineQuery {
+inline constexpr uint8_t Kind = 1;
+inline constexpr uint8_t Reading = 4;
+}  // namespace LineQuery
+
 // Entry 0xF9 of the table differs between the table the field program carries
 // (0xFC) and the one the published 1-Wire rule yields (0xE8).
 enum class CrcTable { Carried, Published };

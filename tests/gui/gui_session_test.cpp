@@ -294,7 +294,7 @@ class SessionTest : public QObject {
     QCOMPARE(boxes.boxes,
              QStringList{applicationTitle() + QStringLiteral(": Неизвестный тип устройства: 9")});
     const auto adc = static_cast<uint8_t>(cell(1, 1).toInt());
-    const Bytes kindFive{127, 5, CodeLineDeviceKind, 1, 5};
+    const Bytes kindFive{127, 5, BusAnswer::LineDevice, 1, 5};
     QCOMPARE(cell(2, 1), QString::fromStdString(DecodeLineDevice(kindFive, adc).text));
     QVERIFY(!cell(1, 8).isEmpty());
     QCOMPARE(cell(2, 8), QString());

@@ -19,7 +19,7 @@ TEST(LoopDecode, StatesAndResistances) {
 }
 
 TEST(LoopDecode, LineDeviceAnswers) {
-  constexpr uint8_t Kind = CodeLineDeviceKind;
+  constexpr uint8_t Kind = BusAnswer::LineDevice;
   const struct {
     Bytes answer;
     uint8_t adc;

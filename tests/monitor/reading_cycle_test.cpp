@@ -120,7 +120,7 @@ TEST_F(ReadingCycleTest, LineControllerAsksForTheKindAndReportsAStrangeAnswer) {
   view.device = {9, 9, 100};
   view.rows = 4;
   cycle.Start();
-  bus.answers = {answerWith(160), Bytes{5, 7, CodeLineDeviceKind, 1, 5, 0, 0},
+  bus.answers = {answerWith(160), Bytes{5, 7, BusAnswer::LineDevice, 1, 5, 0, 0},
                  answerWith(40),  Bytes{5, 7, 0x0A, 1, 5, 0, 0},
                  answerWith(50),  std::nullopt};
   view.cells[{2, 3}] = "old";
