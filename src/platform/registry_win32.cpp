@@ -1,6 +1,12 @@
 // HKEY_LOCAL_MACHINE through the registry API. Values of types the bus code
 // does not know (REG_NONE, REG_MULTI_SZ, ...) read as binary data, so a flag
 // that counts by its mere presence is seen whatever its type.
+//
+// Keys under "Software" live in the 32-bit view on every Windows: the 32-bit
+// programs of an existing installation and its set-up tools keep the line
+// settings there (Software\WOW6432Node on 64-bit Windows), and a 64-bit build
+// must share them rather than start a second set. The hardware and system
+// keys have one view for all programs and are opened as they are.
 
 #include <algorithm>
 #include <cstring>
@@ -12,18 +18,30 @@
 namespace loopmon {
 namespace {
 
+std::string withoutLeadingBackslashes(const std::string& key) {
+  const size_t start = key.find_first_not_of('\\');
+  return start == std::string::npos ? std::string() : key.substr(start);
+}
+
 std::wstring keyPath(const std::string& key) {
-  std::string path = key;
-  while (!path.empty() && path.front() == '\\') path.erase(path.begin());
-  return win32::widen(path);
+  return win32::widen(withoutLeadingBackslashes(key));
+}
+
+// The registry view a key is opened in, decided by its first component.
+REGSAM viewOf(const std::string& key) {
+  const std::string path = withoutLeadingBackslashes(key);
+  const std::string first = path.substr(0, path.find('\\'));
+  return CompareStringOrdinal(win32::widen(first).c_str(), -1, L"Software", -1, TRUE) == CSTR_EQUAL
+             ? KEY_WOW64_32KEY
+             : 0;
 }
 
 // An open key, closed when it goes out of scope.
 class Key {
  public:
   Key(const std::string& key, REGSAM access) {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath(key).c_str(), 0, access, &handle_) !=
-        ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath(key).c_str(), 0, access | viewOf(key),
+                      &handle_) != ERROR_SUCCESS) {
       handle_ = nullptr;
     }
   }
@@ -52,7 +70,7 @@ class Win32Registry final : public Registry {
   bool createKey(const std::string& key) override {
     HKEY handle = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath(key).c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &handle,
+                        REG_OPTION_NON_VOLATILE, KEY_READ | viewOf(key), nullptr, &handle,
                         nullptr) != ERROR_SUCCESS) {
       return false;
     }

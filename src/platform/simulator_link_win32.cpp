@@ -37,10 +37,46 @@ class ComApartment {
   bool joined_ = false;
 };
 
-std::string failure(const wchar_t* progId, const char* step, HRESULT hr) {
-  return std::string(step) + " " + win32::narrow(progId) + ": " +
-         win32::systemMessage(static_cast<DWORD>(hr));
+std::string failure(const wchar_t* progId, const char* step, const std::string& cause) {
+  return std::string(step) + " " + win32::narrow(progId) + ": " + cause;
 }
+
+std::string failure(const wchar_t* progId, const char* step, HRESULT hr) {
+  return failure(progId, step, win32::systemMessage(static_cast<DWORD>(hr)));
+}
+
+// A key of HKEY_CLASSES_ROOT as 32-bit programs see it.
+bool classKeyIn32BitView(const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// The servers of the old installations are 32-bit DLLs. A 64-bit process can
+// neither load one nor see its registration, which lives in the 32-bit view,
+// so COM reports the class as not registered at all; the 32-bit view tells
+// whether that is the reason.
+bool only32BitInprocServer(const wchar_t* progId, HRESULT hr) {
+  if (hr != REGDB_E_CLASSNOTREG && hr != CO_E_CLASSSTRING) return false;
+  wchar_t classId[64] = {};
+  DWORD size = sizeof classId;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, (std::wstring(progId) + L"\\CLSID").c_str(), nullptr,
+                   RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, classId,
+                   &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring classKey = std::wstring(L"CLSID\\") + classId + L"\\";
+  return classKeyIn32BitView(classKey + L"InprocServer32") &&
+         !classKeyIn32BitView(classKey + L"LocalServer32");
+}
+
+constexpr const char* Only32BitInprocServer =
+    "the simulator server is a 32-bit in-process server; register it as a local server or use a "
+    "surrogate";
 
 class ComSimulatorObject final : public SimulatorObject {
  public:
@@ -85,11 +121,17 @@ class ComSimulatorLink final : public SimulatorLink {
     auto apartment = std::make_unique<ComApartment>();
     CLSID classId{};
     HRESULT hr = CLSIDFromProgID(progId, &classId);
-    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, "Cannot find", hr));
+    const char* step = "Cannot find";
     IDispatch* dispatch = nullptr;
-    hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                          IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, "Cannot create", hr));
+    if (SUCCEEDED(hr)) {
+      step = "Cannot create";
+      hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                            IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    }
+    if (only32BitInprocServer(progId, hr)) {
+      throw SimulatorUnavailable(failure(progId, "Cannot create", Only32BitInprocServer));
+    }
+    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, step, hr));
     DISPID method = DISPID_UNKNOWN;
     std::wstring methodName = win32::widen(simulatorMethodName(side));
     LPOLESTR names = methodName.data();

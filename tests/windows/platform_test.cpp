@@ -1,5 +1,5 @@
 // The Win32 platform layer against the system's own services under Wine: the
-// registry, the ports it lists, profile files and the clock.
+// ports the registry lists, profile files and the clock.
 
 #include <gtest/gtest.h>
 
@@ -10,60 +10,15 @@
 #include <sstream>
 
 #include "platform/clock.h"
-#include "platform/os_version.h"
 #include "platform/port_names.h"
 #include "platform/profile_file.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/text_win32.h"
-#include "transport/bus_state.h"
 
 using namespace loopmon;
 
 namespace {
-
-// Reads what the line settings left in the machine's registry with the
-// system's own call, past our registry layer.
-std::optional<DWORD> systemDword(const wchar_t* name) {
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX\\VELTA\\RS", name, RRF_RT_REG_DWORD,
-                   nullptr, &value, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// Writes a value the way an engineer with the registry editor would.
-void systemValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX\\VELTA\\RS", name, type, data, size);
-}
-
-TEST(LineSettings, DefaultsGoBackToTheMachineAndHandTypedValuesAreRead) {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX");
-  Platform platform;
-  platform.registry = openSystemRegistry();
-  platform.isNt = queryOsVersion().ntPlatform;
-  BusState bus(std::move(platform));
-  LoadLineSettings(bus);
-  EXPECT_EQ(bus.Settings.StartTimeout, 4u) << "an NT-family system";
-  EXPECT_EQ(systemDword(L"StartTimeout"), 4u);
-  EXPECT_EQ(systemDword(L"TailInUS"), 400u);
-  EXPECT_EQ(openSystemRegistry()->valueNames(LineSettingsKey).size(), 2u);
-
-  const DWORD constant = 250;
-  systemValue(L"CmdTimeoutConstant", REG_DWORD, &constant, sizeof constant);
-  systemValue(L"SmartPI", REG_SZ, L"", sizeof(wchar_t));
-  systemValue(L"USARTMode", REG_NONE, nullptr, 0);
-  LoadLineSettings(bus);
-  EXPECT_EQ(bus.Settings.CmdTimeoutConstant, 250u);
-  EXPECT_TRUE(bus.Settings.SmartPI) << "present as an empty string";
-  EXPECT_TRUE(bus.Settings.USARTMode) << "present without data";
-
-  systemValue(L"TimeoutConstant", REG_SZ, L"30", 3 * sizeof(wchar_t));
-  EXPECT_THROW(LoadLineSettings(bus), LineSettingsError) << "a number stored as text";
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX");
-}
 
 TEST(Ports, ListedByNumberAsTheSystemKeepsThem) {
   auto registry = openSystemRegistry();

@@ -12,7 +12,6 @@
 
 #include "platform/platform.h"
 #include "platform/program_folder.h"
-#include "platform/registry.h"
 #include "platform/simulator_link.h"
 #include "platform/text_win32.h"
 #include "search_view_fake.h"
@@ -36,18 +35,19 @@ void forgetSimulatorServer() {
   }
 }
 
-// As an installer registers an in-process server.
+// As the installer of a 64-bit in-process server registers it.
 void registerSimulatorServer() {
-  auto registry = openSystemRegistry();
+  const auto text = [](const std::string& key, const wchar_t* name, const std::string& value) {
+    const std::wstring wide = win32::widen(value);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, win32::widen(key).c_str(), name, REG_SZ, wide.c_str(),
+                    static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+  };
   for (const auto& [progId, classId] : ServerClasses) {
-    const std::string progKey = std::string("Software\\Classes\\") + progId + "\\CLSID";
     const std::string serverKey =
         std::string("Software\\Classes\\CLSID\\") + classId + "\\InprocServer32";
-    registry->createKey(progKey);
-    registry->write(progKey, "", RegValue::ofString(classId));
-    registry->createKey(serverKey);
-    registry->write(serverKey, "", RegValue::ofString(programFolder() + "simul_test_server.dll"));
-    registry->write(serverKey, "ThreadingModel", RegValue::ofString("Apartment"));
+    text(std::string("Software\\Classes\\") + progId + "\\CLSID", nullptr, classId);
+    text(serverKey, nullptr, programFolder() + "simul_test_server.dll");
+    text(serverKey, L"ThreadingModel", "Apartment");
   }
 }
 
