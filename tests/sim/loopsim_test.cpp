@@ -17,9 +17,11 @@
 #include <thread>
 
 #include "fake_clock.h"
+#include "fake_platform.h"
 #include "loopsim_process.h"
 #include "memory_registry.h"
 #include "platform/simulator_socket_posix.h"
+#include "session/rssess.h"
 #include "transport/bus_state.h"
 
 using namespace loopmon;
@@ -124,10 +126,11 @@ struct SimulatorBus {
 
 // loopsim on the scenario, in a runtime folder of the test's own.
 struct Loopsim {
-  explicit Loopsim(const std::string& mode) {
+  explicit Loopsim(const std::string& mode, const std::vector<std::string>& more = {}) {
     std::ofstream(runtime.path() + "/bus.ini") << Scenario;
-    process = std::make_unique<LoopsimProcess>(
-        LOOPSIM_BINARY, std::vector<std::string>{mode, "--scenario", runtime.path() + "/bus.ini"});
+    std::vector<std::string> args{mode, "--scenario", runtime.path() + "/bus.ini"};
+    args.insert(args.end(), more.begin(), more.end());
+    process = std::make_unique<LoopsimProcess>(LOOPSIM_BINARY, args);
     started = process->readLine();
   }
   bool serving() const { return started.starts_with("loopsim: serving on "); }
@@ -291,7 +294,7 @@ TEST(SimulatorExchanges, WorkerWaitsWhileTheDirectSideRuns) {
 }
 
 // What no good server sends, and a server that hangs or dies in the middle of
-// an exchange: the client fails the exchange and goes on.
+// an exchange: the client fails the exchange (or reports the hang) and goes on.
 TEST(SimulatorExchanges, BadServersFailTheExchangeCleanly) {
   const std::pair<std::string, bool> replies[] = {
       {std::string(100'000, '7'), false},       // no end of line
@@ -331,7 +334,16 @@ TEST(SimulatorExchanges, BadServersFailTheExchangeCleanly) {
   CreateWorkerSimulator(sim.bus);
   ASSERT_TRUE(SimTransactWorker(sim.bus, Presence5, 1));
   server.process->pause();
-  EXPECT_FALSE(SimTransactWorker(sim.bus, Presence5, 1)) << "a hung server: the call gives up";
+  // A hung server: each side gives up after a second and says so, rather than
+  // failing like a silent device at every attempt of every request.
+  for (auto side : {&SimTransactWorker, &SimTransactDirect}) {
+    try {
+      side(sim.bus, Presence5, 1);
+      ADD_FAILURE() << "no error";
+    } catch (const SimulatorNotResponding& error) {
+      EXPECT_STREQ(error.what(), "the simulator server does not respond");
+    }
+  }
   std::future<bool> exchange = std::async(std::launch::async, [&] {
     return SimTransactWorker(sim.bus, {5, 6, 0, 1, 0, 1}, 1);
   });
@@ -459,4 +471,37 @@ TEST(SerialRoute, FindsTheDevicesAndReadsTheirLoops) {
         answer)
         << frameToText(request);
   }
+}
+
+TEST(SerialRoute, AnUnpluggedLineIsReportedOnceAndOpenedAgainWhenItIsBack) {
+  ScopedTempDir folder;
+  const std::string link = folder.file("tty");
+  const auto plugIn = [&] {
+    auto line = std::make_unique<Loopsim>("pty", std::vector<std::string>{"--link", link});
+    while (!line->process->readLine().starts_with("loopsim: linked as")) {
+    }
+    return line;
+  };
+  auto line = plugIn();
+  FakePlatform fakes;
+  fakes.registry->set(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(1000));
+  Platform platform = fakes.platform();
+  platform.clock = systemClock();
+  platform.makeSerialPort = [] { return makeSerialPort(); };
+  TRSSession session(platform);
+  session.PortPath = link;
+  ASSERT_TRUE(session.DirectRequest(Presence5, 1));
+
+  line->process->kill();
+  try {
+    session.DirectRequest(Presence5, 1);
+    ADD_FAILURE() << "no error";
+  } catch (const PortLostError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind(link + ": the port is lost", 0), 0u) << error.what();
+  }
+  EXPECT_FALSE(session.DirectRequest(Presence5, 1)) << "told once; the port stays closed";
+  EXPECT_FALSE(session.PortOpen());
+
+  line = plugIn();
+  EXPECT_TRUE(session.DirectRequest(Presence5, 1)) << "the next request opens it again";
 }

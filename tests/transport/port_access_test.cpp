@@ -1,6 +1,7 @@
 // Opening and releasing the port on both routes, and the registry line settings.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus_fixture.h"
@@ -50,7 +51,7 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
   for (const char* name : NumberNames) {
     fakes.registry->set(LineSettingsKey, name, RegValue::ofDword(value++));
   }
-  // What a "negative" entry reads as stays the unsigned number.
+  // A "negative" entry reads as a very large number, and is bounded.
   fakes.registry->set(LineSettingsKey, "CmdTimeoutConstant", RegValue::ofDword(0xFFFFFFFF));
   // The flags count by their mere presence, whatever their type and content.
   fakes.registry->set(LineSettingsKey, "SmartPI", RegValue::ofString(""));
@@ -60,7 +61,7 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
 
   BusState bus(fakes.platform());
   LoadLineSettings(bus);
-  EXPECT_EQ(numbers(bus.Settings), (Numbers{11, 12, 13, 14, 15, 0xFFFFFFFF, 17, 18, 19, 20}));
+  EXPECT_EQ(numbers(bus.Settings), (Numbers{11, 12, 13, 14, 15, 10000, 17, 18, 19, 20}));
   EXPECT_TRUE(bus.Settings.SmartPI && bus.Settings.USARTMode);
   EXPECT_EQ(bus.crcTable(), CrcTable::Published);
   EXPECT_EQ(fakes.registry->mutations(), mutations);
@@ -68,6 +69,52 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
   fakes.registry->set(LineSettingsKey, "PublishedCrcTable", RegValue::ofDword(2));
   LoadLineSettings(bus);
   EXPECT_EQ(bus.crcTable(), CrcTable::Carried) << "only 1 selects the published table";
+}
+
+TEST(LineSettings, ValuesThatWouldWaitForHoursAreBoundedTheRegistryIsNot) {
+  constexpr uint32_t Max = 0xFFFFFFFF;
+  struct Case {
+    const char* what;
+    std::vector<std::pair<const char*, uint32_t>> stored;
+    Numbers expected;  // the six read time-outs, StartTimeout, TailInUS
+  };
+  const Case cases[] = {
+      {"no total limit gets the class default",
+       {{"TimeoutConstant", 0}, {"CmdTimeoutConstant", 0}, {"CmdIntervalTimeout", 5}},
+       {0, 0, 30, 5, 0, 600, 0, 400}},
+      {"days become the longest sane wait",
+       {{"IntervalTimeout", 99999},
+        {"TimeoutMultiplier", Max},
+        {"TimeoutConstant", Max},
+        {"StartTimeout", Max},
+        {"TailInUS", Max}},
+       {10000, 100, 10000, 0, 0, 600, 1000, 20000}},
+      {"the port's own MAXDWORD modes stay",
+       {{"IntervalTimeout", Max},
+        {"TimeoutMultiplier", Max},
+        {"TimeoutConstant", 50},
+        {"CmdIntervalTimeout", Max},
+        {"CmdTimeoutConstant", 0}},
+       {Max, Max, 50, Max, 0, 0, 0, 400}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fakes;
+    fakes.registry->set(LineSettingsKey, "StartTimeout", RegValue::ofDword(0));
+    for (auto [name, value] : c.stored) {
+      fakes.registry->set(LineSettingsKey, name, RegValue::ofDword(value));
+    }
+    BusState bus(fakes.platform());
+    LoadLineSettings(bus);
+    const LineSettings& s = bus.Settings;
+    EXPECT_EQ(
+        (Numbers{s.IntervalTimeout, s.TimeoutMultiplier, s.TimeoutConstant, s.CmdIntervalTimeout,
+                 s.CmdTimeoutMultiplier, s.CmdTimeoutConstant, s.StartTimeout, s.TailInUS}),
+        c.expected);
+    for (auto [name, value] : c.stored) {
+      EXPECT_EQ(fakes.registry->read(LineSettingsKey, name), RegValue::ofDword(value));
+    }
+  }
 }
 
 TEST(LineSettings, WrongTypeIsAnErrorNamingTheValue) {
