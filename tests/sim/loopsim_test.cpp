@@ -17,11 +17,9 @@
 #include <thread>
 
 #include "fake_clock.h"
-#include "fake_platform.h"
 #include "loopsim_process.h"
 #include "memory_registry.h"
 #include "platform/simulator_socket_posix.h"
-#include "session/rssess.h"
 #include "transport/bus_state.h"
 
 using namespace loopmon;
@@ -126,11 +124,10 @@ struct SimulatorBus {
 
 // loopsim on the scenario, in a runtime folder of the test's own.
 struct Loopsim {
-  explicit Loopsim(const std::string& mode, const std::vector<std::string>& more = {}) {
+  explicit Loopsim(const std::string& mode) {
     std::ofstream(runtime.path() + "/bus.ini") << Scenario;
-    std::vector<std::string> args{mode, "--scenario", runtime.path() + "/bus.ini"};
-    args.insert(args.end(), more.begin(), more.end());
-    process = std::make_unique<LoopsimProcess>(LOOPSIM_BINARY, args);
+    process = std::make_unique<LoopsimProcess>(
+        LOOPSIM_BINARY, std::vector<std::string>{mode, "--scenario", runtime.path() + "/bus.ini"});
     started = process->readLine();
   }
   bool serving() const { return started.starts_with("loopsim: serving on "); }
@@ -471,37 +468,4 @@ TEST(SerialRoute, FindsTheDevicesAndReadsTheirLoops) {
         answer)
         << frameToText(request);
   }
-}
-
-TEST(SerialRoute, AnUnpluggedLineIsReportedOnceAndOpenedAgainWhenItIsBack) {
-  ScopedTempDir folder;
-  const std::string link = folder.file("tty");
-  const auto plugIn = [&] {
-    auto line = std::make_unique<Loopsim>("pty", std::vector<std::string>{"--link", link});
-    while (!line->process->readLine().starts_with("loopsim: linked as")) {
-    }
-    return line;
-  };
-  auto line = plugIn();
-  FakePlatform fakes;
-  fakes.registry->set(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(1000));
-  Platform platform = fakes.platform();
-  platform.clock = systemClock();
-  platform.makeSerialPort = [] { return makeSerialPort(); };
-  TRSSession session(platform);
-  session.PortPath = link;
-  ASSERT_TRUE(session.DirectRequest(Presence5, 1));
-
-  line->process->kill();
-  try {
-    session.DirectRequest(Presence5, 1);
-    ADD_FAILURE() << "no error";
-  } catch (const PortLostError& error) {
-    EXPECT_EQ(std::string(error.what()).rfind(link + ": the port is lost", 0), 0u) << error.what();
-  }
-  EXPECT_FALSE(session.DirectRequest(Presence5, 1)) << "told once; the port stays closed";
-  EXPECT_FALSE(session.PortOpen());
-
-  line = plugIn();
-  EXPECT_TRUE(session.DirectRequest(Presence5, 1)) << "the next request opens it again";
 }
