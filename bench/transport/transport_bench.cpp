@@ -2,16 +2,24 @@
 // prints how close the line turnaround comes to the moment the timed send
 // computes (wire time of the bytes written plus TailInUS), and how much
 // processor time the engine takes, overall and while it waits out the send.
+// Then the padded send: how long the port's drain keeps the turnaround back
+// after the writes, against tcdrain() on a terminal whose other end reads
+// at once (anything above a few microseconds there is lateness).
 //
 //   transport_bench [exchanges]   (default 200)
 
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -56,6 +64,7 @@ struct Turnaround {
   int64_t released = -1;  // counter when RTS was cleared
   int64_t cpuAtSend = 0;
   int64_t cpuAtRelease = 0;
+  int64_t drainCounts = -1;  // counter time spent in the port's drain
 };
 
 // The real port, with the moments of the send and of the line release noted.
@@ -82,6 +91,12 @@ class TimingPort : public SerialPort {
   }
   uint32_t takeLineErrors() override { return inner_->takeLineErrors(); }
   size_t read(uint8_t* buffer, size_t count) override { return inner_->read(buffer, count); }
+  bool drain() override {
+    const int64_t before = clock_.now();
+    const bool drained = inner_->drain();
+    record_.drainCounts = clock_.now() - before;
+    return drained;
+  }
   size_t write(const uint8_t* buffer, size_t count) override {
     if (record_.written == 0) {
       record_.sendStart = clock_.last();
@@ -102,6 +117,43 @@ double percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
   return values[index];
+}
+
+void printSpread(const char* what, const std::vector<double>& micros) {
+  if (micros.empty()) return;
+  std::printf("  %s, us: median %.1f, p99 %.1f, max %.1f\n", what, percentile(micros, 0.5),
+              percentile(micros, 0.99), *std::max_element(micros.begin(), micros.end()));
+}
+
+// tcdrain() on a terminal whose other end reads everything at once: the
+// bytes are gone when the write returns, so its whole duration is lateness.
+std::vector<double> tcdrainLateness(int rounds) {
+  int master = -1, terminal = -1;
+  std::vector<double> micros;
+  if (::openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return micros;
+  termios raw{};
+  ::tcgetattr(terminal, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(terminal, TCSANOW, &raw);
+  std::thread reader([master] {
+    uint8_t sink[256];
+    while (::read(master, sink, sizeof sink) > 0) {
+    }
+  });
+  const uint8_t frame[9] = {5, 6, 0, 13, 0, 0, 0x5A, 0xFF, 0xFF};
+  for (int i = 0; i < rounds; ++i) {
+    if (::write(terminal, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame)) break;
+    const auto before = std::chrono::steady_clock::now();
+    ::tcdrain(terminal);
+    micros.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before)
+            .count());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::close(terminal);
+  reader.join();
+  ::close(master);
+  return micros;
 }
 
 }  // namespace
@@ -176,5 +228,20 @@ int main(int argc, char** argv) {
   std::printf(
       "  during the timed send (first write to line release): CPU share %.1f%% of %.0f us\n",
       100.0 * waitCpu / waitWall, waitWall / static_cast<double>(errorsMicros.size()));
+
+  // The padded send, as without a high-resolution counter or with USARTMode.
+  bus.CounterFrequency = 0;
+  std::vector<double> drainMicros;
+  for (int i = 0; i < exchanges; ++i) {
+    record = Turnaround{};
+    Transact(bus, request, 1);
+    if (record.drainCounts >= 0) {
+      drainMicros.push_back(static_cast<double>(record.drainCounts) * 1e6 /
+                            static_cast<double>(frequency));
+    }
+  }
+  std::printf("padded send, %d exchanges: the drain before the turnaround\n", exchanges);
+  printSpread("port drain (queue and line status, 100 us steps)", drainMicros);
+  printSpread("tcdrain() on the same kind of terminal", tcdrainLateness(exchanges));
   return 0;
 }

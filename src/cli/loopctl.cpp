@@ -275,7 +275,18 @@ int send(const std::vector<std::string>& words) {
   if (request.size() < 5) {
     throw UsageError("a request has at least 5 bytes: address, length, modifier, command, data");
   }
+  if (request.size() > MaxFrameBytes - 1) {
+    throw UsageError("request too long: " + std::to_string(request.size()) +
+                     " bytes, at most 254 (with the checksum a frame has 255)");
+  }
   auto session = openBus(port);
+  if (request[FrameOffset::Address] == 0) {
+    // Every device hears it and none answers: send it once, awaiting nothing,
+    // instead of showing the all-zero stand-in answer the exchange keeps.
+    session->DirectRequest(request, 0);
+    std::printf("address 0 is a broadcast: nothing is read back\n");
+    return 0;
+  }
   if (!session->DirectRequest(request, 1)) {
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
@@ -378,6 +389,9 @@ int main(int argc, char** argv) {
     return 2;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "loopctl: %s\n", error.what());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "loopctl: an unexpected error ended the command\n");
     return 1;
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <utility>
 
 #include "platform/profile_file.h"
 #include "platform/profile_rules.h"
@@ -112,7 +113,12 @@ void setKey(std::vector<std::string>& lines, const std::string& section, const s
             const std::string& value) {
   auto span = findSection(lines, section);
   if (!span) {
-    lines.push_back("[" + trimBlanks(section) + "]");
+    // Built by appending: GCC 12 at -O3 takes `"[" + std::string&&` for an
+    // overlapping copy (-Wrestrict) where there is none.
+    std::string heading = "[";
+    heading += trimBlanks(section);
+    heading += ']';
+    lines.push_back(std::move(heading));
     span = SectionSpan{lines.size(), lines.size()};
   }
   if (const auto at = findKey(lines, *span, key)) {

@@ -7,6 +7,10 @@ namespace loopmon {
 namespace {
 // The Win32 value "MAXDWORD", which gives the interval time-out its special meanings.
 constexpr uint32_t kMaxDword = 0xFFFFFFFF;
+// A comm port without a total limit waits for every byte, if need be for
+// ever. A read here still ends after this long, so that a silent or vanished
+// device never holds its caller for good.
+constexpr auto kLongestUnlimitedRead = std::chrono::seconds(10);
 }  // namespace
 
 // The rules of COMMTIMEOUTS:
@@ -15,9 +19,9 @@ constexpr uint32_t kMaxDword = 0xFFFFFFFF;
 //   once with what is queued, else with the first bytes that arrive, else after
 //   the constant;
 // - otherwise the total limit is multiplier * count + constant from the start
-//   (none when both are 0), and once a byte has arrived the read also ends when
+//   (10 s when both are 0), and once a byte has arrived the read also ends when
 //   the next one takes longer than the interval (none when it is 0);
-// - all zero: wait until every byte has arrived.
+// - all zero: wait until every byte has arrived, but at most 10 s.
 ReadDeadline::ReadDeadline(const CommTimeouts& t, size_t count, TimePoint start) {
   using std::chrono::milliseconds;
   if (t.readIntervalMs == kMaxDword && t.readTotalMultiplierMs == 0 && t.readTotalConstantMs == 0) {
@@ -40,20 +44,18 @@ ReadDeadline::ReadDeadline(const CommTimeouts& t, size_t count, TimePoint start)
     }
     totalMs = std::min(totalMs, kLongestMs);
     totalDeadline_ = start + milliseconds(totalMs);
+  } else {
+    totalDeadline_ = start + kLongestUnlimitedRead;
   }
   if (t.readIntervalMs != 0) interval_ = milliseconds(t.readIntervalMs);
 }
 
-std::optional<ReadDeadline::Duration> ReadDeadline::remaining(TimePoint now,
-                                                              size_t received) const {
+ReadDeadline::Duration ReadDeadline::remaining(TimePoint now, size_t received) const {
   if (returnOnFirstBytes_ && received > 0) return Duration::zero();
-  std::optional<TimePoint> until = totalDeadline_;
-  if (interval_ && received > 0 && lastArrival_) {
-    TimePoint intervalEnd = *lastArrival_ + *interval_;
-    until = until ? std::min(*until, intervalEnd) : intervalEnd;
-  }
-  if (!until) return std::nullopt;
-  return std::max(Duration::zero(), *until - now);
+  TimePoint until = totalDeadline_;
+  if (interval_ && received > 0 && lastArrival_)
+    until = std::min(until, *lastArrival_ + *interval_);
+  return std::max(Duration::zero(), until - now);
 }
 
 }  // namespace loopmon

@@ -22,11 +22,12 @@ class ReadDeadline {
   void bytesArrived(TimePoint now) { lastArrival_ = now; }
 
   // How long the read may still wait for more bytes at `now`, `received` bytes
-  // into it: no value = without limit, zero = return what has arrived.
-  std::optional<Duration> remaining(TimePoint now, size_t received) const;
+  // into it: zero = return what has arrived. Reads without a total limit in
+  // their time-outs still end after 10 s.
+  Duration remaining(TimePoint now, size_t received) const;
 
  private:
-  std::optional<TimePoint> totalDeadline_;
+  TimePoint totalDeadline_;
   std::optional<Duration> interval_;
   bool returnOnFirstBytes_ = false;
   std::optional<TimePoint> lastArrival_;

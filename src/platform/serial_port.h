@@ -40,6 +40,8 @@ inline constexpr uint32_t Overrun = 0x0002;          // the UART lost a characte
 inline constexpr uint32_t Parity = 0x0004;
 inline constexpr uint32_t Frame = 0x0008;
 inline constexpr uint32_t Break = 0x0010;
+// Not a comm flag: the device hung up or vanished (an unplugged converter).
+inline constexpr uint32_t Lost = 0x80000000;
 }  // namespace LineError
 
 class SerialPort {
@@ -62,12 +64,16 @@ class SerialPort {
   virtual bool setDtr(bool on) = 0;
   virtual bool setRts(bool on) = 0;
   // Returns the line error flags gathered since the last call and clears them
-  // (0 when the line is clean).
+  // (0 when the line is clean); LineError::Lost once a read or write found
+  // the device gone.
   virtual uint32_t takeLineErrors() = 0;
   // Blocks under the read time-outs; returns the number of bytes read.
   virtual size_t read(uint8_t* buffer, size_t count) = 0;
   // Synchronous write; returns the number of bytes written.
   virtual size_t write(const uint8_t* buffer, size_t count) = 0;
+  // Returns once the bytes written have left the port, as far as the port can
+  // tell; false when it cannot tell.
+  virtual bool drain() = 0;
 };
 
 std::unique_ptr<SerialPort> makeSerialPort();

@@ -19,6 +19,8 @@
 #include <cerrno>
 #include <chrono>
 #include <optional>
+#include <thread>
+#include <utility>
 
 #include "platform/port_names.h"
 #include "platform/posix_files.h"
@@ -95,6 +97,7 @@ class PosixSerialPort final : public SerialPort {
     timeouts_ = CommTimeouts{};
     automaticLines_ = CommState{};
     lastCounts_ = errorCounts();
+    hungUp_ = false;
     return true;
   }
 
@@ -192,13 +195,38 @@ class PosixSerialPort final : public SerialPort {
     return ::tcflush(fd_.get(), output ? TCOFLUSH : TCIFLUSH) == 0;
   }
 
+  // The bytes have left when the driver's queue is empty and, where the port
+  // can tell (a UART's line status), its transmitter as well. That is watched
+  // in steps of 100 us: tcdrain() would tell too, but some USB serial drivers
+  // answer it only at their own polling period, milliseconds after the line
+  // went quiet, and the line must be turned round at once. A port that cannot
+  // count its queue is left to tcdrain().
+  bool drain() override {
+    if (!fd_.valid()) return false;
+    int queued = 0;
+    if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0) return ::tcdrain(fd_.get()) == 0;
+    termios tio{};
+    ::tcgetattr(fd_.get(), &tio);
+    const auto characterTime = std::chrono::microseconds(
+        10'000'000 / std::max<uint32_t>(bitsPerSecondOf(::cfgetospeed(&tio)), 50));
+    // A queue that does not empty at the line's pace belongs to a port that has gone.
+    const auto giveUp = std::chrono::steady_clock::now() + characterTime * (queued + 16) +
+                        std::chrono::milliseconds(20);
+    while (queued > 0 || !transmitterEmpty()) {
+      if (std::chrono::steady_clock::now() > giveUp) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0) return false;
+    }
+    return true;
+  }
+
   bool setDtr(bool on) override { return setModemLine(TIOCM_DTR, on); }
   bool setRts(bool on) override { return setModemLine(TIOCM_RTS, on); }
 
   uint32_t takeLineErrors() override {
+    uint32_t flags = std::exchange(hungUp_, false) ? LineError::Lost : 0;
     std::optional<serial_icounter_struct> now = errorCounts();
-    if (!now || !lastCounts_) return 0;
-    uint32_t flags = 0;
+    if (!now || !lastCounts_) return flags;
     if (now->buf_overrun != lastCounts_->buf_overrun) flags |= LineError::ReceiveOverflow;
     if (now->overrun != lastCounts_->overrun) flags |= LineError::Overrun;
     if (now->parity != lastCounts_->parity) flags |= LineError::Parity;
@@ -214,9 +242,9 @@ class PosixSerialPort final : public SerialPort {
     ReadDeadline deadline(timeouts_, count, Clock::now());
     size_t received = 0;
     while (received < count) {
-      std::optional<ReadDeadline::Duration> wait = deadline.remaining(Clock::now(), received);
+      const ReadDeadline::Duration wait = deadline.remaining(Clock::now(), received);
       if (!waitFor(POLLIN, wait)) {
-        if (wait && *wait == ReadDeadline::Duration::zero()) break;
+        if (wait == ReadDeadline::Duration::zero()) break;
         continue;
       }
       ssize_t n = ::read(fd_.get(), buffer + received, count - received);
@@ -224,7 +252,8 @@ class PosixSerialPort final : public SerialPort {
         received += static_cast<size_t>(n);
         deadline.bytesArrived(Clock::now());
       } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-        break;  // hung up: the device is gone or the other end closed
+        hungUp_ = true;  // the device is gone or the other end closed
+        break;
       }
     }
     return received;
@@ -240,6 +269,7 @@ class PosixSerialPort final : public SerialPort {
       } else if (n < 0 && errno == EAGAIN) {
         waitFor(POLLOUT, std::nullopt);
       } else if (n == 0 || errno != EINTR) {
+        hungUp_ = true;
         break;
       }
     }
@@ -247,6 +277,14 @@ class PosixSerialPort final : public SerialPort {
   }
 
  private:
+  // A port without a line status (a pseudo-terminal, most USB adapters) has
+  // nothing to tell beyond its queue.
+  bool transmitterEmpty() const {
+    unsigned int status = 0;
+    if (::ioctl(fd_.get(), TIOCSERGETLSR, &status) != 0) return true;
+    return (status & TIOCSER_TEMT) != 0;
+  }
+
   bool setModemLine(int line, bool on) {
     return fd_.valid() && ::ioctl(fd_.get(), on ? TIOCMBIS : TIOCMBIC, &line) == 0;
   }
@@ -276,6 +314,8 @@ class PosixSerialPort final : public SerialPort {
   CommTimeouts timeouts_;
   CommState automaticLines_;
   std::optional<serial_icounter_struct> lastCounts_;
+  // A read or write found the device hung up; told as LineError::Lost.
+  bool hungUp_ = false;
 };
 
 }  // namespace

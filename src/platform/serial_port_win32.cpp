@@ -115,6 +115,9 @@ class Win32SerialPort final : public SerialPort {
 
   bool purge(PurgeAction action) override { return PurgeComm(handle_, purgeFlag(action)) != 0; }
 
+  // A synchronous WriteFile returns once the comm driver has sent the bytes.
+  bool drain() override { return handle_ != INVALID_HANDLE_VALUE; }
+
   bool setDtr(bool on) override { return EscapeCommFunction(handle_, on ? SETDTR : CLRDTR) != 0; }
 
   bool setRts(bool on) override { return EscapeCommFunction(handle_, on ? SETRTS : CLRRTS) != 0; }

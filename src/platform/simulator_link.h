@@ -20,6 +20,14 @@ class SimulatorUnavailable : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Raised when the simulator server takes a connection but does not answer a
+// call in time (a hung or stopped process): every further exchange would wait
+// as long, so the caller hears of it at once.
+class SimulatorNotResponding : public SimulatorUnavailable {
+ public:
+  SimulatorNotResponding() : SimulatorUnavailable("the simulator server does not respond") {}
+};
+
 // The method each side calls: "Transceiving" (direct) or "Obmen" (worker).
 const char* simulatorMethodName(SimulatorSide side);
 
@@ -27,7 +35,8 @@ class SimulatorObject {
  public:
   virtual ~SimulatorObject() = default;
   // Sends a request frame in text form, returns the answer text ("" = no answer,
-  // or the channel failed).
+  // or the channel failed). Throws SimulatorNotResponding when the server has
+  // not answered within a second.
   virtual std::string call(const std::string& requestText) = 0;
 };
 

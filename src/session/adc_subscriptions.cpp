@@ -237,11 +237,13 @@ void SessionWorker::NotifySubscriptions(uint8_t addr, int32_t code) {
   // alone.
   for (TLoopA& entry : device->Loops) entry.TypeEventShl = 0;
   device->TypeDevice = UnknownType;
+  // Every subscription hears of it, also when a handler switches the worker
+  // off after the first report: the reports need no bus.
   for (const TLoopA& entry : device->Loops) {
     TAdcReport report{
         {},         entry.Cmd, entry.NumShl, code, entry.lData > 0 ? entry.Data.data() : nullptr,
         entry.lData};
-    if (!Deliver(SessionMessage::NewAdc, &report)) return;
+    Deliver(SessionMessage::NewAdc, &report);
   }
 }
 

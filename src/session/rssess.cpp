@@ -204,6 +204,9 @@ bool TRSSession::DirectRequest(const Bytes& request, uint8_t mode) {
   SetWork(false);
 
   bool done = Request(request, mode, DirectAttempts, true);
+  // The window hears of a lost port once, rather than a row of silent
+  // failures; the worker's own requests only see devices fall silent.
+  ReportPortLoss(*this);
   if (done && Answer.size() >= 6) {
     LastAnswer = Answer;
   } else {

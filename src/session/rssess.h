@@ -185,6 +185,8 @@ class TRSSession : public BusState {
 
   // The window thread's request: the worker is switched off meanwhile; up to
   // 6 attempts; on success the answer (at least 6 bytes) is in LastAnswer.
+  // Raises PortLostError once when the port has gone (see ReportPortLoss),
+  // and SimulatorUnavailable when the simulator cannot be reached.
   bool DirectRequest(const Bytes& request, uint8_t mode);
   // The worker's requests: up to 11 attempts with per-address bookkeeping,
   // and up to 4 without. The answer is in Answer.

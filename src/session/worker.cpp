@@ -1,7 +1,6 @@
 #include "session/worker.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "platform/simulator_link.h"
 
@@ -68,14 +67,14 @@ bool SessionWorker::Start() {
 
 void SessionWorker::Cycle() {
   stopped_ = false;
-  if (!started_ && !Start()) return;
-
   try {
+    if (!started_ && !Start()) return;
     Steps();
-  } catch (const std::exception&) {
-    // A bus operation that raises (the simulator gone, a port whose settings
-    // cannot be kept) ends this cycle only; the worker carries on with the
-    // next one after a rest, as it would after an unanswered request.
+  } catch (...) {
+    // A bus operation that raises (the simulator gone or hanging, the port
+    // lost, a port whose settings cannot be kept) ends this cycle only; the
+    // worker carries on with the next one after a rest, as it would after an
+    // unanswered request. Nothing may end the host's worker thread.
     if (Running()) s_.platform.clock->sleepMs(EmptyScheduleRestMs);
   }
 }
@@ -197,8 +196,12 @@ void SessionWorker::PollAnswered(uint8_t addr, const Bytes& frame) {
   }
   s_.PrevPollFailed = false;
 
+  // What this answer told is delivered in full even when a handler switches
+  // the worker off on the way: the device has had its event acknowledged and
+  // will not report it again. Only the decoding, which reads loops, needs
+  // the bus and is left out then.
   uint8_t handedAddr = addr;
-  if (wasLost && !Deliver(SessionMessage::NewDevice, &handedAddr)) return;
+  if (wasLost) Deliver(SessionMessage::NewDevice, &handedAddr);
   if (falseDevice) {
     Deliver(SessionMessage::FalseDevice, &handedAddr);
     NotifySubscriptions(addr, -3);
@@ -206,8 +209,8 @@ void SessionWorker::PollAnswered(uint8_t addr, const Bytes& frame) {
   }
   if (!isEventCode(code)) return;
   Bytes event = answer;
-  if (!Deliver(SessionMessage::NewEvent, &event)) return;
-  DecodeEvent(answer, Origin::Poll);
+  Deliver(SessionMessage::NewEvent, &event);
+  if (Running()) DecodeEvent(answer, Origin::Poll);
 }
 
 }  // namespace loopmon

@@ -41,6 +41,14 @@ class PortSettingsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The serial port went away under a running session (an unplugged converter,
+// a cut link): its line-error reopen failed. Raised once per loss by the
+// direct request; the next exchange tries to open the port again.
+class PortLostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Where the operating system lists its serial-port instances.
 inline constexpr const char* SerialInstancesKey = "Enum\\BIOS\\*PNP0501";
 
@@ -81,6 +89,10 @@ class BusState {
   Bytes Answer;
   Bytes LastAnswer;
   uint32_t LineErrorCount = 0;
+  // The line-error reopen failed: the port is gone until an open succeeds
+  // again. Whether that loss has been raised to a caller yet.
+  bool PortLost = false;
+  bool PortLossReported = false;
 
   SimulatorState Simulator;
 
@@ -98,6 +110,9 @@ bool OpenPort(BusState& bus);
 // Closes the serial port, or releases the driver's port and, when it was
 // bound, puts the port instance's "Settings" back.
 void ClosePort(BusState& bus);
+// Raises PortLostError naming the port when the port was lost since the last
+// report; once per loss.
+void ReportPortLoss(BusState& bus);
 // Reads the line settings (writing back StartTimeout and TailInUS when
 // absent); throws LineSettingsError for a value of the wrong type.
 void LoadLineSettings(BusState& bus);

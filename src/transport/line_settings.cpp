@@ -1,5 +1,6 @@
 #include "transport/line_settings.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,34 @@ void readInto(const Registry& registry, const char* name, uint32_t& field) {
 
 bool present(const Registry& registry, const char* name) {
   return registry.read(LineSettingsKey, name).has_value();
+}
+
+// The Win32 "MAXDWORD", which gives the read time-outs their special meanings.
+constexpr uint32_t MaxDword = 0xFFFFFFFF;
+constexpr uint32_t LongestIntervalMs = 10'000;
+constexpr uint32_t LongestMultiplierMs = 100;
+constexpr uint32_t LongestConstantMs = 10'000;
+constexpr uint32_t LongestStartTimeoutMs = 1'000;
+constexpr uint32_t LongestTailMicros = 20'000;
+
+// One command class's read time-outs, brought into the documented range.
+void boundReadTimeouts(uint32_t& interval, uint32_t& multiplier, uint32_t& constant,
+                       uint32_t defaultConstant) {
+  const bool firstBytesMode = interval == MaxDword && multiplier == MaxDword;
+  if (interval != MaxDword) interval = std::min(interval, LongestIntervalMs);
+  if (!firstBytesMode) multiplier = std::min(multiplier, LongestMultiplierMs);
+  constant = std::min(constant, LongestConstantMs);
+  if (interval != MaxDword && multiplier == 0 && constant == 0) constant = defaultConstant;
+}
+
+void bound(LineSettings& s) {
+  const LineSettings defaults;
+  boundReadTimeouts(s.IntervalTimeout, s.TimeoutMultiplier, s.TimeoutConstant,
+                    defaults.TimeoutConstant);
+  boundReadTimeouts(s.CmdIntervalTimeout, s.CmdTimeoutMultiplier, s.CmdTimeoutConstant,
+                    defaults.CmdTimeoutConstant);
+  s.StartTimeout = std::min(s.StartTimeout, LongestStartTimeoutMs);
+  s.TailInUS = std::min(s.TailInUS, LongestTailMicros);
 }
 
 }  // namespace
@@ -68,6 +97,7 @@ void LoadLineSettings(BusState& bus) {
     s.TailInUS = 400;
     registry.write(LineSettingsKey, "TailInUS", RegValue::ofDword(s.TailInUS));
   }
+  bound(s);
   bus.Settings = s;
 }
 

@@ -6,7 +6,17 @@ namespace loopmon {
 
 class Registry;
 
-// The registry line settings under HKLM\Software\TAVIX\VELTA\RS.
+// The registry line settings under HKLM\Software\TAVIX\VELTA\RS, as the
+// engine uses them: LoadLineSettings brings each into the range below, so that
+// no value can make an exchange wait for hours (what the registry holds is
+// left as it is):
+// - read interval time-outs: 0..10000 ms, or 0xFFFFFFFF (the port's own mark);
+// - read total multipliers: 0..100 ms per byte, or 0xFFFFFFFF together with an
+//   interval of 0xFFFFFFFF (return with the first bytes);
+// - read total constants: 0..10000 ms; a class whose multiplier and constant
+//   are both 0 (no total limit: a silent device would be waited for forever)
+//   gets its default constant, 30 or 600 ms;
+// - StartTimeout: 0..1000 ms; TailInUS: 0..20000 us.
 struct LineSettings {
   uint32_t IntervalTimeout = 0;
   uint32_t TimeoutMultiplier = 0;

@@ -97,6 +97,8 @@ bool openSerial(BusState& bus) {
   timeouts.writeTotalMultiplierMs = 0;
   timeouts.writeTotalConstantMs = 0;
   port.setTimeouts(timeouts);
+  bus.PortLost = false;
+  bus.PortLossReported = false;
   return true;
 }
 
@@ -106,6 +108,15 @@ bool OpenPort(BusState& bus) {
   if (!bus.HasDriver()) return openSerial(bus);
   bindDriver(bus);
   return true;
+}
+
+void ReportPortLoss(BusState& bus) {
+  if (!bus.PortLost || bus.PortLossReported) return;
+  bus.PortLossReported = true;
+  const std::string name = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
+  throw PortLostError(name +
+                      ": the port is lost (is the converter unplugged?); the next request tries "
+                      "to open it again");
 }
 
 void ClosePort(BusState& bus) {

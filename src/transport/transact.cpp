@@ -104,11 +104,14 @@ void Exchange::sendOnSerial() {
     waitForCounter(clock(), start + countsIn(bus_.CounterFrequency, micros));
   } else if (!bus_.Settings.SmartPI) {
     // Without a counter, two padding bytes stand in for the wait: the line
-    // stays driven until the checksum has surely left.
+    // stays driven until the checksum has surely left. The writes of a
+    // terminal return once the bytes are queued, not sent, so the turnaround
+    // also waits for them to drain, as a synchronous comm write would.
     Bytes padded = frame_;
     padded.push_back(Padding);
     port().write(padded.data(), padded.size());
     port().write(&Padding, 1);
+    port().drain();
   } else {
     port().write(frame_.data(), frame_.size());
   }
@@ -134,7 +137,12 @@ size_t Exchange::receiveOnSerial() {
     // time-outs and line states that opening leaves.
     const bool reopened = OpenPort(bus_);
     ++bus_.LineErrorCount;
-    if (!reopened) return 0;
+    if (!reopened) {
+      // Gone, not just disturbed: the caller is told once, and the next
+      // exchange tries to open the port again.
+      bus_.PortLost = true;
+      return 0;
+    }
   }
   size_t count = port().read(received_.data(), MinAnswerBytes);
   const uint8_t length = received_[FrameOffset::Length];

@@ -75,6 +75,10 @@ class FakeSerialPort : public SerialPort {
     });
   }
 
+  bool drain() override {
+    return step("drain", [] {});
+  }
+
   bool setDtr(bool on) override {
     return step(on ? "dtr 1" : "dtr 0", [&] { line_->dtr_ = on; });
   }

@@ -1,6 +1,7 @@
 // Opening and releasing the port on both routes, and the registry line settings.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus_fixture.h"
@@ -50,7 +51,7 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
   for (const char* name : NumberNames) {
     fakes.registry->set(LineSettingsKey, name, RegValue::ofDword(value++));
   }
-  // What a "negative" entry reads as stays the unsigned number.
+  // A "negative" entry reads as a very large number, and is bounded.
   fakes.registry->set(LineSettingsKey, "CmdTimeoutConstant", RegValue::ofDword(0xFFFFFFFF));
   // The flags count by their mere presence, whatever their type and content.
   fakes.registry->set(LineSettingsKey, "SmartPI", RegValue::ofString(""));
@@ -60,7 +61,7 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
 
   BusState bus(fakes.platform());
   LoadLineSettings(bus);
-  EXPECT_EQ(numbers(bus.Settings), (Numbers{11, 12, 13, 14, 15, 0xFFFFFFFF, 17, 18, 19, 20}));
+  EXPECT_EQ(numbers(bus.Settings), (Numbers{11, 12, 13, 14, 15, 10000, 17, 18, 19, 20}));
   EXPECT_TRUE(bus.Settings.SmartPI && bus.Settings.USARTMode);
   EXPECT_EQ(bus.crcTable(), CrcTable::Published);
   EXPECT_EQ(fakes.registry->mutations(), mutations);
@@ -68,6 +69,30 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
   fakes.registry->set(LineSettingsKey, "PublishedCrcTable", RegValue::ofDword(2));
   LoadLineSettings(bus);
   EXPECT_EQ(bus.crcTable(), CrcTable::Carried) << "only 1 selects the published table";
+}
+
+TEST(LineSettings, ValuesThatWouldWaitForHoursAreBoundedTheRegistryIsNot) {
+  constexpr uint32_t Max = 0xFFFFFFFF;
+  // Stored values in the order of NumberNames, and what the engine uses.
+  const std::pair<Numbers, Numbers> cases[] = {
+      // No total limit in a class: its default constant.
+      {{0, 0, 0, 5, 0, 0, 10, 1240, 0, 400}, {0, 0, 30, 5, 0, 600, 10, 1240, 0, 400}},
+      // Days: the longest sane wait.
+      {{99999, Max, Max, 0, 0, 600, 10, 1240, Max, Max},
+       {10000, 100, 10000, 0, 0, 600, 10, 1240, 1000, 20000}},
+      // The port's own MAXDWORD modes stay.
+      {{Max, Max, 50, Max, 0, 0, 10, 1240, 0, 400}, {Max, Max, 50, Max, 0, 0, 10, 1240, 0, 400}},
+  };
+  for (const auto& [stored, used] : cases) {
+    FakePlatform fakes;
+    for (size_t i = 0; i < stored.size(); ++i) {
+      fakes.registry->set(LineSettingsKey, NumberNames[i], RegValue::ofDword(stored[i]));
+    }
+    BusState bus(fakes.platform());
+    LoadLineSettings(bus);
+    EXPECT_EQ(numbers(bus.Settings), used);
+    EXPECT_EQ(fakes.registry->read(LineSettingsKey, "TailInUS"), RegValue::ofDword(stored[9]));
+  }
 }
 
 TEST(LineSettings, WrongTypeIsAnErrorNamingTheValue) {

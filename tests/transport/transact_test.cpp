@@ -75,7 +75,7 @@ TEST_F(SerialExchange, TimedSendTurnsRoundTailAfterTheLastStopBit) {
 
 TEST_F(SerialExchange, PaddedSendWithoutCounterOrInUsartMode) {
   std::string padded = TimedSend + ReadAndRelease;
-  padded.replace(padded.find("00|write DC"), 11, "00 DC FF|write FF");
+  padded.replace(padded.find("00|write DC"), 11, "00 DC FF|write FF|drain");
   bus->CounterFrequency = 0;  // no high-resolution counter
   ASSERT_TRUE(exchange(Presence5Answer));
   EXPECT_EQ(callLog(), padded);
@@ -252,13 +252,27 @@ TEST_F(SerialExchange, LineErrorReopensThePortAndReadsOn) {
   EXPECT_EQ(first("read").timeouts.readTotalConstantMs, 600u)
       << "the read runs with the time-outs of the reopened port";
 
-  // A port that does not come back fails the exchange; the next one opens it.
-  fakes.line->queueLineErrors(0x08);
-  fakes.line->failOpens(1);
+  // A port that does not come back (an unplugged converter) fails the
+  // exchange and is reported lost once; the next exchange tries to open it.
+  fakes.line->queueLineErrors(LineError::Lost);
+  fakes.line->failOpens(2);
   EXPECT_FALSE(Transact(*bus, Presence5, 1));
   EXPECT_EQ(bus->LineErrorCount, 2u);
+  EXPECT_THROW(
+      try { ReportPortLoss(*bus); } catch (const PortLostError& error) {
+        EXPECT_STREQ(error.what(),
+                     "COM1: the port is lost (is the converter unplugged?); the next request "
+                     "tries to open it again");
+        throw;
+      },
+      PortLostError);
+  fakes.line->clearCalls();
+  EXPECT_FALSE(Transact(*bus, Presence5, 1));
+  EXPECT_EQ(callLog(), "open COM1 failed");
+  EXPECT_NO_THROW(ReportPortLoss(*bus)) << "once per loss";
   fakes.line->queueAnswer(Presence5Answer);
   EXPECT_TRUE(Transact(*bus, Presence5, 1));
+  EXPECT_FALSE(bus->PortLost);
 }
 
 TEST_F(SerialExchange, PortThatCannotBeOpened) {

@@ -194,6 +194,42 @@ TEST_F(WorkerTest, HandlerMayRequestDirectlyAndStopTheWorker) {
   }
 }
 
+TEST_F(WorkerTest, AStopFromAHandlerStillDeliversWhatThePollTookFromTheBus) {
+  const auto pollUntilAHandlerStops = [&](uint8_t addr) {
+    ASSERT_TRUE(session->SetPollSchedule({addr}));
+    session->SetWork(true);
+    ASSERT_TRUE(eventually([&] { return !session->Work(); }));
+    std::this_thread::sleep_for(20ms);
+    owner->invokeSync([] {});
+  };
+  // A device back from silence reports an event, which the poll has already
+  // acknowledged when the handler of its return stops the worker.
+  devices.set(5, {.pollCode = 4, .pollEvents = {{3, 2}}});
+  session->LostSet.set(5);
+  session->OnNewDevice = [&](uint8_t) { session->SetWork(false); };
+  pollUntilAHandlerStops(5);
+  EXPECT_EQ(record.named("event").size(), 1u);
+  EXPECT_EQ(devices.count(0x03), 1u);
+
+  // Both subscriptions of a false device hear of it, though the first
+  // report's handler stops the worker.
+  devices.set(6, {.pollCode = 7});
+  session->SubscribeLoop(6, 1);
+  session->SubscribeLoop(6, 2);
+  const TRSDeviceProcA recordReport = session->OnNewADC;
+  session->OnNewADC = [&, recordReport](const Bytes& event, uint8_t command, uint8_t loop,
+                                        int32_t type, const void* data, int32_t size) {
+    recordReport(event, command, loop, type, data, size);
+    session->SetWork(false);
+  };
+  pollUntilAHandlerStops(6);
+  const auto reports = record.named("adc");
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].loop, 1);
+  EXPECT_EQ(reports[1].loop, 2);
+  EXPECT_EQ(reports[1].value, -3);
+}
+
 TEST_F(WorkerTest, ChangingThePortWhileTheWorkerRunsStopsReleasesAndRestarts) {
   devices.set(5, {.pollCode = 12});  // an event at every poll
   ASSERT_TRUE(session->SetPollSchedule({5}));
@@ -257,6 +293,19 @@ TEST_F(WorkerTest, ABusFailureThatRaisesEndsOnlyTheCycle) {
   EXPECT_GT(session->CycleCount, 2u);
   EXPECT_EQ(session->RingHead, session->RingTail);
   EXPECT_THROW(session->DirectRequest(Identify, 1), PortSettingsError);
+
+  // Whatever a simulator object raises, not only the simulator's own error,
+  // leaves the worker's thread running.
+  struct RaisingLink : SimulatorLink {
+    std::unique_ptr<SimulatorObject> create(SimulatorSide) override { throw 42; }
+  };
+  fake.markers->holdElsewhere("SIMUL");
+  fake.simulatorLink = std::make_shared<RaisingLink>();
+  remake(owner);
+  session->SetWork(true);
+  std::this_thread::sleep_for(50ms);
+  session->SetWork(false);
+  EXPECT_THROW(session->DirectRequest(Identify, 1), int);
 }
 
 TEST_F(WorkerTest, EmptyOrAllZeroScheduleDoesNotHang) {
