@@ -35,6 +35,7 @@ bool present(const Registry& registry, const char* name) {
 
 void LoadLineSettings(BusState& bus) {
   Registry& registry = *bus.platform.registry;
+  const Registry::Batch batch(registry);
   registry.createKey(LineSettingsKey);
 
   LineSettings s;
