@@ -69,4 +69,36 @@ std::set<int> parseLoopList(const std::string& text) {
   return loops;
 }
 
+std::vector<uint8_t> parsePollList(const std::string& text) {
+  std::vector<uint8_t> addresses;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, end - start);
+    const size_t dash = item.find('-');
+    const int first = parseNumber(item.substr(0, dash), 1, 127, "--poll");
+    const int last =
+        dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), 1, 127, "--poll");
+    if (last < first) throw CliError("--poll: '" + item + "' is not a rising range");
+    for (int addr = first; addr <= last; ++addr) addresses.push_back(static_cast<uint8_t>(addr));
+    start = end + 1;
+  }
+  return addresses;
+}
+
+std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& text) {
+  std::vector<std::pair<uint8_t, uint8_t>> loops;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, end - start);
+    const size_t colon = item.find(':');
+    if (colon == std::string::npos) throw CliError("--subscribe: '" + item + "' is not ADDR:LOOP");
+    loops.emplace_back(parseNumber(item.substr(0, colon), 1, 127, "--subscribe"),
+                       parseNumber(item.substr(colon + 1), 1, 255, "--subscribe"));
+    start = end + 1;
+  }
+  return loops;
+}
+
 }  // namespace loopmon::cli

@@ -2,10 +2,12 @@
 // Command-line words of loopctl: options with values, flags and the plain
 // words that remain, and the checked conversions of their values.
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace loopmon::cli {
@@ -41,5 +43,12 @@ int parseNumber(const std::string& text, int low, int high, const std::string& w
 
 // "3,5-8,12": loop numbers within 1..127.
 std::set<int> parseLoopList(const std::string& text);
+
+// "5,7,20-23": bus addresses 1..127 in the order given; repeats poll an
+// address more often.
+std::vector<uint8_t> parsePollList(const std::string& text);
+
+// "5:1,5:2,7:3": address (1..127) and loop number (1..255) pairs.
+std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& text);
 
 }  // namespace loopmon::cli

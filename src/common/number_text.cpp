@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string_view>
 
 namespace loopmon {
@@ -164,10 +165,12 @@ double StrToFloat(const std::string& text, char separator) {
   // overflow from an underflow when the value leaves the double range.
   long magnitude = 0;
   bool significant = false;
+  std::string digits;  // the mantissa's significant digits
   for (; isDigit(i); ++i, ++mantissaDigits) {
     normalized += text[i];
     significant = significant || text[i] != '0';
     if (significant) ++magnitude;
+    if (significant) digits += text[i];
   }
   if (i < n && text[i] == separator) {
     normalized += '.';
@@ -175,6 +178,7 @@ double StrToFloat(const std::string& text, char separator) {
       normalized += text[i];
       if (!significant && text[i] == '0') --magnitude;
       significant = significant || text[i] != '0';
+      if (significant) digits += text[i];
     }
   }
   if (mantissaDigits == 0) throw fail();
@@ -197,8 +201,16 @@ double StrToFloat(const std::string& text, char separator) {
   const auto [end, error] =
       std::from_chars(normalized.data(), normalized.data() + normalized.size(), value);
   if (error == std::errc::result_out_of_range) {
-    if (significant && magnitude > 0) throw fail();
-    return 0;
+    if (!significant || magnitude <= 0) return 0;
+    // The 15 digits of the general format round the largest doubles up past
+    // the range, to at most 1.79769313486232E308: such a text, which this
+    // module itself writes, reads back as the largest double.
+    digits.erase(digits.find_last_not_of('0') + 1);
+    if (magnitude == 309 && digits <= "179769313486232") {
+      return normalized[0] == '-' ? -std::numeric_limits<double>::max()
+                                  : std::numeric_limits<double>::max();
+    }
+    throw fail();
   }
   if (error != std::errc() || end != normalized.data() + normalized.size()) throw fail();
   return value;

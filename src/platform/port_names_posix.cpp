@@ -37,6 +37,7 @@ struct Mapping {
 };
 
 std::vector<Mapping> mappings(const Registry& registry) {
+  const Registry::Batch batch(registry);
   std::vector<Mapping> result;
   for (const std::string& device : registry.valueNames(kSerialCommKey)) {
     std::optional<RegValue> value = registry.read(kSerialCommKey, device);
@@ -132,6 +133,7 @@ std::vector<PortEntry> listPorts(const Registry& registry) {
 
 bool mapPort(Registry& registry, const std::string& comName, const std::string& devicePath) {
   std::optional<int> n = comNumber(comName);
+  const Registry::Batch batch(registry);
   if (!n || devicePath.empty() || !registry.createKey(kSerialCommKey)) return false;
   // One device per name: an earlier mapping of the same name gives way.
   for (const Mapping& m : mappings(registry)) {

@@ -32,10 +32,13 @@ bool equalNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// The file as lines without their line ends.
+// The file as lines without their line ends, and each line's own end, so that
+// a write changes no byte of the lines it does not touch: a line that reads
+// with a CR at its end (CR CR LF) keeps reading so.
 struct ProfileText {
   std::vector<std::string> lines;
-  std::string lineEnd = "\n";
+  std::vector<std::string> ends;
+  std::string lineEnd = "\n";  // for new lines
   // The file exists but could not be read: reads see it as empty, a write
   // must not replace it.
   bool unreadable = false;
@@ -52,12 +55,14 @@ ProfileText loadText(const std::string& path) {
   std::string line;
   bool first = true;
   while (std::getline(in, line)) {
+    const bool ended = !in.eof();
     const bool crlf = !line.empty() && line.back() == '\r';
     if (crlf) line.pop_back();
     // A file that came from Windows keeps its CR LF line ends.
     if (first && crlf) text.lineEnd = "\r\n";
     first = false;
     text.lines.push_back(line);
+    text.ends.push_back(std::string(crlf ? "\r" : "") + (ended ? "\n" : ""));
   }
   return text;
 }
@@ -109,8 +114,14 @@ std::optional<size_t> findKey(const std::vector<std::string>& lines, SectionSpan
   return std::nullopt;
 }
 
-void setKey(std::vector<std::string>& lines, const std::string& section, const std::string& key,
+void insertLine(ProfileText& text, size_t at, std::string line) {
+  text.lines.insert(text.lines.begin() + at, std::move(line));
+  text.ends.insert(text.ends.begin() + at, text.lineEnd);
+}
+
+void setKey(ProfileText& text, const std::string& section, const std::string& key,
             const std::string& value) {
+  std::vector<std::string>& lines = text.lines;
   auto span = findSection(lines, section);
   if (!span) {
     // Built by appending: GCC 12 at -O3 takes `"[" + std::string&&` for an
@@ -118,7 +129,7 @@ void setKey(std::vector<std::string>& lines, const std::string& section, const s
     std::string heading = "[";
     heading += trimBlanks(section);
     heading += ']';
-    lines.push_back(std::move(heading));
+    insertLine(text, lines.size(), std::move(heading));
     span = SectionSpan{lines.size(), lines.size()};
   }
   if (const auto at = findKey(lines, *span, key)) {
@@ -129,7 +140,7 @@ void setKey(std::vector<std::string>& lines, const std::string& section, const s
   // it from the next section stay where they are.
   size_t insertAt = span->end;
   while (insertAt > span->begin && trimBlanks(lines[insertAt - 1]).empty()) --insertAt;
-  lines.insert(lines.begin() + insertAt, trimBlanks(key) + "=" + value);
+  insertLine(text, insertAt, trimBlanks(key) + "=" + value);
 }
 
 std::string folderOf(const std::string& path) {
@@ -225,9 +236,14 @@ bool ProfileFile::writeStrings(const std::string& section,
   const std::string target = resolvedTarget(path_);
   ProfileText text = loadText(target);
   if (text.unreadable) return false;
-  for (const auto& [key, value] : entries) setKey(text.lines, section, key, value);
+  for (const auto& [key, value] : entries) setKey(text, section, key, value);
   std::string content;
-  for (const std::string& line : text.lines) content += line + text.lineEnd;
+  for (size_t i = 0; i < text.lines.size(); ++i) {
+    // A last line without its end gets one when lines follow it now.
+    const bool ended = !text.ends[i].empty() && text.ends[i].back() == '\n';
+    const bool last = i + 1 == text.lines.size();
+    content += text.lines[i] + (ended || last ? text.ends[i] : text.lineEnd);
+  }
   return replaceFile(target, content);
 }
 

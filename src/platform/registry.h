@@ -39,6 +39,24 @@ class Registry {
   // Writes into an existing key; false when the key is missing or the store refuses.
   virtual bool write(const std::string& key, const std::string& name, const RegValue& value) = 0;
   virtual bool remove(const std::string& key, const std::string& name) = 0;
+
+  // While a Batch lives, the registry answers from one reading of the store, so
+  // an operation made of many calls reads and parses the store once and sees one
+  // state. Changes still reach the store at once. Batches may nest.
+  class Batch {
+   public:
+    explicit Batch(const Registry& registry) : registry_(registry) { registry_.hold(true); }
+    ~Batch() { registry_.hold(false); }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    const Registry& registry_;
+  };
+
+ protected:
+  // A store that answers every call cheaply needs no batches.
+  virtual void hold(bool /*on*/) const {}
 };
 
 // The machine's registry: the real one on Windows; on POSIX a .reg-format file

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/device_model.h"
+#include "sim/frame_finder.h"
 #include "sim/front_ends.h"
 #include "sim/trace.h"
 
@@ -168,26 +169,16 @@ class Line {
     std::this_thread::sleep_for(ClosedLinePause);
   }
 
-  // Looks for the first complete frame with a good checksum; whatever stands
-  // before it is garbage (or the sender's 0xFF padding).
   void takeFrames() {
     while (true) {
-      size_t start = 0;
-      size_t length = 0;
-      for (; start + 6 <= received_.size(); ++start) {
-        const size_t lengthByte = received_[start + 1].value;
-        if (lengthByte < 5 || start + lengthByte + 1 > received_.size()) continue;
-        Bytes candidate;
-        for (size_t i = 0; i <= lengthByte; ++i) candidate.push_back(received_[start + i].value);
-        if (FrameChecksum(candidate.data(), lengthByte, bus_.crcTable()) == candidate.back()) {
-          length = lengthByte + 1;
-          break;
-        }
-      }
-      if (length == 0) return;
-      discard(start);
-      answer(length);
-      received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(length));
+      Bytes held;
+      for (const ReceivedByte& b : received_) held.push_back(b.value);
+      const auto frame = findFrame(held.data(), held.size(), bus_.crcTable());
+      if (!frame) return;
+      discard(frame->start);
+      answer(frame->length);
+      received_.erase(received_.begin(),
+                      received_.begin() + static_cast<std::ptrdiff_t>(frame->length));
     }
   }
 

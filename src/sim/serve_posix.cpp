@@ -16,11 +16,10 @@
 #include <vector>
 
 #include "platform/named_marker.h"
-#include "platform/simulator_link.h"
 #include "platform/simulator_socket_posix.h"
 #include "sim/device_model.h"
 #include "sim/front_ends.h"
-#include "sim/trace.h"
+#include "sim/socket_calls.h"
 
 namespace loopmon::sim {
 
@@ -31,19 +30,14 @@ constexpr size_t MaxPendingOutputBytes = 64 * 1024;
 
 struct Client {
   int fd = -1;
-  std::string input;
+  CallStream calls;
   std::string output;
-  bool skippingLongLine = false;
 };
-
-bool knownMethod(const std::string& name) {
-  return name == simulatorMethodName(SimulatorSide::Direct) ||
-         name == simulatorMethodName(SimulatorSide::Worker);
-}
 
 class Server {
  public:
-  explicit Server(const ServeOptions& options) : bus_(options.scenario), trace_(options.trace) {}
+  explicit Server(const ServeOptions& options)
+      : bus_(options.scenario), calls_(bus_, options.trace) {}
 
   ~Server() {
     for (auto& client : clients_) close(client.fd);
@@ -139,7 +133,7 @@ class Server {
 
   void acceptClient() {
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) clients_.push_back(Client{fd, {}, {}, false});
+    if (fd >= 0) clients_.push_back(Client{fd, {}, {}});
   }
 
   std::list<Client>::iterator dropClient(std::list<Client>::iterator client) {
@@ -153,10 +147,7 @@ class Server {
       char chunk[4096];
       const ssize_t n = recv(client.fd, chunk, sizeof(chunk), 0);
       if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
-      if (n > 0) {
-        client.input.append(chunk, static_cast<size_t>(n));
-        takeLines(client);
-      }
+      if (n > 0) client.output += calls_.receive(client.calls, {chunk, static_cast<size_t>(n)});
     }
     if (!client.output.empty()) {
       const ssize_t n = send(client.fd, client.output.data(), client.output.size(), MSG_NOSIGNAL);
@@ -166,51 +157,8 @@ class Server {
     return client.output.size() <= MaxPendingOutputBytes;
   }
 
-  void takeLines(Client& client) {
-    size_t end;
-    while ((end = client.input.find('\n')) != std::string::npos) {
-      const std::string line = client.input.substr(0, end);
-      client.input.erase(0, end + 1);
-      if (client.skippingLongLine) {
-        client.skippingLongLine = false;
-        continue;
-      }
-      client.output += answer(line) + '\n';
-    }
-    if (client.input.size() >= MaxSimulatorLineBytes) {
-      // Too long to be a frame: answered as nobody answers, and the rest of
-      // the line is skipped when it comes.
-      if (!client.skippingLongLine) {
-        if (trace_) traceLine("over-long line dropped");
-        client.output += '\n';
-        client.skippingLongLine = true;
-      }
-      client.input.clear();
-    }
-  }
-
-  std::string answer(const std::string& line) {
-    const auto space = line.find(' ');
-    const std::string method = line.substr(0, space);
-    const std::string text = space == std::string::npos ? std::string() : line.substr(space + 1);
-    const auto request = frameFromText(text);
-    if (!knownMethod(method) || !request) {
-      if (trace_) traceLine("malformed call: " + line.substr(0, 80));
-      return {};
-    }
-    if (trace_)
-      traceLine(method + " -> " + describeFrame(*request, FrameRole::Request, bus_.crcTable()));
-    const auto reply = bus_.respond(*request);
-    if (trace_) {
-      traceLine(
-          method + " <- " +
-          (reply ? describeFrame(*reply, FrameRole::Answer, bus_.crcTable()) : "(no answer)"));
-    }
-    return reply ? frameToText(*reply) : std::string();
-  }
-
   SimulatedBus bus_;
-  bool trace_;
+  SocketCalls calls_;
   std::string path_;
   int listener_ = -1;
   std::list<Client> clients_;

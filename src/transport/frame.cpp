@@ -91,6 +91,22 @@ void unscrambleAnswer(Bytes& answer, std::optional<uint8_t> key) {
   for (size_t i = FrameOffset::Code; i < answer.size(); ++i) answer[i] ^= *key;
 }
 
+bool lineAnswerAccepted(const uint8_t* bytes, size_t count, CrcTable table) {
+  constexpr size_t MinAnswerBytes = 6;
+  constexpr size_t MaxAnswerBytes = 31;
+  if (count < MinAnswerBytes || count > MaxAnswerBytes) return false;
+  if (size_t{bytes[FrameOffset::Length]} + 1 != count) return false;
+  return FrameChecksum(bytes, count - 1, table) == bytes[count - 1];
+}
+
+size_t simulatorAnswerLength(const uint8_t* bytes, size_t count, CrcTable table) {
+  if (count < 2 || bytes[FrameOffset::Address] == 0) return 0;
+  const size_t m = bytes[FrameOffset::Length] + 1u;
+  if (m > MaxFrameBytes || m > count) return 0;
+  if (FrameChecksum(bytes, m - 1, table) != bytes[m - 1]) return 0;
+  return m;
+}
+
 std::string frameToText(const Bytes& frame) {
   std::string text;
   for (size_t i = 0; i < frame.size(); ++i) {

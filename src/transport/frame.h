@@ -91,6 +91,15 @@ Bytes buildFrame(const Bytes& request, const uint16_t* keyWords, CrcTable table,
 // from offset 2 XORed with `key` when there is one.
 void unscrambleAnswer(Bytes& answer, std::optional<uint8_t> key);
 
+// An answer read from the line is accepted when it is 6 to 31 bytes long, its
+// Length + 1 is the number of bytes received and its checksum holds.
+bool lineAnswerAccepted(const uint8_t* bytes, size_t count, CrcTable table);
+
+// The length of the answer a simulator reply holds: Length + 1 when the reply
+// has that many bytes (at most 255), a non-zero Address and a good checksum; 0
+// otherwise. There is no 6..31 bound on this route.
+size_t simulatorAnswerLength(const uint8_t* bytes, size_t count, CrcTable table);
+
 // "5 6 0 1 0 0 220"
 std::string frameToText(const Bytes& frame);
 // Parses the text form; nullopt for anything but single-space-separated

@@ -64,6 +64,7 @@ void bound(LineSettings& s) {
 
 void LoadLineSettings(BusState& bus) {
   Registry& registry = *bus.platform.registry;
+  const Registry::Batch batch(registry);
   registry.createKey(LineSettingsKey);
 
   LineSettings s;

@@ -29,6 +29,7 @@ std::vector<std::string> instancesOf(const Registry& registry, int32_t port) {
 // all when there was none before.
 void restorePortSettings(BusState& bus) {
   Registry& registry = *bus.platform.registry;
+  const Registry::Batch batch(registry);
   for (const std::string& key : instancesOf(registry, bus.BoundComPort)) {
     if (bus.PortSettingsSaved) {
       registry.write(key, "Settings", RegValue::ofBinary(bus.SavedPortSettings));
@@ -42,6 +43,7 @@ void restorePortSettings(BusState& bus) {
 // port are blanked; the previous ones are saved for the release.
 void bindDriver(BusState& bus) {
   Registry& registry = *bus.platform.registry;
+  const Registry::Batch batch(registry);
   const std::vector<std::string> instances = instancesOf(registry, bus.ComPort);
   // Refuse before changing anything: such a value could not be put back.
   for (const std::string& key : instances) {

@@ -39,16 +39,6 @@ std::unique_ptr<SimulatorObject> createObject(BusState& bus, SimulatorSide side)
   return bus.platform.simulatorLink->create(side);
 }
 
-// The answer's length m when the reply holds a whole answer with a good
-// checksum; 0 otherwise.
-size_t acceptedLength(const SimulatorBuffer& buffer, CrcTable table) {
-  if (buffer.count < 2 || buffer.bytes[FrameOffset::Address] == 0) return 0;
-  const size_t m = buffer.bytes[FrameOffset::Length] + 1u;
-  if (m > MaxFrameBytes || m > buffer.count) return 0;
-  if (FrameChecksum(buffer.bytes.data(), m - 1, table) != buffer.bytes[m - 1]) return 0;
-  return m;
-}
-
 bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSide side,
                  SimulatorObject* object) {
   Clock& clock = *bus.platform.clock;
@@ -76,7 +66,7 @@ bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSid
 
   SimulatorBuffer buffer;
   if (!ParseFrameText(reply, buffer)) return false;
-  const size_t m = acceptedLength(buffer, bus.crcTable());
+  const size_t m = simulatorAnswerLength(buffer.bytes.data(), buffer.count, bus.crcTable());
   if (m == 0) return false;
 
   Bytes answer(buffer.bytes.begin(), buffer.bytes.begin() + static_cast<std::ptrdiff_t>(m));

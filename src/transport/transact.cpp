@@ -13,7 +13,6 @@ namespace {
 constexpr int64_t CharacterMicros = 1041;
 constexpr uint8_t Padding = 0xFF;
 constexpr size_t MinAnswerBytes = 6;
-constexpr size_t MaxAnswerBytes = 31;
 // Beyond this the driver has had ample time for any answer of this bus.
 constexpr uint32_t DriverWaitLimitMs = 350;
 constexpr int DriverPollsShortClass = 2;
@@ -180,9 +179,7 @@ size_t Exchange::receiveThroughDriver() {
 }
 
 bool Exchange::answerChecks(size_t count) const {
-  if (count < MinAnswerBytes || count > MaxAnswerBytes) return false;
-  if (size_t{received_[FrameOffset::Length]} + 1 != count) return false;
-  return FrameChecksum(received_.data(), count - 1, bus_.crcTable()) == received_[count - 1];
+  return lineAnswerAccepted(received_.data(), count, bus_.crcTable());
 }
 
 void Exchange::store(size_t count) {

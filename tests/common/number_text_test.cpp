@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <limits>
 
@@ -55,4 +56,14 @@ TEST(NumberText, ConversionsTakeTheLibraryFormsAndRefuseWithItsMessages) {
   for (std::string text : {"", "12 ", "1.5", "$", "0x", "2147483648", "$100000000", "1e3"}) {
     EXPECT_EQ(refusal([&] { StrToInt(text); }), "'" + text + "' is not a valid integer value");
   }
+}
+
+TEST(NumberText, TheLargestDoublesReadBackFromTheirWrittenText) {
+  // Their 15 digits round up past the double range ("1,79769313486232E308").
+  const double largest = std::numeric_limits<double>::max();
+  for (double value : {largest, -largest, std::nextafter(largest, 0.0)}) {
+    const std::string written = FloatToStr(value, ',');
+    EXPECT_EQ(FloatToStr(StrToFloat(written, ','), ','), written);
+  }
+  EXPECT_THROW(StrToFloat("1,79769313486233E308", ','), ConversionError);
 }

@@ -62,3 +62,14 @@ TEST_F(ProfileFileTest, RefusedWritesLeaveTheFileAsItWas) {
   EXPECT_FALSE(file.writeString("Port", "Num", "0")) << "read-only folder";
   EXPECT_EQ(files(), 0u);
 }
+
+TEST_F(ProfileFileTest, AWriteKeepsEveryOtherLineByteForByte) {
+  // The "a" line ends in CR CR LF: it reads with a CR at the end, and must go
+  // on doing so after a write elsewhere instead of turning into a clean value.
+  const std::string before = "[1-160]\na=408\r\r\n; by hand\r\nb=-1\n[2-105]\nR1=1,04";
+  write(before);
+  ProfileFile file(path);
+  ASSERT_TRUE(file.writeString("2-105", "R2", "3,08"));
+  EXPECT_EQ(content(), "[1-160]\na=408\r\r\n; by hand\r\nb=-1\n[2-105]\nR1=1,04\nR2=3,08\n");
+  EXPECT_EQ(file.readString("1-160", "a", ""), "408\r");
+}
