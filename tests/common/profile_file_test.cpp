@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "scoped_temp_dir.h"
+#include "whole_replacement.h"
 
 using namespace loopmon;
 namespace fs = std::filesystem;
@@ -61,4 +62,11 @@ TEST_F(ProfileFileTest, RefusedWritesLeaveTheFileAsItWas) {
   fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_FALSE(file.writeString("Port", "Num", "0")) << "read-only folder";
   EXPECT_EQ(files(), 0u);
+}
+
+TEST_F(ProfileFileTest, AWriteReplacesTheFileWholeOrNotAtAll) {
+  write("[Port]\nNum=1\n[Other]\nnote=kept\n");
+  ProfileFile file(path);
+  loopmon::testing::expectWholeReplacement(path,
+                                           [&] { return file.writeString("Port", "Num", "24"); });
 }
