@@ -1,6 +1,6 @@
 // The search on a fake line, for what loopsim does not play: an
-// identification from another address, the end of a full scan, and a
-// search without a session.
+// identification from another address, the end of a full scan, the check of
+// every known address, and a search without a session.
 
 #include <gtest/gtest.h>
 
@@ -47,6 +47,44 @@ TEST(SearchOnAFakeLine, FullScanListsOnlyIdentificationsFromTheProbedAddress) {
   EXPECT_EQ(session.ComPort, 4) << "the digit after COM";
   EXPECT_EQ(fake.line->callTexts().front(), "open COM4");
   view.expectIdle();
+}
+
+TEST(SearchOnAFakeLine, CheckOfKnownDevicesAsksEveryKnownAddressOnce) {
+  testing::FakePlatform fake;
+  std::vector<Probe> probes;
+  fake.line->setResponder([&](const Bytes& request) -> std::optional<Bytes> {
+    const Probe probe{request[0], request[3]};
+    if (probes.empty() || probes.back() != probe) probes.push_back(probe);
+    if (probe.first == 64) return std::nullopt;
+    Bytes answer{request[0], 5, 2, 0, 0};
+    answer.push_back(FrameChecksum(answer));
+    return answer;
+  });
+  TRSSession session(fake.platform());
+  RecordingSearchView view;
+  SearchProcedure search(view, &session);
+  search.CheckKnownDevices();
+  EXPECT_TRUE(probes.empty()) << "nothing is known yet";
+  EXPECT_FALSE(view.chooseEnabled);
+
+  // Every address but 50 is known; 64 no longer answers.
+  std::vector<Probe> expected;
+  Lines listed;
+  expected.emplace_back(127, 1);
+  for (int address = 1; address <= 127; ++address) {
+    if (address == 50) continue;
+    session.SetDeviceType(static_cast<uint8_t>(address), 2);
+    if (address < 127) expected.emplace_back(address, 1);
+  }
+  for (const Probe& probe : expected) {
+    if (probe.first != 64)
+      listed.push_back(session.DescribeDevice(static_cast<uint8_t>(probe.first)));
+  }
+  search.CheckKnownDevices();
+  EXPECT_EQ(probes, expected);
+  EXPECT_EQ(view.lines, listed);
+  EXPECT_TRUE(view.chooseEnabled);
+  EXPECT_EQ(session.GetDeviceType(64), 2) << "a silent device stays recorded";
 }
 
 // The missing port is checked in the dialog's own tests.
