@@ -1,7 +1,8 @@
 // The session against the platform fakes: what construction takes and leaves,
 // the property edge cases, the request wrappers' attempts and bookkeeping,
-// the description lines, the hand-over of messages to the handlers and the
-// worker thread's switch-off.
+// the host operations' limits, the description lines and type names, the
+// event classes, the hand-over of messages to the handlers and the worker
+// thread's switch-off.
 
 #include <gtest/gtest.h>
 
@@ -231,7 +232,7 @@ TEST(HostOperations, ScheduleAndRingLimits) {
   EXPECT_EQ(session.CommandRing[1], Bytes(64, 5));
 }
 
-TEST(DeviceTable, AddressesOutsideTheBusAreFilteredAndLinesDescribed) {
+TEST(DeviceTable, AddressesOutsideTheBusAreFilteredLinesDescribedAndTypesNamed) {
   FakePlatform fake;
   TRSSession session(fake.platform());
   const auto before = session.DeviceTypes;
