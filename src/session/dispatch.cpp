@@ -91,11 +91,7 @@ void TRSSession::CloseDeliveries() {
   delivery_->changed.notify_all();
 }
 
-namespace {
-
-// Class of an event code, by the answer code and where the frame came from;
-// none for codes that ask for no reading.
-std::optional<int32_t> eventClass(uint8_t event, uint8_t answerCode, bool fromPoll) {
+std::optional<int32_t> EventClass(uint8_t event, uint8_t answerCode, bool fromPoll) {
   switch (event) {
     case 3:
     case 36:
@@ -122,8 +118,6 @@ std::optional<int32_t> eventClass(uint8_t event, uint8_t answerCode, bool fromPo
   }
 }
 
-}  // namespace
-
 void SessionWorker::DecodeEvent(const Bytes& frame, Origin origin) {
   if (frame.size() < 6) return;
   const uint8_t addr = frame[FrameOffset::Address];
@@ -140,7 +134,7 @@ void SessionWorker::DecodeEvent(const Bytes& frame, Origin origin) {
     return;
   }
   const std::optional<int32_t> eventClassValue =
-      eventClass(event, answerCode, origin == Origin::Poll);
+      EventClass(event, answerCode, origin == Origin::Poll);
   if (!eventClassValue) return;
   const int32_t cls = *eventClassValue;
 

@@ -31,6 +31,11 @@ inline constexpr int32_t AddLoop = 669;
 // the frame.
 inline constexpr size_t AsyncBlockBytes = 256;
 
+// Class of a device event code in a frame with answer code 4 or 26, by where
+// the frame came from: a poll, or a loop's kind determination. None for codes
+// that ask for no reading.
+std::optional<int32_t> EventClass(uint8_t event, uint8_t answerCode, bool fromPoll);
+
 // Data blocks of AsyncCommand records: made by the host operations and by the
 // worker, released by the worker once a record is carried out.
 void* NewAsyncBlock(const Bytes& bytes, size_t size);

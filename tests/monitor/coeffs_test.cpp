@@ -6,6 +6,7 @@
 
 #include "common/number_text.h"
 #include "scoped_temp_dir.h"
+#include "whole_replacement.h"
 
 using namespace loopmon;
 namespace fs = std::filesystem;
@@ -38,11 +39,28 @@ const CalibrationPoints workedExample{"200", "100", "1,04", "3,08"};
 }  // namespace
 
 TEST_F(CoeffsTest, BuiltInTableBoundaries) {
-  EXPECT_EQ(store.Lookup(1, 154).a, 408);
-  EXPECT_EQ(store.Lookup(1, 154).b, -1);
-  EXPECT_EQ(store.Lookup(1, 155).a, 415.577142857143);
-  EXPECT_EQ(store.Lookup(1, 155).b, -1.01142857142857);
-  EXPECT_EQ(store.Lookup(9, 100).a, 0);
+  const struct {
+    uint8_t type, version;
+    double a, b;
+  } table[] = {
+      {1, 0, 408, -1},
+      {1, 154, 408, -1},
+      {1, 155, 415.577142857143, -1.01142857142857},
+      {1, 255, 415.577142857143, -1.01142857142857},
+      {2, 0, 290.181818181818, -0.0909090909090934},
+      {2, 255, 290.181818181818, -0.0909090909090934},
+      {4, 100, 296.830188679245, -0.905660377358491},
+      {11, 105, 265.254901960784, -0.980392156862745},
+      {0, 154, 0, 0},
+      {3, 100, 0, 0},
+      {9, 100, 0, 0},
+      {255, 255, 0, 0},
+  };
+  for (const auto& entry : table) {
+    const Coefficients found = store.Lookup(entry.type, entry.version);
+    EXPECT_EQ(found.a, entry.a) << int(entry.type) << "-" << int(entry.version);
+    EXPECT_EQ(found.b, entry.b) << int(entry.type) << "-" << int(entry.version);
+  }
   EXPECT_FALSE(store.LoadPoints(1, 160));
 }
 
@@ -93,4 +111,10 @@ TEST_F(CoeffsTest, RefusedSavesLeaveTheFileAsItWas) {
   EXPECT_EQ(
       content(),
       "[1-160]\r\nACP1=200\r\nnote=kept\r\nACP2=100\r\nR1=1,04\r\nR2=3,08\r\na=408\r\nb=-1\r\n");
+}
+
+TEST_F(CoeffsTest, ASaveReplacesTheFileWholeOrNotAtAll) {
+  write("[1-154]\nACP1=200\nACP2=100\nR1=1,04\nR2=3,08\na=408\nb=-1\n");
+  loopmon::testing::expectWholeReplacement(
+      path, [&] { return errorOf([&] { store.Save(2, 105, 0, "", workedExample); }) == "done"; });
 }

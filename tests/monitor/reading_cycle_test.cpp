@@ -19,6 +19,8 @@ class FakeView : public LoopTableView {
   int rows = 1;
   std::map<std::pair<int, int>, std::string> cells;
   std::set<int> marks;
+  bool adcView = true;
+  bool periodic = false;
   std::vector<std::string> events;
 
   SelectedDevice Device() const override { return device; }
@@ -32,8 +34,8 @@ class FakeView : public LoopTableView {
     events.push_back("cell " + std::to_string(column) + "," + std::to_string(row) + "=" + text);
   }
   bool SkipMark(int row) const override { return marks.count(row) != 0; }
-  bool AdcView() const override { return true; }
-  bool PeriodicOn() const override { return false; }
+  bool AdcView() const override { return adcView; }
+  bool PeriodicOn() const override { return periodic; }
   int PeriodSeconds() const override { return 1; }
   void ClearTable() override { cells.clear(); }
   void SetCaption(const std::string& caption) override { events.push_back("caption " + caption); }
@@ -140,4 +142,35 @@ TEST_F(ReadingCycleTest, LineControllerAsksForTheKindAndReportsAStrangeAnswer) {
   EXPECT_EQ(std::count_if(view.events.begin(), view.events.end(),
                           [](const std::string& e) { return e[0] == 'm'; }),
             1);
+}
+
+TEST_F(ReadingCycleTest, PeriodicPassesOverwriteTheTableAndBlankMarkedRows) {
+  view.rows = 4;
+  view.periodic = true;
+  for (int row = 1; row <= 3; ++row) {
+    view.cells[{0, row}] = std::to_string(row);
+    view.cells[{1, row}] = "90";
+    view.cells[{2, row}] = "3,5";
+  }
+  view.marks = {2};
+  cycle.Start();
+  EXPECT_EQ(view.row(2), "2|90|3,5") << "a periodic start keeps the table";
+  bus.answers = {answerWith(100), answerWith(200)};
+  TickResult result;
+  for (int tick = 0; tick < 3; ++tick) result = cycle.Tick();
+  EXPECT_TRUE(result.enableTimer);
+  EXPECT_EQ(result.waitBeforeEnableMs, 1000);
+  EXPECT_EQ(view.row(1), "1|100|3,1");
+  EXPECT_EQ(view.row(2), "2||") << "a marked loop keeps no stale reading";
+  EXPECT_EQ(view.row(3), "3|200|1,0");
+
+  // The state view writes column 1 only.
+  view.adcView = false;
+  view.marks = {};
+  bus.answers = {answerWith(24), answerWith(0), answerWith(187)};
+  for (int tick = 0; tick < 3; ++tick) cycle.Tick();
+  EXPECT_EQ(bus.requests.back(), (Bytes{5, 6, 0, 0x19, 3, 0}));
+  EXPECT_EQ(view.row(1), "1|на охране|3,1");
+  EXPECT_EQ(view.row(2), "2||");
+  EXPECT_EQ(view.row(3), "3|отключен|1,0");
 }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "scoped_temp_dir.h"
+#include "whole_replacement.h"
 
 namespace loopmon {
 namespace {
@@ -95,14 +95,11 @@ TEST_F(RegistryStore, ReadsTheRegistryEditorsUtf16Export) {
   EXPECT_EQ(reg_->read(Rs, "Name"), RegValue::ofString("Шлейф \U0001F600"));
 }
 
-TEST_F(RegistryStore, ChangesReplaceTheFileWholeAndRefuseLineBreaks) {
+TEST_F(RegistryStore, ChangesReplaceTheFileWholeOrNotAtAllAndRefuseLineBreaks) {
   ASSERT_TRUE(reg_->createKey(Rs));
-  struct stat before {};
-  ASSERT_EQ(::stat(path_.c_str(), &before), 0);
-  ASSERT_TRUE(reg_->write(Rs, "B", RegValue::ofDword(2)));
-  struct stat after {};
-  ASSERT_EQ(::stat(path_.c_str(), &after), 0);
-  EXPECT_NE(before.st_ino, after.st_ino) << "written in place instead of replaced";
+  ASSERT_TRUE(reg_->write(Rs, "TailInUS", RegValue::ofDword(400)));
+  testing::expectWholeReplacement(
+      path_, [&] { return reg_->write(Rs, "Settings", RegValue::ofString("9600,n,8,1")); });
 
   const std::string unchanged = content();
   EXPECT_FALSE(reg_->write(Rs, "C", RegValue::ofString("two\nlines")));

@@ -1,6 +1,6 @@
 // The search on a fake line, for what loopsim does not play: an
-// identification from another address, the end of a full scan, and a
-// search without a session.
+// identification from another address, the end of a full scan, the check of
+// every known address, and a search without a session.
 
 #include <gtest/gtest.h>
 
@@ -15,16 +15,19 @@ using testing::Lines;
 using testing::RecordingSearchView;
 using Probe = std::pair<int, int>;  // address, command
 
-TEST(SearchOnAFakeLine, FullScanListsOnlyIdentificationsFromTheProbedAddress) {
+TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheckAsksAllKnown) {
   testing::FakePlatform fake;
-  // 12 identifies itself under the address 13; 14 is a type 4.
+  // Every address but 64 answers presence; of the identifications, 12 comes
+  // from the address 13 and 14 is a type 4.
   std::vector<Probe> probes;
   fake.line->setResponder([&](const Bytes& request) -> std::optional<Bytes> {
     const Probe probe{request[0], request[3]};
     if (probes.empty() || probes.back() != probe) probes.push_back(probe);
-    if (probe.first != 12 && probe.first != 14) return std::nullopt;
     Bytes answer{request[0], 5, 2, 0, 0};
     if (probe.second == 13) answer = {uint8_t(probe.first == 12 ? 13 : 14), 5, 0, 4, 120};
+    if (probe.first == 64 || (probe.second == 13 && probe.first != 12 && probe.first != 14)) {
+      return std::nullopt;
+    }
     answer.push_back(FrameChecksum(answer));
     return answer;
   });
@@ -32,13 +35,15 @@ TEST(SearchOnAFakeLine, FullScanListsOnlyIdentificationsFromTheProbedAddress) {
   RecordingSearchView view;
   view.port = "COM4";
   SearchProcedure search(view, &session);
+  search.CheckKnownDevices();
+  EXPECT_TRUE(probes.empty()) << "nothing is known yet";
   search.StartStopScan();
   while (view.timerEnabled) search.ScanStep();
 
-  std::vector<Probe> expected{{127, 1}};
+  std::vector<Probe> expected{{127, 1}, {127, 13}};
   for (int address = 1; address <= 126; ++address) {
     expected.emplace_back(address, 1);
-    if (address == 12 || address == 14) expected.emplace_back(address, 13);
+    if (address != 64) expected.emplace_back(address, 13);
   }
   EXPECT_EQ(probes, expected);
   EXPECT_EQ(view.lines, Lines{session.DescribeDevice(14)});
@@ -47,6 +52,25 @@ TEST(SearchOnAFakeLine, FullScanListsOnlyIdentificationsFromTheProbedAddress) {
   EXPECT_EQ(session.ComPort, 4) << "the digit after COM";
   EXPECT_EQ(fake.line->callTexts().front(), "open COM4");
   view.expectIdle();
+
+  // Every address but 50 known: each is asked once, 127 first; the silent
+  // 64 stays recorded but is not listed.
+  for (int address = 1; address <= 127; ++address) {
+    const auto known = static_cast<uint8_t>(address);
+    if (address != 50 && session.GetDeviceType(known) == NoDevice) session.SetDeviceType(known, 2);
+  }
+  probes.clear();
+  expected = {{127, 1}};
+  Lines listed{session.DescribeDevice(127)};
+  for (int address = 1; address <= 126; ++address) {
+    if (address == 50) continue;
+    expected.emplace_back(address, 1);
+    if (address != 64) listed.push_back(session.DescribeDevice(static_cast<uint8_t>(address)));
+  }
+  search.CheckKnownDevices();
+  EXPECT_EQ(probes, expected);
+  EXPECT_EQ(view.lines, listed);
+  EXPECT_EQ(session.GetDeviceType(64), 2);
 }
 
 // The missing port is checked in the dialog's own tests.

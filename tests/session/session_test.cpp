@@ -1,18 +1,22 @@
 // The session against the platform fakes: what construction takes and leaves,
 // the property edge cases, the request wrappers' attempts and bookkeeping,
-// the description lines, the hand-over of messages to the handlers and the
-// worker thread's switch-off.
+// the host operations' limits, the description lines and type names, the
+// event classes, the hand-over of messages to the handlers and the worker
+// thread's switch-off.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
 #include "fake_platform.h"
 #include "session/rssess.h"
+#include "session/worker.h"
 
 namespace loopmon {
 namespace {
@@ -157,6 +161,11 @@ TEST(RequestWrappers, AttemptsAndBookkeeping) {
     EXPECT_EQ(session.AttemptFailCount, static_cast<uint32_t>(attempts));
     EXPECT_EQ(session.RequestFailCount, bookkeeping ? 1u : 0u);
     EXPECT_EQ(session.MissCount[5], bookkeeping ? 1 : 0);
+
+    Device lastChance(attempts - 1);
+    fake.line->setResponder(std::ref(lastChance));
+    EXPECT_TRUE((session.*wrapper)(Presence5, 1));
+    EXPECT_EQ(lastChance.requests, attempts);
   }
 }
 
@@ -208,7 +217,22 @@ TEST(RequestWrappers, DirectRequestLastAnswerRuleAndUnreachableSimulator) {
   EXPECT_TRUE(session.Work()) << "the worker comes back all the same";
 }
 
-TEST(DeviceTable, AddressesOutsideTheBusAreFilteredAndLinesDescribed) {
+TEST(HostOperations, ScheduleAndRingLimits) {
+  FakePlatform fake;
+  TRSSession session(fake.platform());
+  EXPECT_TRUE(session.SetPollSchedule(std::vector<uint8_t>(2500, 127)));
+  EXPECT_EQ(session.PollCount, 2500);
+  EXPECT_FALSE(session.SetPollSchedule(std::vector<uint8_t>(2501, 5)));
+  EXPECT_FALSE(session.SetPollSchedule({5, 128}));
+  EXPECT_EQ(session.PollCount, 2500) << "a refused schedule changes nothing";
+
+  // One slot stays free: a full ring would read as empty.
+  for (int i = 0; i < 255; ++i) ASSERT_TRUE(session.QueueRequest(Bytes(65, 5))) << i;
+  EXPECT_FALSE(session.QueueRequest({5, 6, 0, 1, 0, 0}));
+  EXPECT_EQ(session.CommandRing[1], Bytes(64, 5));
+}
+
+TEST(DeviceTable, AddressesOutsideTheBusAreFilteredLinesDescribedAndTypesNamed) {
   FakePlatform fake;
   TRSSession session(fake.platform());
   const auto before = session.DeviceTypes;
@@ -230,6 +254,51 @@ TEST(DeviceTable, AddressesOutsideTheBusAreFilteredAndLinesDescribed) {
   };
   for (const auto& [address, separator, line] : lines) {
     EXPECT_EQ(session.DescribeDevice(address, separator), line);
+  }
+  session.SetDeviceType(1, 2);
+  EXPECT_EQ(session.GetDeviceType(1), 2);
+  EXPECT_EQ(session.GetDeviceType(128), 0);
+
+  const std::map<int, std::string> names{
+      {0, "Hovra"},    {1, "Mivra-Q"},   {2, "Mivra-QX"}, {3, "Hovra-F"},  {4, "Hovra-J"},
+      {5, "Fyzo"},     {6, "Mivra-Z"},   {7, "Hovra-M"},  {8, "Hovra-W"},  {9, "Hovra-Y"},
+      {10, "Hovra-Z"}, {11, "Mivra-QW"}, {12, "Hovra-X"}, {13, "Hovra-Q"}, {16, "Hovra-H"}};
+  for (int code = 0; code <= 255; ++code) {
+    const auto named = names.find(code);
+    EXPECT_EQ(
+        DeviceTypeName(static_cast<uint8_t>(code)),
+        named != names.end() ? named->second : "Неизвестный тип (" + std::to_string(code) + ")");
+  }
+}
+
+// Every event code in both kinds of event frame, from a poll and from a kind
+// determination: the class of the reading it asks for, or none.
+TEST(EventDecoding, EveryEventCodeHasItsClass) {
+  struct Classes {
+    std::vector<uint8_t> events;
+    int32_t code4FromPoll, code26FromPoll, code4Determined, code26Determined;
+  };
+  const Classes table[] = {
+      {{3, 36, 37, 44, 58, 149, 214, 216}, -1, -7, -1, -7},
+      {{17}, -5, -5, -11, -11},
+      {{24, 35}, -4, -4, -10, -10},
+      {{109}, -6, -6, -12, -12},
+      {{117}, -8, -8, -8, -8},
+      {{119}, -9, -9, -9, -9},
+  };
+  for (int event = 0; event <= 255; ++event) {
+    const Classes* row = nullptr;
+    for (const Classes& classes : table) {
+      if (std::ranges::count(classes.events, event)) row = &classes;
+    }
+    const auto expected = [&](int32_t Classes::*column) {
+      return row ? std::optional(row->*column) : std::nullopt;
+    };
+    const auto code = static_cast<uint8_t>(event);
+    EXPECT_EQ(EventClass(code, 4, true), expected(&Classes::code4FromPoll)) << event;
+    EXPECT_EQ(EventClass(code, 26, true), expected(&Classes::code26FromPoll)) << event;
+    EXPECT_EQ(EventClass(code, 4, false), expected(&Classes::code4Determined)) << event;
+    EXPECT_EQ(EventClass(code, 26, false), expected(&Classes::code26Determined)) << event;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bus_fixture.h"
+#include "transport/sim_exchange.h"
 
 using namespace loopmon;
 using loopmon::testing::withChecksum;
@@ -91,4 +92,32 @@ TEST(KeyedForm, RandomModifierCoversOneTo254) {
   // About 197 each; a generator that skips or favours values shows here.
   EXPECT_GT(*std::min_element(seen.begin() + 1, seen.end() - 1), 100);
   EXPECT_LT(*std::max_element(seen.begin() + 1, seen.end() - 1), 320);
+}
+
+// The simulator's text form: single-space-separated numbers 0..255, as many
+// as a frame holds.
+TEST(TextForm, NumbersUpToAFullFrame) {
+  const std::pair<std::string, std::optional<Bytes>> cases[] = {
+      {"5 6 0 1 0 0 220", Bytes{5, 6, 0, 1, 0, 0, 220}},
+      {"", Bytes{}},
+      {"0 255", Bytes{0, 255}},
+      {"256", std::nullopt},
+      {"1  2", std::nullopt},
+      {" 1", std::nullopt},
+      {"1 ", std::nullopt},
+      {"-1", std::nullopt},
+      {"+1", std::nullopt},
+      {"1,2", std::nullopt},
+      {"x", std::nullopt},
+  };
+  for (const auto& [text, bytes] : cases) EXPECT_EQ(frameFromText(text), bytes) << text;
+
+  const std::string full = frameToText(Bytes(MaxFrameBytes, 7));
+  EXPECT_EQ(frameFromText(full), Bytes(MaxFrameBytes, 7));
+  EXPECT_EQ(frameFromText(full + " 7"), std::nullopt);
+  SimulatorBuffer buffer;
+  EXPECT_TRUE(ParseFrameText(full, buffer));
+  EXPECT_EQ(buffer.count, MaxFrameBytes);
+  EXPECT_FALSE(ParseFrameText(full + " 7", buffer));
+  EXPECT_EQ(buffer.count, 0u);
 }

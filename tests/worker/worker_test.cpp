@@ -169,6 +169,96 @@ TEST_F(WorkerTest, LineDeviceRefusalsRemoveALoopAndAnUnreadableKindTheDevice) {
   }));
 }
 
+// A silent device is lost at the first poll past both limits: more than
+// weight × 44 / divisor × DeviceTimeout misses and DeviceTimeout × 1.1232 s of
+// silence on the bus, weight × 132 / divisor misses and 5.184 s with the
+// simulator. Each limit is met in turn with the other long passed. While the
+// misses are counted, another address answers each poll on the bus, which
+// counts as silence.
+TEST_F(WorkerTest, SilentDeviceIsLostAtTheFirstPollPastBothLimits) {
+  struct Limits {
+    bool simulator;
+    int32_t deviceTimeout;
+    uint8_t weight;
+    int32_t divisor;
+    int32_t lostAtMiss;
+    double silenceSeconds;
+  };
+  const Limits cases[] = {
+      {false, 10, 128, 15, 3755, 11.232},  // as constructed
+      {false, 10, 15, 15, 441, 11.232},    // a limit of exactly 440
+      {false, 1, 128, 0, 376, 1.1232},     // divisor 0 counts as 15
+      {true, 10, 128, 15, 1127, 5.184},   {true, 1, 15, 15, 133, 5.184},
+  };
+  constexpr uint8_t Silent = 9;
+  // Fake times of the last two polls: every cycle lasts the same.
+  std::mutex pollLock;
+  int64_t polledAt[2] = {};
+  const auto polled = [&] {
+    std::lock_guard lock(pollLock);
+    polledAt[0] = std::exchange(polledAt[1], fake.clock->nowMicros());
+  };
+  struct SilentSimulator : SimulatorLink, SimulatorObject {
+    explicit SilentSimulator(std::function<void()> heard) : heard(std::move(heard)) {}
+    std::unique_ptr<SimulatorObject> create(SimulatorSide) override {
+      return std::make_unique<SilentSimulator>(heard);
+    }
+    std::string call(const std::string&) override {
+      heard();
+      return "";
+    }
+    std::function<void()> heard;
+  };
+  fake.line->setWriteHook([&](const Bytes& bytes) {
+    if (bytes.size() > 1) polled();
+  });
+  std::atomic<bool> strayAnswers{false};
+  fake.line->setResponder([&](const Bytes&) -> std::optional<Bytes> {
+    if (!strayAnswers) return std::nullopt;
+    return answerFrame(Silent + 1, 2, 0, 0);
+  });
+  fake.simulatorLink = std::make_shared<SilentSimulator>(polled);
+
+  for (const Limits& limits : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << (limits.simulator ? "simulator" : "bus") << ", weight " << int(limits.weight)
+                 << ", timeout " << limits.deviceTimeout);
+    if (limits.simulator && !fake.markers->exists("SIMUL")) fake.markers->holdElsewhere("SIMUL");
+    remake(owner);
+    session->SetLostThresholds(limits.deviceTimeout, limits.weight);
+    session->PollDivisor = limits.divisor;
+    ASSERT_TRUE(session->SetPollSchedule({Silent}));
+    std::atomic<int32_t> missesAtLoss{0};
+    double silenceAtLoss = 0;
+    session->OnLostDevice = [&](uint8_t addr) {
+      missesAtLoss = session->MissCount[addr];
+      silenceAtLoss = (fake.clock->nowDays() - session->LastAnswerTime[addr]) * 86'400;
+    };
+    const auto runUntilLost = [&](int32_t misses, double lastAnswerDays) {
+      session->MissCount[Silent] = misses;
+      session->LastAnswerTime[Silent] = lastAnswerDays;
+      session->LostSet.reset(Silent);
+      missesAtLoss = 0;
+      return runUntil([&] { return missesAtLoss != 0; });
+    };
+
+    strayAnswers = true;
+    ASSERT_TRUE(runUntilLost(limits.lostAtMiss - 3, 0));
+    EXPECT_EQ(missesAtLoss, limits.lostAtMiss);
+
+    strayAnswers = false;
+    ASSERT_TRUE(runUntilLost(1'000'000, fake.clock->nowDays()));
+    const double cycleSeconds = [&] {
+      std::lock_guard lock(pollLock);
+      return static_cast<double>(polledAt[1] - polledAt[0]) / 1e6;
+    }();
+    EXPECT_GT(silenceAtLoss, limits.silenceSeconds);
+    EXPECT_LE(silenceAtLoss - cycleSeconds, limits.silenceSeconds);
+  }
+  // The hooks above end with this test.
+  session.reset();
+}
+
 TEST_F(WorkerTest, HandlerMayRequestDirectlyAndStopTheWorker) {
   devices.set(5, {.pollCode = 12});  // an event at every poll
   for (const bool withOwner : {true, false}) {
@@ -316,7 +406,6 @@ TEST_F(WorkerTest, EmptyOrAllZeroScheduleDoesNotHang) {
     session->SetWork(false);
   }
   EXPECT_EQ(session->CycleCount, 0u);
-  EXPECT_FALSE(session->SetPollSchedule({5, 128}));
 }
 
 }  // namespace
