@@ -1,6 +1,6 @@
 #pragma once
 // loopctl's stand-ins for the windows: the search dialog's controls and the
-// main window's loop table, kept in memory and printed as the work goes.
+// main window's loop table, kept in memory for the commands to print.
 
 #include <string>
 #include <vector>

@@ -7,7 +7,7 @@
 
 namespace loopmon::cli {
 
-[[gnu::format(printf, 2, 3)]] void printText(std::FILE* stream, const char* format, ...);
+[[gnu::format(gnu_printf, 2, 3)]] void printText(std::FILE* stream, const char* format, ...);
 
 // `text` and a line break, flushed, so a reader of a pipe sees each line at once.
 void printLine(std::FILE* stream, const std::string& text);
