@@ -11,13 +11,22 @@ Arguments::Arguments(const std::vector<std::string>& words, const std::set<std::
     const std::string& word = words[i];
     if (word.rfind("--", 0) != 0) {
       plain_.push_back(word);
-    } else if (flags.count(word) != 0) {
-      flags_.insert(word);
-    } else if (valued.count(word) != 0) {
-      if (i + 1 == words.size()) throw CliError(word + " needs a value");
-      values_[word] = words[++i];
+      continue;
+    }
+    const size_t equals = word.find('=');
+    const std::string name = word.substr(0, equals);
+    if (flags.count(name) != 0) {
+      if (equals != std::string::npos) throw UsageError(name + " takes no value");
+      flags_.insert(name);
+    } else if (valued.count(name) != 0) {
+      if (equals != std::string::npos) {
+        values_[name] = word.substr(equals + 1);
+      } else {
+        if (i + 1 == words.size()) throw UsageError(name + " needs a value");
+        values_[name] = words[++i];
+      }
     } else {
-      throw CliError("unknown option " + word);
+      throw UsageError("unknown option " + name);
     }
   }
 }
@@ -28,7 +37,7 @@ bool Arguments::has(const std::string& option) const {
 
 std::string Arguments::required(const std::string& option) const {
   const auto found = values_.find(option);
-  if (found == values_.end()) throw CliError(option + " is missing");
+  if (found == values_.end()) throw UsageError(option + " is missing");
   return found->second;
 }
 
@@ -43,30 +52,43 @@ int parseNumber(const std::string& text, int low, int high, const std::string& w
   const bool allDigits =
       !digits.empty() && digits.size() <= 9 &&
       digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos;
-  if (!allDigits) throw CliError(what + ": '" + text + "' is not a number");
+  if (!allDigits) throw UsageError(what + ": '" + text + "' is not a number");
   const long number = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
   if (number < low || number > high) {
-    throw CliError(what + ": " + text + " is outside " + std::to_string(low) + ".." +
-                   std::to_string(high));
+    throw UsageError(what + ": " + text + " is outside " + std::to_string(low) + ".." +
+                     std::to_string(high));
   }
   return static_cast<int>(number);
 }
 
-std::set<int> parseLoopList(const std::string& text) {
-  std::set<int> loops;
+std::set<int> parseNumberList(const std::string& text, int low, int high, const std::string& what) {
+  std::set<int> numbers;
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = std::min(text.find(',', start), text.size());
     const std::string item = text.substr(start, end - start);
     const size_t dash = item.find('-');
-    const int first = parseNumber(item.substr(0, dash), 1, 127, "--skip");
+    const int first = parseNumber(item.substr(0, dash), low, high, what);
     const int last =
-        dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), 1, 127, "--skip");
-    if (last < first) throw CliError("--skip: '" + item + "' is not a rising range");
-    for (int loop = first; loop <= last; ++loop) loops.insert(loop);
+        dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), low, high, what);
+    if (last < first) throw UsageError(what + ": '" + item + "' is not a rising range");
+    for (int number = first; number <= last; ++number) numbers.insert(number);
     start = end + 1;
   }
-  return loops;
+  return numbers;
+}
+
+std::set<int> parseLoopList(const std::string& text) {
+  return parseNumberList(text, 1, 127, "--skip");
+}
+
+std::string withDecimalSeparator(const std::string& text, char separator) {
+  std::string result = text;
+  if (std::count(text.begin(), text.end(), '.') + std::count(text.begin(), text.end(), ',') == 1) {
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c == '.' || c == ','; }, separator);
+  }
+  return result;
 }
 
 std::vector<uint8_t> parsePollList(const std::string& text) {
@@ -79,7 +101,7 @@ std::vector<uint8_t> parsePollList(const std::string& text) {
     const int first = parseNumber(item.substr(0, dash), 1, 127, "--poll");
     const int last =
         dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), 1, 127, "--poll");
-    if (last < first) throw CliError("--poll: '" + item + "' is not a rising range");
+    if (last < first) throw UsageError("--poll: '" + item + "' is not a rising range");
     for (int addr = first; addr <= last; ++addr) addresses.push_back(static_cast<uint8_t>(addr));
     start = end + 1;
   }
@@ -93,7 +115,7 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
     const size_t end = std::min(text.find(',', start), text.size());
     const std::string item = text.substr(start, end - start);
     const size_t colon = item.find(':');
-    if (colon == std::string::npos) throw CliError("--subscribe: '" + item + "' is not ADDR:LOOP");
+    if (colon == std::string::npos) throw UsageError("--subscribe: '" + item + "' is not ADDR:LOOP");
     loops.emplace_back(parseNumber(item.substr(0, colon), 1, 127, "--subscribe"),
                        parseNumber(item.substr(colon + 1), 1, 255, "--subscribe"));
     start = end + 1;

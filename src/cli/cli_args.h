@@ -18,15 +18,22 @@ class CliError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A bad command line, as opposed to a failure of the work itself.
+class UsageError : public CliError {
+ public:
+  using CliError::CliError;
+};
+
 class Arguments {
  public:
-  // `valued` options take the next word as their value; `flags` stand alone.
-  // Anything else starting with "--" is an unknown option.
+  // `valued` options take a value, as the next word or after "=" in the same
+  // word; `flags` stand alone. Anything else starting with "--" is an
+  // unknown option.
   Arguments(const std::vector<std::string>& words, const std::set<std::string>& valued,
             const std::set<std::string>& flags);
 
   bool has(const std::string& option) const;
-  // The option's value; CliError when it was not given.
+  // The option's value; UsageError when it was not given.
   std::string required(const std::string& option) const;
   std::string value(const std::string& option, const std::string& fallback) const;
   const std::vector<std::string>& plain() const { return plain_; }
@@ -37,9 +44,13 @@ class Arguments {
   std::vector<std::string> plain_;
 };
 
-// A decimal integer (or hexadecimal after "0x") within [low, high]; CliError
+// A decimal integer (or hexadecimal after "0x") within [low, high]; UsageError
 // naming `what` otherwise.
 int parseNumber(const std::string& text, int low, int high, const std::string& what);
+
+// "3,5-8,12": numbers within [low, high], rising ranges; UsageError naming
+// `what` otherwise.
+std::set<int> parseNumberList(const std::string& text, int low, int high, const std::string& what);
 
 // "3,5-8,12": loop numbers within 1..127.
 std::set<int> parseLoopList(const std::string& text);
@@ -50,5 +61,10 @@ std::vector<uint8_t> parsePollList(const std::string& text);
 
 // "5:1,5:2,7:3": address (1..127) and loop number (1..255) pairs.
 std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& text);
+
+// A decimal fraction typed with either "." or "," as its separator, whatever
+// the locale, given back with `separator` in its place; the text is otherwise
+// unchanged, so a conversion error still quotes what was typed.
+std::string withDecimalSeparator(const std::string& text, char separator);
 
 }  // namespace loopmon::cli

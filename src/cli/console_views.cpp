@@ -1,45 +1,13 @@
 #include "cli/console_views.h"
 
-#include <unistd.h>
-
-#include <utility>
-
 #include "monitor/loop_decode.h"
 
 #include "cli/cli_args.h"
+#include "cli/output.h"
 
 namespace loopmon::cli {
 
-ConsoleSearchView::ConsoleSearchView(std::FILE* out, std::FILE* progress, std::string portText)
-    : out_(out),
-      progress_(progress != nullptr && isatty(fileno(progress)) ? progress : nullptr),
-      portText_(std::move(portText)) {}
-
-void ConsoleSearchView::appendDevice(const std::string& line) {
-  endProgress();
-  lines_.push_back(line);
-  if (out_ == nullptr) return;
-  std::fprintf(out_, "%s\n", line.c_str());
-  std::fflush(out_);
-}
-
-void ConsoleSearchView::setTitle(const std::string& title) {
-  title_ = title;
-  if (progress_ == nullptr || caption_ != SearchButtonStop) return;
-  std::fprintf(progress_, "\r\033[K%s", title.c_str());
-  std::fflush(progress_);
-  progressShown_ = true;
-}
-
-void ConsoleSearchView::endProgress() {
-  if (!progressShown_) return;
-  std::fprintf(progress_, "\r\033[K");
-  std::fflush(progress_);
-  progressShown_ = false;
-}
-
 void ConsoleSearchView::showError(const std::string& text, const std::string&) {
-  endProgress();
   throw CliError(text);
 }
 
@@ -107,7 +75,7 @@ void ConsoleLoopTable::ClearTable() {
 }
 
 void ConsoleLoopTable::ShowMessage(const std::string& text) {
-  std::fprintf(stderr, "%s\n", text.c_str());
+  printLine(stderr, text);
 }
 
 }  // namespace loopmon::cli

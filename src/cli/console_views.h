@@ -1,8 +1,7 @@
 #pragma once
 // loopctl's stand-ins for the windows: the search dialog's controls and the
-// main window's loop table, kept in memory and printed as the work goes.
+// main window's loop table, kept in memory for the commands to print.
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,43 +10,32 @@
 
 namespace loopmon::cli {
 
-// The search "dialog" of loopctl scan: every device line goes to `out` as it
-// is found (kept only, when `out` is null); the title (the address being
-// probed) is shown as a progress line on `progress` when that is a terminal.
+// The search "dialog" of loopctl: the device lines and the title are kept,
+// for the command to print what it needs.
 class ConsoleSearchView : public SearchView {
  public:
-  ConsoleSearchView(std::FILE* out, std::FILE* progress, std::string portText);
-
   void clearDevices() override { lines_.clear(); }
-  void appendDevice(const std::string& line) override;
+  void appendDevice(const std::string& line) override { lines_.push_back(line); }
   int deviceCount() const override { return static_cast<int>(lines_.size()); }
   void focusDeviceList() override {}
   void focusSearchButton() override {}
   void setChooseEnabled(bool) override {}
   std::string title() const override { return title_; }
-  void setTitle(const std::string& title) override;
+  void setTitle(const std::string& title) override { title_ = title; }
   void setProgress(int) override {}
-  std::string portText() const override { return portText_; }
+  std::string portText() const override { return {}; }
   void setPortEnabled(bool) override {}
   std::string searchCaption() const override { return caption_; }
   void setSearchCaption(const std::string& caption) override { caption_ = caption; }
-  void setScanTimerEnabled(bool enabled) override { timerEnabled_ = enabled; }
+  void setScanTimerEnabled(bool) override {}
   void showError(const std::string& text, const std::string& caption) override;
 
-  bool scanTimerEnabled() const { return timerEnabled_; }
   const std::vector<std::string>& lines() const { return lines_; }
-  // Removes the progress line, if one is shown.
-  void endProgress();
 
  private:
-  std::FILE* out_;
-  std::FILE* progress_;
-  std::string portText_;
   std::vector<std::string> lines_;
   std::string title_;
   std::string caption_ = SearchButtonSearch;
-  bool timerEnabled_ = false;
-  bool progressShown_ = false;
 };
 
 // The loop table of loopctl read. Row 0 holds the headings; the layout by

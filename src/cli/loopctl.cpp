@@ -1,6 +1,7 @@
 // loopctl: the bus, the loops and the coefficients from the command line,
 // through the same core as the desktop program and with its texts.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -13,11 +14,17 @@
 
 #include "cli/cli_args.h"
 #include "cli/console_views.h"
+#include "cli/help.h"
+#include "cli/interrupt.h"
 #include "cli/monitor_command.h"
+#include "cli/output.h"
+#include "cli/records.h"
+#include "cli/scan_command.h"
 #include "common/number_text.h"
 #include "monitor/coeffs.h"
 #include "monitor/loop_decode.h"
 #include "monitor/reading_cycle.h"
+#include "platform/console.h"
 #include "platform/locale_info.h"
 #include "platform/platform.h"
 #include "platform/port_names.h"
@@ -27,26 +34,6 @@
 
 namespace loopmon::cli {
 namespace {
-
-const char* const Usage =
-    "usage:\n"
-    "  loopctl ports [--map COMn=DEVICE]\n"
-    "  loopctl scan --port PORT\n"
-    "  loopctl read --port PORT --addr N [--state] [--skip LIST] [--all-rows]\n"
-    "               [--period S [--passes K]] [--csv]\n"
-    "  loopctl send --port PORT BYTE...\n"
-    "  loopctl coeffs --type CODE --version BYTE\n"
-    "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
-    "  loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...] [--adc-period MS]\n"
-    "                  [--duration S] [--json]\n"
-    "PORT is COM1..COM4 or a device path. With the marker SIMUL held (loopsim serve)\n"
-    "every request goes to the simulator.\n";
-
-// A bad command line, as opposed to a failure of the work itself.
-class UsageError : public CliError {
- public:
-  using CliError::CliError;
-};
 
 // "COM1".."COM4", or a device path: ComPort 1 and the path.
 struct PortChoice {
@@ -62,9 +49,12 @@ PortChoice parsePort(const std::string& text) {
     const int number = text[3] - '0';
     return {number, "", "COM" + std::to_string(number)};
   }
+  if (comName || text.empty()) {
+    throw UsageError("unknown port " + text + " (COM1..COM4 or a device path)");
+  }
   std::error_code error;
-  if (comName || text.empty() || !std::filesystem::exists(text, error)) {
-    throw CliError("unknown port " + text + " (COM1..COM4 or a device path)");
+  if (!std::filesystem::exists(text, error)) {
+    throw CliError("unknown port " + text + " (no such device)");
   }
   return {1, text, text};
 }
@@ -87,11 +77,6 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port,
   return session;
 }
 
-// The selector text the search reads its port number from.
-std::string selectorText(const PortChoice& port) {
-  return "COM" + std::to_string(port.comPort);
-}
-
 int ports(const std::vector<std::string>& words) {
   const Arguments args(words, {"--map"}, {});
   if (!args.plain().empty()) throw UsageError("ports takes no words: " + args.plain().front());
@@ -99,11 +84,11 @@ int ports(const std::vector<std::string>& words) {
   if (args.has("--map")) {
     const std::string mapping = args.required("--map");
     const size_t equals = mapping.find('=');
-    if (equals == std::string::npos) throw CliError("--map: expected COMn=DEVICE");
+    if (equals == std::string::npos) throw UsageError("--map: expected COMn=DEVICE");
     const std::string comName = mapping.substr(0, equals);
     const std::string device = mapping.substr(equals + 1);
     if (comName.size() < 4 || comName.compare(0, 3, "COM") != 0) {
-      throw CliError("--map: '" + comName + "' is not a COMn name");
+      throw UsageError("--map: '" + comName + "' is not a COMn name");
     }
     parseNumber(comName.substr(3), 1, 255, "--map");
     std::error_code error;
@@ -113,95 +98,47 @@ int ports(const std::vector<std::string>& words) {
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
   }
   for (const PortEntry& entry : listPorts(*registry)) {
-    std::printf("%s\t%s\n", entry.comName.c_str(), entry.devicePath.c_str());
+    printLine(stdout, entry.comName + "\t" + entry.devicePath);
   }
   return 0;
 }
 
-int scan(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--port"}, {});
-  if (!args.plain().empty()) throw UsageError("scan takes no words: " + args.plain().front());
-  const PortChoice port = parsePort(args.required("--port"));
-  auto session = openBus(port);
-  ConsoleSearchView view(stdout, stderr, selectorText(port));
-  SearchProcedure search(view, session.get());
-  search.StartStopScan();
-  while (view.scanTimerEnabled()) search.ScanStep();
-  view.endProgress();
-  return 0;
+// A number as the loop table shows it: digits, a sign, one separator.
+bool isShownNumber(const std::string& text) {
+  const size_t digits =
+      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const size_t signs = text.starts_with('-') ? 1 : 0;
+  const size_t separators =
+      std::count_if(text.begin(), text.end(), [](char c) { return c == '.' || c == ','; });
+  return digits > 0 && separators <= 1 && digits + signs + separators == text.size();
 }
 
-// Spreadsheet-style local time of a date-time in days since 1899-12-30.
-std::string timestamp(double days) {
-  const auto totalMs = static_cast<long long>(days * 86'400'000.0 + 0.5);
-  const long long z = totalMs / 86'400'000 - 25'569 + 719'468;  // days since 0000-03-01
-  const long long era = (z >= 0 ? z : z - 146'096) / 146'097;
-  const long long dayOfEra = z - era * 146'097;
-  const long long yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
-  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const long long monthIndex = (5 * dayOfYear + 2) / 153;
-  const long long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  const long long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  const long long msOfDay = totalMs % 86'400'000;
-  char text[96];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld", year, month,
-                day, msOfDay / 3'600'000, msOfDay / 60'000 % 60, msOfDay / 1000 % 60,
-                msOfDay % 1000);
-  return text;
+// One loop of the table as a record: the ADC reading and the kilo-ohms stay
+// numbers, and whatever text the table shows instead ("Обрыв", "КЗ", "откл.",
+// a state, "false" for a loop that did not answer) has a column of its own.
+std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row) {
+  const std::string reading = table.Cell(1, row);
+  const std::string resistance = table.Cell(2, row);
+  const auto now = std::chrono::system_clock::now();
+  std::vector<Field> fields{Field::textOf(isoTimestamp(now)), Field::number(table.Device().DevAddr),
+                            Field::number(row)};
+  const auto textOrEmpty = [](const std::string& text) {
+    return text.empty() ? Field::empty() : Field::textOf(text);
+  };
+  if (!table.AdcView() || !isShownNumber(reading)) {
+    fields.insert(fields.end(), {Field::empty(), Field::empty(), textOrEmpty(reading)});
+  } else if (isShownNumber(resistance)) {
+    fields.insert(fields.end(),
+                  {Field::number(reading), Field::number(resistance), Field::empty()});
+  } else {
+    fields.insert(fields.end(), {Field::number(reading), Field::empty(), textOrEmpty(resistance)});
+  }
+  return fields;
 }
-
-// Rows as text: tab-separated for people, or CSV with the field separator
-// that suits the locale's decimal separator.
-class RowPrinter {
- public:
-  RowPrinter(bool csv, Clock& clock)
-      : csv_(csv), clock_(clock), separator_(userDecimalSeparator() == ',' ? ';' : ',') {}
-
-  void heading(const ConsoleLoopTable& table) {
-    std::vector<std::string> fields;
-    if (csv_) fields.push_back("Время");
-    for (int column = 0; column < table.Columns(); ++column)
-      fields.push_back(table.Cell(column, 0));
-    line(fields);
-  }
-
-  void row(const ConsoleLoopTable& table, int row) {
-    std::vector<std::string> fields;
-    if (csv_) fields.push_back(timestamp(clock_.nowDays()));
-    for (int column = 0; column < table.Columns(); ++column) {
-      fields.push_back(table.Cell(column, row));
-    }
-    line(fields);
-  }
-
- private:
-  void line(const std::vector<std::string>& fields) {
-    std::string text;
-    for (size_t i = 0; i < fields.size(); ++i) {
-      if (i > 0) text += csv_ ? separator_ : '\t';
-      text += csv_ ? quoted(fields[i]) : fields[i];
-    }
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-  }
-
-  std::string quoted(const std::string& field) const {
-    if (field.find_first_of(std::string("\"\n") + separator_) == std::string::npos) return field;
-    std::string text = "\"";
-    for (char c : field) text += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return text + "\"";
-  }
-
-  bool csv_;
-  Clock& clock_;
-  char separator_;
-};
 
 int read(const std::vector<std::string>& words) {
   const Arguments args(words, {"--port", "--addr", "--skip", "--period", "--passes"},
-                       {"--state", "--all-rows", "--csv"});
+                       {"--state", "--all-rows", "--csv", "--json"});
   if (!args.plain().empty()) throw UsageError("read takes no words: " + args.plain().front());
   const PortChoice port = parsePort(args.required("--port"));
   const auto addr = static_cast<uint8_t>(parseNumber(args.required("--addr"), 1, 127, "--addr"));
@@ -214,10 +151,14 @@ int read(const std::vector<std::string>& words) {
   // Without --passes a periodic reading runs until it is interrupted.
   const int passes =
       args.has("--passes") ? parseNumber(args.required("--passes"), 1, 1'000'000, "--passes") : 0;
-  const bool csv = args.has("--csv");
+  if (args.has("--json") && args.has("--csv"))
+    throw UsageError("--json and --csv exclude each other");
+  const RecordFormat format = args.has("--json")  ? RecordFormat::Json
+                              : args.has("--csv") ? RecordFormat::Csv
+                                                  : RecordFormat::Text;
 
   auto session = openBus(port);
-  ConsoleSearchView identified(nullptr, nullptr, selectorText(port));
+  ConsoleSearchView identified;
   SearchProcedure search(identified, session.get());
   search.IdentifyAddress(addr);
   if (identified.lines().empty()) {
@@ -238,20 +179,43 @@ int read(const std::vector<std::string>& words) {
   ReadingCycle cycle(table, requester, store);
   cycle.Start();
 
-  RowPrinter printer(csv, *session->platform.clock);
-  if (!csv) std::printf("%s\n", identified.lines().front().c_str());
-  printer.heading(table);
+  std::vector<std::string> columns{"time", "addr", "loop", "adc", "kohm", "text"};
+  if (format == RecordFormat::Text) {
+    printLine(stdout, identified.lines().front());
+    columns.clear();
+    for (int column = 0; column < table.Columns(); ++column)
+      columns.push_back(table.Cell(column, 0));
+  }
+  RecordWriter writer(stdout, format, columns, userDecimalSeparator());
+  writer.heading();
+  const InterruptGuard interrupt;
   for (int pass = 1;; ++pass) {
     TickResult result;
     do {
       const int loop = cycle.CurLoop();
       result = cycle.Tick();
-      if (loop < table.RowCount() && !table.SkipMark(loop)) printer.row(table, loop);
-    } while (result.enableTimer && result.waitBeforeEnableMs == 0);
+      if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
+      if (format != RecordFormat::Text) {
+        writer.record(loopRecord(table, loop));
+        continue;
+      }
+      std::vector<Field> cells;
+      for (int column = 0; column < table.Columns(); ++column)
+        cells.push_back(Field::textOf(table.Cell(column, loop)));
+      writer.record(cells);
+    } while (result.enableTimer && result.waitBeforeEnableMs == 0 &&
+             InterruptGuard::requested() == 0);
+    if (InterruptGuard::requested() != 0) return InterruptGuard::exitStatus();
     if (!result.enableTimer || pass == passes) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(result.waitBeforeEnableMs));
+    // The wait between passes in short steps, so Ctrl-C ends it at once.
+    const auto resume =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(result.waitBeforeEnableMs);
+    while (std::chrono::steady_clock::now() < resume && InterruptGuard::requested() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (InterruptGuard::requested() != 0) return InterruptGuard::exitStatus();
   }
-  return 0;
+  return ExitSuccess;
 }
 
 std::string hexText(const Bytes& bytes) {
@@ -291,21 +255,21 @@ int send(const std::vector<std::string>& words) {
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
   const Bytes& answer = session->LastAnswer;
-  std::printf("%s\n", hexText(answer).c_str());
+  printLine(stdout, hexText(answer));
   std::string data;
   for (size_t i = 3; i + 1 < answer.size(); ++i) data += " " + std::to_string(answer[i]);
-  std::printf("address %d, length %d, code %d, data%s, checksum %d\n", answer[0], answer[1],
-              answer[2], data.c_str(), answer.back());
+  printText(stdout, "address %d, length %d, code %d, data%s, checksum %d\n", answer[0], answer[1],
+            answer[2], data.c_str(), answer.back());
   return 0;
 }
 
 void printSection(const std::string& section) {
-  std::printf("[%s]\n", section.c_str());
+  printLine(stdout, "[" + section + "]");
 }
 
 void printCoefficients(const Coefficients& coefficients) {
-  std::printf("a=%s\nb=%s\n", FloatToStr(coefficients.a).c_str(),
-              FloatToStr(coefficients.b).c_str());
+  printLine(stdout, "a=" + FloatToStr(coefficients.a));
+  printLine(stdout, "b=" + FloatToStr(coefficients.b));
 }
 
 int coeffs(const std::vector<std::string>& words) {
@@ -317,12 +281,22 @@ int coeffs(const std::vector<std::string>& words) {
   const CoefficientsStore store;
   const Coefficients coefficients = store.Lookup(type, version);
   const auto points = store.LoadPoints(type, version);
+  // The built-in table's 0 and 0 for other types would read every loop as
+  // 0.0 kilo-ohms; a script asking for them is better told.
+  if (!points && coefficients.a == 0 && coefficients.b == 0) {
+    throw CliError("type " + std::to_string(type) +
+                   " has no built-in coefficients and no section " +
+                   CoefficientsSection(type, version) + " in " + store.path());
+  }
   printSection(CoefficientsSection(type, version));
   if (points) {
-    std::printf("ACP1=%s\nACP2=%s\nR1=%s\nR2=%s\n", points->ACP1.c_str(), points->ACP2.c_str(),
-                points->R1.c_str(), points->R2.c_str());
+    for (const auto& [key, text] :
+         {std::pair{"ACP1", points->ACP1}, std::pair{"ACP2", points->ACP2},
+          std::pair{"R1", points->R1}, std::pair{"R2", points->R2}}) {
+      printLine(stdout, key + ("=" + text));
+    }
   } else {
-    std::printf("; built-in\n");
+    printLine(stdout, "; built-in");
   }
   printCoefficients(coefficients);
   return 0;
@@ -334,10 +308,20 @@ int calibrate(const std::vector<std::string>& words) {
   if (args.has("--type") != args.has("--version")) {
     throw UsageError("--type and --version go together");
   }
+  // The resistances are stored as the dialog stores them: with the locale's
+  // separator, whichever of the two was typed.
+  const char separator = userDecimalSeparator();
   const CalibrationPoints points{args.required("--acp1"), args.required("--acp2"),
-                                 args.required("--r1"), args.required("--r2")};
+                                 withDecimalSeparator(args.required("--r1"), separator),
+                                 withDecimalSeparator(args.required("--r2"), separator)};
+  Coefficients coefficients;
+  try {
+    coefficients = ComputeCoefficients(points, separator);
+  } catch (const RtlError& error) {
+    throw UsageError(error.what());
+  }
   if (!args.has("--type")) {
-    printCoefficients(ComputeCoefficients(points, userDecimalSeparator()));
+    printCoefficients(coefficients);
     return 0;
   }
   const int type = parseNumber(args.required("--type"), 0, 255, "--type");
@@ -346,25 +330,20 @@ int calibrate(const std::vector<std::string>& words) {
   // decimal digits with one character put after the first give back exactly
   // the version's digits, also for the type or version 0 that name no device.
   std::string versionText = std::to_string(version);
-  versionText.insert(1, 1, userDecimalSeparator());
+  versionText.insert(1, 1, separator);
   CoefficientsStore store;
   const std::string section = store.Save(static_cast<uint8_t>(type), static_cast<uint8_t>(version),
                                          type, versionText, points);
   printSection(section);
-  printCoefficients(ComputeCoefficients(points, userDecimalSeparator()));
+  printCoefficients(coefficients);
   return 0;
 }
 
-int run(const std::vector<std::string>& words) {
-  if (words.empty()) throw UsageError("a command is missing");
-  const std::string& command = words.front();
-  const std::vector<std::string> rest(words.begin() + 1, words.end());
-  if (command == "--help" || command == "help") {
-    std::printf("%s", Usage);
-    return 0;
-  }
+int runCommand(const std::string& command, const std::vector<std::string>& rest) {
   if (command == "ports") return ports(rest);
-  if (command == "scan") return scan(rest);
+  if (command == "scan") {
+    return scan(rest, [](const std::string& port) { return openBus(parsePort(port)); });
+  }
   if (command == "read") return read(rest);
   if (command == "send") return send(rest);
   if (command == "coeffs") return coeffs(rest);
@@ -377,21 +356,58 @@ int run(const std::vector<std::string>& words) {
   throw UsageError("unknown command " + command);
 }
 
+bool asksForHelp(const std::vector<std::string>& words) {
+  return std::ranges::any_of(
+      words, [](const std::string& word) { return word == "-h" || word == "--help"; });
+}
+
+int run(const std::vector<std::string>& words) {
+  if (words.empty()) {
+    writeText(stderr, programUsage());
+    return ExitUsage;
+  }
+  const std::string& command = words.front();
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
+  // Which help a usage error points to: the command's, when there is one.
+  std::string helpCall = "loopctl --help";
+  try {
+    if (command == "-h" || command == "--help" || (command == "help" && rest.empty())) {
+      writeText(stdout, programUsage());
+      return ExitSuccess;
+    }
+    if (command == "--version") {
+      printLine(stdout, versionText());
+      return ExitSuccess;
+    }
+    if (command == "help") {
+      const std::string usage = commandUsage(rest.front());
+      if (usage.empty() || rest.size() > 1) throw UsageError("no help for " + rest.back());
+      writeText(stdout, usage);
+      return ExitSuccess;
+    }
+    if (!commandUsage(command).empty()) {
+      helpCall = "loopctl " + command + " --help";
+      if (asksForHelp(rest)) {
+        writeText(stdout, commandUsage(command));
+        return ExitSuccess;
+      }
+    }
+    return runCommand(command, rest);
+  } catch (const UsageError& error) {
+    printText(stderr, "loopctl: %s (see %s)\n", error.what(), helpCall.c_str());
+    return ExitUsage;
+  } catch (const std::exception& error) {
+    printText(stderr, "loopctl: %s\n", error.what());
+    return ExitFailure;
+  } catch (...) {
+    printText(stderr, "loopctl: an unexpected error ended the command\n");
+    return ExitFailure;
+  }
+}
+
 }  // namespace
 }  // namespace loopmon::cli
 
 int main(int argc, char** argv) {
-  using namespace loopmon;
-  try {
-    return cli::run(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const cli::UsageError& error) {
-    std::fprintf(stderr, "loopctl: %s (see loopctl --help)\n", error.what());
-    return 2;
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "loopctl: %s\n", error.what());
-    return 1;
-  } catch (...) {
-    std::fprintf(stderr, "loopctl: an unexpected error ended the command\n");
-    return 1;
-  }
+  return loopmon::cli::run(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -13,17 +12,13 @@
 #include <utility>
 
 #include "cli/cli_args.h"
+#include "cli/interrupt.h"
+#include "cli/output.h"
 
 namespace loopmon::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void requestStop(int) {
-  stopRequested = 1;
-}
 
 // The owner's thread of loopctl is its main thread: the worker's hand-overs
 // queue up here and run one at a time, in order.
@@ -122,16 +117,16 @@ void print(const EventLine& line, bool json) {
   const std::string time = timestamp();
   const std::string frame = frameText(line.frame);
   if (json) {
-    std::printf(
-        "{\"time\":\"%s\",\"event\":\"%s\",\"addr\":%d,\"loop\":%s,\"reading\":%s,"
-        "\"class\":%s%s%s%s}\n",
-        time.c_str(), line.name, line.addr, field(line.loop, "null").c_str(),
-        field(line.reading, "null").c_str(), field(line.cls, "null").c_str(),
-        frame.empty() ? "" : ",\"frame\":\"", frame.c_str(), frame.empty() ? "" : "\"");
+    printText(stdout,
+              "{\"time\":\"%s\",\"event\":\"%s\",\"addr\":%d,\"loop\":%s,\"reading\":%s,"
+              "\"class\":%s%s%s%s}\n",
+              time.c_str(), line.name, line.addr, field(line.loop, "null").c_str(),
+              field(line.reading, "null").c_str(), field(line.cls, "null").c_str(),
+              frame.empty() ? "" : ",\"frame\":\"", frame.c_str(), frame.empty() ? "" : "\"");
   } else {
-    std::printf("%s\t%s\t%d\t%s\t%s\t%s%s%s\n", time.c_str(), line.name, line.addr,
-                field(line.loop, "-").c_str(), field(line.reading, "-").c_str(),
-                field(line.cls, "-").c_str(), frame.empty() ? "" : "\t", frame.c_str());
+    printText(stdout, "%s\t%s\t%d\t%s\t%s\t%s%s%s\n", time.c_str(), line.name, line.addr,
+              field(line.loop, "-").c_str(), field(line.reading, "-").c_str(),
+              field(line.cls, "-").c_str(), frame.empty() ? "" : "\t", frame.c_str());
   }
   std::fflush(stdout);
 }
@@ -188,7 +183,7 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
 int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
   const Arguments args(words, {"--port", "--poll", "--subscribe", "--adc-period", "--duration"},
                        {"--json"});
-  if (!args.plain().empty()) throw CliError("monitor takes no words: " + args.plain().front());
+  if (!args.plain().empty()) throw UsageError("monitor takes no words: " + args.plain().front());
   const std::string port = args.required("--port");
   const std::vector<uint8_t> schedule = parsePollList(args.required("--poll"));
   const auto loops = args.has("--subscribe") ? parseSubscriptions(args.required("--subscribe"))
@@ -197,7 +192,7 @@ int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
                                    3'600'000, "--adc-period");
   const int durationS = parseNumber(args.value("--duration", "0"), 0, 31'536'000, "--duration");
   const bool json = args.has("--json");
-  if (schedule.size() > 2500) throw CliError("--poll: at most 2500 entries");
+  if (schedule.size() > 2500) throw UsageError("--poll: at most 2500 entries");
 
   auto owner = std::make_shared<MainThreadOwner>();
   std::unique_ptr<TRSSession> session = open(port, owner);
@@ -207,18 +202,15 @@ int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
   for (const auto& [addr, loop] : loops) session->SubscribeLoop(addr, loop, {addr});
   session->SetAdcPeriod(static_cast<uint32_t>(periodMs));
 
-  stopRequested = 0;
-  std::signal(SIGINT, requestStop);
-  std::signal(SIGTERM, requestStop);
+  const InterruptGuard interrupt;
   const auto deadline =
       durationS > 0 ? std::optional(Clock::now() + std::chrono::seconds(durationS)) : std::nullopt;
   session->SetWork(true);
-  owner->runUntil([&] { return stopRequested != 0 || (deadline && Clock::now() >= *deadline); });
+  owner->runUntil(
+      [&] { return InterruptGuard::requested() != 0 || (deadline && Clock::now() >= *deadline); });
   // Destruction stops the worker and calls off a hand-over still queued here.
   session.reset();
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  return 0;
+  return InterruptGuard::requested() != 0 ? InterruptGuard::exitStatus() : 0;
 }
 
 }  // namespace loopmon::cli

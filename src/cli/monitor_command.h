@@ -16,8 +16,8 @@ namespace loopmon::cli {
 using SessionOpener = std::function<std::unique_ptr<TRSSession>(
     const std::string& port, std::shared_ptr<OwnerDispatcher> owner)>;
 
-// Runs until --duration has passed, or until SIGINT or SIGTERM; returns the
-// exit status.
+// Runs until --duration has passed (exit status 0), or until SIGINT or
+// SIGTERM (128 + the signal's number).
 int monitor(const std::vector<std::string>& words, const SessionOpener& open);
 
 }  // namespace loopmon::cli

@@ -26,7 +26,8 @@ struct CalibrationPoints {
 // The built-in pair of a type and version byte; 0 and 0 for types without one.
 Coefficients BuiltInCoefficients(uint8_t devType, uint8_t devVersion);
 
-// The folder of the executable followed by "ohmgauge.kft".
+// "ohmgauge.kft" beside the executable, or in the user's folder when the
+// executable's folder cannot be written.
 std::string CoefficientsFilePath();
 
 // "%d-%d" of a type code and a version byte, e.g. "1-160".

@@ -6,7 +6,7 @@ namespace loopmon {
 // Apart from the store so that a store on an explicit path does not pull in
 // the program folder lookup.
 std::string CoefficientsFilePath() {
-  return programFolder() + "ohmgauge.kft";
+  return besideProgramPath("ohmgauge.kft");
 }
 
 }  // namespace loopmon

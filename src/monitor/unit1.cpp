@@ -37,7 +37,7 @@ constexpr int MaxPeriodSeconds = 30;
 }  // namespace
 
 TForm1::Files TForm1::Files::besideProgram() {
-  return {CoefficientsFilePath(), programFolder() + "pcom.ini"};
+  return {CoefficientsFilePath(), besideProgramPath("pcom.ini")};
 }
 
 TForm1::TForm1(Platform platform, Files files)
@@ -248,7 +248,9 @@ bool TForm1::readingScheduled() const {
   return Timer1->isActive() || periodWait_->isActive();
 }
 
-bool TForm1::waitingBetweenPasses() const { return periodWait_->isActive(); }
+bool TForm1::waitingBetweenPasses() const {
+  return periodWait_->isActive();
+}
 
 void TForm1::switchView(TogglePanel* lowered, TogglePanel* raised) {
   lowered->setLowered(true);

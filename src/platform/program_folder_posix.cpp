@@ -17,6 +17,23 @@ std::string programFolder() {
   return posix::folderOf(path);
 }
 
+std::string userConfigFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  // Relative values are invalid by the base directory rules and are ignored.
+  if (config && config[0] == '/') return std::string(config) + "/loopmon/";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.config/loopmon/";
+}
+
+bool folderWritable(const std::string& folder) {
+  std::string probe = folder + ".loopmon-probe-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
 std::string runtimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string folder = runtime && runtime[0] == '/'

@@ -1,6 +1,8 @@
 #include "platform/program_folder.h"
 #include "platform/text_win32.h"
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace loopmon {
@@ -16,6 +18,22 @@ std::string programFolder() {
   std::wstring folder(path.data(), length);
   folder.erase(folder.find_last_of(L"\\/") + 1);
   return win32::narrow(folder);
+}
+
+std::string userConfigFolder() {
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  if (appData == nullptr || appData[0] == L'\0') return runtimeFolder();
+  return win32::narrow(std::wstring(appData) + L"\\loopmon\\");
+}
+
+bool folderWritable(const std::string& folder) {
+  const std::wstring probe =
+      win32::widen(folder) + L".loopmon-probe-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
 std::string runtimeFolder() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix_files.h"
+#include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/registry_document.h"
 
@@ -111,18 +112,10 @@ class RegistryFile final : public Registry {
   mutable std::string cachedBytes_;
 };
 
-std::string systemRegistryPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  // Relative values are invalid by the base directory rules and are ignored.
-  if (config && config[0] == '/') return std::string(config) + "/loopmon/system.reg";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.config/loopmon/system.reg";
-}
-
 }  // namespace
 
 std::unique_ptr<Registry> openSystemRegistry() {
-  return std::make_unique<RegistryFile>(systemRegistryPath());
+  return std::make_unique<RegistryFile>(userConfigFolder() + "system.reg");
 }
 
 std::unique_ptr<Registry> openRegistryFile(const std::string& path) {

@@ -8,7 +8,6 @@ namespace {
 
 constexpr uint8_t FirstScanned = 127;
 
-const char* const ScanTitle = "Поиск приборов по адресу ";
 const char* const CheckTitle = "Проверка наличия найденных ранее приборов";
 
 }  // namespace

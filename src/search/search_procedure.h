@@ -13,6 +13,8 @@ class TRSSession;
 // Texts of the search button.
 inline constexpr const char* SearchButtonSearch = "Поиск";
 inline constexpr const char* SearchButtonStop = "Стоп";
+// The dialog's title while an address is probed, followed by the address.
+inline constexpr const char* ScanTitle = "Поиск приборов по адресу ";
 
 // The dialog's controls as the search sees them.
 class SearchView {

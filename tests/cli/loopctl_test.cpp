@@ -11,10 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "loopsim_process.h"
 #include "platform/registry.h"
@@ -46,6 +50,25 @@ version = 101
 loop.1 = 0
 line.1 = off
 )";
+
+// The fields of a flat JSON object (strings, numbers and null), each value as
+// written; empty when the line is not one such object.
+std::map<std::string, std::string> jsonFields(const std::string& line) {
+  static const std::regex member(R"re(([{,])"([a-z]+)":("(?:[^"\\]|\\.)*"|-?[0-9.]+|null))re");
+  std::map<std::string, std::string> fields;
+  size_t consumed = 0;
+  for (std::sregex_iterator it(line.begin(), line.end(), member), end; it != end; ++it) {
+    if (static_cast<size_t>(it->position()) != consumed || ((*it)[1] == "{") != fields.empty())
+      return {};
+    fields[(*it)[2]] = (*it)[3];
+    consumed += static_cast<size_t>(it->length());
+  }
+  if (consumed + 1 != line.size() || line.back() != '}') return {};
+  return fields;
+}
+
+// ISO 8601 local time with the zone's offset, to the millisecond.
+const char* const IsoTime = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)";
 
 const Lines ScannedLines{
     "Адрес: 127  Hovra-Y (версия  1.01)",
@@ -97,7 +120,8 @@ class Loopctl : public ::testing::Test {
       ASSERT_FALSE(out.empty()) << "loopsim did not start";
   }
 
-  RunResult run(std::vector<std::string> args) {
+  // Starts loopctl with its output going to the files "out" and "err".
+  pid_t start(std::vector<std::string> args) {
     args.insert(args.begin(), program());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -108,24 +132,30 @@ class Loopctl : public ::testing::Test {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, folder.file("err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    RunResult result;
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  RunResult finish(pid_t pid) {
+    RunResult result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+      result.status = WEXITSTATUS(status);
+    }
     result.out = slurp(folder.file("out"));
     result.err = slurp(folder.file("err"));
     return result;
   }
 
-  // A failure: exactly one line on standard error, naming the problem, and
-  // nothing on standard output.
-  void expectFailure(const std::vector<std::string>& args, const std::string& problem) {
+  RunResult run(const std::vector<std::string>& args) { return finish(start(args)); }
+
+  // A failure: its exit status, exactly one line on standard error naming the
+  // problem, and nothing on standard output.
+  void expectFailure(const std::vector<std::string>& args, int status, const std::string& problem) {
     const RunResult failed = run(args);
-    EXPECT_NE(failed.status, 0) << args[0];
+    EXPECT_EQ(failed.status, status) << args[0] << " " << failed.err;
     EXPECT_TRUE(failed.out.empty()) << failed.out;
     EXPECT_EQ(std::ranges::count(failed.err, '\n'), 1) << failed.err;
     EXPECT_NE(failed.err.find(problem), std::string::npos) << failed.err;
@@ -140,10 +170,14 @@ class Loopctl : public ::testing::Test {
 
 TEST_F(Loopctl, ScanAndReadOverTheLine) {
   startLoopsim(false);
-  const RunResult scan = run({"scan", "--port", tty()});
+  const RunResult scan = run({"scan", "--port", tty(), "--addr", "1-20,127"});
   EXPECT_EQ(scan.status, 0) << scan.err;
   EXPECT_EQ(scan.lines(), ScannedLines);
-  EXPECT_TRUE(scan.err.empty()) << "no progress line off a terminal: " << scan.err;
+  EXPECT_TRUE(std::regex_search(scan.err, std::regex("^Поиск приборов по адресу 127 \\(1/21\\)\n")))
+      << "progress off a terminal as lines: " << scan.err;
+  EXPECT_TRUE(
+      std::regex_search(scan.err, std::regex("\n3 found, 21 addresses probed in [0-9.]+ s\n$")))
+      << scan.err;
 
   std::ofstream(coefficientsFile()) << "[1-160]\na=408\nb=-1\n";
   const RunResult adc = run({"read", "--port", tty(), "--addr", "9", "--skip", "6-20"});
@@ -156,14 +190,27 @@ TEST_F(Loopctl, ScanAndReadOverTheLine) {
   EXPECT_EQ(run({"read", "--port", tty(), "--addr", "127"}).lines(),
             (Lines{ScannedLines[0], "Номер ШС\tПоказание АЦП\tR кОм", "1\t0\tоткл."}));
 
-  const RunResult csv = run({"read", "--port", tty(), "--addr", "9", "--skip", "2-20", "--csv",
-                             "--period", "1", "--passes", "2"});
+  // Texts stand in a column of their own; adc and kohm hold numbers only.
+  const RunResult csv = run({"read", "--port", tty(), "--addr", "9", "--skip", "4-20", "--csv",
+                             "--period=1", "--passes", "2"});
   const Lines rows = csv.lines();
-  ASSERT_EQ(rows.size(), 3u) << csv.out << csv.err;
-  EXPECT_EQ(rows[0], "Время,Номер ШС,Показание АЦП,R кОм");
-  const std::regex row(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3},1,100,3\.1)");
-  EXPECT_TRUE(std::regex_match(rows[1], row)) << rows[1];
-  EXPECT_TRUE(std::regex_match(rows[2], row)) << rows[2];
+  ASSERT_EQ(rows.size(), 7u) << csv.out << csv.err;
+  EXPECT_EQ(rows[0], "time,addr,loop,adc,kohm,text");
+  const std::string time = IsoTime;
+  for (const int pass : {0, 3}) {
+    EXPECT_TRUE(std::regex_match(rows[pass + 1], std::regex(time + ",9,1,100,3\\.1,"))) << rows[1];
+    EXPECT_TRUE(std::regex_match(rows[pass + 2], std::regex(time + ",9,2,0,,Обрыв"))) << rows[2];
+    EXPECT_TRUE(std::regex_match(rows[pass + 3], std::regex(time + ",9,3,255,,КЗ"))) << rows[3];
+  }
+  const RunResult json = run({"read", "--port", tty(), "--addr", "127", "--json"});
+  const auto fields = jsonFields(json.lines().at(0));
+  EXPECT_TRUE(std::regex_match(fields.at("time"), std::regex("\"" + time + "\"")));
+  EXPECT_EQ(fields, (std::map<std::string, std::string>{{"time", fields.at("time")},
+                                                        {"addr", "127"},
+                                                        {"loop", "1"},
+                                                        {"adc", "0"},
+                                                        {"kohm", "null"},
+                                                        {"text", "\"откл.\""}}));
 
   const RunResult send = run({"send", "--port", tty(), "9", "6", "0", "13", "0", "0"});
   EXPECT_EQ(send.lines(),
@@ -180,31 +227,39 @@ TEST_F(Loopctl, EverythingGoesToTheSimulatorServerWhenItRuns) {
 
 TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
   startLoopsim(false);
-  const std::pair<Lines, std::string> cases[] = {
-      {{"read", "--port", tty(), "--addr", "0"}, "0 is outside 1..127"},
-      {{"read", "--port", tty(), "--addr", "128"}, "128 is outside 1..127"},
-      {{"read", "--port", tty(), "--addr", "x5"}, "'x5' is not a number"},
-      {{"read", "--port", tty(), "--addr", "50"}, "no device answers at address 50"},
-      {{"read", "--port", tty(), "--addr", "9", "--period", "31"}, "31 is outside 1..30"},
-      {{"scan", "--port", "COM7"}, "unknown port COM7"},
-      {{"scan", "--port", folder.file("missing")}, "unknown port"},
-      {{"scan", "--port", tty(), "--fast"}, "unknown option --fast"},
-      {{"send", "--port", tty(), "9", "6", "0", "256", "0", "0"}, "256 is outside 0..255"},
-      {{"frobnicate"}, "unknown command frobnicate"},
+  struct Case {
+    Lines args;
+    int status;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {{"read", "--port", tty(), "--addr", "0"}, 2, "0 is outside 1..127"},
+      {{"read", "--port", tty(), "--addr=128"}, 2, "128 is outside 1..127"},
+      {{"read", "--port", tty(), "--addr", "x5"}, 2, "'x5' is not a number"},
+      {{"read", "--port", tty(), "--addr", "50"}, 1, "no device answers at address 50"},
+      {{"read", "--port", tty(), "--addr", "9", "--period", "31"}, 2, "31 is outside 1..30"},
+      {{"scan", "--port", "COM7"}, 2, "unknown port COM7"},
+      {{"scan", "--port", folder.file("missing")}, 1, "unknown port"},
+      {{"scan", "--port", tty(), "--fast"}, 2, "unknown option --fast (see loopctl scan --help)"},
+      {{"send", "--port", tty(), "9", "6", "0", "256", "0", "0"}, 2, "256 is outside 0..255"},
+      {{"frobnicate"}, 2, "unknown command frobnicate"},
       {{"calibrate", "--type", "2", "--version", "105", "--r1", "1.04", "--acp1", "0", "--r2",
         "3.08", "--acp2", "100"},
+       2,
        "Floating point division by zero"},
-      {{"calibrate", "--type", "2", "--version", "105", "--r1", "1,04", "--acp1", "200", "--r2",
+      {{"calibrate", "--type", "2", "--version", "105", "--r1", "1;04", "--acp1", "200", "--r2",
         "3.08", "--acp2", "100"},
-       "'1,04' is not a valid floating point value"},
+       2,
+       "'1;04' is not a valid floating point value"},
+      {{"coeffs", "--type", "99", "--version", "1"}, 1, "type 99 has no built-in coefficients"},
   };
-  for (const auto& [args, problem] : cases) expectFailure(args, problem);
+  for (const auto& [args, status, problem] : cases) expectFailure(args, status, problem);
   EXPECT_FALSE(std::filesystem::exists(coefficientsFile()))
       << "a refused calibration writes nothing";
 
   const int held = ::open(tty().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-  expectFailure({"scan", "--port", tty()}, "cannot be opened");
+  expectFailure({"scan", "--port", tty()}, 1, "cannot be opened");
   ::close(held);
 }
 
@@ -216,11 +271,53 @@ TEST_F(Loopctl, CalibrateStoresTheCoefficientsAndCoeffsReadsThem) {
       (Lines{"a=408", "b=-1"}));
   EXPECT_FALSE(std::filesystem::exists(coefficientsFile())) << "no type, nothing stored";
 
-  const RunResult saved = run({"calibrate", "--type", "2", "--version", "105", "--r1", "1.04",
+  // Either separator is taken, whatever the locale; the file gets the locale's.
+  const RunResult saved = run({"calibrate", "--type", "2", "--version", "105", "--r1", "1,04",
                                "--acp1", "200", "--r2", "3.08", "--acp2", "100"});
   EXPECT_EQ(saved.lines(), (Lines{"[2-105]", "a=408", "b=-1"})) << saved.err;
   EXPECT_EQ(run({"coeffs", "--type", "2", "--version", "105"}).lines(),
             (Lines{"[2-105]", "ACP1=200", "ACP2=100", "R1=1.04", "R2=3.08", "a=408", "b=-1"}));
+}
+
+TEST_F(Loopctl, ScanOfAnAddressListAsJsonAndCsv) {
+  startLoopsim(false);
+  const RunResult json = run({"scan", "--port", tty(), "--addr", "20,1-9,127", "--json"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  std::vector<std::map<std::string, std::string>> devices;
+  for (const std::string& line : json.lines()) devices.push_back(jsonFields(line));
+  EXPECT_EQ(devices,
+            (std::vector<std::map<std::string, std::string>>{
+                {{"addr", "127"}, {"type", "9"}, {"name", "\"Hovra-Y\""}, {"version", "1.01"}},
+                {{"addr", "9"}, {"type", "1"}, {"name", "\"Mivra-Q\""}, {"version", "1.60"}},
+                {{"addr", "20"}, {"type", "4"}, {"name", "\"Hovra-J\""}, {"version", "1.02"}},
+            }));
+  EXPECT_NE(json.err.find("\n3 found, 11 addresses probed in "), std::string::npos) << json.err;
+
+  EXPECT_EQ(run({"scan", "--port", tty(), "--addr=9-20", "--csv"}).lines(),
+            (Lines{"addr,type,name,version", "9,1,Mivra-Q,1.60", "20,4,Hovra-J,1.02"}));
+
+  const RunResult none = run({"scan", "--port", tty(), "--addr", "30-32"});
+  EXPECT_EQ(none.status, 3);
+  EXPECT_TRUE(none.out.empty()) << none.out;
+  EXPECT_TRUE(
+      std::regex_search(none.err, std::regex("\nloopctl: no device answers at 30-32 .*\n$")))
+      << none.err;
+}
+
+TEST_F(Loopctl, CtrlCEndsAPeriodicReadingWithStatus130) {
+  startLoopsim(false);
+  const pid_t reading =
+      start({"read", "--port", tty(), "--addr", "9", "--skip", "2-20", "--period", "1"});
+  // The first row shows that the reading runs, and so that its handler is set.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::ranges::count(slurp(folder.file("out")), '\n') < 3 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::kill(reading, SIGINT);
+  const RunResult ended = finish(reading);
+  EXPECT_EQ(ended.status, 130) << ended.err;
+  EXPECT_EQ(ended.lines().back(), "1\t100\t3.1");
 }
 
 }  // namespace

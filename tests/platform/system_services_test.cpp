@@ -91,5 +91,51 @@ TEST(Folders, RuntimeFolderIsPrivate) {
   EXPECT_EQ(st.st_mode & 077, 0u);
 }
 
+TEST(Folders, FilesBesideTheProgramMoveToTheUserFolderWhenItCannotBeWritten) {
+  const auto slurp = [](const std::string& path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  };
+  struct Case {
+    const char* what;
+    bool programWritable;
+    const char* besideProgram;  // null: no such file
+    const char* inUserFolder;
+    bool expectBeside;
+    const char* expectContent;
+  };
+  const Case cases[] = {
+      {"a writable folder keeps its file", true, "[1-160]\n", "[2-105]\n", true, "[1-160]\n"},
+      {"a writable folder, no file yet", true, nullptr, nullptr, true, ""},
+      {"read-only, nothing anywhere", false, nullptr, nullptr, false, ""},
+      {"read-only, the file beside is taken over", false, "[1-160]\n", nullptr, false, "[1-160]\n"},
+      {"read-only, the user's own copy wins", false, "[1-160]\n", "[2-105]\n", false, "[2-105]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedTempDir dir;
+    const ProgramFileFolders folders{dir.file("bin/"), dir.file("config/loopmon/"),
+                                     c.programWritable};
+    std::filesystem::create_directories(folders.program);
+    if (c.besideProgram) std::ofstream(folders.program + "ohmgauge.kft") << c.besideProgram;
+    if (c.inUserFolder) {
+      std::filesystem::create_directories(folders.user);
+      std::ofstream(folders.user + "ohmgauge.kft") << c.inUserFolder;
+    }
+    const std::string path = besideProgramPath("ohmgauge.kft", folders);
+    EXPECT_EQ(path, (c.expectBeside ? folders.program : folders.user) + "ohmgauge.kft");
+    EXPECT_EQ(slurp(path), c.expectContent);
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(path).parent_path()))
+        << "the first save needs the folder";
+  }
+
+  ScopedTempDir dir;
+  EXPECT_TRUE(folderWritable(dir.path() + "/"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the probe leaves nothing behind";
+  EXPECT_FALSE(folderWritable(dir.file("missing/")));
+  ScopedEnv config("XDG_CONFIG_HOME", dir.path());
+  EXPECT_EQ(userConfigFolder(), dir.path() + "/loopmon/");
+}
+
 }  // namespace
 }  // namespace loopmon

@@ -32,7 +32,8 @@ both_read_alike() {  # type, version; leaves what both read in $read_back
   same "section $1-$2 as read by each build" "$read_back" "$(posix coeffs --type "$1" --version "$2")"
 }
 
-win calibrate --type 1 --version 160 --r1 1,04 --acp1 200 --r2 3,08 --acp2 100 >/dev/null
+# A point typed under a comma locale is stored with the comma, as the dialog does.
+win calibrate --type 1 --version 160 --r1 1.04 --acp1 200 --r2 3,08 --acp2 100 >/dev/null
 win calibrate --type 11 --version 105 --r1 0,5 --acp1 250 --r2 12,7 --acp2 17 >/dev/null
 cp "$scratch/win/ohmgauge.kft" "$scratch/posix/"
 both_read_alike 1 160
@@ -43,7 +44,8 @@ same "coefficients written on Windows, against those Linux computes" \
   "$(posix calibrate --type 11 --version 105 --r1 0,5 --acp1 250 --r2 12,7 --acp2 17)" \
   "$(grep -E '^(\[|a=|b=)' <<<"$read_back")"
 
-posix calibrate --type 2 --version 110 --r1 2,2 --acp1 180 --r2 7,5 --acp2 60 >/dev/null
+posix calibrate --type 2 --version 110 --r1 2.2 --acp1 180 --r2 7,5 --acp2 60 >/dev/null
 cp "$scratch/posix/ohmgauge.kft" "$scratch/win/"
 for section in "1 160" "11 105" "2 110"; do both_read_alike $section; done
+same "the point typed on Linux" "R1=2,2" "$(grep '^R1=' <<<"$read_back")"
 [ "$failures" -eq 0 ]

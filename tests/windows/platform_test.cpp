@@ -1,7 +1,8 @@
 // The Win32 platform layer against the system's own services under Wine: the
-// ports the registry lists, profile files and the clock.
+// registry, the ports it lists, profile files, the clock and text output.
 
 #include <gtest/gtest.h>
+#include <io.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/port_names.h"
 #include "platform/profile_file.h"
 #include "platform/program_folder.h"
@@ -92,6 +94,23 @@ TEST(SystemClock, PausesAreNeverShortAndTheDateIsToday) {
   clock->endTimerPeriod();
   // Spreadsheet days: 25569 is 1970-01-01. Local time lies within a day of UTC.
   EXPECT_NEAR(clock->nowDays(), static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0, 1.0);
+}
+
+TEST(Console, TextToAPipeOrAFileStaysUtf8) {
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  std::FILE* pipe = _fdopen(_open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), 0), "wb");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_FALSE(isConsole(pipe));
+  EXPECT_FALSE(consoleTakesEscapes(pipe));
+  writeText(pipe, "Обрыв\tКЗ\n");
+  std::fclose(pipe);
+  char bytes[64] = {};
+  DWORD count = 0;
+  ASSERT_TRUE(ReadFile(readEnd, bytes, sizeof bytes, &count, nullptr));
+  CloseHandle(readEnd);
+  EXPECT_EQ(std::string(bytes, count), "Обрыв\tКЗ\n");
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#include "cli/help.h"
+
+#include <array>
+
+namespace loopmon::cli {
+namespace {
+
+struct CommandHelp {
+  const char* name;
+  const char* text;
+};
+
+const std::array<CommandHelp, 7> Commands{{
+    {"ports",
+     "usage: loopctl ports [--map COMn=DEVICE]\n"
+     "Lists the serial ports and the COM names they answer to.\n"
+     "  --map COMn=DEVICE   lets COMn name DEVICE from now on\n"},
+    {"scan",
+     "usage: loopctl scan --port PORT [--addr LIST] [--json | --csv]\n"
+     "Searches the bus and prints one line per device that answers: address 127\n"
+     "first, then the others in rising order. Progress (N/127) goes to standard\n"
+     "error, and a summary line at the end.\n"
+     "  --addr LIST   addresses to probe, e.g. 1-20,127 (default 1-127)\n"
+     "  --json        one JSON object per device: addr, type, name, version\n"
+     "  --csv         CSV: addr, type, name, version\n"
+     "Exit status 3 when no device answers.\n"},
+    {"read",
+     "usage: loopctl read --port PORT --addr N [--state] [--skip LIST] [--all-rows]\n"
+     "                    [--period S [--passes K]] [--csv | --json]\n"
+     "Reads the device's loops once: the ADC reading and kilo-ohms, or the states.\n"
+     "  --state       the loop states instead of the ADC view\n"
+     "  --skip LIST   loops to leave out, e.g. 3,5-8\n"
+     "  --all-rows    every loop of a line controller, not only the first\n"
+     "  --period S    repeats every S seconds (1..30), until Ctrl-C without --passes\n"
+     "  --passes K    ends after K passes\n"
+     "  --csv, --json timestamped rows: time, addr, loop, adc, kohm, text; texts\n"
+     "                such as \"Обрыв\" or \"КЗ\" only in the text column\n"},
+    {"send",
+     "usage: loopctl send --port PORT BYTE...\n"
+     "Sends one raw request (address, length, modifier, command, data; the\n"
+     "checksum is added) and prints the answer in hex and decoded.\n"},
+    {"coeffs",
+     "usage: loopctl coeffs --type CODE --version BYTE\n"
+     "Prints the coefficients a reading of that device uses: its section of\n"
+     "ohmgauge.kft, or the built-in pair.\n"},
+    {"calibrate",
+     "usage: loopctl calibrate [--type CODE --version BYTE] --r1 KOHM --acp1 ADC\n"
+     "                         --r2 KOHM --acp2 ADC\n"
+     "Works out the coefficients from two reference points; with --type and\n"
+     "--version stores them in ohmgauge.kft. KOHM takes \".\" or \",\".\n"},
+    {"monitor",
+     "usage: loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...]\n"
+     "                       [--adc-period MS] [--duration S] [--json]\n"
+     "Watches the bus with the background worker and prints one line per event,\n"
+     "until --duration has passed or Ctrl-C.\n"},
+}};
+
+}  // namespace
+
+std::string programUsage() {
+  std::string text = "usage: loopctl COMMAND [OPTIONS]\n       loopctl help COMMAND\n\n";
+  for (const CommandHelp& command : Commands) {
+    const std::string usage = command.text;
+    text += "  " + usage.substr(std::string("usage: ").size(), usage.find('\n') - 7) + "\n";
+  }
+  text +=
+      "\nPORT is COM1..COM4 or a device path; while loopsim serve runs, every request\n"
+      "goes to the simulator. Options take their value as --opt VALUE or --opt=VALUE.\n"
+      "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan found nothing,\n"
+      "130 interrupted.\n";
+  return text;
+}
+
+std::string commandUsage(const std::string& command) {
+  for (const CommandHelp& entry : Commands) {
+    if (command == entry.name) return entry.text;
+  }
+  return {};
+}
+
+std::string versionText() {
+  return std::string("loopctl ") + LOOPMON_VERSION;
+}
+
+}  // namespace loopmon::cli

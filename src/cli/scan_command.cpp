@@ -1,0 +1,146 @@
+#include "cli/scan_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+#include "cli/cli_args.h"
+#include "cli/console_views.h"
+#include "cli/help.h"
+#include "cli/interrupt.h"
+#include "cli/output.h"
+#include "cli/records.h"
+#include "common/number_text.h"
+#include "platform/console.h"
+#include "platform/locale_info.h"
+#include "search/search_procedure.h"
+
+namespace loopmon::cli {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The address being probed, on standard error. A terminal gets one line that
+// is rewritten; a log (a pipe or a file) gets a line at most once a second,
+// so a long scan still shows that it moves without flooding the log.
+class ScanProgress {
+ public:
+  explicit ScanProgress(std::FILE* stream)
+      : stream_(stream),
+        mode_(consoleTakesEscapes(stream) ? Mode::Escapes
+              : isConsole(stream)         ? Mode::Overwrite
+                                          : Mode::Lines) {}
+
+  void show(const std::string& text) {
+    const auto now = SteadyClock::now();
+    if (mode_ == Mode::Lines) {
+      if (shown_ && now - lastLine_ < std::chrono::seconds(1)) return;
+      lastLine_ = now;
+      shown_ = true;
+      printLine(stream_, text);
+      return;
+    }
+    // A console without escape sequences gets the old line blanked out by
+    // spaces instead.
+    std::string line = mode_ == Mode::Escapes ? "\r\033[K" + text : "\r" + text;
+    if (mode_ == Mode::Overwrite && text.size() < width_) {
+      line += std::string(width_ - text.size(), ' ') + "\r" + text;
+    }
+    width_ = text.size();
+    shown_ = true;
+    writeText(stream_, line);
+    std::fflush(stream_);
+  }
+
+  // Clears a rewritten line so that the next text starts on a clean line.
+  void end() {
+    if (!shown_ || mode_ == Mode::Lines) return;
+    writeText(stream_,
+              mode_ == Mode::Escapes ? "\r\033[K" : "\r" + std::string(width_, ' ') + "\r");
+    std::fflush(stream_);
+    shown_ = false;
+  }
+
+ private:
+  enum class Mode { Escapes, Overwrite, Lines };
+
+  std::FILE* stream_;
+  Mode mode_;
+  bool shown_ = false;
+  size_t width_ = 0;
+  SteadyClock::time_point lastLine_;
+};
+
+std::string versionText(uint8_t versionByte, char separator) {
+  return FormatFixed(versionByte / 100.0, 2, separator);
+}
+
+}  // namespace
+
+std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
+  std::vector<uint8_t> order;
+  if (addresses.count(127) != 0) order.push_back(127);
+  for (const int address : addresses) {
+    if (address != 127) order.push_back(static_cast<uint8_t>(address));
+  }
+  return order;
+}
+
+int scan(const std::vector<std::string>& words, const BusOpener& open) {
+  const Arguments args(words, {"--port", "--addr"}, {"--json", "--csv"});
+  if (!args.plain().empty()) throw UsageError("scan takes no words: " + args.plain().front());
+  if (args.has("--json") && args.has("--csv"))
+    throw UsageError("--json and --csv exclude each other");
+  const std::string addressText = args.value("--addr", "1-127");
+  const std::vector<uint8_t> order = ScanOrder(parseNumberList(addressText, 1, 127, "--addr"));
+  const RecordFormat format = args.has("--json")  ? RecordFormat::Json
+                              : args.has("--csv") ? RecordFormat::Csv
+                                                  : RecordFormat::Text;
+  const std::string port = args.required("--port");
+  auto session = open(port);
+
+  const char separator = userDecimalSeparator();
+  RecordWriter writer(stdout, format, {"addr", "type", "name", "version"}, separator);
+  if (format == RecordFormat::Csv) writer.heading();
+  ConsoleSearchView view;
+  SearchProcedure search(view, session.get());
+  ScanProgress progress(stderr);
+  const InterruptGuard interrupt;
+  const auto started = SteadyClock::now();
+  size_t probed = 0;
+  int found = 0;
+  for (const uint8_t address : order) {
+    if (InterruptGuard::requested() != 0) break;
+    progress.show(ScanTitle + std::to_string(address) + " (" + std::to_string(probed + 1) + "/" +
+                  std::to_string(order.size()) + ")");
+    search.IdentifyAddress(address);
+    ++probed;
+    if (session->GetDeviceType(address) == NoDevice) continue;
+    ++found;
+    progress.end();
+    if (format == RecordFormat::Text) {
+      printLine(stdout, session->DescribeDevice(address));
+      continue;
+    }
+    const auto type = static_cast<uint8_t>(session->GetDeviceType(address));
+    writer.record({Field::number(address), Field::number(type), Field::textOf(DeviceTypeName(type)),
+                   Field::number(versionText(session->DeviceVersions[address], separator))});
+  }
+  progress.end();
+
+  const double seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
+  if (InterruptGuard::requested() != 0) {
+    printText(stderr, "scan interrupted: %d found, %zu of %zu addresses probed\n", found, probed,
+              order.size());
+    return InterruptGuard::exitStatus();
+  }
+  if (found == 0) {
+    printText(stderr, "loopctl: no device answers at %s (%zu addresses probed in %.1f s)\n",
+              addressText.c_str(), probed, seconds);
+    return ExitNothingFound;
+  }
+  printText(stderr, "%d found, %zu addresses probed in %.1f s\n", found, probed, seconds);
+  return ExitSuccess;
+}
+
+}  // namespace loopmon::cli

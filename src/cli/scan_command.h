@@ -1,0 +1,27 @@
+#pragma once
+// loopctl scan: the search of the bus over a list of addresses, with
+// progress and a summary on standard error and the devices on standard output.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "session/rssess.h"
+
+namespace loopmon::cli {
+
+// The order the search probes in: 127 first when it is among `addresses`,
+// then the others rising.
+std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
+
+// Opens the session on the text of --port; throws CliError when the port
+// cannot be used.
+using BusOpener = std::function<std::unique_ptr<TRSSession>(const std::string& port)>;
+
+// Returns the exit status: ExitNothingFound when no device answers.
+int scan(const std::vector<std::string>& words, const BusOpener& open);
+
+}  // namespace loopmon::cli
