@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "platform/port_names.h"
 #include "platform/registry.h"
+#include "platform/remote_line.h"
 #include "search/search_procedure.h"
 #include "session/rssess.h"
 
@@ -30,7 +31,7 @@ namespace {
 
 const char* const Usage =
     "usage:\n"
-    "  loopctl ports [--map COMn=DEVICE]\n"
+    "  loopctl ports [--map COMn=DEVICE|URL]\n"
     "  loopctl scan --port PORT\n"
     "  loopctl read --port PORT --addr N [--state] [--skip LIST] [--all-rows]\n"
     "               [--period S [--passes K]] [--csv]\n"
@@ -39,7 +40,8 @@ const char* const Usage =
     "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
     "  loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...] [--adc-period MS]\n"
     "                  [--duration S] [--json]\n"
-    "PORT is COM1..COM4 or a device path. With the marker SIMUL held (loopsim serve)\n"
+    "PORT is COM1..COM4, a device path, or a line behind a network server:\n"
+    "rfc2217://HOST:PORT or tcp://HOST:PORT. With the marker SIMUL held (loopsim serve)\n"
     "every request goes to the simulator.\n";
 
 // A bad command line, as opposed to a failure of the work itself.
@@ -56,6 +58,11 @@ struct PortChoice {
 };
 
 PortChoice parsePort(const std::string& text) {
+  if (isRemoteLineName(text)) {
+    std::string problem;
+    if (!parseRemoteLine(text, problem)) throw CliError(problem);
+    return {1, text, text};
+  }
   const bool comName =
       text.size() > 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0);
   if (comName && text.size() == 4 && text[3] >= '1' && text[3] <= '4') {
@@ -79,12 +86,19 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port,
     session->PortPath = port.path;
   }
   if (!session->Simulator.enabled && !OpenPort(*session)) {
+    if (!session->Port->failure().empty()) throw CliError(session->Port->failure());
     const std::string device =
         port.path.empty() ? resolvePortName(*session->platform.registry, port.name) : port.path;
     const std::string shown = device == port.name ? port.name : port.name + " (" + device + ")";
     throw CliError(shown + ": the port cannot be opened (missing, or held by another program)");
   }
   return session;
+}
+
+// A remote line that went down and could not be reached again ends the
+// command: its rows would only say that no device answers.
+void checkLine(const TRSSession& session) {
+  if (session.Port && !session.Port->failure().empty()) throw CliError(session.Port->failure());
 }
 
 // The selector text the search reads its port number from.
@@ -106,8 +120,11 @@ int ports(const std::vector<std::string>& words) {
       throw CliError("--map: '" + comName + "' is not a COMn name");
     }
     parseNumber(comName.substr(3), 1, 255, "--map");
+    std::string problem;
     std::error_code error;
-    if (device.empty() || !std::filesystem::exists(device, error)) {
+    if (isRemoteLineName(device)) {
+      if (!parseRemoteLine(device, problem)) throw CliError("--map: " + problem);
+    } else if (device.empty() || !std::filesystem::exists(device, error)) {
       throw CliError("--map: no device " + device);
     }
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
@@ -128,6 +145,7 @@ int scan(const std::vector<std::string>& words) {
   search.StartStopScan();
   while (view.scanTimerEnabled()) search.ScanStep();
   view.endProgress();
+  checkLine(*session);
   return 0;
 }
 
@@ -220,6 +238,7 @@ int read(const std::vector<std::string>& words) {
   ConsoleSearchView identified(nullptr, nullptr, selectorText(port));
   SearchProcedure search(identified, session.get());
   search.IdentifyAddress(addr);
+  checkLine(*session);
   if (identified.lines().empty()) {
     throw CliError("no device answers at address " + std::to_string(addr));
   }
@@ -246,6 +265,7 @@ int read(const std::vector<std::string>& words) {
     do {
       const int loop = cycle.CurLoop();
       result = cycle.Tick();
+      checkLine(*session);
       if (loop < table.RowCount() && !table.SkipMark(loop)) printer.row(table, loop);
     } while (result.enableTimer && result.waitBeforeEnableMs == 0);
     if (!result.enableTimer || pass == passes) break;
@@ -277,6 +297,7 @@ int send(const std::vector<std::string>& words) {
   }
   auto session = openBus(port);
   if (!session->DirectRequest(request, 1)) {
+    checkLine(*session);
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
   const Bytes& answer = session->LastAnswer;

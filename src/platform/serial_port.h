@@ -68,6 +68,13 @@ class SerialPort {
   virtual size_t read(uint8_t* buffer, size_t count) = 0;
   // Synchronous write; returns the number of bytes written.
   virtual size_t write(const uint8_t* buffer, size_t count) = 0;
+
+  // A line behind a network server, which turns the RS-485 line round by
+  // itself and adds the network's delay to every answer.
+  virtual bool isRemote() const { return false; }
+  // Why the line is down, in words that name it (the failed open, or the lost
+  // connection); "" while it works, and for ports that cannot say.
+  virtual std::string failure() const { return {}; }
 };
 
 std::unique_ptr<SerialPort> makeSerialPort();

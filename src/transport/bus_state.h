@@ -98,6 +98,10 @@ bool OpenPort(BusState& bus);
 // Closes the serial port, or releases the driver's port and, when it was
 // bound, puts the port instance's "Settings" back.
 void ClosePort(BusState& bus);
+// A remote line's answers come later by the network's round trip: its read
+// time-outs get the NetworkAllowance on top (the total limit always, so that
+// no read waits without one, and the interval when one is set).
+void AddNetworkAllowance(const BusState& bus, CommTimeouts& timeouts);
 // Reads the line settings (writing back StartTimeout and TailInUS when
 // absent); throws LineSettingsError for a value of the wrong type.
 void LoadLineSettings(BusState& bus);
