@@ -231,8 +231,8 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
 }
 
 // ser2net serving the pseudo-terminal line on the loopback address: scan and
-// read through `url`, a server that goes away in the middle of a reading, and
-// the next run once it is back.
+// read through `url`, a server that goes away in the middle of a reading, the
+// next run once it is back, and the line under a COM name.
 void Loopctl::checkRemoteLine(
     const std::function<std::string(const testing::Ser2netProcess&)>& url) {
   startLoopsim(false);
@@ -271,6 +271,9 @@ void Loopctl::checkRemoteLine(
   const RunResult again = run(readOn(line));
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, local.out);
+
+  ASSERT_EQ(run({"ports", "--map", "COM4=" + line}).status, 0);
+  EXPECT_EQ(run(readOn("COM4")).out, local.out) << "the line under a COM name";
 }
 
 TEST_F(Loopctl, RemoteLineOverRfc2217) {
