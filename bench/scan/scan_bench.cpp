@@ -7,6 +7,8 @@
 //     the acknowledgement (request, tail, StartTimeout).
 // The scan runs its steps back to back: the dialog's 10 ms timer between two
 // addresses is not the line's and is left out of both figures.
+// Then the same scan over RFC 2217 through ser2net on the loopback address,
+// serving the same pseudo-terminal, as a ratio to the local line.
 //
 //   scan_bench
 
@@ -19,6 +21,7 @@
 #include "platform/platform.h"
 #include "scoped_temp_dir.h"
 #include "search/search_procedure.h"
+#include "ser2net_process.h"
 #include "session/rssess.h"
 #include "sim/scenario.h"
 
@@ -60,6 +63,15 @@ class QuietView : public SearchView {
   std::string caption_ = SearchButtonSearch;
 };
 
+// Seconds of a full scan through `session`; the devices found go to `view`.
+double scanSeconds(TRSSession& session, QuietView& view) {
+  SearchProcedure search(view, &session);
+  const auto started = std::chrono::steady_clock::now();
+  search.StartStopScan();
+  while (view.timer) search.ScanStep();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
 }  // namespace
 
 int main() {
@@ -78,12 +90,7 @@ int main() {
   TRSSession session(Platform::system());
   session.PortPath = folder.file("tty");
   QuietView view;
-  SearchProcedure search(view, &session);
-  const auto started = std::chrono::steady_clock::now();
-  search.StartStopScan();
-  while (view.timer) search.ScanStep();
-  const double measuredS =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double measuredS = scanSeconds(session, view);
 
   const LineSettings& s = session.Settings;
   const double requestMicros = RequestBytes * CharacterMicros;
@@ -112,5 +119,21 @@ int main() {
   std::printf("ideal     %8.3f s (silent address %.1f ms)\n", idealS, silentMicros / 1000);
   std::printf("measured  %8.3f s\n", measuredS);
   std::printf("ratio     %8.3f (goal within 1.05)\n", measuredS / idealS);
-  return view.devices == static_cast<int>(devices.size()) ? 0 : 1;
+
+  testing::Ser2netProcess server(SER2NET_PATH, folder.file("tty"));
+  if (!server.start()) {
+    std::fprintf(stderr, "scan_bench: ser2net (%s) does not serve the line\n", SER2NET_PATH);
+    return 1;
+  }
+  TRSSession remote(Platform::system());
+  remote.PortPath = server.rfc2217Url();
+  QuietView remoteView;
+  const double remoteS = scanSeconds(remote, remoteView);
+  std::printf("\nthe same scan over RFC 2217 through ser2net on 127.0.0.1 (%d found)\n",
+              remoteView.devices);
+  std::printf("NetworkAllowance %u ms on each read time-out\n", remote.Settings.NetworkAllowance);
+  std::printf("remote    %8.3f s\n", remoteS);
+  std::printf("ratio     %8.3f (remote / local line)\n", remoteS / measuredS);
+  const int expected = static_cast<int>(devices.size());
+  return view.devices == expected && remoteView.devices == expected ? 0 : 1;
 }

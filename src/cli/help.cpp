@@ -12,9 +12,9 @@ struct CommandHelp {
 
 const std::array<CommandHelp, 7> Commands{{
     {"ports",
-     "usage: loopctl ports [--map COMn=DEVICE]\n"
+     "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
-     "  --map COMn=DEVICE   lets COMn name DEVICE from now on\n"},
+     "  --map COMn=DEVICE|URL  lets COMn name DEVICE (or a network line) from now on\n"},
     {"scan",
      "usage: loopctl scan --port PORT [--addr LIST] [--json | --csv]\n"
      "Searches the bus and prints one line per device that answers: address 127\n"
@@ -64,7 +64,8 @@ std::string programUsage() {
     text += "  " + usage.substr(std::string("usage: ").size(), usage.find('\n') - 7) + "\n";
   }
   text +=
-      "\nPORT is COM1..COM4 or a device path; while loopsim serve runs, every request\n"
+      "\nPORT is COM1..COM4, a device path, or a line behind a network server\n"
+      "(rfc2217://HOST:PORT, tcp://HOST:PORT); while loopsim serve runs, every request\n"
       "goes to the simulator. Options take their value as --opt VALUE or --opt=VALUE.\n"
       "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan found nothing,\n"
       "130 interrupted.\n";

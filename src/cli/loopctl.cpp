@@ -29,6 +29,7 @@
 #include "platform/platform.h"
 #include "platform/port_names.h"
 #include "platform/registry.h"
+#include "platform/remote_line.h"
 #include "search/search_procedure.h"
 #include "session/rssess.h"
 
@@ -43,6 +44,11 @@ struct PortChoice {
 };
 
 PortChoice parsePort(const std::string& text) {
+  if (isRemoteLineName(text)) {
+    std::string problem;
+    if (!parseRemoteLine(text, problem)) throw CliError(problem);
+    return {1, text, text};
+  }
   const bool comName =
       text.size() > 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0);
   if (comName && text.size() == 4 && text[3] >= '1' && text[3] <= '4') {
@@ -50,7 +56,7 @@ PortChoice parsePort(const std::string& text) {
     return {number, "", "COM" + std::to_string(number)};
   }
   if (comName || text.empty()) {
-    throw UsageError("unknown port " + text + " (COM1..COM4 or a device path)");
+    throw UsageError("unknown port " + text + " (COM1..COM4, a device path, or rfc2217:// or tcp://HOST:PORT)");
   }
   std::error_code error;
   if (!std::filesystem::exists(text, error)) {
@@ -69,6 +75,7 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port,
     session->PortPath = port.path;
   }
   if (!session->Simulator.enabled && !OpenPort(*session)) {
+    if (!session->Port->failure().empty()) throw CliError(session->Port->failure());
     const std::string device =
         port.path.empty() ? resolvePortName(*session->platform.registry, port.name) : port.path;
     const std::string shown = device == port.name ? port.name : port.name + " (" + device + ")";
@@ -91,8 +98,11 @@ int ports(const std::vector<std::string>& words) {
       throw UsageError("--map: '" + comName + "' is not a COMn name");
     }
     parseNumber(comName.substr(3), 1, 255, "--map");
+    std::string problem;
     std::error_code error;
-    if (device.empty() || !std::filesystem::exists(device, error)) {
+    if (isRemoteLineName(device)) {
+      if (!parseRemoteLine(device, problem)) throw CliError("--map: " + problem);
+    } else if (device.empty() || !std::filesystem::exists(device, error)) {
       throw CliError("--map: no device " + device);
     }
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
@@ -161,6 +171,7 @@ int read(const std::vector<std::string>& words) {
   ConsoleSearchView identified;
   SearchProcedure search(identified, session.get());
   search.IdentifyAddress(addr);
+  checkLine(*session);
   if (identified.lines().empty()) {
     throw CliError("no device answers at address " + std::to_string(addr));
   }
@@ -194,6 +205,7 @@ int read(const std::vector<std::string>& words) {
     do {
       const int loop = cycle.CurLoop();
       result = cycle.Tick();
+      checkLine(*session);
       if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
       if (format != RecordFormat::Text) {
         writer.record(loopRecord(table, loop));
@@ -252,6 +264,7 @@ int send(const std::vector<std::string>& words) {
     return 0;
   }
   if (!session->DirectRequest(request, 1)) {
+    checkLine(*session);
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
   const Bytes& answer = session->LastAnswer;

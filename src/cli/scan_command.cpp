@@ -86,6 +86,10 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
   return order;
 }
 
+void checkLine(const TRSSession& session) {
+  if (session.Port && !session.Port->failure().empty()) throw CliError(session.Port->failure());
+}
+
 int scan(const std::vector<std::string>& words, const BusOpener& open) {
   const Arguments args(words, {"--port", "--addr"}, {"--json", "--csv"});
   if (!args.plain().empty()) throw UsageError("scan takes no words: " + args.plain().front());
@@ -114,6 +118,7 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
     progress.show(ScanTitle + std::to_string(address) + " (" + std::to_string(probed + 1) + "/" +
                   std::to_string(order.size()) + ")");
     search.IdentifyAddress(address);
+    checkLine(*session);
     ++probed;
     if (session->GetDeviceType(address) == NoDevice) continue;
     ++found;

@@ -21,6 +21,11 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
 // cannot be used.
 using BusOpener = std::function<std::unique_ptr<TRSSession>(const std::string& port)>;
 
+// A remote line that went down and could not be reached again ends the
+// command with its reason (CliError): its rows would only say that no device
+// answers.
+void checkLine(const TRSSession& session);
+
 // Returns the exit status: ExitNothingFound when no device answers.
 int scan(const std::vector<std::string>& words, const BusOpener& open);
 

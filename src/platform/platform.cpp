@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "platform/os_version.h"
+#include "platform/remote_line.h"
 
 namespace loopmon {
 
@@ -10,7 +11,7 @@ Platform Platform::system() {
   p.registry = openSystemRegistry();
   p.markers = makeMarkerService();
   p.simulatorLink = makeSimulatorLink();
-  p.makeSerialPort = [] { return loopmon::makeSerialPort(); };
+  p.makeSerialPort = [registry = p.registry] { return makeLinePort(registry); };
   p.makeBusDriver = [] { return loopmon::makeBusDriver(); };
   OsVersion version = queryOsVersion();
   p.isNt5 = version.ntPlatform && version.major == 5;

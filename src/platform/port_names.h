@@ -1,7 +1,8 @@
 #pragma once
 // Serial port names. The bus code names ports the Windows way ("COM3"); on
 // POSIX a name is resolved to a device path through the registry store's
-// HARDWARE\DEVICEMAP\SERIALCOMM key, falling back to /dev/ttyS{n-1}.
+// HARDWARE\DEVICEMAP\SERIALCOMM key, falling back to /dev/ttyS{n-1}. A COMn
+// name can also lead to a remote line ("rfc2217://HOST:PORT").
 
 #include <string>
 #include <vector>
@@ -27,7 +28,8 @@ std::string resolvePortName(const Registry& registry, const std::string& name);
 // by number, then devices reachable by path only ("" as comName).
 std::vector<PortEntry> listPorts(const Registry& registry);
 
-// Records "COMn" -> device in the registry store (no-op where the OS owns it).
+// Records "COMn" -> device in the registry store. Where the OS owns the names
+// of its devices (Windows), only a remote line can be given a COMn name.
 bool mapPort(Registry& registry, const std::string& comName, const std::string& devicePath);
 
 }  // namespace loopmon

@@ -8,6 +8,7 @@
 #include "platform/port_names.h"
 #include "platform/posix_files.h"
 #include "platform/registry.h"
+#include "platform/remote_line.h"
 
 namespace loopmon {
 namespace {
@@ -119,7 +120,9 @@ std::vector<PortEntry> listPorts(const Registry& registry) {
     ports.push_back({named ? comPortName(*legacy + 1) : std::string(), device, false});
   }
   for (const Mapping& m : mapped) {
-    if (exists(m.devicePath)) ports.push_back({comPortName(m.number), m.devicePath, true});
+    if (exists(m.devicePath) || isRemoteLineName(m.devicePath)) {
+      ports.push_back({comPortName(m.number), m.devicePath, true});
+    }
   }
   std::sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
     std::optional<int> na = comNumber(a.comName);

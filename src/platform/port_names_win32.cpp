@@ -1,17 +1,22 @@
 // On Windows the system owns the port names: a "COMn" name opens as it is, and
 // the ports present are the ones the system lists in SERIALCOMM (value name
-// the kernel's device, data the "COMn" name).
+// the kernel's device, data the "COMn" name). A COMn name can also be given to
+// a remote line; those names are kept in a key of our own, since SERIALCOMM is
+// the drivers' and is rebuilt at every start.
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "platform/port_names.h"
 #include "platform/registry.h"
+#include "platform/remote_line.h"
 
 namespace loopmon {
 namespace {
 
 constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+// Value name "COMn", data the remote line's name.
+constexpr const char* kRemoteLinesKey = "Software\\TAVIX\\VELTA\\RemoteLines";
 
 // n of "COMn"; 0 for any other name, which sorts it last.
 int comNumber(const std::string& name) {
@@ -30,7 +35,11 @@ std::string comPortName(int number) {
   return "COM" + std::to_string(number);
 }
 
-std::string resolvePortName(const Registry&, const std::string& name) {
+std::string resolvePortName(const Registry& registry, const std::string& name) {
+  if (comNumber(name) == 0) return name;
+  const std::string comName = comPortName(comNumber(name));
+  std::optional<RegValue> line = registry.read(kRemoteLinesKey, comName);
+  if (line && line->type == RegType::String && isRemoteLineName(line->text)) return line->text;
   return name;
 }
 
@@ -40,6 +49,13 @@ std::vector<PortEntry> listPorts(const Registry& registry) {
     std::optional<RegValue> value = registry.read(kSerialCommKey, device);
     if (!value || value->type != RegType::String || value->text.empty()) continue;
     ports.push_back({value->text, value->text, false});
+  }
+  for (const std::string& comName : registry.valueNames(kRemoteLinesKey)) {
+    const std::string line = resolvePortName(registry, comName);
+    if (line == comName) continue;
+    // The remote line stands in for a port of the system with the same name.
+    std::erase_if(ports, [&](const PortEntry& p) { return p.comName == comName; });
+    ports.push_back({comName, line, true});
   }
   std::sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
     const int na = comNumber(a.comName);
@@ -51,8 +67,10 @@ std::vector<PortEntry> listPorts(const Registry& registry) {
   return ports;
 }
 
-bool mapPort(Registry&, const std::string&, const std::string&) {
-  return false;
+bool mapPort(Registry& registry, const std::string& comName, const std::string& devicePath) {
+  const int n = comNumber(comName);
+  if (n == 0 || !isRemoteLineName(devicePath) || !registry.createKey(kRemoteLinesKey)) return false;
+  return registry.write(kRemoteLinesKey, comPortName(n), RegValue::ofString(devicePath));
 }
 
 }  // namespace loopmon

@@ -74,6 +74,13 @@ class SerialPort {
   // Returns once the bytes written have left the port, as far as the port can
   // tell; false when it cannot tell.
   virtual bool drain() = 0;
+
+  // A line behind a network server, which turns the RS-485 line round by
+  // itself and adds the network's delay to every answer.
+  virtual bool isRemote() const { return false; }
+  // Why the line is down, in words that name it (the failed open, or the lost
+  // connection); "" while it works, and for ports that cannot say.
+  virtual std::string failure() const { return {}; }
 };
 
 std::unique_ptr<SerialPort> makeSerialPort();

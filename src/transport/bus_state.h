@@ -113,6 +113,10 @@ void ClosePort(BusState& bus);
 // Raises PortLostError naming the port when the port was lost since the last
 // report; once per loss.
 void ReportPortLoss(BusState& bus);
+// A remote line's answers come later by the network's round trip: its read
+// time-outs get the NetworkAllowance on top (the total limit always, so that
+// no read waits without one, and the interval when one is set).
+void AddNetworkAllowance(const BusState& bus, CommTimeouts& timeouts);
 // Reads the line settings (writing back StartTimeout and TailInUS when
 // absent); throws LineSettingsError for a value of the wrong type.
 void LoadLineSettings(BusState& bus);

@@ -31,6 +31,9 @@ struct LineSettings {
   bool SmartPI = false;
   bool USARTMode = false;
   bool PublishedCrcTable = false;
+  // Added to the read time-outs of a line behind a network server: the round
+  // trip and the server's own gathering of the line's bytes. Enough on a LAN.
+  uint32_t NetworkAllowance = 50;
 };
 
 inline constexpr const char* LineSettingsKey = "Software\\TAVIX\\VELTA\\RS";

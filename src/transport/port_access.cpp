@@ -98,6 +98,7 @@ bool openSerial(BusState& bus) {
   timeouts.readTotalConstantMs = bus.Settings.CmdTimeoutConstant;
   timeouts.writeTotalMultiplierMs = 0;
   timeouts.writeTotalConstantMs = 0;
+  AddNetworkAllowance(bus, timeouts);
   port.setTimeouts(timeouts);
   bus.PortLost = false;
   bus.PortLossReported = false;
@@ -105,6 +106,13 @@ bool openSerial(BusState& bus) {
 }
 
 }  // namespace
+
+void AddNetworkAllowance(const BusState& bus, CommTimeouts& timeouts) {
+  if (!bus.Port || !bus.Port->isRemote()) return;
+  const uint32_t allowance = bus.Settings.NetworkAllowance;
+  if (timeouts.readIntervalMs != 0) timeouts.readIntervalMs += allowance;
+  timeouts.readTotalConstantMs += allowance;
+}
 
 bool OpenPort(BusState& bus) {
   if (!bus.HasDriver()) return openSerial(bus);

@@ -42,6 +42,8 @@ class Exchange {
 
  private:
   SerialPort& port() { return *bus_.Port; }
+  // A converter with SmartPI, or a network server, turns the line round by itself.
+  bool lineTurnsItself() { return bus_.Settings.SmartPI || port().isRemote(); }
   Clock& clock() { return *bus_.platform.clock; }
   void setReadTimeouts();
   void turnToSending();
@@ -80,12 +82,13 @@ void Exchange::setReadTimeouts() {
   }
   timeouts.writeTotalMultiplierMs = 0;
   timeouts.writeTotalConstantMs = 0;
+  AddNetworkAllowance(bus_, timeouts);
   port().setTimeouts(timeouts);
 }
 
 // DTR clear and RTS set put the converter's driver on the line.
 void Exchange::turnToSending() {
-  if (bus_.Settings.SmartPI) return;
+  if (lineTurnsItself()) return;
   port().setDtr(false);
   port().setRts(true);
 }
@@ -101,7 +104,7 @@ void Exchange::sendOnSerial() {
     written += port().write(frame_.data() + n, 1);
     const int64_t micros = static_cast<int64_t>(written) * CharacterMicros + bus_.Settings.TailInUS;
     waitForCounter(clock(), start + countsIn(bus_.CounterFrequency, micros));
-  } else if (!bus_.Settings.SmartPI) {
+  } else if (!lineTurnsItself()) {
     // Without a counter, two padding bytes stand in for the wait: the line
     // stays driven until the checksum has surely left. The writes of a
     // terminal return once the bytes are queued, not sent, so the turnaround
@@ -220,7 +223,7 @@ bool Exchange::run() {
       bus_.Answer.assign(MinAnswerBytes, 0);
       return true;
     }
-    if (!bus_.Settings.SmartPI) {
+    if (!lineTurnsItself()) {
       // Whatever came in while sending is the line's echo or noise.
       port().purge(PurgeAction::RxClear);
       port().purge(PurgeAction::RxAbort);

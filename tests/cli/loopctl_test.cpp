@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "loopsim_process.h"
 #include "platform/registry.h"
 #include "scoped_temp_dir.h"
+#include "ser2net_process.h"
 #include "transport/line_settings.h"
 
 namespace loopmon {
@@ -138,12 +140,22 @@ class Loopctl : public ::testing::Test {
     return pid;
   }
 
+  // Waits for the program to end; one that is still running after 3 minutes
+  // is killed and counts as failed (status -1).
   RunResult finish(pid_t pid) {
     RunResult result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-      result.status = WEXITSTATUS(status);
+    while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "loopctl hangs";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    if (pid > 0) result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = slurp(folder.file("out"));
     result.err = slurp(folder.file("err"));
     return result;
@@ -160,6 +172,8 @@ class Loopctl : public ::testing::Test {
     EXPECT_EQ(std::ranges::count(failed.err, '\n'), 1) << failed.err;
     EXPECT_NE(failed.err.find(problem), std::string::npos) << failed.err;
   }
+
+  void checkRemoteLine(const std::function<std::string(const testing::Ser2netProcess&)>& url);
 
   testing::ScopedTempDir folder;
   testing::PrivateRuntimeFolder runtime;
@@ -261,6 +275,61 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
   ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
   expectFailure({"scan", "--port", tty()}, 1, "cannot be opened");
   ::close(held);
+}
+
+// ser2net serving the pseudo-terminal line on the loopback address: scan and
+// read through `url`, a server that goes away in the middle of a reading, the
+// next run once it is back, and the line under a COM name.
+void Loopctl::checkRemoteLine(
+    const std::function<std::string(const testing::Ser2netProcess&)>& url) {
+  startLoopsim(false);
+  testing::Ser2netProcess server(SER2NET_PATH, tty());
+  ASSERT_TRUE(server.start()) << "ser2net (" << SER2NET_PATH
+                              << ") does not serve; scripts/install-deps installs it";
+  const std::string line = url(server);
+  std::ofstream(coefficientsFile()) << "[1-160]\na=408\nb=-1\n";
+  auto readOn = [&](const std::string& port) {
+    return std::vector<std::string>{"read", "--port", port, "--addr", "9", "--skip", "6-20"};
+  };
+  const RunResult local = run(readOn(tty()));
+  ASSERT_EQ(local.status, 0) << local.err;
+
+  const RunResult scan = run({"scan", "--port", line});
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(scan.lines(), ScannedLines);
+  EXPECT_EQ(run(readOn(line)).out, local.out);
+
+  std::vector<std::string> periodic = readOn(line);
+  periodic.insert(periodic.end(), {"--period", "1"});
+  const pid_t reader = start(periodic);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::ranges::count(slurp(folder.file("out")), '\n') < 4 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  server.kill();
+  const RunResult broken = finish(reader);
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(std::ranges::count(broken.err, '\n'), 1) << broken.err;
+  EXPECT_NE(broken.err.find(line + ": connection lost"), std::string::npos) << broken.err;
+  expectFailure({"scan", "--port", line}, line + ": connection refused");
+
+  ASSERT_TRUE(server.start());
+  const RunResult again = run(readOn(line));
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, local.out);
+
+  ASSERT_EQ(run({"ports", "--map", "COM4=" + line}).status, 0);
+  EXPECT_EQ(run(readOn("COM4")).out, local.out) << "the line under a COM name";
+}
+
+TEST_F(Loopctl, RemoteLineOverRfc2217) {
+  checkRemoteLine(&testing::Ser2netProcess::rfc2217Url);
+  expectFailure({"scan", "--port", "rfc2217://plantroom"}, "rfc2217://HOST:PORT");
+}
+
+TEST_F(Loopctl, RemoteLineOverRawTcp) {
+  checkRemoteLine(&testing::Ser2netProcess::tcpUrl);
 }
 
 TEST_F(Loopctl, CalibrateStoresTheCoefficientsAndCoeffsReadsThem) {

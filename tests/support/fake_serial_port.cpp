@@ -41,6 +41,9 @@ class FakeSerialPort : public SerialPort {
   }
 
   bool isOpen() const override { return opened_; }
+  bool isRemote() const override {
+    return line_->locked([&] { return line_->remote_; });
+  }
 
   bool getState(CommState& state) override {
     return step("getState", [&] { state = line_->state_; });

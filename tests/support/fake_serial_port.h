@@ -56,6 +56,10 @@ class FakeSerialLine : public std::enable_shared_from_this<FakeSerialLine> {
   void failOpens(int count) {
     locked([&] { failOpens_ = count; });
   }
+  // Ports on this line say they are behind a network server.
+  void setRemote(bool remote) {
+    locked([&] { remote_ = remote; });
+  }
   // Called after every write with the bytes written.
   void setWriteHook(std::function<void(const Bytes&)> hook) {
     locked([&] { writeHook_ = std::move(hook); });
@@ -99,6 +103,7 @@ class FakeSerialLine : public std::enable_shared_from_this<FakeSerialLine> {
   bool open_ = false;
   bool dtr_ = false;
   bool rts_ = false;
+  bool remote_ = false;
   CommState state_;
   CommTimeouts timeouts_;
   std::deque<uint8_t> received_;

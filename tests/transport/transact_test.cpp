@@ -103,6 +103,23 @@ TEST_F(SerialExchange, SmartPiLeavesTheLinesAndTheReceiveBufferAlone) {
   EXPECT_EQ(fakes.line->writtenBytes(), withChecksum(Presence5)) << "no padding";
 }
 
+TEST_F(SerialExchange, RemoteLineIsTurnedRoundByTheServerAndWaitsLonger) {
+  fakes.line->setRemote(true);
+  bus->CounterFrequency = 0;  // would otherwise pad
+  ASSERT_TRUE(exchange(Presence5Answer));
+  EXPECT_EQ(callLog(),
+            "getTimeouts|timeouts 0,0,80,0,0|purge TxClear|purge TxAbort|purge RxClear|"
+            "purge RxAbort|write 05 06 00 01 00 00 DC|errors 0|read 6 -> 6");
+
+  setSetting("NetworkAllowance", RegValue::ofDword(200));
+  setSetting("IntervalTimeout", RegValue::ofDword(5));
+  fakes.line->clearCalls();
+  ASSERT_TRUE(OpenPort(*bus));
+  EXPECT_EQ(first("timeouts").text, "timeouts 0,0,800,0,0") << "after opening";
+  ASSERT_TRUE(exchange(Presence5Answer));
+  EXPECT_EQ(first("timeouts").text, "timeouts 205,0,230,0,0");
+}
+
 TEST_F(SerialExchange, ReadTimeoutsFollowTheCommandClass) {
   auto timeoutsFor = [&](uint8_t command) {
     exchange(answerFrame(5, 0, {0, 0}), {5, 6, 0, command, 0, 0});

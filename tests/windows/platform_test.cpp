@@ -37,6 +37,21 @@ TEST(Ports, ListedByNumberAsTheSystemKeepsThem) {
   EXPECT_LT(com3, std::find(names.begin(), names.end(), "COM12")) << "by number, not by text";
 }
 
+TEST(Ports, ARemoteLineTakesACommunicationsPortName) {
+  auto registry = openSystemRegistry();
+  const std::string line = "rfc2217://plantroom:2001";
+  EXPECT_FALSE(mapPort(*registry, "COM4", "\\Device\\Serial0")) << "the system's to name";
+  ASSERT_TRUE(mapPort(*registry, "com4", line));
+  const std::string resolved = resolvePortName(*registry, "COM4");
+  const std::vector<PortEntry> ports = listPorts(*registry);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX");
+  EXPECT_EQ(resolved, line);
+  EXPECT_TRUE(std::any_of(ports.begin(), ports.end(), [&](const PortEntry& p) {
+    return p.comName == "COM4" && p.devicePath == line && p.mapped;
+  }));
+  EXPECT_EQ(resolvePortName(*registry, "COM4"), "COM4") << "unmapped again";
+}
+
 // The system's profile functions rewrite a file key by key; ours must still
 // replace it whole, and a bare name must not land in the Windows folder.
 TEST(ProfileFiles, WrittenWholeInTheSystemsFormatAndWhereTheyAreNamed) {

@@ -1,0 +1,77 @@
+// The telnet side of a remote line without a socket: what reaches the line,
+// what goes back to the server, and the commands on the wire.
+
+#include <gtest/gtest.h>
+
+#include "platform/telnet_codec.h"
+
+using namespace loopmon;
+using namespace loopmon::telnet;
+
+namespace {
+
+constexpr uint8_t Echo = 1;
+
+TEST(TelnetCodec, DataComesOutWholeAndUndoubledWhereverTheNetworkSplitsIt) {
+  const TelnetBytes in{7,  Iac, Iac, Iac, Sb, ComPortOption, 101,  0,    Iac, Iac, Iac,
+                       Se, 8,   Iac, 241, 9,  Iac,           Will, Echo, 10};
+  TelnetCodec codec;
+  TelnetBytes data, replies;
+  for (uint8_t byte : in) codec.receive(&byte, 1, data, replies);
+  EXPECT_EQ(data, (TelnetBytes{7, Iac, 8, 9, 10}));
+  EXPECT_EQ(replies, (TelnetBytes{Iac, Dont, Echo}));
+}
+
+TEST(TelnetCodec, NegotiationAnswersOnlyChangesAndDeclinesForeignOptions) {
+  using Option = TelnetCodec::Option;
+  struct Case {
+    const char* what;
+    TelnetBytes fromServer;
+    TelnetBytes replies;
+    Option comPort;
+    Option binary;
+  };
+  const Case cases[] = {
+      {"everything taken: no answers to answers",
+       {Iac, Do, BinaryOption, Iac, Will, BinaryOption, Iac, Do, ComPortOption},
+       {},
+       Option::Accepted,
+       Option::Accepted},
+      {"binary one way only",
+       {Iac, Do, BinaryOption, Iac, Wont, BinaryOption},
+       {},
+       Option::Pending,
+       Option::Refused},
+      {"taken, then withdrawn: the withdrawal is confirmed",
+       {Iac, Do, ComPortOption, Iac, Dont, ComPortOption},
+       {Iac, Wont, ComPortOption},
+       Option::Refused,
+       Option::Pending},
+      {"the server's own COM port side is declined",
+       {Iac, Will, ComPortOption},
+       {Iac, Dont, ComPortOption},
+       Option::Pending,
+       Option::Pending},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TelnetCodec codec;
+    TelnetBytes data, replies;
+    codec.receive(c.fromServer.data(), c.fromServer.size(), data, replies);
+    EXPECT_EQ(replies, c.replies);
+    EXPECT_EQ(codec.comPort(), c.comPort);
+    EXPECT_EQ(codec.binary(), c.binary);
+  }
+}
+
+TEST(TelnetCodec, OutgoingBytesAndCommands) {
+  const TelnetBytes frame{5, Iac, 0, Iac, Iac};
+  EXPECT_EQ(TelnetCodec::escape(frame.data(), frame.size()),
+            (TelnetBytes{5, Iac, Iac, 0, Iac, Iac, Iac, Iac}));
+  EXPECT_EQ(TelnetCodec::baudRateCommand(9600),
+            (TelnetBytes{Iac, Sb, ComPortOption, SetBaudRate, 0, 0, 0x25, 0x80, Iac, Se}));
+  EXPECT_EQ(TelnetCodec::baudRateCommand(0x0100FF),
+            (TelnetBytes{Iac, Sb, ComPortOption, SetBaudRate, 0, 1, 0, Iac, Iac, Iac, Se}));
+}
+
+}  // namespace
