@@ -46,7 +46,7 @@ struct PortChoice {
 PortChoice parsePort(const std::string& text) {
   if (isRemoteLineName(text)) {
     std::string problem;
-    if (!parseRemoteLine(text, problem)) throw CliError(problem);
+    if (!parseRemoteLine(text, problem)) throw UsageError(problem);
     return {1, text, text};
   }
   const bool comName =
@@ -56,7 +56,8 @@ PortChoice parsePort(const std::string& text) {
     return {number, "", "COM" + std::to_string(number)};
   }
   if (comName || text.empty()) {
-    throw UsageError("unknown port " + text + " (COM1..COM4, a device path, or rfc2217:// or tcp://HOST:PORT)");
+    throw UsageError("unknown port " + text +
+                     " (COM1..COM4, a device path, or rfc2217:// or tcp://HOST:PORT)");
   }
   std::error_code error;
   if (!std::filesystem::exists(text, error)) {
@@ -101,7 +102,7 @@ int ports(const std::vector<std::string>& words) {
     std::string problem;
     std::error_code error;
     if (isRemoteLineName(device)) {
-      if (!parseRemoteLine(device, problem)) throw CliError("--map: " + problem);
+      if (!parseRemoteLine(device, problem)) throw UsageError("--map: " + problem);
     } else if (device.empty() || !std::filesystem::exists(device, error)) {
       throw CliError("--map: no device " + device);
     }

@@ -15,8 +15,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <functional>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -312,7 +312,7 @@ void Loopctl::checkRemoteLine(
   EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(std::ranges::count(broken.err, '\n'), 1) << broken.err;
   EXPECT_NE(broken.err.find(line + ": connection lost"), std::string::npos) << broken.err;
-  expectFailure({"scan", "--port", line}, line + ": connection refused");
+  expectFailure({"scan", "--port", line}, 1, line + ": connection refused");
 
   ASSERT_TRUE(server.start());
   const RunResult again = run(readOn(line));
@@ -325,7 +325,7 @@ void Loopctl::checkRemoteLine(
 
 TEST_F(Loopctl, RemoteLineOverRfc2217) {
   checkRemoteLine(&testing::Ser2netProcess::rfc2217Url);
-  expectFailure({"scan", "--port", "rfc2217://plantroom"}, "rfc2217://HOST:PORT");
+  expectFailure({"scan", "--port", "rfc2217://plantroom"}, 2, "rfc2217://HOST:PORT");
 }
 
 TEST_F(Loopctl, RemoteLineOverRawTcp) {
