@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "scoped_temp_dir.h"
 #include "search/search_procedure.h"
-#include "session/rssess.h"
+#include "session/session.h"
 #include "sim/scenario.h"
 
 using namespace loopmon;

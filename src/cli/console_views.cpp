@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "monitor/loop_decode.h"
+#include "loops/loop_decode.h"
 
 #include "cli/cli_args.h"
 

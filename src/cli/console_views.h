@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/reading_cycle.h"
+#include "loops/reading_cycle.h"
 #include "search/search_procedure.h"
 
 namespace loopmon::cli {

@@ -15,15 +15,15 @@
 #include "cli/console_views.h"
 #include "cli/monitor_command.h"
 #include "common/number_text.h"
-#include "monitor/coeffs.h"
-#include "monitor/loop_decode.h"
-#include "monitor/reading_cycle.h"
+#include "loops/coeffs.h"
+#include "loops/loop_decode.h"
+#include "loops/reading_cycle.h"
 #include "platform/locale_info.h"
 #include "platform/platform.h"
 #include "platform/port_names.h"
 #include "platform/registry.h"
 #include "search/search_procedure.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon::cli {
 namespace {

@@ -1,6 +1,6 @@
 #include "search/search_procedure.h"
 
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 

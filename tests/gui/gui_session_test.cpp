@@ -16,16 +16,16 @@
 #include <QToolButton>
 #include <functional>
 
-#include "monitor/gui_controls.h"
-#include "monitor/loop_decode.h"
-#include "monitor/loop_grid.h"
-#include "monitor/message_box.h"
-#include "monitor/u_kalibr.h"
-#include "monitor/u_pasw.h"
-#include "monitor/unit1.h"
+#include "gui/qt/widgets.h"
+#include "loops/loop_decode.h"
+#include "gui/qt/loop_grid.h"
+#include "gui/qt/message_box.h"
+#include "gui/qt/calibration_dialog.h"
+#include "gui/qt/password_dialog.h"
+#include "gui/qt/main_window.h"
 #include "platform/profile_file.h"
-#include "search/searchdv.h"
-#include "session/rssess.h"
+#include "gui/qt/search_dialog.h"
+#include "session/session.h"
 
 using namespace loopmon;
 

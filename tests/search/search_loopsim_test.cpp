@@ -13,7 +13,7 @@
 #include "memory_registry.h"
 #include "scoped_temp_dir.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 namespace {

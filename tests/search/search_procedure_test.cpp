@@ -6,7 +6,7 @@
 
 #include "fake_platform.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 namespace {

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "fake_platform.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/platform.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 using namespace loopmon;
 

@@ -16,7 +16,7 @@
 #include "platform/simulator_link.h"
 #include "platform/text_win32.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 using namespace loopmon;
 

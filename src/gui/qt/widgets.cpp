@@ -1,4 +1,4 @@
-#include "monitor/gui_controls.h"
+#include "gui/qt/widgets.h"
 
 #include <QFontDatabase>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "monitor/u_kalibr.h"
+#include "gui/qt/calibration_dialog.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -9,8 +9,8 @@
 #include <QWindow>
 
 #include "common/number_text.h"
-#include "monitor/gui_controls.h"
-#include "monitor/message_box.h"
+#include "gui/qt/widgets.h"
+#include "gui/qt/message_box.h"
 #include "platform/locale_info.h"
 
 namespace loopmon {

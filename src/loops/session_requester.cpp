@@ -1,5 +1,5 @@
-#include "monitor/reading_cycle.h"
-#include "session/rssess.h"
+#include "loops/reading_cycle.h"
+#include "session/session.h"
 
 namespace loopmon {
 

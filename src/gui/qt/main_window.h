@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "monitor/coeffs.h"
-#include "monitor/reading_cycle.h"
+#include "loops/coeffs.h"
+#include "loops/reading_cycle.h"
 #include "platform/platform.h"
 
 class QLabel;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "monitor/coeffs.h"
+#include "loops/coeffs.h"
 #include "transport/frame.h"
 
 namespace loopmon {

@@ -1,4 +1,4 @@
-#include "monitor/coeffs.h"
+#include "loops/coeffs.h"
 
 #include <gtest/gtest.h>
 

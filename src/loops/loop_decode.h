@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "monitor/coeffs.h"
+#include "loops/coeffs.h"
 #include "platform/locale_info.h"
 #include "transport/frame.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/loop_decode.h"
+#include "loops/loop_decode.h"
 
 #include "common/number_text.h"
 

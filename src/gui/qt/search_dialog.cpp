@@ -1,4 +1,4 @@
-#include "search/searchdv.h"
+#include "gui/qt/search_dialog.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -11,8 +11,8 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "monitor/gui_controls.h"
-#include "monitor/message_box.h"
+#include "gui/qt/widgets.h"
+#include "gui/qt/message_box.h"
 #include "platform/profile_file.h"
 
 namespace loopmon {

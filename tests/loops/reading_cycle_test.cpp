@@ -1,4 +1,4 @@
-#include "monitor/reading_cycle.h"
+#include "loops/reading_cycle.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "monitor/loop_decode.h"
+#include "loops/loop_decode.h"
 
 using namespace loopmon;
 

@@ -1,4 +1,4 @@
-#include "monitor/u_pasw.h"
+#include "gui/qt/password_dialog.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "monitor/gui_controls.h"
-#include "monitor/u_kalibr.h"
+#include "gui/qt/widgets.h"
+#include "gui/qt/calibration_dialog.h"
 
 namespace loopmon {
 

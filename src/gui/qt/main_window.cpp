@@ -1,4 +1,4 @@
-#include "monitor/unit1.h"
+#include "gui/qt/main_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,15 +10,15 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "monitor/gui_controls.h"
-#include "monitor/loop_decode.h"
-#include "monitor/loop_grid.h"
-#include "monitor/message_box.h"
-#include "monitor/qt_dispatcher.h"
-#include "monitor/u_pasw.h"
+#include "gui/qt/widgets.h"
+#include "loops/loop_decode.h"
+#include "gui/qt/loop_grid.h"
+#include "gui/qt/message_box.h"
+#include "gui/qt/qt_dispatcher.h"
+#include "gui/qt/password_dialog.h"
 #include "platform/program_folder.h"
-#include "search/searchdv.h"
-#include "session/rssess.h"
+#include "gui/qt/search_dialog.h"
+#include "session/session.h"
 
 namespace loopmon {
 

@@ -2,10 +2,10 @@
 
 #include <QApplication>
 
-#include "monitor/message_box.h"
-#include "monitor/u_kalibr.h"
-#include "monitor/u_pasw.h"
-#include "monitor/unit1.h"
+#include "gui/qt/message_box.h"
+#include "gui/qt/calibration_dialog.h"
+#include "gui/qt/password_dialog.h"
+#include "gui/qt/main_window.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

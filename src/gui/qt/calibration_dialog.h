@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "monitor/coeffs.h"
-#include "monitor/reading_cycle.h"
+#include "loops/coeffs.h"
+#include "loops/reading_cycle.h"
 
 class QComboBox;
 class QLabel;

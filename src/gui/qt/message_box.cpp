@@ -1,4 +1,4 @@
-#include "monitor/message_box.h"
+#include "gui/qt/message_box.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "monitor/qt_dispatcher.h"
+#include "gui/qt/qt_dispatcher.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

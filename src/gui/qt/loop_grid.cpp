@@ -1,4 +1,4 @@
-#include "monitor/loop_grid.h"
+#include "gui/qt/loop_grid.h"
 
 #include <QMouseEvent>
 #include <QPainter>

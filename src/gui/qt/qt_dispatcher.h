@@ -3,7 +3,7 @@
 // from the worker, a plain call when already on the GUI thread (a queued call
 // to one's own thread would wait for itself).
 
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 

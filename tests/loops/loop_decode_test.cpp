@@ -1,4 +1,4 @@
-#include "monitor/loop_decode.h"
+#include "loops/loop_decode.h"
 
 #include <gtest/gtest.h>
 

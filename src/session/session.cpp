@@ -1,4 +1,4 @@
-#include "session/rssess.h"
+#include "session/session.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "monitor/reading_cycle.h"
+#include "loops/reading_cycle.h"
 
-#include "monitor/loop_decode.h"
+#include "loops/loop_decode.h"
 #include "platform/locale_info.h"
 
 namespace loopmon {
