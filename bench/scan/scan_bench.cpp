@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "scoped_temp_dir.h"
 #include "search/search_procedure.h"
+#include "session/bus_runner.h"
 #include "session/session.h"
 #include "sim/scenario.h"
 
@@ -45,7 +46,6 @@ class QuietView : public SearchView {
   void setProgress(int) override {}
   std::string portText() const override { return "COM1"; }
   void setPortEnabled(bool) override {}
-  std::string searchCaption() const override { return caption_; }
   void setSearchCaption(const std::string& caption) override { caption_ = caption; }
   void setScanTimerEnabled(bool enabled) override { timer = enabled; }
   void showError(const std::string& text, const std::string&) override {
@@ -78,7 +78,8 @@ int main() {
   TRSSession session(Platform::system());
   session.PortPath = folder.file("tty");
   QuietView view;
-  SearchProcedure search(view, &session);
+  InlineBus bus(session);
+  SearchProcedure search(view, &bus);
   const auto started = std::chrono::steady_clock::now();
   search.StartStopScan();
   while (view.timer) search.ScanStep();

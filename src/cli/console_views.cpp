@@ -4,8 +4,6 @@
 
 #include <utility>
 
-#include "loops/loop_decode.h"
-
 #include "cli/cli_args.h"
 
 namespace loopmon::cli {
@@ -41,21 +39,6 @@ void ConsoleSearchView::endProgress() {
 void ConsoleSearchView::showError(const std::string& text, const std::string&) {
   endProgress();
   throw CliError(text);
-}
-
-int LoopTableRows(uint8_t deviceType) {
-  switch (deviceType) {
-    case 1:
-    case 2:
-    case 11:
-      return 21;
-    case 4:
-      return 5;
-    case LineControllerType:
-      return 128;
-    default:
-      return 1;
-  }
 }
 
 ConsoleLoopTable::ConsoleLoopTable(SelectedDevice device, int rows, bool adcView, bool periodic,

@@ -17,12 +17,14 @@
 #include "common/number_text.h"
 #include "loops/coeffs.h"
 #include "loops/loop_decode.h"
+#include "loops/loop_layout.h"
 #include "loops/reading_cycle.h"
 #include "platform/locale_info.h"
 #include "platform/platform.h"
 #include "platform/port_names.h"
 #include "platform/registry.h"
 #include "search/search_procedure.h"
+#include "session/bus_runner.h"
 #include "session/session.h"
 
 namespace loopmon::cli {
@@ -124,7 +126,8 @@ int scan(const std::vector<std::string>& words) {
   const PortChoice port = parsePort(args.required("--port"));
   auto session = openBus(port);
   ConsoleSearchView view(stdout, stderr, selectorText(port));
-  SearchProcedure search(view, session.get());
+  InlineBus bus(*session);
+  SearchProcedure search(view, &bus);
   search.StartStopScan();
   while (view.scanTimerEnabled()) search.ScanStep();
   view.endProgress();
@@ -218,7 +221,8 @@ int read(const std::vector<std::string>& words) {
 
   auto session = openBus(port);
   ConsoleSearchView identified(nullptr, nullptr, selectorText(port));
-  SearchProcedure search(identified, session.get());
+  InlineBus bus(*session);
+  SearchProcedure search(identified, &bus);
   search.IdentifyAddress(addr);
   if (identified.lines().empty()) {
     throw CliError("no device answers at address " + std::to_string(addr));
@@ -226,16 +230,15 @@ int read(const std::vector<std::string>& words) {
 
   const SelectedDevice device{addr, static_cast<uint8_t>(session->GetDeviceType(addr)),
                               session->DeviceVersions[addr]};
-  ConsoleLoopTable table(device, LoopTableRows(device.DevType), !args.has("--state"), periodic,
-                         periodSeconds);
-  if (device.DevType == LineControllerType && !args.has("--all-rows")) {
-    for (int row = 2; row < table.RowCount(); ++row) table.SetSkipMark(row, true);
+  const LoopLayout layout = LoopLayoutFor(device.DevType);
+  ConsoleLoopTable table(device, layout.rows, !args.has("--state"), periodic, periodSeconds);
+  if (layout.markedFrom != 0 && !args.has("--all-rows")) {
+    for (int row = layout.markedFrom; row < table.RowCount(); ++row) table.SetSkipMark(row, true);
   }
   for (int loop : skipped) table.SetSkipMark(loop, true);
 
   const CoefficientsStore store;
-  SessionRequester requester(*session);
-  ReadingCycle cycle(table, requester, store);
+  ReadingCycle cycle(table, bus, store);
   cycle.Start();
 
   RowPrinter printer(csv, *session->platform.clock);
@@ -245,7 +248,7 @@ int read(const std::vector<std::string>& words) {
     TickResult result;
     do {
       const int loop = cycle.CurLoop();
-      result = cycle.Tick();
+      cycle.Tick([&result](TickResult tick) { result = tick; });
       if (loop < table.RowCount() && !table.SkipMark(loop)) printer.row(table, loop);
     } while (result.enableTimer && result.waitBeforeEnableMs == 0);
     if (!result.enableTimer || pass == passes) break;

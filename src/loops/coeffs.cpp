@@ -6,8 +6,13 @@
 #include "common/number_text.h"
 #include "platform/locale_info.h"
 #include "platform/profile_file.h"
+#include "platform/program_folder.h"
 
 namespace loopmon {
+
+std::string CoefficientsFilePath() {
+  return programFolder() + "ohmgauge.kft";
+}
 
 Coefficients BuiltInCoefficients(uint8_t devType, uint8_t devVersion) {
   switch (devType) {

@@ -6,13 +6,11 @@
 #include <string>
 
 #include "loops/coeffs.h"
+#include "loops/loop_layout.h"
 #include "platform/locale_info.h"
 #include "transport/frame.h"
 
 namespace loopmon {
-
-// The device type whose "loops" are the line devices attached to it.
-inline constexpr uint8_t LineControllerType = 9;
 
 // The six request bytes Address, 6, 0, Command, loop number (low byte), `data5`.
 Bytes LoopRequest(uint8_t devAddr, uint8_t command, int loop, uint8_t data5 = 0);

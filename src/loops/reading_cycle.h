@@ -1,9 +1,12 @@
 #pragma once
 // The reading cycle behind the loop table, free of widgets: a start, then one
-// tick per loop row driven by the host's 10 ms timer. The Qt main window and
-// loopctl both drive it; each supplies the table as a LoopTableView.
+// tick per loop row driven by the host's 10 ms timer. Each tick's requests go
+// through the window's BusRunner; the row shows the answer once they have
+// ended. The main window model and loopctl both drive it; each supplies the
+// table as a LoopTableView.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,28 +15,7 @@
 
 namespace loopmon {
 
-class TRSSession;
-
-// The session's direct request as the cycle sees it.
-class LoopRequester {
- public:
-  virtual ~LoopRequester() = default;
-  // Up to six attempts; true with the answer in LastAnswer(), or false.
-  virtual bool DirectRequest(const Bytes& request, uint8_t mode) = 0;
-  virtual const Bytes& LastAnswer() const = 0;
-};
-
-// The adapter onto a real session (defined apart, so that users of the cycle
-// without a session do not link one).
-class SessionRequester : public LoopRequester {
- public:
-  explicit SessionRequester(TRSSession& session) : session_(session) {}
-  bool DirectRequest(const Bytes& request, uint8_t mode) override;
-  const Bytes& LastAnswer() const override;
-
- private:
-  TRSSession& session_;
-};
+class BusRunner;
 
 // The selected device: all 0 while none is selected.
 struct SelectedDevice {
@@ -70,11 +52,6 @@ class LoopTableView {
   // A modal box captioned with the application's title, one OK button; returns
   // when the user has closed it.
   virtual void ShowMessage(const std::string& text) = 0;
-  // Handles the pending window input (buttons, marks, view switches) until
-  // none is left; the host may change the device, the view or the marks here.
-  virtual void ProcessPendingEvents() = 0;
-  // Repaints the table at once.
-  virtual void RepaintTable() = 0;
 };
 
 // What the host does with its timer after a tick.
@@ -94,34 +71,43 @@ inline constexpr char IdleCaption[] = "Состояние шлейфов при�
 
 class ReadingCycle {
  public:
+  using TickDone = std::function<void(TickResult)>;
+
   // `decimalSeparator` unset: the user's locale separator, asked on every tick.
-  ReadingCycle(LoopTableView& view, LoopRequester& requester, const CoefficientsStore& store,
+  ReadingCycle(LoopTableView& view, BusRunner& bus, const CoefficientsStore& store,
                std::optional<char> decimalSeparator = std::nullopt);
 
-  // BitBtn2Click without the timer: loads the coefficients of the selected
-  // device, blanks the table unless periodic reading is on, and sets the
-  // current loop to 1. The host then enables its timer. Throws the store's
+  // Starting a reading without the timer: loads the coefficients of the
+  // selected device, blanks the table unless periodic reading is on, and sets
+  // the current loop to 1. The host then enables its timer. Throws the store's
   // ConversionError when the device's section is broken; nothing else has
-  // happened then and the reading must not start.
+  // happened then and the reading must not start. A tick still on the bus
+  // from before is dropped: its row belongs to the reading just replaced.
   void Start();
 
-  // Timer1Timer with the timer already disabled by the host: reads loop
-  // CurLoop() (or skips it when marked), shows the result and moves on.
-  TickResult Tick();
+  // One tick with the timer already disabled by the host: reads loop
+  // CurLoop() (or skips it when marked), shows the result and moves on, then
+  // tells `done` what to do with the timer. An exchange that fails with an
+  // error ends the reading (`done` gets an empty result) and the error goes on
+  // to the window's error handler.
+  void Tick(TickDone done);
 
   int CurLoop() const { return curLoop_; }
   const Coefficients& coefficients() const { return coefficients_; }
 
  private:
-  void readLoop(int loop);
-  std::string lineDeviceText(uint8_t devAddr, int loop, uint8_t adc);
+  struct Answers;
+  void show(int loop, const SelectedDevice& device, bool adcView, const Answers& answers);
+  TickResult advance();
   void setCellIfDiffers(int column, int row, const std::string& text);
 
   LoopTableView& view_;
-  LoopRequester& requester_;
+  BusRunner& bus_;
   const CoefficientsStore& store_;
   std::optional<char> decimalSeparator_;
   int curLoop_ = 1;
+  // Counts the starts: a tick's answers come back to the reading that sent it.
+  unsigned reading_ = 0;
   Coefficients coefficients_;
 };
 

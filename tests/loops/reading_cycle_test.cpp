@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <map>
 #include <set>
 
+#include "fake_platform.h"
 #include "loops/loop_decode.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 using namespace loopmon;
 
@@ -38,47 +40,40 @@ class FakeView : public LoopTableView {
   void ClearTable() override { cells.clear(); }
   void SetCaption(const std::string& caption) override { events.push_back("caption " + caption); }
   void ShowMessage(const std::string& text) override { events.push_back("message " + text); }
-  void ProcessPendingEvents() override {}
-  void RepaintTable() override {}
   std::string row(int r) const { return Cell(0, r) + "|" + Cell(1, r) + "|" + Cell(2, r); }
 };
 
-// Answers requests from a queue: an empty entry is a failed request.
-class FakeRequester : public LoopRequester {
- public:
-  std::deque<std::optional<Bytes>> answers;
-  std::vector<Bytes> requests;
-
-  bool DirectRequest(const Bytes& request, uint8_t) override {
-    requests.push_back(request);
-    last_.clear();
-    if (answers.empty()) return false;
-    const auto answer = answers.front();
-    answers.pop_front();
-    if (answer) last_ = *answer;
-    return answer.has_value();
-  }
-  const Bytes& LastAnswer() const override { return last_; }
-
- private:
-  Bytes last_;
-};
-
-Bytes answerWith(uint8_t byte4) {
-  return {5, 7, 0, 0, byte4, 0, 0};
-}
-
 class ReadingCycleTest : public ::testing::Test {
  protected:
+  ReadingCycleTest() {
+    fake.line->setResponder([this](const Bytes& request) -> std::optional<Bytes> {
+      requests.push_back(Bytes(request.begin(), request.begin() + 6));
+      const auto it = answers.find({request[3], request[4]});
+      if (it == answers.end()) return std::nullopt;
+      Bytes answer{request[0], 5, it->second[0], it->second[1], it->second[2]};
+      answer.push_back(FrameChecksum(answer));
+      return answer;
+    });
+  }
+  TickResult tick() {
+    TickResult result;
+    cycle.Tick([&](TickResult r) { result = r; });
+    return result;
+  }
   // Ticks until the host would leave its timer off.
   void runPass() {
     for (int ticks = 0; ticks < 1000; ++ticks) {
-      if (!cycle.Tick().enableTimer) return;
+      if (!tick().enableTimer) return;
     }
   }
+  // Code, first and second data byte of the answer to (command, loop); none: silent.
+  std::map<std::pair<uint8_t, uint8_t>, std::array<uint8_t, 3>> answers;
+  std::vector<Bytes> requests;
 
+  loopmon::testing::FakePlatform fake;
+  TRSSession session{fake.platform()};
+  InlineBus bus{session};
   FakeView view;
-  FakeRequester bus;
   CoefficientsStore store{"/nonexistent-folder/ohmgauge.kft", ','};
   ReadingCycle cycle{view, bus, store, ','};
 };
@@ -86,46 +81,63 @@ class ReadingCycleTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ReadingCycleTest, AdcPassSkipsMarksShowsFailuresAndEnds) {
-  view.rows = 7;
+  view.rows = 6;
   view.marks = {5};
   cycle.Start();
   view.cells[{2, 4}] = "old";
-  bus.answers = {answerWith(100), answerWith(0), answerWith(255), std::nullopt, Bytes{5, 6, 0, 0}};
+  answers = {{{0x1B, 1}, {0x1C, 1, 100}}, {{0x1B, 2}, {0x1C, 2, 0}}, {{0x1B, 3}, {0x1C, 3, 255}}};
 
-  EXPECT_TRUE(cycle.Tick().enableTimer);
+  EXPECT_TRUE(tick().enableTimer);
   EXPECT_EQ(view.events[0], "caption Состояние шлейфов приборов: ШС №1");
   runPass();
   EXPECT_EQ(view.events.back(), "caption Состояние шлейфов приборов");
   EXPECT_EQ(cycle.CurLoop(), 1);
-  ASSERT_EQ(bus.requests.size(), 5u);
-  EXPECT_EQ(bus.requests[0], (Bytes{5, 6, 0, 0x1B, 1, 0}));
-  EXPECT_EQ(bus.requests[4][4], 6);
+  EXPECT_EQ(requests.front(), (Bytes{5, 6, 0, 0x1B, 1, 0}));
   EXPECT_EQ(view.row(1), "1|100|3,1");
   EXPECT_EQ(view.row(2), "2|0|Обрыв");
   EXPECT_EQ(view.row(3), "3|255|КЗ");
   EXPECT_EQ(view.row(4), "4|false|old") << "a failure keeps the previous resistance";
   EXPECT_EQ(view.row(5), "5||");
-  EXPECT_EQ(view.row(6), "?|?|?");
+  EXPECT_EQ(requests.back()[4], 4) << "the marked loop 5 sent nothing";
 
   // A device without loop rows: the first tick reads loop 1 and ends the pass.
   view.rows = 1;
   cycle.Start();
-  bus.answers = {answerWith(100)};
-  EXPECT_FALSE(cycle.Tick().enableTimer);
-  EXPECT_EQ(bus.requests.back(), (Bytes{5, 6, 0, 0x1B, 1, 0}));
+  requests.clear();
+  EXPECT_FALSE(tick().enableTimer);
+  EXPECT_EQ(requests.front(), (Bytes{5, 6, 0, 0x1B, 1, 0}));
   EXPECT_EQ(view.events.back(), "caption Состояние шлейфов приборов");
+
+  // A restart while a tick's answer is still on its way drops that answer.
+  view.rows = 6;
+  cycle.Start();
+  view.events.clear();
+  struct HeldBus : BusRunner {
+    void run(Exchange, Done done) override { held = std::move(done); }
+    Done held;
+  } held;
+  ReadingCycle restarted(view, held, store, ',');
+  restarted.Start();
+  bool done = false;
+  restarted.Tick([&](TickResult) { done = true; });
+  restarted.Start();
+  held.held(nullptr);
+  EXPECT_FALSE(done);
+  EXPECT_EQ(view.Cell(1, 1), "");
 }
 
 TEST_F(ReadingCycleTest, LineControllerAsksForTheKindAndReportsAStrangeAnswer) {
   view.device = {9, 9, 100};
   view.rows = 4;
   cycle.Start();
-  bus.answers = {answerWith(160), Bytes{5, 7, BusAnswer::LineDevice, 1, 5, 0, 0},
-                 answerWith(40),  Bytes{5, 7, 0x0A, 1, 5, 0, 0},
-                 answerWith(50),  std::nullopt};
+  answers = {{{0x1B, 1}, {0x1C, 1, 160}},
+             {{0x39, 1}, {BusAnswer::LineDevice, 1, 5}},
+             {{0x1B, 2}, {0x1C, 2, 40}},
+             {{0x39, 2}, {0x0A, 1, 5}},
+             {{0x1B, 3}, {0x1C, 3, 50}}};
   view.cells[{2, 3}] = "old";
   runPass();
-  EXPECT_EQ(bus.requests[1], (Bytes{9, 6, 0, 0x39, 1, 1}));
+  EXPECT_EQ(requests[1], (Bytes{9, 6, 0, 0x39, 1, 1}));
   EXPECT_EQ(view.Cell(2, 1), "Пожар замк.");
   EXPECT_EQ(view.row(2), "2|40|");
   EXPECT_EQ(view.Cell(2, 3), "") << "a failed kind request empties the cell, silently";

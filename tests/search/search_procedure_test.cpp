@@ -6,6 +6,7 @@
 
 #include "fake_platform.h"
 #include "search_view_fake.h"
+#include "session/bus_runner.h"
 #include "session/session.h"
 
 namespace loopmon {
@@ -31,7 +32,8 @@ TEST(SearchOnAFakeLine, FullScanListsOnlyIdentificationsFromTheProbedAddress) {
   TRSSession session(fake.platform());
   RecordingSearchView view;
   view.port = "COM4";
-  SearchProcedure search(view, &session);
+  InlineBus bus(session);
+  SearchProcedure search(view, &bus);
   search.StartStopScan();
   while (view.timerEnabled) search.ScanStep();
 

@@ -8,21 +8,12 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "common/number_text.h"
-#include "gui/qt/widgets.h"
 #include "gui/qt/message_box.h"
-#include "platform/locale_info.h"
+#include "gui/qt/widgets.h"
 
 namespace loopmon {
 
 namespace {
-
-struct TypeEntry {
-  const char* text;
-  int code;
-};
-constexpr TypeEntry TypeEntries[] = {
-    {"Mivra-Q", 1}, {"Mivra-QX", 2}, {"Hovra-J", 4}, {"Mivra-QW", 11}};
 
 const QString DialogFamily = QStringLiteral("MS Sans Serif");
 
@@ -51,44 +42,48 @@ QLabel* makeReferenceCaption(const QString& index, QWidget* parent, QRect rect, 
 
 }  // namespace
 
-TfrmKalibr::TfrmKalibr(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
-                       std::optional<char> decimalSeparator)
+CalibrationDialog::CalibrationDialog(std::function<SelectedDevice()> selectedDevice,
+                                     CoefficientsStore& store, std::optional<char> decimalSeparator)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
-      selectedDevice_(std::move(selectedDevice)),
-      store_(store),
-      decimalSeparator_(decimalSeparator) {
+      model_(std::move(selectedDevice), store, decimalSeparator) {
+  setObjectName(QStringLiteral("calibrationDialog"));
   setWindowTitle(QStringLiteral("Калибровка"));
   setFixedSize(278, 182);
   setFont(designedFont(DialogFamily, 11, true));
   createControls();
-  FormCreate();
   connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
     if (window == nullptr || window == windowHandle()) return;
     returningFromOwnBox_ = window->transientParent() == windowHandle();
   });
 }
 
-void TfrmKalibr::createControls() {
+void CalibrationDialog::createControls() {
   makeLabel(QStringLiteral("Тип прибора"), this, QRect(4, 10, 96, 16), 13, true);
-  cbType = new QComboBox(this);
-  cbType->setGeometry(129, 8, 145, 21);
+  typeSelector_ = new QComboBox(this);
+  typeSelector_->setObjectName(QStringLiteral("typeSelector"));
+  typeSelector_->setGeometry(129, 8, 145, 21);
+  for (const DeviceTypeEntry& entry : CalibrationTypes) {
+    typeSelector_->addItem(QString::fromUtf8(entry.text));
+  }
   makeLabel(QStringLiteral("Версия прибора"), this, QRect(4, 34, 121, 16), 13, true);
-  edVersion = new QLineEdit(this);
-  edVersion->setGeometry(129, 32, 57, 21);
+  versionField_ = new QLineEdit(this);
+  versionField_->setObjectName(QStringLiteral("versionField"));
+  versionField_->setGeometry(129, 32, 57, 21);
 
   const QFont fieldFont = designedFont(DialogFamily, 11, false);
-  auto makeField = [&](QRect rect) {
+  auto makeField = [&](QRect rect, const QString& name) {
     auto* edit = new QLineEdit(this);
+    edit->setObjectName(name);
     edit->setGeometry(rect);
     edit->setFont(fieldFont);
     return edit;
   };
   makeReferenceCaption(QStringLiteral("1"), this, QRect(25, 67, 113, 16), QPoint(36, 74));
-  edR1 = makeField(QRect(49, 65, 57, 21));
+  r1Field_ = makeField(QRect(49, 65, 57, 21), QStringLiteral("r1Field"));
   makeLabel(QStringLiteral("АЦП:"), this, QRect(155, 67, 36, 16), 13, true);
-  edACP1 = makeField(QRect(196, 65, 57, 21));
+  acp1Field_ = makeField(QRect(196, 65, 57, 21), QStringLiteral("acp1Field"));
 
   // The hint that R1 is the smaller one, its indexes as subscripts (tiny
   // separate index labels do not line up with substitute fonts).
@@ -97,113 +92,81 @@ void TfrmKalibr::createControls() {
   order->adjustSize();
 
   makeReferenceCaption(QStringLiteral("2"), this, QRect(25, 123, 113, 16), QPoint(36, 130));
-  edR2 = makeField(QRect(49, 122, 57, 21));
+  r2Field_ = makeField(QRect(49, 122, 57, 21), QStringLiteral("r2Field"));
   makeLabel(QStringLiteral("АЦП:"), this, QRect(155, 123, 36, 16), 13, true);
-  edACP2 = makeField(QRect(196, 121, 57, 21));
+  acp2Field_ = makeField(QRect(196, 121, 57, 21), QStringLiteral("acp2Field"));
 
-  bEnter = new QPushButton(QStringLiteral("Ввод"), this);
-  bEnter->setGeometry(60, 151, 75, 25);
-  bEnter->setDefault(true);
-  bCancel = new QPushButton(QStringLiteral("Отмена"), this);
-  bCancel->setGeometry(140, 151, 78, 25);
+  enterButton_ = new QPushButton(QStringLiteral("Ввод"), this);
+  enterButton_->setObjectName(QStringLiteral("enterButton"));
+  enterButton_->setGeometry(60, 151, 75, 25);
+  enterButton_->setDefault(true);
+  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
+  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+  cancelButton_->setGeometry(140, 151, 78, 25);
 
-  QWidget::setTabOrder(edR1, edACP1);
-  QWidget::setTabOrder(edACP1, edR2);
-  QWidget::setTabOrder(edR2, edACP2);
-  QWidget::setTabOrder(edACP2, bEnter);
-  QWidget::setTabOrder(bEnter, bCancel);
-  QWidget::setTabOrder(bCancel, cbType);
-  QWidget::setTabOrder(cbType, edVersion);
+  QWidget::setTabOrder(r1Field_, acp1Field_);
+  QWidget::setTabOrder(acp1Field_, r2Field_);
+  QWidget::setTabOrder(r2Field_, acp2Field_);
+  QWidget::setTabOrder(acp2Field_, enterButton_);
+  QWidget::setTabOrder(enterButton_, cancelButton_);
+  QWidget::setTabOrder(cancelButton_, typeSelector_);
+  QWidget::setTabOrder(typeSelector_, versionField_);
 
-  for (QLineEdit* edit : {edR1, edR2, edVersion}) {
-    connect(edit, &QLineEdit::textChanged, this, [this, edit] { edR1Change(edit); });
+  for (QLineEdit* edit : {r1Field_, r2Field_, versionField_}) {
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { onFieldEdited(edit); });
   }
-  connect(bEnter, &QPushButton::clicked, this, &TfrmKalibr::bEnterClick);
-  connect(bCancel, &QPushButton::clicked, this, &TfrmKalibr::bCancelClick);
+  connect(enterButton_, &QPushButton::clicked, this, &CalibrationDialog::onEnterClicked);
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TfrmKalibr::FormCreate() {
-  cbType->clear();
-  for (const TypeEntry& entry : TypeEntries)
-    cbType->addItem(QString::fromUtf8(entry.text), entry.code);
+CalibrationFields CalibrationDialog::fields() const {
+  return {.typeEntry = typeSelector_->currentIndex(),
+          .version = versionField_->text().toStdString(),
+          .r1 = r1Field_->text().toStdString(),
+          .acp1 = acp1Field_->text().toStdString(),
+          .r2 = r2Field_->text().toStdString(),
+          .acp2 = acp2Field_->text().toStdString()};
 }
 
-int TfrmKalibr::selectedTypeCode() const {
-  return cbType->currentIndex() < 0 ? 0 : cbType->currentData().toInt();
+void CalibrationDialog::showFields(const CalibrationFields& shown) {
+  typeSelector_->setCurrentIndex(shown.typeEntry);
+  versionField_->setText(qtext(shown.version));
+  r1Field_->setText(qtext(shown.r1));
+  acp1Field_->setText(qtext(shown.acp1));
+  r2Field_->setText(qtext(shown.r2));
+  acp2Field_->setText(qtext(shown.acp2));
 }
 
-void TfrmKalibr::FormActivate() {
-  const SelectedDevice device = selectedDevice_();
-  const std::optional<CalibrationPoints> points =
-      store_.LoadPoints(device.DevType, device.DevVersion);
-  if (!points) {
-    cbType->setCurrentIndex(-1);
-    for (QLineEdit* edit : {edVersion, edACP1, edACP2, edR1, edR2}) edit->clear();
-    return;
-  }
-  const int entry = cbType->findData(int{device.DevType});
-  if (entry >= 0) cbType->setCurrentIndex(entry);
-  edVersion->setText(qtext(FormatFixed(device.DevVersion / 100.0, 2, separator())));
-  edACP1->setText(qtext(points->ACP1));
-  edACP2->setText(qtext(points->ACP2));
-  edR1->setText(qtext(points->R1));
-  edR2->setText(qtext(points->R2));
+void CalibrationDialog::onActivated() {
+  runHandler(this, [this] { showFields(model_.activated(fields())); });
 }
 
-void TfrmKalibr::edR1Change(QLineEdit* edit) {
-  // A point typed last becomes the locale's decimal separator (the comma the
-  // program is used with); under a point locale the text stays as it is.
-  const QString text = edit->text();
-  if (text.isEmpty() || text.back() != QLatin1Char('.')) return;
-  const QChar wanted = QLatin1Char(separator());
-  if (wanted == QLatin1Char('.')) return;
-  edit->setText(text.left(text.size() - 1) + wanted);
+void CalibrationDialog::onFieldEdited(QLineEdit* edit) {
+  if (const auto fixed = model_.fieldEdited(edit->text().toStdString())) {
+    edit->setText(qtext(*fixed));
+  }
 }
 
-void TfrmKalibr::bEnterClick() {
-  bool failed = false;
-  if (cbType->currentIndex() < 0) {
-    showMessageBox(this, QStringLiteral("Введенный тип прибора неподдерживается"),
-                   QStringLiteral("Error"), QMessageBox::Critical);
-    failed = true;
-  }
-  if (edVersion->text().isEmpty()) {
-    showMessageBox(this, QStringLiteral("Не введена версия прибора"), QStringLiteral("Error"),
-                   QMessageBox::Critical);
-    failed = true;
-  }
-  if (failed) {
-    reject();
-    return;
-  }
+void CalibrationDialog::onEnterClicked() {
   runHandler(this, [this] {
-    const SelectedDevice device = selectedDevice_();
-    const CalibrationPoints points{edACP1->text().toStdString(), edACP2->text().toStdString(),
-                                   edR1->text().toStdString(), edR2->text().toStdString()};
-    store_.Save(device.DevType, device.DevVersion, selectedTypeCode(),
-                edVersion->text().toStdString(), points);
+    const std::vector<std::string> failed = model_.enter(fields());
+    for (const std::string& message : failed) {
+      showMessageBox(this, qtext(message), QStringLiteral("Error"), QMessageBox::Critical);
+    }
     accept();
   });
 }
 
-char TfrmKalibr::separator() const {
-  return decimalSeparator_ ? *decimalSeparator_ : userDecimalSeparator();
-}
-
-void TfrmKalibr::bCancelClick() {
-  reject();
-}
-
-void TfrmKalibr::showEvent(QShowEvent* event) {
+void CalibrationDialog::showEvent(QShowEvent* event) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
   QDialog::showEvent(event);
 }
 
-bool TfrmKalibr::event(QEvent* event) {
+bool CalibrationDialog::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) {
-    if (!returningFromOwnBox_) FormActivate();
+    if (!returningFromOwnBox_) onActivated();
     returningFromOwnBox_ = false;
   }
   return QDialog::event(event);

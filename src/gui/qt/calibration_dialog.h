@@ -1,60 +1,49 @@
 #pragma once
-// TfrmKalibr: the calibration dialog. Two reference resistances and the ADC
-// readings shown for them give the coefficients a and b of a device type and
-// version, stored through the coefficients store.
+// The calibration dialog: two reference resistances and the ADC readings shown
+// for them give the coefficients of a device type and version. A thin Qt view
+// over CalibrationModel.
 
 #include <QDialog>
 #include <functional>
 #include <optional>
 
-#include "loops/coeffs.h"
-#include "loops/reading_cycle.h"
+#include "loops/calibration_model.h"
 
 class QComboBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace loopmon {
 
-class TfrmKalibr : public QDialog {
+class CalibrationDialog : public QDialog {
   Q_OBJECT
  public:
-  // `selectedDevice` gives the main window's DevType and DevVersion;
-  // `decimalSeparator` unset: the user's locale separator.
-  TfrmKalibr(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
-             std::optional<char> decimalSeparator = std::nullopt);
-
-  // Handlers.
-  void FormCreate();
-  void FormActivate();
-  void edR1Change(QLineEdit* edit);
-  void bEnterClick();
-  void bCancelClick();
-
-  // The type code of the selected cbType entry; 0 when none is selected.
-  int selectedTypeCode() const;
-
-  QComboBox* cbType = nullptr;
-  QLineEdit* edVersion = nullptr;
-  QLineEdit* edR1 = nullptr;
-  QLineEdit* edACP1 = nullptr;
-  QLineEdit* edR2 = nullptr;
-  QLineEdit* edACP2 = nullptr;
-  QPushButton* bEnter = nullptr;
-  QPushButton* bCancel = nullptr;
+  // `selectedDevice` gives the main window's device; `decimalSeparator`
+  // unset: the user's locale separator.
+  CalibrationDialog(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
+                    std::optional<char> decimalSeparator = std::nullopt);
 
  protected:
   bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void createControls();
-  void showEvent(QShowEvent* event) override;
-  char separator() const;
+  CalibrationFields fields() const;
+  void showFields(const CalibrationFields& fields);
+  void onActivated();
+  void onFieldEdited(QLineEdit* edit);
+  void onEnterClicked();
 
-  std::function<SelectedDevice()> selectedDevice_;
-  CoefficientsStore& store_;
-  std::optional<char> decimalSeparator_;
+  CalibrationModel model_;
+  QComboBox* typeSelector_ = nullptr;
+  QLineEdit* versionField_ = nullptr;
+  QLineEdit* r1Field_ = nullptr;
+  QLineEdit* acp1Field_ = nullptr;
+  QLineEdit* r2Field_ = nullptr;
+  QLineEdit* acp2Field_ = nullptr;
+  QPushButton* enterButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
   // The window that held the focus before this one was one of its own message
   // boxes: returning from a box is no activation (the entries must stay).
   bool returningFromOwnBox_ = false;

@@ -1,11 +1,13 @@
 // loopmon: the desktop program.
 
 #include <QApplication>
+#include <exception>
+#include <memory>
 
-#include "gui/qt/message_box.h"
 #include "gui/qt/calibration_dialog.h"
-#include "gui/qt/password_dialog.h"
 #include "gui/qt/main_window.h"
+#include "gui/qt/message_box.h"
+#include "gui/qt/password_dialog.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -14,10 +16,18 @@ int main(int argc, char* argv[]) {
   // calibration dialog is still open.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  loopmon::TForm1 Form1;
-  loopmon::TfrmKalibr frmKalibr([&Form1] { return Form1.Device(); }, Form1.coefficientsStore());
-  loopmon::TfrmPassword frmPassword(frmKalibr);
-  Form1.setPasswordDialog(&frmPassword);
-  Form1.show();
+  std::unique_ptr<loopmon::MainWindow> mainWindow;
+  try {
+    mainWindow = std::make_unique<loopmon::MainWindow>();
+  } catch (const std::exception& error) {
+    // A line setting the session cannot work with: say which, and end.
+    loopmon::showError(nullptr, error);
+    return 1;
+  }
+  loopmon::CalibrationDialog calibrationDialog([&] { return mainWindow->device(); },
+                                               mainWindow->coefficientsStore());
+  loopmon::PasswordDialog passwordDialog(calibrationDialog);
+  mainWindow->setPasswordDialog(&passwordDialog);
+  mainWindow->show();
   return QApplication::exec();
 }

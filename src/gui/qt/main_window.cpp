@@ -8,16 +8,15 @@
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
-#include <algorithm>
 
-#include "gui/qt/widgets.h"
-#include "loops/loop_decode.h"
 #include "gui/qt/loop_grid.h"
 #include "gui/qt/message_box.h"
-#include "gui/qt/qt_dispatcher.h"
 #include "gui/qt/password_dialog.h"
-#include "platform/program_folder.h"
+#include "gui/qt/qt_dispatcher.h"
 #include "gui/qt/search_dialog.h"
+#include "gui/qt/widgets.h"
+#include "platform/program_folder.h"
+#include "session/bus_runner.h"
 #include "session/session.h"
 
 namespace loopmon {
@@ -30,21 +29,18 @@ QString qtext(const std::string& text) {
 
 constexpr int ClientWidth = 311;
 constexpr int ClientHeight = 434;
-constexpr int TimerIntervalMs = 10;
-constexpr int MinPeriodSeconds = 1;
-constexpr int MaxPeriodSeconds = 30;
 
 }  // namespace
 
-TForm1::Files TForm1::Files::besideProgram() {
+MainWindow::Files MainWindow::Files::besideProgram() {
   return {CoefficientsFilePath(), programFolder() + "pcom.ini"};
 }
 
-TForm1::TForm1(Platform platform, Files files)
+MainWindow::MainWindow(Platform platform, Files files)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       store_(files.coefficients) {
-  setWindowTitle(QStringLiteral("Состояние шлейфов приборов:"));
+  setObjectName(QStringLiteral("mainWindow"));
   setWindowIcon(readIcon());
   setFixedSize(ClientWidth, ClientHeight);
   setFont(designedFont(QStringLiteral("System"), 13, true));
@@ -55,354 +51,217 @@ TForm1::TForm1(Platform platform, Files files)
   session_->SetComPort(1);
   session_->SetWork(false);
   session_->SetSearchPriority(0);
+  // Every follow-up of an exchange runs on this window's thread, under the
+  // general error handler.
+  bus_ = std::make_unique<BusThread>(*session_, [this](std::function<void()> call) {
+    QMetaObject::invokeMethod(
+        this, [this, call = std::move(call)] { runHandler(this, call); }, Qt::QueuedConnection);
+  });
 
-  searchDv_ = std::make_unique<TSearchDv>(files.portSettings);
-  searchDv_->setFormCaption(QStringLiteral("Поиск приборов"));
-  searchDv_->setRSSession(session_.get());
-  searchDv_->setFormFont(designedFont(QStringLiteral("Arial"), 12, true));
+  searchDialog_ = std::make_unique<SearchDialog>(bus_.get(), files.portSettings);
+  searchDialog_->setFormCaption(QStringLiteral("Поиск приборов"));
+  searchDialog_->setFormFont(designedFont(QStringLiteral("Arial"), 12, true));
 
-  Timer1 = new QTimer(this);
-  Timer1->setInterval(TimerIntervalMs);
-  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-  periodWait_ = new QTimer(this);
-  periodWait_->setSingleShot(true);
-  connect(periodWait_, &QTimer::timeout, Timer1, qOverload<>(&QTimer::start));
-
-  requester_ = std::make_unique<SessionRequester>(*session_);
-  cycle_ = std::make_unique<ReadingCycle>(*this, *requester_, store_);
+  tickTimer_ = new QTimer(this);
+  tickTimer_->setSingleShot(true);
+  connect(tickTimer_, &QTimer::timeout, this,
+          [this] { runHandler(this, [this] { model_->timerFired(); }); });
 
   createControls();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  FormCreate();
+  model_ = std::make_unique<MainWindowModel>(static_cast<MainWindowView&>(*this), *bus_, store_);
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() {
+  // The bus thread ends before the models its follow-ups would reach.
+  tickTimer_->stop();
+  bus_.reset();
+}
 
-void TForm1::createControls() {
-  btnSearch = new QToolButton(this);
-  btnSearch->setGeometry(8, 3, 25, 25);
-  btnSearch->setIcon(searchIcon());
-  btnSearch->setToolTip(QStringLiteral("Произвести поиск подключенных устройств"));
-  connect(btnSearch, &QToolButton::clicked, this, &TForm1::sbSearchClick);
-
-  Label1 = new QLabel(QStringLiteral("Прибор не выбран."), this);
-  Label1->setGeometry(40, 7, 128, 16);
-  Label1->adjustSize();
-  Label1->installEventFilter(this);
-
-  StringGrid1 = new LoopGrid(this);
-  StringGrid1->setGeometry(8, 32, 295, 362);
-  StringGrid1->setDefaultRowHeight(16);
-  StringGrid1->setDefaultColWidth(120);
-  StringGrid1->onDrawCell = [this](QPainter& p, int col, int row, const QRect& rect) {
-    StringGrid1DrawCell(p, col, row, rect);
-  };
-  StringGrid1->onMouseDown = [this](Qt::MouseButton button, QPoint point) {
-    StringGrid1MouseDown(button, point);
-  };
-  StringGrid1->onMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                                    QPoint point) {
-    StringGrid1MouseMove(buttons, modifiers, point);
-  };
-  StringGrid1->onMouseUp = [this](Qt::MouseButton button, QPoint point) {
-    StringGrid1MouseUp(button, point);
+void MainWindow::createControls() {
+  auto forward = [this](auto input) {
+    return [this, input] { runHandler(this, [&] { input(*model_); }); };
   };
 
-  BitBtn2 = new QPushButton(readIcon(), QStringLiteral("Считать"), this);
-  BitBtn2->setGeometry(8, 399, 94, 25);
-  BitBtn2->setToolTip(QStringLiteral("Считать текущие значения сопротивлений ШС"));
-  BitBtn2->setEnabled(false);
-  connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
+  searchButton_ = new QToolButton(this);
+  searchButton_->setObjectName(QStringLiteral("searchButton"));
+  searchButton_->setGeometry(8, 3, 25, 25);
+  searchButton_->setIcon(searchIcon());
+  searchButton_->setToolTip(QStringLiteral("Произвести поиск подключенных устройств"));
+  connect(searchButton_, &QToolButton::clicked, this,
+          forward([](MainWindowModel& m) { m.searchClicked(); }));
 
-  pACP = new TogglePanel(QStringLiteral("АЦП"), this);
-  pACP->setGeometry(106, 400, 40, 24);
-  pACP->setLowered(true);
-  connect(pACP, &TogglePanel::clicked, this, &TForm1::pACPClick);
+  deviceLabel_ = new QLabel(this);
+  deviceLabel_->setObjectName(QStringLiteral("deviceLabel"));
+  deviceLabel_->setGeometry(40, 7, 128, 16);
+  deviceLabel_->installEventFilter(this);
 
-  pSS = new TogglePanel(QStringLiteral("ШС"), this);
-  pSS->setGeometry(144, 399, 40, 25);
-  connect(pSS, &TogglePanel::clicked, this, &TForm1::pSSClick);
+  loopTable_ = new LoopGrid(this);
+  loopTable_->setObjectName(QStringLiteral("loopTable"));
+  loopTable_->setGeometry(8, 32, 295, 362);
+  loopTable_->setDefaultRowHeight(16);
+  loopTable_->setDefaultColWidth(120);
+  loopTable_->onDrawCell = [this](QPainter& p, int col, int row, const QRect& rect) {
+    drawMarkedCell(p, col, row, rect);
+  };
+  loopTable_->onMouseDown = [this](Qt::MouseButton button, QPoint point) {
+    int col = -1;
+    int row = -1;
+    loopTable_->mouseToCell(point, col, row);
+    runHandler(this, [&] { model_->tablePressed(col, row, button == Qt::LeftButton); });
+  };
+  loopTable_->onMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                                   QPoint point) {
+    int col = -1;
+    int row = -1;
+    loopTable_->mouseToCell(point, col, row);
+    const bool onlyLeft = buttons == Qt::LeftButton && modifiers == Qt::NoModifier;
+    runHandler(this, [&] { model_->tableDragged(col, row, onlyLeft); });
+  };
+  loopTable_->onMouseUp = [this](Qt::MouseButton button, QPoint point) {
+    int col = -1;
+    int row = -1;
+    loopTable_->mouseToCell(point, col, row);
+    runHandler(this, [&] { model_->tableReleased(row, button == Qt::LeftButton); });
+  };
 
-  btnTools = new QToolButton(this);
-  btnTools->setGeometry(190, 399, 25, 25);
-  btnTools->setIcon(toolsIcon());
-  btnTools->setToolTip(QStringLiteral("Настройка значений сопротивлений"));
-  connect(btnTools, &QToolButton::clicked, this, &TForm1::btnToolsClick);
+  readButton_ = new QPushButton(readIcon(), QStringLiteral("Считать"), this);
+  readButton_->setObjectName(QStringLiteral("readButton"));
+  readButton_->setGeometry(8, 399, 94, 25);
+  readButton_->setToolTip(QStringLiteral("Считать текущие значения сопротивлений ШС"));
+  connect(readButton_, &QPushButton::clicked, this,
+          forward([](MainWindowModel& m) { m.readClicked(); }));
 
-  SpeedButton = new QToolButton(this);
-  SpeedButton->setGeometry(216, 399, 25, 25);
-  SpeedButton->setIcon(periodicIcon());
-  SpeedButton->setCheckable(true);
-  SpeedButton->setToolTip(
+  adcViewToggle_ = new TogglePanel(QStringLiteral("АЦП"), this);
+  adcViewToggle_->setObjectName(QStringLiteral("adcViewToggle"));
+  adcViewToggle_->setGeometry(106, 400, 40, 24);
+  connect(adcViewToggle_, &TogglePanel::clicked, this,
+          forward([](MainWindowModel& m) { m.adcViewClicked(); }));
+
+  stateViewToggle_ = new TogglePanel(QStringLiteral("ШС"), this);
+  stateViewToggle_->setObjectName(QStringLiteral("stateViewToggle"));
+  stateViewToggle_->setGeometry(144, 399, 40, 25);
+  connect(stateViewToggle_, &TogglePanel::clicked, this,
+          forward([](MainWindowModel& m) { m.stateViewClicked(); }));
+
+  toolsButton_ = new QToolButton(this);
+  toolsButton_->setObjectName(QStringLiteral("toolsButton"));
+  toolsButton_->setGeometry(190, 399, 25, 25);
+  toolsButton_->setIcon(toolsIcon());
+  toolsButton_->setToolTip(QStringLiteral("Настройка значений сопротивлений"));
+  connect(toolsButton_, &QToolButton::clicked, this,
+          forward([](MainWindowModel& m) { m.toolsClicked(); }));
+
+  periodicButton_ = new QToolButton(this);
+  periodicButton_->setObjectName(QStringLiteral("periodicButton"));
+  periodicButton_->setGeometry(216, 399, 25, 25);
+  periodicButton_->setIcon(periodicIcon());
+  periodicButton_->setCheckable(true);
+  periodicButton_->setToolTip(
       QStringLiteral("Считывать значения сопротивлений ШС с установленным периодом"));
-  SpeedButton->setEnabled(false);
-  connect(SpeedButton, &QToolButton::clicked, this, &TForm1::SpeedButtonClick);
+  connect(periodicButton_, &QToolButton::clicked, this,
+          [this](bool down) { runHandler(this, [&] { model_->periodicClicked(down); }); });
 
-  sePeriod = new FilteredSpinEdit(this);
-  sePeriod->setGeometry(248, 398, 57, 26);
-  // The field accepts any two digits; sePeriodChange brings them into 1..30.
-  sePeriod->setRange(0, 99);
-  sePeriod->setMaxLength(2);
-  sePeriod->setValue(1);
-  sePeriod->setEnabled(false);
-  sePeriod->onKeyPress = [this](QChar& key) { sePeriodKeyPress(key); };
-  connect(sePeriod, &QSpinBox::valueChanged, this, &TForm1::sePeriodChange);
-}
-
-void TForm1::FormCreate() {
-  SetupHeadings();
-}
-
-void TForm1::SetupHeadings() {
-  if (pACP->isLowered()) {
-    StringGrid1->setDefaultColWidth(90);
-    StringGrid1->setColWidth(1, 120);
-    StringGrid1->setColWidth(2, 77);
-    StringGrid1->setCell(0, 0, QStringLiteral("Номер ШС"));
-    StringGrid1->setCell(1, 0, QStringLiteral("Показание АЦП"));
-    StringGrid1->setCell(2, 0, QStringLiteral("R кОм"));
-  } else {
-    StringGrid1->setDefaultColWidth(144);
-    StringGrid1->setCell(0, 0, QStringLiteral("Номер ШС"));
-    StringGrid1->setCell(1, 0, QStringLiteral("Состояние ШС"));
-  }
-}
-
-void TForm1::clear() {
-  for (int row = 0; row <= 19; ++row) {
-    StringGrid1->setCell(0, row, QString());
-    StringGrid1->setCell(1, row, QString());
-  }
-}
-
-void TForm1::setReadControlsEnabled(bool enabled) {
-  BitBtn2->setEnabled(enabled);
-  SpeedButton->setEnabled(enabled);
-  sePeriod->setEnabled(enabled);
-}
-
-void TForm1::sbSearchClick() {
-  setReadControlsEnabled(false);
-  StringGrid1->setRowCount(0);
-  Dev = {};
-  Dev.DevAddr = searchDv_->RunDialog();
-  if (Dev.DevAddr == 0) return;
-
-  Label1->setText(qtext(session_->DescribeDevice(Dev.DevAddr)));
-  Label1->adjustSize();
-  setReadControlsEnabled(true);
-  clear();
-  StringGrid1->setVerticalScrollBarShown(false);
-  const uint16_t type = session_->GetDeviceType(Dev.DevAddr);
-  switch (type) {
-    case 1:
-    case 2:
-    case 11:
-      StringGrid1->setRowCount(21);
-      break;
-    case 4:
-      StringGrid1->setRowCount(5);
-      break;
-    case LineControllerType:
-      StringGrid1->setRowCount(128);
-      StringGrid1->setVerticalScrollBarShown(true);
-      break;
-    default:
-      StringGrid1->setRowCount(0);
-      break;
-  }
-  SetupHeadings();
-  Dev.DevType = static_cast<uint8_t>(type & 0xFF);
-  Dev.DevVersion = session_->DeviceVersions[Dev.DevAddr];
-  for (int row = 1; row < StringGrid1->rowCount(); ++row) {
-    StringGrid1->setCell(0, row, QString::number(row));
-    StringGrid1->setMark(row, type == LineControllerType && row >= 2 ? 1 : 0);
-  }
-}
-
-void TForm1::BitBtn2Click() {
-  runHandler(this, [this] { startReading(); });
-}
-
-void TForm1::startReading() {
-  cycle_->Start();
-  periodWait_->stop();
-  Timer1->start();
-}
-
-void TForm1::Timer1Timer() {
-  Timer1->stop();
-  runHandler(this, [this] {
-    const TickResult result = cycle_->Tick();
-    if (result.waitBeforeEnableMs > 0) {
-      periodWait_->start(result.waitBeforeEnableMs);
-    } else if (result.enableTimer) {
-      Timer1->start();
-    }
+  periodField_ = new FilteredSpinEdit(this);
+  periodField_->setObjectName(QStringLiteral("periodField"));
+  periodField_->setGeometry(248, 398, 57, 26);
+  // The field accepts any two digits; the model brings them into 1..30.
+  periodField_->setRange(0, 99);
+  periodField_->setMaxLength(2);
+  periodField_->onKeyPress = [](QChar& key) {
+    if (!MainWindowModel::periodKeyAccepted(key.unicode())) key = QChar();
+  };
+  connect(periodField_, &QSpinBox::valueChanged, this, [this](int value) {
+    if (model_) runHandler(this, [&] { model_->periodChanged(value); });
   });
 }
 
-bool TForm1::readingScheduled() const {
-  return Timer1->isActive() || periodWait_->isActive();
-}
-
-bool TForm1::waitingBetweenPasses() const { return periodWait_->isActive(); }
-
-void TForm1::switchView(TogglePanel* lowered, TogglePanel* raised) {
-  lowered->setLowered(true);
-  raised->setLowered(false);
-  for (int row = 0; row < StringGrid1->rowCount(); ++row) {
-    StringGrid1->setCell(1, row, QString());
-    StringGrid1->setCell(2, row, QString());
-  }
-  SetupHeadings();
-}
-
-void TForm1::pACPClick() {
-  switchView(pACP, pSS);
-}
-
-void TForm1::pSSClick() {
-  switchView(pSS, pACP);
-}
-
-void TForm1::SpeedButtonClick() {
-  runHandler(this, [this] {
-    if (SpeedButton->isChecked()) {
-      // A reading that cannot start (a broken calibration) leaves BitBtn2 as it was.
-      startReading();
-      BitBtn2->setEnabled(false);
-    } else {
-      // The release also cancels a wait between passes: no further tick.
-      Timer1->stop();
-      periodWait_->stop();
-      BitBtn2->setEnabled(true);
-    }
-  });
-}
-
-void TForm1::sePeriodChange(int value) {
-  if (value < MinPeriodSeconds) {
-    sePeriod->setValue(MinPeriodSeconds);
-  } else if (value > MaxPeriodSeconds) {
-    sePeriod->setValue(MaxPeriodSeconds);
-  }
-}
-
-void TForm1::sePeriodKeyPress(QChar& key) {
-  const bool digit = key >= QLatin1Char('0') && key <= QLatin1Char('9');
-  if (!digit && key != QChar(8) && key != QChar(13)) key = QChar();
-}
-
-void TForm1::btnToolsClick() {
-  if (frmPassword_ != nullptr) frmPassword_->exec();
-}
-
-void TForm1::Label1DblClick() {
-  ClosePort(*session_);
-}
-
-void TForm1::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect) {
-  if (col != 0 || StringGrid1->mark(row) == 0) return;
+void MainWindow::drawMarkedCell(QPainter& painter, int column, int row, const QRect& rect) {
+  if (column != 0 || loopTable_->mark(row) == 0) return;
   painter.fillRect(rect, QColor(255, 0, 0));
   painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                   StringGrid1->cell(col, row));
+                   loopTable_->cell(column, row));
 }
 
-void TForm1::StringGrid1MouseDown(Qt::MouseButton button, QPoint point) {
-  if (button != Qt::LeftButton) return;
-  int col = -1;
-  int row = -1;
-  StringGrid1->mouseToCell(point, col, row);
-  if (col != 0 || row <= 0) return;
-  StringGrid1->setMark(row, StringGrid1->mark(row) == 0 ? 1 : 0);
-  MarkStartRow = MarkLastRow = row;
-  MarkValue = StringGrid1->mark(row);
-  marking_ = true;
-}
-
-void TForm1::StringGrid1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                                  QPoint point) {
-  if (!marking_ || buttons != Qt::LeftButton || modifiers != Qt::NoModifier) return;
-  int col = -1;
-  int row = -1;
-  StringGrid1->mouseToCell(point, col, row);
-  if (col != 0 || row <= 0 || row == MarkLastRow) return;
-  StringGrid1->setMark(row, MarkValue);
-  MarkLastRow = row;
-}
-
-void TForm1::StringGrid1MouseUp(Qt::MouseButton button, QPoint point) {
-  if (!marking_ || button != Qt::LeftButton) return;
-  marking_ = false;
-  int col = -1;
-  int row = -1;
-  StringGrid1->mouseToCell(point, col, row);
-  const int first = std::max(std::min(MarkStartRow, row), 1);
-  const int last = std::min(std::max(MarkStartRow, row), StringGrid1->rowCount() - 1);
-  for (int r = first; r <= last; ++r) StringGrid1->setMark(r, MarkValue);
-}
-
-int TForm1::RowCount() const {
-  return StringGrid1->rowCount();
-}
-
-std::string TForm1::Cell(int column, int row) const {
-  return StringGrid1->cell(column, row).toStdString();
-}
-
-void TForm1::SetCell(int column, int row, const std::string& text) {
-  StringGrid1->setCell(column, row, qtext(text));
-}
-
-bool TForm1::SkipMark(int row) const {
-  return StringGrid1->mark(row) != 0;
-}
-
-bool TForm1::AdcView() const {
-  return pACP->isLowered();
-}
-
-bool TForm1::PeriodicOn() const {
-  return SpeedButton->isChecked();
-}
-
-int TForm1::PeriodSeconds() const {
-  return std::clamp(sePeriod->value(), MinPeriodSeconds, MaxPeriodSeconds);
-}
-
-void TForm1::ClearTable() {
-  clear();
-  SetupHeadings();
-}
-
-void TForm1::SetCaption(const std::string& caption) {
+void MainWindow::showCaption(const std::string& caption) {
   setWindowTitle(qtext(caption));
 }
 
-void TForm1::ShowMessage(const std::string& text) {
+void MainWindow::showDeviceLabel(const std::string& text) {
+  deviceLabel_->setText(qtext(text));
+  deviceLabel_->adjustSize();
+}
+
+void MainWindow::showReadControls(bool readEnabled, bool periodicEnabled, bool periodEnabled) {
+  readButton_->setEnabled(readEnabled);
+  periodicButton_->setEnabled(periodicEnabled);
+  periodField_->setEnabled(periodEnabled);
+}
+
+void MainWindow::showPeriodicDown(bool down) {
+  periodicButton_->setChecked(down);
+}
+
+void MainWindow::showPeriod(int seconds) {
+  periodField_->setValue(seconds);
+}
+
+void MainWindow::showView(bool adcView) {
+  adcViewToggle_->setLowered(adcView);
+  stateViewToggle_->setLowered(!adcView);
+  if (adcView) {
+    loopTable_->setDefaultColWidth(90);
+    loopTable_->setColWidth(1, 120);
+    loopTable_->setColWidth(2, 77);
+  } else {
+    loopTable_->setDefaultColWidth(144);
+  }
+}
+
+void MainWindow::showRowCount(int rows, bool scrollBar) {
+  loopTable_->setRowCount(rows);
+  loopTable_->setVerticalScrollBarShown(scrollBar);
+}
+
+void MainWindow::showCell(int column, int row, const std::string& text) {
+  loopTable_->setCell(column, row, qtext(text));
+}
+
+void MainWindow::showMark(int row, bool marked) {
+  loopTable_->setMark(row, marked ? 1 : 0);
+}
+
+void MainWindow::startTimer(int delayMs) {
+  tickTimer_->start(delayMs);
+}
+
+void MainWindow::stopTimer() {
+  tickTimer_->stop();
+}
+
+void MainWindow::showMessage(const std::string& text) {
   showMessageBox(this, qtext(text), applicationTitle(), QMessageBox::NoIcon);
 }
 
-void TForm1::ProcessPendingEvents() {
-  QCoreApplication::processEvents();
+uint8_t MainWindow::runSearchDialog() {
+  return searchDialog_->RunDialog();
 }
 
-void TForm1::RepaintTable() {
-  StringGrid1->viewport()->repaint();
+void MainWindow::showPasswordDialog() {
+  if (passwordDialog_ != nullptr) passwordDialog_->exec();
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Label1 && event->type() == QEvent::MouseButtonDblClick) {
-    Label1DblClick();
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == deviceLabel_ && event->type() == QEvent::MouseButtonDblClick) {
+    runHandler(this, [this] { model_->deviceLabelDoubleClicked(); });
     return true;
   }
   return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // Closing the main window ends the program, also while the calibration
   // dialog is still open.
   QWidget::closeEvent(event);

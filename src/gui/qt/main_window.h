@@ -1,14 +1,14 @@
 #pragma once
-// TForm1: the main window. It owns the session RSSession1 and the search
-// component SearchDv, shows the selected device and the loop table, and drives
-// the reading cycle with Timer1, one loop per tick.
+// The main window: a thin Qt view over MainWindowModel. It owns the session,
+// the windows' bus thread and the search dialog, creates the controls, hands
+// every input to the model and shows what the model says.
 
 #include <QWidget>
 #include <memory>
 #include <string>
 
 #include "loops/coeffs.h"
-#include "loops/reading_cycle.h"
+#include "loops/main_window_model.h"
 #include "platform/platform.h"
 
 class QLabel;
@@ -18,14 +18,15 @@ class QToolButton;
 
 namespace loopmon {
 
+class BusThread;
 class FilteredSpinEdit;
 class LoopGrid;
+class PasswordDialog;
+class SearchDialog;
 class TRSSession;
-class TSearchDv;
-class TfrmPassword;
 class TogglePanel;
 
-class TForm1 : public QWidget, public LoopTableView {
+class MainWindow : public QWidget, private MainWindowView {
   Q_OBJECT
  public:
   // Where the window keeps its files; both beside the program by default.
@@ -35,71 +36,18 @@ class TForm1 : public QWidget, public LoopTableView {
     static Files besideProgram();
   };
 
-  explicit TForm1(Platform platform = Platform::system(), Files files = Files::besideProgram());
-  ~TForm1() override;
+  // Throws when the session cannot be set up (a line setting of the wrong type).
+  explicit MainWindow(Platform platform = Platform::system(), Files files = Files::besideProgram());
+  ~MainWindow() override;
 
-  // The password dialog that btnTools opens; created after this window.
-  void setPasswordDialog(TfrmPassword* dialog) { frmPassword_ = dialog; }
+  // The password dialog that the tools button opens; created after this window.
+  void setPasswordDialog(PasswordDialog* dialog) { passwordDialog_ = dialog; }
 
-  // Handlers.
-  void FormCreate();
-  void sbSearchClick();
-  void BitBtn2Click();
-  void Timer1Timer();
-  void pACPClick();
-  void pSSClick();
-  void SpeedButtonClick();
-  void sePeriodChange(int value);
-  void sePeriodKeyPress(QChar& key);
-  void btnToolsClick();
-  void Label1DblClick();
-  void StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect);
-  void StringGrid1MouseDown(Qt::MouseButton button, QPoint point);
-  void StringGrid1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                            QPoint point);
-  void StringGrid1MouseUp(Qt::MouseButton button, QPoint point);
-  void clear();
-  // The column headings of the current view.
-  void SetupHeadings();
-
-  // LoopTableView.
-  SelectedDevice Device() const override { return Dev; }
-  int RowCount() const override;
-  std::string Cell(int column, int row) const override;
-  void SetCell(int column, int row, const std::string& text) override;
-  bool SkipMark(int row) const override;
-  bool AdcView() const override;
-  bool PeriodicOn() const override;
-  int PeriodSeconds() const override;
-  void ClearTable() override;
-  void SetCaption(const std::string& caption) override;
-  void ShowMessage(const std::string& text) override;
-  void ProcessPendingEvents() override;
-  void RepaintTable() override;
-
-  TRSSession& RSSession1() { return *session_; }
-  TSearchDv& SearchDv() { return *searchDv_; }
+  const MainWindowModel& model() const { return *model_; }
+  TRSSession& session() { return *session_; }
+  SearchDialog& searchDialog() { return *searchDialog_; }
   CoefficientsStore& coefficientsStore() { return store_; }
-  const ReadingCycle& readingCycle() const { return *cycle_; }
-  // Timer1 is running or the wait between two periodic passes is.
-  bool readingScheduled() const;
-  bool waitingBetweenPasses() const;
-
-  SelectedDevice Dev;
-  int MarkStartRow = 0;
-  int MarkLastRow = 0;
-  int MarkValue = 0;
-
-  QToolButton* btnSearch = nullptr;
-  QLabel* Label1 = nullptr;
-  LoopGrid* StringGrid1 = nullptr;
-  QPushButton* BitBtn2 = nullptr;
-  TogglePanel* pACP = nullptr;
-  TogglePanel* pSS = nullptr;
-  QToolButton* btnTools = nullptr;
-  QToolButton* SpeedButton = nullptr;
-  FilteredSpinEdit* sePeriod = nullptr;
-  QTimer* Timer1 = nullptr;
+  SelectedDevice device() const { return model_->device(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,22 +55,42 @@ class TForm1 : public QWidget, public LoopTableView {
 
  private:
   void createControls();
-  // BitBtn2Click without the error handler: throws when the coefficients
-  // cannot be loaded, before anything has changed.
-  void startReading();
-  void switchView(TogglePanel* lowered, TogglePanel* raised);
-  void setReadControlsEnabled(bool enabled);
+  void drawMarkedCell(QPainter& painter, int column, int row, const QRect& rect);
+
+  // MainWindowView.
+  void showCaption(const std::string& caption) override;
+  void showDeviceLabel(const std::string& text) override;
+  void showReadControls(bool readEnabled, bool periodicEnabled, bool periodEnabled) override;
+  void showPeriodicDown(bool down) override;
+  void showPeriod(int seconds) override;
+  void showView(bool adcView) override;
+  void showRowCount(int rows, bool scrollBar) override;
+  void showCell(int column, int row, const std::string& text) override;
+  void showMark(int row, bool marked) override;
+  void startTimer(int delayMs) override;
+  void stopTimer() override;
+  void showMessage(const std::string& text) override;
+  uint8_t runSearchDialog() override;
+  void showPasswordDialog() override;
 
   std::unique_ptr<TRSSession> session_;
-  std::unique_ptr<TSearchDv> searchDv_;
+  std::unique_ptr<BusThread> bus_;
   CoefficientsStore store_;
-  std::unique_ptr<SessionRequester> requester_;
-  std::unique_ptr<ReadingCycle> cycle_;
-  // The wait between two periodic passes.
-  QTimer* periodWait_ = nullptr;
-  // Set by a press that marked a row; a drag and a release only paint after one.
-  bool marking_ = false;
-  TfrmPassword* frmPassword_ = nullptr;
+  std::unique_ptr<SearchDialog> searchDialog_;
+
+  QToolButton* searchButton_ = nullptr;
+  QLabel* deviceLabel_ = nullptr;
+  LoopGrid* loopTable_ = nullptr;
+  QPushButton* readButton_ = nullptr;
+  TogglePanel* adcViewToggle_ = nullptr;
+  TogglePanel* stateViewToggle_ = nullptr;
+  QToolButton* toolsButton_ = nullptr;
+  QToolButton* periodicButton_ = nullptr;
+  FilteredSpinEdit* periodField_ = nullptr;
+  QTimer* tickTimer_ = nullptr;
+  PasswordDialog* passwordDialog_ = nullptr;
+
+  std::unique_ptr<MainWindowModel> model_;
 };
 
 }  // namespace loopmon

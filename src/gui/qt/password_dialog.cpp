@@ -6,57 +6,57 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "gui/qt/widgets.h"
 #include "gui/qt/calibration_dialog.h"
+#include "gui/qt/widgets.h"
+#include "loops/calibration_model.h"
 
 namespace loopmon {
 
-TfrmPassword::TfrmPassword(TfrmKalibr& frmKalibr)
+PasswordDialog::PasswordDialog(CalibrationDialog& calibrationDialog)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      frmKalibr_(frmKalibr) {
+      calibrationDialog_(calibrationDialog) {
+  setObjectName(QStringLiteral("passwordDialog"));
   setWindowTitle(QStringLiteral("Запрос пароля"));
   setFixedSize(263, 82);
   setFont(designedFont(QStringLiteral("MS Sans Serif"), 11, true));
 
-  Label1 = new QLabel(QStringLiteral("Введите пароль:"), this);
-  Label1->setFont(designedFont(QStringLiteral("MS Sans Serif"), 13, true));
-  Label1->setGeometry(7, 16, 125, 16);
+  auto* prompt = new QLabel(QStringLiteral("Введите пароль:"), this);
+  prompt->setFont(designedFont(QStringLiteral("MS Sans Serif"), 13, true));
+  prompt->setGeometry(7, 16, 125, 16);
 
-  MaskEdit1 = new QLineEdit(this);
-  MaskEdit1->setGeometry(137, 14, 121, 21);
-  MaskEdit1->setEchoMode(QLineEdit::Password);
-  MaskEdit1->setStyleSheet(QStringLiteral("lineedit-password-character: 35"));
+  codeField_ = new QLineEdit(this);
+  codeField_->setObjectName(QStringLiteral("codeField"));
+  codeField_->setGeometry(137, 14, 121, 21);
+  codeField_->setEchoMode(QLineEdit::Password);
+  codeField_->setStyleSheet(QStringLiteral("lineedit-password-character: 35"));
 
-  btnOk = new QPushButton(QStringLiteral("Ok"), this);
-  btnOk->setGeometry(94, 48, 75, 25);
-  btnOk->setDefault(true);
-  connect(btnOk, &QPushButton::clicked, this, &TfrmPassword::btnOkClick);
+  auto* okButton = new QPushButton(QStringLiteral("Ok"), this);
+  okButton->setObjectName(QStringLiteral("okButton"));
+  okButton->setGeometry(94, 48, 75, 25);
+  okButton->setDefault(true);
+  connect(okButton, &QPushButton::clicked, this, &PasswordDialog::onOkClicked);
 }
 
-void TfrmPassword::showEvent(QShowEvent* event) {
+void PasswordDialog::showEvent(QShowEvent* event) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
   QDialog::showEvent(event);
-  MaskEdit1->setFocus();
+  codeField_->setFocus();
 }
 
-void TfrmPassword::btnOkClick() {
-  if (MaskEdit1->text() == QLatin1String(AccessCode)) {
-    frmKalibr_.show();
-    frmKalibr_.raise();
-    frmKalibr_.activateWindow();
+void PasswordDialog::onOkClicked() {
+  if (AccessCodeAccepted(codeField_->text().toStdString())) {
+    calibrationDialog_.show();
+    calibrationDialog_.raise();
+    calibrationDialog_.activateWindow();
   }
   reject();
 }
 
-void TfrmPassword::FormClose() {
-  MaskEdit1->clear();
-}
-
-void TfrmPassword::done(int result) {
-  FormClose();
+void PasswordDialog::done(int result) {
+  codeField_->clear();
   QDialog::done(result);
 }
 

@@ -1,38 +1,30 @@
 #pragma once
-// TfrmPassword: asks for the access code that guards the calibration. The
-// right code shows the calibration dialog; any other closes silently.
+// The password dialog: asks for the access code that guards the calibration.
+// The right code shows the calibration dialog; any other closes silently.
 
 #include <QDialog>
 
-class QLabel;
 class QLineEdit;
-class QPushButton;
 
 namespace loopmon {
 
-class TfrmKalibr;
+class CalibrationDialog;
 
-inline constexpr char AccessCode[] = "48205917";
-
-class TfrmPassword : public QDialog {
+class PasswordDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit TfrmPassword(TfrmKalibr& frmKalibr);
-
-  void btnOkClick();
-  // Runs whenever the dialog closes, however it was closed.
-  void FormClose();
-
-  QLabel* Label1 = nullptr;
-  QLineEdit* MaskEdit1 = nullptr;
-  QPushButton* btnOk = nullptr;
+  explicit PasswordDialog(CalibrationDialog& calibrationDialog);
 
  protected:
+  // Runs whenever the dialog closes, however it was closed: the code goes.
   void done(int result) override;
   void showEvent(QShowEvent* event) override;
 
  private:
-  TfrmKalibr& frmKalibr_;
+  void onOkClicked();
+
+  CalibrationDialog& calibrationDialog_;
+  QLineEdit* codeField_ = nullptr;
 };
 
 }  // namespace loopmon

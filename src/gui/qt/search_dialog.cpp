@@ -11,9 +11,8 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "gui/qt/widgets.h"
 #include "gui/qt/message_box.h"
-#include "platform/profile_file.h"
+#include "gui/qt/widgets.h"
 
 namespace loopmon {
 
@@ -25,8 +24,6 @@ constexpr int ClientWidth = 318;
 constexpr int ClientHeight = 279;
 constexpr int ScanIntervalMs = 10;
 constexpr int MaxAddress = 127;
-const char* const PortSection = "Port";
-const char* const PortKey = "Num";
 
 QString qtext(const std::string& text) {
   return QString::fromStdString(text);
@@ -34,172 +31,137 @@ QString qtext(const std::string& text) {
 
 }  // namespace
 
-uint8_t AddressFromLine(const QString& line) {
-  const QString field = line.mid(6, 6);
-  int pos = 0;
-  while (pos < field.size() && field[pos] == QLatin1Char(' ')) ++pos;
-  int address = 0;
-  for (; pos < field.size() && field[pos].isDigit(); ++pos) {
-    address = address * 10 + field[pos].digitValue();
-  }
-  return static_cast<uint8_t>(address);
-}
-
-TSearchDv::TSearchDv(std::string portSettingsPath)
-    : procedure_(*this), portSettingsPath_(std::move(portSettingsPath)) {
+SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath) {
   createDialog();
-  ScanTimer = new QTimer(this);
-  ScanTimer->setInterval(ScanIntervalMs);
-  connect(ScanTimer, &QTimer::timeout, this, [this] { procedure_.ScanStep(); });
+  scanTimer_ = new QTimer(this);
+  scanTimer_->setInterval(ScanIntervalMs);
+  connect(scanTimer_, &QTimer::timeout, this,
+          [this] { forward([](SearchDialogModel& m) { m.scanTimerFired(); }); });
   createControls();
+  model_ = std::make_unique<SearchDialogModel>(static_cast<SearchDialogView&>(*this), bus,
+                                               std::move(portSettingsPath));
 }
 
-TSearchDv::~TSearchDv() {
-  ScanTimer->stop();
-  Form->removeEventFilter(this);
-  delete Form;
+SearchDialog::~SearchDialog() {
+  scanTimer_->stop();
+  dialog_->removeEventFilter(this);
+  delete dialog_;
 }
 
-void TSearchDv::createDialog() {
-  Form = new QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                                  Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                                  Qt::WindowCloseButtonHint);
-  Form->setFixedSize(ClientWidth, ClientHeight);
-  Form->setFont(designedFont(QStringLiteral("Arial"), 12, true));
-  Form->installEventFilter(this);
+template <class Input>
+void SearchDialog::forward(Input input) {
+  runHandler(dialog_, [&] { input(*model_); });
 }
 
-void TSearchDv::createControls() {
-  auto makeButton = [this](const QString& text, int left) {
-    auto* button = new QPushButton(text, Form);
+void SearchDialog::createDialog() {
+  dialog_ = new QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                                     Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                     Qt::WindowCloseButtonHint);
+  dialog_->setObjectName(QStringLiteral("searchDialog"));
+  dialog_->setFixedSize(ClientWidth, ClientHeight);
+  dialog_->setFont(designedFont(QStringLiteral("Arial"), 12, true));
+  dialog_->installEventFilter(this);
+}
+
+void SearchDialog::createControls() {
+  auto makeButton = [this](const QString& text, const QString& name, int left) {
+    auto* button = new QPushButton(text, dialog_);
+    button->setObjectName(name);
     button->setGeometry(left, 243, 90, 30);
     button->installEventFilter(this);
     return button;
   };
-  SearchButton = makeButton(qtext(SearchButtonSearch), 113);
-  ChooseButton = makeButton(QStringLiteral("Выбрать"), 23);
-  CancelButton = makeButton(QStringLiteral("Отмена"), 203);
-  ChooseButton->setEnabled(false);
+  searchButton_ = makeButton(qtext(SearchButtonSearch), QStringLiteral("searchButton"), 113);
+  chooseButton_ = makeButton(QStringLiteral("Выбрать"), QStringLiteral("chooseButton"), 23);
+  cancelButton_ = makeButton(QStringLiteral("Отмена"), QStringLiteral("cancelButton"), 203);
+  chooseButton_->setEnabled(false);
 
-  PortLabel = new QLabel(QStringLiteral("Последовательный порт"), Form);
-  PortLabel->move(8, 8);
-  PortLabel->adjustSize();
+  portLabel_ = new QLabel(QStringLiteral("Последовательный порт"), dialog_);
+  portLabel_->move(8, 8);
+  portLabel_->adjustSize();
 
-  PortSelector = new QComboBox(Form);
-  PortSelector->setGeometry(200, 6, 105, 21);
-  for (int port = 1; port <= 4; ++port) PortSelector->addItem(QStringLiteral("COM%1").arg(port));
-  PortSelector->setCurrentIndex(1);
-  PortSelector->installEventFilter(this);
-
-  DeviceList = new QListWidget(Form);
-  DeviceList->setGeometry(8, 40, 297, 169);
-  DeviceList->installEventFilter(this);
-  DeviceList->viewport()->installEventFilter(this);
-
-  Progress = new QProgressBar(Form);
-  Progress->setGeometry(9, 216, 297, 17);
-  Progress->setRange(0, MaxAddress);
-  Progress->setValue(0);
-  Progress->setTextVisible(false);
-
-  QWidget::setTabOrder(ChooseButton, SearchButton);
-  QWidget::setTabOrder(SearchButton, CancelButton);
-  QWidget::setTabOrder(CancelButton, PortSelector);
-  QWidget::setTabOrder(PortSelector, DeviceList);
-
-  connect(SearchButton, &QPushButton::clicked, this, [this] { procedure_.StartStopScan(); });
-  connect(ChooseButton, &QPushButton::clicked, this, &TSearchDv::ChooseDevice);
-  connect(CancelButton, &QPushButton::clicked, this, &TSearchDv::CancelClick);
-}
-
-QString TSearchDv::FormCaption() const {
-  return Form->windowTitle();
-}
-
-void TSearchDv::setFormCaption(const QString& caption) {
-  Form->setWindowTitle(caption);
-}
-
-QFont TSearchDv::FormFont() const {
-  return Form->font();
-}
-
-void TSearchDv::setFormFont(const QFont& font) {
-  Form->setFont(font);
-}
-
-uint8_t TSearchDv::RunDialog() {
-  Form->exec();
-  return procedure_.SelectedAddress;
-}
-
-void TSearchDv::readPortIndex() {
-  const int index = ProfileFile(portSettingsPath_).readInt(PortSection, PortKey, 0);
-  PortSelector->setCurrentIndex(index >= 0 && index < PortSelector->count() ? index : -1);
-}
-
-void TSearchDv::FormShow() {
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    Form->move(screen->availableGeometry().center() - Form->frameGeometry().center() +
-               Form->frameGeometry().topLeft());
+  portSelector_ = new QComboBox(dialog_);
+  portSelector_->setObjectName(QStringLiteral("portSelector"));
+  portSelector_->setGeometry(200, 6, 105, 21);
+  for (int port = 1; port <= PortCount; ++port) {
+    portSelector_->addItem(QStringLiteral("COM%1").arg(port));
   }
-  readPortIndex();
-  procedure_.CheckKnownDevices();
+  portSelector_->setCurrentIndex(1);
+  portSelector_->installEventFilter(this);
+
+  deviceList_ = new QListWidget(dialog_);
+  deviceList_->setObjectName(QStringLiteral("deviceList"));
+  deviceList_->setGeometry(8, 40, 297, 169);
+  deviceList_->installEventFilter(this);
+  deviceList_->viewport()->installEventFilter(this);
+
+  progressBar_ = new QProgressBar(dialog_);
+  progressBar_->setObjectName(QStringLiteral("progressBar"));
+  progressBar_->setGeometry(9, 216, 297, 17);
+  progressBar_->setRange(0, MaxAddress);
+  progressBar_->setValue(0);
+  progressBar_->setTextVisible(false);
+
+  QWidget::setTabOrder(chooseButton_, searchButton_);
+  QWidget::setTabOrder(searchButton_, cancelButton_);
+  QWidget::setTabOrder(cancelButton_, portSelector_);
+  QWidget::setTabOrder(portSelector_, deviceList_);
+
+  connect(searchButton_, &QPushButton::clicked, this,
+          [this] { forward([](SearchDialogModel& m) { m.searchClicked(); }); });
+  connect(chooseButton_, &QPushButton::clicked, this,
+          [this] { forward([](SearchDialogModel& m) { m.chooseDevice(); }); });
+  connect(cancelButton_, &QPushButton::clicked, this,
+          [this] { forward([](SearchDialogModel& m) { m.cancelClicked(); }); });
 }
 
-void TSearchDv::ChooseDevice() {
-  ScanTimer->stop();
-  if (DeviceList->count() == 0) return;
-  if (DeviceList->currentRow() < 0 || DeviceList->selectedItems().isEmpty()) {
-    DeviceList->setCurrentRow(0);
-  }
-  procedure_.SelectedAddress = AddressFromLine(DeviceList->currentItem()->text());
-  Form->reject();
+QString SearchDialog::FormCaption() const {
+  return dialog_->windowTitle();
 }
 
-void TSearchDv::CancelClick() {
-  ScanTimer->stop();
-  Form->reject();
+void SearchDialog::setFormCaption(const QString& caption) {
+  dialog_->setWindowTitle(caption);
 }
 
-void TSearchDv::SaveSettings() {
-  if (searchCaption() == SearchButtonStop) {
-    ScanTimer->stop();
-    setTitle(procedure_.SavedCaption);
-  }
-  setSearchCaption(SearchButtonSearch);
-  setPortEnabled(true);
-  setProgress(0);
-  if (PortSelector->currentIndex() < 0) PortSelector->setCurrentIndex(0);
-  // A refused write (a read-only program folder) must not keep the dialog open.
-  ProfileFile(portSettingsPath_)
-      .writeString(PortSection, PortKey, std::to_string(PortSelector->currentIndex()));
+void SearchDialog::setFormFont(const QFont& font) {
+  dialog_->setFont(font);
 }
 
-bool TSearchDv::eventFilter(QObject* watched, QEvent* event) {
+uint8_t SearchDialog::RunDialog() {
+  dialog_->exec();
+  return model_->SelectedAddress();
+}
+
+bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::Show:
-      if (watched == Form) FormShow();
+      if (watched == dialog_) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+          dialog_->move(screen->availableGeometry().center() - dialog_->frameGeometry().center() +
+                        dialog_->frameGeometry().topLeft());
+        }
+        forward([](SearchDialogModel& m) { m.aboutToShow(); });
+      }
       break;
     case QEvent::Hide:
-      if (watched == Form) SaveSettings();
+      if (watched == dialog_) forward([](SearchDialogModel& m) { m.closed(); });
       break;
     case QEvent::KeyPress: {
       const int key = static_cast<QKeyEvent*>(event)->key();
       // The dialog sees keys before its controls: Esc closes it from anywhere.
       if (key == Qt::Key_Escape) {
-        Form->reject();
+        dialog_->reject();
         return true;
       }
-      if (watched == DeviceList && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
-        ChooseDevice();
+      if (watched == deviceList_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        forward([](SearchDialogModel& m) { m.chooseDevice(); });
         return true;
       }
       break;
     }
     case QEvent::MouseButtonDblClick:
-      if (watched == DeviceList->viewport()) {
-        ChooseDevice();
+      if (watched == deviceList_->viewport()) {
+        forward([](SearchDialogModel& m) { m.chooseDevice(); });
         return true;
       }
       break;
@@ -209,69 +171,89 @@ bool TSearchDv::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
-void TSearchDv::clearDevices() {
-  DeviceList->clear();
+void SearchDialog::clearDevices() {
+  deviceList_->clear();
 }
 
-void TSearchDv::appendDevice(const std::string& line) {
-  DeviceList->addItem(qtext(line));
+void SearchDialog::appendDevice(const std::string& line) {
+  deviceList_->addItem(qtext(line));
 }
 
-int TSearchDv::deviceCount() const {
-  return DeviceList->count();
+int SearchDialog::deviceCount() const {
+  return deviceList_->count();
 }
 
-void TSearchDv::focusDeviceList() {
-  DeviceList->setFocus();
+void SearchDialog::focusDeviceList() {
+  deviceList_->setFocus();
 }
 
-void TSearchDv::focusSearchButton() {
-  SearchButton->setFocus();
+void SearchDialog::focusSearchButton() {
+  searchButton_->setFocus();
 }
 
-void TSearchDv::setChooseEnabled(bool enabled) {
-  ChooseButton->setEnabled(enabled);
+void SearchDialog::setChooseEnabled(bool enabled) {
+  chooseButton_->setEnabled(enabled);
 }
 
-std::string TSearchDv::title() const {
-  return Form->windowTitle().toStdString();
+std::string SearchDialog::title() const {
+  return dialog_->windowTitle().toStdString();
 }
 
-void TSearchDv::setTitle(const std::string& title) {
-  Form->setWindowTitle(qtext(title));
+void SearchDialog::setTitle(const std::string& title) {
+  dialog_->setWindowTitle(qtext(title));
 }
 
-void TSearchDv::setProgress(int position) {
-  Progress->setValue(position);
+void SearchDialog::setProgress(int position) {
+  progressBar_->setValue(position);
 }
 
-std::string TSearchDv::portText() const {
-  return PortSelector->currentIndex() < 0 ? std::string()
-                                          : PortSelector->currentText().toStdString();
+std::string SearchDialog::portText() const {
+  return portSelector_->currentIndex() < 0 ? std::string()
+                                           : portSelector_->currentText().toStdString();
 }
 
-void TSearchDv::setPortEnabled(bool enabled) {
-  PortSelector->setEnabled(enabled);
+void SearchDialog::setPortEnabled(bool enabled) {
+  portSelector_->setEnabled(enabled);
 }
 
-std::string TSearchDv::searchCaption() const {
-  return SearchButton->text().toStdString();
+void SearchDialog::setSearchCaption(const std::string& caption) {
+  searchButton_->setText(qtext(caption));
 }
 
-void TSearchDv::setSearchCaption(const std::string& caption) {
-  SearchButton->setText(qtext(caption));
-}
-
-void TSearchDv::setScanTimerEnabled(bool enabled) {
+void SearchDialog::setScanTimerEnabled(bool enabled) {
   if (enabled) {
-    ScanTimer->start();
+    scanTimer_->start();
   } else {
-    ScanTimer->stop();
+    scanTimer_->stop();
   }
 }
 
-void TSearchDv::showError(const std::string& text, const std::string& caption) {
-  showMessageBox(Form, qtext(text), qtext(caption), QMessageBox::Critical);
+void SearchDialog::showError(const std::string& text, const std::string& caption) {
+  showMessageBox(dialog_, qtext(text), qtext(caption), QMessageBox::Critical);
+}
+
+int SearchDialog::portIndex() const {
+  return portSelector_->currentIndex();
+}
+
+void SearchDialog::setPortIndex(int index) {
+  portSelector_->setCurrentIndex(index);
+}
+
+int SearchDialog::selectedLine() const {
+  return deviceList_->selectedItems().isEmpty() ? -1 : deviceList_->currentRow();
+}
+
+void SearchDialog::selectLine(int line) {
+  deviceList_->setCurrentRow(line);
+}
+
+std::string SearchDialog::deviceLine(int line) const {
+  return deviceList_->item(line)->text().toStdString();
+}
+
+void SearchDialog::closeDialog() {
+  dialog_->reject();
 }
 
 }  // namespace loopmon

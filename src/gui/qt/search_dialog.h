@@ -1,15 +1,15 @@
 #pragma once
-// TSearchDv: the search component. It builds its dialog in code, shows it
-// modally on RunDialog and returns the address of the device the user chose,
-// or 0. The scan itself is the widget-free SearchProcedure; this class gives it
-// the dialog's controls. The chosen port is remembered in "pcom.ini".
+// The search dialog: built in code, shown modally by RunDialog, which returns
+// the address of the device the user chose, or 0. A thin Qt view over
+// SearchDialogModel, which runs the scan and remembers the port in "pcom.ini".
 
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "search/search_procedure.h"
+#include "loops/search_dialog_model.h"
 
 class QComboBox;
 class QDialog;
@@ -21,51 +21,35 @@ class QTimer;
 
 namespace loopmon {
 
-class TRSSession;
-
-// The address of a device list line: from the seventh character on, at most
-// six characters, leading blanks skipped, then decimal digits.
-uint8_t AddressFromLine(const QString& line);
-
-class TSearchDv : public QObject, public SearchView {
+class SearchDialog : public QObject, private SearchDialogView {
   Q_OBJECT
  public:
-  // `portSettingsPath`: the "pcom.ini" to remember the port in.
-  explicit TSearchDv(std::string portSettingsPath);
-  ~TSearchDv() override;
+  // `bus` null: no session to search with. `portSettingsPath`: the "pcom.ini"
+  // to remember the port in.
+  SearchDialog(BusRunner* bus, std::string portSettingsPath);
+  ~SearchDialog() override;
 
   QString FormCaption() const;
   void setFormCaption(const QString& caption);
-  TRSSession* RSSession() const { return procedure_.RSSession; }
-  void setRSSession(TRSSession* session) { procedure_.RSSession = session; }
-  QFont FormFont() const;
   void setFormFont(const QFont& font);
 
   // Shows the dialog modally; the address chosen during this showing, or 0.
   uint8_t RunDialog();
 
-  // Handlers.
-  void FormShow();
-  void ChooseDevice();
-  void SaveSettings();
-  void CancelClick();
+  // The dialog window, for tests that find its controls by object name.
+  QDialog* window() const { return dialog_; }
+  const SearchDialogModel& model() const { return *model_; }
 
-  uint8_t SelectedAddress() const { return procedure_.SelectedAddress; }
-  SearchProcedure& procedure() { return procedure_; }
-  const std::string& portSettingsPath() const { return portSettingsPath_; }
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
-  // The dialog and its controls, in declaration order.
-  QDialog* Form = nullptr;
-  QPushButton* SearchButton = nullptr;
-  QPushButton* ChooseButton = nullptr;
-  QPushButton* CancelButton = nullptr;
-  QLabel* PortLabel = nullptr;
-  QComboBox* PortSelector = nullptr;
-  QListWidget* DeviceList = nullptr;
-  QProgressBar* Progress = nullptr;
-  QTimer* ScanTimer = nullptr;
+ private:
+  void createDialog();
+  void createControls();
+  template <class Input>
+  void forward(Input input);
 
-  // SearchView.
+  // SearchDialogView.
   void clearDevices() override;
   void appendDevice(const std::string& line) override;
   int deviceCount() const override;
@@ -77,21 +61,26 @@ class TSearchDv : public QObject, public SearchView {
   void setProgress(int position) override;
   std::string portText() const override;
   void setPortEnabled(bool enabled) override;
-  std::string searchCaption() const override;
   void setSearchCaption(const std::string& caption) override;
   void setScanTimerEnabled(bool enabled) override;
   void showError(const std::string& text, const std::string& caption) override;
+  int portIndex() const override;
+  void setPortIndex(int index) override;
+  int selectedLine() const override;
+  void selectLine(int line) override;
+  std::string deviceLine(int line) const override;
+  void closeDialog() override;
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
-  void createDialog();
-  void createControls();
-  void readPortIndex();
-
-  SearchProcedure procedure_;
-  std::string portSettingsPath_;
+  QDialog* dialog_ = nullptr;
+  QPushButton* searchButton_ = nullptr;
+  QPushButton* chooseButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
+  QLabel* portLabel_ = nullptr;
+  QComboBox* portSelector_ = nullptr;
+  QListWidget* deviceList_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QTimer* scanTimer_ = nullptr;
+  std::unique_ptr<SearchDialogModel> model_;
 };
 
 }  // namespace loopmon
