@@ -22,7 +22,8 @@
 #include "scoped_temp_dir.h"
 #include "search/search_procedure.h"
 #include "ser2net_process.h"
-#include "session/rssess.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 #include "sim/scenario.h"
 
 using namespace loopmon;
@@ -48,7 +49,6 @@ class QuietView : public SearchView {
   void setProgress(int) override {}
   std::string portText() const override { return "COM1"; }
   void setPortEnabled(bool) override {}
-  std::string searchCaption() const override { return caption_; }
   void setSearchCaption(const std::string& caption) override { caption_ = caption; }
   void setScanTimerEnabled(bool enabled) override { timer = enabled; }
   void showError(const std::string& text, const std::string&) override {
@@ -65,7 +65,8 @@ class QuietView : public SearchView {
 
 // Seconds of a full scan through `session`; the devices found go to `view`.
 double scanSeconds(TRSSession& session, QuietView& view) {
-  SearchProcedure search(view, &session);
+  InlineBus bus(session);
+  SearchProcedure search(view, &bus);
   const auto started = std::chrono::steady_clock::now();
   search.StartStopScan();
   while (view.timer) search.ScanStep();

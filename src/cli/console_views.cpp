@@ -1,6 +1,10 @@
 #include "cli/console_views.h"
 
-#include "monitor/loop_decode.h"
+#include <unistd.h>
+
+#include <utility>
+
+#include "loops/loop_decode.h"
 
 #include "cli/cli_args.h"
 #include "cli/output.h"
@@ -9,21 +13,6 @@ namespace loopmon::cli {
 
 void ConsoleSearchView::showError(const std::string& text, const std::string&) {
   throw CliError(text);
-}
-
-int LoopTableRows(uint8_t deviceType) {
-  switch (deviceType) {
-    case 1:
-    case 2:
-    case 11:
-      return 21;
-    case 4:
-      return 5;
-    case LineControllerType:
-      return 128;
-    default:
-      return 1;
-  }
 }
 
 ConsoleLoopTable::ConsoleLoopTable(SelectedDevice device, int rows, bool adcView, bool periodic,

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/reading_cycle.h"
+#include "loops/reading_cycle.h"
 #include "search/search_procedure.h"
 
 namespace loopmon::cli {
@@ -25,7 +25,6 @@ class ConsoleSearchView : public SearchView {
   void setProgress(int) override {}
   std::string portText() const override { return {}; }
   void setPortEnabled(bool) override {}
-  std::string searchCaption() const override { return caption_; }
   void setSearchCaption(const std::string& caption) override { caption_ = caption; }
   void setScanTimerEnabled(bool) override {}
   void showError(const std::string& text, const std::string& caption) override;
@@ -56,8 +55,6 @@ class ConsoleLoopTable : public LoopTableView {
   void ClearTable() override;
   void SetCaption(const std::string&) override {}
   void ShowMessage(const std::string& text) override;
-  void ProcessPendingEvents() override {}
-  void RepaintTable() override {}
 
   void SetSkipMark(int row, bool marked);
   // Columns shown in the current view: 3 in the ADC view, 2 in the state view.
@@ -73,9 +70,5 @@ class ConsoleLoopTable : public LoopTableView {
   std::vector<std::vector<std::string>> cells_;
   std::vector<bool> marks_;
 };
-
-// Rows of the loop table, heading row included, for a device type: 21 for
-// types 1, 2 and 11, 5 for type 4, 128 for type 9, otherwise 1.
-int LoopTableRows(uint8_t deviceType);
 
 }  // namespace loopmon::cli

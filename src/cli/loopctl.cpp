@@ -21,9 +21,10 @@
 #include "cli/records.h"
 #include "cli/scan_command.h"
 #include "common/number_text.h"
-#include "monitor/coeffs.h"
-#include "monitor/loop_decode.h"
-#include "monitor/reading_cycle.h"
+#include "loops/coeffs.h"
+#include "loops/loop_decode.h"
+#include "loops/loop_layout.h"
+#include "loops/reading_cycle.h"
 #include "platform/console.h"
 #include "platform/locale_info.h"
 #include "platform/platform.h"
@@ -31,7 +32,8 @@
 #include "platform/registry.h"
 #include "platform/remote_line.h"
 #include "search/search_procedure.h"
-#include "session/rssess.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 namespace loopmon::cli {
 namespace {
@@ -170,7 +172,8 @@ int read(const std::vector<std::string>& words) {
 
   auto session = openBus(port);
   ConsoleSearchView identified;
-  SearchProcedure search(identified, session.get());
+  InlineBus bus(*session);
+  SearchProcedure search(identified, &bus);
   search.IdentifyAddress(addr);
   checkLine(*session);
   if (identified.lines().empty()) {
@@ -179,16 +182,15 @@ int read(const std::vector<std::string>& words) {
 
   const SelectedDevice device{addr, static_cast<uint8_t>(session->GetDeviceType(addr)),
                               session->DeviceVersions[addr]};
-  ConsoleLoopTable table(device, LoopTableRows(device.DevType), !args.has("--state"), periodic,
-                         periodSeconds);
-  if (device.DevType == LineControllerType && !args.has("--all-rows")) {
-    for (int row = 2; row < table.RowCount(); ++row) table.SetSkipMark(row, true);
+  const LoopLayout layout = LoopLayoutFor(device.DevType);
+  ConsoleLoopTable table(device, layout.rows, !args.has("--state"), periodic, periodSeconds);
+  if (layout.markedFrom != 0 && !args.has("--all-rows")) {
+    for (int row = layout.markedFrom; row < table.RowCount(); ++row) table.SetSkipMark(row, true);
   }
   for (int loop : skipped) table.SetSkipMark(loop, true);
 
   const CoefficientsStore store;
-  SessionRequester requester(*session);
-  ReadingCycle cycle(table, requester, store);
+  ReadingCycle cycle(table, bus, store);
   cycle.Start();
 
   std::vector<std::string> columns{"time", "addr", "loop", "adc", "kohm", "text"};
@@ -205,7 +207,7 @@ int read(const std::vector<std::string>& words) {
     TickResult result;
     do {
       const int loop = cycle.CurLoop();
-      result = cycle.Tick();
+      cycle.Tick([&result](TickResult tick) { result = tick; });
       checkLine(*session);
       if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
       if (format != RecordFormat::Text) {

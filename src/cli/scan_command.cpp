@@ -14,6 +14,7 @@
 #include "platform/console.h"
 #include "platform/locale_info.h"
 #include "search/search_procedure.h"
+#include "session/bus_runner.h"
 
 namespace loopmon::cli {
 namespace {
@@ -107,7 +108,8 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
   RecordWriter writer(stdout, format, {"addr", "type", "name", "version"}, separator);
   if (format == RecordFormat::Csv) writer.heading();
   ConsoleSearchView view;
-  SearchProcedure search(view, session.get());
+  InlineBus bus(*session);
+  SearchProcedure search(view, &bus);
   ScanProgress progress(stderr);
   const InterruptGuard interrupt;
   const auto started = SteadyClock::now();

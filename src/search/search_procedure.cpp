@@ -1,6 +1,9 @@
 #include "search/search_procedure.h"
 
-#include "session/rssess.h"
+#include <memory>
+
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 namespace loopmon {
 
@@ -10,27 +13,61 @@ constexpr uint8_t FirstScanned = 127;
 
 const char* const CheckTitle = "Проверка наличия найденных ранее приборов";
 
+bool probe(TRSSession& session, uint8_t address, uint8_t command) {
+  return session.DirectRequest({address, 6, 0, command, 0, 0}, 1);
+}
+
+// The device's description line when it identifies itself, else "".
+std::string identifyOnBus(TRSSession& session, uint8_t address) {
+  session.SetDeviceType(address, NoDevice);
+  if (!probe(session, address, BusCommand::Presence)) return {};
+  if (!probe(session, address, BusCommand::Identify)) return {};
+  const Bytes& answer = session.LastAnswer;
+  if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == BusAnswer::Refused)
+    return {};
+  session.SetDeviceType(address, answer[3]);
+  session.DeviceVersions[address] = answer[4];
+  return session.DescribeDevice(address);
+}
+
 }  // namespace
 
-bool SearchProcedure::Probe(uint8_t address, uint8_t command) {
-  return RSSession->DirectRequest({address, 6, 0, command, 0, 0}, 1);
+void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
+                               BusRunner::Exchange before) {
+  auto line = std::make_shared<std::string>();
+  const unsigned list = list_;
+  const unsigned scan = scan_;
+  bus_->run(
+      [address, line, before = std::move(before)](TRSSession& session) {
+        if (before) before(session);
+        *line = identifyOnBus(session, address);
+      },
+      [this, line, list, scan, then](std::exception_ptr error) {
+        // A step of a scan that has been replaced meanwhile moves nothing on.
+        const bool current = scan == scan_;
+        if (error) {
+          // The scan cannot go on: back to idle before the error is shown.
+          if (scanning_ && current) {
+            scanning_ = false;
+            view_.setScanTimerEnabled(false);
+            showIdle();
+          }
+          std::rethrow_exception(error);
+        }
+        if (!line->empty() && list == list_) {
+          view_.appendDevice(*line);
+          view_.setChooseEnabled(true);
+        }
+        if (then && current) (this->*then)();
+      });
 }
 
 void SearchProcedure::IdentifyAddress(uint8_t address) {
-  RSSession->SetDeviceType(address, NoDevice);
-  if (!Probe(address, BusCommand::Presence)) return;
-  if (!Probe(address, BusCommand::Identify)) return;
-  const Bytes& answer = RSSession->LastAnswer;
-  if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == BusAnswer::Refused)
-    return;
-  RSSession->SetDeviceType(address, answer[3]);
-  RSSession->DeviceVersions[address] = answer[4];
-  view_.appendDevice(RSSession->DescribeDevice(address));
-  view_.setChooseEnabled(true);
+  identify(address, nullptr, {});
 }
 
 void SearchProcedure::StartStopScan() {
-  if (RSSession == nullptr) {
+  if (bus_ == nullptr) {
     view_.showError("Неопределен RSSession. Обратитесь к разработчику.", "Ошибка разработчика");
     return;
   }
@@ -39,68 +76,134 @@ void SearchProcedure::StartStopScan() {
     view_.showError("Неопределен последовательный порт!", "");
     return;
   }
+  endCheck();
   // The digit after "COM"; the selector holds COM1..COM4 only.
-  RSSession->SetComPort(port.size() > 3 ? port[3] - '0' : 0);
-  OpenPort(*RSSession);
-
-  if (view_.searchCaption() == SearchButtonSearch) {
-    view_.setPortEnabled(false);
-    view_.clearDevices();
-    view_.setSearchCaption(SearchButtonStop);
-    SavedCaption = view_.title();
-    for (int address = 1; address <= 127; ++address) {
-      RSSession->DeviceTypes[address] = NoDevice;
-      RSSession->DeviceVersions[address] = 0;
-    }
-    ScanAddress = FirstScanned;
-    view_.setTitle(ScanTitle + std::to_string(FirstScanned));
-    view_.setChooseEnabled(false);
-    IdentifyAddress(FirstScanned);
-    ScanAddress = 1;
-    view_.setScanTimerEnabled(true);
-    view_.focusDeviceList();
-  } else {
+  const int portNumber = port.size() > 3 ? port[3] - '0' : 0;
+  auto setPort = [portNumber](TRSSession& session) {
+    session.SetComPort(portNumber);
+    OpenPort(session);
+  };
+  // Decided by the scan's own state, and shown at once: a step still on the
+  // bus ends there and lists what it found, but no further step follows.
+  if (scanning_) {
+    scanning_ = false;
     view_.setScanTimerEnabled(false);
-    view_.setSearchCaption(SearchButtonSearch);
-    view_.setPortEnabled(true);
-    view_.setTitle(SavedCaption);
-    view_.setProgress(0);
+    showIdle();
+    bus_->run(setPort, [](std::exception_ptr error) {
+      if (error) std::rethrow_exception(error);
+    });
+    return;
   }
+  scanning_ = true;
+  ++scan_;
+  view_.setPortEnabled(false);
+  view_.clearDevices();
+  ++list_;
+  view_.setSearchCaption(SearchButtonStop);
+  SavedCaption = view_.title();
+  ScanAddress = FirstScanned;
+  view_.setTitle(ScanTitle + std::to_string(FirstScanned));
+  view_.setChooseEnabled(false);
+  // The port, the cleared table and the first probe in one exchange: a port
+  // that cannot be set up ends the scan with one message.
+  identify(FirstScanned, &SearchProcedure::afterFirstProbe, [setPort](TRSSession& session) {
+    setPort(session);
+    for (int address = 1; address <= 127; ++address) {
+      session.DeviceTypes[address] = NoDevice;
+      session.DeviceVersions[address] = 0;
+    }
+  });
+}
+
+void SearchProcedure::afterFirstProbe() {
+  ScanAddress = 1;
+  if (!scanning_) return;
+  view_.setScanTimerEnabled(true);
+  view_.focusDeviceList();
+}
+
+void SearchProcedure::showIdle() {
+  view_.setSearchCaption(SearchButtonSearch);
+  view_.setPortEnabled(true);
+  view_.setTitle(SavedCaption);
+  view_.setProgress(0);
 }
 
 void SearchProcedure::ScanStep() {
   view_.setScanTimerEnabled(false);
+  if (!scanning_) return;
   if (ScanAddress >= FirstScanned) {
-    view_.setSearchCaption(SearchButtonSearch);
-    view_.setPortEnabled(true);
-    view_.setTitle(SavedCaption);
-    view_.setProgress(0);
+    scanning_ = false;
+    showIdle();
     return;
   }
   view_.setProgress(ScanAddress);
   view_.setTitle(ScanTitle + std::to_string(ScanAddress));
-  IdentifyAddress(ScanAddress);
+  identify(ScanAddress, &SearchProcedure::afterScanStep, {});
+}
+
+void SearchProcedure::afterScanStep() {
   ++ScanAddress;
-  view_.setScanTimerEnabled(true);
+  if (scanning_) view_.setScanTimerEnabled(true);
+}
+
+void SearchProcedure::EndScan() {
+  endCheck();
+  if (!scanning_) return;
+  scanning_ = false;
+  view_.setScanTimerEnabled(false);
+  view_.setTitle(SavedCaption);
 }
 
 void SearchProcedure::CheckKnownDevices() {
   view_.clearDevices();
+  ++list_;
   view_.setChooseEnabled(false);
-  const std::string keptTitle = view_.title();
+  checkKeptTitle_ = view_.title();
   SelectedAddress = 0;
   view_.setTitle(CheckTitle);
-  if (RSSession != nullptr) {
-    for (int step = 0; step < 127; ++step) {
-      const uint8_t address = step == 0 ? FirstScanned : static_cast<uint8_t>(step);
-      if (address != FirstScanned) view_.setProgress(address);
-      if (RSSession->GetDeviceType(address) != NoDevice && Probe(address, BusCommand::Presence)) {
-        view_.appendDevice(RSSession->DescribeDevice(address));
-        view_.setChooseEnabled(true);
-      }
-    }
+  checking_ = true;
+  if (bus_ == nullptr) {
+    endCheck();
+    return;
   }
-  view_.setTitle(keptTitle);
+  checkFrom(0, list_);
+}
+
+void SearchProcedure::checkFrom(int step, unsigned list) {
+  if (!checking_ || list != list_) return;
+  if (step == 127) {
+    endCheck();
+    return;
+  }
+  const uint8_t address = step == 0 ? FirstScanned : static_cast<uint8_t>(step);
+  if (address != FirstScanned) view_.setProgress(address);
+  auto line = std::make_shared<std::string>();
+  bus_->run(
+      [address, line](TRSSession& session) {
+        if (session.GetDeviceType(address) != NoDevice &&
+            probe(session, address, BusCommand::Presence)) {
+          *line = session.DescribeDevice(address);
+        }
+      },
+      [this, step, list, line](std::exception_ptr error) {
+        if (error) {
+          endCheck();
+          std::rethrow_exception(error);
+        }
+        if (!checking_ || list != list_) return;
+        if (!line->empty()) {
+          view_.appendDevice(*line);
+          view_.setChooseEnabled(true);
+        }
+        checkFrom(step + 1, list);
+      });
+}
+
+void SearchProcedure::endCheck() {
+  if (!checking_) return;
+  checking_ = false;
+  view_.setTitle(checkKeptTitle_);
   view_.setProgress(0);
   view_.setScanTimerEnabled(false);
   if (view_.deviceCount() > 0) {

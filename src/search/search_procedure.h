@@ -1,14 +1,16 @@
 #pragma once
 // The bus search without widgets: the scan of the addresses, one per timer
 // tick, and the check of the devices found earlier. The search dialog (and
-// loopctl's console) supply the controls through SearchView.
+// loopctl's console) supply the controls through SearchView; every exchange
+// goes through the window's BusRunner, and the lists and captions change when
+// an exchange has ended.
 
 #include <cstdint>
 #include <string>
 
-namespace loopmon {
+#include "session/bus_runner.h"
 
-class TRSSession;
+namespace loopmon {
 
 // Texts of the search button.
 inline constexpr const char* SearchButtonSearch = "Поиск";
@@ -31,10 +33,9 @@ class SearchView {
   virtual void setTitle(const std::string& title) = 0;
   // 0..127.
   virtual void setProgress(int position) = 0;
-  // The port selector's text, "" when no port is selected.
+  // The port the user chose, "COM1".."COM4"; "" when none is selected.
   virtual std::string portText() const = 0;
   virtual void setPortEnabled(bool enabled) = 0;
-  virtual std::string searchCaption() const = 0;
   virtual void setSearchCaption(const std::string& caption) = 0;
   // The 10 ms timer whose ticks call ScanStep.
   virtual void setScanTimerEnabled(bool enabled) = 0;
@@ -44,29 +45,47 @@ class SearchView {
 
 class SearchProcedure {
  public:
-  explicit SearchProcedure(SearchView& view, TRSSession* session = nullptr)
-      : RSSession(session), view_(view) {}
+  // `bus` null: no session to search with; the search button reports it.
+  explicit SearchProcedure(SearchView& view, BusRunner* bus = nullptr) : view_(view), bus_(bus) {}
 
-  // The search button: starts a scan when it reads "Поиск", stops it otherwise.
+  // The search button: starts a scan when none runs, stops the running one
+  // otherwise. A step on the bus still ends and lists what it found.
   void StartStopScan();
   // One tick of the scan timer: probes ScanAddress, or ends the scan after 126.
   void ScanStep();
   // Before the dialog is shown: lists the devices found earlier that still
   // answer; changes nothing in the device table.
   void CheckKnownDevices();
+  // The dialog closes: a running scan or check ends, its title is put back.
+  void EndScan();
   // Probes one address and, when a device identifies itself, records and lists it.
   void IdentifyAddress(uint8_t address);
 
-  // May be unset; the search button then reports it.
-  TRSSession* RSSession = nullptr;
+  bool Scanning() const { return scanning_; }
+
   uint8_t ScanAddress = 0;
   std::string SavedCaption;
   uint8_t SelectedAddress = 0;
 
  private:
-  bool Probe(uint8_t address, uint8_t command);
+  // `before` runs on the bus within the same exchange, ahead of the probe.
+  void identify(uint8_t address, void (SearchProcedure::*then)(), BusRunner::Exchange before);
+  void afterScanStep();
+  void afterFirstProbe();
+  void showIdle();
+  void checkFrom(int step, unsigned list);
+  void endCheck();
 
   SearchView& view_;
+  BusRunner* bus_;
+  bool scanning_ = false;
+  bool checking_ = false;
+  std::string checkKeptTitle_;
+  // Counts the clearings of the device list: a result that comes back after
+  // its list was cleared belongs to no list any more.
+  unsigned list_ = 0;
+  // Counts the scans started: a step belongs to the scan that sent it.
+  unsigned scan_ = 0;
 };
 
 }  // namespace loopmon

@@ -1,6 +1,6 @@
 #include <utility>
 
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 

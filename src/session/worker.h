@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon {
 

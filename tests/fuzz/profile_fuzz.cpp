@@ -13,7 +13,7 @@
 
 #include "common/number_text.h"
 #include "fuzz_check.h"
-#include "monitor/coeffs.h"
+#include "loops/coeffs.h"
 #include "platform/profile_file.h"
 
 using namespace loopmon;

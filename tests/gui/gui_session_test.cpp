@@ -1,9 +1,13 @@
 // A user's session with the program's windows against `loopsim serve` and its
 // demo bus (type 1 at 5, type 2 at 12, type 4 at 20, type 11 at 63, type 9 at
-// 127). The slots run in order on one main window, as a user's session would.
+// 127), the controls found by their object names. The slots run in order on
+// one main window, as a user's session would.
+
+#include <signal.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,16 +20,18 @@
 #include <QToolButton>
 #include <functional>
 
-#include "monitor/gui_controls.h"
-#include "monitor/loop_decode.h"
-#include "monitor/loop_grid.h"
-#include "monitor/message_box.h"
-#include "monitor/u_kalibr.h"
-#include "monitor/u_pasw.h"
-#include "monitor/unit1.h"
+#include "fake_platform.h"
+#include "gui/qt/calibration_dialog.h"
+#include "gui/qt/loop_grid.h"
+#include "gui/qt/main_window.h"
+#include "gui/qt/message_box.h"
+#include "gui/qt/password_dialog.h"
+#include "gui/qt/search_dialog.h"
+#include "gui/qt/widgets.h"
+#include "loops/loop_decode.h"
 #include "platform/profile_file.h"
-#include "search/searchdv.h"
-#include "session/rssess.h"
+#include "session/session.h"
+#include "transport/line_settings.h"
 
 using namespace loopmon;
 
@@ -45,6 +51,13 @@ struct BoxCapture {
   QStringList boxes;
 };
 
+template <class T>
+T* control(const QObject* window, const char* name) {
+  T* found = window->findChild<T*>(QString::fromLatin1(name));
+  if (found == nullptr) qFatal("no control %s", name);
+  return found;
+}
+
 }  // namespace
 
 class SessionTest : public QObject {
@@ -54,58 +67,52 @@ class SessionTest : public QObject {
 
  private slots:
   void initTestCase() {
-    server_.setProcessChannelMode(QProcess::MergedChannels);
-    server_.start(QStringLiteral(LOOPSIM_PATH), {QStringLiteral("serve")});
-    QByteArray output;
-    while (!output.contains("serving on") && server_.waitForReadyRead(20000)) {
-      output += server_.readAll();
-    }
-    QVERIFY2(output.contains("serving on"), output.constData());
-    form_ = std::make_unique<TForm1>(Platform::system(),
-                                     TForm1::Files{path("ohmgauge.kft"), path("pcom.ini")});
-    kalibr_ = std::make_unique<TfrmKalibr>([this] { return form_->Device(); },
-                                           form_->coefficientsStore());
-    password_ = std::make_unique<TfrmPassword>(*kalibr_);
-    form_->setPasswordDialog(password_.get());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    startServer();
+    window_ = std::make_unique<MainWindow>(
+        Platform::system(), MainWindow::Files{path("ohmgauge.kft"), path("pcom.ini")});
+    calibration_ = std::make_unique<CalibrationDialog>([this] { return window_->device(); },
+                                                       window_->coefficientsStore());
+    password_ = std::make_unique<PasswordDialog>(*calibration_);
+    window_->setPasswordDialog(password_.get());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
   void cleanupTestCase() {
-    form_.reset();
+    window_.reset();
     server_.terminate();
     server_.waitForFinished();
   }
 
   void everyCloseOfTheSearchReturnsZeroWithoutARequest() {
     QVERIFY(ProfileFile(path("pcom.ini")).writeString("Port", "Num", "3"));
-    const uint32_t requests = session().RequestCount;
-    const std::function<void(TSearchDv&)> closings[] = {
-        [](TSearchDv& dv) { QTest::mouseClick(dv.CancelButton, Qt::LeftButton); },
-        [](TSearchDv& dv) { QTest::keyClick(dv.DeviceList, Qt::Key_Escape); },
-        [](TSearchDv& dv) { dv.Form->close(); }};
+    const std::function<void(QDialog*)> closings[] = {
+        [](QDialog* d) {
+          QTest::mouseClick(control<QPushButton>(d, "cancelButton"), Qt::LeftButton);
+        },
+        [](QDialog* d) { QTest::keyClick(control<QListWidget>(d, "deviceList"), Qt::Key_Escape); },
+        [](QDialog* d) { d->close(); }};
     for (const auto& close : closings) {
-      search([&](TSearchDv& dv) {
-        QCOMPARE(dv.PortSelector->currentIndex(), 3);
-        QCOMPARE(dv.DeviceList->count(), 0);
-        // Choosing from the empty list keeps the dialog open.
-        QTest::keyClick(dv.DeviceList, Qt::Key_Return);
-        QVERIFY(dv.Form->isVisible());
-        close(dv);
-        QVERIFY(!dv.Form->isVisible());
+      search([&](QDialog* d) {
+        QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), 3);
+        QCOMPARE(control<QListWidget>(d, "deviceList")->count(), 0);
+        // Enter in the empty list keeps the dialog open.
+        QTest::keyClick(control<QListWidget>(d, "deviceList"), Qt::Key_Return);
+        QVERIFY(d->isVisible());
+        close(d);
+        QVERIFY(!d->isVisible());
       });
-      QCOMPARE(form_->Dev.DevAddr, uint8_t{0});
+      QCOMPARE(window_->device().DevAddr, uint8_t{0});
     }
-    QCOMPARE(session().RequestCount, requests);
   }
 
   void rememberedPortNineIsNoPort() {
     QVERIFY(ProfileFile(path("pcom.ini")).writeString("Port", "Num", "9"));
     int shownIndex = -2;
     BoxCapture boxes;
-    search([&](TSearchDv& dv) {
-      shownIndex = dv.PortSelector->currentIndex();
-      QTest::mouseClick(dv.SearchButton, Qt::LeftButton);
-      QCOMPARE(dv.SearchButton->text(), QStringLiteral("Поиск"));
+    search([&](QDialog* d) {
+      shownIndex = control<QComboBox>(d, "portSelector")->currentIndex();
+      QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
+      QCOMPARE(control<QPushButton>(d, "searchButton")->text(), QStringLiteral("Поиск"));
     });
     QCOMPARE(shownIndex, -1);
     QCOMPARE(boxes.boxes, QStringList{QStringLiteral(": Неопределен последовательный порт!")});
@@ -113,48 +120,58 @@ class SessionTest : public QObject {
     QCOMPARE(ProfileFile(path("pcom.ini")).readInt("Port", "Num", -1), 0);
   }
 
-  void closingMidScanEndsTheScan() {
-    uint32_t requestsAtClose = 0;
-    search([&](TSearchDv& dv) {
-      QTest::mouseClick(dv.SearchButton, Qt::LeftButton);
-      QTRY_VERIFY_WITH_TIMEOUT(dv.Progress->value() >= 8, ScanTimeoutMs);
-      QCOMPARE(dv.SearchButton->text(), QStringLiteral("Стоп"));
-      dv.Form->close();
-      requestsAtClose = session().RequestCount;
+  void stopAndCloseMidScanEndTheScan() {
+    search([&](QDialog* d) {
+      auto* button = control<QPushButton>(d, "searchButton");
+      auto* progress = control<QProgressBar>(d, "progressBar");
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 4, ScanTimeoutMs);
+      // Stop takes effect at once, while the step in flight ends on the bus.
+      QTest::mouseClick(button, Qt::LeftButton);
+      QCOMPARE(button->text(), QStringLiteral("Поиск"));
+      QCOMPARE(d->windowTitle(), QStringLiteral("Поиск приборов"));
+      const int stoppedAt = window_->searchDialog().model().procedure().ScanAddress;
+      QTest::qWait(300);
+      QVERIFY(window_->searchDialog().model().procedure().ScanAddress <= stoppedAt + 1);
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 8, ScanTimeoutMs);
+      d->close();
     });
-    TSearchDv& dv = form_->SearchDv();
-    QVERIFY(!dv.ScanTimer->isActive());
-    QCOMPARE(dv.FormCaption(), QStringLiteral("Поиск приборов"));
-    QCOMPARE(dv.SearchButton->text(), QStringLiteral("Поиск"));
-    QCOMPARE(dv.Progress->value(), 0);
-    QTest::qWait(300);
-    QCOMPARE(session().RequestCount, requestsAtClose);
+    QDialog* d = window_->searchDialog().window();
+    QCOMPARE(d->windowTitle(), QStringLiteral("Поиск приборов"));
+    QCOMPARE(control<QPushButton>(d, "searchButton")->text(), QStringLiteral("Поиск"));
+    QCOMPARE(control<QProgressBar>(d, "progressBar")->value(), 0);
+    QVERIFY(!window_->searchDialog().model().procedure().Scanning());
   }
 
   void searchAndChooseATypeOneDevice() {
-    search([&](TSearchDv& dv) {
-      QTest::mouseClick(dv.SearchButton, Qt::LeftButton);
-      QTRY_COMPARE_WITH_TIMEOUT(dv.SearchButton->text(), QStringLiteral("Поиск"), ScanTimeoutMs);
-      QStringList lines, expected;
-      for (int row = 0; row < dv.DeviceList->count(); ++row) {
-        lines << dv.DeviceList->item(row)->text();
-      }
+    search([&](QDialog* d) {
+      auto* list = control<QListWidget>(d, "deviceList");
+      QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
+      QTRY_COMPARE_WITH_TIMEOUT(control<QPushButton>(d, "searchButton")->text(),
+                                QStringLiteral("Поиск"), ScanTimeoutMs);
+      QStringList lines;
+      for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
+      // The bus is idle once the scan has ended.
+      QStringList expected;
       for (uint8_t address : {127, 5, 12, 20, 63}) {
-        expected << QString::fromStdString(session().DescribeDevice(address));
+        expected << QString::fromStdString(window_->session().DescribeDevice(address));
       }
       QCOMPARE(lines, expected);
-      dv.DeviceList->setCurrentRow(1);
-      QTest::mouseClick(dv.ChooseButton, Qt::LeftButton);
+      list->setCurrentRow(1);
+      QTest::mouseClick(control<QPushButton>(d, "chooseButton"), Qt::LeftButton);
     });
-    QCOMPARE(form_->Dev.DevAddr, uint8_t{5});
-    QCOMPARE(form_->Label1->text(), QString::fromStdString(session().DescribeDevice(5)));
-    QVERIFY(form_->BitBtn2->isEnabled() && form_->SpeedButton->isEnabled());
+    QTRY_COMPARE(window_->device().DevAddr, uint8_t{5});
+    QVERIFY(control<QLabel>(window_.get(), "deviceLabel")
+                ->text()
+                .startsWith(QStringLiteral("Адрес:   5")));
+    QVERIFY(button("readButton")->isEnabled() && tool("periodicButton")->isEnabled());
     QCOMPARE(grid()->rowCount(), 21);
   }
 
   void readOnceInBothViews() {
     readOnce();
-    const Coefficients c = form_->readingCycle().coefficients();
+    const Coefficients c = window_->model().readingCycle().coefficients();
     QCOMPARE(c.a, 408.0);
     QCOMPARE(c.b, -1.0);
     QCOMPARE(cell(2, 3), QStringLiteral("Обрыв"));
@@ -164,12 +181,12 @@ class SessionTest : public QObject {
       QCOMPARE(cell(2, row), QString::fromStdString(ResistanceText(adc, c)));
     }
 
-    QTest::mouseClick(form_->pSS, Qt::LeftButton);
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "stateViewToggle"), Qt::LeftButton);
     readOnce();
     QCOMPARE(cell(1, 7), QStringLiteral("отключен"));
     QCOMPARE(cell(1, 12), QStringLiteral("не на охране"));
     for (int row = 1; row < 21; ++row) QCOMPARE(cell(2, row), QString());
-    QTest::mouseClick(form_->pACP, Qt::LeftButton);
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "adcViewToggle"), Qt::LeftButton);
   }
 
   void markedLoopsAreNotRead() {
@@ -186,45 +203,70 @@ class SessionTest : public QObject {
   }
 
   void periodicReadingRepeatsUntilReleased() {
-    form_->sePeriod->setValue(1);
-    QTest::mouseClick(form_->SpeedButton, Qt::LeftButton);
-    QVERIFY(!form_->BitBtn2->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(form_->waitingBetweenPasses(), PassTimeoutMs);
+    control<QSpinBox>(window_.get(), "periodField")->setValue(1);
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(!button("readButton")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(window_->model().waitingBetweenPasses(), PassTimeoutMs);
     // The next pass starts after the period and keeps the values meanwhile.
     QVERIFY(!cell(1, 20).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(!form_->waitingBetweenPasses(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(form_->waitingBetweenPasses(), PassTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->model().waitingBetweenPasses(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->model().waitingBetweenPasses(), PassTimeoutMs);
     // A release during the wait: no further tick.
-    QTest::mouseClick(form_->SpeedButton, Qt::LeftButton);
-    QVERIFY(form_->BitBtn2->isEnabled());
-    QVERIFY(!form_->readingScheduled());
-    const uint32_t requests = session().RequestCount;
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(button("readButton")->isEnabled());
+    QVERIFY(!window_->model().reading());
+    const QString caption = window_->windowTitle();
     QTest::qWait(1500);
-    QCOMPARE(session().RequestCount, requests);
+    QCOMPARE(window_->windowTitle(), caption);
+  }
+
+  // The server stops answering in the middle of a reading: the exchange on the
+  // bus waits, and the window meanwhile takes input and repaints.
+  void theWindowAnswersWhileAnExchangeHangs() {
+    ::kill(static_cast<pid_t>(server_.processId()), SIGSTOP);
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QTRY_VERIFY(window_->windowTitle().endsWith(QStringLiteral("№1")));
+    QTest::qWait(200);
+    QVERIFY(window_->model().reading());
+    // A view switch and the release of the periodic button take effect now.
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "stateViewToggle"), Qt::LeftButton);
+    QCOMPARE(cell(1, 0), QStringLiteral("Состояние ШС"));
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(!window_->model().reading());
+    QVERIFY(button("readButton")->isEnabled());
+    clickNumber(3);
+    QCOMPARE(grid()->mark(3), 1);
+    clickNumber(3);
+    ::kill(static_cast<pid_t>(server_.processId()), SIGCONT);
+    // The answer that comes back belongs to the other view: the row stays blank.
+    QTest::qWait(500);
+    QCOMPARE(cell(1, 1), QString());
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "adcViewToggle"), Qt::LeftButton);
   }
 
   void calibrationBehindTheAccessCode() {
     BoxCapture boxes;
     for (const char* wrong : {"1234", "48205917 "}) {
       enterCode(QString::fromLatin1(wrong));
-      QVERIFY(!kalibr_->isVisible());
+      QVERIFY(!calibration_->isVisible());
     }
     QVERIFY(boxes.boxes.isEmpty());
     enterCode(QString::fromLatin1(AccessCode));
-    QVERIFY(kalibr_->isVisible());
-    kalibr_->FormActivate();
-    QCOMPARE(kalibr_->edR1->text(), QString());  // nothing stored for 1-105 yet
+    QVERIFY(calibration_->isVisible());
+    QTRY_VERIFY(calibration_->isActiveWindow());
+    QCOMPARE(field("r1Field")->text(), QString());  // nothing stored for 1-105 yet
 
     // Neither type nor version: both messages, and the dialog closes.
-    kalibr_->cbType->setCurrentIndex(-1);
-    QTest::mouseClick(kalibr_->bEnter, Qt::LeftButton);
+    control<QComboBox>(calibration_.get(), "typeSelector")->setCurrentIndex(-1);
+    field("versionField")->clear();
+    QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
     QCOMPARE(boxes.boxes,
              (QStringList{QStringLiteral("Error: Введенный тип прибора неподдерживается"),
                           QStringLiteral("Error: Не введена версия прибора")}));
-    QVERIFY(!kalibr_->isVisible());
+    QVERIFY(!calibration_->isVisible());
 
     // A failed conversion or division keeps it open.
-    kalibr_->show();
+    calibration_->show();
     const struct {
       const char* r1;
       const char* acp2;
@@ -234,54 +276,58 @@ class SessionTest : public QObject {
     for (const auto& failure : failures) {
       boxes.boxes.clear();
       enterPoints("200", failure.r1, failure.acp2, "4");
-      kalibr_->bEnterClick();
+      QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
       QCOMPARE(boxes.boxes, QStringList{applicationTitle() + ": " + failure.message});
-      QVERIFY(kalibr_->isVisible());
+      QVERIFY(calibration_->isVisible());
     }
     QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("ohmgauge.kft"))));
 
     // Saved, it reaches the next reading and fills the dialog again.
     enterPoints("200", "2", "100", "4");
-    kalibr_->bEnterClick();
-    QVERIFY(!kalibr_->isVisible());
+    QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
+    QVERIFY(!calibration_->isVisible());
     readOnce();
-    const Coefficients c = form_->readingCycle().coefficients();
+    const Coefficients c = window_->model().readingCycle().coefficients();
     QCOMPARE(c.a, 400.0);
     QCOMPARE(c.b, 0.0);
     const auto adc = static_cast<uint8_t>(cell(1, 1).toInt());
     QCOMPARE(cell(2, 1), QString::fromStdString(ResistanceText(adc, c)));
-    kalibr_->cbType->setCurrentIndex(-1);
-    for (QLineEdit* edit : points()) edit->clear();
-    kalibr_->FormActivate();
-    QCOMPARE(kalibr_->cbType->currentIndex(), 0);
+    enterCode(QString::fromLatin1(AccessCode));
+    QTRY_VERIFY(calibration_->isActiveWindow());
+    QCOMPARE(control<QComboBox>(calibration_.get(), "typeSelector")->currentIndex(), 0);
     QStringList texts;
-    for (QLineEdit* edit : points()) texts << edit->text();
+    for (const char* name : {"versionField", "acp1Field", "r1Field", "acp2Field", "r2Field"}) {
+      texts << field(name)->text();
+    }
     QCOMPARE(texts, (QStringList{number("1.05"), "200", "2", "100", "4"}));
+    calibration_->close();
   }
 
   void aBrokenCalibrationStopsTheReadingBeforeItStarts() {
     QVERIFY(ProfileFile(path("ohmgauge.kft")).writeString("1-105", "a", "x"));
     BoxCapture boxes;
     const QString before = cell(1, 1);
-    QTest::mouseClick(form_->BitBtn2, Qt::LeftButton);
-    QTest::mouseClick(form_->SpeedButton, Qt::LeftButton);
+    QTest::mouseClick(button("readButton"), Qt::LeftButton);
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
     const QString message =
         applicationTitle() + QStringLiteral(": 'x' is not a valid floating point value");
     QCOMPARE(boxes.boxes, (QStringList{message, message}));
-    QVERIFY(!form_->readingScheduled());
+    QVERIFY(!window_->model().reading());
     QCOMPARE(cell(1, 1), before);  // the table was not cleared
-    QVERIFY(form_->BitBtn2->isEnabled());
-    QTest::mouseClick(form_->SpeedButton, Qt::LeftButton);
+    QVERIFY(button("readButton")->isEnabled());
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(ProfileFile(path("ohmgauge.kft")).writeString("1-105", "a", "400"));
   }
 
   void enterWithoutSelectionChoosesTheFirstLine() {
-    search([&](TSearchDv& dv) {
-      QCOMPARE(dv.DeviceList->count(), 5);  // the devices found earlier still answer
-      dv.DeviceList->clearSelection();
-      QTest::keyClick(dv.DeviceList, Qt::Key_Return);
+    search([&](QDialog* d) {
+      auto* list = control<QListWidget>(d, "deviceList");
+      QTRY_COMPARE(list->count(), 5);  // the devices found earlier still answer
+      list->clearSelection();
+      QTest::keyClick(list, Qt::Key_Return);
     });
-    QCOMPARE(form_->Dev.DevAddr, uint8_t{127});
-    QCOMPARE(form_->Dev.DevType, uint8_t{9});
+    QTRY_COMPARE(window_->device().DevAddr, uint8_t{127});
+    QCOMPARE(window_->device().DevType, uint8_t{9});
     QCOMPARE(grid()->rowCount(), 128);
     QCOMPARE(grid()->mark(1), 0);
     for (int row = 2; row < 128; ++row) QCOMPARE(grid()->mark(row), 1);
@@ -301,51 +347,124 @@ class SessionTest : public QObject {
     QCOMPARE(cell(1, 3), QString());
   }
 
+  // The simulator server gone while the session works in simulator mode: the
+  // check on opening and the search each show one box, the dialog stays open
+  // and the program goes on.
+  void aSearchWithoutTheSimulatorShowsOneBoxEach() {
+    server_.kill();
+    server_.waitForFinished();
+    BoxCapture boxes;
+    search([&](QDialog* d) {
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QVERIFY(d->isVisible());
+      auto* button = control<QPushButton>(d, "searchButton");
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_COMPARE(boxes.boxes.size(), 2);
+      QTest::qWait(100);
+      QCOMPARE(boxes.boxes.size(), 2);
+      QVERIFY(d->isVisible());
+      QCOMPARE(button->text(), QStringLiteral("Поиск"));
+      QCOMPARE(d->windowTitle(), QStringLiteral("Поиск приборов"));
+      QVERIFY(control<QComboBox>(d, "portSelector")->isEnabled());
+    });
+    for (const QString& box : boxes.boxes) {
+      QVERIFY2(box.startsWith(applicationTitle() + QStringLiteral(": ")), qPrintable(box));
+    }
+    QVERIFY(window_->isVisible());
+  }
+
+  // The program shows this message and ends with a non-zero status.
+  void aLineSettingOfTheWrongTypeStopsTheStart() {
+    testing::FakePlatform fake;
+    fake.registry->set(LineSettingsKey, "StartTimeout", RegValue::ofString("30"));
+    QString message;
+    try {
+      MainWindow other(fake.platform(), MainWindow::Files{path("other.kft"), path("pcom.ini")});
+    } catch (const std::exception& error) {
+      message = QString::fromUtf8(error.what());
+    }
+    QVERIFY2(message.contains(QStringLiteral("StartTimeout")), qPrintable(message));
+  }
+
+  // The driver route with a "Settings" value it cannot put back: the same.
+  void aBadPortSettingOnTheDriverRouteShowsOneBox() {
+    testing::FakePlatform fake;
+    fake.driver->setPresent(true);
+    fake.registry->set("Enum\\BIOS\\*PNP0501\\0001", "PortName", RegValue::ofString("COM2"));
+    fake.registry->set("Enum\\BIOS\\*PNP0501\\0001", "Settings", RegValue::ofString("9600"));
+    MainWindow other(fake.platform(), MainWindow::Files{path("other.kft"), path("pcom.ini")});
+    other.show();
+    QVERIFY(ProfileFile(path("pcom.ini")).writeString("Port", "Num", "1"));
+    BoxCapture boxes;
+    QTimer::singleShot(0, this, [&] {
+      QDialog* d = other.searchDialog().window();
+      QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QVERIFY(boxes.boxes.front().contains(QStringLiteral("Settings")));
+      QVERIFY(d->isVisible());
+      d->close();
+    });
+    QTest::mouseClick(control<QToolButton>(&other, "searchButton"), Qt::LeftButton);
+    QCOMPARE(boxes.boxes.size(), 1);
+  }
+
  private:
+  void startServer() {
+    server_.setProcessChannelMode(QProcess::MergedChannels);
+    server_.start(QStringLiteral(LOOPSIM_PATH), {QStringLiteral("serve")});
+    QByteArray output;
+    while (!output.contains("serving on") && server_.waitForReadyRead(20000)) {
+      output += server_.readAll();
+    }
+    QVERIFY2(output.contains("serving on"), output.constData());
+  }
   // Opens the search dialog with the main window's search button; `inside`
   // runs in the dialog, which is closed afterwards if it is still open.
-  void search(const std::function<void(TSearchDv&)>& inside) {
-    TSearchDv& dv = form_->SearchDv();
+  void search(const std::function<void(QDialog*)>& inside) {
+    QDialog* d = window_->searchDialog().window();
     QTimer::singleShot(0, this, [&] {
-      inside(dv);
-      if (dv.Form->isVisible()) dv.Form->close();
+      inside(d);
+      if (d->isVisible()) d->close();
     });
-    QTest::mouseClick(form_->btnSearch, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(window_.get(), "searchButton"), Qt::LeftButton);
   }
   // Opens the password dialog with the tools button, types the code and
   // presses Ok; the code shows masked and is gone afterwards.
   void enterCode(const QString& code) {
     QString shown;
+    auto* codeField = control<QLineEdit>(password_.get(), "codeField");
     QTimer::singleShot(0, this, [&] {
-      QTest::keyClicks(password_->MaskEdit1, code);
-      shown = password_->MaskEdit1->displayText();
-      QTest::mouseClick(password_->btnOk, Qt::LeftButton);
+      QTest::keyClicks(codeField, code);
+      shown = codeField->displayText();
+      QTest::mouseClick(control<QPushButton>(password_.get(), "okButton"), Qt::LeftButton);
     });
-    QTest::mouseClick(form_->btnTools, Qt::LeftButton);
+    QTest::mouseClick(tool("toolsButton"), Qt::LeftButton);
     QCOMPARE(shown, QString(code.size(), QLatin1Char('#')));
-    QCOMPARE(password_->MaskEdit1->text(), QString());
+    QCOMPARE(codeField->text(), QString());
   }
-  std::vector<QLineEdit*> points() const {
-    return {kalibr_->edVersion, kalibr_->edACP1, kalibr_->edR1, kalibr_->edACP2, kalibr_->edR2};
-  }
+  QLineEdit* field(const char* name) const { return control<QLineEdit>(calibration_.get(), name); }
   void enterPoints(const char* acp1, const char* r1, const char* acp2, const char* r2) {
-    kalibr_->cbType->setCurrentIndex(0);
-    const QString texts[] = {number("1.05"), acp1, r1, acp2, r2};
-    for (size_t i = 0; i < 5; ++i) points()[i]->setText(texts[i]);
+    control<QComboBox>(calibration_.get(), "typeSelector")->setCurrentIndex(0);
+    field("versionField")->setText(number("1.05"));
+    field("acp1Field")->setText(QString::fromLatin1(acp1));
+    field("r1Field")->setText(QString::fromLatin1(r1));
+    field("acp2Field")->setText(QString::fromLatin1(acp2));
+    field("r2Field")->setText(QString::fromLatin1(r2));
   }
   void readOnce() {
-    QTest::mouseClick(form_->BitBtn2, Qt::LeftButton);
+    QTest::mouseClick(button("readButton"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(
-        !form_->readingScheduled() && form_->windowTitle() == QString::fromUtf8(IdleCaption),
+        !window_->model().reading() && window_->windowTitle() == QString::fromUtf8(IdleCaption),
         PassTimeoutMs);
   }
   void clickNumber(int row) {
     QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, centre(0, row));
   }
+  QPushButton* button(const char* name) const { return control<QPushButton>(window_.get(), name); }
+  QToolButton* tool(const char* name) const { return control<QToolButton>(window_.get(), name); }
   QPoint centre(int col, int row) const { return grid()->cellRect(col, row).center(); }
-  LoopGrid* grid() const { return form_->StringGrid1; }
+  LoopGrid* grid() const { return control<LoopGrid>(window_.get(), "loopTable"); }
   QString cell(int col, int row) const { return grid()->cell(col, row); }
-  TRSSession& session() { return form_->RSSession1(); }
   std::string path(const char* name) const {
     return dir_.filePath(QString::fromLatin1(name)).toStdString();
   }
@@ -355,9 +474,9 @@ class SessionTest : public QObject {
 
   const QTemporaryDir& dir_;
   QProcess server_;
-  std::unique_ptr<TForm1> form_;
-  std::unique_ptr<TfrmKalibr> kalibr_;
-  std::unique_ptr<TfrmPassword> password_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<CalibrationDialog> calibration_;
+  std::unique_ptr<PasswordDialog> password_;
 };
 
 int main(int argc, char* argv[]) {

@@ -13,7 +13,8 @@
 #include "memory_registry.h"
 #include "scoped_temp_dir.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 namespace loopmon {
 namespace {
@@ -109,7 +110,8 @@ class SearchOverLoopsim : public ::testing::TestWithParam<Route> {
 
 TEST_P(SearchOverLoopsim, ScanOrderIdentificationStopAfter40AndASecondScan) {
   auto session = openSession();
-  SearchProcedure search(view, session.get());
+  InlineBus bus(*session);
+  SearchProcedure search(view, &bus);
   const std::vector<Probe> probes = scanUpTo(search, 40);
 
   std::vector<Probe> expected{{127, 1}, {127, 13}};

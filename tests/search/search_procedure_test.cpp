@@ -6,7 +6,8 @@
 
 #include "fake_platform.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 namespace loopmon {
 namespace {
@@ -34,7 +35,8 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   TRSSession session(fake.platform());
   RecordingSearchView view;
   view.port = "COM4";
-  SearchProcedure search(view, &session);
+  InlineBus bus(session);
+  SearchProcedure search(view, &bus);
   search.CheckKnownDevices();
   EXPECT_TRUE(probes.empty()) << "nothing is known yet";
   search.StartStopScan();

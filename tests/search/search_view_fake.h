@@ -22,7 +22,6 @@ struct RecordingSearchView : SearchView {
   void setProgress(int position) override { progress = position; }
   std::string portText() const override { return port; }
   void setPortEnabled(bool enabled) override { portEnabled = enabled; }
-  std::string searchCaption() const override { return caption; }
   void setSearchCaption(const std::string& text) override { caption = text; }
   void setScanTimerEnabled(bool enabled) override { timerEnabled = enabled; }
   void showError(const std::string& text, const std::string& box) override {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "fake_platform.h"
-#include "session/rssess.h"
+#include "session/session.h"
 #include "session/worker.h"
 
 namespace loopmon {

@@ -7,7 +7,8 @@
 
 #include "platform/platform.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 using namespace loopmon;
 
@@ -19,7 +20,8 @@ TEST(LoopsimLine, TheWindowsSessionFindsAndReadsTheDemoBus) {
   session.SetComPort(3);
   loopmon::testing::RecordingSearchView list;
   list.port = "COM3";
-  SearchProcedure search(list, &session);
+  InlineBus bus(session);
+  SearchProcedure search(list, &bus);
 
   for (uint8_t address : {5, 6, 12, 63, 127}) search.IdentifyAddress(address);
   EXPECT_EQ(session.GetDeviceType(6), NoDevice) << "nobody at 6";

@@ -15,7 +15,8 @@
 #include "platform/simulator_link.h"
 #include "platform/text_win32.h"
 #include "search_view_fake.h"
-#include "session/rssess.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
 
 using namespace loopmon;
 
@@ -105,7 +106,8 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   session.SetComPort(4);
   loopmon::testing::RecordingSearchView list;
   list.port = "COM4";
-  SearchProcedure search(list, &session);
+  InlineBus bus(session);
+  SearchProcedure search(list, &bus);
   for (uint8_t address : {5, 6, 12}) search.IdentifyAddress(address);
   EXPECT_EQ(session.GetDeviceType(5), 1);
   EXPECT_EQ(session.GetDeviceType(6), NoDevice);

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "fake_serial_port.h"
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon::testing {
 

@@ -1,0 +1,253 @@
+#include "loops/main_window_model.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "loops/loop_layout.h"
+#include "session/bus_runner.h"
+#include "session/session.h"
+
+namespace loopmon {
+
+namespace {
+
+constexpr char StartCaption[] = "Состояние шлейфов приборов:";
+constexpr char NoDeviceLabel[] = "Прибор не выбран.";
+// `clear` blanks the rows a device with 20 loops has, heading row included.
+constexpr int ClearedRows = 20;
+
+void rethrowIfFailed(std::exception_ptr error) {
+  if (error) std::rethrow_exception(error);
+}
+
+}  // namespace
+
+MainWindowModel::MainWindowModel(MainWindowView& view, BusRunner& bus,
+                                 const CoefficientsStore& store,
+                                 std::optional<char> decimalSeparator)
+    : view_(view), bus_(bus), cycle_(*this, bus, store, decimalSeparator), rows_(1) {
+  view_.showCaption(StartCaption);
+  view_.showDeviceLabel(NoDeviceLabel);
+  view_.showPeriod(period_);
+  view_.showPeriodicDown(false);
+  setReadControls(false);
+  setRowCount(1, false);
+  writeHeadings();
+}
+
+const std::string& MainWindowModel::cell(int column, int row) const {
+  static const std::string none;
+  if (row < 0 || row >= rowCount() || column < 0 || column > 2) return none;
+  return rows_[static_cast<size_t>(row)].cells[static_cast<size_t>(column)];
+}
+
+bool MainWindowModel::marked(int row) const {
+  return row >= 0 && row < rowCount() && rows_[static_cast<size_t>(row)].marked;
+}
+
+void MainWindowModel::SetCell(int column, int row, const std::string& text) {
+  if (row < 0 || row >= rowCount() || column < 0 || column > 2) return;
+  rows_[static_cast<size_t>(row)].cells[static_cast<size_t>(column)] = text;
+  view_.showCell(column, row, text);
+}
+
+void MainWindowModel::setMark(int row, bool value) {
+  rows_[static_cast<size_t>(row)].marked = value;
+  view_.showMark(row, value);
+}
+
+void MainWindowModel::setRowCount(int rows, bool scrollBar) {
+  rows_.resize(static_cast<size_t>(std::max(rows, 1)));
+  view_.showRowCount(rowCount(), scrollBar);
+}
+
+void MainWindowModel::setReadControls(bool enabled) {
+  readEnabled_ = enabled;
+  view_.showReadControls(enabled, enabled, enabled);
+}
+
+void MainWindowModel::writeHeadings() {
+  view_.showView(adcView_);
+  SetCell(0, 0, "Номер ШС");
+  if (adcView_) {
+    SetCell(1, 0, "Показание АЦП");
+    SetCell(2, 0, "R кОм");
+  } else {
+    SetCell(1, 0, "Состояние ШС");
+  }
+}
+
+void MainWindowModel::clear() {
+  for (int row = 0; row < std::min(ClearedRows, rowCount()); ++row) {
+    SetCell(0, row, "");
+    SetCell(1, row, "");
+  }
+}
+
+void MainWindowModel::ClearTable() {
+  clear();
+  writeHeadings();
+}
+
+void MainWindowModel::searchClicked() {
+  // The search takes the bus for itself: a reading does not go on behind it.
+  stopReading();
+  if (periodicDown_) {
+    periodicDown_ = false;
+    view_.showPeriodicDown(false);
+  }
+  setReadControls(false);
+  setRowCount(1, false);
+  device_ = {};
+  const uint8_t address = view_.runSearchDialog();
+  if (address != 0) deviceChosen(address);
+}
+
+void MainWindowModel::deviceChosen(uint8_t address) {
+  struct Found {
+    std::string line;
+    uint16_t type = 0;
+    uint8_t version = 0;
+  };
+  auto found = std::make_shared<Found>();
+  bus_.run(
+      [address, found](TRSSession& session) {
+        found->line = session.DescribeDevice(address);
+        found->type = session.GetDeviceType(address);
+        found->version = session.DeviceVersions[address];
+      },
+      [this, address, found](std::exception_ptr error) {
+        rethrowIfFailed(error);
+        device_.DevAddr = address;
+        view_.showDeviceLabel(found->line);
+        setReadControls(true);
+        clear();
+        const LoopLayout layout = LoopLayoutFor(found->type);
+        setRowCount(layout.rows, layout.scrollBar);
+        writeHeadings();
+        device_.DevType = static_cast<uint8_t>(found->type & 0xFF);
+        device_.DevVersion = found->version;
+        for (int row = 1; row < rowCount(); ++row) {
+          SetCell(0, row, std::to_string(row));
+          setMark(row, layout.markedFrom != 0 && row >= layout.markedFrom);
+        }
+      });
+}
+
+void MainWindowModel::startReading() {
+  cycle_.Start();
+  reading_ = true;
+  waiting_ = false;
+  view_.startTimer(TickIntervalMs);
+}
+
+void MainWindowModel::stopReading() {
+  reading_ = false;
+  waiting_ = false;
+  view_.stopTimer();
+}
+
+void MainWindowModel::readClicked() {
+  if (!readEnabled_) return;
+  startReading();
+}
+
+void MainWindowModel::periodicClicked(bool down) {
+  periodicDown_ = down;
+  if (down) {
+    // A reading that cannot start (a broken calibration) leaves the read
+    // button as it was.
+    startReading();
+    readEnabled_ = false;
+  } else {
+    // Also cancels a wait between passes: no further tick.
+    stopReading();
+    readEnabled_ = true;
+  }
+  view_.showReadControls(readEnabled_, true, true);
+}
+
+void MainWindowModel::timerFired() {
+  view_.stopTimer();
+  if (!reading_) return;
+  waiting_ = false;
+  cycle_.Tick([this](TickResult result) { tickDone(result); });
+}
+
+void MainWindowModel::tickDone(TickResult result) {
+  if (!reading_) return;
+  if (!result.enableTimer) {
+    reading_ = false;
+    // A periodic reading ends only on an error: the button must say so.
+    if (periodicDown_) periodicClicked(false);
+    view_.showPeriodicDown(periodicDown_);
+    return;
+  }
+  if (result.waitBeforeEnableMs > 0) {
+    waiting_ = true;
+    view_.startTimer(result.waitBeforeEnableMs);
+  } else {
+    view_.startTimer(TickIntervalMs);
+  }
+}
+
+void MainWindowModel::switchView(bool adcView) {
+  adcView_ = adcView;
+  for (int row = 0; row < rowCount(); ++row) {
+    SetCell(1, row, "");
+    SetCell(2, row, "");
+  }
+  writeHeadings();
+}
+
+void MainWindowModel::adcViewClicked() {
+  switchView(true);
+}
+
+void MainWindowModel::stateViewClicked() {
+  switchView(false);
+}
+
+int MainWindowModel::periodChanged(int seconds) {
+  period_ = std::clamp(seconds, MinPeriodSeconds, MaxPeriodSeconds);
+  if (period_ != seconds) view_.showPeriod(period_);
+  return period_;
+}
+
+bool MainWindowModel::periodKeyAccepted(char32_t key) {
+  return (key >= U'0' && key <= U'9') || key == 8 || key == 13;
+}
+
+void MainWindowModel::toolsClicked() {
+  view_.showPasswordDialog();
+}
+
+void MainWindowModel::deviceLabelDoubleClicked() {
+  bus_.run([](TRSSession& session) { ClosePort(session); }, rethrowIfFailed);
+}
+
+void MainWindowModel::tablePressed(int column, int row, bool leftButton) {
+  if (!leftButton || column != 0 || row <= 0 || row >= rowCount()) return;
+  setMark(row, !marked(row));
+  markStartRow_ = markLastRow_ = row;
+  markValue_ = marked(row);
+  marking_ = true;
+}
+
+void MainWindowModel::tableDragged(int column, int row, bool onlyLeftHeld) {
+  if (!marking_ || !onlyLeftHeld) return;
+  if (column != 0 || row <= 0 || row >= rowCount() || row == markLastRow_) return;
+  setMark(row, markValue_);
+  markLastRow_ = row;
+}
+
+void MainWindowModel::tableReleased(int row, bool leftButton) {
+  // Only after a press that marked a row: any other release paints nothing.
+  if (!marking_ || !leftButton) return;
+  marking_ = false;
+  const int first = std::max(std::min(markStartRow_, row), 1);
+  const int last = std::min(std::max(markStartRow_, row), rowCount() - 1);
+  for (int r = first; r <= last; ++r) setMark(r, markValue_);
+}
+
+}  // namespace loopmon

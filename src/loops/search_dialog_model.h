@@ -1,0 +1,61 @@
+#pragma once
+// The search dialog's logic without a toolkit: the remembered port, choosing a
+// device from the list, and what every way of closing does. The scan itself is
+// the SearchProcedure; the dialog's view supplies its controls.
+
+#include <cstdint>
+#include <string>
+
+#include "search/search_procedure.h"
+
+namespace loopmon {
+
+class BusRunner;
+
+// The procedure's controls plus the dialog's own.
+class SearchDialogView : public SearchView {
+ public:
+  // -1: no port selected.
+  virtual int portIndex() const = 0;
+  virtual void setPortIndex(int index) = 0;
+  // -1: no line selected.
+  virtual int selectedLine() const = 0;
+  virtual void selectLine(int line) = 0;
+  virtual std::string deviceLine(int line) const = 0;
+  virtual void closeDialog() = 0;
+};
+
+// The address of a device list line: from the seventh character on, at most
+// six characters, leading blanks skipped, then decimal digits.
+uint8_t AddressFromLine(const std::string& line);
+
+inline constexpr int PortCount = 4;
+
+class SearchDialogModel {
+ public:
+  // `bus` null: no session to search with. `portSettingsPath`: the
+  // "pcom.ini" the port is remembered in.
+  SearchDialogModel(SearchDialogView& view, BusRunner* bus, std::string portSettingsPath);
+
+  // Input.
+  // The dialog is about to be shown: the remembered port, then the check of
+  // the devices found earlier.
+  void aboutToShow();
+  // The dialog has closed, whichever way.
+  void closed();
+  void searchClicked() { procedure_.StartStopScan(); }
+  void scanTimerFired() { procedure_.ScanStep(); }
+  // The choose button, a double click or Enter in the list.
+  void chooseDevice();
+  void cancelClicked();
+
+  uint8_t SelectedAddress() const { return procedure_.SelectedAddress; }
+  const SearchProcedure& procedure() const { return procedure_; }
+
+ private:
+  SearchDialogView& view_;
+  SearchProcedure procedure_;
+  std::string portSettingsPath_;
+};
+
+}  // namespace loopmon

@@ -1,0 +1,299 @@
+#include "session/session.h"
+
+#include <utility>
+
+#include "common/number_text.h"
+#include "platform/locale_info.h"
+#include "session/worker.h"
+
+namespace loopmon {
+
+namespace {
+
+constexpr uint8_t FirstAddress = 1;
+constexpr uint8_t LastAddress = 127;
+
+bool isDeviceAddress(uint8_t addr) {
+  return addr >= FirstAddress && addr <= LastAddress;
+}
+
+constexpr int DirectAttempts = 6;
+constexpr int WorkerAttempts = 11;
+constexpr int ShortAttempts = 4;
+
+}  // namespace
+
+std::string DeviceTypeName(uint8_t code) {
+  switch (code) {
+    case 0:
+      return "Hovra";
+    case 1:
+      return "Mivra-Q";
+    case 2:
+      return "Mivra-QX";
+    case 3:
+      return "Hovra-F";
+    case 4:
+      return "Hovra-J";
+    case 5:
+      return "Fyzo";
+    case 6:
+      return "Mivra-Z";
+    case 7:
+      return "Hovra-M";
+    case 8:
+      return "Hovra-W";
+    case 9:
+      return "Hovra-Y";
+    case 10:
+      return "Hovra-Z";
+    case 11:
+      return "Mivra-QW";
+    case 12:
+      return "Hovra-X";
+    case 13:
+      return "Hovra-Q";
+    case 16:
+      return "Hovra-H";
+    default:
+      return "Неизвестный тип (" + std::to_string(code) + ")";
+  }
+}
+
+TRSSession::TRSSession(Platform services, std::shared_ptr<OwnerDispatcher> owner)
+    : BusState(std::move(services)) {
+  bool driverTaken = false;
+  InstanceMutex = platform.markers->create("MutexVELTA485", driverTaken);
+  if (!driverTaken && platform.makeBusDriver) {
+    auto driver = platform.makeBusDriver();
+    if (driver && driver->open()) Driver = std::move(driver);
+  }
+
+  CounterFrequency = platform.clock->counterFrequency();
+  StartCounter = platform.clock->counter();
+
+  DriverReady = false;
+  PortSettingsSaved = false;
+
+  IsNT = platform.isNt;
+  IsNT5 = platform.isNt5;
+
+  Settings.DeviceTimeout = 10;
+
+  if (Driver) {
+    uint32_t port = static_cast<uint32_t>(ComPort);
+    uint32_t ignored = 0;
+    Driver->control(DriverCode::Bind, &port, sizeof port, &ignored, sizeof ignored);
+  }
+  LoadLineSettings(*this);
+  for (int addr = FirstAddress; addr <= LastAddress; ++addr) {
+    PollWeight[addr] = 128;
+    DeviceTypes[addr] = NoDevice;
+    DeviceVersions[addr] = 0;
+    KeyWord[addr] = NoKey;
+  }
+  PollDivisor = 15;
+
+  bool ignoredExisted = false;
+  BusMutex = platform.markers->create("VELTA_RS485_MUTEX", ignoredExisted);
+  VeltaMutex = platform.markers->create("VELTA", ignoredExisted);
+
+  // Only the presence of the marker matters; holding it would keep it alive
+  // for later sessions after the simulator has gone.
+  Simulator.enabled = platform.markers->openExisting("SIMUL") != nullptr;
+
+  SetWork(false);
+
+  owner_ = owner ? std::move(owner) : std::make_shared<DirectDispatcher>();
+
+  platform.clock->beginTimerPeriod();
+
+  worker_ = std::make_unique<SessionWorker>(*this);
+  Thread = std::make_unique<TRSSessionThread>([this] { WorkerCycle(); });
+}
+
+TRSSession::~TRSSession() {
+  SetWork(false);
+  // Also when Work was found off already: a handler run on the worker may
+  // have switched it off without waiting for the worker.
+  Thread->Suspend();
+  CloseDeliveries();
+  Thread.reset();
+
+  InstanceMutex.reset();
+
+  // ClosePort releases the driver's port and puts back the port's registry
+  // settings only when this session changed them.
+  ClosePort(*this);
+  if (Driver) {
+    Driver->close();
+    Driver.reset();
+  }
+  DriverReady = false;
+
+  BusMutex.reset();
+  VeltaMutex.reset();
+
+  Simulator.workerObject.reset();
+
+  platform.clock->endTimerPeriod();
+}
+
+void TRSSession::SetWork(bool value) {
+  if (value == Work_) return;
+  Work_ = value;
+  if (!Thread) return;
+  if (value) {
+    Thread->Resume();
+  } else {
+    Thread->Suspend();
+  }
+}
+
+void TRSSession::SetComPort(int32_t port) {
+  if (port == ComPort || port < 1 || port > 4) return;
+  const bool wasWorking = Work();
+  SetWork(false);
+  ComPort = port;
+  ClosePort(*this);
+  SetWork(wasWorking);
+}
+
+void TRSSession::SetSearchPriority(uint8_t value) {
+  if (value != SearchPriority_) SearchPriority_ = value;
+}
+
+bool TRSSession::Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping) {
+  ++RequestCount;
+  bool done = false;
+  for (int attempt = 0; attempt < attempts && !done; ++attempt) {
+    const Bytes prepared = PrepareRequest(*this, request);
+    done = Simulator.enabled ? SimTransactDirect(*this, prepared, mode)
+                             : Transact(*this, prepared, mode);
+    ++AttemptCount;
+    if (!done) ++AttemptFailCount;
+  }
+  if (!bookkeeping) return done;
+
+  const uint8_t addr = request.empty() ? 0 : request[FrameOffset::Address];
+  if (!done) {
+    ++RequestFailCount;
+    if (isDeviceAddress(addr)) ++MissCount[addr];
+    return false;
+  }
+  if (isDeviceAddress(addr)) {
+    MissCount[addr] = 0;
+    LastAnswerTime[addr] = platform.clock->nowDays();
+  }
+  if (LostSet.test(addr)) {
+    LostSet.reset(addr);
+    uint8_t found = addr;
+    HandOverToOwner(SessionMessage::Device, SessionMessage::NewDevice, &found);
+  }
+  return true;
+}
+
+bool TRSSession::DirectRequest(const Bytes& request, uint8_t mode) {
+  // Work is put back also when the simulator cannot be reached and the
+  // request ends with an exception.
+  struct WorkRestore {
+    TRSSession& session;
+    bool wasWorking;
+    ~WorkRestore() { session.SetWork(wasWorking); }
+  } restore{*this, Work()};
+  SetWork(false);
+
+  bool done = Request(request, mode, DirectAttempts, true);
+  // The window hears of a lost port once, rather than a row of silent
+  // failures; the worker's own requests only see devices fall silent.
+  ReportPortLoss(*this);
+  if (done && Answer.size() >= 6) {
+    LastAnswer = Answer;
+  } else {
+    LastAnswer.clear();
+    done = false;
+  }
+  return done;
+}
+
+bool TRSSession::WorkerRequest(const Bytes& request, uint8_t mode) {
+  return Request(request, mode, WorkerAttempts, true);
+}
+
+bool TRSSession::ShortRequest(const Bytes& request, uint8_t mode) {
+  return Request(request, mode, ShortAttempts, false);
+}
+
+uint16_t TRSSession::GetDeviceType(uint8_t addr) const {
+  return isDeviceAddress(addr) ? DeviceTypes[addr] : 0;
+}
+
+void TRSSession::SetDeviceType(uint8_t addr, uint16_t value) {
+  if (isDeviceAddress(addr)) DeviceTypes[addr] = value;
+}
+
+std::string TRSSession::DescribeDevice(uint8_t addr) const {
+  return DescribeDevice(addr, userDecimalSeparator());
+}
+
+std::string TRSSession::DescribeDevice(uint8_t addr, char separator) const {
+  const uint8_t typeCode = static_cast<uint8_t>(GetDeviceType(addr));
+  const uint8_t version = isDeviceAddress(addr) ? DeviceVersions[addr] : 0;
+  // Under 50 characters: the short-string limit of 255 never applies.
+  return "Адрес: " + FormatIntWidth(addr, 3) + "  " + DeviceTypeName(typeCode) + " (версия  " +
+         FormatFloatWidth(version / 100.0, 3, 2, separator) + ")";
+}
+
+void TRSSession::MessageHandler(const TMessage& message) {
+  try {
+    if (message.Msg == SessionMessage::AsyncAnswer) {
+      const auto& command = *static_cast<const AsyncCommand*>(message.LParam);
+      if (OnAsynchAnswer) OnAsynchAnswer(command.PostHandle, command.Message);
+      return;
+    }
+    if (message.Msg != SessionMessage::Device) return;
+    switch (message.WParam) {
+      case SessionMessage::LostDevice:
+        if (OnLostDevice) OnLostDevice(*static_cast<const uint8_t*>(message.LParam));
+        break;
+      case SessionMessage::NewDevice:
+        if (OnNewDevice) OnNewDevice(*static_cast<const uint8_t*>(message.LParam));
+        break;
+      case SessionMessage::FalseDevice:
+        if (OnFalseDevice) OnFalseDevice(*static_cast<const uint8_t*>(message.LParam));
+        break;
+      case SessionMessage::NewEvent: {
+        const auto& event = *static_cast<const Bytes*>(message.LParam);
+        if (event.size() >= 6 && OnNewEvent) OnNewEvent(event);
+        break;
+      }
+      case SessionMessage::NewAdc: {
+        const auto& report = *static_cast<const TAdcReport*>(message.LParam);
+        if (OnNewADC) {
+          OnNewADC(report.Event, report.NumEvent, report.NumShl, report.TypeEvent, report.Data,
+                   report.lData);
+        }
+        break;
+      }
+      case SessionMessage::NewTypeEventAdc: {
+        const auto& report = *static_cast<const TTypeReport*>(message.LParam);
+        if (OnNewTypeEventADC) {
+          OnNewTypeEventADC(report.AddrDevice, report.AddrShl, report.TypeDevice,
+                            report.TypeEventShl);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  } catch (...) {
+    // A failing handler must not take the worker or the dispatch down with it.
+  }
+}
+
+void TRSSession::SendToOwner(uint32_t msg, int32_t wParam, void* lParam) {
+  const TMessage message{msg, wParam, lParam, 0};
+  owner_->invokeSync([this, &message] { MessageHandler(message); });
+}
+
+}  // namespace loopmon
