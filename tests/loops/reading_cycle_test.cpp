@@ -167,9 +167,9 @@ TEST_F(ReadingCycleTest, PeriodicPassesOverwriteTheTableAndBlankMarkedRows) {
   view.marks = {2};
   cycle.Start();
   EXPECT_EQ(view.row(2), "2|90|3,5") << "a periodic start keeps the table";
-  bus.answers = {answerWith(100), answerWith(200)};
+  answers = {{{0x1B, 1}, {0x1C, 1, 100}}, {{0x1B, 3}, {0x1C, 3, 200}}};
   TickResult result;
-  for (int tick = 0; tick < 3; ++tick) result = cycle.Tick();
+  for (int ticks = 0; ticks < 3; ++ticks) result = tick();
   EXPECT_TRUE(result.enableTimer);
   EXPECT_EQ(result.waitBeforeEnableMs, 1000);
   EXPECT_EQ(view.row(1), "1|100|3,1");
@@ -179,9 +179,9 @@ TEST_F(ReadingCycleTest, PeriodicPassesOverwriteTheTableAndBlankMarkedRows) {
   // The state view writes column 1 only.
   view.adcView = false;
   view.marks = {};
-  bus.answers = {answerWith(24), answerWith(0), answerWith(187)};
-  for (int tick = 0; tick < 3; ++tick) cycle.Tick();
-  EXPECT_EQ(bus.requests.back(), (Bytes{5, 6, 0, 0x19, 3, 0}));
+  answers = {{{0x19, 1}, {0x1A, 1, 24}}, {{0x19, 2}, {0x1A, 2, 0}}, {{0x19, 3}, {0x1A, 3, 187}}};
+  for (int ticks = 0; ticks < 3; ++ticks) tick();
+  EXPECT_EQ(requests.back(), (Bytes{5, 6, 0, 0x19, 3, 0}));
   EXPECT_EQ(view.row(1), "1|на охране|3,1");
   EXPECT_EQ(view.row(2), "2||");
   EXPECT_EQ(view.row(3), "3|отключен|1,0");
