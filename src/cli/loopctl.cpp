@@ -5,15 +5,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cli/cli_args.h"
 #include "cli/console_views.h"
 #include "cli/monitor_command.h"
+#include "cli/read_summary.h"
 #include "common/number_text.h"
 #include "loops/coeffs.h"
 #include "loops/loop_decode.h"
@@ -33,7 +34,7 @@ const char* const Usage =
     "  loopctl ports [--map COMn=DEVICE]\n"
     "  loopctl scan --port PORT\n"
     "  loopctl read --port PORT --addr N [--state] [--skip LIST] [--all-rows]\n"
-    "               [--period S [--passes K]] [--csv]\n"
+    "               [--period S [--passes K]] [--csv] [--summary [--json]]\n"
     "  loopctl send --port PORT BYTE...\n"
     "  loopctl coeffs --type CODE --version BYTE\n"
     "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
@@ -201,7 +202,7 @@ class RowPrinter {
 
 int read(const std::vector<std::string>& words) {
   const Arguments args(words, {"--port", "--addr", "--skip", "--period", "--passes"},
-                       {"--state", "--all-rows", "--csv"});
+                       {"--state", "--all-rows", "--csv", "--summary", "--json"});
   if (!args.plain().empty()) throw UsageError("read takes no words: " + args.plain().front());
   const PortChoice port = parsePort(args.required("--port"));
   const auto addr = static_cast<uint8_t>(parseNumber(args.required("--addr"), 1, 127, "--addr"));
@@ -215,6 +216,9 @@ int read(const std::vector<std::string>& words) {
   const int passes =
       args.has("--passes") ? parseNumber(args.required("--passes"), 1, 1'000'000, "--passes") : 0;
   const bool csv = args.has("--csv");
+  const bool summary = args.has("--summary");
+  const bool json = args.has("--json");
+  if (json && !summary) throw UsageError("--json needs --summary");
 
   auto session = openBus(port);
   ConsoleSearchView identified(nullptr, nullptr, selectorText(port));
@@ -238,18 +242,34 @@ int read(const std::vector<std::string>& words) {
   ReadingCycle cycle(table, requester, store);
   cycle.Start();
 
+  // The summary is the point of an interrupted reading: Ctrl-C ends it in order.
+  std::optional<InterruptCatcher> interrupts;
+  if (summary) interrupts.emplace();
+  LoopHistory history;
+  // The JSON summary alone, so that it can be read as it is.
+  const bool rows = !json;
   RowPrinter printer(csv, *session->platform.clock);
-  if (!csv) std::printf("%s\n", identified.lines().front().c_str());
-  printer.heading(table);
+  if (rows && !csv) std::printf("%s\n", identified.lines().front().c_str());
+  if (rows) printer.heading(table);
   for (int pass = 1;; ++pass) {
     TickResult result;
     do {
       const int loop = cycle.CurLoop();
       result = cycle.Tick();
-      if (loop < table.RowCount() && !table.SkipMark(loop)) printer.row(table, loop);
-    } while (result.enableTimer && result.waitBeforeEnableMs == 0);
-    if (!result.enableTimer || pass == passes) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(result.waitBeforeEnableMs));
+      if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
+      if (rows) printer.row(table, loop);
+      if (!summary) continue;
+      const auto reading =
+          ReadingFromRow(table, loop, cycle.coefficients(), std::chrono::system_clock::now());
+      if (reading) history.Record(*reading);
+    } while (result.enableTimer && result.waitBeforeEnableMs == 0 && !Interrupted());
+    if (!result.enableTimer || pass == passes || Interrupted()) break;
+    SleepUnlessInterrupted(result.waitBeforeEnableMs);
+    if (Interrupted()) break;
+  }
+  if (summary) {
+    if (rows) std::printf("\n");
+    PrintSummary(stdout, history, json);
   }
   return 0;
 }

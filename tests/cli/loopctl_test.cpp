@@ -3,6 +3,7 @@
 // simulator server, and the texts the program prints.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "loopsim_process.h"
 #include "platform/registry.h"
@@ -221,6 +223,103 @@ TEST_F(Loopctl, CalibrateStoresTheCoefficientsAndCoeffsReadsThem) {
   EXPECT_EQ(saved.lines(), (Lines{"[2-105]", "a=408", "b=-1"})) << saved.err;
   EXPECT_EQ(run({"coeffs", "--type", "2", "--version", "105"}).lines(),
             (Lines{"[2-105]", "ACP1=200", "ACP2=100", "R1=1.04", "R2=3.08", "a=408", "b=-1"}));
+}
+
+}  // namespace
+}  // namespace loopmon
+
+namespace loopmon {
+namespace {
+
+// Loop 3 of device 9 plays these readings in turn, one per read; it rests at
+// 96, so 45 is an alarm in the state view and a resistance in the ADC view.
+const std::vector<int> Script{96, 45, 0, 96, 255, 45, 96};
+const char* const ScriptedBus = R"([bus]
+drift = no
+[device 9]
+type = 1
+version = 160
+loop.3 = script 96 45 0 96 255 45 96
+)";
+
+enum class Seen { Normal, Alarm, Open, Short };
+
+Seen seenInAdcView(int adc) {
+  return adc == 0 ? Seen::Open : adc == 255 ? Seen::Short : Seen::Normal;
+}
+
+Seen seenInStateView(int adc) {
+  // Open and short are "внимание" to the state view, not an alarm.
+  return adc == 45 ? Seen::Alarm : Seen::Normal;
+}
+
+// How often the loop moves into `into` over `readings` reads from script
+// position `first`, and how often it moves at all.
+std::pair<int, int> scriptedMoves(Seen (*seen)(int), size_t first, size_t readings, Seen into) {
+  int moves = 0;
+  int intoCount = 0;
+  for (size_t i = first + 1; i < first + readings; ++i) {
+    const Seen before = seen(Script[(i - 1) % Script.size()]);
+    const Seen after = seen(Script[i % Script.size()]);
+    moves += before != after;
+    intoCount += before != after && after == into;
+  }
+  return {moves, intoCount};
+}
+
+TEST_F(Loopctl, PeriodicSummaryCountsTheMovesTheLoopMade) {
+  std::ofstream(folder.file("bus.ini")) << ScriptedBus;
+  std::ofstream(coefficientsFile()) << "[1-160]\na=408\nb=-1\n";
+  startLoopsim(true);
+
+  const RunResult adc = run({"read", "--port", "COM1", "--addr", "9", "--skip", "1-2,4-20",
+                             "--period", "1", "--passes", "6", "--summary"});
+  EXPECT_EQ(adc.status, 0) << adc.err;
+  const auto [adcMoves, intoOpen] = scriptedMoves(seenInAdcView, 0, 6, Seen::Open);
+  ASSERT_EQ(adcMoves, 4);
+  ASSERT_EQ(intoOpen, 1);
+  const Lines lines = adc.lines();
+  ASSERT_GE(lines.size(), 2u) << adc.out;
+  EXPECT_EQ(lines[lines.size() - 2],
+            "loop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort");
+  // 408 / 96 - 1 = 3.25 and 408 / 45 - 1 = 8.07 kilo-ohms.
+  EXPECT_EQ(lines.back(), "3\t6\t3.3\t8.1\t4\t0/0\t1/1\t1/1");
+
+  // The state view, ended by Ctrl-C after a few passes: the summary still
+  // comes, as JSON, and counts the alarms of the readings it took.
+  std::vector<std::string> args{program(), "read",      "--port",   "COM1",    "--addr",
+                                "9",       "--skip",    "1-2,4-20", "--state", "--period",
+                                "1",       "--summary", "--json"};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, folder.file("out").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  kill(pid, SIGINT);
+  int status = -1;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  const std::string json = slurp(folder.file("out"));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      json, m,
+      std::regex(
+          R"(\{"addr":9,"loop":3,"readings":(\d+),"min_kohm":null,"min_time":null,)"
+          R"("max_kohm":null,"max_time":null,"moves":(\d+),"alarm":\{"in":(\d+),"out":\d+\},)"
+          R"("open":\{"in":0,"out":0\},"short":\{"in":0,"out":0\},"move_times":\[.*\]\}\n)")))
+      << json;
+  const auto readings = static_cast<size_t>(std::stoi(m[1]));
+  EXPECT_GE(readings, 2u);
+  const auto [stateMoves, intoAlarm] = scriptedMoves(seenInStateView, 6, readings, Seen::Alarm);
+  EXPECT_EQ(std::stoi(m[2]), stateMoves);
+  EXPECT_EQ(std::stoi(m[3]), intoAlarm);
 }
 
 }  // namespace

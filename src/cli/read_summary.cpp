@@ -1,0 +1,135 @@
+#include "cli/read_summary.h"
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+
+#include "common/number_text.h"
+#include "loops/loop_decode.h"
+
+namespace loopmon::cli {
+
+namespace {
+
+volatile std::sig_atomic_t interruptArrived = 0;
+
+extern "C" void noteInterrupt(int) {
+  interruptArrived = 1;
+}
+
+std::optional<int> adcOf(const std::string& text) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int value = std::stoi(text);
+  return value <= 255 ? std::optional(value) : std::nullopt;
+}
+
+std::optional<uint8_t> stateCodeOf(const std::string& text) {
+  for (int code = 0; code <= 255; ++code) {
+    if (LoopStateText(static_cast<uint8_t>(code)) == text) return static_cast<uint8_t>(code);
+  }
+  return std::nullopt;
+}
+
+std::string kiloOhmsText(const std::optional<Extreme>& extreme) {
+  return extreme ? FormatFixed(extreme->kiloOhms, 1) : "-";
+}
+
+std::string jsonNumber(const std::optional<Extreme>& extreme) {
+  return extreme ? FloatToStr(extreme->kiloOhms, '.') : "null";
+}
+
+std::string jsonTime(const std::optional<Extreme>& extreme) {
+  return extreme ? "\"" + IsoTime(extreme->time) + "\"" : "null";
+}
+
+std::string inOut(const LoopSummary& summary, LoopCondition condition, bool json) {
+  const int in = summary.Into(condition);
+  const int out = summary.OutOf(condition);
+  if (json) return "{\"in\":" + std::to_string(in) + ",\"out\":" + std::to_string(out) + "}";
+  return std::to_string(in) + "/" + std::to_string(out);
+}
+
+}  // namespace
+
+std::optional<LoopReading> ReadingFromRow(const ConsoleLoopTable& table, int loop,
+                                          const Coefficients& coefficients, WallTime time) {
+  const SelectedDevice device = table.Device();
+  const std::string shown = table.Cell(1, loop);
+  if (!table.AdcView()) {
+    // A state without a text of its own cannot be told from an empty row.
+    if (shown.empty() || shown == "false" || shown == "?") return std::nullopt;
+    const auto code = stateCodeOf(shown);
+    if (!code) return std::nullopt;
+    return StateReading(device.DevAddr, loop, time, *code);
+  }
+  const auto adc = adcOf(shown);
+  if (!adc) return std::nullopt;
+  if (device.DevType == LineControllerType) {
+    return LineDeviceReading(device.DevAddr, loop, time, static_cast<uint8_t>(*adc),
+                             table.Cell(2, loop));
+  }
+  return AdcReading(device.DevAddr, loop, time, static_cast<uint8_t>(*adc), coefficients);
+}
+
+void PrintSummary(std::FILE* out, const LoopHistory& history, bool json) {
+  if (!json) {
+    std::fprintf(out, "loop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort\n");
+  }
+  for (const LoopKey& key : history.Loops()) {
+    const LoopSummary s = *history.Summary(key);
+    if (!json) {
+      std::fprintf(out, "%d\t%zu\t%s\t%s\t%d\t%s\t%s\t%s\n", key.loop, s.readings,
+                   kiloOhmsText(s.minimum).c_str(), kiloOhmsText(s.maximum).c_str(), s.moves,
+                   inOut(s, LoopCondition::Alarm, false).c_str(),
+                   inOut(s, LoopCondition::Open, false).c_str(),
+                   inOut(s, LoopCondition::Short, false).c_str());
+      continue;
+    }
+    std::string moves;
+    for (const LoopMove& move : history.Moves(key)) {
+      if (!moves.empty()) moves += ',';
+      moves += "{\"time\":\"" + IsoTime(move.time) + "\",\"from\":\"" + ConditionText(move.from) +
+               "\",\"to\":\"" + ConditionText(move.to) + "\"}";
+    }
+    std::fprintf(out,
+                 "{\"addr\":%d,\"loop\":%d,\"readings\":%zu,\"min_kohm\":%s,\"min_time\":%s,"
+                 "\"max_kohm\":%s,\"max_time\":%s,\"moves\":%d,\"alarm\":%s,\"open\":%s,"
+                 "\"short\":%s,\"move_times\":[%s]}\n",
+                 key.address, key.loop, s.readings, jsonNumber(s.minimum).c_str(),
+                 jsonTime(s.minimum).c_str(), jsonNumber(s.maximum).c_str(),
+                 jsonTime(s.maximum).c_str(), s.moves, inOut(s, LoopCondition::Alarm, true).c_str(),
+                 inOut(s, LoopCondition::Open, true).c_str(),
+                 inOut(s, LoopCondition::Short, true).c_str(), moves.c_str());
+  }
+  std::fflush(out);
+}
+
+InterruptCatcher::InterruptCatcher() {
+  interruptArrived = 0;
+  std::signal(SIGINT, noteInterrupt);
+  std::signal(SIGTERM, noteInterrupt);
+}
+
+InterruptCatcher::~InterruptCatcher() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+bool Interrupted() {
+  return interruptArrived != 0;
+}
+
+void SleepUnlessInterrupted(int ms) {
+  // A signal handler cannot wake a sleeping thread portably: look every 50 ms.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!Interrupted()) {
+    const auto left = end - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+  }
+}
+
+}  // namespace loopmon::cli

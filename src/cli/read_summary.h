@@ -1,0 +1,39 @@
+#pragma once
+// loopctl read --summary: the readings of a periodic reading go into a loop
+// history, and when the reading ends (its passes done, or Ctrl-C) one line per
+// loop tells its extremes and moves.
+
+#include <cstdio>
+#include <optional>
+
+#include "cli/console_views.h"
+#include "loops/loop_history.h"
+
+namespace loopmon::cli {
+
+// The reading the table shows for a loop after its tick, as the history takes
+// it; nothing for a row that failed ("false", "?") or shows nothing.
+std::optional<LoopReading> ReadingFromRow(const ConsoleLoopTable& table, int loop,
+                                          const Coefficients& coefficients, WallTime time);
+
+// Per loop: readings, lowest and highest resistance, moves, and the moves into
+// and out of alarm, open and short ("in/out"). With `json` one object per
+// line, the times of the moves included.
+void PrintSummary(std::FILE* out, const LoopHistory& history, bool json);
+
+// While one exists, SIGINT and SIGTERM only set a flag, so that the work in
+// hand can end in order.
+class InterruptCatcher {
+ public:
+  InterruptCatcher();
+  ~InterruptCatcher();
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+};
+
+// Whether an interrupt arrived since the catcher was set up.
+bool Interrupted();
+// Sleeps `ms`, or less when an interrupt arrives meanwhile.
+void SleepUnlessInterrupted(int ms);
+
+}  // namespace loopmon::cli
