@@ -39,7 +39,7 @@ const char* const Usage =
     "  loopctl coeffs --type CODE --version BYTE\n"
     "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
     "  loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...] [--adc-period MS]\n"
-    "                  [--duration S] [--json]\n"
+    "                  [--duration S] [--json] [--summary]\n"
     "PORT is COM1..COM4 or a device path. With the marker SIMUL held (loopsim serve)\n"
     "every request goes to the simulator.\n";
 

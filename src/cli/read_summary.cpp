@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/number_text.h"
 #include "loops/loop_decode.h"
+#include "transport/frame.h"
 
 namespace loopmon::cli {
 
@@ -73,14 +76,57 @@ std::optional<LoopReading> ReadingFromRow(const ConsoleLoopTable& table, int loo
   return AdcReading(device.DevAddr, loop, time, static_cast<uint8_t>(*adc), coefficients);
 }
 
+void FeedSubscriptions(TRSSession& session, LoopHistory& history,
+                       const std::vector<uint8_t>& addresses) {
+  struct Device {
+    uint16_t type = 0;
+    Coefficients coefficients;
+  };
+  std::map<uint8_t, Device> devices;
+  const CoefficientsStore store;
+  for (uint8_t addr : addresses) {
+    const uint16_t type = session.GetDeviceType(addr);
+    devices[addr] = {type, store.Lookup(static_cast<uint8_t>(type), session.DeviceVersions[addr])};
+  }
+  session.OnNewADC = [shown = session.OnNewADC, &history, devices](
+                         const Bytes& answer, uint8_t command, uint8_t loop, int32_t typeEvent,
+                         const void* data, int32_t dataLength) {
+    if (shown) shown(answer, command, loop, typeEvent, data, dataLength);
+    if (!data || answer.size() < 6) return;
+    const uint8_t addr = *static_cast<const uint8_t*>(data);
+    const auto device = devices.find(addr);
+    if (device == devices.end()) return;
+    const WallTime now = std::chrono::system_clock::now();
+    const uint8_t value = answer[4];
+    switch (answer[FrameOffset::Code]) {
+      case BusAnswer::LoopAdc:
+        history.Record(AdcReading(addr, loop, now, value, device->second.coefficients));
+        break;
+      case BusAnswer::LineDevice:
+        // A line device's reading means what its kind says; the subscription
+        // does not know that kind, so the reading is kept as it is.
+        if (answer[3] == LineQuery::Reading) {
+          history.Record(
+              {addr, loop, now, ReadingKind::Adc, value, std::nullopt, LoopCondition::Normal});
+        }
+        break;
+      case BusAnswer::LoopState:
+        history.Record(StateReading(addr, loop, now, value));
+        break;
+      default:
+        break;
+    }
+  };
+}
+
 void PrintSummary(std::FILE* out, const LoopHistory& history, bool json) {
   if (!json) {
-    std::fprintf(out, "loop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort\n");
+    std::fprintf(out, "addr\tloop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort\n");
   }
   for (const LoopKey& key : history.Loops()) {
     const LoopSummary s = *history.Summary(key);
     if (!json) {
-      std::fprintf(out, "%d\t%zu\t%s\t%s\t%d\t%s\t%s\t%s\n", key.loop, s.readings,
+      std::fprintf(out, "%d\t%d\t%zu\t%s\t%s\t%d\t%s\t%s\t%s\n", key.address, key.loop, s.readings,
                    kiloOhmsText(s.minimum).c_str(), kiloOhmsText(s.maximum).c_str(), s.moves,
                    inOut(s, LoopCondition::Alarm, false).c_str(),
                    inOut(s, LoopCondition::Open, false).c_str(),

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -281,9 +282,9 @@ TEST_F(Loopctl, PeriodicSummaryCountsTheMovesTheLoopMade) {
   const Lines lines = adc.lines();
   ASSERT_GE(lines.size(), 2u) << adc.out;
   EXPECT_EQ(lines[lines.size() - 2],
-            "loop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort");
+            "addr\tloop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort");
   // 408 / 96 - 1 = 3.25 and 408 / 45 - 1 = 8.07 kilo-ohms.
-  EXPECT_EQ(lines.back(), "3\t6\t3.3\t8.1\t4\t0/0\t1/1\t1/1");
+  EXPECT_EQ(lines.back(), "9\t3\t6\t3.3\t8.1\t4\t0/0\t1/1\t1/1");
 
   // The state view, ended by Ctrl-C after a few passes: the summary still
   // comes, as JSON, and counts the alarms of the readings it took.
@@ -320,6 +321,32 @@ TEST_F(Loopctl, PeriodicSummaryCountsTheMovesTheLoopMade) {
   const auto [stateMoves, intoAlarm] = scriptedMoves(seenInStateView, 6, readings, Seen::Alarm);
   EXPECT_EQ(std::stoi(m[2]), stateMoves);
   EXPECT_EQ(std::stoi(m[3]), intoAlarm);
+}
+
+// The subscription reports only readings that moved: its summary counts the
+// moves between the readings it printed.
+TEST_F(Loopctl, MonitorSummaryCountsTheMovesOfTheReportedReadings) {
+  std::ofstream(folder.file("bus.ini")) << ScriptedBus;
+  startLoopsim(true);
+  const RunResult monitor = run({"monitor", "--port", "COM1", "--poll", "9", "--subscribe", "9:3",
+                                 "--adc-period", "100", "--duration", "2", "--json", "--summary"});
+  EXPECT_EQ(monitor.status, 0) << monitor.err;
+  const std::regex adcLine(R"(\{.*"event":"adc","addr":9,"loop":3,"reading":(\d+),.*)");
+  const std::regex summaryLine(R"(\{"addr":9,"loop":3,"readings":(\d+),.*"moves":(\d+),.*)");
+  std::vector<Seen> seen;
+  std::optional<std::pair<int, int>> summary;
+  for (const std::string& line : monitor.lines()) {
+    std::smatch m;
+    if (std::regex_match(line, m, adcLine)) seen.push_back(seenInAdcView(std::stoi(m[1])));
+    if (std::regex_match(line, m, summaryLine)) summary = {std::stoi(m[1]), std::stoi(m[2])};
+  }
+  ASSERT_TRUE(summary) << monitor.out;
+  ASSERT_GE(seen.size(), 3u) << monitor.out;
+  int moves = 0;
+  for (size_t i = 1; i < seen.size(); ++i) moves += seen[i] != seen[i - 1];
+  EXPECT_EQ(summary->first, static_cast<int>(seen.size()));
+  EXPECT_EQ(summary->second, moves);
+  EXPECT_GT(moves, 0);
 }
 
 }  // namespace
