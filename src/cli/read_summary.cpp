@@ -1,5 +1,6 @@
 #include "cli/read_summary.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <map>

@@ -1,5 +1,6 @@
 #include "loops/loop_history.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -164,7 +165,11 @@ void LoopHistory::Record(const LoopReading& reading) {
     summary.key = {reading.address, reading.loop};
     summary.first = reading.time;
     record.origin = reading.time;
+    record.earliest = reading.time;
+    record.latest = reading.time;
   }
+  record.earliest = std::min(record.earliest, reading.time);
+  record.latest = std::max(record.latest, reading.time);
   ++summary.readings;
   summary.last = reading.time;
   summary.condition = reading.condition;
@@ -205,7 +210,7 @@ void LoopHistory::commit(LoopRecord& record, const HistoryPoint& point) const {
 }
 
 void LoopHistory::thin(LoopRecord& record) const {
-  const int64_t spanMs = millisOf(record.points.back().time) - millisOf(record.origin);
+  const int64_t spanMs = millisOf(record.latest) - millisOf(record.earliest);
   // Each pass doubles the slice; once a slice spans the whole run, a steady
   // stretch is down to its two extremes and wider slices gain nothing.
   while (record.steady > limits_.steadyPoints / 2 && record.sliceMs <= spanMs) {

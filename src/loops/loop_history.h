@@ -159,6 +159,9 @@ class LoopHistory {
     size_t pinned = 0;
     int64_t sliceMs = 0;
     WallTime origin;
+    // The earliest and latest reading: the clock may be set back meanwhile.
+    WallTime earliest;
+    WallTime latest;
     std::optional<ReadingKind> lastKind;
     std::array<std::optional<uint8_t>, 2> lastState{};
     std::array<LoopCondition, 2> lastCondition{};
