@@ -62,9 +62,9 @@ std::optional<LoopReading> ReadingFromRow(const ConsoleLoopTable& table, int loo
   const SelectedDevice device = table.Device();
   const std::string shown = table.Cell(1, loop);
   if (!table.AdcView()) {
-    // A state without a text of its own cannot be told from an empty row.
-    if (shown.empty() || shown == "false" || shown == "?") return std::nullopt;
-    const auto code = stateCodeOf(shown);
+    // A state without a text of its own cannot be told from an empty row;
+    // "false" and "?" name no state.
+    const auto code = shown.empty() ? std::nullopt : stateCodeOf(shown);
     if (!code) return std::nullopt;
     return StateReading(device.DevAddr, loop, time, *code);
   }
