@@ -26,7 +26,7 @@ const std::array<CommandHelp, 7> Commands{{
      "Exit status 3 when no device answers.\n"},
     {"read",
      "usage: loopctl read --port PORT --addr N [--state] [--skip LIST] [--all-rows]\n"
-     "                    [--period S [--passes K]] [--csv | --json]\n"
+     "                    [--period S [--passes K]] [--csv | --json] [--summary]\n"
      "Reads the device's loops once: the ADC reading and kilo-ohms, or the states.\n"
      "  --state       the loop states instead of the ADC view\n"
      "  --skip LIST   loops to leave out, e.g. 3,5-8\n"
@@ -34,7 +34,10 @@ const std::array<CommandHelp, 7> Commands{{
      "  --period S    repeats every S seconds (1..30), until Ctrl-C without --passes\n"
      "  --passes K    ends after K passes\n"
      "  --csv, --json timestamped rows: time, addr, loop, adc, kohm, text; texts\n"
-     "                such as \"Обрыв\" or \"КЗ\" only in the text column\n"},
+     "                such as \"Обрыв\" or \"КЗ\" only in the text column\n"
+     "  --summary     at the end (also after Ctrl-C) one line per loop: readings,\n"
+     "                lowest and highest kilo-ohms, moves into and out of alarm,\n"
+     "                open and short (JSON objects with --json)\n"},
     {"send",
      "usage: loopctl send --port PORT BYTE...\n"
      "Sends one raw request (address, length, modifier, command, data; the\n"
@@ -50,9 +53,10 @@ const std::array<CommandHelp, 7> Commands{{
      "--version stores them in ohmgauge.kft. KOHM takes \".\" or \",\".\n"},
     {"monitor",
      "usage: loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...]\n"
-     "                       [--adc-period MS] [--duration S] [--json]\n"
+     "                       [--adc-period MS] [--duration S] [--json] [--summary]\n"
      "Watches the bus with the background worker and prints one line per event,\n"
-     "until --duration has passed or Ctrl-C.\n"},
+     "until --duration has passed or Ctrl-C; --summary ends with one line per\n"
+     "subscribed loop, as read --summary does.\n"},
 }};
 
 }  // namespace

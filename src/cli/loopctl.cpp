@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +18,7 @@
 #include "cli/interrupt.h"
 #include "cli/monitor_command.h"
 #include "cli/output.h"
+#include "cli/read_summary.h"
 #include "cli/records.h"
 #include "cli/scan_command.h"
 #include "common/number_text.h"
@@ -151,7 +152,7 @@ std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row) {
 
 int read(const std::vector<std::string>& words) {
   const Arguments args(words, {"--port", "--addr", "--skip", "--period", "--passes"},
-                       {"--state", "--all-rows", "--csv", "--json"});
+                       {"--state", "--all-rows", "--csv", "--summary", "--json"});
   if (!args.plain().empty()) throw UsageError("read takes no words: " + args.plain().front());
   const PortChoice port = parsePort(args.required("--port"));
   const auto addr = static_cast<uint8_t>(parseNumber(args.required("--addr"), 1, 127, "--addr"));
@@ -169,6 +170,9 @@ int read(const std::vector<std::string>& words) {
   const RecordFormat format = args.has("--json")  ? RecordFormat::Json
                               : args.has("--csv") ? RecordFormat::Csv
                                                   : RecordFormat::Text;
+  const bool summary = args.has("--summary");
+  if (summary && format == RecordFormat::Csv)
+    throw UsageError("--summary and --csv exclude each other");
 
   auto session = openBus(port);
   ConsoleSearchView identified;
@@ -203,6 +207,7 @@ int read(const std::vector<std::string>& words) {
   RecordWriter writer(stdout, format, columns, userDecimalSeparator());
   writer.heading();
   const InterruptGuard interrupt;
+  LoopHistory history;
   for (int pass = 1;; ++pass) {
     TickResult result;
     do {
@@ -210,6 +215,11 @@ int read(const std::vector<std::string>& words) {
       cycle.Tick([&result](TickResult tick) { result = tick; });
       checkLine(*session);
       if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
+      if (summary) {
+        const auto reading =
+            ReadingFromRow(table, loop, cycle.coefficients(), std::chrono::system_clock::now());
+        if (reading) history.Record(*reading);
+      }
       if (format != RecordFormat::Text) {
         writer.record(loopRecord(table, loop));
         continue;
@@ -220,7 +230,7 @@ int read(const std::vector<std::string>& words) {
       writer.record(cells);
     } while (result.enableTimer && result.waitBeforeEnableMs == 0 &&
              InterruptGuard::requested() == 0);
-    if (InterruptGuard::requested() != 0) return InterruptGuard::exitStatus();
+    if (InterruptGuard::requested() != 0) break;
     if (!result.enableTimer || pass == passes) break;
     // The wait between passes in short steps, so Ctrl-C ends it at once.
     const auto resume =
@@ -228,8 +238,15 @@ int read(const std::vector<std::string>& words) {
     while (std::chrono::steady_clock::now() < resume && InterruptGuard::requested() == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (InterruptGuard::requested() != 0) return InterruptGuard::exitStatus();
+    if (InterruptGuard::requested() != 0) break;
   }
+  // The summary is the point of a periodic reading ended by Ctrl-C: it comes
+  // then too.
+  if (summary) {
+    if (format == RecordFormat::Text) std::printf("\n");
+    PrintSummary(stdout, history, format == RecordFormat::Json);
+  }
+  if (InterruptGuard::requested() != 0) return InterruptGuard::exitStatus();
   return ExitSuccess;
 }
 

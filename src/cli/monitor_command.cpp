@@ -14,6 +14,7 @@
 #include "cli/cli_args.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
+#include "cli/read_summary.h"
 
 namespace loopmon::cli {
 namespace {
@@ -182,7 +183,7 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
 
 int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
   const Arguments args(words, {"--port", "--poll", "--subscribe", "--adc-period", "--duration"},
-                       {"--json"});
+                       {"--json", "--summary"});
   if (!args.plain().empty()) throw UsageError("monitor takes no words: " + args.plain().front());
   const std::string port = args.required("--port");
   const std::vector<uint8_t> schedule = parsePollList(args.required("--poll"));
@@ -194,10 +195,16 @@ int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
   const bool json = args.has("--json");
   if (schedule.size() > 2500) throw UsageError("--poll: at most 2500 entries");
 
+  LoopHistory history;
   auto owner = std::make_shared<MainThreadOwner>();
   std::unique_ptr<TRSSession> session = open(port, owner);
   assignHandlers(*session, json);
   identify(*session, loops);
+  if (args.has("--summary")) {
+    std::vector<uint8_t> subscribed;
+    for (const auto& entry : loops) subscribed.push_back(entry.first);
+    FeedSubscriptions(*session, history, subscribed);
+  }
   session->SetPollSchedule(schedule);
   for (const auto& [addr, loop] : loops) session->SubscribeLoop(addr, loop, {addr});
   session->SetAdcPeriod(static_cast<uint32_t>(periodMs));
@@ -210,6 +217,7 @@ int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
       [&] { return InterruptGuard::requested() != 0 || (deadline && Clock::now() >= *deadline); });
   // Destruction stops the worker and calls off a hand-over still queued here.
   session.reset();
+  if (args.has("--summary")) PrintSummary(stdout, history, json);
   return InterruptGuard::requested() != 0 ? InterruptGuard::exitStatus() : 0;
 }
 

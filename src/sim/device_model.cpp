@@ -87,8 +87,14 @@ uint8_t SimulatedLoop::stateCode() const {
 }
 
 bool SimulatedLoop::step(std::mt19937_64& random) {
-  if (spec_.pinnedAdc) return false;
   const uint8_t before = stateCode();
+  if (scripted()) {
+    adc_ = spec_.script[scriptNext_];
+    scriptNext_ = (scriptNext_ + 1) % spec_.script.size();
+    condition_ = conditionOf(adc_, restingAdc_);
+    return stateCode() != before;
+  }
+  if (spec_.pinnedAdc) return false;
   const double chance = std::uniform_real_distribution<double>(0.0, 1.0)(random);
   auto jitter = [&](int spread) {
     return std::uniform_int_distribution<int>(-spread, spread)(random);
@@ -157,7 +163,7 @@ void SimulatedDevice::queueEvent(const EventAnswer& event) {
 
 uint8_t SimulatedDevice::readLoop(int number, uint8_t& state) {
   SimulatedLoop& l = *loop(number);
-  if (drift_ && l.step(random_) && spec_.loopEvents) {
+  if ((drift_ || l.scripted()) && l.step(random_) && spec_.loopEvents) {
     queueEvent({4, l.stateCode(), static_cast<uint8_t>(number)});
   }
   state = l.stateCode();
@@ -185,9 +191,12 @@ std::optional<EventAnswer> SimulatedDevice::answer(uint8_t command, uint8_t data
       // Polls keep the loops moving even when nobody reads them, so a host
       // that only polls still sees events come and go.
       if (drift_ && !loops_.empty()) {
+        const auto number =
+            static_cast<int>(std::uniform_int_distribution<size_t>(1, loops_.size())(random_));
+        // A scripted loop moves only when it is read, so its reader sees the
+        // whole script in order.
         uint8_t state = 0;
-        readLoop(static_cast<int>(std::uniform_int_distribution<size_t>(1, loops_.size())(random_)),
-                 state);
+        if (!loop(number)->scripted()) readLoop(number, state);
       }
       if (!events_.empty()) return events_.front();
       return EventAnswer{BusAnswer::Present, 0, 0};

@@ -25,6 +25,7 @@ class SimulatedLoop {
   uint8_t adc() const { return adc_; }
   LoopCondition condition() const { return condition_; }
   uint8_t stateCode() const;
+  bool scripted() const { return !spec_.script.empty(); }
   // One step of the walk; true when the state code changed.
   bool step(std::mt19937_64& random);
 
@@ -34,6 +35,7 @@ class SimulatedLoop {
   uint8_t alarmAdc_;
   uint8_t adc_;
   LoopCondition condition_ = LoopCondition::Normal;
+  size_t scriptNext_ = 0;
 };
 
 class SimulatedDevice {

@@ -183,10 +183,13 @@ class Parser {
         spec.restState = LoopState::Disabled;
       } else if (parts.size() == 2 && parts[0] == "state") {
         spec.pinnedState = byte(parts[1]);
+      } else if (parts.size() >= 2 && parts[0] == "script") {
+        spec.script.clear();
+        for (size_t i = 1; i < parts.size(); ++i) spec.script.push_back(byte(parts[i]));
       } else if (parts.size() == 1) {
         spec.pinnedAdc = byte(parts[0]);
       } else {
-        fail("a loop is a reading, armed, disarmed, off or \"state CODE\"");
+        fail("a loop is a reading, armed, disarmed, off, \"state CODE\" or \"script READING...\"");
       }
     }
     return spec;

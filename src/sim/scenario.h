@@ -27,6 +27,9 @@ struct LoopSpec {
   std::optional<uint8_t> pinnedAdc;      // the reading never moves
   uint8_t restState = LoopState::Armed;  // state while the loop is in order
   std::optional<uint8_t> pinnedState;    // reported whatever the reading
+  // Readings played in turn, one per read of the loop, from the first again
+  // after the last: a loop whose every move is known in advance.
+  std::vector<uint8_t> script;
 };
 
 // What a type-9 device reports for a line device number: class 1 with the

@@ -3,6 +3,7 @@
 // simulator server, and the texts the program prints.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -387,6 +388,98 @@ TEST_F(Loopctl, CtrlCEndsAPeriodicReadingWithStatus130) {
   const RunResult ended = finish(reading);
   EXPECT_EQ(ended.status, 130) << ended.err;
   EXPECT_EQ(ended.lines().back(), "1\t100\t3.1");
+}
+
+}  // namespace
+}  // namespace loopmon
+
+namespace loopmon {
+namespace {
+
+// Loop 3 of device 9 plays these readings in turn, one per read; it rests at
+// 96, so 45 is an alarm in the state view and a resistance in the ADC view,
+// where 0 is open and 255 short.
+const std::vector<int> Script{96, 45, 0, 96, 255, 45, 96};
+const char* const ScriptedBus =
+    "[bus]\ndrift = no\n[device 9]\ntype = 1\nversion = 160\n"
+    "loop.3 = script 96 45 0 96 255 45 96\n";
+
+int adcViewClass(int adc) {
+  return adc == 0 ? 1 : adc == 255 ? 2 : 0;
+}
+
+// Moves between the classes of consecutive readings.
+int movesOf(const std::vector<int>& readings, int (*classOf)(int)) {
+  int moves = 0;
+  for (size_t i = 1; i < readings.size(); ++i)
+    moves += classOf(readings[i]) != classOf(readings[i - 1]);
+  return moves;
+}
+
+TEST_F(Loopctl, PeriodicSummaryCountsTheMovesTheLoopMade) {
+  std::ofstream(folder.file("bus.ini")) << ScriptedBus;
+  std::ofstream(coefficientsFile()) << "[1-160]\na=408\nb=-1\n";
+  startLoopsim(true);
+
+  // Six readings, 96 45 0 96 255 45: into and out of open and short once each;
+  // 408 / 96 - 1 = 3.25 and 408 / 45 - 1 = 8.07 kilo-ohms.
+  const RunResult adc = run({"read", "--port", "COM1", "--addr", "9", "--skip", "1-2,4-20",
+                             "--period", "1", "--passes", "6", "--summary"});
+  EXPECT_EQ(adc.status, 0) << adc.err;
+  const Lines lines = adc.lines();
+  ASSERT_GE(lines.size(), 2u) << adc.out;
+  EXPECT_EQ(lines[lines.size() - 2],
+            "addr\tloop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort");
+  EXPECT_EQ(lines.back(), "9\t3\t6\t3.3\t8.1\t4\t0/0\t1/1\t1/1");
+
+  // The state view, ended by Ctrl-C after a few passes: the summary still
+  // comes after the JSON records, and counts the alarms among the readings it
+  // took.
+  const pid_t reader = start({"read", "--port", "COM1", "--addr", "9", "--skip", "1-2,4-20",
+                              "--state", "--period", "1", "--summary", "--json"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  kill(reader, SIGINT);
+  const RunResult stopped = finish(reader);
+  EXPECT_EQ(stopped.status, 130) << stopped.err;
+  const std::string json = stopped.out.substr(stopped.out.rfind('\n', stopped.out.size() - 2) + 1);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      json, m,
+      std::regex(
+          R"(\{"addr":9,"loop":3,"readings":(\d+),"min_kohm":null,"min_time":null,)"
+          R"("max_kohm":null,"max_time":null,"moves":(\d+),"alarm":\{"in":\d+,"out":\d+\},)"
+          R"("open":\{"in":0,"out":0\},"short":\{"in":0,"out":0\},"move_times":\[.*\]\}\n)")))
+      << json;
+  std::vector<int> taken;
+  for (int i = 0; i < std::stoi(m[1]); ++i) taken.push_back(Script[(6 + i) % Script.size()]);
+  EXPECT_GE(taken.size(), 2u);
+  EXPECT_EQ(std::stoi(m[2]), movesOf(taken, [](int adc) { return adc == 45 ? 1 : 0; }));
+}
+
+// The subscription reports only readings that moved; its summary counts the
+// moves between the readings it printed.
+TEST_F(Loopctl, MonitorSummaryCountsTheMovesOfTheReportedReadings) {
+  std::ofstream(folder.file("bus.ini")) << ScriptedBus;
+  startLoopsim(true);
+  const RunResult monitor = run({"monitor", "--port", "COM1", "--poll", "9", "--subscribe", "9:3",
+                                 "--adc-period", "100", "--duration", "2", "--json", "--summary"});
+  EXPECT_EQ(monitor.status, 0) << monitor.err;
+  std::vector<int> reported;
+  std::string summary;
+  for (const std::string& line : monitor.lines()) {
+    std::smatch m;
+    if (std::regex_match(line, m,
+                         std::regex(R"(.*"event":"adc","addr":9,"loop":3,"reading":(\d+),.*)")))
+      reported.push_back(std::stoi(m[1]));
+    if (line.starts_with(R"({"addr":9,"loop":3,)")) summary = line;
+  }
+  ASSERT_GE(reported.size(), 3u) << monitor.out;
+  EXPECT_NE(summary.find("\"readings\":" + std::to_string(reported.size()) + ",\"min_kohm\""),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("\"moves\":" + std::to_string(movesOf(reported, adcViewClass)) + ","),
+            std::string::npos)
+      << summary;
 }
 
 }  // namespace
