@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -39,7 +40,7 @@ const char* const Usage =
     "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
     "  loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...] [--adc-period MS]\n"
     "                  [--duration S] [--json]\n"
-    "PORT is COM1..COM4 or a device path. With the marker SIMUL held (loopsim serve)\n"
+    "PORT is COM1..COM256 or a device path. With the marker SIMUL held (loopsim serve)\n"
     "every request goes to the simulator.\n";
 
 // A bad command line, as opposed to a failure of the work itself.
@@ -48,7 +49,9 @@ class UsageError : public CliError {
   using CliError::CliError;
 };
 
-// "COM1".."COM4", or a device path: ComPort 1 and the path.
+// A port as loopctl takes it: COM1..COM4 are the session's ComPort, as the
+// windows set it; a higher COM number (up to 256) and a device path are opened
+// by name beside it.
 struct PortChoice {
   int comPort = 1;
   std::string path;
@@ -56,15 +59,17 @@ struct PortChoice {
 };
 
 PortChoice parsePort(const std::string& text) {
-  const bool comName =
-      text.size() > 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0);
-  if (comName && text.size() == 4 && text[3] >= '1' && text[3] <= '4') {
-    const int number = text[3] - '0';
-    return {number, "", "COM" + std::to_string(number)};
+  if (const std::optional<int> number = comPortNumber(text)) {
+    const std::string name = comPortName(*number);
+    if (*number <= 4) return {*number, "", name};
+    return {1, name, name};
   }
+  const bool comName =
+      text.size() >= 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0);
   std::error_code error;
   if (comName || text.empty() || !std::filesystem::exists(text, error)) {
-    throw CliError("unknown port " + text + " (COM1..COM4 or a device path)");
+    throw CliError("unknown port " + text + " (COM1..COM" + std::to_string(MaxComPort) +
+                   " or a device path)");
   }
   return {1, text, text};
 }
@@ -76,20 +81,25 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port,
   if (port.path.empty()) {
     session->SetComPort(port.comPort);
   } else {
-    session->PortPath = port.path;
+    session->SetPortPath(port.path);
   }
   if (!session->Simulator.enabled && !OpenPort(*session)) {
-    const std::string device =
-        port.path.empty() ? resolvePortName(*session->platform.registry, port.name) : port.path;
+    const OpenError error = session->Port ? session->Port->openError() : OpenError{};
+    const std::string device = !error.device.empty() ? error.device
+                               : port.path.empty()
+                                   ? resolvePortName(*session->platform.registry, port.name)
+                                   : port.path;
     const std::string shown = device == port.name ? port.name : port.name + " (" + device + ")";
-    throw CliError(shown + ": the port cannot be opened (missing, or held by another program)");
+    throw CliError(shown + ": " +
+                   (error.kind == OpenErrorKind::None ? "the port cannot be opened"
+                                                      : describeOpenError(error)));
   }
   return session;
 }
 
-// The selector text the search reads its port number from.
+// The selector text the search takes the port from.
 std::string selectorText(const PortChoice& port) {
-  return "COM" + std::to_string(port.comPort);
+  return port.name;
 }
 
 int ports(const std::vector<std::string>& words) {
@@ -102,10 +112,11 @@ int ports(const std::vector<std::string>& words) {
     if (equals == std::string::npos) throw CliError("--map: expected COMn=DEVICE");
     const std::string comName = mapping.substr(0, equals);
     const std::string device = mapping.substr(equals + 1);
-    if (comName.size() < 4 || comName.compare(0, 3, "COM") != 0) {
-      throw CliError("--map: '" + comName + "' is not a COMn name");
+    // Exactly the names --port takes as COM names.
+    if (!comPortNumber(comName)) {
+      throw CliError("--map: '" + comName + "' is not a COM name (COM1..COM" +
+                     std::to_string(MaxComPort) + ")");
     }
-    parseNumber(comName.substr(3), 1, 255, "--map");
     std::error_code error;
     if (device.empty() || !std::filesystem::exists(device, error)) {
       throw CliError("--map: no device " + device);
@@ -113,7 +124,11 @@ int ports(const std::vector<std::string>& words) {
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
   }
   for (const PortEntry& entry : listPorts(*registry)) {
-    std::printf("%s\t%s\n", entry.comName.c_str(), entry.devicePath.c_str());
+    std::string line = (entry.comName.empty() ? "-" : entry.comName) + "\t" + entry.devicePath;
+    const std::string what = describePort(entry);
+    if (!what.empty()) line += "\t" + what;
+    if (!entry.stableName.empty()) line += "\t" + entry.stableName;
+    std::printf("%s\n", line.c_str());
   }
   return 0;
 }

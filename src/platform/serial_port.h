@@ -42,13 +42,25 @@ inline constexpr uint32_t Frame = 0x0008;
 inline constexpr uint32_t Break = 0x0010;
 }  // namespace LineError
 
+// Why an open failed, so that a message can say which and what to do.
+enum class OpenErrorKind { None, NotFound, Busy, PermissionDenied, Other };
+
+struct OpenError {
+  OpenErrorKind kind = OpenErrorKind::None;
+  std::string device;  // what was opened, after a COM name was resolved
+  std::string osText;  // the system's own words for it
+};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
   // Opens the device exclusively for reading and writing. `name` is "COMn" or a
-  // device path. Returns false when the device is missing or held elsewhere.
+  // device path. Returns false when the device is missing or held elsewhere;
+  // openError() then tells which.
   virtual bool open(const std::string& name) = 0;
+  // Why the last open failed; kind None after one that succeeded.
+  virtual OpenError openError() const { return {}; }
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
 
@@ -71,5 +83,9 @@ class SerialPort {
 };
 
 std::unique_ptr<SerialPort> makeSerialPort();
+
+// An open failure in one line for the user: the kind in words, what to do
+// about it on this system, and the system's text.
+std::string describeOpenError(const OpenError& error);
 
 }  // namespace loopmon

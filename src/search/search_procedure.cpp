@@ -1,5 +1,6 @@
 #include "search/search_procedure.h"
 
+#include "platform/port_names.h"
 #include "session/rssess.h"
 
 namespace loopmon {
@@ -40,8 +41,17 @@ void SearchProcedure::StartStopScan() {
     view_.showError("Неопределен последовательный порт!", "");
     return;
   }
-  // The digit after "COM"; the selector holds COM1..COM4 only.
-  RSSession->SetComPort(port.size() > 3 ? port[3] - '0' : 0);
+  // The selector's first word names the port: COM1..COM4 go through ComPort
+  // as the hosts set it, any other name (a higher COM number, a device path)
+  // is opened by that name.
+  const std::string name = port.substr(0, port.find(' '));
+  const std::optional<int> number = comPortNumber(name);
+  if (number && *number <= 4) {
+    RSSession->SetPortPath("");
+    RSSession->SetComPort(*number);
+  } else {
+    RSSession->SetPortPath(name);
+  }
   OpenPort(*RSSession);
 
   if (view_.searchCaption() == SearchButtonSearch) {

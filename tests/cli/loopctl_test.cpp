@@ -170,6 +170,16 @@ TEST_F(Loopctl, ScanAndReadOverTheLine) {
             (Lines{"09 05 00 01 A0 19", "address 9, length 5, code 0, data 1 160, checksum 25"}));
 }
 
+TEST_F(Loopctl, AMappedComNameOpensAsThatPort) {
+  startLoopsim(false);
+  const RunResult mapped = run({"ports", "--map", "COM7=" + tty()});
+  EXPECT_EQ(mapped.status, 0) << mapped.err;
+  EXPECT_NE(mapped.out.find("COM7\t" + tty() + "\n"), std::string::npos) << mapped.out;
+  const RunResult scan = run({"scan", "--port", "com7"});
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(scan.lines(), ScannedLines);
+}
+
 TEST_F(Loopctl, EverythingGoesToTheSimulatorServerWhenItRuns) {
   startLoopsim(true);
   const RunResult states =
@@ -186,7 +196,9 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
       {{"read", "--port", tty(), "--addr", "x5"}, "'x5' is not a number"},
       {{"read", "--port", tty(), "--addr", "50"}, "no device answers at address 50"},
       {{"read", "--port", tty(), "--addr", "9", "--period", "31"}, "31 is outside 1..30"},
-      {{"scan", "--port", "COM7"}, "unknown port COM7"},
+      {{"scan", "--port", "COM257"}, "unknown port COM257"},
+      {{"scan", "--port", "COM200"}, "COM200 (/dev/ttyS199): not found"},
+      {{"ports", "--map", "COM257=" + tty()}, "'COM257' is not a COM name"},
       {{"scan", "--port", folder.file("missing")}, "unknown port"},
       {{"scan", "--port", tty(), "--fast"}, "unknown option --fast"},
       {{"send", "--port", tty(), "9", "6", "0", "256", "0", "0"}, "256 is outside 0..255"},
@@ -204,7 +216,7 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
 
   const int held = ::open(tty().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-  expectFailure({"scan", "--port", tty()}, "cannot be opened");
+  expectFailure({"scan", "--port", tty()}, "busy: held by another program");
   ::close(held);
 }
 
