@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/check_command.h"
 #include "cli/cli_args.h"
 #include "cli/console_views.h"
 #include "cli/monitor_command.h"
@@ -38,6 +39,7 @@ const char* const Usage =
     "  loopctl send --port PORT BYTE...\n"
     "  loopctl coeffs --type CODE --version BYTE\n"
     "  loopctl calibrate [--type CODE --version BYTE] --r1 TEXT --acp1 TEXT --r2 TEXT --acp2 TEXT\n"
+    "  loopctl check --port PORT [--addr N] [--fix]\n"
     "  loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...] [--adc-period MS]\n"
     "                  [--duration S] [--json]\n"
     "PORT is COM1..COM256 or a device path. With the marker SIMUL held (loopsim serve)\n"
@@ -373,6 +375,9 @@ int run(const std::vector<std::string>& words) {
   if (command == "send") return send(rest);
   if (command == "coeffs") return coeffs(rest);
   if (command == "calibrate") return calibrate(rest);
+  if (command == "check") {
+    return check(rest, [](const std::string& port) { return openBus(parsePort(port)); });
+  }
   if (command == "monitor") {
     return monitor(rest, [](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
       return openBus(parsePort(port), std::move(owner));

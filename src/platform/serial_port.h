@@ -80,6 +80,13 @@ class SerialPort {
   virtual size_t read(uint8_t* buffer, size_t count) = 0;
   // Synchronous write; returns the number of bytes written.
   virtual size_t write(const uint8_t* buffer, size_t count) = 0;
+
+  // Kernel RS-485 mode (Linux TIOCSRS485): the UART driver turns the line
+  // round itself, RTS on while sending. The first asks without changing
+  // anything; the second switches it on until the port is closed, which puts
+  // back what the port had. Both false where the driver lacks it.
+  virtual bool supportsKernelRs485() { return false; }
+  virtual bool enableKernelRs485() { return false; }
 };
 
 std::unique_ptr<SerialPort> makeSerialPort();

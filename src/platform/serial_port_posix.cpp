@@ -135,6 +135,10 @@ class PosixSerialPort final : public SerialPort {
 
   void close() override {
     if (!fd_.valid()) return;
+    // The mode stays with the device, not the descriptor: the next program
+    // finds the port as we found it.
+    if (savedRs485_) ::ioctl(fd_.get(), TIOCSRS485, &*savedRs485_);
+    savedRs485_.reset();
     ::ioctl(fd_.get(), TIOCNXCL);
     fd_.reset();
   }
@@ -229,6 +233,27 @@ class PosixSerialPort final : public SerialPort {
     return ::tcflush(fd_.get(), output ? TCOFLUSH : TCIFLUSH) == 0;
   }
 
+  // Drivers without RS-485 support may still report a configuration; only
+  // taking one back proves that they act on it.
+  bool supportsKernelRs485() override {
+    serial_rs485 rs{};
+    return fd_.valid() && ::ioctl(fd_.get(), TIOCGRS485, &rs) == 0 &&
+           ::ioctl(fd_.get(), TIOCSRS485, &rs) == 0;
+  }
+
+  bool enableKernelRs485() override {
+    serial_rs485 before{};
+    if (!fd_.valid() || ::ioctl(fd_.get(), TIOCGRS485, &before) != 0) return false;
+    serial_rs485 rs = before;
+    rs.flags = (rs.flags | SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND) &
+               ~(SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX);
+    rs.delay_rts_before_send = 0;
+    rs.delay_rts_after_send = 0;
+    if (::ioctl(fd_.get(), TIOCSRS485, &rs) != 0) return false;
+    if (!savedRs485_) savedRs485_ = before;
+    return true;
+  }
+
   bool setDtr(bool on) override { return setModemLine(TIOCM_DTR, on); }
   bool setRts(bool on) override { return setModemLine(TIOCM_RTS, on); }
 
@@ -320,6 +345,7 @@ class PosixSerialPort final : public SerialPort {
   CommState automaticLines_;
   std::optional<serial_icounter_struct> lastCounts_;
   OpenError error_;
+  std::optional<serial_rs485> savedRs485_;
 };
 
 }  // namespace

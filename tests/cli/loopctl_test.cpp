@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -88,9 +89,10 @@ class Loopctl : public ::testing::Test {
   std::string coefficientsFile() const { return folder.file("bin/ohmgauge.kft"); }
   std::string tty() const { return folder.file("tty"); }
 
-  void startLoopsim(bool server) {
+  void startLoopsim(bool server, bool echo = false) {
     std::vector<std::string> args{server ? "serve" : "pty", "--scenario", folder.file("bus.ini")};
     if (!server) args.insert(args.end(), {"--link", tty()});
+    if (echo) args.push_back("--echo");
     loopsim = std::make_unique<testing::LoopsimProcess>(LOOPSIM_PATH, args);
     const std::string ready = server ? "loopsim: serving" : "loopsim: linked as";
     for (std::string out = loopsim->readLine(); !out.starts_with(ready); out = loopsim->readLine())
@@ -175,9 +177,42 @@ TEST_F(Loopctl, AMappedComNameOpensAsThatPort) {
   const RunResult mapped = run({"ports", "--map", "COM7=" + tty()});
   EXPECT_EQ(mapped.status, 0) << mapped.err;
   EXPECT_NE(mapped.out.find("COM7\t" + tty() + "\n"), std::string::npos) << mapped.out;
-  const RunResult scan = run({"scan", "--port", "com7"});
-  EXPECT_EQ(scan.status, 0) << scan.err;
-  EXPECT_EQ(scan.lines(), ScannedLines);
+  const RunResult send = run({"send", "--port", "com7", "9", "6", "0", "13", "0", "0"});
+  EXPECT_EQ(send.status, 0) << send.err;
+  EXPECT_EQ(send.lines().front(), "09 05 00 01 A0 19");
+}
+
+// check's findings by item: "round trip      ok    20.9 ms ..." gives
+// {"round trip", "ok"}.
+std::map<std::string, std::string> verdicts(const Lines& lines) {
+  std::map<std::string, std::string> result;
+  for (const std::string& line : lines) {
+    std::istringstream words(line.substr(16));
+    std::string verdict;
+    words >> verdict;
+    result[line.substr(0, line.find_last_not_of(' ', 15) + 1)] = verdict;
+  }
+  return result;
+}
+
+TEST_F(Loopctl, CheckTellsAnEchoingConverterFromAQuietOne) {
+  for (const bool echo : {false, true}) {
+    SCOPED_TRACE(echo ? "echo" : "no echo");
+    startLoopsim(false, echo);
+    const RunResult device = run({"check", "--port", tty(), "--addr", "9"});
+    EXPECT_EQ(device.status, 0) << device.err;
+    const std::map<std::string, std::string> expected{
+        {"open time", "ok"},     {"echo", echo ? "warn" : "ok"}, {"latency timer", "n/a"},
+        {"round trip", "ok"},    {"turnaround", "ok"},           {"line settings", "ok"},
+        {"kernel RS-485", "n/a"}};
+    EXPECT_EQ(verdicts(device.lines()), expected) << device.out;
+
+    const RunResult silent = run({"check", "--port", tty(), "--addr", "50"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(verdicts(silent.lines())["round trip"], "fail") << silent.out;
+    EXPECT_EQ(verdicts(silent.lines())["line settings"], echo ? "ok" : "warn") << silent.out;
+    loopsim.reset();
+  }
 }
 
 TEST_F(Loopctl, EverythingGoesToTheSimulatorServerWhenItRuns) {

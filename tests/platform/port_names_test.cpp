@@ -6,6 +6,7 @@
 
 #include "fake_device_tree.h"
 #include "platform/registry.h"
+#include "platform/usb_latency.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon {
@@ -97,6 +98,19 @@ TEST_F(PortNames, ListingNamesEveryDeviceAndWhatItIs) {
       listPorts(*openRegistryFile(dir_.file("empty.reg")), tree_.roots());
   EXPECT_EQ(ports.front().stableName, tree_.byId(Ftdi));
   EXPECT_EQ(ports.front().sysfsDevice, tree_.portFolder(Ftdi));
+}
+
+TEST_F(PortNames, AnFtdiLatencyTimerReadsAndSetsThroughSysfs) {
+  tree_.addUsb(Ftdi);
+  tree_.addUsb(Cp210x);
+  const std::vector<PortEntry> ports = listPorts(*reg_, tree_.roots());
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(readLatencyTimer(ports[0]), 16);
+  std::string why;
+  EXPECT_TRUE(setLatencyTimer(ports[0], 1, why)) << why;
+  EXPECT_EQ(testing::readFile(tree_.portFolder(Ftdi) + "/latency_timer"), "1\n");
+  EXPECT_EQ(readLatencyTimer(ports[1]), std::nullopt) << "a CP210x has no such timer";
+  EXPECT_FALSE(setLatencyTimer(ports[1], 1, why));
 }
 
 }  // namespace
