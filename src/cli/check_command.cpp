@@ -105,7 +105,7 @@ std::optional<bool> echoSeen(TRSSession& session) {
   SerialPort& port = *session.Port;
   const size_t n = sizeof Probe;
   port.setTimeouts({0, 0, static_cast<uint32_t>(n * CharacterMs) + 50, 0, 0});
-  if (!session.Settings.SmartPI) {
+  if (!session.LineTurnsItself()) {
     port.setDtr(false);
     port.setRts(true);
   }
@@ -250,8 +250,9 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
   }
 
   report("kernel RS-485", rs485 ? "ok" : "n/a",
-         rs485 ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
-               : "not supported by this port's driver");
+         session->KernelTurnsLine ? "on: the kernel turns the line round (KernelRS485 = 1)"
+         : rs485                  ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
+                                  : "not supported by this port's driver");
   return failed ? 1 : 0;
 }
 

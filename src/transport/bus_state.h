@@ -84,7 +84,13 @@ class BusState {
 
   SimulatorState Simulator;
 
+  // The port's driver took kernel RS-485 mode when it was opened.
+  bool KernelTurnsLine = false;
+
   bool PortOpen() const { return Port && Port->isOpen(); }
+  // SmartPI, or the kernel's RS-485 mode: the line turns round without the
+  // engine's DTR/RTS changes, padding or clearing of the echo.
+  bool LineTurnsItself() const { return Settings.SmartPI || KernelTurnsLine; }
   bool HasDriver() const { return Driver != nullptr; }
   CrcTable crcTable() const {
     return Settings.PublishedCrcTable ? CrcTable::Published : CrcTable::Carried;

@@ -21,6 +21,10 @@ struct LineSettings {
   bool SmartPI = false;
   bool USARTMode = false;
   bool PublishedCrcTable = false;
+  // DWORD KernelRS485 = 1: where the port's driver takes it (Linux
+  // TIOCSRS485), the kernel turns the line round and the engine acts as with
+  // SmartPI.
+  bool KernelRS485 = false;
 };
 
 inline constexpr const char* LineSettingsKey = "Software\\TAVIX\\VELTA\\RS";

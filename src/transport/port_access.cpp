@@ -97,6 +97,7 @@ bool openSerial(BusState& bus) {
   timeouts.writeTotalMultiplierMs = 0;
   timeouts.writeTotalConstantMs = 0;
   port.setTimeouts(timeouts);
+  bus.KernelTurnsLine = bus.Settings.KernelRS485 && port.enableKernelRs485();
   return true;
 }
 

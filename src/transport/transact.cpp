@@ -86,7 +86,7 @@ void Exchange::setReadTimeouts() {
 
 // DTR clear and RTS set put the converter's driver on the line.
 void Exchange::turnToSending() {
-  if (bus_.Settings.SmartPI) return;
+  if (bus_.LineTurnsItself()) return;
   port().setDtr(false);
   port().setRts(true);
 }
@@ -102,7 +102,7 @@ void Exchange::sendOnSerial() {
     written += port().write(frame_.data() + n, 1);
     const int64_t micros = static_cast<int64_t>(written) * CharacterMicros + bus_.Settings.TailInUS;
     waitForCounter(clock(), start + countsIn(bus_.CounterFrequency, micros));
-  } else if (!bus_.Settings.SmartPI) {
+  } else if (!bus_.LineTurnsItself()) {
     // Without a counter, two padding bytes stand in for the wait: the line
     // stays driven until the checksum has surely left.
     Bytes padded = frame_;
@@ -215,7 +215,7 @@ bool Exchange::run() {
       bus_.Answer.assign(MinAnswerBytes, 0);
       return true;
     }
-    if (!bus_.Settings.SmartPI) {
+    if (!bus_.LineTurnsItself()) {
       // Whatever came in while sending is the line's echo or noise.
       port().purge(PurgeAction::RxClear);
       port().purge(PurgeAction::RxAbort);
