@@ -43,11 +43,12 @@ void SearchProcedure::StartStopScan() {
   }
   // The selector's first word names the port: COM1..COM4 go through ComPort
   // as the hosts set it, any other name (a higher COM number, a device path)
-  // is opened by that name.
+  // is opened by that name. A device the host named itself stays in force
+  // for COM1..COM4; a higher COM number chosen here before gives way.
   const std::string name = port.substr(0, port.find(' '));
   const std::optional<int> number = comPortNumber(name);
   if (number && *number <= 4) {
-    RSSession->SetPortPath("");
+    if (comPortNumber(RSSession->PortPath)) RSSession->SetPortPath("");
     RSSession->SetComPort(*number);
   } else {
     RSSession->SetPortPath(name);

@@ -59,7 +59,7 @@ TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
       {"COM7 — FT232R USB UART", "open COM7"},
       {"COM2 — /dev/ttyS1", "open COM2"},
       {"/dev/ttyUSB3", "open /dev/ttyUSB3"},
-      {"COM4", "open COM4"},
+      {"COM4", "open /dev/ttyUSB3"},  // a device path is the host's choice
   };
   for (const auto& [selected, opened] : cases) {
     view.port = selected;
