@@ -156,10 +156,9 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
   const Arguments args(words, {"--port", "--addr"}, {"--fix"});
   if (!args.plain().empty()) throw CliError("check takes no words: " + args.plain().front());
   const std::string portText = args.required("--port");
-  const std::optional<uint8_t> address =
-      args.has("--addr")
-          ? std::optional<uint8_t>(parseNumber(args.required("--addr"), 1, 127, "--addr"))
-          : std::nullopt;
+  // 0: no device to measure.
+  const auto address = static_cast<uint8_t>(
+      args.has("--addr") ? parseNumber(args.required("--addr"), 1, 127, "--addr") : 0);
 
   const auto openStart = Steady::now();
   std::unique_ptr<TRSSession> session = open(portText);
@@ -209,19 +208,19 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
   }
 
   std::optional<RoundTrip> trip;
-  if (!address) {
+  if (address == 0) {
     report("round trip", "n/a", "give --addr N to measure the exchange with a device");
   } else {
-    trip = measure(*session, port, *address);
+    trip = measure(*session, port, address);
     const std::string answered =
         std::to_string(trip->answered) + " of " + std::to_string(RoundTrips) + " answered";
     if (trip->tripMs.empty()) {
-      report("round trip", "fail", "no answer from address " + std::to_string(*address));
+      report("round trip", "fail", "no answer from address " + std::to_string(address));
       failed = true;
     } else {
       report("round trip", trip->answered == RoundTrips ? "ok" : "warn",
-             ms(median(trip->tripMs)) + " to address " + std::to_string(*address) + " (" +
-                 answered + ")");
+             ms(median(trip->tripMs)) + " to address " + std::to_string(address) + " (" + answered +
+                 ")");
       const double margin = median(trip->marginMs);
       report("turnaround", margin >= 0 ? "ok" : "warn",
              margin >= 0 ? ms(margin) + " from listening to the answer's first byte"
