@@ -10,7 +10,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 7> Commands{{
+const std::array<CommandHelp, 8> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -42,6 +42,14 @@ const std::array<CommandHelp, 7> Commands{{
      "usage: loopctl send --port PORT BYTE...\n"
      "Sends one raw request (address, length, modifier, command, data; the\n"
      "checksum is added) and prints the answer in hex and decoded.\n"},
+    {"check",
+     "usage: loopctl check --port PORT [--addr N] [--fix]\n"
+     "Checks the converter behind PORT, one line each with a verdict: open time,\n"
+     "echo of our own bytes, the USB latency timer (Linux, FTDI), and with --addr\n"
+     "the round trip and turnaround margin to device N; then the SmartPI/USARTMode\n"
+     "the measurements suggest and whether the port takes kernel RS-485 mode.\n"
+     "  --fix         sets an FTDI latency timer to 1 ms where permitted\n"
+     "Exit status 1 when a check failed.\n"},
     {"coeffs",
      "usage: loopctl coeffs --type CODE --version BYTE\n"
      "Prints the coefficients a reading of that device uses: its section of\n"

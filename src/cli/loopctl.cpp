@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/check_command.h"
 #include "cli/cli_args.h"
 #include "cli/console_views.h"
 #include "cli/help.h"
@@ -39,7 +40,9 @@
 namespace loopmon::cli {
 namespace {
 
-// "COM1".."COM4", or a device path: ComPort 1 and the path.
+// A port as loopctl takes it: COM1..COM4 are the session's ComPort, as the
+// windows set it; a higher COM number (up to 256) and a device path are opened
+// by name beside it.
 struct PortChoice {
   int comPort = 1;
   std::string path;
@@ -52,15 +55,16 @@ PortChoice parsePort(const std::string& text) {
     if (!parseRemoteLine(text, problem)) throw UsageError(problem);
     return {1, text, text};
   }
-  const bool comName =
-      text.size() > 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0);
-  if (comName && text.size() == 4 && text[3] >= '1' && text[3] <= '4') {
-    const int number = text[3] - '0';
-    return {number, "", "COM" + std::to_string(number)};
+  if (const std::optional<int> number = comPortNumber(text)) {
+    const std::string name = comPortName(*number);
+    if (*number <= 4) return {*number, "", name};
+    return {1, name, name};
   }
+  const bool comName =
+      text.size() >= 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0);
   if (comName || text.empty()) {
-    throw UsageError("unknown port " + text +
-                     " (COM1..COM4, a device path, or rfc2217:// or tcp://HOST:PORT)");
+    throw UsageError("unknown port " + text + " (COM1..COM" + std::to_string(MaxComPort) +
+                     ", a device path, or rfc2217:// or tcp://HOST:PORT)");
   }
   std::error_code error;
   if (!std::filesystem::exists(text, error)) {
@@ -76,14 +80,19 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port,
   if (port.path.empty()) {
     session->SetComPort(port.comPort);
   } else {
-    session->PortPath = port.path;
+    session->SetPortPath(port.path);
   }
   if (!session->Simulator.enabled && !OpenPort(*session)) {
     if (!session->Port->failure().empty()) throw CliError(session->Port->failure());
-    const std::string device =
-        port.path.empty() ? resolvePortName(*session->platform.registry, port.name) : port.path;
+    const OpenError error = session->Port ? session->Port->openError() : OpenError{};
+    const std::string device = !error.device.empty() ? error.device
+                               : port.path.empty()
+                                   ? resolvePortName(*session->platform.registry, port.name)
+                                   : port.path;
     const std::string shown = device == port.name ? port.name : port.name + " (" + device + ")";
-    throw CliError(shown + ": the port cannot be opened (missing, or held by another program)");
+    throw CliError(shown + ": " +
+                   (error.kind == OpenErrorKind::None ? "the port cannot be opened"
+                                                      : describeOpenError(error)));
   }
   return session;
 }
@@ -98,10 +107,11 @@ int ports(const std::vector<std::string>& words) {
     if (equals == std::string::npos) throw UsageError("--map: expected COMn=DEVICE");
     const std::string comName = mapping.substr(0, equals);
     const std::string device = mapping.substr(equals + 1);
-    if (comName.size() < 4 || comName.compare(0, 3, "COM") != 0) {
-      throw UsageError("--map: '" + comName + "' is not a COMn name");
+    // Exactly the names --port takes as COM names.
+    if (!comPortNumber(comName)) {
+      throw UsageError("--map: '" + comName + "' is not a COM name (COM1..COM" +
+                       std::to_string(MaxComPort) + ")");
     }
-    parseNumber(comName.substr(3), 1, 255, "--map");
     std::string problem;
     std::error_code error;
     if (isRemoteLineName(device)) {
@@ -112,7 +122,11 @@ int ports(const std::vector<std::string>& words) {
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
   }
   for (const PortEntry& entry : listPorts(*registry)) {
-    printLine(stdout, entry.comName + "\t" + entry.devicePath);
+    std::string line = (entry.comName.empty() ? "-" : entry.comName) + "\t" + entry.devicePath;
+    const std::string what = describePort(entry);
+    if (!what.empty()) line += "\t" + what;
+    if (!entry.stableName.empty()) line += "\t" + entry.stableName;
+    printLine(stdout, line);
   }
   return 0;
 }
@@ -381,6 +395,9 @@ int runCommand(const std::string& command, const std::vector<std::string>& rest)
   if (command == "send") return send(rest);
   if (command == "coeffs") return coeffs(rest);
   if (command == "calibrate") return calibrate(rest);
+  if (command == "check") {
+    return check(rest, [](const std::string& port) { return openBus(parsePort(port)); });
+  }
   if (command == "monitor") {
     return monitor(rest, [](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
       return openBus(parsePort(port), std::move(owner));

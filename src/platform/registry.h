@@ -22,7 +22,9 @@ struct RegValue {
 
   static RegValue ofDword(uint32_t v) { return {RegType::Dword, v, {}, {}}; }
   static RegValue ofString(std::string s) { return {RegType::String, 0, std::move(s), {}}; }
-  static RegValue ofBinary(std::vector<uint8_t> b) { return {RegType::Binary, 0, {}, std::move(b)}; }
+  static RegValue ofBinary(std::vector<uint8_t> b) {
+    return {RegType::Binary, 0, {}, std::move(b)};
+  }
   bool operator==(const RegValue&) const = default;
 };
 

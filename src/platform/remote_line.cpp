@@ -328,6 +328,9 @@ class LinePort final : public SerialPort {
     return active_ ? active_->write(buffer, count) : 0;
   }
   bool drain() override { return active_ && active_->drain(); }
+  OpenError openError() const override { return active_ ? active_->openError() : OpenError{}; }
+  bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
+  bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
   bool isRemote() const override { return active_ && active_->isRemote(); }
   std::string failure() const override { return active_ ? active_->failure() : std::string(); }
 

@@ -44,13 +44,25 @@ inline constexpr uint32_t Break = 0x0010;
 inline constexpr uint32_t Lost = 0x80000000;
 }  // namespace LineError
 
+// Why an open failed, so that a message can say which and what to do.
+enum class OpenErrorKind { None, NotFound, Busy, PermissionDenied, Other };
+
+struct OpenError {
+  OpenErrorKind kind = OpenErrorKind::None;
+  std::string device;  // what was opened, after a COM name was resolved
+  std::string osText;  // the system's own words for it
+};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
   // Opens the device exclusively for reading and writing. `name` is "COMn" or a
-  // device path. Returns false when the device is missing or held elsewhere.
+  // device path. Returns false when the device is missing or held elsewhere;
+  // openError() then tells which.
   virtual bool open(const std::string& name) = 0;
+  // Why the last open failed; kind None after one that succeeded.
+  virtual OpenError openError() const { return {}; }
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
 
@@ -81,8 +93,19 @@ class SerialPort {
   // Why the line is down, in words that name it (the failed open, or the lost
   // connection); "" while it works, and for ports that cannot say.
   virtual std::string failure() const { return {}; }
+
+  // Kernel RS-485 mode (Linux TIOCSRS485): the UART driver turns the line
+  // round itself, RTS on while sending. The first asks without changing
+  // anything; the second switches it on until the port is closed, which puts
+  // back what the port had. Both false where the driver lacks it.
+  virtual bool supportsKernelRs485() { return false; }
+  virtual bool enableKernelRs485() { return false; }
 };
 
 std::unique_ptr<SerialPort> makeSerialPort();
+
+// An open failure in one line for the user: the kind in words, what to do
+// about it on this system, and the system's text.
+std::string describeOpenError(const OpenError& error);
 
 }  // namespace loopmon

@@ -8,16 +8,19 @@
 // results are unchecked by the bus code exactly as on Windows.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -67,22 +70,54 @@ uint32_t bitsPerSecondOf(speed_t speed) {
   return 0;
 }
 
+// The one place an errno of the open becomes a kind. A device node without a
+// device behind it (an unplugged converter's stale node) counts as not found.
+OpenErrorKind openErrorKind(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return OpenErrorKind::NotFound;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return OpenErrorKind::Busy;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return OpenErrorKind::PermissionDenied;
+    default:
+      return OpenErrorKind::Other;
+  }
+}
+
+// The group that may open the device ("dialout" on Debian, "uucp" elsewhere).
+std::string deviceGroup(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && st.st_gid != 0) {
+    if (const group* g = ::getgrgid(st.st_gid)) return g->gr_name;
+  }
+  return "dialout";
+}
+
 class PosixSerialPort final : public SerialPort {
  public:
   ~PosixSerialPort() override { close(); }
 
   bool open(const std::string& name) override {
     close();
-    std::string path = resolvePortName(*openSystemRegistry(), name);
+    const std::string path =
+        comPortNumber(name) ? resolvePortName(*openSystemRegistry(), name) : name;
+    error_ = {OpenErrorKind::None, path, {}};
     // Non-blocking: the open must not wait for a carrier, and reads and writes
     // wait in poll() under our own time-outs.
     posix::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) return false;
+    if (!fd.valid()) return failed(errno);
     termios tio{};
-    if (::tcgetattr(fd.get(), &tio) != 0) return false;  // not a terminal, so no port
+    if (::tcgetattr(fd.get(), &tio) != 0) return failed(errno);  // not a terminal, so no port
     // "Without sharing": a second opener fails, in this process or another.
     // TIOCEXCL alone would not stop a privileged opener.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return failed(errno);
     ::ioctl(fd.get(), TIOCEXCL);
 
     tcflag_t format = tio.c_cflag & kCharacterFormat;
@@ -103,11 +138,17 @@ class PosixSerialPort final : public SerialPort {
 
   void close() override {
     if (!fd_.valid()) return;
+    // The mode stays with the device, not the descriptor: the next program
+    // finds the port as we found it.
+    if (savedRs485_) ::ioctl(fd_.get(), TIOCSRS485, &*savedRs485_);
+    savedRs485_.reset();
     ::ioctl(fd_.get(), TIOCNXCL);
     fd_.reset();
   }
 
   bool isOpen() const override { return fd_.valid(); }
+
+  OpenError openError() const override { return error_; }
 
   bool getState(CommState& state) override {
     termios tio{};
@@ -220,6 +261,27 @@ class PosixSerialPort final : public SerialPort {
     return true;
   }
 
+  // Drivers without RS-485 support may still report a configuration; only
+  // taking one back proves that they act on it.
+  bool supportsKernelRs485() override {
+    serial_rs485 rs{};
+    return fd_.valid() && ::ioctl(fd_.get(), TIOCGRS485, &rs) == 0 &&
+           ::ioctl(fd_.get(), TIOCSRS485, &rs) == 0;
+  }
+
+  bool enableKernelRs485() override {
+    serial_rs485 before{};
+    if (!fd_.valid() || ::ioctl(fd_.get(), TIOCGRS485, &before) != 0) return false;
+    serial_rs485 rs = before;
+    rs.flags = (rs.flags | SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND) &
+               ~(SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX);
+    rs.delay_rts_before_send = 0;
+    rs.delay_rts_after_send = 0;
+    if (::ioctl(fd_.get(), TIOCSRS485, &rs) != 0) return false;
+    if (!savedRs485_) savedRs485_ = before;
+    return true;
+  }
+
   bool setDtr(bool on) override { return setModemLine(TIOCM_DTR, on); }
   bool setRts(bool on) override { return setModemLine(TIOCM_RTS, on); }
 
@@ -285,6 +347,12 @@ class PosixSerialPort final : public SerialPort {
     return (status & TIOCSER_TEMT) != 0;
   }
 
+  bool failed(int code) {
+    error_.kind = openErrorKind(code);
+    error_.osText = std::strerror(code);
+    return false;
+  }
+
   bool setModemLine(int line, bool on) {
     return fd_.valid() && ::ioctl(fd_.get(), on ? TIOCMBIS : TIOCMBIC, &line) == 0;
   }
@@ -316,12 +384,36 @@ class PosixSerialPort final : public SerialPort {
   std::optional<serial_icounter_struct> lastCounts_;
   // A read or write found the device hung up; told as LineError::Lost.
   bool hungUp_ = false;
+  OpenError error_;
+  std::optional<serial_rs485> savedRs485_;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialPort> makeSerialPort() {
   return std::make_unique<PosixSerialPort>();
+}
+
+std::string describeOpenError(const OpenError& error) {
+  std::string text;
+  switch (error.kind) {
+    case OpenErrorKind::None:
+      return "the port is open";
+    case OpenErrorKind::NotFound:
+      text = "not found: no such port (is the converter plugged in?)";
+      break;
+    case OpenErrorKind::Busy:
+      text = "busy: held by another program";
+      break;
+    case OpenErrorKind::PermissionDenied:
+      text = "permission denied: add yourself to the " + deviceGroup(error.device) +
+             " group and log in again";
+      break;
+    case OpenErrorKind::Other:
+      text = "cannot be opened as a serial port";
+      break;
+  }
+  return error.osText.empty() ? text : text + " (" + error.osText + ")";
 }
 
 }  // namespace loopmon

@@ -22,6 +22,24 @@ std::wstring devicePath(const std::string& name) {
   return win32::widen(comName ? "\\\\.\\" + name : name);
 }
 
+// A port opened by another program answers "access denied": ports are never
+// shared, so that is the busy case, not a missing right.
+OpenErrorKind openErrorKind(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+      return OpenErrorKind::NotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return OpenErrorKind::Busy;
+    default:
+      return OpenErrorKind::Other;
+  }
+}
+
 DWORD purgeFlag(PurgeAction action) {
   switch (action) {
     case PurgeAction::TxClear:
@@ -48,6 +66,12 @@ class Win32SerialPort final : public SerialPort {
     close();
     handle_ = CreateFileW(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                           OPEN_EXISTING, 0, nullptr);
+    error_ = {OpenErrorKind::None, name, {}};
+    if (!isOpen()) {
+      const DWORD code = GetLastError();
+      error_.kind = openErrorKind(code);
+      error_.osText = win32::systemMessage(code);
+    }
     return isOpen();
   }
 
@@ -58,6 +82,8 @@ class Win32SerialPort final : public SerialPort {
   }
 
   bool isOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+
+  OpenError openError() const override { return error_; }
 
   bool getState(CommState& state) override {
     DCB dcb{};
@@ -148,12 +174,34 @@ class Win32SerialPort final : public SerialPort {
   }
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  OpenError error_;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialPort> makeSerialPort() {
   return std::make_unique<Win32SerialPort>();
+}
+
+std::string describeOpenError(const OpenError& error) {
+  std::string text;
+  switch (error.kind) {
+    case OpenErrorKind::None:
+      return "the port is open";
+    case OpenErrorKind::NotFound:
+      text = "not found: no such port (is the converter plugged in and its driver installed?)";
+      break;
+    case OpenErrorKind::Busy:
+      text = "busy: held by another program";
+      break;
+    case OpenErrorKind::PermissionDenied:
+      text = "permission denied";
+      break;
+    case OpenErrorKind::Other:
+      text = "cannot be opened as a serial port";
+      break;
+  }
+  return error.osText.empty() ? text : text + " (" + error.osText + ")";
 }
 
 }  // namespace loopmon

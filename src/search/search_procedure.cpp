@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/port_names.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 
@@ -77,10 +78,19 @@ void SearchProcedure::StartStopScan() {
     return;
   }
   endCheck();
-  // The digit after "COM"; the selector holds COM1..COM4 only.
-  const int portNumber = port.size() > 3 ? port[3] - '0' : 0;
-  auto setPort = [portNumber](TRSSession& session) {
-    session.SetComPort(portNumber);
+  // The selector's first word names the port: COM1..COM4 go through ComPort
+  // as the hosts set it, any other name (a higher COM number, a device path)
+  // is opened by that name. A device the host named itself stays in force
+  // for COM1..COM4; a higher COM number chosen here before gives way.
+  const std::string name = port.substr(0, port.find(' '));
+  auto setPort = [name](TRSSession& session) {
+    const std::optional<int> number = comPortNumber(name);
+    if (number && *number <= 4) {
+      if (comPortNumber(session.PortPath)) session.SetPortPath("");
+      session.SetComPort(*number);
+    } else {
+      session.SetPortPath(name);
+    }
     OpenPort(session);
   };
   // Decided by the scan's own state, and shown at once: a step still on the

@@ -159,6 +159,15 @@ void TRSSession::SetComPort(int32_t port) {
   SetWork(wasWorking);
 }
 
+void TRSSession::SetPortPath(const std::string& name) {
+  if (name == PortPath) return;
+  const bool wasWorking = Work();
+  SetWork(false);
+  PortPath = name;
+  ClosePort(*this);
+  SetWork(wasWorking);
+}
+
 void TRSSession::SetSearchPriority(uint8_t value) {
   if (value != SearchPriority_) SearchPriority_ = value;
 }

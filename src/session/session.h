@@ -180,6 +180,10 @@ class TRSSession : public BusState {
   void SetWork(bool value);
   // 1..4; another value, or the current one, changes nothing.
   void SetComPort(int32_t port);
+  // A port our own front ends name beyond ComPort's four ("COM7", a device
+  // path), opened instead of "COM" + ComPort; "" goes back to ComPort. A
+  // change closes the port, as a change of ComPort does.
+  void SetPortPath(const std::string& name);
   uint8_t SearchPriority() const { return SearchPriority_; }
   void SetSearchPriority(uint8_t value);
 

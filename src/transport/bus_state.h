@@ -96,7 +96,15 @@ class BusState {
 
   SimulatorState Simulator;
 
+  // The port's driver took kernel RS-485 mode when it was opened.
+  bool KernelTurnsLine = false;
+
   bool PortOpen() const { return Port && Port->isOpen(); }
+  // SmartPI, the kernel's RS-485 mode, or a network server: the line turns
+  // round without the engine's DTR/RTS changes, padding or clearing of the echo.
+  bool LineTurnsItself() const {
+    return Settings.SmartPI || KernelTurnsLine || (Port && Port->isRemote());
+  }
   bool HasDriver() const { return Driver != nullptr; }
   CrcTable crcTable() const {
     return Settings.PublishedCrcTable ? CrcTable::Published : CrcTable::Carried;

@@ -84,6 +84,7 @@ void LoadLineSettings(BusState& bus) {
   const std::optional<uint32_t> tail = readDword(registry, "TailInUS");
   if (auto value = readDword(registry, "PublishedCrcTable")) s.PublishedCrcTable = *value == 1;
   readInto(registry, "NetworkAllowance", s.NetworkAllowance);
+  if (auto value = readDword(registry, "KernelRS485")) s.KernelRS485 = *value == 1;
 
   // The two values a fresh installation lacks are written back, so that an
   // engineer finds them in the registry to adjust.

@@ -34,6 +34,10 @@ struct LineSettings {
   // Added to the read time-outs of a line behind a network server: the round
   // trip and the server's own gathering of the line's bytes. Enough on a LAN.
   uint32_t NetworkAllowance = 50;
+  // DWORD KernelRS485 = 1: where the port's driver takes it (Linux
+  // TIOCSRS485), the kernel turns the line round and the engine acts as with
+  // SmartPI.
+  bool KernelRS485 = false;
 };
 
 inline constexpr const char* LineSettingsKey = "Software\\TAVIX\\VELTA\\RS";

@@ -102,6 +102,7 @@ bool openSerial(BusState& bus) {
   port.setTimeouts(timeouts);
   bus.PortLost = false;
   bus.PortLossReported = false;
+  bus.KernelTurnsLine = bus.Settings.KernelRS485 && port.enableKernelRs485();
   return true;
 }
 

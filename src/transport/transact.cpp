@@ -42,8 +42,6 @@ class Exchange {
 
  private:
   SerialPort& port() { return *bus_.Port; }
-  // A converter with SmartPI, or a network server, turns the line round by itself.
-  bool lineTurnsItself() { return bus_.Settings.SmartPI || port().isRemote(); }
   Clock& clock() { return *bus_.platform.clock; }
   void setReadTimeouts();
   void turnToSending();
@@ -88,7 +86,7 @@ void Exchange::setReadTimeouts() {
 
 // DTR clear and RTS set put the converter's driver on the line.
 void Exchange::turnToSending() {
-  if (lineTurnsItself()) return;
+  if (bus_.LineTurnsItself()) return;
   port().setDtr(false);
   port().setRts(true);
 }
@@ -104,7 +102,7 @@ void Exchange::sendOnSerial() {
     written += port().write(frame_.data() + n, 1);
     const int64_t micros = static_cast<int64_t>(written) * CharacterMicros + bus_.Settings.TailInUS;
     waitForCounter(clock(), start + countsIn(bus_.CounterFrequency, micros));
-  } else if (!lineTurnsItself()) {
+  } else if (!bus_.LineTurnsItself()) {
     // Without a counter, two padding bytes stand in for the wait: the line
     // stays driven until the checksum has surely left. The writes of a
     // terminal return once the bytes are queued, not sent, so the turnaround
@@ -223,7 +221,7 @@ bool Exchange::run() {
       bus_.Answer.assign(MinAnswerBytes, 0);
       return true;
     }
-    if (!lineTurnsItself()) {
+    if (!bus_.LineTurnsItself()) {
       // Whatever came in while sending is the line's echo or noise.
       port().purge(PurgeAction::RxClear);
       port().purge(PurgeAction::RxAbort);

@@ -114,9 +114,10 @@ class Loopctl : public ::testing::Test {
   std::string coefficientsFile() const { return folder.file("bin/ohmgauge.kft"); }
   std::string tty() const { return folder.file("tty"); }
 
-  void startLoopsim(bool server) {
+  void startLoopsim(bool server, bool echo = false) {
     std::vector<std::string> args{server ? "serve" : "pty", "--scenario", folder.file("bus.ini")};
     if (!server) args.insert(args.end(), {"--link", tty()});
+    if (echo) args.push_back("--echo");
     loopsim = std::make_unique<testing::LoopsimProcess>(LOOPSIM_PATH, args);
     const std::string ready = server ? "loopsim: serving" : "loopsim: linked as";
     for (std::string out = loopsim->readLine(); !out.starts_with(ready); out = loopsim->readLine())
@@ -232,6 +233,58 @@ TEST_F(Loopctl, ScanAndReadOverTheLine) {
             (Lines{"09 05 00 01 A0 19", "address 9, length 5, code 0, data 1 160, checksum 25"}));
 }
 
+TEST_F(Loopctl, AMappedComNameOpensAsThatPort) {
+  startLoopsim(false);
+  const RunResult mapped = run({"ports", "--map", "COM7=" + tty()});
+  EXPECT_EQ(mapped.status, 0) << mapped.err;
+  EXPECT_NE(mapped.out.find("COM7\t" + tty() + "\n"), std::string::npos) << mapped.out;
+  const RunResult send = run({"send", "--port", "com7", "9", "6", "0", "13", "0", "0"});
+  EXPECT_EQ(send.status, 0) << send.err;
+  EXPECT_EQ(send.lines().front(), "09 05 00 01 A0 19");
+}
+
+// check's findings by item: "round trip      ok    20.9 ms ..." gives
+// {"round trip", "ok"}.
+std::map<std::string, std::string> verdicts(const Lines& lines) {
+  std::map<std::string, std::string> result;
+  for (const std::string& line : lines) {
+    std::istringstream words(line.substr(16));
+    std::string verdict;
+    words >> verdict;
+    result[line.substr(0, line.find_last_not_of(' ', 15) + 1)] = verdict;
+  }
+  return result;
+}
+
+TEST_F(Loopctl, CheckTellsAnEchoingConverterFromAQuietOne) {
+  // Every presence answer in time also on a loaded machine.
+  openRegistryFile(folder.file("config/loopmon/system.reg"))
+      ->write(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(300));
+  for (const bool echo : {false, true}) {
+    SCOPED_TRACE(echo ? "echo" : "no echo");
+    startLoopsim(false, echo);
+    const RunResult device = run({"check", "--port", tty(), "--addr", "9"});
+    EXPECT_EQ(device.status, 0) << device.err;
+    // Open time, round trip and turnaround vary with the load: an exchange
+    // whose turnaround a busy machine delays loses its answer, and an echo
+    // delivered late can pass for one.
+    std::map<std::string, std::string> found = verdicts(device.lines());
+    EXPECT_NE(found["round trip"], "fail") << device.out;
+    for (const char* varying : {"open time", "round trip", "turnaround"}) found.erase(varying);
+    EXPECT_EQ(found, (std::map<std::string, std::string>{{"echo", echo ? "warn" : "ok"},
+                                                         {"latency timer", "n/a"},
+                                                         {"line settings", "ok"},
+                                                         {"kernel RS-485", "n/a"}}))
+        << device.out;
+
+    const RunResult silent = run({"check", "--port", tty(), "--addr", "50"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(verdicts(silent.lines())["round trip"], "fail") << silent.out;
+    EXPECT_EQ(verdicts(silent.lines())["line settings"], echo ? "ok" : "warn") << silent.out;
+    loopsim.reset();
+  }
+}
+
 TEST_F(Loopctl, EverythingGoesToTheSimulatorServerWhenItRuns) {
   startLoopsim(true);
   const RunResult states =
@@ -253,7 +306,9 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
       {{"read", "--port", tty(), "--addr", "x5"}, 2, "'x5' is not a number"},
       {{"read", "--port", tty(), "--addr", "50"}, 1, "no device answers at address 50"},
       {{"read", "--port", tty(), "--addr", "9", "--period", "31"}, 2, "31 is outside 1..30"},
-      {{"scan", "--port", "COM7"}, 2, "unknown port COM7"},
+      {{"scan", "--port", "COM257"}, 2, "unknown port COM257"},
+      {{"scan", "--port", "COM200"}, 1, "COM200 (/dev/ttyS199): not found"},
+      {{"ports", "--map", "COM257=" + tty()}, 2, "'COM257' is not a COM name"},
       {{"scan", "--port", folder.file("missing")}, 1, "unknown port"},
       {{"scan", "--port", tty(), "--fast"}, 2, "unknown option --fast (see loopctl scan --help)"},
       {{"send", "--port", tty(), "9", "6", "0", "256", "0", "0"}, 2, "256 is outside 0..255"},
@@ -274,7 +329,7 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
 
   const int held = ::open(tty().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-  expectFailure({"scan", "--port", tty()}, 1, "cannot be opened");
+  expectFailure({"scan", "--port", tty()}, 1, "busy: held by another program");
   ::close(held);
 }
 

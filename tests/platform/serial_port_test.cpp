@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,6 +106,61 @@ TEST_F(SerialPortOnPty, OneOpenerInAnyProcessAndOnlyTerminals) {
   std::ofstream(dir.file("plain")) << "not a terminal";
   EXPECT_FALSE(port_->open(dir.file("plain")));
   EXPECT_FALSE(port_->isOpen()) << "a failed open leaves the port closed";
+}
+
+// The kind of a failed open, from a child process that has dropped its
+// privileges first when it runs as root (to whom no mode refuses a device).
+OpenErrorKind kindOfOpen(const std::string& path, bool unprivileged) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(100);
+    }
+    auto port = makeSerialPort();
+    ::_exit(port->open(path) ? 101 : static_cast<int>(port->openError().kind));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return static_cast<OpenErrorKind>(WIFEXITED(status) ? WEXITSTATUS(status) : 102);
+}
+
+TEST_F(SerialPortOnPty, OpenFailuresKeepTheirKindAndSayWhatToDo) {
+  testing::ScopedTempDir dir;
+  std::ofstream(dir.file("plain")) << "not a terminal";
+  const int locked = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_EQ(::grantpt(locked), 0);
+  ASSERT_EQ(::unlockpt(locked), 0);
+  const std::string unreadable = ::ptsname(locked);
+  ASSERT_EQ(::chmod(unreadable.c_str(), 0), 0);
+
+  const struct {
+    std::string path;
+    bool unprivileged;
+    OpenErrorKind kind;
+    std::string words;
+  } cases[] = {
+      {device_, false, OpenErrorKind::Busy, "busy: held by another program"},
+      {dir.file("missing"), false, OpenErrorKind::NotFound, "not found"},
+      {unreadable, true, OpenErrorKind::PermissionDenied,
+       "permission denied: add yourself to the "},
+      {dir.file("plain"), false, OpenErrorKind::Other, "cannot be opened as a serial port"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(kindOfOpen(c.path, c.unprivileged), c.kind);
+    if (c.unprivileged) continue;
+    auto port = makeSerialPort();
+    ASSERT_FALSE(port->open(c.path));
+    const OpenError error = port->openError();
+    EXPECT_EQ(error.device, c.path);
+    EXPECT_FALSE(error.osText.empty());
+    EXPECT_EQ(describeOpenError(error).rfind(c.words, 0), 0u) << describeOpenError(error);
+  }
+  const std::string denied =
+      describeOpenError({OpenErrorKind::PermissionDenied, unreadable, "Permission denied"});
+  EXPECT_TRUE(denied.starts_with("permission denied: add yourself to the ")) << denied;
+  EXPECT_TRUE(denied.ends_with(" group and log in again (Permission denied)")) << denied;
+  ::close(locked);
 }
 
 TEST_F(SerialPortOnPty, ReadTimeouts) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "search/port_choices.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
@@ -73,6 +74,47 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   EXPECT_EQ(probes, expected);
   EXPECT_EQ(view.lines, listed);
   EXPECT_EQ(session.GetDeviceType(64), 2);
+}
+
+TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
+  testing::FakePlatform fake;
+  TRSSession session(fake.platform());
+  RecordingSearchView view;
+  SearchProcedure search(view, &session);
+  const std::pair<std::string, std::string> cases[] = {
+      {"COM7 — FT232R USB UART", "open COM7"},
+      {"COM2 — /dev/ttyS1", "open COM2"},
+      {"/dev/ttyUSB3", "open /dev/ttyUSB3"},
+      {"COM4", "open /dev/ttyUSB3"},  // a device path is the host's choice
+  };
+  for (const auto& [selected, opened] : cases) {
+    view.port = selected;
+    search.StartStopScan();
+    search.StartStopScan();
+    std::string lastOpen;
+    for (const std::string& call : fake.line->callTexts()) {
+      if (call.starts_with("open ")) lastOpen = call;
+    }
+    EXPECT_EQ(lastOpen, opened) << selected;
+  }
+  EXPECT_EQ(session.ComPort, 4);
+}
+
+TEST(PortSelector, TheFourPortsInTheirPlacesThenFurtherOnesWithTheDeviceBehind) {
+  const std::vector<PortEntry> ports{
+      {.comName = "COM1", .devicePath = "/dev/ttyUSB0", .description = "FT232R USB UART"},
+      {.comName = "COM2", .devicePath = "/dev/ttyS1", .driver = "serial8250"},
+      {.comName = "", .devicePath = "/dev/ttyACM0"},
+      {.comName = "COM12",
+       .devicePath = "/dev/ttyUSB1",
+       .mapped = true,
+       .description = "CP2102 USB to UART Bridge Controller"},
+      {.comName = "COM5", .devicePath = "/tmp/rs485", .mapped = true},
+  };
+  std::vector<std::string> texts;
+  for (const PortChoiceItem& item : searchPortChoices(ports)) texts.push_back(item.text);
+  EXPECT_EQ(texts, (Lines{"COM1 — FT232R USB UART", "COM2 — serial8250", "COM3", "COM4",
+                          "COM5 — /tmp/rs485", "COM12 — CP2102 USB to UART Bridge Controller"}));
 }
 
 // The missing port is checked in the dialog's own tests.

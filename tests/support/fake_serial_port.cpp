@@ -89,6 +89,13 @@ class FakeSerialPort : public SerialPort {
     return step(on ? "rts 1" : "rts 0", [&] { line_->rts_ = on; });
   }
 
+  bool supportsKernelRs485() override {
+    return line_->locked([&] { return line_->kernelRs485_; });
+  }
+  bool enableKernelRs485() override {
+    return supportsKernelRs485() && step("rs485 on", [] {});
+  }
+
   uint32_t takeLineErrors() override {
     std::lock_guard lock(line_->mutex_);
     uint32_t flags = 0;

@@ -60,6 +60,10 @@ class FakeSerialLine : public std::enable_shared_from_this<FakeSerialLine> {
   void setRemote(bool remote) {
     locked([&] { remote_ = remote; });
   }
+  // Ports on the line take kernel RS-485 mode ("rs485 on" in the calls).
+  void offerKernelRs485(bool offered) {
+    locked([&] { kernelRs485_ = offered; });
+  }
   // Called after every write with the bytes written.
   void setWriteHook(std::function<void(const Bytes&)> hook) {
     locked([&] { writeHook_ = std::move(hook); });
@@ -104,6 +108,7 @@ class FakeSerialLine : public std::enable_shared_from_this<FakeSerialLine> {
   bool dtr_ = false;
   bool rts_ = false;
   bool remote_ = false;
+  bool kernelRs485_ = false;
   CommState state_;
   CommTimeouts timeouts_;
   std::deque<uint8_t> received_;

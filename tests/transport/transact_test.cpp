@@ -120,6 +120,18 @@ TEST_F(SerialExchange, RemoteLineIsTurnedRoundByTheServerAndWaitsLonger) {
   EXPECT_EQ(first("timeouts").text, "timeouts 205,0,230,0,0");
 }
 
+TEST_F(SerialExchange, KernelRs485ModeTurnsTheLineWhereTheDriverTakesIt) {
+  for (const bool driverTakes : {true, false}) {
+    SCOPED_TRACE(driverTakes);
+    fakes.line->offerKernelRs485(driverTakes);
+    setSetting("KernelRS485", RegValue::ofDword(1));
+    ASSERT_TRUE(exchange(Presence5Answer));
+    EXPECT_EQ(callLog().find("dtr") == std::string::npos, driverTakes) << callLog();
+    EXPECT_EQ(callLog().find("rts") == std::string::npos, driverTakes) << callLog();
+    EXPECT_EQ(bus->KernelTurnsLine, driverTakes);
+  }
+}
+
 TEST_F(SerialExchange, ReadTimeoutsFollowTheCommandClass) {
   auto timeoutsFor = [&](uint8_t command) {
     exchange(answerFrame(5, 0, {0, 0}), {5, 6, 0, command, 0, 0});

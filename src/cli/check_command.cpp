@@ -1,0 +1,261 @@
+#include "cli/check_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "cli/cli_args.h"
+#include "platform/port_names.h"
+#include "platform/usb_latency.h"
+
+namespace loopmon::cli {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// One 10-bit character at the bus's 9600 baud.
+constexpr double CharacterMs = 1.041;
+constexpr int RoundTrips = 5;
+// Bytes no device takes for a frame: a keyed address 127 with length 0.
+constexpr uint8_t Probe[] = {0xFF, 0x00, 0x55, 0xAA};
+
+double msSince(Steady::time_point start, Steady::time_point end = Steady::now()) {
+  return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+void report(const char* item, const char* verdict, const std::string& detail) {
+  std::printf("%-15s %-5s %s\n", item, verdict, detail.c_str());
+  std::fflush(stdout);
+}
+
+std::string ms(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ms", value);
+  return text;
+}
+
+// The real port with the moments the round trip is made of: the first write
+// of an exchange, and the answer's first read, from its call to its return.
+class TimingPort final : public SerialPort {
+ public:
+  explicit TimingPort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
+
+  struct Exchange {
+    std::optional<Steady::time_point> sent, listening, answered;
+    size_t firstRead = 0;
+  };
+  Exchange exchange;
+
+  bool open(const std::string& name) override { return inner_->open(name); }
+  OpenError openError() const override { return inner_->openError(); }
+  void close() override { inner_->close(); }
+  bool isOpen() const override { return inner_->isOpen(); }
+  bool getState(CommState& state) override { return inner_->getState(state); }
+  bool setState(const CommState& state) override { return inner_->setState(state); }
+  bool setupQueues(uint32_t rx, uint32_t tx) override { return inner_->setupQueues(rx, tx); }
+  bool getTimeouts(CommTimeouts& t) override { return inner_->getTimeouts(t); }
+  bool setTimeouts(const CommTimeouts& t) override { return inner_->setTimeouts(t); }
+  bool purge(PurgeAction action) override { return inner_->purge(action); }
+  bool setDtr(bool on) override { return inner_->setDtr(on); }
+  bool setRts(bool on) override { return inner_->setRts(on); }
+  uint32_t takeLineErrors() override { return inner_->takeLineErrors(); }
+  bool supportsKernelRs485() override { return inner_->supportsKernelRs485(); }
+  bool enableKernelRs485() override { return inner_->enableKernelRs485(); }
+  bool drain() override { return inner_->drain(); }
+  bool isRemote() const override { return inner_->isRemote(); }
+  std::string failure() const override { return inner_->failure(); }
+  size_t read(uint8_t* buffer, size_t count) override {
+    const bool first = !exchange.listening;
+    if (first) exchange.listening = Steady::now();
+    const size_t done = inner_->read(buffer, count);
+    if (first) {
+      exchange.answered = Steady::now();
+      exchange.firstRead = done;
+    }
+    return done;
+  }
+  size_t write(const uint8_t* buffer, size_t count) override {
+    if (!exchange.sent) exchange.sent = Steady::now();
+    return inner_->write(buffer, count);
+  }
+
+ private:
+  std::unique_ptr<SerialPort> inner_;
+};
+
+// The listing's entry for the device the session opens, for what it is.
+std::optional<PortEntry> entryOf(const TRSSession& session) {
+  const std::string name =
+      session.PortPath.empty() ? comPortName(session.ComPort) : session.PortPath;
+  const Registry& registry = *session.platform.registry;
+  std::error_code error;
+  const auto device = std::filesystem::weakly_canonical(resolvePortName(registry, name), error);
+  for (const PortEntry& entry : listPorts(registry)) {
+    std::error_code entryError;
+    if (std::filesystem::weakly_canonical(entry.devicePath, entryError) == device ||
+        entry.comName == name) {
+      return entry;
+    }
+  }
+  return std::nullopt;
+}
+
+// Sends bytes no device answers while the line is driven, as it is while the
+// engine sends, and looks for them coming back.
+std::optional<bool> echoSeen(TRSSession& session) {
+  SerialPort& port = *session.Port;
+  const size_t n = sizeof Probe;
+  port.setTimeouts({0, 0, static_cast<uint32_t>(n * CharacterMs) + 50, 0, 0});
+  if (!session.LineTurnsItself()) {
+    port.setDtr(false);
+    port.setRts(true);
+  }
+  port.purge(PurgeAction::RxClear);
+  if (port.write(Probe, n) != n) return std::nullopt;
+  uint8_t back[n] = {};
+  const size_t got = port.read(back, n);
+  return got == n && std::equal(back, back + n, Probe);
+}
+
+struct RoundTrip {
+  int answered = 0;
+  std::vector<double> tripMs;    // first byte sent to the answer's 6 bytes in
+  std::vector<double> marginMs;  // line listening to the answer's first byte
+};
+
+RoundTrip measure(TRSSession& session, TimingPort& timing, uint8_t address) {
+  RoundTrip result;
+  const Bytes request{address, 6, 0, 1, 0, 0};
+  for (int i = 0; i < RoundTrips; ++i) {
+    timing.exchange = {};
+    if (!Transact(session, PrepareRequest(session, request), 1)) continue;
+    ++result.answered;
+    const TimingPort::Exchange& e = timing.exchange;
+    if (!e.sent || !e.listening || !e.answered) continue;
+    result.tripMs.push_back(msSince(*e.sent, *e.answered));
+    // The answer's first byte came in its wire time before the read had all.
+    const double firstByte =
+        msSince(*e.listening, *e.answered) - static_cast<double>(e.firstRead) * CharacterMs;
+    result.marginMs.push_back(firstByte);
+  }
+  return result;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+std::string currentFlags(const LineSettings& s) {
+  return std::string("SmartPI ") + (s.SmartPI ? "present" : "absent") + ", USARTMode " +
+         (s.USARTMode ? "present" : "absent");
+}
+
+}  // namespace
+
+int check(const std::vector<std::string>& words, const PortOpener& open) {
+  const Arguments args(words, {"--port", "--addr"}, {"--fix"});
+  if (!args.plain().empty()) throw UsageError("check takes no words: " + args.plain().front());
+  const std::string portText = args.required("--port");
+  // 0: no device to measure.
+  const auto address = static_cast<uint8_t>(
+      args.has("--addr") ? parseNumber(args.required("--addr"), 1, 127, "--addr") : 0);
+
+  const auto openStart = Steady::now();
+  std::unique_ptr<TRSSession> session = open(portText);
+  const double openMs = msSince(openStart);
+  if (session->Simulator.enabled) {
+    report("port", "n/a", "simulator mode (loopsim serve runs): the port is not used");
+    return 0;
+  }
+  bool failed = false;
+  report("open time", openMs < 100 ? "ok" : "warn",
+         ms(openMs) + (openMs < 100 ? "" : ": slow for a serial port"));
+
+  auto timing = std::make_unique<TimingPort>(std::move(session->Port));
+  TimingPort& port = *timing;
+  session->Port = std::move(timing);
+
+  const std::optional<bool> echo = echoSeen(*session);
+  if (!echo) {
+    report("echo", "fail", "the port takes no bytes");
+    failed = true;
+  } else {
+    report("echo", *echo ? "warn" : "ok",
+           *echo ? "the converter hands our own bytes back (its receiver stays on while sending)"
+                 : "none: the converter does not hand our own bytes back");
+  }
+
+  const std::optional<PortEntry> entry = entryOf(*session);
+  const std::optional<int> latency = entry ? readLatencyTimer(*entry) : std::nullopt;
+  if (!latency) {
+    report("latency timer", "n/a", "not a converter with a USB latency timer");
+  } else if (*latency <= 1) {
+    report("latency timer", "ok", std::to_string(*latency) + " ms");
+  } else if (args.has("--fix")) {
+    std::string why;
+    if (setLatencyTimer(*entry, 1, why)) {
+      report("latency timer", "fixed", "set from " + std::to_string(*latency) + " ms to 1 ms");
+    } else {
+      report("latency timer", "fail",
+             std::to_string(*latency) + " ms, cannot be set (" + why + "): run as root");
+      failed = true;
+    }
+  } else {
+    report("latency timer", "warn",
+           std::to_string(*latency) +
+               " ms: every answer arrives up to that much later; "
+               "1 ms with loopctl check --fix");
+  }
+
+  std::optional<RoundTrip> trip;
+  if (address == 0) {
+    report("round trip", "n/a", "give --addr N to measure the exchange with a device");
+  } else {
+    trip = measure(*session, port, address);
+    const std::string answered =
+        std::to_string(trip->answered) + " of " + std::to_string(RoundTrips) + " answered";
+    if (trip->tripMs.empty()) {
+      report("round trip", "fail", "no answer from address " + std::to_string(address));
+      failed = true;
+    } else {
+      report("round trip", trip->answered == RoundTrips ? "ok" : "warn",
+             ms(median(trip->tripMs)) + " to address " + std::to_string(address) + " (" + answered +
+                 ")");
+      const double margin = median(trip->marginMs);
+      report("turnaround", margin >= 0 ? "ok" : "warn",
+             margin >= 0 ? ms(margin) + " from listening to the answer's first byte"
+                         : "the answer began " + ms(-margin) +
+                               " before the line was turned round: lower TailInUS");
+    }
+  }
+
+  const LineSettings& s = session->Settings;
+  const bool rs485 = port.supportsKernelRs485();
+  if (echo && *echo) {
+    const bool fits = !s.SmartPI && !s.USARTMode;
+    report("line settings", fits ? "ok" : "warn",
+           fits ? currentFlags(s) + ": the echo is cleared after the timed send"
+                : "set SmartPI and USARTMode absent: only the timed send and the clearing "
+                  "after it keep the echo out of the answer");
+  } else if (trip && !trip->tripMs.empty()) {
+    report("line settings", "ok", currentFlags(s) + " work with this converter");
+  } else if (trip) {
+    report("line settings", "warn",
+           std::string("no answer with ") + currentFlags(s) +
+               ": a converter that turns the line round by itself needs SmartPI present" +
+               (rs485 ? "; or let the kernel turn it (KernelRS485 = 1)" : ""));
+  } else {
+    report("line settings", "n/a", currentFlags(s) + "; give --addr N to try them");
+  }
+
+  report("kernel RS-485", rs485 ? "ok" : "n/a",
+         session->KernelTurnsLine ? "on: the kernel turns the line round (KernelRS485 = 1)"
+         : rs485                  ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
+                                  : "not supported by this port's driver");
+  return failed ? 1 : 0;
+}
+
+}  // namespace loopmon::cli
