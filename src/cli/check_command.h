@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "session/rssess.h"
+#include "session/session.h"
 
 namespace loopmon::cli {
 

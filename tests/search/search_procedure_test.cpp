@@ -80,7 +80,8 @@ TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
   testing::FakePlatform fake;
   TRSSession session(fake.platform());
   RecordingSearchView view;
-  SearchProcedure search(view, &session);
+  InlineBus bus(session);
+  SearchProcedure search(view, &bus);
   const std::pair<std::string, std::string> cases[] = {
       {"COM7 — FT232R USB UART", "open COM7"},
       {"COM2 — /dev/ttyS1", "open COM2"},
