@@ -44,7 +44,8 @@ TEST(Ports, ARemoteLineTakesACommunicationsPortName) {
   ASSERT_TRUE(mapPort(*registry, "com4", line));
   const std::string resolved = resolvePortName(*registry, "COM4");
   const std::vector<PortEntry> ports = listPorts(*registry);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TAVIX");
+  // Through the store, so that it is gone from the view the names are kept in.
+  registry->remove("Software\\TAVIX\\VELTA\\RemoteLines", "COM4");
   EXPECT_EQ(resolved, line);
   EXPECT_TRUE(std::any_of(ports.begin(), ports.end(), [&](const PortEntry& p) {
     return p.comName == "COM4" && p.devicePath == line && p.mapped;
