@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/serial_port_relay.h"
 #include "pty_peer_posix.h"
 #include "transport/bus_state.h"
 
@@ -82,32 +83,20 @@ struct Turnaround {
 };
 
 // The real port, with the moments of the send and of the line release noted.
-class TimingPort : public SerialPort {
+class TimingPort : public SerialPortRelay {
  public:
   TimingPort(std::unique_ptr<SerialPort> inner, RecordingClock& clock, Turnaround& record)
-      : inner_(std::move(inner)), clock_(clock), record_(record) {}
-  bool open(const std::string& name) override { return inner_->open(name); }
-  void close() override { inner_->close(); }
-  bool isOpen() const override { return inner_->isOpen(); }
-  bool getState(CommState& state) override { return inner_->getState(state); }
-  bool setState(const CommState& state) override { return inner_->setState(state); }
-  bool setupQueues(uint32_t rx, uint32_t tx) override { return inner_->setupQueues(rx, tx); }
-  bool getTimeouts(CommTimeouts& t) override { return inner_->getTimeouts(t); }
-  bool setTimeouts(const CommTimeouts& t) override { return inner_->setTimeouts(t); }
-  bool purge(PurgeAction action) override { return inner_->purge(action); }
-  bool setDtr(bool on) override { return inner_->setDtr(on); }
+      : SerialPortRelay(std::move(inner)), clock_(clock), record_(record) {}
   bool setRts(bool on) override {
     if (!on && record_.released < 0) {
       record_.released = clock_.now();
       record_.cpuAtRelease = threadCpuNanos();
     }
-    return inner_->setRts(on);
+    return SerialPortRelay::setRts(on);
   }
-  uint32_t takeLineErrors() override { return inner_->takeLineErrors(); }
-  size_t read(uint8_t* buffer, size_t count) override { return inner_->read(buffer, count); }
   bool drain() override {
     const int64_t before = clock_.now();
-    const bool drained = inner_->drain();
+    const bool drained = SerialPortRelay::drain();
     record_.drainCounts = clock_.now() - before;
     return drained;
   }
@@ -116,13 +105,12 @@ class TimingPort : public SerialPort {
       record_.sendStart = clock_.last();
       record_.cpuAtSend = threadCpuNanos();
     }
-    size_t done = inner_->write(buffer, count);
+    size_t done = SerialPortRelay::write(buffer, count);
     record_.written += done;
     return done;
   }
 
  private:
-  std::unique_ptr<SerialPort> inner_;
   RecordingClock& clock_;
   Turnaround& record_;
 };

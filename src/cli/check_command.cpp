@@ -8,6 +8,7 @@
 
 #include "cli/cli_args.h"
 #include "platform/port_names.h"
+#include "platform/serial_port_relay.h"
 #include "platform/usb_latency.h"
 
 namespace loopmon::cli {
@@ -38,9 +39,9 @@ std::string ms(double value) {
 
 // The real port with the moments the round trip is made of: the first write
 // of an exchange, and the answer's first read, from its call to its return.
-class TimingPort final : public SerialPort {
+class TimingPort final : public SerialPortRelay {
  public:
-  explicit TimingPort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
+  using SerialPortRelay::SerialPortRelay;
 
   struct Exchange {
     std::optional<Steady::time_point> sent, listening, answered;
@@ -48,28 +49,10 @@ class TimingPort final : public SerialPort {
   };
   Exchange exchange;
 
-  bool open(const std::string& name) override { return inner_->open(name); }
-  OpenError openError() const override { return inner_->openError(); }
-  void close() override { inner_->close(); }
-  bool isOpen() const override { return inner_->isOpen(); }
-  bool getState(CommState& state) override { return inner_->getState(state); }
-  bool setState(const CommState& state) override { return inner_->setState(state); }
-  bool setupQueues(uint32_t rx, uint32_t tx) override { return inner_->setupQueues(rx, tx); }
-  bool getTimeouts(CommTimeouts& t) override { return inner_->getTimeouts(t); }
-  bool setTimeouts(const CommTimeouts& t) override { return inner_->setTimeouts(t); }
-  bool purge(PurgeAction action) override { return inner_->purge(action); }
-  bool setDtr(bool on) override { return inner_->setDtr(on); }
-  bool setRts(bool on) override { return inner_->setRts(on); }
-  uint32_t takeLineErrors() override { return inner_->takeLineErrors(); }
-  bool supportsKernelRs485() override { return inner_->supportsKernelRs485(); }
-  bool enableKernelRs485() override { return inner_->enableKernelRs485(); }
-  bool drain() override { return inner_->drain(); }
-  bool isRemote() const override { return inner_->isRemote(); }
-  std::string failure() const override { return inner_->failure(); }
   size_t read(uint8_t* buffer, size_t count) override {
     const bool first = !exchange.listening;
     if (first) exchange.listening = Steady::now();
-    const size_t done = inner_->read(buffer, count);
+    const size_t done = SerialPortRelay::read(buffer, count);
     if (first) {
       exchange.answered = Steady::now();
       exchange.firstRead = done;
@@ -78,11 +61,8 @@ class TimingPort final : public SerialPort {
   }
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!exchange.sent) exchange.sent = Steady::now();
-    return inner_->write(buffer, count);
+    return SerialPortRelay::write(buffer, count);
   }
-
- private:
-  std::unique_ptr<SerialPort> inner_;
 };
 
 // The listing's entry for the device the session opens, for what it is.
