@@ -36,10 +36,18 @@ uint8_t AddressFromLine(const std::string& line) {
 }
 
 SearchDialogModel::SearchDialogModel(SearchDialogView& view, BusRunner* bus,
-                                     std::string portSettingsPath)
-    : view_(view), procedure_(view, bus), portSettingsPath_(std::move(portSettingsPath)) {}
+                                     std::string portSettingsPath, PortChoices portChoices)
+    : view_(view),
+      procedure_(view, bus),
+      portSettingsPath_(std::move(portSettingsPath)),
+      portChoices_(std::move(portChoices)) {}
 
 void SearchDialogModel::aboutToShow() {
+  std::vector<std::string> texts;
+  for (const PortChoiceItem& item : portChoices_ ? portChoices_() : searchPortChoices({})) {
+    texts.push_back(item.text);
+  }
+  view_.setPortItems(texts);
   const int index = ProfileFile(portSettingsPath_).readInt(PortSection, PortKey, 0);
   view_.setPortIndex(index >= 0 && index < PortCount ? index : -1);
   procedure_.CheckKnownDevices();

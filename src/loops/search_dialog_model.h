@@ -4,8 +4,11 @@
 // the SearchProcedure; the dialog's view supplies its controls.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "search/port_choices.h"
 #include "search/search_procedure.h"
 
 namespace loopmon {
@@ -15,6 +18,9 @@ class BusRunner;
 // The procedure's controls plus the dialog's own.
 class SearchDialogView : public SearchView {
  public:
+  // The port selector's items in order, replacing the ones it had; each text
+  // begins with the port's name and a blank (see searchPortChoices).
+  virtual void setPortItems(const std::vector<std::string>& texts) = 0;
   // -1: no port selected.
   virtual int portIndex() const = 0;
   virtual void setPortIndex(int index) = 0;
@@ -33,9 +39,13 @@ inline constexpr int PortCount = 4;
 
 class SearchDialogModel {
  public:
+  // The ports to offer, asked each time the dialog is shown.
+  using PortChoices = std::function<std::vector<PortChoiceItem>()>;
+
   // `bus` null: no session to search with. `portSettingsPath`: the
-  // "pcom.ini" the port is remembered in.
-  SearchDialogModel(SearchDialogView& view, BusRunner* bus, std::string portSettingsPath);
+  // "pcom.ini" the port is remembered in. `portChoices` null: COM1..COM4.
+  SearchDialogModel(SearchDialogView& view, BusRunner* bus, std::string portSettingsPath,
+                    PortChoices portChoices = nullptr);
 
   // Input.
   // The dialog is about to be shown: the remembered port, then the check of
@@ -56,6 +66,7 @@ class SearchDialogModel {
   SearchDialogView& view_;
   SearchProcedure procedure_;
   std::string portSettingsPath_;
+  PortChoices portChoices_;
 };
 
 }  // namespace loopmon

@@ -65,7 +65,10 @@ struct FakeSearchDialog : SearchDialogView {
   std::string title() const override { return titleText; }
   void setTitle(const std::string& text) override { titleText = text; }
   void setProgress(int position) override { progress = position; }
-  std::string portText() const override { return port < 0 ? "" : "COM" + std::to_string(port + 1); }
+  void setPortItems(const std::vector<std::string>& texts) override { portItems = texts; }
+  std::string portText() const override {
+    return port < 0 || port >= static_cast<int>(portItems.size()) ? "" : portItems[port];
+  }
   void setPortEnabled(bool enabled) override { portEnabled = enabled; }
   void setSearchCaption(const std::string& text) override { caption = text; }
   void setScanTimerEnabled(bool enabled) override { timer = enabled; }
@@ -82,6 +85,7 @@ struct FakeSearchDialog : SearchDialogView {
   std::string titleText = "Поиск приборов";
   int progress = 0;
   int port = 1;
+  std::vector<std::string> portItems{"COM1", "COM2", "COM3", "COM4"};
   bool portEnabled = true;
   std::string caption = SearchButtonSearch;
   bool timer = false;

@@ -232,6 +232,11 @@ void SearchDialog::showError(const std::string& text, const std::string& caption
   showMessageBox(dialog_, qtext(text), qtext(caption), QMessageBox::Critical);
 }
 
+void SearchDialog::setPortItems(const std::vector<std::string>& texts) {
+  portSelector_->clear();
+  for (const std::string& text : texts) portSelector_->addItem(qtext(text));
+}
+
 int SearchDialog::portIndex() const {
   return portSelector_->currentIndex();
 }

@@ -64,6 +64,7 @@ class SearchDialog : public QObject, private SearchDialogView {
   void setSearchCaption(const std::string& caption) override;
   void setScanTimerEnabled(bool enabled) override;
   void showError(const std::string& text, const std::string& caption) override;
+  void setPortItems(const std::vector<std::string>& texts) override;
   int portIndex() const override;
   void setPortIndex(int index) override;
   int selectedLine() const override;
