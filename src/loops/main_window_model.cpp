@@ -276,7 +276,11 @@ void MainWindowModel::deviceLabelDoubleClicked() {
 }
 
 void MainWindowModel::tablePressed(int column, int row, bool leftButton) {
-  if (!leftButton || column != 0 || row <= 0 || row >= rowCount()) return;
+  if (!leftButton) return;
+  // A marking whose release never came (the row's menu took the mouse) ends
+  // with the next press: its fill must not land on a later release.
+  marking_ = false;
+  if (column != 0 || row <= 0 || row >= rowCount()) return;
   setMark(row, !marked(row));
   markStartRow_ = markLastRow_ = row;
   markValue_ = marked(row);
