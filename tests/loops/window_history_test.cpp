@@ -25,31 +25,15 @@ const char* const ScriptedBus =
     "[device 9]\ntype = 1\nversion = 160\nloop.3 = script 96 45 0 96 255 45 96\n"
     "[device 12]\ntype = 1\nversion = 160\n";
 
-LoopCondition adcCondition(int adc) {
-  return adc == 0 ? LoopCondition::Open : adc == 255 ? LoopCondition::Short : LoopCondition::Normal;
-}
-
-LoopCondition stateCondition(int adc) {
-  return adc == 45 ? LoopCondition::Alarm : LoopCondition::Normal;
-}
-
-struct Moves {
-  int total = 0;
-  std::array<int, LoopConditionCount> into{};
-  std::array<int, LoopConditionCount> outOf{};
-};
-
-// What the loop did over `readings` reads, the script's `from`-th first.
-Moves movesOf(size_t from, size_t readings, LoopCondition (*conditionOf)(int)) {
-  Moves moves;
-  for (size_t i = 1; i < readings; ++i) {
-    const LoopCondition before = conditionOf(Script[(from + i - 1) % Script.size()]);
-    const LoopCondition after = conditionOf(Script[(from + i) % Script.size()]);
-    if (before == after) continue;
-    ++moves.total;
-    ++moves.into[static_cast<size_t>(after)];
-    ++moves.outOf[static_cast<size_t>(before)];
-  }
+// Moves over `readings` reads, the script's `from`-th first: between open,
+// short and neither in the ADC view, into and out of alarm in the state view.
+int movesOf(size_t from, size_t readings, bool adcView) {
+  auto condition = [&](size_t i) {
+    const int adc = Script[(from + i) % Script.size()];
+    return adcView ? (adc == 0 ? 1 : adc == 255 ? 2 : 0) : adc == 45;
+  };
+  int moves = 0;
+  for (size_t i = 1; i < readings; ++i) moves += condition(i) != condition(i - 1);
   return moves;
 }
 
@@ -110,79 +94,47 @@ TEST_F(WindowHistoryTest, APeriodicReadingCountsTheMovesTheLoopMade) {
     model.readClicked();
     runPass();
     choose(9);
-    if (c.adcView) {
-      model.adcViewClicked();
-    } else {
-      model.stateViewClicked();
-    }
+    c.adcView ? model.adcViewClicked() : model.stateViewClicked();
     periodicPasses(c.passes);
 
-    const Moves expected =
-        movesOf(played, static_cast<size_t>(c.passes), c.adcView ? adcCondition : stateCondition);
+    const int moves = movesOf(played, static_cast<size_t>(c.passes), c.adcView);
     played += static_cast<size_t>(c.passes);
-    const LoopSummary loop = summary(9, 3);
-    EXPECT_EQ(loop.readings, static_cast<size_t>(c.passes));
-    EXPECT_EQ(loop.moves, expected.total);
-    EXPECT_EQ(loop.into, expected.into);
-    EXPECT_EQ(loop.outOf, expected.outOf);
-    EXPECT_EQ(model.history().Loops().front().address, 9) << "device 12's history is gone";
-    EXPECT_EQ(model.history().Loops().size(), 20u);
+    EXPECT_EQ(summary(9, 3).moves, moves);
+    EXPECT_EQ(model.history().Loops().size(), 20u) << "device 12's history is gone";
     for (int row = 1; row <= 20; ++row) {
-      EXPECT_EQ(summary(9, row).moves > 0, row == 3 && expected.total > 0) << row;
       EXPECT_EQ(summary(9, row).readings, static_cast<size_t>(c.passes)) << row;
+      EXPECT_EQ(model.moved(row), row == 3 && moves > 0) << row;
     }
-    const std::set<int> moved = expected.total > 0 ? std::set<int>{3} : std::set<int>{};
-    EXPECT_EQ(view.moved, moved);
-    EXPECT_EQ(model.moved(3), expected.total > 0);
+    EXPECT_EQ(view.moved, moves > 0 ? std::set<int>{3} : std::set<int>{});
   }
 }
 
 TEST_F(WindowHistoryTest, TheHistoryFollowsTheDeviceNotTheReading) {
+  // Three single readings in the ADC view (96 45 0), two periodic passes in
+  // the state view (96 255): one history, moves judged within each view.
   choose(9);
-  // Three single readings of the ADC view (96 45 0), then two of the state
-  // view (96 255): one history, moves judged within each view.
   for (int read = 0; read < 3; ++read) {
     model.readClicked();
     runPass();
   }
-  EXPECT_EQ(view.moved, (std::set<int>{3}));
   model.stateViewClicked();
-  model.periodChanged(5);
   periodicPasses(2);
-  LoopSummary loop = summary(9, 3);
-  EXPECT_EQ(loop.readings, 5u);
-  EXPECT_EQ(loop.moves, 1) << "into open; the state view's readings make no move";
-  ASSERT_TRUE(loop.minimum && loop.maximum);
-  const Coefficients c = model.readingCycle().coefficients();
-  EXPECT_DOUBLE_EQ(loop.minimum->kiloOhms, c.a / 96 + c.b);
-  EXPECT_DOUBLE_EQ(loop.maximum->kiloOhms, c.a / 45 + c.b);
+  EXPECT_EQ(summary(9, 3).readings, 5u);
+  EXPECT_EQ(summary(9, 3).moves, 1) << "into open; the state view's readings make no move";
 
-  // The same device chosen again: its history and marks stay.
+  // The same device chosen again keeps its history and marks; a row's history
+  // opens only for a loop with readings.
   choose(9);
   EXPECT_EQ(view.moved, (std::set<int>{3}));
-  EXPECT_TRUE(model.moved(3));
-  EXPECT_FALSE(model.moved(4));
-
-  // The history of a row opens only for a loop with readings.
   for (int row : {-1, 0, 3, 4, 21}) model.historyClicked(row);
   EXPECT_EQ(view.histories, (std::vector<LoopKey>{{9, 3}, {9, 4}}));
-  model.tablePressed(0, 5, true);
-  model.tableReleased(5, true);
-  model.readClicked();
-  runPass();
-  view.histories.clear();
-  model.historyClicked(5);
-  EXPECT_TRUE(model.historyKey(5)) << "read before it was marked";
-  EXPECT_EQ(view.histories.size(), 1u);
 
-  // Another device: nothing of device 9 is offered before its reading starts,
-  // and the history starts afresh with it.
+  // Another device: nothing of device 9 is offered, and its reading starts
+  // the history afresh.
   choose(12);
   EXPECT_FALSE(model.historyKey(3));
-  EXPECT_TRUE(view.moved.empty());
   model.readClicked();
   runPass();
-  EXPECT_EQ(model.history().Loops().front().address, 12);
   EXPECT_FALSE(model.history().Summary({9, 3}));
   choose(9);
   EXPECT_FALSE(model.moved(3));
