@@ -20,12 +20,17 @@ void rethrowIfFailed(std::exception_ptr error) {
   if (error) std::rethrow_exception(error);
 }
 
+bool sameDevice(const SelectedDevice& a, const SelectedDevice& b) {
+  return a.DevAddr == b.DevAddr && a.DevType == b.DevType && a.DevVersion == b.DevVersion;
+}
+
 }  // namespace
 
 MainWindowModel::MainWindowModel(MainWindowView& view, BusRunner& bus,
                                  const CoefficientsStore& store,
                                  std::optional<char> decimalSeparator)
     : view_(view), bus_(bus), cycle_(*this, bus, store, decimalSeparator), rows_(1) {
+  cycle_.SetReadingTaken([this](const LoopReading& reading) { readingTaken(reading); });
   view_.showCaption(StartCaption);
   view_.showDeviceLabel(NoDeviceLabel);
   view_.showPeriod(period_);
@@ -131,11 +136,18 @@ void MainWindowModel::deviceChosen(uint8_t address) {
           SetCell(0, row, std::to_string(row));
           setMark(row, layout.markedFrom != 0 && row >= layout.markedFrom);
         }
+        // The same device chosen again: its history goes on, marks and all.
+        showMovedMarks();
       });
 }
 
 void MainWindowModel::startReading() {
   cycle_.Start();
+  if (!sameDevice(historyDevice_, device_)) {
+    history_.Clear();
+    historyDevice_ = device_;
+    showMovedMarks();
+  }
   reading_ = true;
   waiting_ = false;
   view_.startTimer(TickIntervalMs);
@@ -191,6 +203,43 @@ void MainWindowModel::tickDone(TickResult result) {
   }
 }
 
+std::optional<LoopKey> MainWindowModel::historyKey(int row) const {
+  if (row <= 0 || row >= rowCount() || device_.DevAddr == 0 || !sameDevice(historyDevice_, device_))
+    return std::nullopt;
+  const LoopKey key{device_.DevAddr, row};
+  if (!history_.Summary(key)) return std::nullopt;
+  return key;
+}
+
+bool MainWindowModel::moved(int row) const {
+  const auto key = historyKey(row);
+  if (!key) return false;
+  const auto summary = history_.Summary(*key);
+  return summary && summary->moves > 0;
+}
+
+void MainWindowModel::readingTaken(const LoopReading& reading) {
+  history_.Record(reading);
+  const int row = reading.loop;
+  if (row < rowCount() && !rows_[static_cast<size_t>(row)].moved && moved(row)) {
+    rows_[static_cast<size_t>(row)].moved = true;
+    view_.showMoved(row, true);
+  }
+}
+
+void MainWindowModel::showMovedMarks() {
+  for (int row = 1; row < rowCount(); ++row) {
+    const bool now = moved(row);
+    if (rows_[static_cast<size_t>(row)].moved == now) continue;
+    rows_[static_cast<size_t>(row)].moved = now;
+    view_.showMoved(row, now);
+  }
+}
+
+void MainWindowModel::historyClicked(int row) {
+  if (const auto key = historyKey(row)) view_.showHistory(*key);
+}
+
 void MainWindowModel::switchView(bool adcView) {
   adcView_ = adcView;
   for (int row = 0; row < rowCount(); ++row) {
@@ -227,7 +276,11 @@ void MainWindowModel::deviceLabelDoubleClicked() {
 }
 
 void MainWindowModel::tablePressed(int column, int row, bool leftButton) {
-  if (!leftButton || column != 0 || row <= 0 || row >= rowCount()) return;
+  if (!leftButton) return;
+  // A marking whose release never came (the row's menu took the mouse) ends
+  // with the next press: its fill must not land on a later release.
+  marking_ = false;
+  if (column != 0 || row <= 0 || row >= rowCount()) return;
   setMark(row, !marked(row));
   markStartRow_ = markLastRow_ = row;
   markValue_ = marked(row);

@@ -7,9 +7,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "loops/loop_history.h"
 #include "loops/reading_cycle.h"
 
 namespace loopmon {
@@ -32,10 +34,16 @@ class MainWindowView {
   virtual void showPeriod(int seconds) = 0;
   // The pressed panel and the column widths of the view.
   virtual void showView(bool adcView) = 0;
-  // Rows include the heading row; rows added start empty and unmarked.
+  // Rows include the heading row; rows added start empty, unmarked and
+  // without the moved mark.
   virtual void showRowCount(int rows, bool scrollBar) = 0;
   virtual void showCell(int column, int row, const std::string& text) = 0;
   virtual void showMark(int row, bool marked) = 0;
+  // The discreet mark of a loop that has moved into or out of alarm, open or
+  // short since the readings of this device began; apart from the skip mark.
+  virtual void showMoved(int /*row*/, bool /*moved*/) {}
+  // The loop's history window (the model's history(), this loop's key).
+  virtual void showHistory(LoopKey /*key*/) {}
   // The one timer of the reading: fires once after `delayMs`; a new start
   // replaces a pending one.
   virtual void startTimer(int delayMs) = 0;
@@ -71,6 +79,9 @@ class MainWindowModel : private LoopTableView {
   // `onlyLeftHeld`: the left button is held with no other button or modifier.
   void tableDragged(int column, int row, bool onlyLeftHeld);
   void tableReleased(int row, bool leftButton);
+  // The row's context menu asked for the loop's history; it does nothing to
+  // the marks, whatever button opened the menu.
+  void historyClicked(int row);
   void timerFired();
 
   // State for the front end and tests.
@@ -86,10 +97,22 @@ class MainWindowModel : private LoopTableView {
   bool waitingBetweenPasses() const { return waiting_; }
   const ReadingCycle& readingCycle() const { return cycle_; }
 
+  // Every reading of this run for the device read last. It starts afresh when
+  // a reading starts for another device, never between passes or readings of
+  // the same one. A view switch keeps it: a loop's readings of both kinds stay
+  // in one series, moves are judged between readings of the same kind.
+  const LoopHistory& history() const { return history_; }
+  // The history's key of a loop row of the selected device, once its loop has
+  // a reading in the history.
+  std::optional<LoopKey> historyKey(int row) const;
+  // The row's loop has moved since the readings of this device began.
+  bool moved(int row) const;
+
  private:
   struct Row {
     std::array<std::string, 3> cells;
     bool marked = false;
+    bool moved = false;
   };
 
   void startReading();
@@ -102,6 +125,8 @@ class MainWindowModel : private LoopTableView {
   void switchView(bool adcView);
   void writeHeadings();
   void clear();
+  void readingTaken(const LoopReading& reading);
+  void showMovedMarks();
 
   // LoopTableView, for the reading cycle.
   SelectedDevice Device() const override { return device_; }
@@ -132,6 +157,9 @@ class MainWindowModel : private LoopTableView {
   int markStartRow_ = 0;
   int markLastRow_ = 0;
   bool markValue_ = false;
+  LoopHistory history_;
+  // The device the history belongs to.
+  SelectedDevice historyDevice_;
 };
 
 }  // namespace loopmon

@@ -1,5 +1,6 @@
 #include "loops/reading_cycle.h"
 
+#include <chrono>
 #include <memory>
 
 #include "loops/loop_decode.h"
@@ -80,6 +81,7 @@ void ReadingCycle::Tick(TickDone done) {
           done({});
           std::rethrow_exception(error);
         }
+        take(loop, device, adcView, *answers);
         show(loop, device, adcView, *answers);
         done(advance());
       });
@@ -128,6 +130,21 @@ void ReadingCycle::show(int loop, const SelectedDevice& device, bool adcView,
     text = decoded.text;
   }
   setCellIfDiffers(2, loop, text);
+}
+
+void ReadingCycle::take(int loop, const SelectedDevice& device, bool adcView,
+                        const Answers& answers) const {
+  if (!readingTaken_ || !answers.loopAnswered || answers.loop.size() < 5) return;
+  const uint8_t value = answers.loop[4];
+  const WallTime now = std::chrono::system_clock::now();
+  if (!adcView) {
+    readingTaken_(StateReading(device.DevAddr, loop, now, value));
+  } else if (device.DevType != LineControllerType) {
+    readingTaken_(AdcReading(device.DevAddr, loop, now, value, coefficients_));
+  } else {
+    const std::string text = answers.lineAnswered ? DecodeLineDevice(answers.line, value).text : "";
+    readingTaken_(LineDeviceReading(device.DevAddr, loop, now, value, text));
+  }
 }
 
 void ReadingCycle::setCellIfDiffers(int column, int row, const std::string& text) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "loops/coeffs.h"
+#include "loops/loop_history.h"
 #include "transport/frame.h"
 
 namespace loopmon {
@@ -72,6 +73,7 @@ inline constexpr char IdleCaption[] = "Состояние шлейфов при�
 class ReadingCycle {
  public:
   using TickDone = std::function<void(TickResult)>;
+  using ReadingTaken = std::function<void(const LoopReading&)>;
 
   // `decimalSeparator` unset: the user's locale separator, asked on every tick.
   ReadingCycle(LoopTableView& view, BusRunner& bus, const CoefficientsStore& store,
@@ -92,12 +94,18 @@ class ReadingCycle {
   // to the window's error handler.
   void Tick(TickDone done);
 
+  // Called with every answered reading of the current reading, when its tick's
+  // answers are back (on the host's thread, before the row shows it), also
+  // when a view switched meanwhile keeps the row from showing it.
+  void SetReadingTaken(ReadingTaken taken) { readingTaken_ = std::move(taken); }
+
   int CurLoop() const { return curLoop_; }
   const Coefficients& coefficients() const { return coefficients_; }
 
  private:
   struct Answers;
   void show(int loop, const SelectedDevice& device, bool adcView, const Answers& answers);
+  void take(int loop, const SelectedDevice& device, bool adcView, const Answers& answers) const;
   TickResult advance();
   void setCellIfDiffers(int column, int row, const std::string& text);
 
@@ -109,6 +117,7 @@ class ReadingCycle {
   // Counts the starts: a tick's answers come back to the reading that sent it.
   unsigned reading_ = 0;
   Coefficients coefficients_;
+  ReadingTaken readingTaken_;
 };
 
 }  // namespace loopmon

@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,9 +21,12 @@
 #include <QTimer>
 #include <QToolButton>
 #include <functional>
+#include <sstream>
 
+#include "common/number_text.h"
 #include "fake_platform.h"
 #include "gui/qt/calibration_dialog.h"
+#include "gui/qt/history_window.h"
 #include "gui/qt/loop_grid.h"
 #include "gui/qt/main_window.h"
 #include "gui/qt/message_box.h"
@@ -218,6 +223,70 @@ class SessionTest : public QObject {
     const QString caption = window_->windowTitle();
     QTest::qWait(1500);
     QCOMPARE(window_->windowTitle(), caption);
+  }
+
+  // The loops read so far: a right press (through the window system, which
+  // asks for the context menu as the desktop does) opens the row's menu and
+  // flips no mark; its item opens the loop's history window.
+  void aLoopsHistoryOpensFromItsRowMenu() {
+    std::vector<int> marks;
+    for (int row = 1; row < 21; ++row) {
+      QCOMPARE(grid()->moved(row), window_->model().moved(row));
+      marks.push_back(grid()->mark(row));
+    }
+    auto* menu = control<QMenu>(window_.get(), "loopMenu");
+    auto* item = control<QAction>(menu, "historyAction");
+    const QPoint row4 = grid()->viewport()->mapTo(window_.get(), centre(0, 4));
+    QTest::mousePress(window_->windowHandle(), Qt::RightButton, {}, row4);
+    QTRY_VERIFY(menu->isVisible());
+    QTest::mouseRelease(window_->windowHandle(), Qt::RightButton, {}, row4);
+    for (int row = 1; row < 21; ++row) QCOMPARE(grid()->mark(row), marks[row - 1]);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    QTRY_COMPARE(window_->findChildren<HistoryWindow*>().size(), 1);
+    HistoryWindow* history = window_->findChildren<HistoryWindow*>().front();
+    QCOMPARE(history->windowTitle(), QStringLiteral("История шлейфа 4 — адрес 5"));
+
+    // The figures follow the loop's summary, also after a further reading.
+    auto shown = [&] {
+      const LoopSummary loop = *window_->model().history().Summary({5, 4});
+      auto kiloOhms = [](const std::optional<Extreme>& e) {
+        return number(QString::fromStdString(FormatFixed(e->kiloOhms, 1, '.')));
+      };
+      return control<QLabel>(history, "minimumLabel")
+                 ->text()
+                 .startsWith(QStringLiteral("Минимум: ") + kiloOhms(loop.minimum) +
+                             QStringLiteral(" кОм (")) &&
+             control<QLabel>(history, "maximumLabel")
+                 ->text()
+                 .startsWith(QStringLiteral("Максимум: ") + kiloOhms(loop.maximum) +
+                             QStringLiteral(" кОм (")) &&
+             control<QLabel>(history, "movesLabel")->text() ==
+                 QStringLiteral("Переходов: %1").arg(loop.moves);
+    };
+    QVERIFY(shown());
+    readOnce();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(), 2 * HistoryWindow::RefreshMs + 500);
+
+    // Saved whole over an older file; a failed save is one box and no file.
+    std::ostringstream expected;
+    window_->model().history().WriteCsv(expected, LoopKey{5, 4});
+    const struct {
+      const char* name;
+      bool saved;
+    } saves[] = {{"loop.csv", true}, {"none/loop.csv", false}};
+    for (const auto& save : saves) {
+      const QString file = QString::fromStdString(path(save.name));
+      QFile(file).open(QIODevice::WriteOnly);
+      BoxCapture boxes;
+      history->chooseCsvPath = [&] { return file; };
+      QTest::mouseClick(control<QPushButton>(history, "saveButton"), Qt::LeftButton);
+      QCOMPARE(boxes.boxes.size(), save.saved ? 0 : 1);
+      QFile saved(file);
+      QCOMPARE(saved.open(QIODevice::ReadOnly), save.saved);
+      QCOMPARE(saved.readAll().toStdString(), save.saved ? expected.str() : "");
+    }
+    history->close();
+    QTRY_VERIFY(window_->findChildren<HistoryWindow*>().isEmpty());
   }
 
   // The server stops answering in the middle of a reading: the exchange on the

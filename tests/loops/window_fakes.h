@@ -26,6 +26,7 @@ struct FakeMainWindow : MainWindowView {
     rows = count;
     scrollBar = scroll;
     marks.erase(marks.lower_bound(count), marks.end());
+    moved.erase(moved.lower_bound(count), moved.end());
   }
   void showCell(int, int, const std::string&) override {}
   void showMark(int row, bool marked) override {
@@ -35,6 +36,14 @@ struct FakeMainWindow : MainWindowView {
       marks.erase(row);
     }
   }
+  void showMoved(int row, bool shown) override {
+    if (shown) {
+      moved.insert(row);
+    } else {
+      moved.erase(row);
+    }
+  }
+  void showHistory(LoopKey key) override { histories.push_back(key); }
   void startTimer(int delayMs) override { timerMs = delayMs; }
   void stopTimer() override { timerMs = -1; }
   void showMessage(const std::string& text) override { messages.push_back(text); }
@@ -50,6 +59,8 @@ struct FakeMainWindow : MainWindowView {
   int rows = 0;
   bool scrollBar = false;
   std::set<int> marks;
+  std::set<int> moved;
+  std::vector<LoopKey> histories;
   int timerMs = -1;
   Lines messages;
   uint8_t chosen = 0;

@@ -131,6 +131,9 @@ TEST_F(MainWindowModelTest, PressDragAndReleasePaintTheMarks) {
       {"a release without a marking press paints nothing",
        {{'p', 1, 2, true}, {'r', 0, 9, true}},
        {}},
+      {"a press ends a marking whose release never came",
+       {{'p', 0, 2, true}, {'d', 0, 3, true}, {'p', 1, 5, true}, {'r', 0, 7, true}},
+       {2, 3}},
   };
   choose(5, 1);
   for (const auto& c : cases) {

@@ -10,7 +10,10 @@ namespace {
 
 std::string numbers(std::initializer_list<uint32_t> values) {
   std::string text;
-  for (uint32_t value : values) text += (text.empty() ? "" : ",") + std::to_string(value);
+  for (uint32_t value : values) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(value);
+  }
   return text;
 }
 

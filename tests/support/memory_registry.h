@@ -24,7 +24,8 @@ class MemoryRegistry : public Registry {
     std::lock_guard lock(mutex_);
     std::string path;
     for (const std::string& part : parts(key)) {
-      path += (path.empty() ? "" : "\\") + lower(part);
+      if (!path.empty()) path += '\\';
+      path += lower(part);
       if (!find(path)) keys_.push_back({path, part, {}});
     }
     return !path.empty();
@@ -122,8 +123,10 @@ class MemoryRegistry : public Registry {
   }
   static std::string fold(const std::string& path) {
     std::string folded;
-    for (const std::string& part : parts(path))
-      folded += (folded.empty() ? "" : "\\") + lower(part);
+    for (const std::string& part : parts(path)) {
+      if (!folded.empty()) folded += '\\';
+      folded += lower(part);
+    }
     return folded;
   }
   const Key* find(const std::string& key) const {

@@ -1,5 +1,6 @@
 #include "gui/qt/loop_grid.h"
 
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -62,6 +63,16 @@ int LoopGrid::mark(int row) const {
 void LoopGrid::setMark(int row, int value) {
   if (row < 0 || row >= rowCount() || rows_[row].mark == value) return;
   rows_[row].mark = value;
+  viewport()->update(cellRect(0, row));
+}
+
+bool LoopGrid::moved(int row) const {
+  return row >= 0 && row < rowCount() && rows_[row].moved;
+}
+
+void LoopGrid::setMoved(int row, bool moved) {
+  if (row < 0 || row >= rowCount() || rows_[row].moved == moved) return;
+  rows_[row].moved = moved;
   viewport()->update(cellRect(0, row));
 }
 
@@ -167,6 +178,10 @@ void LoopGrid::mouseMoveEvent(QMouseEvent* event) {
 
 void LoopGrid::mouseReleaseEvent(QMouseEvent* event) {
   if (onMouseUp) onMouseUp(event->button(), event->position().toPoint());
+}
+
+void LoopGrid::contextMenuEvent(QContextMenuEvent* event) {
+  if (onContextMenu) onContextMenu(event->pos(), event->globalPos());
 }
 
 }  // namespace loopmon

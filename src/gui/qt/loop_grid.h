@@ -2,8 +2,9 @@
 // The loop table's grid: a text grid drawn the way the window was designed
 // (fixed-style columns on the left, a silver background, 1-pixel grid lines,
 // text at the cell's top-left corner), with one mark per row in the object
-// slot of column 0, cell hit-testing for the marking handlers, an owner-draw
-// hook that runs after the grid's own drawing, and scrolling by whole rows.
+// slot of column 0 and a moved flag beside it, cell hit-testing for the
+// marking handlers, an owner-draw hook that runs after the grid's own drawing,
+// a context-menu hook, and scrolling by whole rows.
 
 #include <QAbstractScrollArea>
 #include <QString>
@@ -24,7 +25,7 @@ class LoopGrid : public QAbstractScrollArea {
 
   int rowCount() const { return static_cast<int>(rows_.size()); }
   // Never below one row; rows dropped lose their texts and marks, new rows
-  // start empty and unmarked.
+  // start empty, unmarked and not moved.
   void setRowCount(int count);
   int defaultRowHeight() const { return rowHeight_; }
   void setDefaultRowHeight(int height);
@@ -37,6 +38,8 @@ class LoopGrid : public QAbstractScrollArea {
   void setCell(int col, int row, const QString& text);
   int mark(int row) const;
   void setMark(int row, int value);
+  bool moved(int row) const;
+  void setMoved(int row, bool moved);
 
   // Column and row under a point of the grid's client area, -1 for none.
   void mouseToCell(QPoint point, int& col, int& row) const;
@@ -49,6 +52,8 @@ class LoopGrid : public QAbstractScrollArea {
   std::function<void(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint point)>
       onMouseMove;
   std::function<void(Qt::MouseButton button, QPoint point)> onMouseUp;
+  // The context menu is asked for at `point`; `globalPoint` places it.
+  std::function<void(QPoint point, QPoint globalPoint)> onContextMenu;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -56,11 +61,13 @@ class LoopGrid : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   struct Row {
     std::array<QString, ColCount> cells;
     int mark = 0;
+    bool moved = false;
   };
   int colLeft(int col) const;
   int visibleRowCount() const;

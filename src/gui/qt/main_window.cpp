@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 
+#include "gui/qt/history_window.h"
 #include "gui/qt/loop_grid.h"
 #include "gui/qt/message_box.h"
 #include "gui/qt/password_dialog.h"
@@ -29,6 +31,10 @@ QString qtext(const std::string& text) {
 
 constexpr int ClientWidth = 311;
 constexpr int ClientHeight = 434;
+// The moved mark: a small corner of the loop number's cell, in a colour that
+// stays apart from the red of a skipped loop and from the grey around it.
+const QColor MovedColour(0, 70, 200);
+constexpr int MovedCornerSide = 7;
 
 }  // namespace
 
@@ -78,6 +84,8 @@ MainWindow::~MainWindow() {
   // The bus thread ends before the models its follow-ups would reach.
   tickTimer_->stop();
   bus_.reset();
+  // The history windows show the model's history.
+  for (auto& entry : historyWindows_) delete entry.second.data();
 }
 
 void MainWindow::createControls() {
@@ -126,6 +134,15 @@ void MainWindow::createControls() {
     loopTable_->mouseToCell(point, col, row);
     runHandler(this, [&] { model_->tableReleased(row, button == Qt::LeftButton); });
   };
+  loopTable_->onContextMenu = [this](QPoint point, QPoint globalPoint) {
+    showLoopMenu(point, globalPoint);
+  };
+  loopMenu_ = new QMenu(this);
+  loopMenu_->setObjectName(QStringLiteral("loopMenu"));
+  historyAction_ = loopMenu_->addAction(QStringLiteral("История шлейфа..."));
+  historyAction_->setObjectName(QStringLiteral("historyAction"));
+  connect(historyAction_, &QAction::triggered, this,
+          [this] { runHandler(this, [this] { model_->historyClicked(menuRow_); }); });
 
   readButton_ = new QPushButton(readIcon(), QStringLiteral("Считать"), this);
   readButton_->setObjectName(QStringLiteral("readButton"));
@@ -179,10 +196,30 @@ void MainWindow::createControls() {
 }
 
 void MainWindow::drawMarkedCell(QPainter& painter, int column, int row, const QRect& rect) {
-  if (column != 0 || loopTable_->mark(row) == 0) return;
-  painter.fillRect(rect, QColor(255, 0, 0));
-  painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                   loopTable_->cell(column, row));
+  if (column != 0) return;
+  if (loopTable_->mark(row) != 0) {
+    painter.fillRect(rect, QColor(255, 0, 0));
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     loopTable_->cell(column, row));
+  }
+  if (loopTable_->moved(row)) {
+    const QPoint corner = rect.topRight();
+    const QPoint triangle[] = {corner, corner - QPoint(MovedCornerSide, 0),
+                               corner + QPoint(0, MovedCornerSide)};
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(MovedColour);
+    painter.drawPolygon(triangle, 3);
+  }
+}
+
+void MainWindow::showLoopMenu(QPoint point, QPoint globalPoint) {
+  int col = -1;
+  int row = -1;
+  loopTable_->mouseToCell(point, col, row);
+  if (row <= 0) return;
+  menuRow_ = row;
+  historyAction_->setEnabled(model_->historyKey(row).has_value());
+  loopMenu_->popup(globalPoint);
 }
 
 void MainWindow::showCaption(const std::string& caption) {
@@ -231,6 +268,18 @@ void MainWindow::showCell(int column, int row, const std::string& text) {
 
 void MainWindow::showMark(int row, bool marked) {
   loopTable_->setMark(row, marked ? 1 : 0);
+}
+
+void MainWindow::showMoved(int row, bool moved) {
+  loopTable_->setMoved(row, moved);
+}
+
+void MainWindow::showHistory(LoopKey key) {
+  QPointer<HistoryWindow>& window = historyWindows_[key];
+  if (window.isNull()) window = new HistoryWindow(model_->history(), key, this);
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void MainWindow::startTimer(int delayMs) {

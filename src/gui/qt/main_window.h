@@ -3,7 +3,9 @@
 // the windows' bus thread and the search dialog, creates the controls, hands
 // every input to the model and shows what the model says.
 
+#include <QPointer>
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -11,7 +13,9 @@
 #include "loops/main_window_model.h"
 #include "platform/platform.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTimer;
 class QToolButton;
@@ -20,6 +24,7 @@ namespace loopmon {
 
 class BusThread;
 class FilteredSpinEdit;
+class HistoryWindow;
 class LoopGrid;
 class PasswordDialog;
 class SearchDialog;
@@ -56,6 +61,7 @@ class MainWindow : public QWidget, private MainWindowView {
  private:
   void createControls();
   void drawMarkedCell(QPainter& painter, int column, int row, const QRect& rect);
+  void showLoopMenu(QPoint point, QPoint globalPoint);
 
   // MainWindowView.
   void showCaption(const std::string& caption) override;
@@ -67,6 +73,8 @@ class MainWindow : public QWidget, private MainWindowView {
   void showRowCount(int rows, bool scrollBar) override;
   void showCell(int column, int row, const std::string& text) override;
   void showMark(int row, bool marked) override;
+  void showMoved(int row, bool moved) override;
+  void showHistory(LoopKey key) override;
   void startTimer(int delayMs) override;
   void stopTimer() override;
   void showMessage(const std::string& text) override;
@@ -89,6 +97,12 @@ class MainWindow : public QWidget, private MainWindowView {
   FilteredSpinEdit* periodField_ = nullptr;
   QTimer* tickTimer_ = nullptr;
   PasswordDialog* passwordDialog_ = nullptr;
+  // The loop table's context menu and the row it was opened on.
+  QMenu* loopMenu_ = nullptr;
+  QAction* historyAction_ = nullptr;
+  int menuRow_ = -1;
+  // One history window per loop; each closes by itself.
+  std::map<LoopKey, QPointer<HistoryWindow>> historyWindows_;
 
   std::unique_ptr<MainWindowModel> model_;
 };
