@@ -32,8 +32,8 @@ void setFieldText(HWND field, const std::string& text) {
 }  // namespace
 
 CalibrationDialog::CalibrationDialog(std::function<SelectedDevice()> selectedDevice,
-                                     CoefficientsStore& store)
-    : model_(std::move(selectedDevice), store) {}
+                                     CoefficientsStore& store, std::optional<char> decimalSeparator)
+    : model_(std::move(selectedDevice), store, decimalSeparator) {}
 
 CalibrationDialog::~CalibrationDialog() {
   if (window_) DestroyWindow(window_);

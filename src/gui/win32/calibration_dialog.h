@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "loops/calibration_model.h"
 #include "platform/text_win32.h"
@@ -23,7 +24,9 @@ inline constexpr int CalibrationAcp2FieldId = 206;
 
 class CalibrationDialog {
  public:
-  CalibrationDialog(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store);
+  // `decimalSeparator` unset: the user's locale separator.
+  CalibrationDialog(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
+                    std::optional<char> decimalSeparator = std::nullopt);
   ~CalibrationDialog();
   CalibrationDialog(const CalibrationDialog&) = delete;
   CalibrationDialog& operator=(const CalibrationDialog&) = delete;

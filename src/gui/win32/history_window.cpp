@@ -294,6 +294,12 @@ LRESULT CALLBACK HistoryWindow::plotProc(HWND window, UINT message, WPARAM wPara
   switch (message) {
     case WM_ERASEBKGND:
       return 1;
+    case WM_PRINTCLIENT: {
+      RECT area;
+      GetClientRect(window, &area);
+      if (self) self->paintPlot(reinterpret_cast<HDC>(wParam), area);
+      return 0;
+    }
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(window, &paint);
