@@ -32,7 +32,6 @@ constexpr int MinimumClientHeight = 220;
 constexpr int Margin = 8;
 constexpr int TopRowHeight = 38;
 
-constexpr COLORREF LineColour = RGB(0, 70, 160);
 constexpr COLORREF GridColour = RGB(220, 220, 220);
 constexpr COLORREF AxisColour = RGB(110, 110, 110);
 
@@ -44,13 +43,6 @@ struct ConditionStyle {
 constexpr ConditionStyle MarkedConditions[] = {{LoopCondition::Alarm, RGB(220, 0, 0)},
                                                {LoopCondition::Open, RGB(235, 140, 0)},
                                                {LoopCondition::Short, RGB(150, 0, 200)}};
-
-std::optional<COLORREF> conditionColour(LoopCondition condition) {
-  for (const ConditionStyle& style : MarkedConditions) {
-    if (style.condition == condition) return style.colour;
-  }
-  return std::nullopt;
-}
 
 SavePathHook& currentSavePathHook() {
   static SavePathHook hook;
@@ -64,6 +56,12 @@ std::runtime_error systemError(DWORD code) {
 // Whole or not at all: a failed write leaves an existing file as it was and
 // no half-written one behind.
 void writeFileWhole(const std::wstring& path, const std::string& text) {
+  // Renaming over a read-only file is refused by Windows, not by every
+  // emulation of it: refused here for all.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    throw systemError(ERROR_ACCESS_DENIED);
+  }
   const size_t slash = path.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? L"." : path.substr(0, slash + 1);
   wchar_t temporary[MAX_PATH];
@@ -132,6 +130,13 @@ Object* windowObject(HWND window, UINT message, LPARAM lParam) {
 }
 
 }  // namespace
+
+std::optional<COLORREF> historyConditionColour(LoopCondition condition) {
+  for (const ConditionStyle& style : MarkedConditions) {
+    if (style.condition == condition) return style.colour;
+  }
+  return std::nullopt;
+}
 
 SavePathHook setSavePathHook(SavePathHook hook) {
   return std::exchange(currentSavePathHook(), std::move(hook));
@@ -434,7 +439,7 @@ void HistoryWindow::paintPlot(HDC dc, const RECT& area) const {
 
   // How long the loop stayed in each state: the strip along the bottom.
   for (size_t i = 0; i < series_.size(); ++i) {
-    const auto colour = conditionColour(series_[i].condition);
+    const auto colour = historyConditionColour(series_[i].condition);
     if (!colour) continue;
     const int left = xOf(series_[i].time);
     const int right = i + 1 < series_.size() ? xOf(series_[i + 1].time) : frame.right;
@@ -446,7 +451,7 @@ void HistoryWindow::paintPlot(HDC dc, const RECT& area) const {
 
   // The moves into alarm, open and short: a line across the plot.
   for (const HistoryPoint& point : series_) {
-    const auto colour = conditionColour(point.condition);
+    const auto colour = historyConditionColour(point.condition);
     if (!point.move || !colour) continue;
     HPEN pen = CreatePen(PS_SOLID, std::max(1, s(1)), *colour);
     SelectObject(dc, pen);
@@ -459,7 +464,7 @@ void HistoryWindow::paintPlot(HDC dc, const RECT& area) const {
 
   // The resistance: broken where a reading shows none.
   if (anyResistance) {
-    HPEN linePen = CreatePen(PS_SOLID, std::max(1, s(2)), LineColour);
+    HPEN linePen = CreatePen(PS_SOLID, std::max(1, s(2)), HistoryLineColour);
     SelectObject(dc, linePen);
     bool drawing = false;
     for (const HistoryPoint& point : series_) {

@@ -20,6 +20,11 @@ inline constexpr int HistoryMaximumLabelId = 302;
 inline constexpr int HistoryMovesLabelId = 303;
 inline constexpr int HistorySaveButtonId = 304;
 
+// The resistance line, and the marks of the moves into alarm, open and short
+// (nothing for the normal state): a row mark elsewhere can use the same colours.
+inline constexpr COLORREF HistoryLineColour = RGB(0, 70, 160);
+std::optional<COLORREF> historyConditionColour(LoopCondition condition);
+
 // Asks where to save a history, offering `suggested` as the file name;
 // nothing when the user cancels.
 using SavePathHook = std::function<std::optional<std::wstring>(const std::wstring& suggested)>;
