@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "gui/win32/calibration_dialog.h"
@@ -39,54 +38,40 @@ void pumpMessages() {
   }
 }
 
-// Runs `act` on a dialog of a modal loop once it shows, from a timer of that
-// loop; a dialog still open 3 s later is closed, so no test can hang.
-class ModalDriver {
- public:
-  ModalDriver(std::function<HWND()> dialog, std::function<void(HWND)> act)
-      : dialog_(std::move(dialog)), act_(std::move(act)) {
-    current() = this;
-    timer_ = SetTimer(nullptr, 0, 10, &ModalDriver::onTick);
-  }
-  ~ModalDriver() {
-    KillTimer(nullptr, timer_);
-    current() = nullptr;
-  }
-  bool acted() const { return acted_; }
-  bool timedOut() const { return timedOut_; }
-
- private:
-  static ModalDriver*& current() {
-    static ModalDriver* driver = nullptr;
-    return driver;
-  }
-  static void CALLBACK onTick(HWND, UINT, UINT_PTR, DWORD) {
-    ModalDriver* self = current();
-    if (!self) return;
-    HWND dialog = self->dialog_();
-    if (!dialog) return;
-    if (!self->acted_) {
-      self->acted_ = true;
-      self->act_(dialog);
-    } else if (++self->ticksAfter_ > 300) {
-      self->timedOut_ = true;
-      EndDialog(dialog, IDCANCEL);
-    }
-  }
-
-  std::function<HWND()> dialog_;
-  std::function<void(HWND)> act_;
-  UINT_PTR timer_ = 0;
-  bool acted_ = false;
-  bool timedOut_ = false;
-  int ticksAfter_ = 0;
+// Runs `loop`, and `act` on the window that `find` finds once it shows, from a
+// timer of the modal loop; a window still open 3 s later is ended, so no test
+// can hang. True when it acted and the window closed in time.
+struct ModalScript {
+  std::function<HWND()> find;
+  std::function<void(HWND)> act;
+  bool acted = false;
+  int ticksAfter = 0;
 };
+ModalScript* script = nullptr;
 
-struct Box {
-  std::string text;
-  std::string caption;
-  UINT icon;
-};
+void CALLBACK onScriptTick(HWND, UINT, UINT_PTR, DWORD) {
+  HWND window = script ? script->find() : nullptr;
+  if (!window) return;
+  if (!script->acted) {
+    script->acted = true;
+    script->act(window);
+  } else if (++script->ticksAfter > 300) {
+    EndDialog(window, IDCANCEL);
+  }
+}
+
+bool runModal(ModalScript modal, const std::function<void()>& loop) {
+  script = &modal;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, &onScriptTick);
+  loop();
+  KillTimer(nullptr, timer);
+  script = nullptr;
+  return modal.acted && modal.ticksAfter <= 300;
+}
+
+// The entry fields in the order of a case's texts.
+constexpr int Fields[] = {CalibrationVersionFieldId, CalibrationR1FieldId, CalibrationAcp1FieldId,
+                          CalibrationR2FieldId, CalibrationAcp2FieldId};
 
 class DialogsTest : public ::testing::Test {
  protected:
@@ -99,9 +84,11 @@ class DialogsTest : public ::testing::Test {
     std::filesystem::create_directories(folder_);
     owner_ = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
                              200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    store_ = std::make_unique<CoefficientsStore>(coefficientsPath(), ',');
+    calibration_ = std::make_unique<CalibrationDialog>([this] { return device_; }, *store_, ',');
     previousHook_ =
         setMessageBoxHook([this](const std::string& text, const std::string& caption, UINT icon) {
-          boxes_.push_back({text, caption, icon});
+          boxes_.push_back(caption + "|" + (icon == MB_ICONERROR ? "error" : "other") + "|" + text);
         });
   }
   void TearDown() override {
@@ -122,157 +109,116 @@ class DialogsTest : public ::testing::Test {
     std::ofstream(coefficientsPath(), std::ios::binary) << text;
   }
 
-  CalibrationDialog& calibration() {
-    if (!calibration_) {
-      store_ = std::make_unique<CoefficientsStore>(coefficientsPath(), ',');
-      calibration_ = std::make_unique<CalibrationDialog>([this] { return device_; }, *store_, ',');
+  HWND control(int id) { return GetDlgItem(calibration_->window(), id); }
+  int typeShown() {
+    return static_cast<int>(SendMessageW(control(CalibrationTypeSelectorId), CB_GETCURSEL, 0, 0));
+  }
+  // The version and the four fields as "version|r1|acp1|r2|acp2".
+  std::string fieldsShown() {
+    std::string shown;
+    for (int id : Fields) shown += windowString(control(id)) + "|";
+    shown.pop_back();
+    return shown;
+  }
+  void enterFields(int type, const std::string& texts) {
+    SendMessageW(control(CalibrationTypeSelectorId), CB_SETCURSEL, static_cast<WPARAM>(type), 0);
+    std::stringstream parts(texts);
+    std::string part;
+    for (int id : Fields) {
+      std::getline(parts, part, '|');
+      SetWindowTextW(control(id), widen(part).c_str());
     }
-    return *calibration_;
   }
-  HWND calibrationControl(int id) { return GetDlgItem(calibration().window(), id); }
-  std::string calibrationText(int id) { return windowString(calibrationControl(id)); }
-  // Shows the dialog and lets it take its activation.
   void showCalibration() {
-    calibration().show(owner_);
+    calibration_->show(owner_);
     pumpMessages();
   }
-  // The dialog left for the main window and activated again.
-  void reactivateCalibration() {
-    SetActiveWindow(owner_);
-    pumpMessages();
-    SetActiveWindow(calibration().window());
-    pumpMessages();
-  }
-  bool calibrationVisible() { return IsWindowVisible(calibration().window()); }
+  bool calibrationVisible() { return IsWindowVisible(calibration_->window()); }
 
   std::filesystem::path folder_;
   HWND owner_ = nullptr;
   SelectedDevice device_;
   std::unique_ptr<CoefficientsStore> store_;
   std::unique_ptr<CalibrationDialog> calibration_;
-  std::vector<Box> boxes_;
+  std::vector<std::string> boxes_;
   MessageBoxHook previousHook_;
 };
 
 TEST_F(DialogsTest, PasswordDialogOpensTheCalibrationOnlyForTheExactCode) {
+  enum How { Typed, Pasted, Enter, Escape, CloseBox };
   struct Case {
-    const char* name;
-    std::function<void(HWND dialog, HWND field)> enter;
+    const char* code;
+    How how;
     bool opens;
   };
-  const auto typed = [](const char* code) {
-    return [code](HWND, HWND field) {
-      typeText(field, code);
-      SendMessageW(GetDlgItem(GetParent(field), IDOK), BM_CLICK, 0, 0);
-    };
-  };
   const Case cases[] = {
-      {"typed", typed("48205917"), true},
-      {"short", typed("4820591"), false},
-      {"longer", typed("482059170"), false},
-      {"blank before", typed(" 48205917"), false},
-      {"empty", typed(""), false},
-      {"pasted, Enter",
-       [](HWND, HWND field) {
-         SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"48205917"));
-         PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
-       },
-       true},
-      {"right code, Esc",
-       [](HWND, HWND field) {
-         typeText(field, "48205917");
-         PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 0);
-       },
-       false},
-      {"right code, close box",
-       [](HWND dialog, HWND field) {
-         typeText(field, "48205917");
-         PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-       },
-       false},
+      {"48205917", Typed, true},   {"4820591", Typed, false},   {"482059170", Typed, false},
+      {" 48205917", Typed, false}, {"", Typed, false},          {"48205917", Pasted, true},
+      {"48205917", Enter, true},   {"48205917", Escape, false}, {"48205917", CloseBox, false},
   };
+  // One dialog for all: each opening must start with an empty field.
+  PasswordDialog password(*calibration_);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    calibration_.reset();
-    PasswordDialog password(calibration());
+    SCOPED_TRACE(std::string(c.code) + " " + std::to_string(c.how));
+    ShowWindow(calibration_->window(), SW_HIDE);
     bool ownerDisabled = false;
     bool masked = false;
-    bool emptyAtStart = false;
-    ModalDriver driver([&] { return password.window(); },
-                       [&](HWND dialog) {
-                         HWND field = GetDlgItem(dialog, PasswordCodeFieldId);
-                         ownerDisabled = !IsWindowEnabled(owner_);
-                         masked = SendMessageW(field, EM_GETPASSWORDCHAR, 0, 0) == L'#';
-                         emptyAtStart = windowString(field).empty();
-                         c.enter(dialog, field);
-                       });
-    password.run(owner_);
-    EXPECT_TRUE(driver.acted());
-    EXPECT_FALSE(driver.timedOut());
-    EXPECT_TRUE(ownerDisabled);
-    EXPECT_TRUE(masked);
-    EXPECT_TRUE(emptyAtStart);
+    std::string atStart = "unset";
+    const auto enter = [&](HWND dialog) {
+      HWND field = GetDlgItem(dialog, PasswordCodeFieldId);
+      ownerDisabled = !IsWindowEnabled(owner_);
+      masked = SendMessageW(field, EM_GETPASSWORDCHAR, 0, 0) == L'#';
+      atStart = windowString(field);
+      if (c.how == Pasted) {
+        SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(widen(c.code).c_str()));
+      } else {
+        typeText(field, c.code);
+      }
+      if (c.how == Typed || c.how == Pasted) SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+      if (c.how == Enter) PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
+      if (c.how == Escape) PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 0);
+      if (c.how == CloseBox) PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    };
+    EXPECT_TRUE(
+        runModal({[&] { return password.window(); }, enter}, [&] { password.run(owner_); }));
+    EXPECT_TRUE(ownerDisabled && masked);
+    EXPECT_EQ(atStart, "");
     EXPECT_EQ(password.window(), nullptr);
     EXPECT_TRUE(IsWindowEnabled(owner_));
-    const bool shown = calibration().window() && calibrationVisible();
-    EXPECT_EQ(shown, c.opens);
+    EXPECT_EQ(calibration_->window() && calibrationVisible(), c.opens);
     EXPECT_TRUE(boxes_.empty());
   }
 }
 
-TEST_F(DialogsTest, PasswordFieldIsEmptyOnTheNextOpening) {
-  PasswordDialog password(calibration());
-  for (int opening = 0; opening < 2; ++opening) {
-    std::string atStart = "unset";
-    ModalDriver driver([&] { return password.window(); },
-                       [&](HWND dialog) {
-                         HWND field = GetDlgItem(dialog, PasswordCodeFieldId);
-                         atStart = windowString(field);
-                         typeText(field, "1234");
-                         SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-                       });
-    password.run(owner_);
-    EXPECT_EQ(atStart, "");
-  }
-}
-
 TEST_F(DialogsTest, ActivationFillsTheFieldsFromTheSelectedDevicesSection) {
-  writeCoefficients(
-      "[1-160]\r\nACP1=200\r\nACP2=50\r\nR1=1,5\r\nR2=10\r\na=1\r\nb=1\r\n"
-      "[9-100]\r\nR1=2\r\n");
+  writeCoefficients("[1-160]\r\nACP1=200\r\nACP2=50\r\nR1=1,5\r\nR2=10\r\n[9-100]\r\nR1=2\r\n");
   struct Case {
     const char* name;
     SelectedDevice device;
     int typeBefore;
     int type;
-    const char* version;
-    const char* r1;
-    const char* acp1;
-    const char* r2;
-    const char* acp2;
+    const char* fields;
   };
   const Case cases[] = {
-      {"stored section", {5, 1, 160}, 3, 0, "1,60", "1,5", "200", "10", "50"},
-      {"no section", {5, 2, 100}, 1, -1, "", "", "", "", ""},
-      {"no device", {0, 0, 0}, 2, -1, "", "", "", "", ""},
+      {"stored section", {5, 1, 160}, 3, 0, "1,60|1,5|200|10|50"},
+      {"no section", {5, 2, 100}, 1, -1, "||||"},
+      {"no device", {0, 0, 0}, 2, -1, "||||"},
       // A type the list does not have keeps the entry shown before.
-      {"type not in the list", {7, 9, 100}, 2, 2, "1,00", "2", "", "", ""},
+      {"type not in the list", {7, 9, 100}, 2, 2, "1,00|2|||"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     device_ = c.device;
     showCalibration();
-    SendMessageW(calibrationControl(CalibrationTypeSelectorId), CB_SETCURSEL, c.typeBefore, 0);
-    typeText(calibrationControl(CalibrationAcp2FieldId), "77");
-    reactivateCalibration();
-    EXPECT_EQ(SendMessageW(calibrationControl(CalibrationTypeSelectorId), CB_GETCURSEL, 0, 0),
-              c.type);
-    EXPECT_EQ(calibrationText(CalibrationVersionFieldId), c.version);
-    EXPECT_EQ(calibrationText(CalibrationR1FieldId), c.r1);
-    EXPECT_EQ(calibrationText(CalibrationAcp1FieldId), c.acp1);
-    EXPECT_EQ(calibrationText(CalibrationR2FieldId), c.r2);
-    EXPECT_EQ(calibrationText(CalibrationAcp2FieldId), c.acp2);
-    SendMessageW(calibrationControl(IDCANCEL), BM_CLICK, 0, 0);
+    // Typed but not stored: gone once the dialog is left and activated again.
+    enterFields(c.typeBefore, "9|9|9|9|9");
+    SetActiveWindow(owner_);
+    pumpMessages();
+    SetActiveWindow(calibration_->window());
+    pumpMessages();
+    EXPECT_EQ(typeShown(), c.type);
+    EXPECT_EQ(fieldsShown(), c.fields);
+    SendMessageW(control(IDCANCEL), BM_CLICK, 0, 0);
   }
 }
 
@@ -280,136 +226,64 @@ TEST_F(DialogsTest, PointTypedLastBecomesTheDecimalComma) {
   struct Case {
     int field;
     const char* typed;
-    bool pasted;
+    const char* pasted;
     const char* shown;
   };
   const Case cases[] = {
-      {CalibrationR1FieldId, "3.", false, "3,"},
-      {CalibrationR1FieldId, "3.5", false, "3,5"},
-      {CalibrationR2FieldId, "12.25", false, "12,25"},
-      {CalibrationVersionFieldId, "1.05", false, "1,05"},
-      {CalibrationR1FieldId, "3.55", true, "3.55"},
-      {CalibrationR2FieldId, "7.", true, "7,"},
+      {CalibrationR1FieldId, "3.", "", "3,"},
+      {CalibrationR1FieldId, "3.5", "", "3,5"},
+      {CalibrationR2FieldId, "12.25", "", "12,25"},
+      {CalibrationVersionFieldId, "1.05", "", "1,05"},
+      {CalibrationR1FieldId, "", "3.55", "3.55"},
+      {CalibrationR2FieldId, "", "7.", "7,"},
       // The ADC fields take their text as it is.
-      {CalibrationAcp1FieldId, "3.", false, "3."},
-      {CalibrationAcp2FieldId, "3.", false, "3."},
+      {CalibrationAcp1FieldId, "3.", "", "3."},
+      {CalibrationAcp2FieldId, "3.", "", "3."},
   };
   showCalibration();
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.typed) + (c.pasted ? " pasted" : " typed"));
-    HWND field = calibrationControl(c.field);
-    SetWindowTextW(field, L"");
-    if (c.pasted) {
-      SetWindowTextW(field, widen(c.typed).c_str());
-    } else {
-      typeText(field, c.typed);
-    }
+    SCOPED_TRACE(std::string(c.typed) + c.pasted);
+    HWND field = control(c.field);
+    SetWindowTextW(field, widen(c.pasted).c_str());
+    typeText(field, c.typed);
     EXPECT_EQ(windowString(field), c.shown);
-    DWORD start = 0;
     DWORD end = 0;
-    SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                 reinterpret_cast<LPARAM>(&end));
-    if (!c.pasted) {
+    SendMessageW(field, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    // Typing goes on at the end.
+    if (*c.typed) {
       EXPECT_EQ(end, std::string(c.shown).size());
     }
   }
 }
 
+constexpr char NotANumber[] = "'1.5' is not a valid floating point value";
+constexpr char DivisionByZero[] = "Floating point division by zero";
+
 TEST_F(DialogsTest, EnterStoresOrShowsEachFailedCheckInItsOwnBox) {
-  writeCoefficients("[2-100]\r\nR1=1\r\n");
-  const std::string before = coefficientsFile();
+  const std::string before = "[2-100]\r\nR1=1\r\n";
+  constexpr WPARAM Click = 0;
   struct Case {
     const char* name;
     SelectedDevice device;
     int type;
-    const char* version;
-    const char* r1;
-    const char* acp1;
-    const char* r2;
-    const char* acp2;
+    const char* fields;
+    WPARAM key;
     std::vector<std::string> boxes;
-    bool staysOpen;
-    // The type code and version byte of the section written, if any.
-    std::optional<std::pair<int, int>> stored;
+    const char* after;  // "open", "closed", or the section stored
   };
+  const std::string noType = "Error|error|Введенный тип прибора неподдерживается";
+  const std::string noVersion = "Error|error|Не введена версия прибора";
+  const std::string failed = applicationTitle() + "|error|";
   const Case cases[] = {
-      {"nothing chosen",
-       {0, 0, 0},
-       -1,
-       "",
-       "1",
-       "200",
-       "10",
-       "50",
-       {"Введенный тип прибора неподдерживается", "Не введена версия прибора"},
-       false,
-       std::nullopt},
-      {"no version",
-       {0, 0, 0},
-       1,
-       "",
-       "1",
-       "200",
-       "10",
-       "50",
-       {"Не введена версия прибора"},
-       false,
-       std::nullopt},
-      {"no type",
-       {0, 0, 0},
-       -1,
-       "1,05",
-       "1",
-       "200",
-       "10",
-       "50",
-       {"Введенный тип прибора неподдерживается"},
-       false,
-       std::nullopt},
-      {"not a number",
-       {0, 0, 0},
-       3,
-       "1,05",
-       "1.5",
-       "200",
-       "10",
-       "50",
-       {"'1.5' is not a valid floating point value"},
-       true,
-       std::nullopt},
-      {"equal readings",
-       {0, 0, 0},
-       3,
-       "1,05",
-       "1",
-       "100",
-       "10",
-       "100",
-       {"Floating point division by zero"},
-       true,
-       std::nullopt},
-      {"no device selected",
-       {0, 0, 0},
-       3,
-       "1,05",
-       "1",
-       "200",
-       "10",
-       "50",
-       {},
-       false,
-       std::pair{11, 105}},
-      {"selected device",
-       {5, 2, 100},
-       0,
-       "9,99",
-       "1",
-       "200",
-       "10",
-       "50",
-       {},
-       false,
-       std::pair{2, 100}},
+      {"nothing chosen", {}, -1, "|1|200|10|50", Click, {noType, noVersion}, "closed"},
+      {"no version", {}, 1, "|1|200|10|50", Click, {noVersion}, "closed"},
+      {"no type", {}, -1, "1,05|1|200|10|50", VK_RETURN, {noType}, "closed"},
+      {"no number", {}, 3, "1,05|1.5|200|10|50", Click, {failed + NotANumber}, "open"},
+      {"equal readings", {}, 3, "1,05|1|100|10|100", Click, {failed + DivisionByZero}, "open"},
+      {"Esc", {}, 3, "1,05|1|200|10|50", VK_ESCAPE, {}, "closed"},
+      {"no device selected", {}, 3, "1,05|1|200|10|50", Click, {}, "11-105"},
+      {"Enter", {}, 3, "1,05|1|200|10|50", VK_RETURN, {}, "11-105"},
+      {"selected device", {5, 2, 100}, 0, "9,99|1|200|10|50", Click, {}, "2-100"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -417,63 +291,31 @@ TEST_F(DialogsTest, EnterStoresOrShowsEachFailedCheckInItsOwnBox) {
     boxes_.clear();
     device_ = c.device;
     showCalibration();
-    SendMessageW(calibrationControl(CalibrationTypeSelectorId), CB_SETCURSEL, c.type, 0);
-    SetWindowTextW(calibrationControl(CalibrationVersionFieldId), widen(c.version).c_str());
-    SetWindowTextW(calibrationControl(CalibrationR1FieldId), widen(c.r1).c_str());
-    SetWindowTextW(calibrationControl(CalibrationAcp1FieldId), widen(c.acp1).c_str());
-    SetWindowTextW(calibrationControl(CalibrationR2FieldId), widen(c.r2).c_str());
-    SetWindowTextW(calibrationControl(CalibrationAcp2FieldId), widen(c.acp2).c_str());
-    SendMessageW(calibrationControl(IDOK), BM_CLICK, 0, 0);
+    enterFields(c.type, c.fields);
+    if (c.key == Click) {
+      SendMessageW(control(IDOK), BM_CLICK, 0, 0);
+    } else {
+      PostMessageW(control(CalibrationAcp2FieldId), WM_KEYDOWN, c.key, 0);
+    }
     pumpMessages();
-
-    std::vector<std::string> texts;
-    for (const Box& box : boxes_) {
-      texts.push_back(box.text);
-      EXPECT_EQ(box.icon, static_cast<UINT>(MB_ICONERROR));
-      EXPECT_EQ(box.caption, c.staysOpen ? applicationTitle() : "Error");
+    EXPECT_EQ(boxes_, c.boxes);
+    const bool staysOpen = std::string(c.after) == "open";
+    EXPECT_EQ(calibrationVisible(), staysOpen);
+    if (staysOpen) {
+      EXPECT_EQ(fieldsShown(), c.fields);
     }
-    EXPECT_EQ(texts, c.boxes);
-    EXPECT_EQ(calibrationVisible(), c.staysOpen);
-    if (c.staysOpen) {
-      EXPECT_EQ(calibrationText(CalibrationR1FieldId), c.r1);
-    }
-    if (c.stored) {
-      const auto points = store_->LoadPoints(static_cast<uint8_t>(c.stored->first),
-                                             static_cast<uint8_t>(c.stored->second));
+    int type = 0;
+    int version = 0;
+    if (std::sscanf(c.after, "%d-%d", &type, &version) == 2) {
+      const auto points =
+          store_->LoadPoints(static_cast<uint8_t>(type), static_cast<uint8_t>(version));
       ASSERT_TRUE(points);
-      EXPECT_EQ(points->ACP1, "200");
-      EXPECT_EQ(points->R2, "10");
+      EXPECT_EQ(points->ACP1 + "|" + points->ACP2 + "|" + points->R1 + "|" + points->R2,
+                "200|50|1|10");
     } else {
       EXPECT_EQ(coefficientsFile(), before);
     }
-    if (c.staysOpen) SendMessageW(calibrationControl(IDCANCEL), BM_CLICK, 0, 0);
-  }
-}
-
-TEST_F(DialogsTest, KeysOfTheModelessDialog) {
-  struct Case {
-    const char* name;
-    WPARAM key;
-    bool stored;
-  };
-  const Case cases[] = {{"Enter stores", VK_RETURN, true}, {"Esc does not", VK_ESCAPE, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::filesystem::remove(coefficientsPath());
-    device_ = {0, 0, 0};
-    showCalibration();
-    SendMessageW(calibrationControl(CalibrationTypeSelectorId), CB_SETCURSEL, 1, 0);
-    SetWindowTextW(calibrationControl(CalibrationVersionFieldId), L"1,60");
-    for (int id : {CalibrationR1FieldId, CalibrationR2FieldId}) {
-      SetWindowTextW(calibrationControl(id), id == CalibrationR1FieldId ? L"1" : L"10");
-    }
-    SetWindowTextW(calibrationControl(CalibrationAcp1FieldId), L"200");
-    SetWindowTextW(calibrationControl(CalibrationAcp2FieldId), L"50");
-    PostMessageW(calibrationControl(CalibrationAcp2FieldId), WM_KEYDOWN, c.key, 0);
-    pumpMessages();
-    EXPECT_FALSE(calibrationVisible());
-    EXPECT_EQ(std::filesystem::exists(coefficientsPath()), c.stored);
-    EXPECT_TRUE(boxes_.empty());
+    ShowWindow(calibration_->window(), SW_HIDE);
   }
 }
 
@@ -483,20 +325,21 @@ TEST_F(DialogsTest, EntriesStayAfterTheErrorBoxCloses) {
   writeCoefficients("[1-160]\r\nACP1=200\r\nACP2=50\r\nR1=1\r\nR2=10\r\n");
   device_ = {5, 1, 160};
   showCalibration();
-  SetWindowTextW(calibrationControl(CalibrationR1FieldId), L"x1");
+  SetWindowTextW(control(CalibrationR1FieldId), L"x1");
   setMessageBoxHook({});
   std::string boxText;
-  ModalDriver driver([] { return FindWindowW(L"#32770", widen(applicationTitle()).c_str()); },
-                     [&](HWND box) {
-                       boxText = windowString(GetDlgItem(box, 0xFFFF));
-                       PostMessageW(box, WM_COMMAND, IDOK, 0);
-                     });
-  SendMessageW(calibrationControl(IDOK), BM_CLICK, 0, 0);
-  pumpMessages();
-  EXPECT_TRUE(driver.acted());
+  const auto findBox = [] { return FindWindowW(L"#32770", widen(applicationTitle()).c_str()); };
+  const auto closeBox = [&](HWND box) {
+    boxText = windowString(GetDlgItem(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  };
+  EXPECT_TRUE(runModal({findBox, closeBox}, [&] {
+    SendMessageW(control(IDOK), BM_CLICK, 0, 0);
+    pumpMessages();
+  }));
   EXPECT_EQ(boxText, "'x1' is not a valid floating point value");
   EXPECT_TRUE(calibrationVisible());
-  EXPECT_EQ(calibrationText(CalibrationR1FieldId), "x1");
+  EXPECT_EQ(windowString(control(CalibrationR1FieldId)), "x1");
 }
 
 }  // namespace

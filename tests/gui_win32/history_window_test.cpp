@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -164,7 +166,7 @@ std::map<COLORREF, int> plotColours(const LoopHistory& history) {
   HWND plot = FindWindowExW(window.window(), nullptr, L"LoopmonHistoryPlot", nullptr);
   RECT area;
   GetClientRect(plot, &area);
-  HDC screen = GetDC(nullptr);
+  HDC screen = GetDC(plot);
   HDC dc = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
   HGDIOBJ previous = SelectObject(dc, bitmap);
@@ -176,36 +178,40 @@ std::map<COLORREF, int> plotColours(const LoopHistory& history) {
   SelectObject(dc, previous);
   DeleteObject(bitmap);
   DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(plot, screen);
   return counts;
 }
 
 TEST_F(HistoryWindowTest, MarksEachKindOfMoveInItsColour) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> adc;
+    std::vector<uint8_t> states;
+    // Mark pixels beyond the legend's: alarm, open, short; then whether a line shows.
+    std::array<bool, 3> marked;
+    bool line;
+  };
+  const Case cases[] = {
+      {"open, short, alarm", {100, 96, 0, 100, 255, 160}, {1, 3, 1}, {true, true, true}, true},
+      {"open only", {100, 0, 100}, {}, {false, true, false}, true},
+      {"states only", {}, {1, 3, 1}, {true, false, false}, false},
+  };
   LoopHistory steady;
   recordRun(steady, {100, 96, 100, 96});
-  LoopHistory moving;
-  recordRun(moving, {100, 96, 0, 100, 255, 160}, {1, 3, 1});
-  LoopHistory statesOnly;
-  recordRun(statesOnly, {}, {1, 3, 1});
-
-  std::map<COLORREF, int> calm = plotColours(steady);
-  std::map<COLORREF, int> marked = plotColours(moving);
-  std::map<COLORREF, int> states = plotColours(statesOnly);
-  for (LoopCondition condition :
-       {LoopCondition::Alarm, LoopCondition::Open, LoopCondition::Short}) {
-    SCOPED_TRACE(ConditionText(condition));
-    const COLORREF colour = *historyConditionColour(condition);
-    // The legend shows each colour in any case; the marks add to it.
-    EXPECT_GT(calm[colour], 0);
-    EXPECT_GT(marked[colour], calm[colour]);
+  std::map<COLORREF, int> legendOnly = plotColours(steady);
+  const LoopCondition kinds[] = {LoopCondition::Alarm, LoopCondition::Open, LoopCondition::Short};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopHistory history;
+    recordRun(history, c.adc, c.states);
+    std::map<COLORREF, int> counts = plotColours(history);
+    for (size_t kind = 0; kind < std::size(kinds); ++kind) {
+      const COLORREF colour = *historyConditionColour(kinds[kind]);
+      EXPECT_GT(legendOnly[colour], 0);
+      EXPECT_EQ(counts[colour] > legendOnly[colour], c.marked[kind]) << kind;
+    }
+    EXPECT_EQ(counts[HistoryLineColour] > 0, c.line);
   }
-  EXPECT_GT(states[*historyConditionColour(LoopCondition::Alarm)],
-            calm[*historyConditionColour(LoopCondition::Alarm)]);
-  EXPECT_EQ(states[*historyConditionColour(LoopCondition::Open)],
-            calm[*historyConditionColour(LoopCondition::Open)]);
-  EXPECT_GT(calm[HistoryLineColour], 0);
-  EXPECT_EQ(states[HistoryLineColour], 0);
-  EXPECT_FALSE(historyConditionColour(LoopCondition::Normal));
 }
 
 TEST_F(HistoryWindowTest, SavesTheLoopsCsvWholeOrNotAtAll) {
@@ -217,42 +223,32 @@ TEST_F(HistoryWindowTest, SavesTheLoopsCsvWholeOrNotAtAll) {
 
   struct Case {
     const char* name;
-    std::function<std::optional<std::filesystem::path>(const std::filesystem::path& folder)>
-        prepare;
+    const char* target;    // in the case's folder; null: the user cancels
+    const char* existing;  // the target's text before, if there is one
+    bool readOnly;
     bool saved;
-    bool box;
   };
   const Case cases[] = {
-      {"new file", [](const auto& folder) { return folder / "loop.csv"; }, true, false},
-      {"replaces a file",
-       [](const auto& folder) {
-         std::ofstream(folder / "loop.csv") << "an older and much longer file than the new one\n";
-         return folder / "loop.csv";
-       },
-       true, false},
-      {"missing folder", [](const auto& folder) { return folder / "gone" / "loop.csv"; }, false,
+      {"new file", "loop.csv", nullptr, false, true},
+      {"replaces a file", "loop.csv", "an older and much longer file than the new one\n", false,
        true},
-      {"read-only file",
-       [](const auto& folder) {
-         std::ofstream(folder / "loop.csv") << "kept\n";
-         SetFileAttributesW((folder / "loop.csv").c_str(), FILE_ATTRIBUTE_READONLY);
-         return folder / "loop.csv";
-       },
-       false, true},
-      {"cancelled", [](const auto&) { return std::nullopt; }, false, false},
+      {"missing folder", "gone\\loop.csv", nullptr, false, false},
+      {"read-only file", "loop.csv", "kept\n", true, false},
+      {"cancelled", nullptr, nullptr, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::filesystem::path folder = folder_ / c.name;
     std::filesystem::create_directories(folder);
-    const std::optional<std::filesystem::path> path = c.prepare(folder);
-    const std::string before = path ? fileText(*path) : std::string();
+    const std::filesystem::path path = folder / (c.target ? c.target : "");
+    if (c.existing) std::ofstream(path, std::ios::binary) << c.existing;
+    if (c.readOnly) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
     boxes_.clear();
     std::wstring suggested;
     setSavePathHook([&](const std::wstring& name) -> std::optional<std::wstring> {
       suggested = name;
-      if (!path) return std::nullopt;
-      return path->wstring();
+      if (!c.target) return std::nullopt;
+      return path.wstring();
     });
 
     HistoryWindow window(history, Key);
@@ -261,29 +257,21 @@ TEST_F(HistoryWindowTest, SavesTheLoopsCsvWholeOrNotAtAll) {
     pumpMessages();
 
     EXPECT_EQ(narrow(suggested), "шлейф-2-адрес-5.csv");
-    if (c.saved) {
-      EXPECT_EQ(fileText(*path), expected.str());
-    } else if (path) {
-      EXPECT_EQ(fileText(*path), before);
+    if (c.saved || c.existing) {
+      EXPECT_EQ(fileText(path), c.saved ? expected.str() : std::string(c.existing));
     }
-    ASSERT_EQ(boxes_.size(), c.box ? 1u : 0u);
-    if (c.box) {
+    const bool failed = c.target && !c.saved;
+    ASSERT_EQ(boxes_.size(), failed ? 1u : 0u);
+    if (failed) {
       EXPECT_EQ(boxes_[0].rfind(applicationTitle() + "|" + std::to_string(MB_ICONERROR) +
-                                    "|Не удалось сохранить файл " + path->string(),
+                                    "|Не удалось сохранить файл " + path.string(),
                                 0),
                 0u);
     }
-    // No temporary file is left beside the target.
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-      names.push_back(entry.path().filename().string());
-    }
-    const bool targetThere =
-        path && path->parent_path() == folder && std::filesystem::exists(*path);
-    EXPECT_EQ(names.size(), targetThere ? 1u : 0u);
-    if (path && std::filesystem::exists(*path)) {
-      SetFileAttributesW(path->c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
+    // Nothing but the target in the folder: no temporary file left behind.
+    const auto files = std::distance(std::filesystem::directory_iterator(folder), {});
+    EXPECT_EQ(files, c.saved || c.existing ? 1 : 0);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
 
