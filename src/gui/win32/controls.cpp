@@ -36,8 +36,12 @@ void DesignedLayout::apply(UINT dpi, HFONT font) const {
   }
 }
 
-SIZE outerSize(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, UINT dpi) {
-  RECT rect{0, 0, scaled(clientWidth, dpi), scaled(clientHeight, dpi)};
+void setClientSize(HWND window, int clientWidth, int clientHeight, UINT dpi) {
+  const int width = scaled(clientWidth, dpi);
+  const int height = scaled(clientHeight, dpi);
+  RECT rect{0, 0, width, height};
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
   using AdjustForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
   static const auto adjustForDpi =
       procAddress<AdjustForDpi>(L"user32.dll", "AdjustWindowRectExForDpi");
@@ -46,7 +50,18 @@ SIZE outerSize(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, UI
   } else {
     AdjustWindowRectEx(&rect, style, FALSE, exStyle);
   }
-  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+  const UINT flags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+  SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, flags);
+  // A frame that does not follow the DPI (a process the system scales, or
+  // an older system) is measured and made up for.
+  RECT client{};
+  GetClientRect(window, &client);
+  if (client.right != width || client.bottom != height) {
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                 outer.bottom - outer.top + height - client.bottom, flags);
+  }
 }
 
 void centreOnMonitor(HWND window, HWND anchor) {

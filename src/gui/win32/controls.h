@@ -33,9 +33,9 @@ class DesignedLayout {
   std::vector<Placed> placed_;
 };
 
-// The outer size of a window whose client area is `clientWidth` x
-// `clientHeight` at 96 DPI, at `dpi`.
-SIZE outerSize(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, UINT dpi);
+// Sizes `window` so that its client area is `clientWidth` x `clientHeight`
+// at 96 DPI, scaled to `dpi`, whatever the frame the system draws around it.
+void setClientSize(HWND window, int clientWidth, int clientHeight, UINT dpi);
 
 // Moves `window` to the centre of the work area of the monitor it is on (or
 // that of `anchor` when given).

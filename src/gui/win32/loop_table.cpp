@@ -275,6 +275,12 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       EndPaint(window_, &ps);
       return 0;
     }
+    case WM_PRINTCLIENT: {
+      RECT client{};
+      GetClientRect(window_, &client);
+      paint(reinterpret_cast<HDC>(wParam), client);
+      return 0;
+    }
     case WM_ERASEBKGND:
       return 1;
     case WM_SIZE:

@@ -31,6 +31,7 @@ constexpr DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
 constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr UINT_PTR TickTimerId = 1;
 constexpr int IconSize = 16;
+constexpr int PeriodSpinWidth = 16;
 
 // The program's icon resources (see resources/resource_ids.h).
 constexpr int AppIconId = 1;
@@ -145,7 +146,7 @@ void MainWindow::createControls() {
   SetWindowSubclass(field, &periodFieldProc, 0, reinterpret_cast<DWORD_PTR>(this));
   HWND spin = createControl(
       window_, UPDOWN_CLASSW, "",
-      UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | WS_DISABLED,
+      UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | WS_DISABLED,
       PeriodSpinId);
   SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(field), 0);
   SendMessageW(spin, UDM_SETRANGE32, MinPeriodSeconds, MaxPeriodSeconds);
@@ -215,9 +216,7 @@ void MainWindow::updateDpi(UINT dpi) {
 }
 
 void MainWindow::layOut() {
-  const SIZE outer = outerSize(ClientWidth, ClientHeight, Style, ExStyle, dpi_);
-  SetWindowPos(window_, nullptr, 0, 0, outer.cx, outer.cy,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  setClientSize(window_, ClientWidth, ClientHeight, dpi_);
   DesignedLayout layout;
   layout.add(control(SearchButtonId), 8, 3, 25, 25);
   layout.add(loopTable_->window(), 8, 32, 295, 362);
@@ -226,12 +225,11 @@ void MainWindow::layOut() {
   layout.add(stateViewToggle_->window(), 144, 399, 40, 25);
   layout.add(control(ToolsButtonId), 190, 399, 25, 25);
   layout.add(control(PeriodicButtonId), 216, 399, 25, 25);
-  layout.add(control(PeriodFieldId), 248, 398, 57, 26);
+  // The field and its spin share the designed rectangle, the spin at its right end.
+  layout.add(control(PeriodFieldId), 248, 398, 57 - PeriodSpinWidth, 26);
+  layout.add(control(PeriodSpinId), 248 + 57 - PeriodSpinWidth, 398, PeriodSpinWidth, 26);
   layout.apply(dpi_, font_);
   loopTable_->setFont(font_, dpi_);
-  // The spin sits inside the field's rectangle, at its right end.
-  SendMessageW(control(PeriodSpinId), UDM_SETBUDDY,
-               reinterpret_cast<WPARAM>(control(PeriodFieldId)), 0);
   sizeDeviceLabel();
 }
 

@@ -94,9 +94,7 @@ void SearchDialog::updateFonts() {
 }
 
 void SearchDialog::layOut() {
-  const SIZE outer = outerSize(ClientWidth, ClientHeight, Style, ExStyle, dpi_);
-  SetWindowPos(dialog_, nullptr, 0, 0, outer.cx, outer.cy,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  setClientSize(dialog_, ClientWidth, ClientHeight, dpi_);
   DesignedLayout layout;
   layout.add(control(ChooseButtonId), 23, 243, 90, 30);
   layout.add(control(SearchButtonId), 113, 243, 90, 30);
