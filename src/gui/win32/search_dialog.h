@@ -40,7 +40,8 @@ class SearchDialog : private SearchDialogView {
 
   HWND window() const { return dialog_; }
   HWND control(Control id) const { return GetDlgItem(dialog_, id); }
-  bool shown() const { return running_; }
+  // Shown and not closing.
+  bool shown() const { return running_ && !closing_; }
   const SearchDialogModel& model() const { return *model_; }
 
  private:
