@@ -27,7 +27,7 @@ namespace {
 constexpr wchar_t ClassName[] = L"LoopmonMainWindow";
 constexpr int ClientWidth = 311;
 constexpr int ClientHeight = 434;
-constexpr DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr UINT_PTR TickTimerId = 1;
 constexpr int IconSize = 16;
@@ -144,10 +144,9 @@ void MainWindow::createControls() {
                              PeriodFieldId, WS_EX_CLIENTEDGE);
   SendMessageW(field, EM_LIMITTEXT, 2, 0);
   SetWindowSubclass(field, &periodFieldProc, 0, reinterpret_cast<DWORD_PTR>(this));
-  HWND spin = createControl(
-      window_, UPDOWN_CLASSW, "",
-      UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | WS_DISABLED,
-      PeriodSpinId);
+  HWND spin =
+      createControl(window_, UPDOWN_CLASSW, "",
+                    UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | WS_DISABLED, PeriodSpinId);
   SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(field), 0);
   SendMessageW(spin, UDM_SETRANGE32, MinPeriodSeconds, MaxPeriodSeconds);
   SendMessageW(spin, UDM_SETPOS32, 0, MinPeriodSeconds);
