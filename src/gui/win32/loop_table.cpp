@@ -1,0 +1,367 @@
+#include "gui/win32/loop_table.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "gui/win32/dpi.h"
+
+namespace loopmon::win32 {
+
+namespace {
+
+constexpr wchar_t ClassName[] = L"LoopmonLoopTable";
+constexpr COLORREF Silver = RGB(192, 192, 192);
+constexpr COLORREF MarkRed = RGB(255, 0, 0);
+constexpr int GridLine = 1;
+// Text sits this far inside a cell that is not marked.
+constexpr int TextInsetX = 2;
+constexpr int TextInsetY = 1;
+
+void registerClass() {
+  static const bool registered = [] {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.lpszClassName = ClassName;
+    return RegisterClassExW(&windowClass) != 0;
+  }();
+  (void)registered;
+}
+
+const std::string& emptyText() {
+  static const std::string empty;
+  return empty;
+}
+
+}  // namespace
+
+LoopTable::LoopTable(HWND parent, int id) : rows_(1) {
+  colWidths_.fill(64);
+  registerClass();
+  window_ = CreateWindowExW(WS_EX_CLIENTEDGE, ClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
+                            0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                            GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&windowProc));
+  updateScrollBar();
+}
+
+LoopTable::~LoopTable() {
+  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
+  DestroyWindow(window_);
+}
+
+int LoopTable::px(int pixelsAt96) const {
+  return scaled(pixelsAt96, dpi_);
+}
+
+int LoopTable::rowPitch() const {
+  return px(rowHeight_) + GridLine;
+}
+
+int LoopTable::colLeft(int col) const {
+  int left = 0;
+  for (int c = 0; c < col; ++c) left += px(colWidths_[c]) + GridLine;
+  return left;
+}
+
+int LoopTable::visibleRowCount() const {
+  RECT client{};
+  GetClientRect(window_, &client);
+  return std::max(1, static_cast<int>(client.bottom) / rowPitch());
+}
+
+void LoopTable::setRowCount(int count) {
+  rows_.resize(static_cast<size_t>(std::max(count, 1)));
+  updateScrollBar();
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void LoopTable::setDefaultColWidth(int width) {
+  colWidths_.fill(width);
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void LoopTable::setColWidth(int col, int width) {
+  colWidths_[col] = width;
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+const std::string& LoopTable::cell(int col, int row) const {
+  if (row < 0 || row >= rowCount() || col < 0 || col >= ColCount) return emptyText();
+  return rows_[row].cells[col];
+}
+
+void LoopTable::setCell(int col, int row, const std::string& text) {
+  if (row < 0 || row >= rowCount() || col < 0 || col >= ColCount) return;
+  if (rows_[row].cells[col] == text) return;
+  rows_[row].cells[col] = text;
+  invalidateCell(col, row);
+}
+
+bool LoopTable::mark(int row) const {
+  return row >= 0 && row < rowCount() && rows_[row].marked;
+}
+
+void LoopTable::setMark(int row, bool marked) {
+  if (row < 0 || row >= rowCount() || rows_[row].marked == marked) return;
+  rows_[row].marked = marked;
+  invalidateCell(0, row);
+}
+
+void LoopTable::invalidateCell(int col, int row) {
+  const RECT rect = cellRect(col, row);
+  InvalidateRect(window_, &rect, FALSE);
+}
+
+void LoopTable::setVerticalScrollBarShown(bool shown) {
+  scrollBar_ = shown;
+  if (!shown) topRow_ = 0;
+  updateScrollBar();
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void LoopTable::scrollTo(int row) {
+  const int last = std::max(0, rowCount() - visibleRowCount());
+  const int top = scrollBar_ ? std::clamp(row, 0, last) : 0;
+  if (top == topRow_) return;
+  topRow_ = top;
+  updateScrollBar();
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void LoopTable::updateScrollBar() {
+  ShowScrollBar(window_, SB_VERT, scrollBar_);
+  if (!scrollBar_) return;
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
+  info.nMin = 0;
+  info.nMax = rowCount() - 1;
+  info.nPage = static_cast<UINT>(visibleRowCount());
+  info.nPos = topRow_;
+  SetScrollInfo(window_, SB_VERT, &info, TRUE);
+}
+
+void LoopTable::setFont(HFONT font, UINT dpi) {
+  font_ = font;
+  dpi_ = dpi;
+  updateScrollBar();
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+RECT LoopTable::cellRect(int col, int row) const {
+  const int left = colLeft(col);
+  const int top = (row - topRow_) * rowPitch();
+  return RECT{left, top, left + px(colWidths_[col]), top + px(rowHeight_)};
+}
+
+void LoopTable::cellAt(POINT point, int& col, int& row) const {
+  col = -1;
+  row = -1;
+  if (point.x < 0 || point.y < 0) return;
+  for (int c = 0, right = 0; c < ColCount; ++c) {
+    right += px(colWidths_[c]) + GridLine;
+    if (point.x < right) {
+      col = c;
+      break;
+    }
+  }
+  const int candidate = topRow_ + point.y / rowPitch();
+  if (col >= 0 && candidate < rowCount()) {
+    row = candidate;
+  } else {
+    col = -1;
+  }
+}
+
+void LoopTable::drawCell(HDC dc, int col, int row, const RECT& rect) {
+  RECT box = rect;
+  if (col < FixedCols) {
+    FillRect(dc, &box, GetSysColorBrush(COLOR_BTNFACE));
+    DrawEdge(dc, &box, BDR_RAISEDINNER, BF_RECT);
+  }
+  const std::wstring text = widen(rows_[row].cells[col]);
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  RECT inner{rect.left + TextInsetX, rect.top + TextInsetY, rect.right, rect.bottom};
+  const UINT format = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &inner, format);
+  if (col == 0 && rows_[row].marked) {
+    // A loop that is not read: its number on red, without the inner margin.
+    HBRUSH red = CreateSolidBrush(MarkRed);
+    FillRect(dc, &box, red);
+    DeleteObject(red);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format);
+  }
+}
+
+void LoopTable::paint(HDC dc, const RECT& client) {
+  HBRUSH silver = CreateSolidBrush(Silver);
+  FillRect(dc, &client, silver);
+  DeleteObject(silver);
+  HGDIOBJ oldFont = font_ ? SelectObject(dc, font_) : nullptr;
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
+  SetBkMode(dc, TRANSPARENT);
+  const int lastRow = std::min(rowCount(), topRow_ + visibleRowCount() + 1);
+  for (int row = topRow_; row < lastRow; ++row) {
+    for (int col = 0; col < ColCount; ++col) {
+      const RECT rect = cellRect(col, row);
+      if (rect.left > client.right) break;
+      MoveToEx(dc, rect.right, rect.top, nullptr);
+      LineTo(dc, rect.right, rect.bottom + 1);
+      MoveToEx(dc, rect.left, rect.bottom, nullptr);
+      LineTo(dc, rect.right + 1, rect.bottom);
+      drawCell(dc, col, row, rect);
+    }
+  }
+  SelectObject(dc, oldPen);
+  if (oldFont) SelectObject(dc, oldFont);
+}
+
+void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
+  const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  int col = -1;
+  int row = -1;
+  cellAt(point, col, row);
+  switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      // Held until the last button goes up, so a drag past the edges still reports.
+      if (pressedButtons_++ == 0) SetCapture(window_);
+      SetFocus(window_);
+      if (onPress) onPress(col, row, message == WM_LBUTTONDOWN);
+      break;
+    case WM_MOUSEMOVE: {
+      const WPARAM buttons = wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON);
+      if (buttons == 0) break;
+      const bool onlyLeft = wParam == MK_LBUTTON && GetKeyState(VK_MENU) >= 0;
+      if (onDrag) onDrag(col, row, onlyLeft);
+      break;
+    }
+    default:
+      if (pressedButtons_ > 0 && --pressedButtons_ == 0) ReleaseCapture();
+      if (onRelease) onRelease(row, message == WM_LBUTTONUP);
+      break;
+  }
+}
+
+LRESULT CALLBACK LoopTable::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* table = reinterpret_cast<LoopTable*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (table == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  return table->handle(message, wParam, lParam);
+}
+
+LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(window_, &ps);
+      RECT client{};
+      GetClientRect(window_, &client);
+      // Drawn off screen first: a periodic reading repaints cells many times a second.
+      HDC memory = CreateCompatibleDC(dc);
+      HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(client.right, 1),
+                                              std::max<LONG>(client.bottom, 1));
+      HGDIOBJ old = SelectObject(memory, bitmap);
+      paint(memory, client);
+      BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+      SelectObject(memory, old);
+      DeleteObject(bitmap);
+      DeleteDC(memory);
+      EndPaint(window_, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT client{};
+      GetClientRect(window_, &client);
+      paint(reinterpret_cast<HDC>(wParam), client);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SIZE:
+      updateScrollBar();
+      return 0;
+    case WM_VSCROLL: {
+      SCROLLINFO info{};
+      info.cbSize = sizeof info;
+      info.fMask = SIF_ALL;
+      GetScrollInfo(window_, SB_VERT, &info);
+      int top = topRow_;
+      switch (LOWORD(wParam)) {
+        case SB_LINEUP:
+          --top;
+          break;
+        case SB_LINEDOWN:
+          ++top;
+          break;
+        case SB_PAGEUP:
+          top -= visibleRowCount();
+          break;
+        case SB_PAGEDOWN:
+          top += visibleRowCount();
+          break;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION:
+          top = info.nTrackPos;
+          break;
+        case SB_TOP:
+          top = 0;
+          break;
+        case SB_BOTTOM:
+          top = rowCount();
+          break;
+        default:
+          break;
+      }
+      scrollTo(top);
+      return 0;
+    }
+    case WM_MOUSEWHEEL: {
+      const int notches = GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA;
+      scrollTo(topRow_ - 3 * notches);
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+    case WM_MOUSEMOVE:
+      mouseEvent(message, wParam, lParam);
+      return 0;
+    case WM_CAPTURECHANGED:
+      if (reinterpret_cast<HWND>(lParam) != window_) pressedButtons_ = 0;
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS;
+    case WM_KEYDOWN:
+      switch (wParam) {
+        case VK_UP:
+          scrollTo(topRow_ - 1);
+          return 0;
+        case VK_DOWN:
+          scrollTo(topRow_ + 1);
+          return 0;
+        case VK_PRIOR:
+          scrollTo(topRow_ - visibleRowCount());
+          return 0;
+        case VK_NEXT:
+          scrollTo(topRow_ + visibleRowCount());
+          return 0;
+        default:
+          break;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+}  // namespace loopmon::win32

@@ -1,0 +1,90 @@
+#pragma once
+// The loop table's grid, drawn by the program: fixed-style columns on the
+// left, a silver background, 1-pixel black grid lines, text at the cell's
+// top-left corner, a red number cell for a marked row, and an optional
+// vertical scroll bar that moves by whole rows. Sizes are given at 96 DPI and
+// drawn at the DPI set. Mouse input goes out as cell coordinates.
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/text_win32.h"
+
+namespace loopmon::win32 {
+
+class LoopTable {
+ public:
+  static constexpr int ColCount = 4;
+  static constexpr int FixedCols = 3;
+
+  LoopTable(HWND parent, int id);
+  ~LoopTable();
+  LoopTable(const LoopTable&) = delete;
+  LoopTable& operator=(const LoopTable&) = delete;
+
+  HWND window() const { return window_; }
+
+  int rowCount() const { return static_cast<int>(rows_.size()); }
+  // Never below one row; rows dropped lose their texts and marks, new rows
+  // start empty and unmarked.
+  void setRowCount(int count);
+  // Resets every column to the new width (96 DPI).
+  void setDefaultColWidth(int width);
+  void setColWidth(int col, int width);
+  int colWidth(int col) const { return colWidths_[col]; }
+
+  const std::string& cell(int col, int row) const;
+  void setCell(int col, int row, const std::string& text);
+  bool mark(int row) const;
+  void setMark(int row, bool marked);
+
+  void setVerticalScrollBarShown(bool shown);
+  bool verticalScrollBarShown() const { return scrollBar_; }
+  int topRow() const { return topRow_; }
+  void scrollTo(int row);
+
+  // The table's font (not owned) and the DPI its sizes are drawn at.
+  void setFont(HFONT font, UINT dpi);
+  // Client coordinates of a cell at the current DPI and scroll position.
+  RECT cellRect(int col, int row) const;
+  // Column and row under a client point, -1 for none.
+  void cellAt(POINT point, int& col, int& row) const;
+
+  // Mouse input: press and release of a button, and moves while one is held.
+  std::function<void(int col, int row, bool leftButton)> onPress;
+  // `onlyLeftHeld`: the left button held, no other button and no modifier key.
+  std::function<void(int col, int row, bool onlyLeftHeld)> onDrag;
+  std::function<void(int row, bool leftButton)> onRelease;
+
+ private:
+  struct Row {
+    std::array<std::string, ColCount> cells;
+    bool marked = false;
+  };
+
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void paint(HDC dc, const RECT& client);
+  void drawCell(HDC dc, int col, int row, const RECT& rect);
+  int px(int pixelsAt96) const;
+  int rowPitch() const;
+  int colLeft(int col) const;
+  int visibleRowCount() const;
+  void updateScrollBar();
+  void invalidateCell(int col, int row);
+  void mouseEvent(UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND window_ = nullptr;
+  HFONT font_ = nullptr;
+  UINT dpi_ = 96;
+  std::vector<Row> rows_;
+  std::array<int, ColCount> colWidths_{};
+  int rowHeight_ = 16;
+  int topRow_ = 0;
+  bool scrollBar_ = false;
+  int pressedButtons_ = 0;
+};
+
+}  // namespace loopmon::win32
