@@ -206,6 +206,30 @@ TEST_F(Session, SearchChooseReadMarkAndReadPeriodically) {
   pumpFor(1500);
   EXPECT_EQ(windowText(window_->window()), caption);
 
+  // The moved marks follow the model, and a loop's history opens from its
+  // row's menu: a right click, then the menu's one item.
+  for (int row = 1; row < 21; ++row) {
+    EXPECT_EQ(window_->loopTable().moved(row), window_->model().moved(row)) << row;
+  }
+  runSoon([] {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  });
+  SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    EndMenu();
+  });
+  const LPARAM loop2 = at(centre(window_->loopTable().cellRect(0, 2)));
+  SendMessageW(main(MainWindow::LoopTableId), WM_RBUTTONDOWN, MK_RBUTTON, loop2);
+  SendMessageW(main(MainWindow::LoopTableId), WM_RBUTTONUP, 0, loop2);
+  const std::string historyTitle =
+      "История шлейфа 2 — адрес " + std::to_string(window_->device().DevAddr);
+  HWND history = FindWindowW(nullptr, widen(historyTitle).c_str());
+  ASSERT_NE(history, nullptr);
+  EXPECT_TRUE(IsWindowVisible(history));
+  for (int row = 1; row < 21; ++row) EXPECT_FALSE(window_->loopTable().mark(row)) << row;
+
   // Enter in the list of the devices that still answer, none selected: the
   // first line, the type 9 device, with its scrolled table.
   search([&](SearchDialog& d) {

@@ -40,9 +40,10 @@ struct ConditionStyle {
   COLORREF colour;
 };
 // The moments of each kind in their own colour, in the legend's order.
-constexpr ConditionStyle MarkedConditions[] = {{LoopCondition::Alarm, RGB(220, 0, 0)},
-                                               {LoopCondition::Open, RGB(235, 140, 0)},
-                                               {LoopCondition::Short, RGB(150, 0, 200)}};
+// The same colours as the Linux program's; none of them the red of a skip mark.
+constexpr ConditionStyle MarkedConditions[] = {{LoopCondition::Alarm, RGB(230, 110, 0)},
+                                               {LoopCondition::Open, RGB(30, 90, 220)},
+                                               {LoopCondition::Short, RGB(170, 0, 170)}};
 
 SavePathHook& currentSavePathHook() {
   static SavePathHook hook;

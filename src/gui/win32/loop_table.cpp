@@ -13,6 +13,9 @@ namespace {
 constexpr wchar_t ClassName[] = L"LoopmonLoopTable";
 constexpr COLORREF Silver = RGB(192, 192, 192);
 constexpr COLORREF MarkRed = RGB(255, 0, 0);
+// Apart from the red of a skip mark, so that both can be told on one cell.
+constexpr COLORREF MovedBlue = RGB(0, 70, 200);
+constexpr int MovedCornerSide = 7;
 constexpr int GridLine = 1;
 // Text sits this far inside a cell that is not marked.
 constexpr int TextInsetX = 2;
@@ -112,6 +115,16 @@ void LoopTable::setMark(int row, bool marked) {
   invalidateCell(0, row);
 }
 
+bool LoopTable::moved(int row) const {
+  return row >= 0 && row < rowCount() && rows_[row].moved;
+}
+
+void LoopTable::setMoved(int row, bool moved) {
+  if (row < 0 || row >= rowCount() || rows_[row].moved == moved) return;
+  rows_[row].moved = moved;
+  invalidateCell(0, row);
+}
+
 void LoopTable::invalidateCell(int col, int row) {
   const RECT rect = cellRect(col, row);
   InvalidateRect(window_, &rect, FALSE);
@@ -195,6 +208,18 @@ void LoopTable::drawCell(HDC dc, int col, int row, const RECT& rect) {
     FillRect(dc, &box, red);
     DeleteObject(red);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format);
+  }
+  if (col == 0 && rows_[row].moved) {
+    const int side = px(MovedCornerSide);
+    const POINT corner[] = {
+        {rect.right, rect.top}, {rect.right - side, rect.top}, {rect.right, rect.top + side}};
+    HBRUSH blue = CreateSolidBrush(MovedBlue);
+    HGDIOBJ oldBrush = SelectObject(dc, blue);
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    Polygon(dc, corner, 3);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(blue);
   }
 }
 
@@ -334,6 +359,14 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MBUTTONUP:
     case WM_MOUSEMOVE:
       mouseEvent(message, wParam, lParam);
+      if (message == WM_RBUTTONUP && onContextMenu) {
+        POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        int col = -1;
+        int row = -1;
+        cellAt(point, col, row);
+        ClientToScreen(window_, &point);
+        if (row > 0) onContextMenu(row, point);
+      }
       return 0;
     case WM_CAPTURECHANGED:
       if (reinterpret_cast<HWND>(lParam) != window_) pressedButtons_ = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // The loop table's grid, drawn by the program: fixed-style columns on the
 // left, a silver background, 1-pixel black grid lines, text at the cell's
-// top-left corner, a red number cell for a marked row, and an optional
+// top-left corner, a red number cell for a marked row, a blue corner on
+// the number of a loop that has moved, and an optional
 // vertical scroll bar that moves by whole rows. Sizes are given at 96 DPI and
 // drawn at the DPI set. Mouse input goes out as cell coordinates.
 
@@ -39,6 +40,9 @@ class LoopTable {
   void setCell(int col, int row, const std::string& text);
   bool mark(int row) const;
   void setMark(int row, bool marked);
+  // A loop that has moved since the reading started: a corner of its number's cell.
+  bool moved(int row) const;
+  void setMoved(int row, bool moved);
 
   void setVerticalScrollBarShown(bool shown);
   bool verticalScrollBarShown() const { return scrollBar_; }
@@ -57,11 +61,14 @@ class LoopTable {
   // `onlyLeftHeld`: the left button held, no other button and no modifier key.
   std::function<void(int col, int row, bool onlyLeftHeld)> onDrag;
   std::function<void(int row, bool leftButton)> onRelease;
+  // After the right button's release over a row: the row and the point on the screen.
+  std::function<void(int row, POINT screenPoint)> onContextMenu;
 
  private:
   struct Row {
     std::array<std::string, ColCount> cells;
     bool marked = false;
+    bool moved = false;
   };
 
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -7,8 +7,10 @@
 #include <exception>
 #include <memory>
 
+#include "gui/win32/calibration_dialog.h"
 #include "gui/win32/main_window.h"
 #include "gui/win32/message_box.h"
+#include "gui/win32/password_dialog.h"
 
 namespace {
 
@@ -36,6 +38,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     loopmon::win32::showError(nullptr, error);
     return 1;
   }
+  loopmon::win32::CalibrationDialog calibrationDialog([&] { return mainWindow->device(); },
+                                                      mainWindow->coefficientsStore());
+  loopmon::win32::PasswordDialog passwordDialog(calibrationDialog);
+  mainWindow->setToolsAction([&](HWND owner) { passwordDialog.run(owner); });
   // Closing the main window ends the program, also while another window is open.
   mainWindow->setClosedAction([] { PostQuitMessage(0); });
   mainWindow->show();

@@ -9,6 +9,7 @@
 
 #include "gui/win32/controls.h"
 #include "gui/win32/dpi.h"
+#include "gui/win32/history_window.h"
 #include "gui/win32/loop_table.h"
 #include "gui/win32/message_box.h"
 #include "gui/win32/search_dialog.h"
@@ -129,6 +130,7 @@ void MainWindow::createControls() {
   loopTable_->onRelease = [this](int row, bool left) {
     forward([&](MainWindowModel& m) { m.tableReleased(row, left); });
   };
+  loopTable_->onContextMenu = [this](int row, POINT point) { showLoopMenu(row, point); };
 
   createControl(window_, WC_BUTTONW, "Считать", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
                 ReadButtonId);
@@ -408,6 +410,27 @@ void MainWindow::showCell(int column, int row, const std::string& text) {
 
 void MainWindow::showMark(int row, bool marked) {
   loopTable_->setMark(row, marked);
+}
+
+void MainWindow::showMoved(int row, bool moved) {
+  loopTable_->setMoved(row, moved);
+}
+
+void MainWindow::showLoopMenu(int row, POINT screenPoint) {
+  constexpr UINT HistoryItem = 1;
+  HMENU menu = CreatePopupMenu();
+  const UINT state = model_->historyKey(row) ? MF_ENABLED : MF_GRAYED;
+  AppendMenuW(menu, MF_STRING | state, HistoryItem, widen("История шлейфа...").c_str());
+  const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, screenPoint.x,
+                                     screenPoint.y, 0, window_, nullptr);
+  DestroyMenu(menu);
+  if (chosen == HistoryItem) forward([row](MainWindowModel& m) { m.historyClicked(row); });
+}
+
+void MainWindow::showHistory(LoopKey key) {
+  std::unique_ptr<HistoryWindow>& history = historyWindows_[key];
+  if (!history) history = std::make_unique<HistoryWindow>(model_->history(), key);
+  history->show(window_);
 }
 
 void MainWindow::startTimer(int delayMs) {

@@ -4,6 +4,7 @@
 // controls, hands every input to the model and shows what the model says.
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,7 @@ class TRSSession;
 
 namespace loopmon::win32 {
 
+class HistoryWindow;
 class LoopTable;
 class SearchDialog;
 class TogglePanel;
@@ -88,6 +90,7 @@ class MainWindow : private MainWindowView {
   void updateDpi(UINT dpi);
   void onCommand(int id, int code);
   void onPeriodEdited();
+  void showLoopMenu(int row, POINT screenPoint);
   template <class Input>
   void forward(Input input);
 
@@ -101,6 +104,8 @@ class MainWindow : private MainWindowView {
   void showRowCount(int rows, bool scrollBar) override;
   void showCell(int column, int row, const std::string& text) override;
   void showMark(int row, bool marked) override;
+  void showMoved(int row, bool moved) override;
+  void showHistory(LoopKey key) override;
   void startTimer(int delayMs) override;
   void stopTimer() override;
   void showMessage(const std::string& text) override;
@@ -134,6 +139,9 @@ class MainWindow : private MainWindowView {
   std::function<void()> closedAction_;
 
   std::unique_ptr<MainWindowModel> model_;
+  // One window per loop, kept after it is closed so that it opens again
+  // where it was; they show the model's history and go before it.
+  std::map<LoopKey, std::unique_ptr<HistoryWindow>> historyWindows_;
 };
 
 }  // namespace loopmon::win32
