@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 
 #include "fake_platform.h"
-#include "platform/port_names.h"
-#include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "pty_peer_posix.h"
 #include "scoped_temp_dir.h"
@@ -22,29 +19,8 @@ namespace {
 using testing::Lines;
 using testing::RecordingSearchView;
 
-// COM names resolve through the registry store under XDG_CONFIG_HOME.
-class OwnConfigFolder {
- public:
-  explicit OwnConfigFolder(const std::string& path) {
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) old_ = old;
-    ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
-  }
-  ~OwnConfigFolder() {
-    if (old_) {
-      ::setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
 TEST(SearchOnARealPort, APortThatCannotBeOpenedIsToldOncePerStart) {
   testing::ScopedTempDir dir;
-  const OwnConfigFolder config(dir.path());
-  ASSERT_TRUE(mapPort(*openSystemRegistry(), "COM7", dir.file("unplugged")));
   testing::writeFile(dir.file("plain"), "not a terminal");
   const auto silent = [](const Bytes&) -> std::optional<Bytes> { return std::nullopt; };
   testing::PtyPeer held(silent, std::chrono::microseconds(0));
@@ -62,7 +38,6 @@ TEST(SearchOnARealPort, APortThatCannotBeOpenedIsToldOncePerStart) {
   const struct {
     std::string selected, error;
   } cases[] = {
-      {"COM7 — unplugged", "COM7 (" + dir.file("unplugged") + "): not found: "},
       {dir.file("missing"), dir.file("missing") + ": not found: "},
       {dir.file("plain"), dir.file("plain") + ": cannot be opened as a serial port"},
       {held.devicePath(), held.devicePath() + ": busy: held by another program"},
