@@ -206,11 +206,14 @@ void SearchProcedure::checkFrom(int step, unsigned list) {
         }
       },
       [this, step, list, line](std::exception_ptr error) {
+        // A check that has ended or been replaced (the dialog closed, or
+        // shown again) tells nothing: the current one meets the same failure
+        // and tells it once.
+        if (!checking_ || list != list_) return;
         if (error) {
           endCheck();
           std::rethrow_exception(error);
         }
-        if (!checking_ || list != list_) return;
         if (!line->empty()) {
           view_.appendDevice(*line);
           view_.setChooseEnabled(true);
