@@ -83,16 +83,7 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port,
     session->SetPortPath(port.path);
   }
   if (!session->Simulator.enabled && !OpenPort(*session)) {
-    if (!session->Port->failure().empty()) throw CliError(session->Port->failure());
-    const OpenError error = session->Port ? session->Port->openError() : OpenError{};
-    const std::string device = !error.device.empty() ? error.device
-                               : port.path.empty()
-                                   ? resolvePortName(*session->platform.registry, port.name)
-                                   : port.path;
-    const std::string shown = device == port.name ? port.name : port.name + " (" + device + ")";
-    throw CliError(shown + ": " +
-                   (error.kind == OpenErrorKind::None ? "the port cannot be opened"
-                                                      : describeOpenError(error)));
+    throw CliError(DescribeOpenFailure(*session));
   }
   return session;
 }

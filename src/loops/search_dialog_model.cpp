@@ -1,5 +1,7 @@
 #include "loops/search_dialog_model.h"
 
+#include <algorithm>
+
 #include "platform/profile_file.h"
 
 namespace loopmon {
@@ -8,6 +10,7 @@ namespace {
 
 const char* const PortSection = "Port";
 const char* const PortKey = "Num";
+const char* const PortNameKey = "Name";
 
 // The byte length of the first `count` characters of UTF-8 `text`, or its
 // whole length when it is shorter.
@@ -44,12 +47,24 @@ SearchDialogModel::SearchDialogModel(SearchDialogView& view, BusRunner* bus,
 
 void SearchDialogModel::aboutToShow() {
   std::vector<std::string> texts;
+  portNames_.clear();
   for (const PortChoiceItem& item : portChoices_ ? portChoices_() : searchPortChoices({})) {
     texts.push_back(item.text);
+    portNames_.push_back(item.name);
   }
   view_.setPortItems(texts);
-  const int index = ProfileFile(portSettingsPath_).readInt(PortSection, PortKey, 0);
-  view_.setPortIndex(index >= 0 && index < PortCount ? index : -1);
+  const ProfileFile settings(portSettingsPath_);
+  int index = settings.readInt(PortSection, PortKey, 0);
+  if (index >= PortCount) {
+    const std::string name = settings.readString(PortSection, PortNameKey, "");
+    const auto found =
+        std::find(portNames_.begin() + std::min<size_t>(PortCount, portNames_.size()),
+                  portNames_.end(), name);
+    index = found == portNames_.end() || name.empty()
+                ? -1
+                : static_cast<int>(found - portNames_.begin());
+  }
+  view_.setPortIndex(index >= 0 ? index : -1);
   procedure_.CheckKnownDevices();
 }
 
@@ -75,8 +90,12 @@ void SearchDialogModel::closed() {
   view_.setProgress(0);
   if (view_.portIndex() < 0) view_.setPortIndex(0);
   // A refused write (a read-only program folder) must not keep the dialog open.
-  ProfileFile(portSettingsPath_)
-      .writeString(PortSection, PortKey, std::to_string(view_.portIndex()));
+  const int index = view_.portIndex();
+  std::vector<std::pair<std::string, std::string>> entries{{PortKey, std::to_string(index)}};
+  if (index >= PortCount && index < static_cast<int>(portNames_.size())) {
+    entries.emplace_back(PortNameKey, portNames_[static_cast<size_t>(index)]);
+  }
+  ProfileFile(portSettingsPath_).writeStrings(PortSection, entries);
 }
 
 }  // namespace loopmon

@@ -44,6 +44,12 @@ class SearchDialogModel {
 
   // `bus` null: no session to search with. `portSettingsPath`: the
   // "pcom.ini" the port is remembered in. `portChoices` null: COM1..COM4.
+  //
+  // "pcom.ini" keeps the selector's index under [Port] Num, 0..3 being
+  // COM1..COM4 as ever. A further port's index depends on what is plugged in,
+  // so choosing one also writes its name under Name ("COM7"); the next showing
+  // selects that port wherever it now stands, or none when it is gone rather
+  // than whatever took its place.
   SearchDialogModel(SearchDialogView& view, BusRunner* bus, std::string portSettingsPath,
                     PortChoices portChoices = nullptr);
 
@@ -67,6 +73,8 @@ class SearchDialogModel {
   SearchProcedure procedure_;
   std::string portSettingsPath_;
   PortChoices portChoices_;
+  // The names of the selector's items, as last shown.
+  std::vector<std::string> portNames_;
 };
 
 }  // namespace loopmon

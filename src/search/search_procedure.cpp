@@ -34,16 +34,17 @@ std::string identifyOnBus(TRSSession& session, uint8_t address) {
 }  // namespace
 
 void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
-                               BusRunner::Exchange before) {
+                               Preparation before) {
   auto line = std::make_shared<std::string>();
+  auto problem = std::make_shared<std::string>();
   const unsigned list = list_;
   const unsigned scan = scan_;
   bus_->run(
-      [address, line, before = std::move(before)](TRSSession& session) {
-        if (before) before(session);
+      [address, line, problem, before = std::move(before)](TRSSession& session) {
+        if (before) *problem = before(session);
         *line = identifyOnBus(session, address);
       },
-      [this, line, list, scan, then](std::exception_ptr error) {
+      [this, line, problem, list, scan, then](std::exception_ptr error) {
         // A step of a scan that has been replaced meanwhile moves nothing on.
         const bool current = scan == scan_;
         if (error) {
@@ -55,6 +56,7 @@ void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
           }
           std::rethrow_exception(error);
         }
+        if (!problem->empty() && current) view_.showError(*problem, "");
         if (!line->empty() && list == list_) {
           view_.appendDevice(*line);
           view_.setChooseEnabled(true);
@@ -82,8 +84,10 @@ void SearchProcedure::StartStopScan() {
   // as the hosts set it, any other name (a higher COM number, a device path)
   // is opened by that name. A device the host named itself stays in force
   // for COM1..COM4; a higher COM number chosen here before gives way.
+  // Returns why the port cannot be opened, "" when it opened or is not
+  // needed: the simulator or the bus driver carries the exchanges then.
   const std::string name = port.substr(0, port.find(' '));
-  auto setPort = [name](TRSSession& session) {
+  auto setPort = [name](TRSSession& session) -> std::string {
     const std::optional<int> number = comPortNumber(name);
     if (number && *number <= 4) {
       if (comPortNumber(session.PortPath)) session.SetPortPath("");
@@ -91,7 +95,8 @@ void SearchProcedure::StartStopScan() {
     } else {
       session.SetPortPath(name);
     }
-    OpenPort(session);
+    if (OpenPort(session) || session.Simulator.enabled) return {};
+    return DescribeOpenFailure(session);
   };
   // Decided by the scan's own state, and shown at once: a step still on the
   // bus ends there and lists what it found, but no further step follows.
@@ -99,9 +104,10 @@ void SearchProcedure::StartStopScan() {
     scanning_ = false;
     view_.setScanTimerEnabled(false);
     showIdle();
-    bus_->run(setPort, [](std::exception_ptr error) {
-      if (error) std::rethrow_exception(error);
-    });
+    bus_->run([setPort](TRSSession& session) { setPort(session); },
+              [](std::exception_ptr error) {
+                if (error) std::rethrow_exception(error);
+              });
     return;
   }
   scanning_ = true;
@@ -115,13 +121,16 @@ void SearchProcedure::StartStopScan() {
   view_.setTitle(ScanTitle + std::to_string(FirstScanned));
   view_.setChooseEnabled(false);
   // The port, the cleared table and the first probe in one exchange: a port
-  // that cannot be set up ends the scan with one message.
+  // that cannot be set up ends the scan with one message; one that cannot be
+  // opened is told once, and the scan runs all the same, each probe trying
+  // to open it again.
   identify(FirstScanned, &SearchProcedure::afterFirstProbe, [setPort](TRSSession& session) {
-    setPort(session);
+    std::string problem = setPort(session);
     for (int address = 1; address <= 127; ++address) {
       session.DeviceTypes[address] = NoDevice;
       session.DeviceVersions[address] = 0;
     }
+    return problem;
   });
 }
 
@@ -197,11 +206,14 @@ void SearchProcedure::checkFrom(int step, unsigned list) {
         }
       },
       [this, step, list, line](std::exception_ptr error) {
+        // A check that has ended or been replaced (the dialog closed, or
+        // shown again) tells nothing: the current one meets the same failure
+        // and tells it once.
+        if (!checking_ || list != list_) return;
         if (error) {
           endCheck();
           std::rethrow_exception(error);
         }
-        if (!checking_ || list != list_) return;
         if (!line->empty()) {
           view_.appendDevice(*line);
           view_.setChooseEnabled(true);

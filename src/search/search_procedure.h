@@ -6,6 +6,7 @@
 // an exchange has ended.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "session/bus_runner.h"
@@ -68,8 +69,10 @@ class SearchProcedure {
   uint8_t SelectedAddress = 0;
 
  private:
-  // `before` runs on the bus within the same exchange, ahead of the probe.
-  void identify(uint8_t address, void (SearchProcedure::*then)(), BusRunner::Exchange before);
+  // Runs on the bus ahead of a probe, within the same exchange; what it
+  // returns, unless empty, is shown as an error before the probe's result.
+  using Preparation = std::function<std::string(TRSSession& session)>;
+  void identify(uint8_t address, void (SearchProcedure::*then)(), Preparation before);
   void afterScanStep();
   void afterFirstProbe();
   void showIdle();

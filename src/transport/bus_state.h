@@ -115,6 +115,10 @@ class BusState {
 // driver to ComPort; false only when the serial port cannot be opened. Throws
 // PortSettingsError when the port instance's "Settings" cannot be saved.
 bool OpenPort(BusState& bus);
+// Why the last OpenPort failed, in one line for the user: the port as named
+// (with the device it led to, where that differs), then the line's own account
+// (a remote line) or the kind of failure and what to do about it.
+std::string DescribeOpenFailure(const BusState& bus);
 // Closes the serial port, or releases the driver's port and, when it was
 // bound, puts the port instance's "Settings" back.
 void ClosePort(BusState& bus);

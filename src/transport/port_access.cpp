@@ -121,6 +121,19 @@ bool OpenPort(BusState& bus) {
   return true;
 }
 
+std::string DescribeOpenFailure(const BusState& bus) {
+  const std::string name = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
+  if (bus.Port && !bus.Port->failure().empty()) return bus.Port->failure();
+  const OpenError error = bus.Port ? bus.Port->openError() : OpenError{};
+  const std::string device = !error.device.empty()   ? error.device
+                             : bus.platform.registry ? resolvePortName(*bus.platform.registry, name)
+                                                     : name;
+  const std::string shown = device == name ? name : name + " (" + device + ")";
+  return shown + ": " +
+         (error.kind == OpenErrorKind::None ? "the port cannot be opened"
+                                            : describeOpenError(error));
+}
+
 void ReportPortLoss(BusState& bus) {
   if (!bus.PortLost || bus.PortLossReported) return;
   bus.PortLossReported = true;

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -16,10 +17,13 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -34,7 +38,9 @@
 #include "gui/qt/search_dialog.h"
 #include "gui/qt/widgets.h"
 #include "loops/loop_decode.h"
+#include "platform/port_names.h"
 #include "platform/profile_file.h"
+#include "scoped_temp_dir.h"
 #include "session/session.h"
 #include "transport/line_settings.h"
 
@@ -475,6 +481,70 @@ class SessionTest : public QObject {
     });
     QTest::mouseClick(control<QToolButton>(&other, "searchButton"), Qt::LeftButton);
     QCOMPARE(boxes.boxes.size(), 1);
+  }
+
+  // A converter mapped as COM9 stands after the four ports with the device
+  // behind it; the box keeps the dialog's layout while its drop-down list
+  // is wide enough to read the item. A port that cannot be opened is told in
+  // one box per start. Chosen, the port is found again by its name, and not
+  // at all once it is gone.
+  void aFurtherPortIsOfferedToldAndRemembered() {
+    testing::FakePlatform fake;
+    testing::writeFile(path("converter"), "");
+    QVERIFY(mapPort(*fake.registry, "COM9", path("converter")));
+    fake.line->failOpens(-1);
+    // A style whose drop-down list is only as wide as the box by itself.
+    std::unique_ptr<QStyle> narrowList(QStyleFactory::create(QStringLiteral("Windows")));
+    QVERIFY(narrowList);
+    MainWindow other(fake.platform(), MainWindow::Files{path("other.kft"), path("other.ini")});
+    other.show();
+    const QString item = QStringLiteral("COM9 — ") + QString::fromStdString(path("converter"));
+    auto searchIn = [&](const std::function<void(QDialog*)>& inside) {
+      QDialog* d = other.searchDialog().window();
+      QTimer::singleShot(0, this, [&] {
+        inside(d);
+        if (d->isVisible()) d->close();
+      });
+      QTest::mouseClick(control<QToolButton>(&other, "searchButton"), Qt::LeftButton);
+    };
+
+    control<QComboBox>(other.searchDialog().window(), "portSelector")->setStyle(narrowList.get());
+    int index = -1;
+    BoxCapture boxes;
+    searchIn([&](QDialog* d) {
+      auto* selector = control<QComboBox>(d, "portSelector");
+      for (int port = 0; port < 4; ++port) {
+        QVERIFY(selector->itemText(port).startsWith(QStringLiteral("COM%1").arg(port + 1)));
+      }
+      index = selector->findText(item);
+      QVERIFY2(index >= 4, qPrintable(selector->itemText(selector->count() - 1)));
+      QCOMPARE(selector->geometry(), QRect(200, 6, 105, 21));
+      QCOMPARE(d->size(), QSize(318, 279));
+      selector->showPopup();
+      QVERIFY(selector->view()->isVisible());
+      QVERIFY(selector->view()->viewport()->width() >
+              selector->view()->fontMetrics().horizontalAdvance(item));
+      selector->hidePopup();
+      selector->setCurrentIndex(index);
+      auto* button = control<QPushButton>(d, "searchButton");
+      for (int start = 1; start <= 2; ++start) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(boxes.boxes.size(), start);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(button->text(), QStringLiteral("Поиск"));
+      }
+    });
+    const QString told = QStringLiteral(": COM9 (") + QString::fromStdString(path("converter")) +
+                         QStringLiteral("): the port cannot be opened");
+    QCOMPARE(boxes.boxes, (QStringList{told, told}));
+    QCOMPARE(ProfileFile(path("other.ini")).readInt("Port", "Num", -1), index);
+    QCOMPARE(ProfileFile(path("other.ini")).readString("Port", "Name", ""), std::string("COM9"));
+    searchIn([&](QDialog* d) {
+      QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), index);
+    });
+    std::filesystem::remove(path("converter"));
+    searchIn(
+        [&](QDialog* d) { QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), -1); });
   }
 
  private:

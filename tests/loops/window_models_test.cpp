@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -289,6 +290,53 @@ TEST(SearchDialogModel, StartStopChooseAndTheRememberedPort) {
            {session.DescribeDevice(5), 5}, {"Адрес: 127  Hovra-Y (версия  1,01)", 127}}) {
     EXPECT_EQ(AddressFromLine(line), address) << line;
   }
+}
+
+// A further port is remembered by its name beside the index, so that a
+// converter unplugged since is not replaced by whatever now stands there.
+TEST(SearchDialogModel, AFurtherPortIsRememberedByItsName) {
+  testing::ScopedTempDir dir;
+  const std::string ini = dir.file("pcom.ini");
+  std::vector<PortEntry> present;
+  FakeSearchDialog view;
+  SearchDialogModel dialog(view, nullptr, ini, [&] { return searchPortChoices(present); });
+  const PortEntry ftdi{
+      .comName = "COM5", .devicePath = "/dev/ttyUSB0", .description = "FT232R USB UART"};
+  const PortEntry cp210x{.comName = "COM7",
+                         .devicePath = "/dev/ttyUSB1",
+                         .description = "CP2102 USB to UART Bridge Controller"};
+
+  const struct {
+    const char* what;
+    std::string num, name;
+    std::vector<PortEntry> present;
+    int shown;
+  } cases[] = {
+      {"the four ports keep their index", "2", "COM7", {ftdi, cp210x}, 2},
+      {"a further port where it now stands", "4", "COM7", {cp210x}, 4},
+      {"the same port behind a new neighbour", "4", "COM7", {ftdi, cp210x}, 5},
+      {"an unplugged port is no port", "5", "COM7", {ftdi}, -1},
+      {"an index without a name is no port", "4", "", {ftdi}, -1},
+      {"a name among the four is not looked for", "4", "COM2", {ftdi}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(ini);
+    ASSERT_TRUE(ProfileFile(ini).writeStrings("Port", {{"Num", c.num}, {"Name", c.name}}));
+    present = c.present;
+    dialog.aboutToShow();
+    EXPECT_EQ(view.port, c.shown);
+  }
+
+  // Chosen and closed: the index as ever, and the name of a further port.
+  present = {ftdi, cp210x};
+  dialog.aboutToShow();
+  EXPECT_EQ(view.portItems.at(4), "COM5 — FT232R USB UART");
+  view.port = 5;
+  dialog.closed();
+  EXPECT_EQ(ProfileFile(ini).readInt("Port", "Num", -1), 5);
+  EXPECT_EQ(ProfileFile(ini).readString("Port", "Name", ""), "COM7");
+  EXPECT_EQ(view.portText(), "COM7 — CP2102 USB to UART Bridge Controller");
 }
 
 TEST(CalibrationModel, ChecksFieldsAndTheSection) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "platform/simulator_link.h"
 #include "search/port_choices.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
@@ -116,6 +117,27 @@ TEST(PortSelector, TheFourPortsInTheirPlacesThenFurtherOnesWithTheDeviceBehind) 
   for (const PortChoiceItem& item : searchPortChoices(ports)) texts.push_back(item.text);
   EXPECT_EQ(texts, (Lines{"COM1 — FT232R USB UART", "COM2 — serial8250", "COM3", "COM4",
                           "COM5 — /tmp/rs485", "COM12 — CP2102 USB to UART Bridge Controller"}));
+}
+
+// Holds every exchange until the test ends it with an outcome of its choosing.
+struct HeldBus : BusRunner {
+  void run(Exchange, Done done) override { held.push_back(std::move(done)); }
+  std::vector<Done> held;
+};
+
+// The dialog shown, closed before its check came back, and shown again: the
+// simulator then gone, only the current check tells it.
+TEST(SearchOnAFakeLine, OnlyTheCurrentCheckTellsItsFailure) {
+  RecordingSearchView view;
+  HeldBus bus;
+  SearchProcedure search(view, &bus);
+  search.CheckKnownDevices();
+  search.EndScan();
+  search.CheckKnownDevices();
+  ASSERT_EQ(bus.held.size(), 2u);
+  const auto gone = std::make_exception_ptr(SimulatorUnavailable("the simulator is gone"));
+  EXPECT_NO_THROW(bus.held[0](gone));
+  EXPECT_THROW(bus.held[1](gone), SimulatorUnavailable);
 }
 
 // The missing port is checked in the dialog's own tests.

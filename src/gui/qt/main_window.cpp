@@ -64,7 +64,13 @@ MainWindow::MainWindow(Platform platform, Files files)
         this, [this, call = std::move(call)] { runHandler(this, call); }, Qt::QueuedConnection);
   });
 
-  searchDialog_ = std::make_unique<SearchDialog>(bus_.get(), files.portSettings);
+  // The dialog offers every port present or mapped, each with the device
+  // behind it, looked up afresh at each showing (a converter plugged in
+  // meanwhile is there).
+  searchDialog_ = std::make_unique<SearchDialog>(
+      bus_.get(), files.portSettings, [registry = session_->platform.registry] {
+        return registry ? searchPortChoices(listPorts(*registry)) : searchPortChoices({});
+      });
   searchDialog_->setFormCaption(QStringLiteral("Поиск приборов"));
   searchDialog_->setFormFont(designedFont(QStringLiteral("Arial"), 12, true));
 

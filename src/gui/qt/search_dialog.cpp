@@ -1,5 +1,6 @@
 #include "gui/qt/search_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDialog>
 #include <QGuiApplication>
@@ -9,7 +10,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
+
+#include <algorithm>
 
 #include "gui/qt/message_box.h"
 #include "gui/qt/widgets.h"
@@ -24,6 +28,8 @@ constexpr int ClientWidth = 318;
 constexpr int ClientHeight = 279;
 constexpr int ScanIntervalMs = 10;
 constexpr int MaxAddress = 127;
+// Room beside an item's text in the drop-down list: the item's own padding.
+constexpr int PopupTextMargin = 12;
 
 QString qtext(const std::string& text) {
   return QString::fromStdString(text);
@@ -31,7 +37,8 @@ QString qtext(const std::string& text) {
 
 }  // namespace
 
-SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath) {
+SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath,
+                           SearchDialogModel::PortChoices portChoices) {
   createDialog();
   scanTimer_ = new QTimer(this);
   scanTimer_->setInterval(ScanIntervalMs);
@@ -39,7 +46,7 @@ SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath) {
           [this] { forward([](SearchDialogModel& m) { m.scanTimerFired(); }); });
   createControls();
   model_ = std::make_unique<SearchDialogModel>(static_cast<SearchDialogView&>(*this), bus,
-                                               std::move(portSettingsPath));
+                                               std::move(portSettingsPath), std::move(portChoices));
 }
 
 SearchDialog::~SearchDialog() {
@@ -235,6 +242,19 @@ void SearchDialog::showError(const std::string& text, const std::string& caption
 void SearchDialog::setPortItems(const std::vector<std::string>& texts) {
   portSelector_->clear();
   for (const std::string& text : texts) portSelector_->addItem(qtext(text));
+  // The box keeps its designed width and shows the start of an item; the
+  // list it drops down is as wide as its longest item, so "COM5 — FT232R USB
+  // UART" reads in full without moving anything in the dialog.
+  const QFontMetrics metrics(portSelector_->view()->font());
+  int widest = 0;
+  for (int item = 0; item < portSelector_->count(); ++item) {
+    widest = std::max(widest, metrics.horizontalAdvance(portSelector_->itemText(item)));
+  }
+  const int chrome = 2 * portSelector_->view()->frameWidth() +
+                     portSelector_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                     2 * portSelector_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) +
+                     PopupTextMargin;
+  portSelector_->view()->setMinimumWidth(std::max(portSelector_->width(), widest + chrome));
 }
 
 int SearchDialog::portIndex() const {

@@ -25,8 +25,10 @@ class SearchDialog : public QObject, private SearchDialogView {
   Q_OBJECT
  public:
   // `bus` null: no session to search with. `portSettingsPath`: the "pcom.ini"
-  // to remember the port in.
-  SearchDialog(BusRunner* bus, std::string portSettingsPath);
+  // to remember the port in. `portChoices`: the ports to offer, asked at each
+  // showing (null: COM1..COM4).
+  SearchDialog(BusRunner* bus, std::string portSettingsPath,
+               SearchDialogModel::PortChoices portChoices = nullptr);
   ~SearchDialog() override;
 
   QString FormCaption() const;

@@ -12,6 +12,7 @@
 #include "gui/win32/history_window.h"
 #include "gui/win32/loop_table.h"
 #include "gui/win32/message_box.h"
+#include "gui/win32/resources/resource_ids.h"
 #include "gui/win32/search_dialog.h"
 #include "gui/win32/toggle_panel.h"
 #include "gui/win32/window_thread.h"
@@ -34,12 +35,12 @@ constexpr UINT_PTR TickTimerId = 1;
 constexpr int IconSize = 16;
 constexpr int PeriodSpinWidth = 16;
 
-// The program's icon resources (see resources/resource_ids.h).
-constexpr int AppIconId = 1;
-constexpr int SearchIconId = 101;
-constexpr int ReadIconId = 102;
-constexpr int ToolsIconId = 103;
-constexpr int PeriodicIconId = 104;
+// The program's icon resources.
+constexpr int AppIconId = LOOPMON_ICON_APP;
+constexpr int SearchIconId = LOOPMON_ICON_SEARCH;
+constexpr int ReadIconId = LOOPMON_ICON_READ;
+constexpr int ToolsIconId = LOOPMON_ICON_TOOLS;
+constexpr int PeriodicIconId = LOOPMON_ICON_PERIODIC;
 
 void registerClass() {
   static const bool registered = [] {
