@@ -79,6 +79,34 @@ void centreOnMonitor(HWND window, HWND anchor) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+SIZE textExtent(HWND label, HFONT font) {
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  const std::wstring text = widen(windowText(label));
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  return extent;
+}
+
+void registerWindowClass(const wchar_t* name, const WindowClassLook& look) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  if (GetClassInfoExW(instance, name, &windowClass)) return;
+  windowClass.style = look.style;
+  windowClass.lpfnWndProc = look.procedure;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hbrBackground = look.background;
+  if (look.iconId != 0)
+    windowClass.hIcon = loadProgramIcon(look.iconId, GetSystemMetrics(SM_CXICON));
+  windowClass.lpszClassName = name;
+  RegisterClassExW(&windowClass);
+}
+
 HICON loadProgramIcon(int id, int size) {
   return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
                                        size, size, LR_DEFAULTCOLOR));

@@ -45,4 +45,18 @@ void centreOnMonitor(HWND window, HWND anchor = nullptr);
 // has none (test programs).
 HICON loadProgramIcon(int id, int size);
 
+// Gives `label` `font` and returns the size of its text in it: labels that
+// size themselves to their text, as the designed ones did.
+SIZE textExtent(HWND label, HFONT font);
+
+// One of the program's window classes with the arrow cursor; a class
+// registered before stays as it is. `iconId` 0: no icon of its own.
+struct WindowClassLook {
+  WNDPROC procedure = DefWindowProcW;
+  HBRUSH background = nullptr;
+  UINT style = 0;
+  int iconId = 0;
+};
+void registerWindowClass(const wchar_t* name, const WindowClassLook& look = {});
+
 }  // namespace loopmon::win32

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/number_text.h"
+#include "gui/win32/controls.h"
 #include "gui/win32/dialog_layout.h"
 #include "gui/win32/dpi.h"
 #include "gui/win32/message_box.h"
@@ -157,24 +158,11 @@ void HistoryWindow::show(HWND owner) {
 }
 
 void HistoryWindow::create(HWND owner) {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.lpfnWndProc = &HistoryWindow::windowProc;
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = WindowClass;
-    RegisterClassExW(&windowClass);
-    // Painted whole through a bitmap: no background of its own, no flicker.
-    windowClass.lpfnWndProc = &HistoryWindow::plotProc;
-    windowClass.hbrBackground = nullptr;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpszClassName = PlotClass;
-    RegisterClassExW(&windowClass);
-    return true;
-  }();
-  (void)registered;
+  registerWindowClass(WindowClass, {.procedure = &HistoryWindow::windowProc,
+                                    .background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)});
+  // Painted whole through a bitmap: no background of its own, no flicker.
+  registerWindowClass(PlotClass,
+                      {.procedure = &HistoryWindow::plotProc, .style = CS_HREDRAW | CS_VREDRAW});
 
   const std::wstring title = L"История шлейфа " + std::to_wstring(key_.loop) + L" — адрес " +
                              std::to_wstring(key_.address);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "gui/win32/controls.h"
 #include "gui/win32/dpi.h"
 
 namespace loopmon::win32 {
@@ -21,19 +22,6 @@ constexpr int GridLine = 1;
 constexpr int TextInsetX = 2;
 constexpr int TextInsetY = 1;
 
-void registerClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.lpszClassName = ClassName;
-    return RegisterClassExW(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 const std::string& emptyText() {
   static const std::string empty;
   return empty;
@@ -43,7 +31,7 @@ const std::string& emptyText() {
 
 LoopTable::LoopTable(HWND parent, int id) : rows_(1) {
   colWidths_.fill(64);
-  registerClass();
+  registerWindowClass(ClassName);
   window_ = CreateWindowExW(WS_EX_CLIENTEDGE, ClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
                             0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                             GetModuleHandleW(nullptr), nullptr);

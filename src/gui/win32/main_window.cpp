@@ -42,21 +42,6 @@ constexpr int ReadIconId = LOOPMON_ICON_READ;
 constexpr int ToolsIconId = LOOPMON_ICON_TOOLS;
 constexpr int PeriodicIconId = LOOPMON_ICON_PERIODIC;
 
-void registerClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.hIcon = loadProgramIcon(AppIconId, GetSystemMetrics(SM_CXICON));
-    windowClass.lpszClassName = ClassName;
-    return RegisterClassExW(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 void destroyIcon(HICON& icon) {
   if (icon) DestroyIcon(icon);
   icon = nullptr;
@@ -109,7 +94,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::createWindow() {
-  registerClass();
+  registerWindowClass(
+      ClassName, {.background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), .iconId = AppIconId});
   window_ = CreateWindowExW(ExStyle, ClassName, L"", Style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -238,14 +224,7 @@ void MainWindow::layOut() {
 void MainWindow::sizeDeviceLabel() {
   // The label sizes itself to its text, as the designed one did.
   HWND label = control(DeviceLabelId);
-  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  const std::wstring text = widen(windowText(label));
-  HDC dc = GetDC(label);
-  HGDIOBJ old = SelectObject(dc, font_);
-  SIZE extent{};
-  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-  SelectObject(dc, old);
-  ReleaseDC(label, dc);
+  const SIZE extent = textExtent(label, font_);
   const int height = std::max<int>(extent.cy, scaled(16, dpi_));
   SetWindowPos(label, nullptr, scaled(40, dpi_), scaled(7, dpi_), extent.cx, height,
                SWP_NOZORDER | SWP_NOACTIVATE);

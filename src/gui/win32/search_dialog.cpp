@@ -25,25 +25,11 @@ constexpr int MaxAddress = 127;
 // The port selector's list below its field, at 96 DPI.
 constexpr int PortListHeight = 160;
 
-void registerClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = ClassName;
-    return RegisterClassExW(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 }  // namespace
 
 SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath,
                            SearchDialogModel::PortChoices portChoices) {
-  registerClass();
+  registerWindowClass(ClassName, {.background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)});
   dialog_ = CreateWindowExW(ExStyle, ClassName, L"", Style, 0, 0, 0, 0, nullptr, nullptr,
                             GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(dialog_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -106,14 +92,7 @@ void SearchDialog::layOut() {
 
   // The label sizes itself to its text, as the designed one did.
   HWND label = control(PortLabelId);
-  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  const std::wstring text = widen(windowText(label));
-  HDC dc = GetDC(label);
-  HGDIOBJ old = SelectObject(dc, font_);
-  SIZE extent{};
-  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-  SelectObject(dc, old);
-  ReleaseDC(label, dc);
+  const SIZE extent = textExtent(label, font_);
   SetWindowPos(label, nullptr, scaled(8, dpi_), scaled(8, dpi_), extent.cx, extent.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
   widenPortList();

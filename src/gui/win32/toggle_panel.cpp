@@ -10,23 +10,10 @@ namespace {
 
 constexpr wchar_t ClassName[] = L"LoopmonTogglePanel";
 
-void registerClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.lpszClassName = ClassName;
-    return RegisterClassExW(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 }  // namespace
 
 TogglePanel::TogglePanel(HWND parent, int id, const std::string& caption) {
-  registerClass();
+  registerWindowClass(ClassName);
   window_ = createControl(parent, ClassName, caption, 0, id);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&windowProc));
