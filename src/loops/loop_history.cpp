@@ -130,6 +130,21 @@ LoopReading StateReading(uint8_t address, int loop, WallTime time, uint8_t code)
           alarm ? LoopCondition::Alarm : LoopCondition::Normal};
 }
 
+std::optional<KiloOhmsRange> RangeOf(const std::vector<HistoryPoint>& points) {
+  std::optional<KiloOhmsRange> range;
+  for (const HistoryPoint& point : points) {
+    const std::optional<double> kiloOhms = point.KiloOhms();
+    if (!kiloOhms) continue;
+    if (!range) {
+      range = KiloOhmsRange{*kiloOhms, *kiloOhms};
+    } else {
+      range->low = std::min(range->low, *kiloOhms);
+      range->high = std::max(range->high, *kiloOhms);
+    }
+  }
+  return range;
+}
+
 std::optional<double> HistoryPoint::KiloOhms() const {
   if (std::isnan(kiloOhms)) return std::nullopt;
   return kiloOhms;

@@ -85,6 +85,14 @@ struct HistoryPoint {
   std::optional<double> KiloOhms() const;
 };
 
+// The lowest and highest resistance among kept readings, for a scale to draw them on.
+struct KiloOhmsRange {
+  double low = 0;
+  double high = 0;
+};
+// Unset when no reading shows a resistance.
+std::optional<KiloOhmsRange> RangeOf(const std::vector<HistoryPoint>& points);
+
 struct LoopMove {
   WallTime time;
   LoopCondition from = LoopCondition::Normal;

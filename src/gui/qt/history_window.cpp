@@ -101,19 +101,10 @@ void HistoryPlot::paintEvent(QPaintEvent*) {
       series_, {}, [](const HistoryPoint& point) { return millisOf(point.time); });
   const int64_t startMs = millisOf(first.time);
   const int64_t spanMs = std::max<int64_t>(millisOf(last.time) - startMs, 1000);
-  double low = INFINITY;
-  double high = -INFINITY;
-  for (const HistoryPoint& point : series_) {
-    if (const auto kiloOhms = point.KiloOhms()) {
-      low = std::min(low, *kiloOhms);
-      high = std::max(high, *kiloOhms);
-    }
-  }
-  const bool anyResistance = std::isfinite(low);
-  if (!anyResistance) {
-    low = 0;
-    high = 1;
-  }
+  const std::optional<KiloOhmsRange> range = RangeOf(series_);
+  const bool anyResistance = range.has_value();
+  const double low = range ? range->low : 0;
+  const double high = range ? range->high : 1;
   const double pad = std::max((high - low) * 0.1, 0.5);
   const double bottomValue = std::max(0.0, low - pad);
   const double topValue = high + pad;

@@ -376,15 +376,10 @@ void HistoryWindow::paintPlot(HDC dc, const RECT& area) const {
   };
 
   // The resistance scale: the readings' range with a little room around it.
-  double low = INFINITY;
-  double high = -INFINITY;
-  for (const HistoryPoint& point : series_) {
-    if (const auto kiloOhms = point.KiloOhms()) {
-      low = std::min(low, *kiloOhms);
-      high = std::max(high, *kiloOhms);
-    }
-  }
-  const bool anyResistance = low <= high;
+  const std::optional<KiloOhmsRange> range = RangeOf(series_);
+  const bool anyResistance = range.has_value();
+  double low = range ? range->low : INFINITY;
+  double high = range ? range->high : -INFINITY;
   if (anyResistance) {
     const double room = std::max((high - low) * 0.08, 0.5);
     low = std::max(0.0, low - room);
