@@ -2,12 +2,13 @@
 // The windows' views as plain state, for driving the window models.
 
 #include <array>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "loops/main_window_model.h"
-#include "loops/search_dialog_model.h"
+#include "desktop/main_window_model.h"
+#include "desktop/search_dialog_model.h"
 
 namespace loopmon::testing {
 
@@ -21,7 +22,10 @@ struct FakeMainWindow : MainWindowView {
   }
   void showPeriodicDown(bool down) override { periodicDown = down; }
   void showPeriod(int seconds) override { period = seconds; }
-  void showView(bool adc) override { adcView = adc; }
+  void showView(bool adc, const LoopColumns& shown) override {
+    adcView = adc;
+    widths = shown.widths;
+  }
   void showRowCount(int count, bool scroll) override {
     rows = count;
     scrollBar = scroll;
@@ -47,7 +51,10 @@ struct FakeMainWindow : MainWindowView {
   void startTimer(int delayMs) override { timerMs = delayMs; }
   void stopTimer() override { timerMs = -1; }
   void showMessage(const std::string& text) override { messages.push_back(text); }
-  uint8_t runSearchDialog() override { return chosen; }
+  uint8_t runSearchDialog() override {
+    if (duringSearch) duringSearch();
+    return chosen;
+  }
   void showPasswordDialog() override {}
 
   std::string caption;
@@ -56,6 +63,7 @@ struct FakeMainWindow : MainWindowView {
   bool periodicDown = false;
   int period = 0;
   bool adcView = false;
+  std::array<int, LoopTableColumns> widths{};
   int rows = 0;
   bool scrollBar = false;
   std::set<int> marks;
@@ -64,6 +72,8 @@ struct FakeMainWindow : MainWindowView {
   int timerMs = -1;
   Lines messages;
   uint8_t chosen = 0;
+  // Runs while the search dialog is up.
+  std::function<void()> duringSearch;
 };
 
 struct FakeSearchDialog : SearchDialogView {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/main_window_model.h"
 #include "fake_platform.h"
-#include "loops/main_window_model.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "sim/device_model.h"

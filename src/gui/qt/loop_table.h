@@ -1,10 +1,9 @@
 #pragma once
-// The loop table's grid: a text grid drawn the way the window was designed
-// (fixed-style columns on the left, a silver background, 1-pixel grid lines,
-// text at the cell's top-left corner), with one mark per row in the object
-// slot of column 0 and a moved flag beside it, cell hit-testing for the
-// marking handlers, an owner-draw hook that runs after the grid's own drawing,
-// a context-menu hook, and scrolling by whole rows.
+// The loop table's grid, drawn as the main window's form says: fixed-style
+// columns on the left, a silver background, 1-pixel grid lines, text at the
+// cell's top-left corner, a marked row's number on red, a moved loop's number
+// with a blue corner. Cell hit-testing for the marking handlers, a
+// context-menu hook, and scrolling by whole rows.
 
 #include <QAbstractScrollArea>
 #include <QString>
@@ -12,27 +11,23 @@
 #include <functional>
 #include <vector>
 
-namespace loopmon {
+#include "loops/loop_layout.h"
 
-class LoopGrid : public QAbstractScrollArea {
+namespace loopmon::qt {
+
+class LoopTable : public QAbstractScrollArea {
   Q_OBJECT
  public:
-  static constexpr int ColCount = 4;
-  static constexpr int FixedCols = 3;
   static constexpr int GridLineWidth = 1;
 
-  explicit LoopGrid(QWidget* parent);
+  explicit LoopTable(QWidget* parent);
 
   int rowCount() const { return static_cast<int>(rows_.size()); }
   // Never below one row; rows dropped lose their texts and marks, new rows
   // start empty, unmarked and not moved.
   void setRowCount(int count);
-  int defaultRowHeight() const { return rowHeight_; }
-  void setDefaultRowHeight(int height);
-  // Resets every column to the new width.
-  void setDefaultColWidth(int width);
+  void setColumnWidths(const std::array<int, LoopTableColumns>& widths);
   int colWidth(int col) const { return colWidths_[col]; }
-  void setColWidth(int col, int width);
 
   QString cell(int col, int row) const;
   void setCell(int col, int row, const QString& text);
@@ -47,7 +42,6 @@ class LoopGrid : public QAbstractScrollArea {
   void setVerticalScrollBarShown(bool shown);
   int topRow() const;
 
-  std::function<void(QPainter& painter, int col, int row, const QRect& rect)> onDrawCell;
   std::function<void(Qt::MouseButton button, QPoint point)> onMouseDown;
   std::function<void(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint point)>
       onMouseMove;
@@ -65,7 +59,7 @@ class LoopGrid : public QAbstractScrollArea {
 
  private:
   struct Row {
-    std::array<QString, ColCount> cells;
+    std::array<QString, LoopTableColumns> cells;
     int mark = 0;
     bool moved = false;
   };
@@ -75,8 +69,7 @@ class LoopGrid : public QAbstractScrollArea {
   void drawCell(QPainter& painter, int col, int row, const QRect& rect);
 
   std::vector<Row> rows_;
-  std::array<int, ColCount> colWidths_{};
-  int rowHeight_ = 24;
+  std::array<int, LoopTableColumns> colWidths_{};
 };
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

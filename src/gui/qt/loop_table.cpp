@@ -1,4 +1,4 @@
-#include "gui/qt/loop_grid.h"
+#include "gui/qt/loop_table.h"
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>
@@ -6,13 +6,21 @@
 #include <QScrollBar>
 #include <algorithm>
 
-namespace loopmon {
+#include "desktop/main_form.h"
+
+namespace loopmon::qt {
 
 namespace {
-const QColor GridBackground(192, 192, 192);
+
+QColor qcolour(Colour colour) {
+  return {colour.red, colour.green, colour.blue};
 }
 
-LoopGrid::LoopGrid(QWidget* parent) : QAbstractScrollArea(parent), rows_(1) {
+constexpr int RowHeight = main_form::TableRowHeight;
+
+}  // namespace
+
+LoopTable::LoopTable(QWidget* parent) : QAbstractScrollArea(parent), rows_(1) {
   setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarShown(false);
@@ -22,87 +30,76 @@ LoopGrid::LoopGrid(QWidget* parent) : QAbstractScrollArea(parent), rows_(1) {
           [this] { viewport()->update(); });
 }
 
-void LoopGrid::setRowCount(int count) {
+void LoopTable::setRowCount(int count) {
   rows_.resize(static_cast<size_t>(std::max(count, 1)));
   updateScrollRange();
   viewport()->update();
 }
 
-void LoopGrid::setDefaultRowHeight(int height) {
-  rowHeight_ = height;
-  updateScrollRange();
+void LoopTable::setColumnWidths(const std::array<int, LoopTableColumns>& widths) {
+  colWidths_ = widths;
   viewport()->update();
 }
 
-void LoopGrid::setDefaultColWidth(int width) {
-  colWidths_.fill(width);
-  viewport()->update();
-}
-
-void LoopGrid::setColWidth(int col, int width) {
-  colWidths_[col] = width;
-  viewport()->update();
-}
-
-QString LoopGrid::cell(int col, int row) const {
-  if (row < 0 || row >= rowCount() || col < 0 || col >= ColCount) return {};
+QString LoopTable::cell(int col, int row) const {
+  if (row < 0 || row >= rowCount() || col < 0 || col >= LoopTableColumns) return {};
   return rows_[row].cells[col];
 }
 
-void LoopGrid::setCell(int col, int row, const QString& text) {
-  if (row < 0 || row >= rowCount() || col < 0 || col >= ColCount) return;
+void LoopTable::setCell(int col, int row, const QString& text) {
+  if (row < 0 || row >= rowCount() || col < 0 || col >= LoopTableColumns) return;
   if (rows_[row].cells[col] == text) return;
   rows_[row].cells[col] = text;
   viewport()->update(cellRect(col, row));
 }
 
-int LoopGrid::mark(int row) const {
+int LoopTable::mark(int row) const {
   return row >= 0 && row < rowCount() ? rows_[row].mark : 0;
 }
 
-void LoopGrid::setMark(int row, int value) {
+void LoopTable::setMark(int row, int value) {
   if (row < 0 || row >= rowCount() || rows_[row].mark == value) return;
   rows_[row].mark = value;
   viewport()->update(cellRect(0, row));
 }
 
-bool LoopGrid::moved(int row) const {
+bool LoopTable::moved(int row) const {
   return row >= 0 && row < rowCount() && rows_[row].moved;
 }
 
-void LoopGrid::setMoved(int row, bool moved) {
+void LoopTable::setMoved(int row, bool moved) {
   if (row < 0 || row >= rowCount() || rows_[row].moved == moved) return;
   rows_[row].moved = moved;
   viewport()->update(cellRect(0, row));
 }
 
-int LoopGrid::colLeft(int col) const {
+int LoopTable::colLeft(int col) const {
   int left = 0;
   for (int c = 0; c < col; ++c) left += colWidths_[c] + GridLineWidth;
   return left;
 }
 
-int LoopGrid::topRow() const {
+int LoopTable::topRow() const {
   return verticalScrollBar()->value();
 }
 
-QRect LoopGrid::cellRect(int col, int row) const {
-  return QRect(colLeft(col), (row - topRow()) * (rowHeight_ + GridLineWidth), colWidths_[col],
-               rowHeight_);
+QRect LoopTable::cellRect(int col, int row) const {
+  return QRect(colLeft(col), (row - topRow()) * (RowHeight + GridLineWidth), colWidths_[col],
+               RowHeight);
 }
 
-void LoopGrid::mouseToCell(QPoint point, int& col, int& row) const {
+void LoopTable::mouseToCell(QPoint point, int& col, int& row) const {
   col = -1;
   row = -1;
   if (point.x() < 0 || point.y() < 0) return;
-  for (int c = 0, left = 0; c < ColCount; ++c) {
+  for (int c = 0, left = 0; c < LoopTableColumns; ++c) {
     left += colWidths_[c] + GridLineWidth;
     if (point.x() < left) {
       col = c;
       break;
     }
   }
-  const int candidate = topRow() + point.y() / (rowHeight_ + GridLineWidth);
+  const int candidate = topRow() + point.y() / (RowHeight + GridLineWidth);
   if (col >= 0 && candidate < rowCount()) {
     row = candidate;
   } else {
@@ -110,30 +107,31 @@ void LoopGrid::mouseToCell(QPoint point, int& col, int& row) const {
   }
 }
 
-int LoopGrid::visibleRowCount() const {
-  return std::max(1, viewport()->height() / (rowHeight_ + GridLineWidth));
+int LoopTable::visibleRowCount() const {
+  return std::max(1, viewport()->height() / (RowHeight + GridLineWidth));
 }
 
-void LoopGrid::updateScrollRange() {
+void LoopTable::updateScrollRange() {
   verticalScrollBar()->setRange(0, std::max(0, rowCount() - visibleRowCount()));
   verticalScrollBar()->setPageStep(visibleRowCount());
   verticalScrollBar()->setSingleStep(1);
 }
 
-void LoopGrid::setVerticalScrollBarShown(bool shown) {
+void LoopTable::setVerticalScrollBarShown(bool shown) {
   setVerticalScrollBarPolicy(shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   if (!shown) verticalScrollBar()->setValue(0);
   updateScrollRange();
 }
 
-void LoopGrid::resizeEvent(QResizeEvent* event) {
+void LoopTable::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   updateScrollRange();
 }
 
-void LoopGrid::drawCell(QPainter& painter, int col, int row, const QRect& rect) {
-  const bool fixed = col < FixedCols;
-  painter.fillRect(rect, fixed ? palette().color(QPalette::Button) : GridBackground);
+void LoopTable::drawCell(QPainter& painter, int col, int row, const QRect& rect) {
+  const bool fixed = col < FixedLoopColumns;
+  painter.fillRect(rect,
+                   fixed ? palette().color(QPalette::Button) : qcolour(main_form::TableBackground));
   if (fixed) {
     painter.setPen(palette().color(QPalette::Light));
     painter.drawLine(rect.topLeft(), rect.topRight());
@@ -145,16 +143,30 @@ void LoopGrid::drawCell(QPainter& painter, int col, int row, const QRect& rect) 
   painter.setPen(palette().color(QPalette::Text));
   painter.drawText(rect.adjusted(2, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                    rows_[row].cells[col]);
-  if (onDrawCell) onDrawCell(painter, col, row, rect);
+  if (col != 0) return;
+  if (rows_[row].mark != 0) {
+    // A loop that is not read: its number on red, without the inner margin.
+    painter.fillRect(rect, qcolour(main_form::SkipMarkColour));
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     rows_[row].cells[col]);
+  }
+  if (rows_[row].moved) {
+    const int side = main_form::MovedCornerSide;
+    const QPoint corner = rect.topRight();
+    const QPoint triangle[] = {corner, corner - QPoint(side, 0), corner + QPoint(0, side)};
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(qcolour(main_form::MovedMarkColour));
+    painter.drawPolygon(triangle, 3);
+  }
 }
 
-void LoopGrid::paintEvent(QPaintEvent*) {
+void LoopTable::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
   painter.setFont(font());
-  painter.fillRect(viewport()->rect(), GridBackground);
+  painter.fillRect(viewport()->rect(), qcolour(main_form::TableBackground));
   const int lastRow = std::min(rowCount(), topRow() + visibleRowCount() + 1);
   for (int row = topRow(); row < lastRow; ++row) {
-    for (int col = 0; col < ColCount; ++col) {
+    for (int col = 0; col < LoopTableColumns; ++col) {
       const QRect rect = cellRect(col, row);
       if (rect.left() > viewport()->width()) break;
       painter.setPen(Qt::black);
@@ -168,20 +180,20 @@ void LoopGrid::paintEvent(QPaintEvent*) {
   }
 }
 
-void LoopGrid::mousePressEvent(QMouseEvent* event) {
+void LoopTable::mousePressEvent(QMouseEvent* event) {
   if (onMouseDown) onMouseDown(event->button(), event->position().toPoint());
 }
 
-void LoopGrid::mouseMoveEvent(QMouseEvent* event) {
+void LoopTable::mouseMoveEvent(QMouseEvent* event) {
   if (onMouseMove) onMouseMove(event->buttons(), event->modifiers(), event->position().toPoint());
 }
 
-void LoopGrid::mouseReleaseEvent(QMouseEvent* event) {
+void LoopTable::mouseReleaseEvent(QMouseEvent* event) {
   if (onMouseUp) onMouseUp(event->button(), event->position().toPoint());
 }
 
-void LoopGrid::contextMenuEvent(QContextMenuEvent* event) {
+void LoopTable::contextMenuEvent(QContextMenuEvent* event) {
   if (onContextMenu) onContextMenu(event->pos(), event->globalPos());
 }
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

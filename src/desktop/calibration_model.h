@@ -1,7 +1,7 @@
 #pragma once
-// The calibration and password dialogs' logic without a toolkit: the access
-// code, the fields refilled on activation, the trailing-point rule and the
-// checks and store write behind "Ввод".
+// The calibration dialog's logic without a toolkit: the fields refilled on
+// activation, the trailing-point rule and the checks and store write behind
+// "Ввод".
 
 #include <functional>
 #include <optional>
@@ -12,13 +12,6 @@
 #include "loops/reading_cycle.h"
 
 namespace loopmon {
-
-inline constexpr char AccessCode[] = "48205917";
-
-// The code exactly as typed: nothing trimmed.
-inline bool AccessCodeAccepted(const std::string& typed) {
-  return typed == AccessCode;
-}
 
 struct DeviceTypeEntry {
   const char* text;

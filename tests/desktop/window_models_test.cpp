@@ -1,6 +1,7 @@
 // The window models without a toolkit, on a fake line through the session:
-// marks and drags, the buttons through a reading, rows per device type, the
-// search's start/stop/choose sequence, and the calibration checks.
+// marks and drags, the buttons through a reading, rows per device type,
+// answers that come back late, the search's start/stop/choose sequence, and
+// the calibration and password checks.
 
 #include <gtest/gtest.h>
 
@@ -8,11 +9,13 @@
 #include <map>
 #include <set>
 
+#include "desktop/calibration_model.h"
+#include "desktop/main_window_model.h"
+#include "desktop/password_dialog_model.h"
+#include "desktop/search_dialog_model.h"
 #include "fake_platform.h"
-#include "loops/calibration_model.h"
+#include "held_bus.h"
 #include "loops/loop_layout.h"
-#include "loops/main_window_model.h"
-#include "loops/search_dialog_model.h"
 #include "platform/profile_file.h"
 #include "scoped_temp_dir.h"
 #include "session/bus_runner.h"
@@ -169,17 +172,22 @@ TEST_F(MainWindowModelTest, ButtonsThroughSingleAndPeriodicReadings) {
   EXPECT_EQ(row(2), "2||") << "a marked loop is not read";
   EXPECT_EQ(row(4), "4|104|2,9");
 
-  // The state view empties the values at once.
+  // The state view empties the values at once and widens its columns.
   model.stateViewClicked();
   EXPECT_EQ(row(1), "1||");
   EXPECT_FALSE(view.adcView);
+  EXPECT_EQ(view.widths, (std::array<int, 4>{144, 144, 144, 144}));
   model.adcViewClicked();
+  EXPECT_EQ(view.widths, (std::array<int, 4>{90, 120, 77, 90}));
 
   // Periodic: the read button is off, a pass ends in the period's wait, and a
   // release during the wait means no further tick.
   EXPECT_EQ(model.periodChanged(45), MaxPeriodSeconds);
   EXPECT_EQ(view.period, MaxPeriodSeconds);
   EXPECT_EQ(model.periodChanged(0), MinPeriodSeconds);
+  view.period = 0;
+  model.periodFieldLeft();
+  EXPECT_EQ(view.period, MinPeriodSeconds) << "an emptied field shows the period again";
   for (char32_t key : {U'a', U'-', U' '}) EXPECT_FALSE(MainWindowModel::periodKeyAccepted(key));
   for (char32_t key : {U'0', U'9', char32_t{8}, char32_t{13}}) {
     EXPECT_TRUE(MainWindowModel::periodKeyAccepted(key));
@@ -381,8 +389,74 @@ TEST(CalibrationModel, ChecksFieldsAndTheSection) {
                           .acp2 = "100"})
                   .empty());
   EXPECT_TRUE(store.LoadPoints(11, 105));
-  EXPECT_TRUE(AccessCodeAccepted("48205917"));
-  for (const char* wrong : {"", "48205917 ", "4820591"}) EXPECT_FALSE(AccessCodeAccepted(wrong));
+}
+
+TEST(PasswordDialogModel, OnlyTheExactCodeOpensTheCalibrationOnceTheDialogHasClosed) {
+  struct View : PasswordDialogView {
+    void closeDialog() override { events += "close "; }
+    void clearCode() override { events += "clear "; }
+    void showCalibration() override { events += "calibration "; }
+    std::string events;
+  } view;
+  PasswordDialogModel model(view);
+  for (const char* code : {"", "48205917 ", "4820591", "48205917"}) {
+    SCOPED_TRACE(code);
+    view.events.clear();
+    model.okClicked(code);
+    model.closed();
+    EXPECT_EQ(view.events,
+              std::string(code) == AccessCode ? "close clear calibration " : "close clear ");
+  }
+  // Closed without Ok (Esc, the close box): silently.
+  view.events.clear();
+  model.closed();
+  EXPECT_EQ(view.events, "clear ");
+}
+
+// Exchanges held on the bus and let through later: a device chosen in a
+// search that another one followed is no choice, and a periodic reading
+// released during a tick reads on to its last loop and ends as a single pass.
+TEST(MainWindowModelLate, AnswersKeepToTheSearchAndThePassTheyBelongTo) {
+  testing::FakePlatform fake;
+  fake.line->setResponder(deviceAtFive);
+  TRSSession session(fake.platform());
+  session.SetDeviceType(5, 1);
+  testing::HeldBus bus;
+  CoefficientsStore store("/nonexistent-folder/ohmgauge.kft", ',');
+  FakeMainWindow view;
+  MainWindowModel model(view, bus, store, ',');
+
+  view.chosen = 5;
+  model.searchClicked();
+  ASSERT_EQ(bus.held.size(), 1u);
+  view.chosen = 0;
+  view.duringSearch = [&] { bus.release(session); };
+  model.searchClicked();
+  EXPECT_EQ(model.device().DevAddr, 0);
+  EXPECT_EQ(model.rowCount(), 1);
+  EXPECT_EQ(view.controls, (std::array<bool, 3>{false, false, false}));
+
+  view.duringSearch = nullptr;
+  view.chosen = 5;
+  model.searchClicked();
+  bus.release(session);
+  model.periodicClicked(true);
+  model.timerFired();
+  ASSERT_EQ(bus.held.size(), 1u) << "loop 1 on the bus";
+  model.periodicClicked(false);
+  EXPECT_EQ(view.controls, (std::array<bool, 3>{true, true, true}));
+  for (int loop = 1; loop <= 20; ++loop) {
+    ASSERT_EQ(bus.held.size(), 1u) << loop;
+    bus.release(session);
+    if (loop < 20) {
+      EXPECT_EQ(view.timerMs, TickIntervalMs);
+      model.timerFired();
+    }
+  }
+  EXPECT_EQ(model.cell(1, 20), "120");
+  EXPECT_EQ(view.caption, IdleCaption);
+  EXPECT_FALSE(model.reading());
+  EXPECT_EQ(view.timerMs, -1);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "loops/loop_history.h"
+#include "loops/loop_layout.h"
 #include "loops/reading_cycle.h"
 
 namespace loopmon {
@@ -32,8 +33,8 @@ class MainWindowView {
   virtual void showReadControls(bool readEnabled, bool periodicEnabled, bool periodEnabled) = 0;
   virtual void showPeriodicDown(bool down) = 0;
   virtual void showPeriod(int seconds) = 0;
-  // The pressed panel and the column widths of the view.
-  virtual void showView(bool adcView) = 0;
+  // The pressed panel and the table's columns in the view.
+  virtual void showView(bool adcView, const LoopColumns& columns) = 0;
   // Rows include the heading row; rows added start empty, unmarked and
   // without the moved mark.
   virtual void showRowCount(int rows, bool scrollBar) = 0;
@@ -70,6 +71,8 @@ class MainWindowModel : private LoopTableView {
   void stateViewClicked();
   // The period field changed; returns the value the field must show (1..30).
   int periodChanged(int seconds);
+  // The period field lost the focus: emptied, it shows the period in use again.
+  void periodFieldLeft() { view_.showPeriod(period_); }
   // Whether a typed character may reach the period field.
   static bool periodKeyAccepted(char32_t key);
   void toolsClicked();
@@ -152,6 +155,11 @@ class MainWindowModel : private LoopTableView {
   bool readEnabled_ = false;
   bool reading_ = false;
   bool waiting_ = false;
+  // A tick's exchange is on the bus.
+  bool tickOnBus_ = false;
+  // Counts the searches: a device chosen in one that has been followed by
+  // another is no longer the user's choice.
+  unsigned search_ = 0;
   // The drag painting: set by a press that marked a row.
   bool marking_ = false;
   int markStartRow_ = 0;

@@ -1,20 +1,15 @@
-#include "loops/main_window_model.h"
+#include "desktop/main_window_model.h"
 
 #include <algorithm>
 #include <memory>
 
-#include "loops/loop_layout.h"
+#include "desktop/texts.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 
 namespace loopmon {
 
 namespace {
-
-constexpr char StartCaption[] = "Состояние шлейфов приборов:";
-constexpr char NoDeviceLabel[] = "Прибор не выбран.";
-// `clear` blanks the rows a device with 20 loops has, heading row included.
-constexpr int ClearedRows = 20;
 
 void rethrowIfFailed(std::exception_ptr error) {
   if (error) std::rethrow_exception(error);
@@ -31,8 +26,8 @@ MainWindowModel::MainWindowModel(MainWindowView& view, BusRunner& bus,
                                  std::optional<char> decimalSeparator)
     : view_(view), bus_(bus), cycle_(*this, bus, store, decimalSeparator), rows_(1) {
   cycle_.SetReadingTaken([this](const LoopReading& reading) { readingTaken(reading); });
-  view_.showCaption(StartCaption);
-  view_.showDeviceLabel(NoDeviceLabel);
+  view_.showCaption(texts::MainCaption);
+  view_.showDeviceLabel(texts::NoDevice);
   view_.showPeriod(period_);
   view_.showPeriodicDown(false);
   setReadControls(false);
@@ -72,13 +67,11 @@ void MainWindowModel::setReadControls(bool enabled) {
 }
 
 void MainWindowModel::writeHeadings() {
-  view_.showView(adcView_);
-  SetCell(0, 0, "Номер ШС");
-  if (adcView_) {
-    SetCell(1, 0, "Показание АЦП");
-    SetCell(2, 0, "R кОм");
-  } else {
-    SetCell(1, 0, "Состояние ШС");
+  const LoopColumns& columns = LoopColumnsFor(adcView_);
+  view_.showView(adcView_, columns);
+  // Column 2 is not written in the state view: it lies outside the visible width.
+  for (int column = 0; column < (adcView_ ? 3 : 2); ++column) {
+    SetCell(column, 0, columns.headings[static_cast<size_t>(column)]);
   }
 }
 
@@ -104,6 +97,7 @@ void MainWindowModel::searchClicked() {
   setReadControls(false);
   setRowCount(1, false);
   device_ = {};
+  ++search_;
   const uint8_t address = view_.runSearchDialog();
   if (address != 0) deviceChosen(address);
 }
@@ -121,7 +115,9 @@ void MainWindowModel::deviceChosen(uint8_t address) {
         found->type = session.GetDeviceType(address);
         found->version = session.DeviceVersions[address];
       },
-      [this, address, found](std::exception_ptr error) {
+      [this, address, found, search = search_](std::exception_ptr error) {
+        // The search opened again meanwhile: that one decides.
+        if (search != search_) return;
         rethrowIfFailed(error);
         device_.DevAddr = address;
         view_.showDeviceLabel(found->line);
@@ -150,12 +146,15 @@ void MainWindowModel::startReading() {
   }
   reading_ = true;
   waiting_ = false;
+  // A tick still on the bus belonged to the reading replaced: its answer is dropped.
+  tickOnBus_ = false;
   view_.startTimer(TickIntervalMs);
 }
 
 void MainWindowModel::stopReading() {
   reading_ = false;
   waiting_ = false;
+  tickOnBus_ = false;
   view_.stopTimer();
 }
 
@@ -172,8 +171,10 @@ void MainWindowModel::periodicClicked(bool down) {
     startReading();
     readEnabled_ = false;
   } else {
-    // Also cancels a wait between passes: no further tick.
-    stopReading();
+    // Released while a tick is on the bus, the pass runs on to its last loop
+    // and ends as a single pass does; between ticks, or during the wait
+    // between passes, no further tick runs.
+    if (!tickOnBus_) stopReading();
     readEnabled_ = true;
   }
   view_.showReadControls(readEnabled_, true, true);
@@ -183,10 +184,12 @@ void MainWindowModel::timerFired() {
   view_.stopTimer();
   if (!reading_) return;
   waiting_ = false;
+  tickOnBus_ = true;
   cycle_.Tick([this](TickResult result) { tickDone(result); });
 }
 
 void MainWindowModel::tickDone(TickResult result) {
+  tickOnBus_ = false;
   if (!reading_) return;
   if (!result.enableTimer) {
     reading_ = false;

@@ -1,8 +1,9 @@
-#include "loops/calibration_model.h"
+#include "desktop/calibration_model.h"
 
 #include <iterator>
 
 #include "common/number_text.h"
+#include "desktop/texts.h"
 #include "platform/locale_info.h"
 
 namespace loopmon {
@@ -43,9 +44,9 @@ std::optional<std::string> CalibrationModel::fieldEdited(const std::string& text
 std::vector<std::string> CalibrationModel::enter(const CalibrationFields& fields) {
   std::vector<std::string> failed;
   if (fields.typeEntry < 0 || fields.typeEntry >= static_cast<int>(std::size(CalibrationTypes))) {
-    failed.emplace_back("Введенный тип прибора неподдерживается");
+    failed.emplace_back(texts::UnsupportedType);
   }
-  if (fields.version.empty()) failed.emplace_back("Не введена версия прибора");
+  if (fields.version.empty()) failed.emplace_back(texts::NoVersion);
   if (!failed.empty()) return failed;
   const SelectedDevice device = selectedDevice_();
   store_.Save(device.DevType, device.DevVersion, CalibrationTypes[fields.typeEntry].code,

@@ -1,7 +1,8 @@
-#include "loops/search_dialog_model.h"
+#include "desktop/search_dialog_model.h"
 
 #include <algorithm>
 
+#include "desktop/texts.h"
 #include "platform/profile_file.h"
 
 namespace loopmon {
@@ -41,7 +42,8 @@ uint8_t AddressFromLine(const std::string& line) {
 SearchDialogModel::SearchDialogModel(SearchDialogView& view, BusRunner* bus,
                                      std::string portSettingsPath, PortChoices portChoices)
     : view_(view),
-      procedure_(view, bus),
+      // A port that cannot be opened is told in the windows' language.
+      procedure_(view, bus, {texts::OpenFailureText, texts::ApplicationTitle}),
       portSettingsPath_(std::move(portSettingsPath)),
       portChoices_(std::move(portChoices)) {}
 
