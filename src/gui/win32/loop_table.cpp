@@ -59,6 +59,12 @@ void LoopTable::setRowCount(int count) {
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
+void LoopTable::setDpi(UINT dpi) {
+  dpi_ = dpi;
+  updateScrollBar();
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
 void LoopTable::setColumnWidths(const std::array<int, LoopTableColumns>& widths) {
   colWidths_ = widths;
   InvalidateRect(hwnd(), nullptr, FALSE);
@@ -267,10 +273,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
       return 1;
     case WM_SETFONT:
-      // Given at the window's DPI: the sizes follow it.
       font_ = reinterpret_cast<HFONT>(wParam);
-      dpi_ = windowDpi(hwnd());
-      updateScrollBar();
       InvalidateRect(hwnd(), nullptr, FALSE);
       return 0;
     case WM_SIZE:

@@ -20,6 +20,7 @@ namespace loopmon::win32 {
 class LoopTable : public Window {
  public:
   LoopTable(HWND parent, int id, DWORD style);
+  void setDpi(UINT dpi) override;
 
   int rowCount() const { return static_cast<int>(rows_.size()); }
   // Never below one row; rows dropped lose their texts and marks, new rows

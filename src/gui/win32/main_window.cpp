@@ -98,6 +98,8 @@ void MainWindow::onClose() {
 
 void MainWindow::onCommand(int id, int code) {
   using namespace main_form;
+  // The controls report their first texts before the model is there.
+  if (!model_) return;
   if (id == PeriodField) {
     if (code == EN_CHANGE && !writingPeriod_) onPeriodEdited();
     if (code == EN_KILLFOCUS) forward([](MainWindowModel& m) { m.periodFieldLeft(); });

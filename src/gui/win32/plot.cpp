@@ -21,6 +21,11 @@ Plot::Plot(HWND parent, int id) {
                parent, id);
 }
 
+void Plot::setDpi(UINT dpi) {
+  dpi_ = dpi;
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
 void Plot::setSource(Source source) {
   source_ = std::move(source);
   InvalidateRect(hwnd(), nullptr, FALSE);
@@ -42,8 +47,8 @@ void Plot::paint(HDC dc) {
                               return static_cast<int>(size.cx);
                             },
                             static_cast<int>(metrics.tmHeight)};
-  const auto dpi = static_cast<int>(windowDpi(hwnd()));
-  for (const PlotShape& shape : source_({area.right, area.bottom}, dpi, measure)) {
+  for (const PlotShape& shape :
+       source_({area.right, area.bottom}, static_cast<int>(dpi_), measure)) {
     const COLORREF colour = colourRef(shape.colour);
     switch (shape.kind) {
       case PlotShape::Kind::Fill: {

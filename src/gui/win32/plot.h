@@ -16,6 +16,7 @@ class Plot : public Window {
       std::function<std::vector<PlotShape>(Size area, int dpi, const TextMeasure& measure)>;
 
   Plot(HWND parent, int id);
+  void setDpi(UINT dpi) override;
   // What to draw; nothing until it is set.
   void setSource(Source source);
   // Draws on `dc` as the control paints.
@@ -27,6 +28,7 @@ class Plot : public Window {
  private:
   Source source_;
   HFONT font_ = nullptr;
+  UINT dpi_ = 96;
 };
 
 }  // namespace loopmon::win32

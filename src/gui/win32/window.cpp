@@ -70,12 +70,12 @@ LRESULT CALLBACK keyboardHook(int code, WPARAM removal, LPARAM lParam) {
       message->message <= WM_KEYLAST) {
     for (HWND window : keyboardWindows().windows) {
       if (message->hwnd != window && !IsChild(window, message->hwnd)) continue;
-      const HWND focus = GetFocus();
+      const HWND target = message->hwnd;
       const bool enterOnButton = message->message == WM_KEYDOWN && message->wParam == VK_RETURN &&
-                                 IsChild(window, focus) && isPushButton(focus) &&
-                                 IsWindowEnabled(focus);
+                                 target != window && isPushButton(target) &&
+                                 IsWindowEnabled(target);
       if (enterOnButton) {
-        SendMessageW(focus, BM_CLICK, 0, 0);
+        SendMessageW(target, BM_CLICK, 0, 0);
         message->message = WM_NULL;
       } else if (IsDialogMessageW(window, message)) {
         // Handled: the loop that took it dispatches nothing.
@@ -470,6 +470,7 @@ void FormWindow::layOut() {
                  SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(window, nullptr, TRUE);
   }
+  for (const auto& [id, drawn] : custom_) drawn->setDpi(dpi_);
   placeHints();
   onLaidOut();
 }

@@ -36,6 +36,9 @@ class Window {
   Window& operator=(const Window&) = delete;
 
   HWND hwnd() const { return hwnd_; }
+  // The DPI the window that holds this control lays out at: a control the
+  // program draws scales its own sizes by it.
+  virtual void setDpi(UINT /*dpi*/) {}
 
  protected:
   struct Class {

@@ -1,64 +1,32 @@
-// The loop history window over a small recorded history: its texts, its
-// refresh while open, the marks it draws and the CSV it saves.
+// The loop history window over a small recorded history: the model's figures
+// and plot on the screen, following the history while open, opening again
+// after a close, and the CSV saved whole or not at all.
 
-#include <gtest/gtest.h>
+#include "gui/win32/history_window.h"
 
-#include <array>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "common/number_text.h"
-#include "gui/win32/history_window.h"
-#include "gui/win32/message_box.h"
+#include "gui/win32/plot.h"
+#include "window_driver.h"
 
 namespace loopmon::win32 {
 namespace {
 
+using namespace loopmon::win32::testing;
 using namespace std::chrono_literals;
 
 constexpr LoopKey Key{5, 2};
 constexpr Coefficients Pair{408, -1};
 const WallTime Start = WallTime(std::chrono::seconds(1'800'000'000));
 
-std::string windowString(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return narrow(text);
-}
-
-void pumpMessages() {
-  MSG message;
-  for (int i = 0; i < 1000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
-// A number as the window writes it, "3,3" or "3.3" after the user's locale.
-std::string kiloOhms(const char* text) {
-  std::string shown = text;
-  for (char& c : shown) {
-    if (c == ',') c = userDecimalSeparator();
-  }
-  return shown + " кОм";
-}
-
-// ADC readings of the key's loop, one a second, then state readings.
-void recordRun(LoopHistory& history, std::vector<uint8_t> adc, std::vector<uint8_t> states = {}) {
+void record(LoopHistory& history, std::vector<uint8_t> adc) {
   WallTime time = Start;
   for (uint8_t value : adc) {
     history.Record(AdcReading(Key.address, Key.loop, time, value, Pair));
-    time += 1s;
-  }
-  for (uint8_t code : states) {
-    history.Record(StateReading(Key.address, Key.loop, time, code));
     time += 1s;
   }
 }
@@ -69,101 +37,9 @@ std::string fileText(const std::filesystem::path& path) {
   return text.str();
 }
 
-class HistoryWindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ =
-        std::filesystem::path(temp) / ("loopmon-history-" + std::to_string(GetCurrentProcessId()) +
-                                       "-" + std::to_string(GetTickCount()));
-    std::filesystem::create_directories(folder_);
-    previousBoxHook_ =
-        setMessageBoxHook([this](const std::string& text, const std::string& caption, UINT icon) {
-          boxes_.push_back(caption + "|" + std::to_string(icon) + "|" + text);
-        });
-  }
-  void TearDown() override {
-    setMessageBoxHook(previousBoxHook_);
-    setSavePathHook({});
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  std::filesystem::path folder_;
-  std::vector<std::string> boxes_;
-  MessageBoxHook previousBoxHook_;
-};
-
-TEST_F(HistoryWindowTest, ShowsTheExtremesAndMovesOfTheLoop) {
-  struct Case {
-    const char* name;
-    std::function<void(LoopHistory&)> record;
-    std::string minimum;
-    std::string maximum;
-    std::string moves;
-  };
-  const Case cases[] = {
-      // 3,08 3,25 open 3,08 short 1,55: four moves; 1,55 shows as 1,6.
-      {"open and short",
-       [](LoopHistory& h) {
-         recordRun(h, {100, 96, 0, 100, 255, 160});
-       },
-       "Минимум: " + kiloOhms("1,6"), "Максимум: " + kiloOhms("3,3"), "Переходов: 4"},
-      {"steady",
-       [](LoopHistory& h) {
-         recordRun(h, {100, 100, 100});
-       },
-       "Минимум: " + kiloOhms("3,1"), "Максимум: " + kiloOhms("3,1"), "Переходов: 0"},
-      {"states only",
-       [](LoopHistory& h) {
-         recordRun(h, {}, {1, 3, 3, 1, 3});
-       },
-       "Минимум: —", "Максимум: —", "Переходов: 3"},
-      {"another loop only",
-       [](LoopHistory& h) { h.Record(AdcReading(Key.address, 3, Start, 100, Pair)); }, "Минимум: —",
-       "Максимум: —", "Переходов: 0"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    LoopHistory history;
-    c.record(history);
-    HistoryWindow window(history, Key);
-    window.show(nullptr);
-    ASSERT_NE(window.window(), nullptr);
-    EXPECT_EQ(windowString(window.window()), "История шлейфа 2 — адрес 5");
-    EXPECT_EQ(windowString(GetDlgItem(window.window(), HistoryMinimumLabelId)), c.minimum);
-    EXPECT_EQ(windowString(GetDlgItem(window.window(), HistoryMaximumLabelId)), c.maximum);
-    EXPECT_EQ(windowString(GetDlgItem(window.window(), HistoryMovesLabelId)), c.moves);
-  }
-}
-
-TEST_F(HistoryWindowTest, FollowsTheHistoryWhileOpenAndOpensAgainAfterClosing) {
-  LoopHistory history;
-  recordRun(history, {100});
-  HistoryWindow window(history, Key);
-  window.show(nullptr);
-  HWND moves = GetDlgItem(window.window(), HistoryMovesLabelId);
-  history.Record(AdcReading(Key.address, Key.loop, Start + 10s, 0, Pair));
-  const DWORD started = GetTickCount();
-  while (windowString(moves) != "Переходов: 1" && GetTickCount() - started < 5000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    pumpMessages();
-  }
-  EXPECT_EQ(windowString(moves), "Переходов: 1");
-
-  SendMessageW(window.window(), WM_CLOSE, 0, 0);
-  EXPECT_EQ(window.window(), nullptr);
-  window.show(nullptr);
-  ASSERT_NE(window.window(), nullptr);
-  EXPECT_EQ(windowString(GetDlgItem(window.window(), HistoryMovesLabelId)), "Переходов: 1");
-}
-
-// Pixels of each colour in the plot as it paints for `history`.
-std::map<COLORREF, int> plotColours(const LoopHistory& history) {
-  HistoryWindow window(history, Key);
-  window.show(nullptr);
-  HWND plot = FindWindowExW(window.window(), nullptr, L"LoopmonHistoryPlot", nullptr);
+// Pixels of each colour the plot paints.
+std::map<COLORREF, int> plotColours(HistoryWindow& window) {
+  HWND plot = window.control(history_form::ResistancePlot);
   RECT area;
   GetClientRect(plot, &area);
   HDC screen = GetDC(plot);
@@ -182,45 +58,44 @@ std::map<COLORREF, int> plotColours(const LoopHistory& history) {
   return counts;
 }
 
-TEST_F(HistoryWindowTest, MarksEachKindOfMoveInItsColour) {
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> adc;
-    std::vector<uint8_t> states;
-    // Mark pixels beyond the legend's: alarm, open, short; then whether a line shows.
-    std::array<bool, 3> marked;
-    bool line;
-  };
-  const Case cases[] = {
-      {"open, short, alarm", {100, 96, 0, 100, 255, 160}, {1, 3, 1}, {true, true, true}, true},
-      {"open only", {100, 0, 100}, {}, {false, true, false}, true},
-      {"states only", {}, {1, 3, 1}, {true, false, false}, false},
-  };
-  LoopHistory steady;
-  recordRun(steady, {100, 96, 100, 96});
-  std::map<COLORREF, int> legendOnly = plotColours(steady);
-  const LoopCondition kinds[] = {LoopCondition::Alarm, LoopCondition::Open, LoopCondition::Short};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    LoopHistory history;
-    recordRun(history, c.adc, c.states);
-    std::map<COLORREF, int> counts = plotColours(history);
-    for (size_t kind = 0; kind < std::size(kinds); ++kind) {
-      const COLORREF colour = *historyConditionColour(kinds[kind]);
-      EXPECT_GT(legendOnly[colour], 0);
-      EXPECT_EQ(counts[colour] > legendOnly[colour], c.marked[kind]) << kind;
-    }
-    EXPECT_EQ(counts[HistoryLineColour] > 0, c.line);
-  }
+COLORREF colourRef(Colour colour) {
+  return RGB(colour.red, colour.green, colour.blue);
 }
 
-TEST_F(HistoryWindowTest, SavesTheLoopsCsvWholeOrNotAtAll) {
+TEST(HistoryWindow, ShowsTheModelsFiguresAndPlotAndFollowsTheHistory) {
   LoopHistory history;
-  recordRun(history, {100, 0, 100});
-  history.Record(AdcReading(9, 1, Start, 50, Pair));
-  std::ostringstream expected;
-  history.WriteCsv(expected, Key);
+  record(history, {100, 96, 100});
+  HistoryWindow window(nullptr, history, Key);
+  window.open();
+  EXPECT_EQ(windowText(window.hwnd()), "История шлейфа 2 — адрес 5");
+  EXPECT_EQ(windowText(window.control(history_form::MovesLabel)), "Переходов: 0");
+  EXPECT_EQ(windowText(window.control(history_form::MinimumLabel)).rfind("Минимум: ", 0), 0u);
+  expectPlacedAsDesigned(window);
+  auto colours = plotColours(window);
+  EXPECT_GT(colours[colourRef(ConditionColour(LoopCondition::Normal))], 0) << "the line";
+  const int legendOnly = colours[colourRef(ConditionColour(LoopCondition::Open))];
 
+  // A move into open while the window is open: the figures and the plot follow.
+  history.Record(AdcReading(Key.address, Key.loop, Start + 10s, 0, Pair));
+  HWND moves = window.control(history_form::MovesLabel);
+  EXPECT_TRUE(pumpUntil([&] { return windowText(moves) == "Переходов: 1"; }, 5000));
+  EXPECT_GT(plotColours(window)[colourRef(ConditionColour(LoopCondition::Open))], legendOnly);
+
+  // Closed, it opens again where it was, up to date.
+  SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindowVisible(window.hwnd()));
+  window.open();
+  EXPECT_TRUE(IsWindowVisible(window.hwnd()));
+
+  // Larger, the plot takes the room.
+  SetWindowPos(window.hwnd(), nullptr, 0, 0, 1000, 700, SWP_NOMOVE | SWP_NOZORDER);
+  expectPlacedAsDesigned(window);
+}
+
+TEST(HistoryWindow, SavesTheLoopsCsvWholeOrNotAtAll) {
+  TempFolder folder;
+  LoopHistory history;
+  record(history, {100, 0, 100});
   struct Case {
     const char* name;
     const char* target;    // in the case's folder; null: the user cancels
@@ -236,40 +111,38 @@ TEST_F(HistoryWindowTest, SavesTheLoopsCsvWholeOrNotAtAll) {
       {"read-only file", "loop.csv", "kept\n", true, false},
       {"cancelled", nullptr, nullptr, false, false},
   };
+  HistoryWindow window(nullptr, history, Key);
+  window.open();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::filesystem::path folder = folder_ / c.name;
-    std::filesystem::create_directories(folder);
-    const std::filesystem::path path = folder / (c.target ? c.target : "");
+    const std::filesystem::path place = std::filesystem::path(folder.file(c.name));
+    std::filesystem::create_directories(place);
+    const std::filesystem::path path = place / (c.target ? c.target : "");
     if (c.existing) std::ofstream(path, std::ios::binary) << c.existing;
     if (c.readOnly) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    boxes_.clear();
-    std::wstring suggested;
-    setSavePathHook([&](const std::wstring& name) -> std::optional<std::wstring> {
+    BoxCapture boxes;
+    std::string suggested;
+    setSavePathHook([&](const std::string& name) -> std::optional<std::string> {
       suggested = name;
       if (!c.target) return std::nullopt;
-      return path.wstring();
+      return narrow(path.wstring());
     });
+    click(window.control(history_form::SaveButton));
+    setSavePathHook({});
 
-    HistoryWindow window(history, Key);
-    window.show(nullptr);
-    SendMessageW(GetDlgItem(window.window(), HistorySaveButtonId), BM_CLICK, 0, 0);
-    pumpMessages();
-
-    EXPECT_EQ(narrow(suggested), "шлейф-2-адрес-5.csv");
+    EXPECT_EQ(suggested, "ШС 2, адрес 5.csv");
     if (c.saved || c.existing) {
-      EXPECT_EQ(fileText(path), c.saved ? expected.str() : std::string(c.existing));
+      EXPECT_EQ(fileText(path), c.saved ? window.model().csv() : std::string(c.existing));
     }
     const bool failed = c.target && !c.saved;
-    ASSERT_EQ(boxes_.size(), failed ? 1u : 0u);
+    ASSERT_EQ(boxes.boxes.size(), failed ? 1u : 0u);
     if (failed) {
-      EXPECT_EQ(boxes_[0].rfind(applicationTitle() + "|" + std::to_string(MB_ICONERROR) +
-                                    "|Не удалось сохранить файл " + path.string(),
-                                0),
+      EXPECT_EQ(boxes.boxes[0].rfind(
+                    "Шлейфы MIVRA-QX: Не удалось сохранить файл " + narrow(path.wstring()), 0),
                 0u);
     }
     // Nothing but the target in the folder: no temporary file left behind.
-    const auto files = std::distance(std::filesystem::directory_iterator(folder), {});
+    const auto files = std::distance(std::filesystem::directory_iterator(place), {});
     EXPECT_EQ(files, c.saved || c.existing ? 1 : 0);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   }

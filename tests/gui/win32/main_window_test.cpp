@@ -1,15 +1,24 @@
-// The main window as it opens: its controls where and how they were designed,
-// at 96 DPI and again after a move to a 150 % monitor, the hints, the tab
-// order, and the view switch through the toggle panels.
+// The Win32 windows on the demo bus, driven with window messages: every window
+// where its form puts it at 96 and 144 DPI, the search and the table it lays
+// out, readings with their texts and boxes, marks, the period field, the
+// device label, the tools, and what a modal window, a focused button, a
+// disabled button and a hidden dialog do with the user's input.
 
 #include "gui/win32/main_window.h"
 
 #include <commctrl.h>
-#include <gtest/gtest.h>
 
-#include "fake_platform.h"
+#include "desktop/password_dialog_model.h"
+#include "gui/win32/calibration_dialog.h"
+#include "gui/win32/history_window.h"
 #include "gui/win32/loop_table.h"
+#include "gui/win32/password_dialog.h"
+#include "gui/win32/search_dialog.h"
 #include "gui/win32/toggle_panel.h"
+#include "loops/reading_cycle.h"
+#include "platform/locale_info.h"
+#include "platform/profile_file.h"
+#include "session/session.h"
 #include "window_driver.h"
 
 namespace loopmon::win32 {
@@ -17,181 +26,367 @@ namespace {
 
 using namespace loopmon::win32::testing;
 
-RECT clientRectOf(HWND control) {
-  RECT rect{};
-  GetWindowRect(control, &rect);
-  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
+constexpr int ScanLimitMs = 60000;
+constexpr int PassLimitMs = 30000;
 
-std::string className(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return narrow(name, wcslen(name));
-}
-
-struct Designed {
-  MainWindow::Control id;
-  const char* windowClass;
-  const char* text;
-  RECT at96;
-  bool enabled;
-  const char* hint;
-};
-
-const Designed Controls[] = {
-    {MainWindow::SearchButtonId,
-     "Button",
-     "",
-     {8, 3, 33, 28},
-     true,
-     "Произвести поиск подключенных устройств"},
-    {MainWindow::LoopTableId, "LoopmonLoopTable", "", {8, 32, 303, 394}, true, ""},
-    {MainWindow::ReadButtonId,
-     "Button",
-     "Считать",
-     {8, 399, 102, 424},
-     false,
-     "Считать текущие значения сопротивлений ШС"},
-    {MainWindow::AdcViewToggleId, "LoopmonTogglePanel", "АЦП", {106, 400, 146, 424}, true, ""},
-    {MainWindow::StateViewToggleId, "LoopmonTogglePanel", "ШС", {144, 399, 184, 424}, true, ""},
-    {MainWindow::ToolsButtonId,
-     "Button",
-     "",
-     {190, 399, 215, 424},
-     true,
-     "Настройка значений сопротивлений"},
-    {MainWindow::PeriodicButtonId,
-     "Button",
-     "",
-     {216, 399, 241, 424},
-     false,
-     "Считывать значения сопротивлений ШС с установленным периодом"},
-};
-
-RECT scaledRect(const RECT& rect, UINT dpi) {
-  return RECT{MulDiv(rect.left, dpi, 96), MulDiv(rect.top, dpi, 96), MulDiv(rect.right, dpi, 96),
-              MulDiv(rect.bottom, dpi, 96)};
-}
-
-class MainWindowLook : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ProfileFile(folder_.file("pcom.ini")).writeString("Port", "Num", "2");
     window_ = std::make_unique<MainWindow>(
-        fake_.platform(),
-        MainWindow::Files{folder_.file("ohmgauge.kft"), folder_.file("pcom.ini")});
+        demo_.fake.platform(),
+        Desktop::Files{folder_.file("ohmgauge.kft"), folder_.file("pcom.ini")});
+    calibration_ = std::make_unique<CalibrationDialog>(
+        window_->hwnd(), [this] { return window_->device(); }, window_->coefficientsStore());
+    password_ = std::make_unique<PasswordDialog>(window_->hwnd(), *calibration_);
+    window_->setToolsAction([this](HWND owner) { password_->run(owner); });
     window_->show();
   }
 
-  void expectDesignedAt(UINT dpi) {
-    RECT client{};
-    GetClientRect(window_->window(), &client);
-    EXPECT_EQ(client.right, MulDiv(311, dpi, 96));
-    EXPECT_EQ(client.bottom, MulDiv(434, dpi, 96));
-    for (const Designed& d : Controls) {
-      SCOPED_TRACE(d.id);
-      const RECT expected = scaledRect(d.at96, dpi);
-      const RECT actual = clientRectOf(window_->control(d.id));
-      EXPECT_EQ(actual.left, expected.left);
-      EXPECT_EQ(actual.top, expected.top);
-      EXPECT_EQ(actual.right, expected.right);
-      EXPECT_EQ(actual.bottom, expected.bottom);
-    }
-    // The period field and its spin share the field's rectangle.
-    RECT field = clientRectOf(window_->control(MainWindow::PeriodFieldId));
-    const RECT spin = clientRectOf(window_->control(MainWindow::PeriodSpinId));
-    UnionRect(&field, &field, &spin);
-    const RECT expected = scaledRect({248, 398, 305, 424}, dpi);
-    EXPECT_TRUE(EqualRect(&field, &expected))
-        << field.left << "," << field.top << "," << field.right << "," << field.bottom;
-    const RECT label = clientRectOf(window_->control(MainWindow::DeviceLabelId));
-    EXPECT_EQ(label.left, MulDiv(40, dpi, 96));
-    EXPECT_EQ(label.top, MulDiv(7, dpi, 96));
+  // Opens the search dialog with the main window's search button; `inside`
+  // runs in the dialog's own loop, which is closed afterwards if still open.
+  void search(const std::function<void(SearchDialog&)>& inside) {
+    SearchDialog& dialog = window_->searchDialog();
+    runSoon([&] {
+      inside(dialog);
+      if (dialog.shown()) SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);
+    });
+    click(main(main_form::SearchButton));
+    EXPECT_FALSE(dialog.shown());
   }
+
+  // The device at `address` as the devices found earlier list it: Enter on
+  // the first line of the list; `inside` runs in the dialog before.
+  void choose(uint8_t address, uint16_t type, uint8_t version,
+              const std::function<void()>& inside = {}) {
+    window_->session().SetDeviceType(address, type);
+    window_->session().DeviceVersions[address] = version;
+    search([&](SearchDialog& d) {
+      if (inside) inside();
+      ASSERT_TRUE(pumpUntil([&] { return !lines(d.control(search_form::DeviceList)).empty(); },
+                            PassLimitMs));
+      press(d.control(search_form::DeviceList), VK_RETURN);
+    });
+    ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == address; }, PassLimitMs));
+  }
+
+  void readOnce() {
+    click(main(main_form::ReadButton));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return !window_->model().reading() && windowText(window_->hwnd()) == IdleCaption; },
+        PassLimitMs));
+  }
+
+  // Press at one cell, moves over the others, release at the last.
+  void drag(const std::vector<std::pair<int, int>>& cells) {
+    HWND table = main(main_form::LoopTable);
+    const auto point = [&](std::pair<int, int> cell) {
+      return at(centre(window_->loopTable().cellRect(cell.first, cell.second)));
+    };
+    SendMessageW(table, WM_LBUTTONDOWN, MK_LBUTTON, point(cells.front()));
+    for (size_t i = 1; i < cells.size(); ++i) {
+      SendMessageW(table, WM_MOUSEMOVE, MK_LBUTTON, point(cells[i]));
+    }
+    SendMessageW(table, WM_LBUTTONUP, 0, point(cells.back()));
+  }
+
+  // The colour the table paints in the lower right of a cell, clear of its text.
+  COLORREF paintedColour(int col, int row) {
+    HWND table = main(main_form::LoopTable);
+    RECT client{};
+    GetClientRect(table, &client);
+    HDC screen = GetDC(table);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(table, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    const RECT cell = window_->loopTable().cellRect(col, row);
+    const COLORREF colour = GetPixel(dc, cell.right - 4, cell.bottom - 3);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(table, screen);
+    return colour;
+  }
+
+  // The code typed into the password dialog that the tools button opens.
+  void enterCode(const std::string& code) {
+    runSoon([&] {
+      HWND field = password_->control(password_form::CodeField);
+      typeChars(field, widen(code));
+      click(password_->control(password_form::OkButton));
+    });
+    click(main(main_form::ToolsButton));
+  }
+
+  HWND main(main_form::Control id) const { return window_->control(id); }
+  const std::string& cell(int col, int row) const { return window_->loopTable().cell(col, row); }
 
   TempFolder folder_;
-  loopmon::testing::FakePlatform fake_;
+  DemoBus demo_;
   std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<CalibrationDialog> calibration_;
+  std::unique_ptr<PasswordDialog> password_;
 };
 
-TEST_F(MainWindowLook, ControlsAsDesigned) {
-  EXPECT_EQ(windowText(window_->window()), "Состояние шлейфов приборов:");
-  EXPECT_EQ(windowText(window_->control(MainWindow::DeviceLabelId)), "Прибор не выбран.");
-  for (const Designed& d : Controls) {
-    SCOPED_TRACE(d.id);
-    HWND control = window_->control(d.id);
-    ASSERT_NE(control, nullptr);
-    EXPECT_EQ(className(control), d.windowClass);
-    EXPECT_EQ(windowText(control), d.text);
-    EXPECT_EQ(enabled(control), d.enabled);
-    EXPECT_EQ(window_->hint(d.id), d.hint);
-  }
-  const auto style = GetWindowLongW(window_->control(MainWindow::PeriodicButtonId), GWL_STYLE);
-  EXPECT_EQ(style & BS_PUSHLIKE, BS_PUSHLIKE) << "the periodic button latches";
-  EXPECT_EQ(windowText(window_->control(MainWindow::PeriodFieldId)), "1");
-  EXPECT_FALSE(enabled(window_->control(MainWindow::PeriodFieldId)));
-  EXPECT_TRUE(window_->adcViewToggle().lowered());
-  EXPECT_FALSE(window_->stateViewToggle().lowered());
-  EXPECT_FALSE(window_->loopTable().verticalScrollBarShown());
-  const auto frame = GetWindowLongW(window_->window(), GWL_STYLE);
-  EXPECT_EQ(frame & WS_THICKFRAME, 0) << "not resizable";
-  EXPECT_EQ(frame & (WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0) << "the close box is the only one";
-  expectDesignedAt(96);
-}
-
-TEST_F(MainWindowLook, AMoveToAnotherDpiLaysTheWindowOutAgain) {
+TEST_F(MainWindowTest, EveryWindowStandsAsItsFormSaysAtEachDpi) {
+  EXPECT_EQ(windowText(window_->hwnd()), "Состояние шлейфов приборов:");
+  const auto frame = GetWindowLongW(window_->hwnd(), GWL_STYLE);
+  EXPECT_EQ(frame & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0) << "the close box only";
+  EXPECT_TRUE(window_->toggle(main_form::AdcViewToggle).lowered());
+  expectTabOrder(*window_);
+  const FormWindow* windows[] = {window_.get(), &window_->searchDialog(), password_.get(),
+                                 calibration_.get()};
   for (UINT dpi : {144u, 96u}) {
-    SCOPED_TRACE(dpi);
-    RECT suggested{100, 100, 100 + MulDiv(330, dpi, 96), 100 + MulDiv(470, dpi, 96)};
-    SendMessageW(window_->window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
-                 reinterpret_cast<LPARAM>(&suggested));
-    expectDesignedAt(dpi);
-    // The table's cells grow with it: the last visible heading cell ends where
-    // the three designed columns do.
+    for (const FormWindow* window : windows) {
+      RECT suggested{100, 100, 100 + MulDiv(330, dpi, 96), 100 + MulDiv(470, dpi, 96)};
+      SendMessageW(window->hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+      EXPECT_EQ(window->dpi(), dpi);
+      expectPlacedAsDesigned(*window);
+    }
+    // The table's cells grow with it: the heading row ends where the three
+    // designed columns do.
     const RECT heading = window_->loopTable().cellRect(2, 0);
     EXPECT_EQ(heading.right, MulDiv(90, dpi, 96) + MulDiv(120, dpi, 96) + MulDiv(77, dpi, 96) + 2);
-    EXPECT_EQ(heading.bottom - heading.top, MulDiv(16, dpi, 96));
   }
 }
 
-TEST_F(MainWindowLook, TabGoesThroughTheControlsInDesignedOrder) {
-  HWND window = window_->window();
-  // The read, periodic and period controls are disabled without a device.
-  const MainWindow::Control order[] = {MainWindow::SearchButtonId, MainWindow::LoopTableId,
-                                       MainWindow::ToolsButtonId, MainWindow::SearchButtonId};
-  HWND at = window_->control(order[0]);
-  for (size_t i = 1; i < std::size(order); ++i) {
-    at = GetNextDlgTabItem(window, at, FALSE);
-    EXPECT_EQ(at, window_->control(order[i])) << i;
-  }
-}
-
-TEST_F(MainWindowLook, ThePanelsSwitchTheViewAndItsHeadings) {
-  const LoopTable& table = window_->loopTable();
-  const struct {
-    MainWindow::Control panel;
-    bool adc;
-    std::array<const char*, 3> headings;
-    std::array<int, 3> widths;
-  } switches[] = {
-      {MainWindow::StateViewToggleId, false, {"Номер ШС", "Состояние ШС", ""}, {144, 144, 144}},
-      {MainWindow::StateViewToggleId, false, {"Номер ШС", "Состояние ШС", ""}, {144, 144, 144}},
-      {MainWindow::AdcViewToggleId, true, {"Номер ШС", "Показание АЦП", "R кОм"}, {90, 120, 77}},
-  };
-  for (const auto& s : switches) {
-    mouseClick(window_->control(s.panel));
-    EXPECT_EQ(window_->adcViewToggle().lowered(), s.adc);
-    EXPECT_EQ(window_->stateViewToggle().lowered(), !s.adc);
-    for (int col = 0; col < 3; ++col) {
-      EXPECT_EQ(table.cell(col, 0), s.headings[col]) << col;
-      EXPECT_EQ(table.colWidth(col), s.widths[col]) << col;
+TEST_F(MainWindowTest, AScanFindsTheBusAndATypeNineDeviceReadsItsLineDevices) {
+  search([&](SearchDialog& d) {
+    HWND button = d.control(search_form::SearchButton);
+    click(button);
+    EXPECT_EQ(windowText(button), "Стоп");
+    ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, ScanLimitMs));
+    std::vector<std::string> expected;
+    for (uint8_t address : {127, 5, 12, 20, 63}) {
+      expected.push_back(window_->session().DescribeDevice(address));
     }
+    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+    SendMessageW(d.control(search_form::DeviceList), LB_SETCURSEL, 0, 0);
+    click(d.control(search_form::ChooseButton));
+  });
+  ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == 127; }, PassLimitMs));
+  const LoopTable& table = window_->loopTable();
+  EXPECT_EQ(table.rowCount(), 128);
+  EXPECT_TRUE(table.verticalScrollBarShown());
+  for (int row = 2; row < 128; ++row) ASSERT_TRUE(table.mark(row)) << row;
+
+  // Line device 8 is of a kind the program does not know.
+  drag({{0, 8}});
+  BoxCapture boxes;
+  readOnce();
+  EXPECT_EQ(boxes.boxes,
+            std::vector<std::string>{"Шлейфы MIVRA-QX: Неизвестный тип устройства: 9"});
+  EXPECT_FALSE(cell(2, 1).empty());
+  EXPECT_EQ(cell(2, 8), "");
+  EXPECT_EQ(cell(1, 3), "") << "a marked number is not read";
+
+  // Scrolled to the end, the last number shows whole.
+  SendMessageW(main(main_form::LoopTable), WM_VSCROLL, SB_BOTTOM, 0);
+  RECT client{};
+  GetClientRect(main(main_form::LoopTable), &client);
+  const RECT last = table.cellRect(0, 127);
+  EXPECT_TRUE(last.top >= 0 && last.bottom <= client.bottom);
+}
+
+TEST_F(MainWindowTest, StopAndCloseInTheMiddleOfAScanEndIt) {
+  search([&](SearchDialog& d) {
+    HWND button = d.control(search_form::SearchButton);
+    HWND progress = d.control(search_form::ProgressBar);
+    click(button);
+    ASSERT_TRUE(
+        pumpUntil([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) >= 4; }, ScanLimitMs));
+    // Stop takes effect at once, while the step in flight ends on the bus.
+    click(button);
+    EXPECT_EQ(windowText(button), "Поиск");
+    EXPECT_EQ(windowText(d.hwnd()), "Поиск приборов");
+    const int stoppedAt = d.model().procedure().ScanAddress;
+    pumpFor(200);
+    EXPECT_LE(d.model().procedure().ScanAddress, stoppedAt + 1);
+    click(button);
+    ASSERT_TRUE(
+        pumpUntil([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) >= 8; }, ScanLimitMs));
+    SendMessageW(d.hwnd(), WM_CLOSE, 0, 0);
+  });
+  const SearchDialog& d = window_->searchDialog();
+  EXPECT_FALSE(d.model().procedure().Scanning());
+  EXPECT_EQ(windowText(d.hwnd()), "Поиск приборов");
+  EXPECT_EQ(windowText(d.control(search_form::SearchButton)), "Поиск");
+  EXPECT_EQ(SendMessageW(d.control(search_form::ProgressBar), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(window_->device().DevAddr, 0);
+}
+
+TEST_F(MainWindowTest, AMissingPortIsToldInItsBox) {
+  ProfileFile(folder_.file("pcom.ini")).writeString("Port", "Num", "9");
+  BoxCapture boxes;
+  search([&](SearchDialog& d) { click(d.control(search_form::SearchButton)); });
+  EXPECT_EQ(boxes.boxes, std::vector<std::string>{": Неопределен последовательный порт!"});
+}
+
+TEST_F(MainWindowTest, ReadingsMarksThePeriodFieldAndTheDeviceLabel) {
+  choose(5, 1, 105);
+  EXPECT_EQ(windowText(main(main_form::DeviceLabel)), window_->session().DescribeDevice(5));
+  readOnce();
+  EXPECT_EQ(cell(2, 3), "Обрыв");
+  mouseClick(main(main_form::StateViewToggle));
+  readOnce();
+  EXPECT_EQ(cell(1, 0), "Состояние ШС");
+  EXPECT_EQ(cell(1, 7), "отключен");
+  mouseClick(main(main_form::AdcViewToggle));
+
+  // Marks painted by a drag that leaves column 0 on the way, drawn red, and
+  // the marked loops not read.
+  drag({{0, 3}, {0, 5}, {1, 6}, {2, 8}});
+  for (int row = 1; row < 21; ++row) {
+    EXPECT_EQ(window_->loopTable().mark(row), row >= 3 && row <= 8) << row;
   }
-  // A press that leaves the panel before the release is no click.
-  HWND state = window_->control(MainWindow::StateViewToggleId);
-  SendMessageW(state, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  SendMessageW(state, WM_LBUTTONUP, 0, MAKELPARAM(-30, 5));
-  EXPECT_TRUE(window_->adcViewToggle().lowered());
+  EXPECT_EQ(paintedColour(0, 4), RGB(255, 0, 0));
+  EXPECT_NE(paintedColour(1, 4), RGB(255, 0, 0));
+  readOnce();
+  for (int row = 3; row <= 8; ++row) EXPECT_EQ(cell(1, row) + cell(2, row), "") << row;
+  EXPECT_FALSE(cell(1, 9).empty());
+
+  // The period field takes digits only, keeps to 1..30, and shows the period
+  // again when it is left empty.
+  HWND field = main(main_form::PeriodField);
+  const struct {
+    const wchar_t* typed;
+    const char* shown;
+  } entries[] = {{L"45", "30"}, {L"0", "1"}, {L"7a", "7"}, {L"x", ""}};
+  SetFocus(field);
+  for (const auto& entry : entries) {
+    SendMessageW(field, EM_SETSEL, 0, -1);
+    SendMessageW(field, WM_CHAR, VK_BACK, 1);
+    typeChars(field, entry.typed);
+    EXPECT_EQ(windowText(field), entry.shown) << narrow(entry.typed);
+  }
+  SetFocus(main(main_form::LoopTable));
+  EXPECT_EQ(windowText(field), "7");
+  EXPECT_EQ(window_->model().period(), 7);
+
+  // A double click on the device's line gives the port up until the next request.
+  ASSERT_TRUE(demo_.fake.line->isOpen());
+  SendMessageW(main(main_form::DeviceLabel), WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  EXPECT_TRUE(pumpUntil([&] { return !demo_.fake.line->isOpen(); }, PassLimitMs));
+}
+
+TEST_F(MainWindowTest, ABrokenCoefficientsSectionStopsTheReadingBeforeItStarts) {
+  choose(5, 1, 105);
+  readOnce();
+  const std::string before = cell(1, 1);
+  ProfileFile(folder_.file("ohmgauge.kft")).writeString("1-105", "a", "x");
+  BoxCapture boxes;
+  click(main(main_form::ReadButton));
+  EXPECT_EQ(boxes.boxes,
+            std::vector<std::string>{"Шлейфы MIVRA-QX: 'x' is not a valid floating point value"});
+  EXPECT_FALSE(window_->model().reading());
+  EXPECT_EQ(cell(1, 1), before) << "the table was not cleared";
+}
+
+TEST_F(MainWindowTest, TheToolsCalibrationReachesTheNextReading) {
+  choose(5, 1, 105);
+  enterCode(AccessCode);
+  ASSERT_TRUE(IsWindowVisible(calibration_->hwnd()));
+  // No section stored for 1-105 yet: the user picks a type and a version.
+  SendMessageW(calibration_->control(calibration_form::TypeSelector), CB_SETCURSEL, 0, 0);
+  const std::pair<calibration_form::Control, std::string> entries[] = {
+      {calibration_form::VersionField, std::string("1") + userDecimalSeparator() + "05"},
+      {calibration_form::R1Field, "2"},
+      {calibration_form::Acp1Field, "200"},
+      {calibration_form::R2Field, "4"},
+      {calibration_form::Acp2Field, "100"}};
+  for (const auto& [id, text] : entries) setWindowText(calibration_->control(id), text);
+  click(calibration_->control(calibration_form::EnterButton));
+  EXPECT_FALSE(IsWindowVisible(calibration_->hwnd()));
+  readOnce();
+  const Coefficients used = window_->model().readingCycle().coefficients();
+  EXPECT_DOUBLE_EQ(used.a, 400);
+  EXPECT_DOUBLE_EQ(used.b, 0);
+  EXPECT_EQ(ProfileFile(folder_.file("ohmgauge.kft")).readString("1-105", "ACP1", ""), "200");
+}
+
+// The search and password dialogs and the reading's boxes leave no other
+// window usable: the calibration dialog above all could otherwise store a
+// section for the device the search has just cleared.
+TEST_F(MainWindowTest, AModalWindowOrBoxLeavesNoOtherWindowUsable) {
+  calibration_->show(window_->hwnd());
+  std::vector<bool> usable;
+  const auto note = [&] {
+    usable.push_back(enabled(window_->hwnd()));
+    usable.push_back(enabled(calibration_->hwnd()));
+  };
+  choose(127, 9, 101, note);
+  runSoon([&] {
+    note();
+    password_->endModal();
+  });
+  click(main(main_form::ToolsButton));
+  drag({{0, 8}});
+  BoxCapture boxes;
+  boxes.whileShown = [&] { usable.push_back(enabled(calibration_->hwnd())); };
+  readOnce();
+  EXPECT_EQ(usable, std::vector<bool>(5, false));
+  EXPECT_TRUE(enabled(window_->hwnd()) && enabled(calibration_->hwnd()));
+}
+
+// The check of the devices found earlier ends as the dialog closes: its last
+// focus call finds the dialog hidden and leaves the keyboard where it is.
+TEST_F(MainWindowTest, AClosedSearchDialogLeavesTheKeyboardToTheMainWindow) {
+  for (uint8_t address : {5, 12, 20, 63, 127}) window_->session().SetDeviceType(address, 1);
+  SearchDialog& dialog = window_->searchDialog();
+  search([&](SearchDialog& d) { press(d.control(search_form::DeviceList), VK_ESCAPE); });
+  pumpFor(300);
+  EXPECT_FALSE(IsWindowVisible(dialog.hwnd()));
+  EXPECT_NE(GetActiveWindow(), dialog.hwnd());
+  EXPECT_FALSE(IsChild(dialog.hwnd(), GetFocus()));
+}
+
+TEST_F(MainWindowTest, EnterClicksTheFocusedButton) {
+  choose(5, 1, 105);
+  SetFocus(main(main_form::ReadButton));
+  press(main(main_form::ReadButton), VK_RETURN);
+  ASSERT_TRUE(
+      pumpUntil([&] { return !cell(1, 20).empty() && !window_->model().reading(); }, PassLimitMs));
+  bool closed = false;
+  search([&](SearchDialog& d) {
+    SetFocus(d.control(search_form::CancelButton));
+    press(d.control(search_form::CancelButton), VK_RETURN);
+    closed = !d.shown();
+  });
+  EXPECT_TRUE(closed);
+}
+
+// A disabled button gets no mouse messages: its hint is its window's, over
+// the button's rectangle.
+TEST_F(MainWindowTest, DisabledButtonsStillShowTheirHints) {
+  std::pair<HWND, HWND> ownerAndHints{window_->hwnd(), nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND found, LPARAM data) {
+        auto* wanted = reinterpret_cast<std::pair<HWND, HWND>*>(data);
+        wchar_t name[64] = {};
+        GetClassNameW(found, name, 64);
+        if (lstrcmpW(name, TOOLTIPS_CLASSW) != 0 || GetWindow(found, GW_OWNER) != wanted->first) {
+          return TRUE;
+        }
+        wanted->second = found;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&ownerAndHints));
+  ASSERT_NE(ownerAndHints.second, nullptr);
+  for (main_form::Control id : {main_form::ReadButton, main_form::PeriodicButton}) {
+    ASSERT_FALSE(enabled(main(id)));
+    wchar_t text[256] = {};
+    TTHITTESTINFOW hit{};
+    hit.hwnd = window_->hwnd();
+    hit.pt = centre(placedRect(main(id)));
+    hit.ti.cbSize = sizeof hit.ti;
+    hit.ti.lpszText = text;
+    EXPECT_TRUE(
+        SendMessageW(ownerAndHints.second, TTM_HITTESTW, 0, reinterpret_cast<LPARAM>(&hit)));
+    EXPECT_EQ(narrow(text, wcslen(text)), main_form::Form.control(id).hint);
+  }
 }
 
 }  // namespace
