@@ -6,6 +6,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <algorithm>
 
@@ -103,9 +105,17 @@ void SearchDialog::fitPortSelector() {
   // The closed selector shows its longest port whole ("COM5 — FT232R USB
   // UART"): the dialog grows by what it lacks.
   auto* selector = form_->get<QComboBox>(PortSelector);
-  selector->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  const QFontMetrics metrics(selector->font());
+  int widest = 0;
+  for (int item = 0; item < selector->count(); ++item) {
+    widest = std::max(widest, metrics.horizontalAdvance(selector->itemText(item)));
+  }
+  QStyleOptionComboBox option;
+  option.initFrom(selector);
+  const QSize needed = selector->style()->sizeFromContents(
+      QStyle::CT_ComboBox, &option, QSize(widest, metrics.height()), selector);
   const int designed = placeControl(Form.control(PortSelector), 96).width;
-  form_->setExtraSize({std::max(0, selector->sizeHint().width() - designed), 0});
+  form_->setExtraSize({std::max(0, needed.width() - designed), 0});
 }
 
 void SearchDialog::clearDevices() {
