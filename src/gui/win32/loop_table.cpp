@@ -246,24 +246,10 @@ void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd(), &ps);
-      RECT client{};
-      GetClientRect(hwnd(), &client);
-      // Drawn off screen first: a periodic reading repaints cells many times a second.
-      HDC memory = CreateCompatibleDC(dc);
-      HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(client.right, 1),
-                                              std::max<LONG>(client.bottom, 1));
-      HGDIOBJ old = SelectObject(memory, bitmap);
-      paint(memory, client);
-      BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-      SelectObject(memory, old);
-      DeleteObject(bitmap);
-      DeleteDC(memory);
-      EndPaint(hwnd(), &ps);
+    case WM_PAINT:
+      // A periodic reading repaints cells many times a second.
+      paintBuffered(hwnd(), [this](HDC dc, const RECT& client) { paint(dc, client); });
       return 0;
-    }
     case WM_PRINTCLIENT: {
       RECT client{};
       GetClientRect(hwnd(), &client);

@@ -101,24 +101,9 @@ LRESULT Plot::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PRINTCLIENT:
       paint(reinterpret_cast<HDC>(wParam));
       return 0;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd(), &ps);
-      RECT area{};
-      GetClientRect(hwnd(), &area);
-      if (area.right > 0 && area.bottom > 0) {
-        HDC buffer = CreateCompatibleDC(dc);
-        HBITMAP bitmap = CreateCompatibleBitmap(dc, area.right, area.bottom);
-        HGDIOBJ previous = SelectObject(buffer, bitmap);
-        paint(buffer);
-        BitBlt(dc, 0, 0, area.right, area.bottom, buffer, 0, 0, SRCCOPY);
-        SelectObject(buffer, previous);
-        DeleteObject(bitmap);
-        DeleteDC(buffer);
-      }
-      EndPaint(hwnd(), &ps);
+    case WM_PAINT:
+      paintBuffered(hwnd(), [this](HDC dc, const RECT&) { paint(dc); });
       return 0;
-    }
     default:
       return Window::handle(message, wParam, lParam);
   }

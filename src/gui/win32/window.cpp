@@ -188,6 +188,24 @@ HICON loadProgramIcon(int id, int size) {
                                        size, size, LR_DEFAULTCOLOR));
 }
 
+void paintBuffered(HWND window, const std::function<void(HDC dc, const RECT& client)>& paint) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window, &ps);
+  RECT client{};
+  GetClientRect(window, &client);
+  if (client.right > 0 && client.bottom > 0) {
+    HDC buffer = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ previous = SelectObject(buffer, bitmap);
+    paint(buffer, client);
+    BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+    SelectObject(buffer, previous);
+    DeleteObject(bitmap);
+    DeleteDC(buffer);
+  }
+  EndPaint(window, &ps);
+}
+
 Window::~Window() {
   if (hwnd_) DestroyWindow(hwnd_);
 }

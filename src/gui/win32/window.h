@@ -7,6 +7,7 @@
 // Enter on the focused button or the default one, Esc), and one way to run it
 // modally over every other window of the program.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +27,10 @@ UINT windowDpi(HWND window);
 // An icon of the program's resources at `size` pixels; null when the program
 // has none (test programs).
 HICON loadProgramIcon(int id, int size);
+
+// WM_PAINT for a control that draws itself whole: `paint` draws off screen
+// and the result goes on the screen in one piece, so nothing flickers.
+void paintBuffered(HWND window, const std::function<void(HDC dc, const RECT& client)>& paint);
 
 class Window {
  public:

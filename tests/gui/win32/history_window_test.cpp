@@ -39,23 +39,13 @@ std::string fileText(const std::filesystem::path& path) {
 
 // Pixels of each colour the plot paints.
 std::map<COLORREF, int> plotColours(HistoryWindow& window) {
-  HWND plot = window.control(history_form::ResistancePlot);
-  RECT area;
-  GetClientRect(plot, &area);
-  HDC screen = GetDC(plot);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
-  HGDIOBJ previous = SelectObject(dc, bitmap);
-  SendMessageW(plot, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-  std::map<COLORREF, int> counts;
-  for (int y = 0; y < area.bottom; ++y) {
-    for (int x = 0; x < area.right; ++x) ++counts[GetPixel(dc, x, y)];
-  }
-  SelectObject(dc, previous);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(plot, screen);
-  return counts;
+  return readPainting(window.control(history_form::ResistancePlot), [](HDC dc, const RECT& area) {
+    std::map<COLORREF, int> counts;
+    for (int y = 0; y < area.bottom; ++y) {
+      for (int x = 0; x < area.right; ++x) ++counts[GetPixel(dc, x, y)];
+    }
+    return counts;
+  });
 }
 
 COLORREF colourRef(Colour colour) {

@@ -43,16 +43,9 @@ class MainWindowTest : public ::testing::Test {
     window_->show();
   }
 
-  // Opens the search dialog with the main window's search button; `inside`
-  // runs in the dialog's own loop, which is closed afterwards if still open.
   void search(const std::function<void(SearchDialog&)>& inside) {
-    SearchDialog& dialog = window_->searchDialog();
-    runSoon([&] {
-      inside(dialog);
-      if (dialog.shown()) SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);
-    });
-    click(main(main_form::SearchButton));
-    EXPECT_FALSE(dialog.shown());
+    testing::search(*window_, inside);
+    EXPECT_FALSE(window_->searchDialog().shown());
   }
 
   // The device at `address` as the devices found earlier list it: Enter on
@@ -92,21 +85,10 @@ class MainWindowTest : public ::testing::Test {
 
   // The colour the table paints in the lower right of a cell, clear of its text.
   COLORREF paintedColour(int col, int row) {
-    HWND table = main(main_form::LoopTable);
-    RECT client{};
-    GetClientRect(table, &client);
-    HDC screen = GetDC(table);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    SendMessageW(table, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
     const RECT cell = window_->loopTable().cellRect(col, row);
-    const COLORREF colour = GetPixel(dc, cell.right - 4, cell.bottom - 3);
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(table, screen);
-    return colour;
+    return readPainting(main(main_form::LoopTable), [&](HDC dc, const RECT&) {
+      return GetPixel(dc, cell.right - 4, cell.bottom - 3);
+    });
   }
 
   // The code typed into the password dialog that the tools button opens.

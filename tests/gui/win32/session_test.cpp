@@ -33,15 +33,8 @@ class Session : public ::testing::Test {
         Platform::system(), Desktop::Files{folder_.file("ohmgauge.kft"), folder_.file("pcom.ini")});
     window_->show();
   }
-  // Opens the search dialog with the main window's search button; `inside`
-  // runs in the dialog's own loop, which is closed afterwards if still open.
   void search(const std::function<void(SearchDialog&)>& inside) {
-    SearchDialog& dialog = window_->searchDialog();
-    runSoon([&] {
-      inside(dialog);
-      if (dialog.shown()) SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);
-    });
-    click(window_->control(main_form::SearchButton));
+    testing::search(*window_, inside);
   }
 
   TempFolder folder_;

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "gui/win32/main_window.h"
 #include "gui/win32/message_box.h"
+#include "gui/win32/search_dialog.h"
 #include "gui/win32/window.h"
 #include "sim/device_model.h"
 #include "sim/scenario.h"
@@ -188,6 +190,35 @@ inline void runSoon(std::function<void()> inside) {
     pending = nullptr;
     if (call) call();
   });
+}
+
+// Opens the search dialog with the main window's search button; `inside`
+// runs in the dialog's own loop, which is closed afterwards if still open.
+inline void search(MainWindow& window, const std::function<void(SearchDialog&)>& inside) {
+  SearchDialog& dialog = window.searchDialog();
+  runSoon([&] {
+    inside(dialog);
+    if (dialog.shown()) SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);
+  });
+  click(window.control(main_form::SearchButton));
+}
+
+// What `control` paints, drawn into a bitmap and read back by `read(dc, client)`.
+template <class Read>
+auto readPainting(HWND control, Read read) {
+  RECT client{};
+  GetClientRect(control, &client);
+  HDC screen = GetDC(control);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  auto result = read(dc, client);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(control, screen);
+  return result;
 }
 
 // Takes every message box while it lives, as "caption: text".
