@@ -47,14 +47,27 @@ bool moved(double before, double after, double tolerancePercent) {
   return std::abs(after - before) > limit + 1e-9 * std::max(1.0, std::abs(before));
 }
 
+// The entries of two lists side by side by their number: either side may be
+// missing.
+template <class Entry>
+using SideBySide = std::map<int, std::pair<const Entry*, const Entry*>>;
+
+template <class Entry, class NumberOf>
+SideBySide<Entry> sideBySide(const std::vector<Entry>& before, const std::vector<Entry>& after,
+                             NumberOf numberOf) {
+  SideBySide<Entry> pairs;
+  for (const Entry& entry : before) pairs[numberOf(entry)].first = &entry;
+  for (const Entry& entry : after) pairs[numberOf(entry)].second = &entry;
+  return pairs;
+}
+
 class Comparison {
  public:
   explicit Comparison(double tolerancePercent) : tolerancePercent_(tolerancePercent) {}
 
   void devices(const SiteRecord& before, const SiteRecord& after) {
-    std::map<int, std::pair<const DeviceRecord*, const DeviceRecord*>> byAddress;
-    for (const DeviceRecord& device : before.devices) byAddress[device.addr].first = &device;
-    for (const DeviceRecord& device : after.devices) byAddress[device.addr].second = &device;
+    const auto byAddress =
+        sideBySide(before.devices, after.devices, [](const DeviceRecord& d) { return d.addr; });
     for (const auto& [address, pair] : byAddress) {
       const auto [old, now] = pair;
       const auto addr = static_cast<uint8_t>(address);
@@ -83,9 +96,8 @@ class Comparison {
   }
 
   void loops(const DeviceRecord& before, const DeviceRecord& after) {
-    std::map<int, std::pair<const LoopRecord*, const LoopRecord*>> byNumber;
-    for (const LoopRecord& loop : before.loops) byNumber[loop.loop].first = &loop;
-    for (const LoopRecord& loop : after.loops) byNumber[loop.loop].second = &loop;
+    const auto byNumber =
+        sideBySide(before.loops, after.loops, [](const LoopRecord& l) { return l.loop; });
     for (const auto& [number, pair] : byNumber) {
       const auto [old, now] = pair;
       if (now == nullptr) {

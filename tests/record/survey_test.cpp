@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <set>
 
 #include "fake_platform.h"
@@ -17,6 +14,7 @@
 #include "session/session.h"
 #include "sim/device_model.h"
 #include "sim/scenario.h"
+#include "window_queue.h"
 
 namespace loopmon {
 namespace {
@@ -27,33 +25,6 @@ const char* const Bus =
     "[device 9]\ntype = 1\nversion = 160\nloop.2 = 0\n"
     "[device 12]\ntype = 4\nversion = 102\n"
     "[device 30]\ntype = 7\nversion = 100\n";
-
-class WindowQueue {
- public:
-  void post(std::function<void()> call) {
-    {
-      std::lock_guard lock(mutex_);
-      calls_.push_back(std::move(call));
-    }
-    posted_.notify_one();
-  }
-  bool runOne() {
-    std::unique_lock lock(mutex_);
-    if (!posted_.wait_for(lock, std::chrono::seconds(60), [this] { return !calls_.empty(); })) {
-      return false;
-    }
-    std::function<void()> call = std::move(calls_.front());
-    calls_.pop_front();
-    lock.unlock();
-    call();
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable posted_;
-  std::deque<std::function<void()>> calls_;
-};
 
 struct Progress : SurveyObserver {
   void Probing(int index, int count, uint8_t address) override {
@@ -109,7 +80,7 @@ class SurveyOnTheBusThread : public ::testing::Test {
   testing::FakePlatform fake;
   TRSSession session{fake.platform()};
   CoefficientsStore store{"/nonexistent-folder/ohmgauge.kft", '.'};
-  WindowQueue window;
+  testing::WindowQueue window;
   BusThread bus{session, [this](std::function<void()> call) { window.post(std::move(call)); }};
   Progress progress;
 };
