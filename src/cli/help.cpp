@@ -81,12 +81,14 @@ const std::array<CommandHelp, 11> Commands{{
      "Exit status 0 when nothing changed, 4 when something did, 1 for a file\n"
      "that is not a record.\n"},
     {"report",
-     "usage: loopctl report FILE.json [--compare OLD.json] [--tolerance PCT]\n"
-     "                      --html OUT.html\n"
+     "usage: loopctl report FILE.json [--compare OLD.json] --html OUT.html\n"
+     "                      [--tolerance PCT]\n"
      "Writes the record as a self-contained HTML page that prints on A4: each\n"
      "device's loops, the resistances as bars against their normal band, open,\n"
      "short and alarm marked; with --compare the changes first, marked in the\n"
-     "tables.\n"},
+     "tables.\n"
+     "  --tolerance PCT  the width of the normal band and of what counts as a\n"
+     "                change, in percent (default 10)\n"},
     {"monitor",
      "usage: loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...]\n"
      "                       [--adc-period MS] [--duration S] [--json] [--summary]\n"

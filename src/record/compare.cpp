@@ -194,6 +194,20 @@ std::string ChangeLine(const RecordChange& change, char separator) {
   return line;
 }
 
+const char* ChangeLabel(const RecordChange& change) {
+  const std::string& what = change.what;
+  if (what == "gone") return change.loop ? "нет ШС" : "нет прибора";
+  if (what == "new") return change.loop ? "новый ШС" : "новый прибор";
+  if (what == "type") return "другой тип";
+  if (what == "version") return "другая версия";
+  if (what == "resistance") return "сопротивление";
+  if (what == "open") return "Обрыв";
+  if (what == "short") return "КЗ";
+  if (what == "unanswered") return "нет ответа";
+  if (what == "state") return "состояние";
+  return "показание";
+}
+
 std::string ChangeJson(const RecordChange& change) {
   return "{\"addr\":" + std::to_string(change.addr) +
          ",\"loop\":" + (change.loop ? std::to_string(*change.loop) : "null") +

@@ -49,6 +49,10 @@ std::vector<RecordChange> CompareRecords(const SiteRecord& before, const SiteRec
 // "address 5 loop 3: resistance 3.1 -> 4.0 kOhm (+29 %)".
 std::string ChangeLine(const RecordChange& change, char separator);
 
+// What kind of change it is in the windows' words, for a list of changes
+// ("сопротивление", "Обрыв", "новый прибор", ...).
+const char* ChangeLabel(const RecordChange& change);
+
 // A change as one JSON object: addr, loop (null for a whole device), what, old, new.
 std::string ChangeJson(const RecordChange& change);
 

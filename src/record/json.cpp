@@ -78,7 +78,7 @@ class Parser {
         if (pos_ >= text_.size() || text_[pos_] != '"') fail("expected a member name");
         std::string name = parseString();
         expect(':');
-        value.members.emplace_back(std::move(name), parseValue(depth + 1));
+        value.members.push_back({std::move(name), parseValue(depth + 1)});
       } while (take(','));
       expect('}');
     } else if (c == '[') {

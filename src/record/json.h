@@ -6,10 +6,11 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace loopmon {
+
+struct JsonMember;
 
 class JsonValue {
  public:
@@ -22,11 +23,16 @@ class JsonValue {
   std::string text;
   std::vector<JsonValue> items;
   // Members in file order.
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;
 
   bool is(Kind wanted) const { return kind == wanted; }
   // The member named `key` of an object; null when there is none.
   const JsonValue* find(std::string_view key) const;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // A text that is not JSON; what() says where: "line 3, column 7: expected ','".

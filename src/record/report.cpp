@@ -88,20 +88,6 @@ std::string conditionClass(const std::optional<std::string>& text) {
   return "";
 }
 
-const char* changeLabel(const RecordChange& change) {
-  const std::string& what = change.what;
-  if (what == "gone") return change.loop ? "нет ШС" : "нет прибора";
-  if (what == "new") return change.loop ? "новый ШС" : "новый прибор";
-  if (what == "type") return "другой тип";
-  if (what == "version") return "другая версия";
-  if (what == "resistance") return "сопротивление";
-  if (what == "open") return "Обрыв";
-  if (what == "short") return "КЗ";
-  if (what == "unanswered") return "нет ответа";
-  if (what == "state") return "состояние";
-  return "показание";
-}
-
 std::optional<double> median(std::vector<double> values) {
   if (values.empty()) return std::nullopt;
   std::sort(values.begin(), values.end());
@@ -167,7 +153,7 @@ class Page {
     for (const RecordChange& change : baseline_->changes) {
       out_ << "<tr><td>" << int{change.addr} << "</td><td>"
            << (change.loop ? std::to_string(*change.loop) : "—") << "</td><td>"
-           << changeLabel(change) << "</td><td>" << shown(change.before) << "</td><td>"
+           << ChangeLabel(change) << "</td><td>" << shown(change.before) << "</td><td>"
            << shown(change.after) << "</td></tr>\n";
     }
     out_ << "</tbody>\n</table>\n";
@@ -191,7 +177,7 @@ class Page {
          << escaped(DeviceDescription(device.addr, device.name, device.version, separator_));
     if (const auto* changes = changesAt(device.addr, 0)) {
       for (const RecordChange* change : *changes) {
-        out_ << " <span class=\"tag\">" << changeLabel(*change);
+        out_ << " <span class=\"tag\">" << ChangeLabel(*change);
         if (change->before.kind != ChangeValue::Kind::None)
           out_ << ", было " << shown(change->before);
         out_ << "</span>";
