@@ -78,13 +78,15 @@ std::string escaped(const std::string& text) {
   return out;
 }
 
-// The class that colours a text of the loop table, "" for none.
+// The class that colours a text of the loop table, "" for none: the table's
+// open and short, the alarm states and a line device's fire alarms.
 std::string conditionClass(const std::optional<std::string>& text) {
-  if (!text) return "";
-  if (*text == "Обрыв" || *text == "Пожар обрыв") return *text == "Обрыв" ? "open" : "alarm";
-  if (*text == "КЗ") return "short";
-  if (*text == "тревога" || *text == "п. тревога" || *text == "Пожар замк.") return "alarm";
-  if (*text == "false") return "unanswered";
+  if (text == "Обрыв") return "open";
+  if (text == "КЗ") return "short";
+  if (text == "тревога" || text == "п. тревога" || text == "Пожар обрыв" || text == "Пожар замк.") {
+    return "alarm";
+  }
+  if (text == "false") return "unanswered";
   return "";
 }
 

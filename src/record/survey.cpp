@@ -143,10 +143,6 @@ const std::vector<DeviceRecord>& Survey::Devices() const {
   return state_->devices;
 }
 
-int Survey::DevicesFound() const {
-  return static_cast<int>(state_->found.size());
-}
-
 void Survey::State::step(std::function<void(bool more)> done) {
   bool going = false;
   try {

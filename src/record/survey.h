@@ -74,8 +74,6 @@ class Survey {
   // Every device read whole, in the order the search found them, with its
   // loops in both views.
   const std::vector<DeviceRecord>& Devices() const;
-  // The devices the search found so far.
-  int DevicesFound() const;
 
  private:
   struct State;
