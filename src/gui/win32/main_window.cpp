@@ -76,7 +76,8 @@ HistoryWindow* MainWindow::historyWindow(LoopKey key) const {
 
 template <class Input>
 void MainWindow::forward(Input input) {
-  runHandler(hwnd(), [&] { input(*model_); });
+  // The controls report their first texts before the model is there.
+  if (model_) runHandler(hwnd(), [&] { input(*model_); });
 }
 
 bool MainWindow::acceptsChar(int id, wchar_t character) {
@@ -98,8 +99,6 @@ void MainWindow::onClose() {
 
 void MainWindow::onCommand(int id, int code) {
   using namespace main_form;
-  // The controls report their first texts before the model is there.
-  if (!model_) return;
   if (id == PeriodField) {
     if (code == EN_CHANGE && !writingPeriod_) onPeriodEdited();
     if (code == EN_KILLFOCUS) forward([](MainWindowModel& m) { m.periodFieldLeft(); });
