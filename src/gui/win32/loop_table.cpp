@@ -34,7 +34,7 @@ LoopTable::LoopTable(HWND parent, int id, DWORD style) : rows_(1) {
 }
 
 int LoopTable::px(int pixelsAt96) const {
-  return scaled(pixelsAt96, dpi_);
+  return scaled(pixelsAt96, static_cast<int>(dpi()));
 }
 
 int LoopTable::rowPitch() const {
@@ -55,12 +55,6 @@ int LoopTable::visibleRowCount() const {
 
 void LoopTable::setRowCount(int count) {
   rows_.resize(static_cast<size_t>(std::max(count, 1)));
-  updateScrollBar();
-  InvalidateRect(hwnd(), nullptr, FALSE);
-}
-
-void LoopTable::setDpi(UINT dpi) {
-  dpi_ = dpi;
   updateScrollBar();
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
@@ -197,7 +191,7 @@ void LoopTable::paint(HDC dc, const RECT& client) {
   HBRUSH silver = CreateSolidBrush(colourRef(main_form::TableBackground));
   FillRect(dc, &client, silver);
   DeleteObject(silver);
-  HGDIOBJ oldFont = font_ ? SelectObject(dc, font_) : nullptr;
+  HGDIOBJ oldFont = font() ? SelectObject(dc, font()) : nullptr;
   HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
   SetBkMode(dc, TRANSPARENT);
   const int lastRow = std::min(rowCount(), topRow_ + visibleRowCount() + 1);
@@ -246,22 +240,6 @@ void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT:
-      // A periodic reading repaints cells many times a second.
-      paintBuffered(hwnd(), [this](HDC dc, const RECT& client) { paint(dc, client); });
-      return 0;
-    case WM_PRINTCLIENT: {
-      RECT client{};
-      GetClientRect(hwnd(), &client);
-      paint(reinterpret_cast<HDC>(wParam), client);
-      return 0;
-    }
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_SETFONT:
-      font_ = reinterpret_cast<HFONT>(wParam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
-      return 0;
     case WM_SIZE:
       updateScrollBar();
       return 0;
@@ -348,7 +326,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return Window::handle(message, wParam, lParam);
+  return DrawnControl::handle(message, wParam, lParam);
 }
 
 }  // namespace loopmon::win32

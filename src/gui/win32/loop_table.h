@@ -17,10 +17,9 @@
 
 namespace loopmon::win32 {
 
-class LoopTable : public Window {
+class LoopTable : public DrawnControl {
  public:
   LoopTable(HWND parent, int id, DWORD style);
-  void setDpi(UINT dpi) override;
 
   int rowCount() const { return static_cast<int>(rows_.size()); }
   // Never below one row; rows dropped lose their texts and marks, new rows
@@ -64,7 +63,8 @@ class LoopTable : public Window {
   };
 
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
-  void paint(HDC dc, const RECT& client);
+  void paint(HDC dc, const RECT& client) override;
+  void dpiChanged() override { updateScrollBar(); }
   void drawCell(HDC dc, int col, int row, const RECT& rect);
   int px(int pixelsAt96) const;
   int rowPitch() const;
@@ -74,8 +74,6 @@ class LoopTable : public Window {
   void invalidateCell(int col, int row);
   void mouseEvent(UINT message, WPARAM wParam, LPARAM lParam);
 
-  HFONT font_ = nullptr;
-  UINT dpi_ = 96;
   std::vector<Row> rows_;
   std::array<int, LoopTableColumns> colWidths_{};
   int topRow_ = 0;

@@ -21,21 +21,14 @@ Plot::Plot(HWND parent, int id) {
                parent, id);
 }
 
-void Plot::setDpi(UINT dpi) {
-  dpi_ = dpi;
-  InvalidateRect(hwnd(), nullptr, FALSE);
-}
-
 void Plot::setSource(Source source) {
   source_ = std::move(source);
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
-void Plot::paint(HDC dc) {
-  RECT area{};
-  GetClientRect(hwnd(), &area);
+void Plot::paint(HDC dc, const RECT& area) {
   if (!source_) return;
-  HGDIOBJ oldFont = SelectObject(dc, font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
+  HGDIOBJ oldFont = SelectObject(dc, font() ? font() : GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(dc, TRANSPARENT);
   TEXTMETRICW metrics{};
   GetTextMetricsW(dc, &metrics);
@@ -48,7 +41,7 @@ void Plot::paint(HDC dc) {
                             },
                             static_cast<int>(metrics.tmHeight)};
   for (const PlotShape& shape :
-       source_({area.right, area.bottom}, static_cast<int>(dpi_), measure)) {
+       source_({area.right, area.bottom}, static_cast<int>(dpi()), measure)) {
     const COLORREF colour = colourRef(shape.colour);
     switch (shape.kind) {
       case PlotShape::Kind::Fill: {
@@ -88,25 +81,6 @@ void Plot::paint(HDC dc) {
   }
   SetTextAlign(dc, TA_LEFT | TA_TOP);
   SelectObject(dc, oldFont);
-}
-
-LRESULT Plot::handle(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_SETFONT:
-      font_ = reinterpret_cast<HFONT>(wParam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
-      return 0;
-    case WM_PRINTCLIENT:
-      paint(reinterpret_cast<HDC>(wParam));
-      return 0;
-    case WM_PAINT:
-      paintBuffered(hwnd(), [this](HDC dc, const RECT&) { paint(dc); });
-      return 0;
-    default:
-      return Window::handle(message, wParam, lParam);
-  }
 }
 
 }  // namespace loopmon::win32

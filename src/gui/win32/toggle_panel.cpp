@@ -11,16 +11,15 @@ TogglePanel::TogglePanel(HWND parent, int id, DWORD style) {
 void TogglePanel::setLowered(bool lowered) {
   if (lowered_ == lowered) return;
   lowered_ = lowered;
-  InvalidateRect(hwnd(), nullptr, TRUE);
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
-void TogglePanel::paint(HDC dc) {
-  RECT rect{};
-  GetClientRect(hwnd(), &rect);
+void TogglePanel::paint(HDC dc, const RECT& client) {
+  RECT rect = client;
   FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
   DrawEdge(dc, &rect, lowered_ ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT);
   const std::wstring caption = widen(windowText(hwnd()));
-  HGDIOBJ old = font_ ? SelectObject(dc, font_) : nullptr;
+  HGDIOBJ old = font() ? SelectObject(dc, font()) : nullptr;
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(IsWindowEnabled(hwnd()) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
   DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &rect,
@@ -30,18 +29,6 @@ void TogglePanel::paint(HDC dc) {
 
 LRESULT TogglePanel::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      paint(BeginPaint(hwnd(), &ps));
-      EndPaint(hwnd(), &ps);
-      return 0;
-    }
-    case WM_SETFONT:
-      font_ = reinterpret_cast<HFONT>(wParam);
-      if (LOWORD(lParam)) InvalidateRect(hwnd(), nullptr, TRUE);
-      return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(font_);
     case WM_LBUTTONDOWN:
       pressed_ = true;
       SetCapture(hwnd());
@@ -64,7 +51,7 @@ LRESULT TogglePanel::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       pressed_ = false;
       return 0;
     default:
-      return Window::handle(message, wParam, lParam);
+      return DrawnControl::handle(message, wParam, lParam);
   }
 }
 

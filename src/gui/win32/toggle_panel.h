@@ -7,7 +7,7 @@
 
 namespace loopmon::win32 {
 
-class TogglePanel : public Window {
+class TogglePanel : public DrawnControl {
  public:
   TogglePanel(HWND parent, int id, DWORD style);
 
@@ -16,11 +16,9 @@ class TogglePanel : public Window {
 
  protected:
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void paint(HDC dc, const RECT& client) override;
 
  private:
-  void paint(HDC dc);
-
-  HFONT font_ = nullptr;
   bool lowered_ = false;
   bool pressed_ = false;
 };

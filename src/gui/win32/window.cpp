@@ -188,24 +188,6 @@ HICON loadProgramIcon(int id, int size) {
                                        size, size, LR_DEFAULTCOLOR));
 }
 
-void paintBuffered(HWND window, const std::function<void(HDC dc, const RECT& client)>& paint) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(window, &ps);
-  RECT client{};
-  GetClientRect(window, &client);
-  if (client.right > 0 && client.bottom > 0) {
-    HDC buffer = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
-    HGDIOBJ previous = SelectObject(buffer, bitmap);
-    paint(buffer, client);
-    BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
-    SelectObject(buffer, previous);
-    DeleteObject(bitmap);
-    DeleteDC(buffer);
-  }
-  EndPaint(window, &ps);
-}
-
 Window::~Window() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
@@ -252,6 +234,51 @@ LRESULT CALLBACK Window::procedure(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
   }
   return self->handle(message, wParam, lParam);
+}
+
+void DrawnControl::setDpi(UINT dpi) {
+  dpi_ = dpi;
+  dpiChanged();
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+LRESULT DrawnControl::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd(), &ps);
+      RECT client{};
+      GetClientRect(hwnd(), &client);
+      if (client.right > 0 && client.bottom > 0) {
+        HDC buffer = CreateCompatibleDC(dc);
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+        HGDIOBJ previous = SelectObject(buffer, bitmap);
+        paint(buffer, client);
+        BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+        SelectObject(buffer, previous);
+        DeleteObject(bitmap);
+        DeleteDC(buffer);
+      }
+      EndPaint(hwnd(), &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT client{};
+      GetClientRect(hwnd(), &client);
+      paint(reinterpret_cast<HDC>(wParam), client);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SETFONT:
+      font_ = reinterpret_cast<HFONT>(wParam);
+      InvalidateRect(hwnd(), nullptr, FALSE);
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(font_);
+    default:
+      return Window::handle(message, wParam, lParam);
+  }
 }
 
 OtherWindowsDisabled::OtherWindowsDisabled(HWND kept) {

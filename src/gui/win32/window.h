@@ -28,10 +28,6 @@ UINT windowDpi(HWND window);
 // has none (test programs).
 HICON loadProgramIcon(int id, int size);
 
-// WM_PAINT for a control that draws itself whole: `paint` draws off screen
-// and the result goes on the screen in one piece, so nothing flickers.
-void paintBuffered(HWND window, const std::function<void(HDC dc, const RECT& client)>& paint);
-
 class Window {
  public:
   Window() = default;
@@ -41,9 +37,6 @@ class Window {
   Window& operator=(const Window&) = delete;
 
   HWND hwnd() const { return hwnd_; }
-  // The DPI the window that holds this control lays out at: a control the
-  // program draws scales its own sizes by it.
-  virtual void setDpi(UINT /*dpi*/) {}
 
  protected:
   struct Class {
@@ -63,6 +56,28 @@ class Window {
   static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   HWND hwnd_ = nullptr;
+};
+
+// A control the program draws whole: off screen and onto the screen in one
+// piece (a periodic reading repaints many times a second), into the given DC
+// for WM_PRINTCLIENT, in the font its window gives it, at the DPI its window
+// lays out at.
+class DrawnControl : public Window {
+ public:
+  // The DPI the window that holds the control lays out at.
+  void setDpi(UINT dpi);
+  UINT dpi() const { return dpi_; }
+  HFONT font() const { return font_; }
+
+ protected:
+  virtual void paint(HDC dc, const RECT& client) = 0;
+  // After the DPI changed.
+  virtual void dpiChanged() {}
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  HFONT font_ = nullptr;
+  UINT dpi_ = 96;
 };
 
 // While it lives, every window of the program that takes input, but `kept`,
@@ -152,7 +167,7 @@ class FormWindow : public Window {
   HWND tooltips_ = nullptr;
   // The window's small icon and the buttons' images at the current DPI.
   std::vector<HICON> icons_;
-  std::map<int, std::unique_ptr<Window>> custom_;
+  std::map<int, std::unique_ptr<DrawnControl>> custom_;
   std::vector<std::pair<FontSpec, HFONT>> fonts_;
   // The control that had the focus when the window was last left.
   HWND lastFocus_ = nullptr;
