@@ -10,6 +10,7 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/records.h"
+#include "cli/trace_output.h"
 #include "common/number_text.h"
 #include "platform/console.h"
 #include "platform/locale_info.h"
@@ -22,15 +23,17 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 // The address being probed, on standard error. A terminal gets one line that
-// is rewritten; a log (a pipe or a file) gets a line at most once a second,
-// so a long scan still shows that it moves without flooding the log.
+// is rewritten; a log (a pipe or a file), or a terminal that trace lines go
+// to as well, gets a line at most once a second, so a long scan still shows
+// that it moves without flooding the log.
 class ScanProgress {
  public:
   explicit ScanProgress(std::FILE* stream)
       : stream_(stream),
-        mode_(consoleTakesEscapes(stream) ? Mode::Escapes
-              : isConsole(stream)         ? Mode::Overwrite
-                                          : Mode::Lines) {}
+        mode_(traceSharesStandardError()    ? Mode::Lines
+              : consoleTakesEscapes(stream) ? Mode::Escapes
+              : isConsole(stream)           ? Mode::Overwrite
+                                            : Mode::Lines) {}
 
   void show(const std::string& text) {
     const auto now = SteadyClock::now();
