@@ -137,7 +137,8 @@ TraceOutput::TraceOutput(const TraceOptions& options) : options_(options) {
 
 TraceOutput::~TraceOutput() {
   pump_.reset();
-  if (options_.stats) {
+  // A command that ended before the bus was used has nothing to count.
+  if (options_.stats && (!counters_.devices().empty() || dropped_ != 0)) {
     writeStats();
   } else if (dropped_ != 0 && out_ != stderr) {
     // Said in the file as it happened; said here too, where it is seen.
