@@ -96,21 +96,8 @@ struct Figures {
 
 int main(int argc, char** argv) {
   const int exchanges = argc > 1 ? std::max(Rounds, std::atoi(argv[1])) : 300;
-  testing::PtyPeer peer(
-      [](const Bytes& request) -> std::optional<Bytes> {
-        Bytes answer{request[0], 5, 0, 0x21, 0x64};
-        answer.push_back(FrameChecksum(answer));
-        return answer;
-      },
-      std::chrono::milliseconds(2));
-
-  auto clock = std::make_shared<RecordingClock>(systemClock());
-  Turnaround record;
-  Platform platform;
-  platform.clock = clock;
-  platform.makeSerialPort = [&] {
-    return std::make_unique<TimingPort>(makeSerialPort(), *clock, record);
-  };
+  ProbedLine line;
+  auto& [peer, clock, record, platform] = line;
   BusState bus(platform);
   bus.Settings.StartTimeout = 4;
   bus.PortPath = peer.devicePath();

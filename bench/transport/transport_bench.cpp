@@ -80,21 +80,8 @@ struct Run {
 int main(int argc, char** argv) {
   const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   // The device answers 2 ms after the request has left the wire.
-  testing::PtyPeer peer(
-      [](const Bytes& request) -> std::optional<Bytes> {
-        Bytes answer{request[0], 5, 0, 0x21, 0x64};
-        answer.push_back(FrameChecksum(answer));
-        return answer;
-      },
-      std::chrono::milliseconds(2));
-
-  auto clock = std::make_shared<RecordingClock>(systemClock());
-  Turnaround record;
-  Platform platform;
-  platform.clock = clock;
-  platform.makeSerialPort = [&] {
-    return std::make_unique<TimingPort>(makeSerialPort(), *clock, record);
-  };
+  ProbedLine line;
+  auto& [peer, clock, record, platform] = line;
   const Bytes request{5, 6, 0, 13, 0, 0};
 
   std::printf("transport_bench: %d exchanges per run over a pseudo-terminal\n", exchanges);

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/platform.h"
 #include "platform/serial_port_relay.h"
+#include "pty_peer_posix.h"
 
 namespace loopmon::bench {
 
@@ -112,5 +114,29 @@ inline std::optional<double> turnaroundErrorMicros(const Turnaround& record, int
   const int64_t due = record.sendStart + frequency * micros / 1'000'000;
   return static_cast<double>(record.released - due) * 1e6 / static_cast<double>(frequency);
 }
+
+// A device at the far end of a pseudo-terminal that answers every request 2 ms
+// after it has left the wire, and the platform whose ports note the moments
+// of the engine's send and line release in `record`.
+struct ProbedLine {
+  ProbedLine() {
+    platform.clock = clock;
+    platform.makeSerialPort = [this] {
+      return std::make_unique<TimingPort>(makeSerialPort(), *clock, record);
+    };
+  }
+  ProbedLine(const ProbedLine&) = delete;
+  ProbedLine& operator=(const ProbedLine&) = delete;
+
+  testing::PtyPeer peer{[](const Bytes& request) -> std::optional<Bytes> {
+                          Bytes answer{request[0], 5, 0, 0x21, 0x64};
+                          answer.push_back(FrameChecksum(answer));
+                          return answer;
+                        },
+                        std::chrono::milliseconds(2)};
+  std::shared_ptr<RecordingClock> clock = std::make_shared<RecordingClock>(systemClock());
+  Turnaround record;
+  Platform platform;
+};
 
 }  // namespace loopmon::bench

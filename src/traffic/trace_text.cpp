@@ -1,6 +1,7 @@
 #include "traffic/trace_text.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/local_time.h"
 #include "traffic/frame_meaning.h"
@@ -37,31 +38,38 @@ std::string timing(const TraceRecord& r) {
   return {};
 }
 
-std::string outcomeWords(const TraceRecord& r) {
-  switch (r.outcome) {
+// The outcome's word for machines and its words for people.
+std::pair<const char*, const char*> outcomeNames(TraceOutcome outcome) {
+  switch (outcome) {
     case TraceOutcome::Answer:
-      return "answer";
+      return {"answer", "answer"};
     case TraceOutcome::Sent:
-      return "sent";
+      return {"sent", "sent"};
     case TraceOutcome::Silence:
-      return "silence";
+      return {"silence", "silence"};
     case TraceOutcome::Short:
-      return "short";
+      return {"short", "short"};
     case TraceOutcome::BadLength:
-      return "length wrong";
+      return {"length", "length wrong"};
     case TraceOutcome::BadChecksum:
-      return "checksum wrong";
+      return {"checksum", "checksum wrong"};
     case TraceOutcome::Echo:
-      return "echo";
+      return {"echo", "echo"};
     case TraceOutcome::OtherAddress:
-      return std::string(r.accepted ? "answer " : "") + "from address " +
-             std::to_string(r.answer[FrameOffset::Address] & 0x7F);
+      return {"address", "from address"};
     case TraceOutcome::Malformed:
-      return "not a frame";
+      return {"malformed", "not a frame"};
     case TraceOutcome::NotSent:
       break;
   }
-  return "not sent";
+  return {"unsent", "not sent"};
+}
+
+std::string outcomeWords(const TraceRecord& r) {
+  const std::string words = outcomeNames(r.outcome).second;
+  if (r.outcome != TraceOutcome::OtherAddress) return words;
+  return (r.accepted ? "answer " : "") + words + " " +
+         std::to_string(r.answer[FrameOffset::Address] & 0x7F);
 }
 
 // The plain bytes of a keyed frame: the request's Command and Data, the
@@ -121,29 +129,7 @@ std::string traceText(const TraceRecord& record) {
 }
 
 const char* outcomeKey(TraceOutcome outcome) {
-  switch (outcome) {
-    case TraceOutcome::Answer:
-      return "answer";
-    case TraceOutcome::Sent:
-      return "sent";
-    case TraceOutcome::Silence:
-      return "silence";
-    case TraceOutcome::Short:
-      return "short";
-    case TraceOutcome::BadLength:
-      return "length";
-    case TraceOutcome::BadChecksum:
-      return "checksum";
-    case TraceOutcome::Echo:
-      return "echo";
-    case TraceOutcome::OtherAddress:
-      return "address";
-    case TraceOutcome::Malformed:
-      return "malformed";
-    case TraceOutcome::NotSent:
-      break;
-  }
-  return "unsent";
+  return outcomeNames(outcome).first;
 }
 
 std::string droppedText(uint64_t count) {
