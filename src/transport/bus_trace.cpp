@@ -50,10 +50,11 @@ void TraceRing::push(const TraceRecord& record) noexcept {
     slot.givenUp.store(ticket + 1, std::memory_order_release);
     return;
   }
-  std::atomic_thread_fence(std::memory_order_release);
+  // Each word is released, so that a reader that sees any of them also sees
+  // the slot marked as being filled when it looks at the sequence again.
   std::array<uint64_t, RecordWords> words{};
   std::memcpy(words.data(), &record, sizeof record);
-  for (size_t i = 0; i < RecordWords; ++i) slot.words[i].store(words[i], std::memory_order_relaxed);
+  for (size_t i = 0; i < RecordWords; ++i) slot.words[i].store(words[i], std::memory_order_release);
   slot.sequence.store(holding(ticket), std::memory_order_release);
 }
 
@@ -78,8 +79,7 @@ uint64_t TraceRing::take(std::vector<TraceRecord>& into, size_t limit) {
     if (before == holding(next_)) {
       std::array<uint64_t, RecordWords> words{};
       for (size_t i = 0; i < RecordWords; ++i)
-        words[i] = slot.words[i].load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+        words[i] = slot.words[i].load(std::memory_order_acquire);
       if (slot.sequence.load(std::memory_order_relaxed) == before) {
         std::memcpy(static_cast<void*>(&into.emplace_back()), words.data(), sizeof(TraceRecord));
         ++taken;
