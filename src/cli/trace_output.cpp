@@ -50,9 +50,10 @@ Field count(uint64_t value) {
 std::vector<Field> jsonRecord(const TraceRecord& r) {
   const TraceLine line = describeRecord(r);
   const bool inRequest = r.attempt != 0;
-  const auto wall = std::chrono::system_clock::time_point(std::chrono::microseconds(r.wallMicros));
-  return {Field::textOf(isoTimestamp(
-              std::chrono::time_point_cast<std::chrono::system_clock::duration>(wall))),
+  const std::chrono::system_clock::time_point wall(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::microseconds(r.wallMicros)));
+  return {Field::textOf(isoTimestamp(wall)),
           Field::number(line.address),
           count(r.exchange),
           inRequest ? Field::number(r.attempt) : Field::empty(),
