@@ -8,6 +8,7 @@
 
 #include "bus_fixture.h"
 #include "traffic/frame_meaning.h"
+#include "traffic/trace_pump.h"
 #include "traffic/traffic_counters.h"
 
 using namespace loopmon;
@@ -32,18 +33,27 @@ bool whole(const TraceRecord& r) {
 }
 
 TEST(TraceRing, ALaggingReaderGetsTheNewestAndCountsTheRest) {
-  TraceRing ring(3);  // rounded up to 4
-  for (uint64_t n = 1; n <= 10; ++n) ring.push(numbered(n));
+  const auto ring = std::make_shared<TraceRing>(3);  // rounded up to 4
+  for (uint64_t n = 1; n <= 10; ++n) ring->push(numbered(n));
   std::vector<TraceRecord> read;
-  EXPECT_EQ(ring.take(read), 6u);
+  EXPECT_EQ(ring->take(read), 6u);
   ASSERT_EQ(read.size(), 4u);
   EXPECT_EQ(read.front().exchange, 7u);
   EXPECT_EQ(read.back().exchange, 10u);
-  ring.push(numbered(11));
+  ring->push(numbered(11));
   read.clear();
-  EXPECT_EQ(ring.take(read), 0u);
+  EXPECT_EQ(ring->take(read), 0u);
   EXPECT_EQ(read.size(), 1u);
-  EXPECT_EQ(ring.dropped(), 6u);
+  EXPECT_EQ(ring->dropped(), 6u);
+
+  // A pump hands the loss on with the batch after it, here in its last drain.
+  for (uint64_t n = 12; n <= 20; ++n) ring->push(numbered(n));
+  std::vector<std::pair<size_t, uint64_t>> handed;
+  TracePump(ring, std::chrono::hours(1),
+            [&](const std::vector<TraceRecord>& batch, uint64_t dropped) {
+              handed.emplace_back(batch.size(), dropped);
+            });
+  EXPECT_EQ(handed, (std::vector<std::pair<size_t, uint64_t>>{{4, 5}}));
 }
 
 TEST(TraceRing, WritersOnTwoThreadsAndAReaderOnAThird) {
