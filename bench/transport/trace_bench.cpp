@@ -6,13 +6,16 @@
 // takes the new records, puts them in words into a list of the last 5000 and
 // adds them to the per-device counters). Prints per mode the turnaround error
 // (the line release minus the moment the timed send computed), the engine's
-// processor time per exchange, and the whole process's processor share;
-// the cost of the trace is the difference to the run without it.
+// processor time per exchange, the readers' time per record and the whole
+// process's processor share; the cost of the trace is the difference to the
+// run without it. On a busy machine the p99 is the scheduler's wake-up latency
+// after the timed send's sleep (see transport_bench), whatever the trace does.
 //
 //   trace_bench [exchanges per mode]   (default 300)
 
 #include <time.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,12 +45,22 @@ int64_t processCpuNanos() {
   return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
+// The processor time a reader spends on the records it takes, and how many.
+struct ReaderCost {
+  std::atomic<int64_t> nanos{0};
+  std::atomic<int64_t> records{0};
+  void add(int64_t since, size_t count) {
+    nanos += threadCpuNanos() - since;
+    records += static_cast<int64_t>(count);
+  }
+};
+
 // The traffic window's model, without its painting: polled by a timer of
 // its own thread.
 class WindowStandIn {
  public:
-  explicit WindowStandIn(std::shared_ptr<TraceRing> ring)
-      : ring_(std::move(ring)), thread_([this] { run(); }) {}
+  WindowStandIn(std::shared_ptr<TraceRing> ring, ReaderCost& cost)
+      : ring_(std::move(ring)), cost_(cost), thread_([this] { run(); }) {}
   ~WindowStandIn() {
     {
       std::lock_guard guard(lock_);
@@ -62,6 +75,7 @@ class WindowStandIn {
     std::vector<TraceRecord> batch;
     std::unique_lock guard(lock_);
     while (!stopping_.wait_for(guard, std::chrono::milliseconds(100), [this] { return stop_; })) {
+      const int64_t since = threadCpuNanos();
       batch.clear();
       dropped_ += ring_->take(batch);
       for (const TraceRecord& record : batch) {
@@ -69,10 +83,12 @@ class WindowStandIn {
         lines_.push_back(traceText(record));
         if (lines_.size() > 5000) lines_.pop_front();
       }
+      cost_.add(since, batch.size());
     }
   }
 
   std::shared_ptr<TraceRing> ring_;
+  ReaderCost& cost_;
   std::mutex lock_;
   std::condition_variable stopping_;
   bool stop_ = false;
@@ -90,6 +106,7 @@ struct Figures {
   double processCpuNanos = 0;
   double wallNanos = 0;
   int failed = 0;
+  ReaderCost reader;
 };
 
 }  // namespace
@@ -116,17 +133,21 @@ int main(int argc, char** argv) {
       std::unique_ptr<WindowStandIn> window;
       if (mode == Mode::Off) {
         bus.Trace.stop();
-      } else if (mode == Mode::File) {
-        pump = std::make_unique<TracePump>(bus.Trace.start(), std::chrono::milliseconds(20),
-                                           [out](const std::vector<TraceRecord>& batch, uint64_t) {
-                                             for (const TraceRecord& r : batch)
-                                               std::fprintf(out, "%s\n", traceText(r).c_str());
-                                             std::fflush(out);
-                                           });
-      } else {
-        window = std::make_unique<WindowStandIn>(bus.Trace.start());
       }
       Figures& f = figures[static_cast<int>(mode)];
+      if (mode == Mode::File) {
+        pump =
+            std::make_unique<TracePump>(bus.Trace.start(), std::chrono::milliseconds(20),
+                                        [out, &f](const std::vector<TraceRecord>& batch, uint64_t) {
+                                          const int64_t since = threadCpuNanos();
+                                          for (const TraceRecord& r : batch)
+                                            std::fprintf(out, "%s\n", traceText(r).c_str());
+                                          std::fflush(out);
+                                          f.reader.add(since, batch.size());
+                                        });
+      } else if (mode == Mode::Window) {
+        window = std::make_unique<WindowStandIn>(bus.Trace.start(), f.reader);
+      }
       const int64_t cpuBefore = processCpuNanos();
       const auto wallBefore = std::chrono::steady_clock::now();
       for (int i = 0; i < exchanges / Rounds; ++i) {
@@ -160,6 +181,11 @@ int main(int argc, char** argv) {
                 percentile(f.errorsMicros, 0.5), percentile(f.errorsMicros, 0.99),
                 *std::max_element(f.errorsMicros.begin(), f.errorsMicros.end()));
     std::printf("  engine CPU per exchange: median %.1f us\n", percentile(f.engineCpuMicros, 0.5));
+    if (f.reader.records > 0) {
+      std::printf(
+          "  reader CPU per record (taking, words, writing): %.1f us\n",
+          static_cast<double>(f.reader.nanos) / 1000.0 / static_cast<double>(f.reader.records));
+    }
     std::printf("  process CPU: %.2f%% of one core", share);
     if (mode > 0) std::printf(" (%+.2f points against trace off)", share - offShare);
     std::printf("\n");
