@@ -145,7 +145,11 @@ TraceOutput::~TraceOutput() {
     // Said in the file as it happened; said here too, where it is seen.
     printLine(stderr, droppedText(dropped_));
   }
-  if (out_ && out_ != stderr) std::fclose(out_);
+  if (out_ && out_ != stderr) {
+    const bool failed = std::ferror(out_) != 0;
+    if (std::fclose(out_) != 0 || failed)
+      printLine(stderr, "loopctl: the trace could not be written whole to " + options_.file);
+  }
   standardErrorShared = false;
 }
 
