@@ -41,6 +41,13 @@ inline constexpr uint32_t RemoteConnectTimeoutMs = 3000;
 inline constexpr uint32_t RemoteNegotiationTimeoutMs = 2000;
 inline constexpr uint32_t RemoteSendTimeoutMs = 2000;
 inline constexpr uint32_t RemoteLongestReadMs = 10000;
+// What the line may bring at once. At 9600 baud it carries under a kilobyte a
+// second and an answer has at most 31 bytes: a server that sends more than
+// this within one call (the negotiation, a purge, a read) or piles it up
+// unread, or keeps a purge busy for this long, is not passing on a bus, and
+// the connection is dropped.
+inline constexpr size_t RemoteQueueBytes = 4096;
+inline constexpr uint32_t RemotePurgeLongestMs = 250;
 
 // A port on a remote line, over connections that `makeSocket` gives. It opens
 // remote line names only. After a lost connection it reports itself closed, so

@@ -1,6 +1,6 @@
 // Remote lines against a scripted server on the loopback address: the telnet
 // negotiation as the line opens, the bytes each call puts on the connection,
-// and the failures a user is told about.
+// the failures a user is told about, and servers that flood the line.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,12 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <string>
+#include <thread>
 
+#include "platform/platform.h"
 #include "platform/posix_files.h"
 #include "platform/remote_line.h"
 #include "platform/telnet_codec.h"
+#include "scoped_temp_dir.h"
+#include "session/session.h"
 
 using namespace loopmon;
 using namespace loopmon::telnet;
@@ -43,7 +48,10 @@ class ScriptedServer {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
   }
 
+  ~ScriptedServer() { stopFlood(); }
+
   bool accept() {
+    stopFlood();
     pollfd p{listener_.get(), POLLIN, 0};
     if (::poll(&p, 1, 5000) <= 0) return false;
     connection_.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
@@ -68,11 +76,34 @@ class ScriptedServer {
   }
   void hangUp() { connection_.reset(); }
   void stopListening() { listener_.reset(); }
+  // Sends `prefix`, then zeros without pause until the client leaves.
+  void flood(const TelnetBytes& prefix) {
+    flooder_ = std::thread([this, prefix, fd = connection_.get()] {
+      const TelnetBytes zeros(4096, 0);
+      ::send(fd, prefix.data(), prefix.size(), MSG_NOSIGNAL);
+      while (!stopFlooding_) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 50) > 0 &&
+            ::send(fd, zeros.data(), zeros.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            errno != EAGAIN) {
+          return;
+        }
+      }
+    });
+  }
 
  private:
+  void stopFlood() {
+    stopFlooding_ = true;
+    if (flooder_.joinable()) flooder_.join();
+    stopFlooding_ = false;
+  }
+
   posix::UniqueFd listener_;
   posix::UniqueFd connection_;
   uint16_t port_ = 0;
+  std::thread flooder_;
+  std::atomic<bool> stopFlooding_{false};
 };
 
 const TelnetBytes Offers{Iac, Will, BinaryOption, Iac, Do, BinaryOption, Iac, Will, ComPortOption};
@@ -90,6 +121,8 @@ bool openAgainst(SerialPort& port, ScriptedServer& server, const std::string& ur
   if (!answers.empty()) server.send(answers);
   return opened.get();
 }
+
+const TelnetBytes Agreement{Iac, Do, BinaryOption, Iac, Will, BinaryOption, Iac, Do, ComPortOption};
 
 TelnetBytes command(uint8_t code, uint8_t value) {
   return TelnetCodec::comPortCommand(code, {value});
@@ -208,6 +241,94 @@ TEST(RemoteLine, RawLineLostMidReadReconnectsOnTheNextOpen) {
   EXPECT_EQ(port->failure(), url +
                                  ": connection lost, and connecting again failed: connection "
                                  "refused (nothing serves that port)");
+}
+
+// A server that sends without pause, or opens a subnegotiation that never
+// ends, is dropped with its line named rather than read into memory for ever.
+TEST(RemoteLine, FloodingServersAreDroppedAndNamed) {
+  struct Case {
+    const char* what;
+    const char* scheme;
+    bool afterOpening;  // the flood starts once the line has opened
+    TelnetBytes floodPrefix;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"raw line streaming", "tcp", true, {}, "the line sends without pause"},
+      {"telnet streaming instead of negotiating", "rfc2217", false, {}, "sends without pause"},
+      {"telnet streaming after negotiating", "rfc2217", true, {}, "sends without pause"},
+      {"an endless subnegotiation",
+       "rfc2217",
+       true,
+       {Iac, Sb, ComPortOption, 101},
+       "a telnet subnegotiation of over 64 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server;
+    auto port = remotePort();
+    const std::string url = server.url(c.scheme);
+    auto opened = std::async(std::launch::async, [&] { return port->open(url); });
+    ASSERT_TRUE(server.accept());
+    const bool telnet = c.scheme == std::string("rfc2217");
+    if (telnet) {
+      EXPECT_EQ(server.receive(Offers.size()), Offers);
+    }
+    if (c.afterOpening) {
+      if (telnet) server.send(Agreement);
+      ASSERT_TRUE(opened.get()) << port->failure();
+      server.flood(c.floodPrefix);
+      // Once the flood has come (a byte, or the subnegotiation's end), the purge.
+      port->setTimeouts({0, 0, 2000, 0, 0});
+      uint8_t first = 0;
+      port->read(&first, 1);
+      port->purge(PurgeAction::RxClear);
+    } else {
+      server.flood(c.floodPrefix);
+      EXPECT_FALSE(opened.get());
+    }
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_EQ(port->failure().rfind(url + ": ", 0), 0u) << port->failure();
+    EXPECT_NE(port->failure().find(c.problem), std::string::npos) << port->failure();
+    EXPECT_EQ(port->takeDropped(), port->failure()) << "told once as a dropped line";
+  }
+}
+
+// Through a session: the request ends at once with the line's account (the
+// window's one box, loopctl's exit 1), and the next request connects again.
+TEST(RemoteLine, ASessionHearsOfADroppedLineOnceAndConnectsAgain) {
+  loopmon::testing::ScopedTempDir config;
+  loopmon::testing::ScopedEnv store("XDG_CONFIG_HOME", config.path());
+  ScriptedServer server;
+  const std::string url = server.url("tcp");
+  TRSSession session(Platform::system());
+  session.SetPortPath(url);
+  const Bytes presence{9, 6, 0, 1, 0, 0};
+  auto flooded = std::async(std::launch::async, [&]() -> std::string {
+    try {
+      session.DirectRequest(presence, 1);
+      return "no error";
+    } catch (const PortLostError& error) {
+      return error.what();
+    }
+  });
+  ASSERT_TRUE(server.accept());
+  server.flood({});
+  // Tried again within the request, the line would have connected again (the
+  // listener queues the connection) and the loss been forgotten.
+  EXPECT_EQ(flooded.get(), url +
+                               ": the line sends without pause (over 4096 bytes at once); the "
+                               "connection is dropped");
+
+  auto answered =
+      std::async(std::launch::async, [&] { return session.DirectRequest(presence, 1); });
+  ASSERT_TRUE(server.accept());
+  EXPECT_EQ(server.receive(7).size(), 7u);
+  TelnetBytes answer{9, 5, 2, 0, 0};
+  answer.push_back(FrameChecksum(answer));
+  server.send(answer);
+  EXPECT_TRUE(answered.get());
+  EXPECT_EQ(session.LastAnswer, answer);
 }
 
 }  // namespace
