@@ -4,6 +4,8 @@
 // port. The simulator side's sleeps and calls are recorded in order, so the
 // pause before a call and the object's lifetime show.
 
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -385,12 +387,84 @@ TEST(SimulatorServerProcess, SurvivesGarbageAndStopsCleanly) {
   send(fd, "Transceiving 5 6 0 1 0 0 220\n", 29, MSG_NOSIGNAL);
   EXPECT_EQ(readLines(fd, 1), "5 5 2 0 0 28\n");
   close(fd);
+}
 
+// A call on a connection of its own; its answer line, or "" when none comes
+// within `wait`.
+std::string callOn(int fd, std::chrono::milliseconds wait) {
+  const std::string call = "Transceiving 5 6 0 1 0 0 220\n";
+  send(fd, call.data(), call.size(), MSG_NOSIGNAL);
+  pollfd entry{fd, POLLIN, 0};
+  if (poll(&entry, 1, static_cast<int>(wait.count())) <= 0) return "";
+  char answer[64] = {};
+  return recv(fd, answer, sizeof answer - 1, 0) > 0 ? answer : "";
+}
+
+// Two servers started together: one serves, the other leaves its socket alone.
+TEST(SimulatorServerProcess, OneOfTwoServersStartedTogetherOwnsTheSocket) {
+  PrivateRuntimeFolder runtime;
+  LoopsimProcess first(LOOPSIM_BINARY, {"serve"});
   LoopsimProcess second(LOOPSIM_BINARY, {"serve"});
-  EXPECT_EQ(second.waitExit(), 1) << "a second server on the same socket refuses to start";
-  EXPECT_EQ(access(path.c_str(), F_OK), 0) << "and leaves the first one's socket alone";
-  EXPECT_EQ(server.process->stop(), 0);
+  const bool firstServes = first.readLine().starts_with("loopsim: serving on ");
+  const bool secondServes = second.readLine().starts_with("loopsim: serving on ");
+  ASSERT_NE(firstServes, secondServes);
+  LoopsimProcess& loser = firstServes ? second : first;
+  LoopsimProcess& owner = firstServes ? first : second;
+  EXPECT_EQ(loser.waitExit(), 1);
+  const std::string path = simulatorSocketPath();
+  const int fd = connectTo(path);
+  EXPECT_EQ(callOn(fd, std::chrono::seconds(5)), "5 5 2 0 0 28\n");
+  close(fd);
+  EXPECT_EQ(owner.stop(), 0);
   EXPECT_NE(access(path.c_str(), F_OK), 0) << "socket removed on SIGTERM";
+}
+
+// Clients beyond what the server takes wait their turn, and a server out of
+// descriptors does not spin on the connections it cannot take.
+TEST(SimulatorServerProcess, ClientsAreCappedAndRunningOutOfDescriptorsDoesNotSpin) {
+  PrivateRuntimeFolder runtime;
+  rlimit normal{};
+  getrlimit(RLIMIT_NOFILE, &normal);
+  rlimit scarce = normal;
+  scarce.rlim_cur = 24;
+  setrlimit(RLIMIT_NOFILE, &scarce);
+  LoopsimProcess scarceServer(LOOPSIM_BINARY, {"serve"});
+  setrlimit(RLIMIT_NOFILE, &normal);
+  ASSERT_TRUE(scarceServer.readLine().starts_with("loopsim: serving on "));
+  std::vector<int> clients;
+  for (int i = 0; i < 40; ++i) clients.push_back(connectTo(simulatorSocketPath()));
+  const auto cpuTicks = [&] {
+    std::ifstream stat("/proc/" + std::to_string(scarceServer.pid()) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+      if (i >= 14) ticks += std::stol(field);  // utime and stime
+    }
+    return ticks;
+  };
+  const long before = cpuTicks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(cpuTicks() - before, sysconf(_SC_CLK_TCK) / 2) << "busy while it cannot accept";
+  for (int fd : clients) close(fd);
+  EXPECT_EQ(scarceServer.stop(), 0);
+
+  Loopsim server("serve");
+  ASSERT_TRUE(server.serving());
+  clients.clear();
+  for (int i = 0; i < 64; ++i) {
+    clients.push_back(connectTo(simulatorSocketPath()));
+    ASSERT_EQ(callOn(clients.back(), std::chrono::seconds(5)), "5 5 2 0 0 28\n") << i;
+  }
+  const int waiting = connectTo(simulatorSocketPath());
+  EXPECT_EQ(callOn(waiting, std::chrono::milliseconds(300)), "") << "the 65th waits";
+  close(clients.front());
+  char answer[64] = {};
+  pollfd entry{waiting, POLLIN, 0};
+  ASSERT_EQ(poll(&entry, 1, 5000), 1) << "and is served once a client has left";
+  recv(waiting, answer, sizeof answer - 1, 0);
+  EXPECT_STREQ(answer, "5 5 2 0 0 28\n");
+  close(waiting);
+  for (size_t i = 1; i < clients.size(); ++i) close(clients[i]);
 }
 
 TEST(LoopsimLine, WireTimingPaddingGarbageAndBrokenFrames) {
