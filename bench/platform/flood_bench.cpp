@@ -8,29 +8,23 @@
 //
 //   flood_bench
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix_files.h"
 #include "platform/telnet_codec.h"
 #include "scoped_temp_dir.h"
+#include "scripted_server.h"
 #include "session/session.h"
 
 using namespace loopmon;
@@ -47,64 +41,26 @@ enum class Flood { RawZeros, TelnetZeros, EndlessSubnegotiation };
 class FloodingServer {
  public:
   explicit FloodingServer(Flood flood) : flood_(flood) {
-    listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), size);
-    ::listen(listener_.get(), 8);
-    ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-  }
-  ~FloodingServer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-
-  void start() {
     thread_ = std::thread([this] {
+      const TelnetBytes agreeThenOpen{Iac, Do, BinaryOption,  Iac, Will, BinaryOption,
+                                      Iac, Do, ComPortOption, Iac, Sb,   ComPortOption,
+                                      101};
       while (!stop_) {
-        pollfd p{listener_.get(), POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
-        posix::UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (client.valid()) serve(client.get());
+        if (server_.accept())
+          server_.flood(flood_ == Flood::EndlessSubnegotiation ? agreeThenOpen : TelnetBytes{});
       }
     });
   }
-
-  std::string url() const {
-    return std::string(flood_ == Flood::RawZeros ? "tcp" : "rfc2217") +
-           "://127.0.0.1:" + std::to_string(port_);
+  ~FloodingServer() {
+    stop_ = true;
+    thread_.join();
   }
+
+  std::string url() const { return server_.url(flood_ == Flood::RawZeros ? "tcp" : "rfc2217"); }
 
  private:
-  void serve(int fd) {
-    if (flood_ == Flood::EndlessSubnegotiation) {
-      const TelnetBytes agree{Iac,          Do,  BinaryOption, Iac,          Will,
-                              BinaryOption, Iac, Do,           ComPortOption};
-      ::send(fd, agree.data(), agree.size(), MSG_NOSIGNAL);
-      const TelnetBytes open{Iac, Sb, ComPortOption, 101};
-      ::send(fd, open.data(), open.size(), MSG_NOSIGNAL);
-    }
-    const std::vector<uint8_t> zeros(64 * 1024, 0);
-    while (!stop_) {
-      pollfd p{fd, POLLOUT, 0};
-      if (::poll(&p, 1, 100) < 0) return;
-      if (!(p.revents & POLLOUT)) continue;
-      if (::send(fd, zeros.data(), zeros.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
-          errno != EAGAIN) {
-        return;
-      }
-      char drained[4096];
-      while (::recv(fd, drained, sizeof drained, MSG_DONTWAIT) > 0) {
-      }
-    }
-  }
-
   Flood flood_;
-  posix::UniqueFd listener_;
-  uint16_t port_ = 0;
+  testing::ScriptedServer server_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -202,7 +158,6 @@ int main() {
   std::printf("%-32s %10s %12s %s\n", "server", "given up", "peak - idle", "message");
   for (const Case& c : cases) {
     FloodingServer server(c.flood);
-    server.start();
     const Outcome outcome = measure(server.url());
     char when[32];
     std::snprintf(when, sizeof when, outcome.gaveUp ? "%.2f s" : "> %.0f s", outcome.seconds);

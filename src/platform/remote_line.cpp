@@ -92,7 +92,8 @@ class RemoteLinePort final : public SerialPort {
                         : describe(failed));
     }
     codec_ = TelnetCodec();
-    burst_ = 0;
+    floodAllowance_ = RemoteFloodBytes;
+    pacedUntil_ = SteadyClock::now();
     if (telnet() && !negotiate()) return false;
     lost_ = false;
     failure_.clear();
@@ -152,13 +153,11 @@ class RemoteLinePort final : public SerialPort {
       return false;
     }
     if (action == PurgeAction::RxClear || action == PurgeAction::RxAbort) {
+      // Bytes that keep coming are left to the read; a flood has ended the
+      // connection by then.
       const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
       received_.clear();
-      burst_ = 0;
-      while (pump(0) > 0) {
-        received_.clear();
-        if (SteadyClock::now() >= deadline) return floods();
-      }
+      while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
     }
     return isOpen();
   }
@@ -169,7 +168,6 @@ class RemoteLinePort final : public SerialPort {
   uint32_t takeLineErrors() override { return 0; }
 
   size_t read(uint8_t* buffer, size_t count) override {
-    burst_ = 0;
     const auto start = SteadyClock::now();
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
@@ -227,8 +225,20 @@ class RemoteLinePort final : public SerialPort {
     return false;
   }
   bool floods() {
-    return drop("the line sends without pause (over " + std::to_string(RemoteQueueBytes) +
-                " bytes at once); the connection is dropped");
+    return drop("the line sends without pause (" + std::to_string(RemoteFloodBytes / 1024) +
+                " KB more than a bus carries); the connection is dropped");
+  }
+
+  // Counts `bytes` that came against what the line's pace allows since the
+  // connection began; false once they run RemoteFloodBytes beyond it.
+  bool withinPace(size_t bytes) {
+    const auto now = SteadyClock::now();
+    const double seconds = std::chrono::duration<double>(now - pacedUntil_).count();
+    pacedUntil_ = now;
+    floodAllowance_ = std::min<double>(RemoteFloodBytes,
+                                       floodAllowance_ + seconds * RemoteLinePaceBytesPerSecond);
+    floodAllowance_ -= static_cast<double>(bytes);
+    return floodAllowance_ >= 0;
   }
 
   // Offers binary transmission and the COM port option and waits, answering
@@ -259,8 +269,7 @@ class RemoteLinePort final : public SerialPort {
   // Waits at most `waitMs` for what the server sends and files it: data bytes
   // for read(), answers to its requests straight back. The count of bytes that
   // came, or -1 when the connection is gone or has been dropped: for a
-  // subnegotiation that runs on, or for more than RemoteQueueBytes within one
-  // call (the negotiation, a purge, a read) or waiting in the queue.
+  // subnegotiation that runs on, or for a flood (see RemoteFloodBytes).
   int pump(uint32_t waitMs) {
     uint8_t chunk[512];
     const std::optional<size_t> n = socket_->receive(chunk, sizeof chunk, waitMs);
@@ -281,8 +290,7 @@ class RemoteLinePort final : public SerialPort {
       }
       received_.insert(received_.end(), data.begin(), data.end());
     }
-    burst_ += *n;
-    if (burst_ > RemoteQueueBytes || received_.size() > RemoteQueueBytes) {
+    if (!withinPace(*n) || received_.size() > RemoteQueueBytes) {
       floods();
       return -1;
     }
@@ -317,9 +325,10 @@ class RemoteLinePort final : public SerialPort {
   CommState state_;
   CommTimeouts timeouts_;
   std::string failure_;
-  std::string dropped_;  // why the line was dropped, until taken
-  size_t burst_ = 0;     // bytes taken in by the current call
-  bool lost_ = false;    // the last connection broke; cleared by the next open
+  std::string dropped_;        // why the line was dropped, until taken
+  double floodAllowance_ = 0;  // bytes the line may still bring beyond its pace
+  SteadyClock::time_point pacedUntil_;
+  bool lost_ = false;  // the last connection broke; cleared by the next open
 };
 
 // Opens a remote line or the local serial port, whichever the name leads to,

@@ -25,6 +25,18 @@ struct AddressLookup {
   std::vector<ResolvedAddress> addresses;
 };
 
+// The addresses of a system's lookup list (its addrinfo), in its order.
+template <typename AddressInfo>
+std::vector<ResolvedAddress> resolvedAddresses(const AddressInfo* list) {
+  std::vector<ResolvedAddress> addresses;
+  for (const AddressInfo* a = list; a; a = a->ai_next) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
+    addresses.push_back(
+        {a->ai_family, a->ai_socktype, a->ai_protocol, {bytes, bytes + a->ai_addrlen}});
+  }
+  return addresses;
+}
+
 // The system's lookup of `host` (a name or a numeric address), for a TCP
 // connection to `port`. It may block for long: ConnectingSocket runs it on a
 // thread of its own, which may outlive the socket. Defined per system.

@@ -50,12 +50,7 @@ AddressLookup lookUpAddresses(const std::string& host, uint16_t port) {
     return {{unknown ? SocketError::HostNotFound : SocketError::Other, ::gai_strerror(resolved)},
             {}};
   }
-  AddressLookup lookup;
-  for (const addrinfo* a = found; a; a = a->ai_next) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
-    lookup.addresses.push_back(
-        {a->ai_family, a->ai_socktype, a->ai_protocol, {bytes, bytes + a->ai_addrlen}});
-  }
+  AddressLookup lookup{{}, resolvedAddresses(found)};
   ::freeaddrinfo(found);
   return lookup;
 }

@@ -85,12 +85,7 @@ AddressLookup lookUpAddresses(const std::string& host, uint16_t port) {
     }
     return {failure, {}};
   }
-  AddressLookup lookup;
-  for (const addrinfo* a = found; a; a = a->ai_next) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
-    lookup.addresses.push_back(
-        {a->ai_family, a->ai_socktype, a->ai_protocol, {bytes, bytes + a->ai_addrlen}});
-  }
+  AddressLookup lookup{{}, resolvedAddresses(found)};
   ::freeaddrinfo(found);
   return lookup;
 }
