@@ -427,11 +427,14 @@ std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::s
   const size_t colon = rest.rfind(':');
   std::string host = colon == std::string::npos ? rest : rest.substr(0, colon);
   const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
-  } else if (host.find_first_of("[]:/") != std::string::npos) {
-    host.clear();
-  }
+  // Brackets hold an IPv6 address and nothing else holds a colon; no name
+  // holds brackets, a slash, blanks or control characters.
+  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+  if (bracketed) host = host.substr(1, host.size() - 2);
+  const bool unusable = std::any_of(host.begin(), host.end(), [&](unsigned char c) {
+    return c <= ' ' || c == 0x7F || c == '[' || c == ']' || c == '/' || (c == ':' && !bracketed);
+  });
+  if (unusable) host.clear();
   long number = 0;
   const bool digits =
       !port.empty() && port.size() <= 5 &&
