@@ -389,14 +389,13 @@ TEST(SimulatorServerProcess, SurvivesGarbageAndStopsCleanly) {
   close(fd);
 }
 
-// A call on a connection of its own; its answer line, or "" when none comes
-// within `wait`.
-std::string callOn(int fd, std::chrono::milliseconds wait) {
-  const std::string call = "Transceiving 5 6 0 1 0 0 220\n";
-  send(fd, call.data(), call.size(), MSG_NOSIGNAL);
+// The answer line waiting on a connection of its own, or "" when none comes
+// within `wait`; with `call`, after sending a presence request.
+std::string answerOn(int fd, std::chrono::milliseconds wait, bool call = true) {
+  if (call) send(fd, "Transceiving 5 6 0 1 0 0 220\n", 29, MSG_NOSIGNAL);
   pollfd entry{fd, POLLIN, 0};
-  if (poll(&entry, 1, static_cast<int>(wait.count())) <= 0) return "";
   char answer[64] = {};
+  if (poll(&entry, 1, static_cast<int>(wait.count())) <= 0) return "";
   return recv(fd, answer, sizeof answer - 1, 0) > 0 ? answer : "";
 }
 
@@ -406,64 +405,51 @@ TEST(SimulatorServerProcess, OneOfTwoServersStartedTogetherOwnsTheSocket) {
   LoopsimProcess first(LOOPSIM_BINARY, {"serve"});
   LoopsimProcess second(LOOPSIM_BINARY, {"serve"});
   const bool firstServes = first.readLine().starts_with("loopsim: serving on ");
-  const bool secondServes = second.readLine().starts_with("loopsim: serving on ");
-  ASSERT_NE(firstServes, secondServes);
-  LoopsimProcess& loser = firstServes ? second : first;
-  LoopsimProcess& owner = firstServes ? first : second;
-  EXPECT_EQ(loser.waitExit(), 1);
-  const std::string path = simulatorSocketPath();
-  const int fd = connectTo(path);
-  EXPECT_EQ(callOn(fd, std::chrono::seconds(5)), "5 5 2 0 0 28\n");
+  ASSERT_NE(firstServes, second.readLine().starts_with("loopsim: serving on "));
+  EXPECT_EQ((firstServes ? second : first).waitExit(), 1);
+  const int fd = connectTo(simulatorSocketPath());
+  EXPECT_EQ(answerOn(fd, std::chrono::seconds(5)), "5 5 2 0 0 28\n");
   close(fd);
-  EXPECT_EQ(owner.stop(), 0);
-  EXPECT_NE(access(path.c_str(), F_OK), 0) << "socket removed on SIGTERM";
+  EXPECT_EQ((firstServes ? first : second).stop(), 0);
+  EXPECT_NE(access(simulatorSocketPath().c_str(), F_OK), 0) << "socket removed on SIGTERM";
 }
 
-// Clients beyond what the server takes wait their turn, and a server out of
-// descriptors does not spin on the connections it cannot take.
+// Clients beyond 64 wait their turn, and a server out of descriptors does not
+// spin on the connections it cannot take.
 TEST(SimulatorServerProcess, ClientsAreCappedAndRunningOutOfDescriptorsDoesNotSpin) {
   PrivateRuntimeFolder runtime;
   rlimit normal{};
   getrlimit(RLIMIT_NOFILE, &normal);
-  rlimit scarce = normal;
-  scarce.rlim_cur = 24;
+  const rlimit scarce{24, normal.rlim_max};
   setrlimit(RLIMIT_NOFILE, &scarce);
   LoopsimProcess scarceServer(LOOPSIM_BINARY, {"serve"});
   setrlimit(RLIMIT_NOFILE, &normal);
   ASSERT_TRUE(scarceServer.readLine().starts_with("loopsim: serving on "));
   std::vector<int> clients;
   for (int i = 0; i < 40; ++i) clients.push_back(connectTo(simulatorSocketPath()));
-  const auto cpuTicks = [&] {
+  const auto cpuTicks = [&] {  // utime and stime, fields 14 and 15
     std::ifstream stat("/proc/" + std::to_string(scarceServer.pid()) + "/stat");
     std::string field;
     long ticks = 0;
-    for (int i = 1; i <= 15 && stat >> field; ++i) {
-      if (i >= 14) ticks += std::stol(field);  // utime and stime
-    }
+    for (int i = 1; i <= 15 && stat >> field; ++i) ticks += i >= 14 ? std::stol(field) : 0;
     return ticks;
   };
   const long before = cpuTicks();
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_LT(cpuTicks() - before, sysconf(_SC_CLK_TCK) / 2) << "busy while it cannot accept";
   for (int fd : clients) close(fd);
-  EXPECT_EQ(scarceServer.stop(), 0);
+  scarceServer.stop();
 
   Loopsim server("serve");
   ASSERT_TRUE(server.serving());
   clients.clear();
-  for (int i = 0; i < 64; ++i) {
-    clients.push_back(connectTo(simulatorSocketPath()));
-    ASSERT_EQ(callOn(clients.back(), std::chrono::seconds(5)), "5 5 2 0 0 28\n") << i;
-  }
-  const int waiting = connectTo(simulatorSocketPath());
-  EXPECT_EQ(callOn(waiting, std::chrono::milliseconds(300)), "") << "the 65th waits";
+  for (int i = 0; i <= 64; ++i) clients.push_back(connectTo(simulatorSocketPath()));
+  for (int i = 0; i < 64; ++i)
+    ASSERT_EQ(answerOn(clients[i], std::chrono::seconds(5)), "5 5 2 0 0 28\n");
+  EXPECT_EQ(answerOn(clients[64], std::chrono::milliseconds(300)), "") << "the 65th waits";
   close(clients.front());
-  char answer[64] = {};
-  pollfd entry{waiting, POLLIN, 0};
-  ASSERT_EQ(poll(&entry, 1, 5000), 1) << "and is served once a client has left";
-  recv(waiting, answer, sizeof answer - 1, 0);
-  EXPECT_STREQ(answer, "5 5 2 0 0 28\n");
-  close(waiting);
+  EXPECT_EQ(answerOn(clients[64], std::chrono::seconds(5), false), "5 5 2 0 0 28\n")
+      << "and is served once a client has left";
   for (size_t i = 1; i < clients.size(); ++i) close(clients[i]);
 }
 
