@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix_files.h"
@@ -24,22 +23,30 @@ namespace {
   throw FileError(path, std::strerror(code));
 }
 
-// The file a replacement of `path` writes: `path` itself, or the file a link
-// there leads to when the user or the folder's owner made the link (the rule
-// of the kernel's protected_symlinks). A link another user planted in a
-// folder others may write would let that user choose the file overwritten.
+// The file a replacement of `path` writes: `path` itself, or the file its
+// links lead to, each link made by the user or by the owner of the folder it
+// stands in (the rule of the kernel's protected_symlinks). A link another
+// user planted in a folder others may write would let that user choose which
+// of this user's files is overwritten.
 std::string replacedFile(const std::string& path) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  struct stat folder {};
-  const std::string folderPath = posix::folderOf(path);
-  const bool trusted = link.st_uid == ::geteuid() ||
-                       (::stat(folderPath.empty() ? "." : folderPath.c_str(), &folder) == 0 &&
-                        link.st_uid == folder.st_uid);
-  if (!trusted) throw FileError(path, "a symbolic link another user made; it is not followed");
-  char resolved[PATH_MAX];
-  if (!::realpath(path.c_str(), resolved)) fail(path, errno);
-  return resolved;
+  std::string file = path;
+  for (int links = 0; links < 40; ++links) {
+    struct stat link {};
+    if (::lstat(file.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return file;
+    struct stat folder {};
+    const std::string folderPath = posix::folderOf(file);
+    const bool trusted = link.st_uid == ::geteuid() ||
+                         (::stat(folderPath.empty() ? "." : folderPath.c_str(), &folder) == 0 &&
+                          link.st_uid == folder.st_uid);
+    if (!trusted) throw FileError(path, "a symbolic link another user made; it is not followed");
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(file.c_str(), target, sizeof target);
+    if (length < 0) fail(path, errno);
+    if (length == static_cast<ssize_t>(sizeof target)) fail(path, ENAMETOOLONG);
+    file =
+        target[0] == '/' ? std::string(target, length) : folderPath + std::string(target, length);
+  }
+  fail(path, ELOOP);
 }
 
 // A new file beside `target` under a name nobody can guess, created with the
