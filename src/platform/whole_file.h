@@ -16,11 +16,13 @@ namespace loopmon {
 class FileError : public std::runtime_error {
  public:
   FileError(const std::string& path, const std::string& reason)
-      : std::runtime_error(path + ": " + reason), path_(path) {}
+      : std::runtime_error(path + ": " + reason), path_(path), reason_(reason) {}
   const std::string& path() const { return path_; }
+  const std::string& reason() const { return reason_; }
 
  private:
   std::string path_;
+  std::string reason_;
 };
 
 // The whole content of the file at `path`; no value when there is no such
