@@ -330,8 +330,11 @@ class PosixSerialPort final : public SerialPort {
         break;
       }
     }
+    arrivals_ = deadline.arrivals();
     return received;
   }
+
+  ReadArrivals lastReadArrivals() const override { return arrivals_; }
 
   // A port that takes no bytes for longer than their wire time and a second
   // has stopped (the far end of a pseudo-terminal stopped, a wedged adapter):
@@ -410,6 +413,7 @@ class PosixSerialPort final : public SerialPort {
 
   posix::UniqueFd fd_;
   CommTimeouts timeouts_;
+  ReadArrivals arrivals_;
   CommState automaticLines_;
   std::optional<serial_icounter_struct> lastCounts_;
   // A read or write found the device hung up; told as LineError::Lost.
