@@ -18,10 +18,14 @@ namespace {
 const char* const Usage = R"(usage:
   loopsim serve [--scenario FILE] [--crc carried|published] [--trace]
       the simulator server: holds the marker "SIMUL" and answers the
-      programs' simulator exchanges until Ctrl-C or SIGTERM
+      programs' simulator exchanges until Ctrl-C (or SIGTERM, or on Windows
+      the console window closed)
+  loopsim demo [--scenario FILE] [--crc carried|published]
+      serves the bus and opens loopmon beside loopsim on it; closing the
+      window ends the demo
   loopsim pty [--scenario FILE] [--crc carried|published] [--link PATH] [--echo] [--trace]
       the devices on a pseudo-terminal as a 9600-baud RS-485 line; prints
-      the device to open (--link also makes a symbolic link to it)
+      the device to open (--link also makes a symbolic link to it); Linux only
   loopsim scenario
       prints the built-in demo scenario (a starting point for your own)
 
@@ -95,7 +99,7 @@ int main(int argc, char** argv) {
     std::fputs(demoScenarioText().c_str(), stdout);
     return 0;
   }
-  if (arguments.command != "serve" && arguments.command != "pty") {
+  if (arguments.command != "serve" && arguments.command != "demo" && arguments.command != "pty") {
     return usageError("unknown command " + arguments.command);
   }
 
@@ -110,5 +114,6 @@ int main(int argc, char** argv) {
   if (arguments.crcTable) scenario.crcTable = *arguments.crcTable;
 
   if (arguments.command == "serve") return serveSimulator({scenario, arguments.trace});
+  if (arguments.command == "demo") return playDemo({scenario, arguments.trace});
   return playLine({scenario, arguments.trace, arguments.echo, arguments.linkPath});
 }

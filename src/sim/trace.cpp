@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/local_time.h"
+
 namespace loopmon::sim {
 
 namespace {
@@ -47,8 +49,7 @@ void traceLine(const std::string& text) {
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
       1'000'000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
+  const std::tm local = localTimeOf(seconds).calendar;
   std::printf("%02d:%02d:%02d.%06lld %s\n", local.tm_hour, local.tm_min, local.tm_sec,
               static_cast<long long>(micros), text.c_str());
   std::fflush(stdout);
