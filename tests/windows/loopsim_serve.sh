@@ -4,7 +4,8 @@
 # give on Linux for the same scenario; a second server refuses; Ctrl-C ends
 # simulator mode and takes away what it registered for the user. A
 # registration by the installation is used and kept; another installation's is
-# named and left alone.
+# named and left alone. (Wine's class root does not show the user's classes,
+# so here loopsim registers for the machine while it serves.)
 #   loopsim_serve.sh WINE LOOPSIM_EXE LOOPCTL_EXE HOST_LOOPSIM HOST_LOOPCTL
 set -uo pipefail
 wine=$1 loopsim=$2 loopctl=$3 host_loopsim=$4 host_loopctl=$5
@@ -71,12 +72,12 @@ if start_server "$scratch/serve.log" --scenario "$scenario"; then
   [[ $out == *"$linux_scan"* ]] || fail "scan through loopsim.exe: $out"
   run "$loopctl" read --port COM1 --addr 5
   [[ $out == "$linux_read" ]] || fail "read differs from Linux:"$'\n'"$out"$'\n---\n'"$linux_read"
-  reg query "$classes\\Simul.Simulator\\CLSID" || fail "not registered for the user while serving"
+  reg query 'HKCR\Simul.Simulator\CLSID' || fail "not registered while serving"
   run "$loopsim" serve
   [[ $? -eq 1 && $out == *"already runs"* ]] || fail "a second server: $out"
   stop_server
   grep -q "stopped" "$scratch/serve.log" || fail "Ctrl-C: $(cat "$scratch/serve.log")"
-  ! reg query "$classes\\Simul.Simulator" || fail "the user's registration stays after Ctrl-C"
+  ! reg query 'HKCR\Simul.Simulator' || fail "the registration stays after Ctrl-C"
   run "$loopctl" scan --port COM1 --addr 5
   [[ $out != *Адрес* && $out == *COM1* ]] || fail "after the server, the port is used: $out"
 else
