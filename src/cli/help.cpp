@@ -90,13 +90,13 @@ std::string programUsage() {
     }
   }
   text += std::string(
-              "\nPORT is COM1..COM256, a device path (such as /dev/ttyUSB0), or a line behind a\n"
-              "network server (rfc2217://HOST:PORT, tcp://HOST:PORT). While ") +
+              "\nPORT is COM1..COM256, a device path, or a line behind a network server\n"
+              "(rfc2217://HOST:PORT, tcp://HOST:PORT).\nWhile ") +
           LOOPMON_SIMULATOR_PROGRAM +
-          " serve runs, every request goes to its\n"
-          "simulated bus, whatever the port. Options take their value as --opt VALUE or\n"
-          "--opt=VALUE. Exit status: 0 done, 1 failed, 2 bad command line, 3 scan found\n"
-          "nothing, 130 interrupted.\n";
+          " serve runs, every request goes to its simulated bus, whatever\n"
+          "the port. Options take their value as --opt VALUE or --opt=VALUE.\n"
+          "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan found nothing,\n"
+          "130 interrupted.\n";
   return text;
 }
 
