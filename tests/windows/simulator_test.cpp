@@ -31,7 +31,7 @@ void expectApartmentAsFound(const char* after) {
 class SimulatorMode : public ::testing::Test {
  protected:
   // Every call it answers is in its trace, with the method's name.
-  testing::LoopsimServe server{"--trace"};
+  loopmon::testing::LoopsimServe server{"--trace"};
 };
 
 TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
@@ -79,7 +79,7 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
 }
 
 TEST(SimulatorLink, AnUnregisteredServerCannotBeCreated) {
-  testing::LoopsimServe::forgetUserRegistration();
+  loopmon::testing::LoopsimServe::forgetUserRegistration();
   try {
     makeSimulatorLink()->create(SimulatorSide::Direct);
     FAIL() << "created an object of an unregistered server";
