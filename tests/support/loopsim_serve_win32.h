@@ -1,7 +1,8 @@
 #pragma once
 // `loopsim.exe serve` in a process of its own for the Windows tests: waited
 // for until it holds "SIMUL", ended with the test. Ended without its Ctrl-C
-// clean-up, so the registration it made for the user is taken away here.
+// clean-up, so the registration it made (for the user, or under Wine for the
+// machine) is taken away here.
 
 #include <fstream>
 #include <sstream>
@@ -45,7 +46,7 @@ class LoopsimServe {
       CloseHandle(process_.hProcess);
     }
     DeleteFileW(win32::widen(logPath_).c_str());
-    forgetUserRegistration();
+    forgetRegistration();
   }
   LoopsimServe(const LoopsimServe&) = delete;
   LoopsimServe& operator=(const LoopsimServe&) = delete;
@@ -65,17 +66,18 @@ class LoopsimServe {
     return count;
   }
 
-  static void forgetUserRegistration() {
-    for (const wchar_t* progId : {L"Simul.Simulator", L"Simul.Simul2"}) {
-      const std::wstring key = std::wstring(L"Software\\Classes\\") + progId;
-      wchar_t classId[64] = {};
-      DWORD size = sizeof classId;
-      if (RegGetValueW(HKEY_CURRENT_USER, (key + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
-                       nullptr, classId, &size) == ERROR_SUCCESS) {
-        RegDeleteTreeW(HKEY_CURRENT_USER,
-                       (std::wstring(L"Software\\Classes\\CLSID\\") + classId).c_str());
+  static void forgetRegistration() {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      for (const wchar_t* progId : {L"Simul.Simulator", L"Simul.Simul2"}) {
+        const std::wstring key = std::wstring(L"Software\\Classes\\") + progId;
+        wchar_t classId[64] = {};
+        DWORD size = sizeof classId;
+        if (RegGetValueW(root, (key + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ, nullptr, classId,
+                         &size) == ERROR_SUCCESS) {
+          RegDeleteTreeW(root, (std::wstring(L"Software\\Classes\\CLSID\\") + classId).c_str());
+        }
+        RegDeleteTreeW(root, key.c_str());
       }
-      RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
     }
   }
 

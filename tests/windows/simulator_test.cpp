@@ -79,7 +79,7 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
 }
 
 TEST(SimulatorLink, AnUnregisteredServerCannotBeCreated) {
-  loopmon::testing::LoopsimServe::forgetUserRegistration();
+  loopmon::testing::LoopsimServe::forgetRegistration();
   try {
     makeSimulatorLink()->create(SimulatorSide::Direct);
     FAIL() << "created an object of an unregistered server";
