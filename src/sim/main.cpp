@@ -93,6 +93,17 @@ int main(int argc, char** argv) {
     std::fputs(Usage, stdout);
     return 0;
   }
+  // COM starts the server of a registration with -Embedding when a program
+  // asks for an object and no loopsim serves (one was killed, or has just
+  // stopped). Serving then would make a second bus that no one sees or stops.
+  if (!args.empty() && (args[0] == "-Embedding" || args[0] == "/Embedding")) {
+    std::fputs(
+        "loopsim: started by COM for a simulator object, but no loopsim serves; loopsim serves "
+        "only as \"loopsim serve\" or \"loopsim demo\", and the programs started after it use "
+        "its bus\n",
+        stderr);
+    return 1;
+  }
   Arguments arguments;
   if (const std::string error = parse(args, arguments); !error.empty()) return usageError(error);
   if (arguments.command == "scenario") {

@@ -210,6 +210,13 @@ class ClassRegistration {
                      win32::narrow(entry.progId).c_str(), other.c_str());
         return false;
       }
+      // What a loopsim ended without its clean-up left behind: no other
+      // server runs, so it is nobody's.
+      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        if (!registryValue(root, classesKey(entry.progId), ServingMark).empty()) {
+          remove(root, entry);
+        }
+      }
       const std::wstring machineClass =
           registryText(HKEY_LOCAL_MACHINE, classesKey(entry.progId) + L"\\CLSID", KEY_WOW64_64KEY);
       if (sameClass(machineClass, entry.classId) &&
@@ -308,6 +315,35 @@ BOOL WINAPI onConsoleControl(DWORD) {
   return TRUE;
 }
 
+// A reference to one of our interfaces held for the server's life. Wine takes
+// an interface off its RPC runtime when the last object serving it goes, and
+// waits there for the calls on it while holding the lock that every other
+// call needs to hand out an object: with one object made and dropped per
+// exchange, the server hung within a few dozen exchanges. Held, the class
+// factory's and the objects' interfaces stay registered while loopsim serves.
+class InterfaceHold {
+ public:
+  InterfaceHold(IUnknown* object, REFIID iid) {
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream_))) return;
+    if (FAILED(CoMarshalInterface(stream_, iid, object, MSHCTX_LOCAL, nullptr,
+                                  MSHLFLAGS_TABLESTRONG))) {
+      stream_->Release();
+      stream_ = nullptr;
+    }
+  }
+  ~InterfaceHold() {
+    if (!stream_) return;
+    stream_->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    CoReleaseMarshalData(stream_);
+    stream_->Release();
+  }
+  InterfaceHold(const InterfaceHold&) = delete;
+  InterfaceHold& operator=(const InterfaceHold&) = delete;
+
+ private:
+  IStream* stream_ = nullptr;
+};
+
 // The component library in the multithreaded apartment for the server's life.
 class ComLibrary {
  public:
@@ -344,6 +380,9 @@ int serve(const ServeOptions& options, const std::function<void()>& serving) {
     Factory direct(bus, SimulatorSide::Direct);
     Factory worker(bus, SimulatorSide::Worker);
     Factory* factories[] = {&direct, &worker};
+    auto* heldObject = new DeviceSimulator(bus, SimulatorSide::Direct);
+    const InterfaceHold holds[] = {{&direct, IID_IClassFactory}, {heldObject, IID_IDispatch}};
+    heldObject->Release();
     DWORD cookies[std::size(Classes)] = {};
     bool registered = true;
     for (size_t i = 0; i < std::size(Classes) && registered; ++i) {

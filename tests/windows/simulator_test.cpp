@@ -78,14 +78,36 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   EXPECT_GT(server.countInLog("Obmen ->"), 0) << "the worker's polls went through Obmen";
 }
 
-TEST(SimulatorLink, AnUnregisteredServerCannotBeCreated) {
-  loopmon::testing::LoopsimServe::forgetRegistration();
-  try {
-    makeSimulatorLink()->create(SimulatorSide::Direct);
-    FAIL() << "created an object of an unregistered server";
-  } catch (const SimulatorUnavailable& error) {
-    EXPECT_NE(std::string(error.what()).find("Simul.Simulator"), std::string::npos) << error.what();
+// As an installation registers loopsim.exe for the machine.
+void registerLoopsim() {
+  wchar_t server[MAX_PATH] = {};
+  GetFullPathNameW(win32::widen(LOOPSIM_PATH).c_str(), MAX_PATH, server, nullptr);
+  const std::wstring classId = L"{1C9E6E63-7226-4772-9AC9-C55F2CB8C05C}";
+  const auto text = [](const std::wstring& key, const std::wstring& value) {
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + key).c_str(), nullptr, REG_SZ,
+                    value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  };
+  text(L"Simul.Simulator\\CLSID", classId);
+  text(L"CLSID\\" + classId + L"\\LocalServer32", L"\"" + std::wstring(server) + L"\"");
+}
+
+// No loopsim serves: unregistered, the class is not found; registered, COM
+// starts loopsim.exe -Embedding, which must not serve a bus of its own.
+TEST(SimulatorLink, NoObjectWhileNoLoopsimServes) {
+  for (const bool registered : {false, true}) {
+    loopmon::testing::LoopsimServe::forgetRegistration();
+    if (registered) registerLoopsim();
+    try {
+      makeSimulatorLink()->create(SimulatorSide::Direct);
+      ADD_FAILURE() << "created an object, registered " << registered;
+    } catch (const SimulatorUnavailable& error) {
+      EXPECT_NE(std::string(error.what()).find(registered ? "Cannot create" : "Cannot find"),
+                std::string::npos)
+          << error.what();
+    }
+    EXPECT_FALSE(makeMarkerService()->openExisting("SIMUL")) << "registered " << registered;
   }
+  loopmon::testing::LoopsimServe::forgetRegistration();
   expectApartmentAsFound("a failed creation");
 }
 
