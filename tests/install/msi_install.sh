@@ -19,7 +19,9 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-export LC_ALL=C
+# Wine names files in the locale's character set: under C it can neither make
+# "loopmon (демо).lnk" nor find it again to remove it.
+export LC_ALL=C.UTF-8
 failures=0
 fail() {
   echo "msi_install: $*" >&2
