@@ -302,9 +302,13 @@ class ClassRegistration {
   HKEY written_[std::size(Classes)] = {};
 };
 
-// Set by Ctrl-C, Ctrl-Break, a closed console window, logoff or shutdown, or
-// by the end of the demo's window.
-const HANDLE stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// Set by Ctrl-C, Ctrl-Break, a closed console window, logoff or shutdown, by
+// the end of the demo's window, or by another program through its name
+// "loopsim-stop-PID", which stops the server as cleanly as Ctrl-C. A server
+// ended any other way leaves its classes behind in Wine's RPC service, and no
+// later server can be reached until Wine restarts.
+const HANDLE stopRequested = CreateEventW(
+    nullptr, TRUE, FALSE, (L"loopsim-stop-" + std::to_wstring(GetCurrentProcessId())).c_str());
 const HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 BOOL WINAPI onConsoleControl(DWORD) {
@@ -319,8 +323,9 @@ BOOL WINAPI onConsoleControl(DWORD) {
 // an interface off its RPC runtime when the last object serving it goes, and
 // waits there for the calls on it while holding the lock that every other
 // call needs to hand out an object: with one object made and dropped per
-// exchange, the server hung within a few dozen exchanges. Held, the class
-// factory's and the objects' interfaces stay registered while loopsim serves.
+// exchange, the server hung sooner or later (after tens to thousands of
+// exchanges). Held, the class factory's and the objects' interfaces stay
+// registered while loopsim serves.
 class InterfaceHold {
  public:
   InterfaceHold(IUnknown* object, REFIID iid) {
@@ -377,11 +382,9 @@ int serve(const ServeOptions& options, const std::function<void()>& serving) {
       return 1;
     }
     Bus bus(options);
-    Factory direct(bus, SimulatorSide::Direct);
-    Factory worker(bus, SimulatorSide::Worker);
-    Factory* factories[] = {&direct, &worker};
+    Factory factories[] = {{bus, Classes[0].side}, {bus, Classes[1].side}};
     auto* heldObject = new DeviceSimulator(bus, SimulatorSide::Direct);
-    const InterfaceHold holds[] = {{&direct, IID_IClassFactory}, {heldObject, IID_IDispatch}};
+    const InterfaceHold holds[] = {{&factories[0], IID_IClassFactory}, {heldObject, IID_IDispatch}};
     heldObject->Release();
     DWORD cookies[std::size(Classes)] = {};
     bool registered = true;
@@ -389,7 +392,7 @@ int serve(const ServeOptions& options, const std::function<void()>& serving) {
       CLSID classId{};
       HRESULT hr = CLSIDFromString(Classes[i].classId, &classId);
       if (SUCCEEDED(hr)) {
-        hr = CoRegisterClassObject(classId, factories[i], CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+        hr = CoRegisterClassObject(classId, &factories[i], CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
                                    &cookies[i]);
       }
       if (FAILED(hr)) {

@@ -1,8 +1,8 @@
 #pragma once
 // `loopsim.exe serve` in a process of its own for the Windows tests: waited
-// for until it holds "SIMUL", ended with the test. Ended without its Ctrl-C
-// clean-up, so the registration it made (for the user, or under Wine for the
-// machine) is taken away here.
+// for until it holds "SIMUL", stopped with the test as Ctrl-C stops it. A
+// killed server would leave its classes with Wine's RPC service, and no later
+// server could be reached.
 
 #include <fstream>
 #include <sstream>
@@ -40,13 +40,19 @@ class LoopsimServe {
 
   ~LoopsimServe() {
     if (started_) {
-      TerminateProcess(process_.hProcess, 0);
-      WaitForSingleObject(process_.hProcess, INFINITE);
+      const std::wstring name = L"loopsim-stop-" + std::to_wstring(process_.dwProcessId);
+      if (HANDLE stop = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str())) {
+        SetEvent(stop);
+        CloseHandle(stop);
+      }
+      if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.hProcess, 0);
+        WaitForSingleObject(process_.hProcess, INFINITE);
+      }
       CloseHandle(process_.hThread);
       CloseHandle(process_.hProcess);
     }
     DeleteFileW(win32::widen(logPath_).c_str());
-    forgetRegistration();
   }
   LoopsimServe(const LoopsimServe&) = delete;
   LoopsimServe& operator=(const LoopsimServe&) = delete;
@@ -66,6 +72,7 @@ class LoopsimServe {
     return count;
   }
 
+  // Takes away every registration of the simulator's ProgIDs.
   static void forgetRegistration() {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
       for (const wchar_t* progId : {L"Simul.Simulator", L"Simul.Simul2"}) {
