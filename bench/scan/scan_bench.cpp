@@ -7,6 +7,10 @@
 //     the acknowledgement (request, tail, StartTimeout).
 // The scan runs its steps back to back: the dialog's 10 ms timer between two
 // addresses is not the line's and is left out of both figures.
+// Then a survey of the same bus for the site record (the scan, then every
+// loop of every device in both views) against the ideal of the same requests:
+// each answered loop request is the request and the answer on the wire with
+// the latency and StartTimeout, as above; the time per device is printed.
 // Then the same scan over RFC 2217 through ser2net on the loopback address,
 // serving the same pseudo-terminal, as a ratio to the local line.
 //
@@ -16,9 +20,13 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <vector>
 
+#include "loops/coeffs.h"
+#include "loops/loop_layout.h"
 #include "loopsim_process.h"
 #include "platform/platform.h"
+#include "record/survey.h"
 #include "scoped_temp_dir.h"
 #include "search/search_procedure.h"
 #include "ser2net_process.h"
@@ -73,6 +81,37 @@ double scanSeconds(TRSSession& session, QuietView& view) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
+// When each device's reading began, and when the survey ended.
+struct SurveyTimes : SurveyObserver {
+  using Clock = std::chrono::steady_clock;
+  void Probing(int, int, uint8_t) override {}
+  void Reading(int, int, const DeviceRecord&) override { readingFrom.push_back(Clock::now()); }
+  void Message(uint8_t, int, const std::string&) override {}
+  std::vector<Clock::time_point> readingFrom;
+};
+
+// The wire's ideal for the loop requests of one surveyed device: every loop
+// request answered (a line controller's kind request too), or six attempts
+// that wait out the long class's read time-out.
+double loopsIdealMicros(const DeviceRecord& device, const LineSettings& s, double latencyMicros) {
+  const double requestMicros = RequestBytes * CharacterMicros;
+  const double pauseMicros = s.StartTimeout * 1000.0;
+  const double answered =
+      requestMicros + latencyMicros + AnswerBytes * CharacterMicros + pauseMicros;
+  const double silent =
+      Attempts *
+      (requestMicros + s.TailInUS +
+       (s.CmdTimeoutConstant + AnswerBytes * s.CmdTimeoutMultiplier) * 1000.0 + pauseMicros);
+  double micros = 0;
+  for (const LoopRecord& loop : device.loops) {
+    const bool adcAnswered = loop.text != "false";
+    micros += adcAnswered ? answered : silent;
+    if (adcAnswered && device.type == LineControllerType) micros += answered;
+    micros += loop.state != "false" ? answered : silent;
+  }
+  return micros;
+}
+
 }  // namespace
 
 int main() {
@@ -121,6 +160,48 @@ int main() {
   std::printf("measured  %8.3f s\n", measuredS);
   std::printf("ratio     %8.3f (goal within 1.05)\n", measuredS / idealS);
 
+  // The survey, its steps back to back as loopctl runs them.
+  SurveyTimes times;
+  const CoefficientsStore store(folder.file("ohmgauge.kft"), '.');
+  InlineBus bus(session);
+  std::set<int> everyAddress;
+  for (int address = 1; address <= 127; ++address) everyAddress.insert(address);
+  Survey survey(bus, store, times, {ScanOrder(everyAddress)});
+  const auto surveyStart = SurveyTimes::Clock::now();
+  for (bool more = true; more;) survey.Step([&more](bool next) { more = next; });
+  const auto surveyEnd = SurveyTimes::Clock::now();
+  const std::vector<DeviceRecord>& surveyed = survey.Devices();
+  times.readingFrom.push_back(surveyEnd);
+  const auto seconds = [](auto from, auto to) {
+    return std::chrono::duration<double>(to - from).count();
+  };
+  std::printf("\nsurvey of the demo bus over the same line (%zu devices)\n", surveyed.size());
+  std::printf("%-30s %6s %10s %10s %7s\n", "device", "loops", "measured", "ideal", "ratio");
+  const double searchS = seconds(surveyStart, times.readingFrom.front());
+  std::printf("%-30s %6s %8.3f s %8.3f s %7.3f\n", "search of 127 addresses", "", searchS, idealS,
+              searchS / idealS);
+  double surveyIdealS = idealS;
+  double loopsS = 0;
+  for (size_t i = 0; i < surveyed.size() && i + 1 < times.readingFrom.size(); ++i) {
+    const DeviceRecord& device = surveyed[i];
+    double latency = demo.latencyMicros;
+    for (const sim::DeviceSpec& spec : demo.devices) {
+      if (spec.address == device.addr) latency = spec.latencyMicros.value_or(demo.latencyMicros);
+    }
+    const double deviceIdealS = loopsIdealMicros(device, s, latency) / 1e6;
+    const double deviceS = seconds(times.readingFrom[i], times.readingFrom[i + 1]);
+    surveyIdealS += deviceIdealS;
+    loopsS += deviceS;
+    std::printf("%3d %-26s %6zu %8.3f s %8.3f s %7.3f\n", device.addr, device.name.c_str(),
+                device.loops.size(), deviceS, deviceIdealS, deviceS / deviceIdealS);
+  }
+  const double surveyS = seconds(surveyStart, surveyEnd);
+  std::printf("%-30s %6s %8.3f s %8.3f s %7.3f (goal within 1.05)\n", "whole survey", "", surveyS,
+              surveyIdealS, surveyS / surveyIdealS);
+  std::printf("time per device %.3f s (loops of both views), %.3f s with the search\n",
+              loopsS / static_cast<double>(surveyed.size()),
+              surveyS / static_cast<double>(surveyed.size()));
+
   testing::Ser2netProcess server(SER2NET_PATH, folder.file("tty"));
   if (!server.start()) {
     std::fprintf(stderr, "scan_bench: ser2net (%s) does not serve the line\n", SER2NET_PATH);
@@ -136,5 +217,8 @@ int main() {
   std::printf("remote    %8.3f s\n", remoteS);
   std::printf("ratio     %8.3f (remote / local line)\n", remoteS / measuredS);
   const int expected = static_cast<int>(devices.size());
-  return view.devices == expected && remoteView.devices == expected ? 0 : 1;
+  return view.devices == expected && remoteView.devices == expected &&
+                 static_cast<int>(surveyed.size()) == expected
+             ? 0
+             : 1;
 }

@@ -10,7 +10,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 8> Commands{{
+const std::array<CommandHelp, 11> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -60,6 +60,36 @@ const std::array<CommandHelp, 8> Commands{{
      "                         --r2 KOHM --acp2 ADC\n"
      "Works out the coefficients from two reference points; with --type and\n"
      "--version stores them in ohmgauge.kft. KOHM takes \".\" or \",\".\n"},
+    {"survey",
+     "usage: loopctl survey --port PORT [--addr LIST] [--site TEXT] [--out FILE.json]\n"
+     "Searches the bus and reads every loop of every device found in both views\n"
+     "(a line controller's 127 numbers included), as read does; writes the site\n"
+     "record as one JSON document. Progress (N/127, then device K of M) goes to\n"
+     "standard error.\n"
+     "  --addr LIST   addresses to search, e.g. 1-20,127 (default 1-127)\n"
+     "  --site TEXT   the site's name, kept in the record\n"
+     "  --out FILE    the record's file, written whole or not at all (default:\n"
+     "                standard output)\n"
+     "Exit status 3 when no device answers; nothing is written then.\n"},
+    {"compare",
+     "usage: loopctl compare OLD.json NEW.json [--tolerance PCT] [--json]\n"
+     "Names what changed between two site records, one line each: a device gone,\n"
+     "new, or of another type or version; a resistance that moved by more than\n"
+     "the tolerance; a loop that became or stopped being open (\"Обрыв\"), short\n"
+     "(\"КЗ\") or unanswered; another text or state. Nothing for an unchanged site.\n"
+     "  --tolerance PCT  how far a resistance may move, in percent (default 10)\n"
+     "  --json        one JSON object per change: addr, loop, what, old, new\n"
+     "Exit status 0 when nothing changed, 4 when something did, 1 for a file\n"
+     "that is not a record.\n"},
+    {"report",
+     "usage: loopctl report FILE.json [--compare OLD.json] --html OUT.html\n"
+     "                      [--tolerance PCT]\n"
+     "Writes the record as a self-contained HTML page that prints on A4: each\n"
+     "device's loops, the resistances as bars against their normal band, open,\n"
+     "short and alarm marked; with --compare the changes first, marked in the\n"
+     "tables.\n"
+     "  --tolerance PCT  the width of the normal band and of what counts as a\n"
+     "                change, in percent (default 10)\n"},
     {"monitor",
      "usage: loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...]\n"
      "                       [--adc-period MS] [--duration S] [--json] [--summary]\n"
@@ -95,8 +125,8 @@ std::string programUsage() {
           LOOPMON_SIMULATOR_PROGRAM +
           " serve runs, every request goes to its simulated bus, whatever\n"
           "the port. Options take their value as --opt VALUE or --opt=VALUE.\n"
-          "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan found nothing,\n"
-          "130 interrupted.\n";
+          "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan or survey found\n"
+          "nothing, 4 compare found changes, 130 interrupted.\n";
   return text;
 }
 

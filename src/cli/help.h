@@ -13,8 +13,10 @@ enum ExitStatus : int {
   ExitFailure = 1,
   // The command line is wrong; nothing was done.
   ExitUsage = 2,
-  // The scan went through its addresses and no device answered.
+  // The scan or survey went through its addresses and no device answered.
   ExitNothingFound = 3,
+  // compare found what changed between two records.
+  ExitChanged = 4,
   // Ended by Ctrl-C; 128 + SIGINT, as shells report it.
   ExitInterrupted = 130,
 };

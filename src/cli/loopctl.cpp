@@ -20,6 +20,7 @@
 #include "cli/monitor_command.h"
 #include "cli/output.h"
 #include "cli/read_summary.h"
+#include "cli/record_commands.h"
 #include "cli/records.h"
 #include "cli/scan_command.h"
 #include "common/number_text.h"
@@ -33,6 +34,7 @@
 #include "platform/port_names.h"
 #include "platform/registry.h"
 #include "platform/remote_line.h"
+#include "record/site_record.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
@@ -122,37 +124,18 @@ int ports(const std::vector<std::string>& words) {
   return 0;
 }
 
-// A number as the loop table shows it: digits, a sign, one separator.
-bool isShownNumber(const std::string& text) {
-  const size_t digits =
-      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const size_t signs = text.starts_with('-') ? 1 : 0;
-  const size_t separators =
-      std::count_if(text.begin(), text.end(), [](char c) { return c == '.' || c == ','; });
-  return digits > 0 && separators <= 1 && digits + signs + separators == text.size();
-}
-
 // One loop of the table as a record: the ADC reading and the kilo-ohms stay
 // numbers, and whatever text the table shows instead ("Обрыв", "КЗ", "откл.",
 // a state, "false" for a loop that did not answer) has a column of its own.
-std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row) {
-  const std::string reading = table.Cell(1, row);
-  const std::string resistance = table.Cell(2, row);
+std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row, char separator) {
+  const LoopRecord values = LoopValuesOf(table, row, separator);
   const auto now = std::chrono::system_clock::now();
-  std::vector<Field> fields{Field::textOf(isoTimestamp(now)), Field::number(table.Device().DevAddr),
-                            Field::number(row)};
-  const auto textOrEmpty = [](const std::string& text) {
-    return text.empty() ? Field::empty() : Field::textOf(text);
-  };
-  if (!table.AdcView() || !isShownNumber(reading)) {
-    fields.insert(fields.end(), {Field::empty(), Field::empty(), textOrEmpty(reading)});
-  } else if (isShownNumber(resistance)) {
-    fields.insert(fields.end(),
-                  {Field::number(reading), Field::number(resistance), Field::empty()});
-  } else {
-    fields.insert(fields.end(), {Field::number(reading), Field::empty(), textOrEmpty(resistance)});
-  }
-  return fields;
+  return {Field::textOf(isoTimestamp(now)),
+          Field::number(table.Device().DevAddr),
+          Field::number(row),
+          values.adc ? Field::number(*values.adc) : Field::empty(),
+          values.kohm ? Field::number(FormatFixed(*values.kohm, 1, separator)) : Field::empty(),
+          values.text ? Field::textOf(*values.text) : Field::empty()};
 }
 
 int read(const std::vector<std::string>& words) {
@@ -209,7 +192,8 @@ int read(const std::vector<std::string>& words) {
     for (int column = 0; column < table.Columns(); ++column)
       columns.push_back(table.Cell(column, 0));
   }
-  RecordWriter writer(stdout, format, columns, userDecimalSeparator());
+  const char separator = userDecimalSeparator();
+  RecordWriter writer(stdout, format, columns, separator);
   writer.heading();
   const InterruptGuard interrupt;
   LoopHistory history;
@@ -226,7 +210,7 @@ int read(const std::vector<std::string>& words) {
         if (reading) history.Record(*reading);
       }
       if (format != RecordFormat::Text) {
-        writer.record(loopRecord(table, loop));
+        writer.record(loopRecord(table, loop, separator));
         continue;
       }
       std::vector<Field> cells;
@@ -388,6 +372,11 @@ int runCommand(const std::string& command, const std::vector<std::string>& rest)
   if (command == "check") {
     return check(rest, [](const std::string& port) { return openBus(parsePort(port)); });
   }
+  if (command == "survey") {
+    return survey(rest, [](const std::string& port) { return openBus(parsePort(port)); });
+  }
+  if (command == "compare") return compare(rest);
+  if (command == "report") return report(rest);
   if (command == "monitor") {
     return monitor(rest, [](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
       return openBus(parsePort(port), std::move(owner));
@@ -449,5 +438,7 @@ int run(const std::vector<std::string>& words) {
 }  // namespace loopmon::cli
 
 int main(int argc, char** argv) {
-  return loopmon::cli::run(std::vector<std::string>(argv + 1, argv + argc));
+  std::vector<std::string> words = loopmon::commandLineWords(argc, argv);
+  if (!words.empty()) words.erase(words.begin());
+  return loopmon::cli::run(words);
 }

@@ -47,23 +47,6 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-std::string jsonString(const std::string& text) {
-  std::string result = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      result += '\\';
-      result += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      result += escaped;
-    } else {
-      result += c;
-    }
-  }
-  return result + "\"";
-}
-
 RecordWriter::RecordWriter(std::FILE* out, RecordFormat format, std::vector<std::string> columns,
                            char decimalSeparator)
     : out_(out),

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "record/json.h"
+
 namespace loopmon::cli {
 
 enum class RecordFormat { Text, Csv, Json };
@@ -52,8 +54,5 @@ class RecordWriter {
   char decimalSeparator_;
   char fieldSeparator_;
 };
-
-// `text` as a JSON string literal, quotes included.
-std::string jsonString(const std::string& text);
 
 }  // namespace loopmon::cli

@@ -9,9 +9,9 @@
 #include "cli/help.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
+#include "cli/progress.h"
 #include "cli/records.h"
 #include "common/number_text.h"
-#include "platform/console.h"
 #include "platform/locale_info.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
@@ -21,71 +21,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The address being probed, on standard error. A terminal gets one line that
-// is rewritten; a log (a pipe or a file) gets a line at most once a second,
-// so a long scan still shows that it moves without flooding the log.
-class ScanProgress {
- public:
-  explicit ScanProgress(std::FILE* stream)
-      : stream_(stream),
-        mode_(consoleTakesEscapes(stream) ? Mode::Escapes
-              : isConsole(stream)         ? Mode::Overwrite
-                                          : Mode::Lines) {}
-
-  void show(const std::string& text) {
-    const auto now = SteadyClock::now();
-    if (mode_ == Mode::Lines) {
-      if (shown_ && now - lastLine_ < std::chrono::seconds(1)) return;
-      lastLine_ = now;
-      shown_ = true;
-      printLine(stream_, text);
-      return;
-    }
-    // A console without escape sequences gets the old line blanked out by
-    // spaces instead.
-    std::string line = mode_ == Mode::Escapes ? "\r\033[K" + text : "\r" + text;
-    if (mode_ == Mode::Overwrite && text.size() < width_) {
-      line += std::string(width_ - text.size(), ' ') + "\r" + text;
-    }
-    width_ = text.size();
-    shown_ = true;
-    writeText(stream_, line);
-    std::fflush(stream_);
-  }
-
-  // Clears a rewritten line so that the next text starts on a clean line.
-  void end() {
-    if (!shown_ || mode_ == Mode::Lines) return;
-    writeText(stream_,
-              mode_ == Mode::Escapes ? "\r\033[K" : "\r" + std::string(width_, ' ') + "\r");
-    std::fflush(stream_);
-    shown_ = false;
-  }
-
- private:
-  enum class Mode { Escapes, Overwrite, Lines };
-
-  std::FILE* stream_;
-  Mode mode_;
-  bool shown_ = false;
-  size_t width_ = 0;
-  SteadyClock::time_point lastLine_;
-};
-
 std::string versionText(uint8_t versionByte, char separator) {
   return FormatFixed(versionByte / 100.0, 2, separator);
 }
 
 }  // namespace
-
-std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
-  std::vector<uint8_t> order;
-  if (addresses.count(127) != 0) order.push_back(127);
-  for (const int address : addresses) {
-    if (address != 127) order.push_back(static_cast<uint8_t>(address));
-  }
-  return order;
-}
 
 void checkLine(const TRSSession& session) {
   if (session.Port && !session.Port->failure().empty()) throw CliError(session.Port->failure());
@@ -110,7 +50,7 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
   ConsoleSearchView view;
   InlineBus bus(*session);
   SearchProcedure search(view, &bus);
-  ScanProgress progress(stderr);
+  ProgressLine progress(stderr);
   const InterruptGuard interrupt;
   const auto started = SteadyClock::now();
   size_t probed = 0;

@@ -13,10 +13,6 @@
 
 namespace loopmon::cli {
 
-// The order the search probes in: 127 first when it is among `addresses`,
-// then the others rising.
-std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
-
 // Opens the session on the text of --port; throws CliError when the port
 // cannot be used.
 using BusOpener = std::function<std::unique_ptr<TRSSession>(const std::string& port)>;

@@ -78,7 +78,7 @@ void ReadingCycle::Tick(TickDone done) {
        done = std::move(done)](std::exception_ptr error) {
         if (reading != reading_) return;
         if (error) {
-          done({});
+          done({.failed = true});
           std::rethrow_exception(error);
         }
         take(loop, device, adcView, *answers);

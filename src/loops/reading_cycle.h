@@ -64,6 +64,8 @@ struct TickResult {
   // responsive; a release of the periodic button during the wait must cancel
   // it, so that no further tick runs.
   int waitBeforeEnableMs = 0;
+  // The tick's exchange failed with an error, which goes on to the host.
+  bool failed = false;
 };
 
 // The window caption while loop `loop` is read, and once a single pass is over.
@@ -90,7 +92,7 @@ class ReadingCycle {
   // One tick with the timer already disabled by the host: reads loop
   // CurLoop() (or skips it when marked), shows the result and moves on, then
   // tells `done` what to do with the timer. An exchange that fails with an
-  // error ends the reading (`done` gets an empty result) and the error goes on
+  // error ends the reading (`done` gets a failed result) and the error goes on
   // to the window's error handler.
   void Tick(TickDone done);
 

@@ -4,7 +4,9 @@
 // a file must receive the UTF-8 bytes unchanged.
 
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace loopmon {
 
@@ -18,5 +20,10 @@ bool consoleTakesEscapes(std::FILE* stream);
 // Writes `utf8` to `stream` as it stands, or to a Windows console as UTF-16,
 // after whatever was written through `stream` before.
 void writeText(std::FILE* stream, std::string_view utf8);
+
+// The program's command line as UTF-8 words, its name first. Windows hands
+// `argv` over in the ANSI code page, which cannot hold every name or text
+// typed; the words are taken from the UTF-16 command line there.
+std::vector<std::string> commandLineWords(int argc, char** argv);
 
 }  // namespace loopmon

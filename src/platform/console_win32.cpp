@@ -5,6 +5,8 @@
 #include "platform/console.h"
 #include "platform/text_win32.h"
 
+#include <shellapi.h>
+
 namespace loopmon {
 namespace {
 
@@ -39,6 +41,16 @@ void writeText(std::FILE* stream, std::string_view utf8) {
   const std::wstring wide = win32::widen(std::string(utf8));
   DWORD written = 0;
   WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+std::vector<std::string> commandLineWords(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> words;
+  for (int i = 0; i < count; ++i) words.push_back(win32::narrow(wide[i], wcslen(wide[i])));
+  LocalFree(wide);
+  return words;
 }
 
 }  // namespace loopmon

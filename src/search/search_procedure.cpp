@@ -18,8 +18,18 @@ bool probe(TRSSession& session, uint8_t address, uint8_t command) {
   return session.DirectRequest({address, 6, 0, command, 0, 0}, 1);
 }
 
-// The device's description line when it identifies itself, else "".
-std::string identifyOnBus(TRSSession& session, uint8_t address) {
+}  // namespace
+
+std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
+  std::vector<uint8_t> order;
+  if (addresses.count(FirstScanned) != 0) order.push_back(FirstScanned);
+  for (const int address : addresses) {
+    if (address != FirstScanned) order.push_back(static_cast<uint8_t>(address));
+  }
+  return order;
+}
+
+std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   session.SetDeviceType(address, NoDevice);
   if (!probe(session, address, BusCommand::Presence)) return {};
   if (!probe(session, address, BusCommand::Identify)) return {};
@@ -31,8 +41,6 @@ std::string identifyOnBus(TRSSession& session, uint8_t address) {
   return session.DescribeDevice(address);
 }
 
-}  // namespace
-
 void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
                                Preparation before) {
   auto line = std::make_shared<std::string>();
@@ -42,7 +50,7 @@ void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
   bus_->run(
       [address, line, problem, before = std::move(before)](TRSSession& session) {
         if (before) *problem = before(session);
-        *line = identifyOnBus(session, address);
+        *line = IdentifyOnBus(session, address);
       },
       [this, line, problem, list, scan, then](std::exception_ptr error) {
         // A step of a scan that has been replaced meanwhile moves nothing on.

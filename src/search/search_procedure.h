@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "session/bus_runner.h"
 
@@ -18,6 +20,16 @@ inline constexpr const char* SearchButtonSearch = "Поиск";
 inline constexpr const char* SearchButtonStop = "Стоп";
 // The dialog's title while an address is probed, followed by the address.
 inline constexpr const char* ScanTitle = "Поиск приборов по адресу ";
+
+// The order the search probes in: 127 first when it is among `addresses`,
+// then the others rising.
+std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
+
+// Identifies one address on the bus, within an exchange: the presence
+// request, then the identification, whose type and version go to the session's
+// device table (NoDevice when no device identifies itself). Returns the
+// device's description line, or "".
+std::string IdentifyOnBus(TRSSession& session, uint8_t address);
 
 // The dialog's controls as the search sees them.
 class SearchView {

@@ -249,7 +249,12 @@ std::string TRSSession::DescribeDevice(uint8_t addr, char separator) const {
   const uint8_t typeCode = static_cast<uint8_t>(GetDeviceType(addr));
   const uint8_t version = isDeviceAddress(addr) ? DeviceVersions[addr] : 0;
   // Under 50 characters: the short-string limit of 255 never applies.
-  return "Адрес: " + FormatIntWidth(addr, 3) + "  " + DeviceTypeName(typeCode) + " (версия  " +
+  return DeviceDescription(addr, DeviceTypeName(typeCode), version, separator);
+}
+
+std::string DeviceDescription(uint8_t addr, const std::string& name, uint8_t version,
+                              char separator) {
+  return "Адрес: " + FormatIntWidth(addr, 3) + "  " + name + " (версия  " +
          FormatFloatWidth(version / 100.0, 3, 2, separator) + ")";
 }
 

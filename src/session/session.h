@@ -162,6 +162,11 @@ struct PendingDelivery;
 // Model name of a device type code.
 std::string DeviceTypeName(uint8_t code);
 
+// The device description line "Адрес: %3d  %s (версия  %3.2f)" of an address,
+// its model name and version byte.
+std::string DeviceDescription(uint8_t addr, const std::string& name, uint8_t version,
+                              char separator);
+
 class TRSSession : public BusState {
  public:
   // A null owner runs the handlers on whichever thread hands over.

@@ -22,10 +22,14 @@
 #include <sstream>
 #include <thread>
 
+#include "common/number_text.h"
 #include "loopsim_process.h"
 #include "platform/registry.h"
+#include "record/json.h"
+#include "record/site_record.h"
 #include "scoped_temp_dir.h"
 #include "ser2net_process.h"
+#include "session/session.h"
 #include "transport/line_settings.h"
 
 namespace loopmon {
@@ -33,7 +37,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Type 1 at 9 with pinned loops, type 4 at 20, type 9 at 127.
+// Type 1 at 9 with pinned loops (open, short, in alarm), type 4 at 20 whose
+// loops answer only the state request, type 9 at 127 with a line device of a
+// kind the program does not know.
 const char* const ScenarioText = R"([bus]
 drift = no
 [device 9]
@@ -47,11 +53,14 @@ loop.5 = 96, state 187
 [device 20]
 type = 4
 version = 102
+ignore = 0x1B
 [device 127]
 type = 9
 version = 101
 loop.1 = 0
 line.1 = off
+line.2 = 5
+line.3 = 9
 )";
 
 // The fields of a flat JSON object (strings, numbers and null), each value as
@@ -124,9 +133,9 @@ class Loopctl : public ::testing::Test {
       ASSERT_FALSE(out.empty()) << "loopsim did not start";
   }
 
-  // Starts loopctl with its output going to the files "out" and "err".
-  pid_t start(std::vector<std::string> args) {
-    args.insert(args.begin(), program());
+  // Starts loopctl (or `binary`) with its output going to the files "out" and "err".
+  pid_t start(std::vector<std::string> args, const std::string& binary = "") {
+    args.insert(args.begin(), binary.empty() ? program() : binary);
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -163,7 +172,9 @@ class Loopctl : public ::testing::Test {
     return result;
   }
 
-  RunResult run(const std::vector<std::string>& args) { return finish(start(args)); }
+  RunResult run(const std::vector<std::string>& args, const std::string& binary = "") {
+    return finish(start(args, binary));
+  }
 
   // A failure: its exit status, exactly one line on standard error naming the
   // problem, and nothing on standard output.
@@ -300,6 +311,11 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
     int status;
     std::string problem;
   };
+  // Files that are not site records: broken JSON, and another program's.
+  const std::string broken = folder.file("broken.json");
+  const std::string foreign = folder.file("foreign.json");
+  std::ofstream(broken) << "{\"site\": \"Склад\",\n";
+  std::ofstream(foreign) << R"({"name": "loopmon", "version": "1.0", "dependencies": {}})";
   const Case cases[] = {
       {{"read", "--port", tty(), "--addr", "0"}, 2, "0 is outside 1..127"},
       {{"read", "--port", tty(), "--addr=128"}, 2, "128 is outside 1..127"},
@@ -322,6 +338,17 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
        2,
        "'1;04' is not a valid floating point value"},
       {{"coeffs", "--type", "99", "--version", "1"}, 1, "type 99 has no built-in coefficients"},
+      {{"compare", broken, foreign},
+       1,
+       broken + ": not JSON: line 2, column 1: unexpected end, expected a member name"},
+      {{"compare", foreign, broken}, 1, foreign + ": not a site record"},
+      {{"compare", folder.file("missing.json"), foreign}, 1, "missing.json: cannot be read"},
+      {{"compare", foreign}, 2, "compare takes two records: OLD.json NEW.json"},
+      {{"compare", foreign, foreign, "--tolerance", "-1"}, 2, "--tolerance: -1 is outside 0..1000"},
+      {{"report", foreign}, 2, "--html is missing"},
+      {{"survey", "--port", tty(), "--out", folder.file("missing/site.json")},
+       1,
+       "--out: the folder of " + folder.file("missing/site.json") + " does not exist"},
   };
   for (const auto& [args, status, problem] : cases) expectFailure(args, status, problem);
   EXPECT_FALSE(std::filesystem::exists(coefficientsFile()))
@@ -535,6 +562,177 @@ TEST_F(Loopctl, MonitorSummaryCountsTheMovesOfTheReportedReadings) {
   EXPECT_NE(summary.find("\"moves\":" + std::to_string(movesOf(reported, adcViewClass)) + ","),
             std::string::npos)
       << summary;
+}
+
+}  // namespace
+}  // namespace loopmon
+
+namespace loopmon {
+
+void PrintTo(const LoopRecord& loop, std::ostream* out) {
+  const auto shown = [](const std::optional<std::string>& text) {
+    return text ? "\"" + *text + "\"" : std::string("null");
+  };
+  *out << "{loop " << loop.loop << ", adc " << (loop.adc ? std::to_string(*loop.adc) : "null")
+       << ", kohm " << (loop.kohm ? std::to_string(*loop.kohm) : "null") << ", text "
+       << shown(loop.text) << ", state " << shown(loop.state) << "}";
+}
+
+namespace {
+
+class SiteRecordCommands : public Loopctl {
+ protected:
+  // Every loop as read --json gives it, in the ADC view and the state view;
+  // loops past `last` are left out.
+  std::vector<LoopRecord> readLoops(const DeviceRecord& device, size_t last) {
+    std::vector<LoopRecord> loops;
+    for (const bool stateView : {false, true}) {
+      std::vector<std::string> args{
+          "read", "--port", "COM1", "--addr", std::to_string(device.addr), "--all-rows", "--json"};
+      if (last < device.loops.size()) {
+        args.insert(args.end(), {"--skip", std::to_string(last + 1) + "-127"});
+      }
+      if (stateView) args.push_back("--state");
+      const RunResult read = run(args);
+      EXPECT_EQ(read.status, 0) << read.err;
+      const Lines lines = read.lines();
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const JsonValue row = ParseJson(lines[i]);
+        const JsonValue& text = *row.find("text");
+        const std::optional<std::string> shown =
+            text.is(JsonValue::Kind::String) ? std::optional(text.text) : std::nullopt;
+        if (stateView) {
+          loops.at(i).state = shown;
+          continue;
+        }
+        LoopRecord loop;
+        loop.loop = static_cast<int>(row.find("loop")->number);
+        if (row.find("adc")->is(JsonValue::Kind::Number)) {
+          loop.adc = static_cast<int>(row.find("adc")->number);
+        }
+        if (row.find("kohm")->is(JsonValue::Kind::Number)) loop.kohm = row.find("kohm")->number;
+        loop.text = shown;
+        loops.push_back(loop);
+      }
+    }
+    return loops;
+  }
+
+  RunResult browser(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                               "--user-data-dir=" + folder.file("chromium")});
+    return run(args, CHROMIUM_PATH);
+  }
+
+  // The page holds nothing to fetch or run, a browser shows every device with
+  // every loop of the record, and prints it on A4; its picture stays in the
+  // build folder.
+  void checkPage(const std::string& html, const SiteRecord& record, const std::string& picture) {
+    std::string page = slurp(html);
+    std::ranges::transform(page, page.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const char* outside : {"<script", "src=", "href=", "url(", "@import", "<link", "<iframe",
+                                "<object", "<embed", "http:", "https:"}) {
+      EXPECT_EQ(page.find(outside), std::string::npos) << html << " holds " << outside;
+    }
+    std::filesystem::remove(picture);
+    const RunResult dom = browser({"--dump-dom", "--hide-scrollbars", "--window-size=900,4800",
+                                   "--screenshot=" + picture, "--no-pdf-header-footer",
+                                   "--print-to-pdf=" + html + ".pdf", "file://" + html});
+    ASSERT_EQ(dom.status, 0) << dom.err;
+    for (const DeviceRecord& device : record.devices) {
+      EXPECT_NE(dom.out.find(DeviceDescription(device.addr, device.name, device.version, '.')),
+                std::string::npos)
+          << int{device.addr};
+      for (const LoopRecord& loop : device.loops) {
+        const std::string id =
+            "<tr id=\"a" + std::to_string(device.addr) + "-" + std::to_string(loop.loop) + "\">";
+        const size_t at = dom.out.find(id);
+        const std::string row =
+            at == std::string::npos ? "" : dom.out.substr(at, dom.out.find("</tr>", at) - at);
+        const std::string shown =
+            loop.kohm ? FormatFixed(*loop.kohm, 1, '.') : loop.text.value_or("");
+        EXPECT_NE(row.find(shown + "<"), std::string::npos) << id << row;
+        EXPECT_NE(row.find(loop.state.value_or("") + "<"), std::string::npos) << id << row;
+      }
+    }
+    EXPECT_GT(std::filesystem::exists(picture) ? std::filesystem::file_size(picture) : 0, 20000u)
+        << dom.err;
+    EXPECT_NE(slurp(html + ".pdf").find("/MediaBox [0 0 594.9"), std::string::npos)
+        << "A4 pages: " << dom.err;
+  }
+};
+
+TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
+  startLoopsim(true);
+  const std::string first = folder.file("first.json");
+  const RunResult surveyed = run(
+      {"survey", "--port", "COM1", "--addr", "9,20,50,127", "--site", "Склад №1", "--out", first});
+  EXPECT_EQ(surveyed.status, 0) << surveyed.err;
+  EXPECT_TRUE(surveyed.out.empty()) << surveyed.out;
+  for (const char* told : {"(1/4)\n", "device 3 of 3: Адрес:  20  Hovra-J (версия  1.02)\n",
+                           "address 127 loop 3: Неизвестный тип устройства: 9\n",
+                           "\n3 devices, 151 loops surveyed in "}) {
+    EXPECT_NE(surveyed.err.find(told), std::string::npos) << told << " in:\n" << surveyed.err;
+  }
+  const SiteRecord record = LoadRecord(first);
+  EXPECT_EQ(std::tie(record.site, record.port, record.programName),
+            std::tie("Склад №1", "COM1", "loopctl"));
+  EXPECT_TRUE(std::regex_match(record.time, std::regex(IsoTime))) << record.time;
+  ASSERT_EQ(record.devices.size(), 3u);
+  // A line controller's first numbers stand for the 127: those without a
+  // device show "откл." alike.
+  for (const DeviceRecord& device : record.devices) {
+    std::vector<LoopRecord> loops = device.loops;
+    loops.resize(std::min<size_t>(loops.size(), 7));
+    EXPECT_EQ(loops, readLoops(device, 7)) << "device " << int{device.addr};
+  }
+  const auto& [controller, plain, silent] =
+      std::tie(record.devices[0].loops, record.devices[1].loops, record.devices[2].loops);
+  EXPECT_EQ(controller.size(), 127u);
+  EXPECT_EQ(std::tie(controller[0].text, controller[126].text), std::tie("откл.", "откл."));
+  EXPECT_EQ(std::tie(plain[1].text, plain[2].text, plain[2].state),
+            std::tie("Обрыв", "КЗ", "тревога"));
+  EXPECT_EQ(silent[0], (LoopRecord{1, std::nullopt, std::nullopt, "false", "на охране"}));
+
+  const RunResult nothing =
+      run({"survey", "--port", "COM1", "--addr", "30-31", "--out", folder.file("none.json")});
+  EXPECT_EQ(nothing.status, 3) << nothing.err;
+  EXPECT_FALSE(std::filesystem::exists(folder.file("none.json")));
+
+  // The next visit: loop 1 has moved, loop 2 is closed, loop 4 armed, the
+  // device at 20 gone.
+  SiteRecord later = record;
+  later.devices.pop_back();
+  std::vector<LoopRecord>& loops = later.devices[1].loops;
+  loops[0].kohm = 5.9;
+  loops[1] = {2, 100, 3.1, std::nullopt, "на охране"};
+  loops[3].state = "на охране";
+  const std::string second = folder.file("second.json");
+  std::ofstream(second) << RecordJson(later);
+
+  const RunResult same = run({"compare", first, first});
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out, "");
+  const RunResult changed = run({"compare", first, second});
+  EXPECT_EQ(changed.status, 4) << changed.err;
+  EXPECT_EQ(changed.lines(), (Lines{"address 9 loop 1: resistance 3.1 -> 5.9 kOhm (+90 %)",
+                                    "address 9 loop 2: open \"Обрыв\" -> 3.1",
+                                    "address 9 loop 2: state \"внимание\" -> \"на охране\"",
+                                    "address 9 loop 4: state \"не на охране\" -> \"на охране\"",
+                                    "address 20: gone (Hovra-J)"}));
+  const RunResult tolerant = run({"compare", first, second, "--tolerance=95", "--json"});
+  EXPECT_EQ(tolerant.lines().size(), 4u) << tolerant.out;
+  EXPECT_EQ(tolerant.lines().front(),
+            R"({"addr":9,"loop":2,"what":"open","old":"Обрыв","new":3.1})");
+
+  ASSERT_EQ(run({"report", first, "--html", folder.file("record.html")}).status, 0);
+  checkPage(folder.file("record.html"), record, "survey_record.png");
+  ASSERT_EQ(
+      run({"report", second, "--compare", first, "--html", folder.file("changes.html")}).status, 0);
+  checkPage(folder.file("changes.html"), later, "survey_comparison.png");
+  const std::string changes = slurp(folder.file("changes.html"));
+  EXPECT_NE(changes.find("Изменения с записи от " + record.time), std::string::npos);
+  EXPECT_NE(changes.find("<span class=\"was\">было Обрыв</span>"), std::string::npos);
 }
 
 }  // namespace

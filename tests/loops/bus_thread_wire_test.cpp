@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
 #include <fstream>
-#include <mutex>
 #include <utility>
 
 #include "loopsim_process.h"
@@ -16,39 +13,13 @@
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "window_fakes.h"
+#include "window_queue.h"
 
 namespace loopmon {
 namespace {
 
 using testing::Lines;
-
-// The window thread: the test's own, running what the bus thread posts.
-class WindowQueue {
- public:
-  void post(std::function<void()> call) {
-    {
-      std::lock_guard lock(mutex_);
-      calls_.push_back(std::move(call));
-    }
-    posted_.notify_one();
-  }
-  bool runOne() {
-    std::unique_lock lock(mutex_);
-    if (!posted_.wait_for(lock, std::chrono::seconds(60), [this] { return !calls_.empty(); })) {
-      return false;
-    }
-    std::function<void()> call = std::move(calls_.front());
-    calls_.pop_front();
-    lock.unlock();
-    call();
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable posted_;
-  std::deque<std::function<void()>> calls_;
-};
+using testing::WindowQueue;
 
 // Counts the exchanges whose follow-up has not run yet.
 class CountingBus : public BusRunner {

@@ -1,0 +1,20 @@
+#pragma once
+// loopctl survey, compare and report: the site record from the command line,
+// over the core's survey, record file, comparison and page.
+
+#include <string>
+#include <vector>
+
+#include "cli/scan_command.h"
+
+namespace loopmon::cli {
+
+// Returns ExitNothingFound when no device answers; nothing is written then.
+int survey(const std::vector<std::string>& words, const BusOpener& open);
+
+// Returns ExitSuccess when nothing changed, ExitChanged when something did.
+int compare(const std::vector<std::string>& words);
+
+int report(const std::vector<std::string>& words);
+
+}  // namespace loopmon::cli

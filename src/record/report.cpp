@@ -1,0 +1,323 @@
+#include "record/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "common/number_text.h"
+#include "session/session.h"
+
+namespace loopmon {
+namespace {
+
+// The colours the history windows mark the conditions with.
+constexpr const char* AlarmColour = "#e66e00";
+constexpr const char* OpenColour = "#1e5adc";
+constexpr const char* ShortColour = "#aa00aa";
+constexpr const char* NormalColour = "#006e28";
+
+constexpr const char* Layout = R"css(
+@page { size: A4; margin: 12mm 10mm; }
+body { font: 9pt/1.35 "DejaVu Sans", "Liberation Sans", Arial, sans-serif; color: #000;
+       max-width: 190mm; margin: 0 auto; padding: 4mm; }
+h1 { font-size: 14pt; margin: 0 0 2mm; }
+h2 { font-size: 11pt; margin: 5mm 0 1.5mm; white-space: pre; break-after: avoid; }
+table { border-collapse: collapse; }
+th, td { border: 0.5pt solid #999; padding: 0.6mm 1.5mm; text-align: left; vertical-align: middle; }
+th { background: #eee; font-weight: 600; }
+thead { display: table-header-group; }
+tr { break-inside: avoid; }
+.facts th { width: 28mm; }
+.loops { width: 100%; }
+.loops td.n, .loops td.adc { text-align: right; width: 16mm; }
+.loops td.r { text-align: right; width: 24mm; white-space: nowrap; }
+.loops td.bar { width: 30mm; }
+svg.bar { display: block; }
+svg.bar .scale { fill: #eee; }
+svg.bar .band { fill: #b9dfc3; }
+.unanswered { color: #777; font-style: italic; }
+.changed { background: #fff1a8; }
+.was { display: block; font-size: 7.5pt; color: #555; font-weight: normal; font-style: normal; }
+.note { font-size: 8pt; color: #444; margin: 1mm 0; }
+.changes { width: 100%; margin-bottom: 2mm; }
+.tag { font-size: 8pt; font-weight: 600; background: #fff1a8; padding: 0 1.5mm; white-space: normal; }
+@media print { body { max-width: none; padding: 0; } }
+)css";
+
+std::string style() {
+  std::string css = Layout;
+  for (const auto& [name, colour] : {std::pair{"open", OpenColour}, std::pair{"short", ShortColour},
+                                     std::pair{"alarm", AlarmColour}}) {
+    css += std::string(".") + name + " { color: " + colour + "; font-weight: 600; }\n";
+  }
+  return css;
+}
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// The class that colours a text of the loop table, "" for none: the table's
+// open and short, the alarm states and a line device's fire alarms.
+std::string conditionClass(const std::optional<std::string>& text) {
+  if (text == "Обрыв") return "open";
+  if (text == "КЗ") return "short";
+  if (text == "тревога" || text == "п. тревога" || text == "Пожар обрыв" || text == "Пожар замк.") {
+    return "alarm";
+  }
+  if (text == "false") return "unanswered";
+  return "";
+}
+
+std::optional<double> median(std::vector<double> values) {
+  if (values.empty()) return std::nullopt;
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+class Page {
+ public:
+  Page(const SiteRecord& record, const ReportBaseline* baseline, double tolerancePercent,
+       char separator)
+      : record_(record), baseline_(baseline), tolerance_(tolerancePercent), separator_(separator) {
+    if (baseline_ == nullptr) return;
+    for (const RecordChange& change : baseline_->changes) {
+      changes_[{change.addr, change.loop.value_or(0)}].push_back(&change);
+    }
+  }
+
+  std::string render() {
+    const std::string title = record_.site.empty() ? "Запись шлейфов" : record_.site;
+    out_ << "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
+         << escaped(title + " — " + record_.time) << "</title>\n<style>" << style()
+         << "</style>\n</head>\n<body>\n<h1>Запись шлейфов объекта</h1>\n<table class=\"facts\">\n";
+    fact("Объект", record_.site);
+    fact("Время", record_.time);
+    fact("Порт", record_.port);
+    fact("Программа", record_.programName + " " + record_.programVersion);
+    fact("Приборов", std::to_string(record_.devices.size()));
+    out_ << "</table>\n";
+    if (baseline_ != nullptr) changeList();
+    for (const DeviceRecord& device : record_.devices) deviceTable(device);
+    legend();
+    out_ << "</body>\n</html>\n";
+    return out_.str();
+  }
+
+ private:
+  void fact(const std::string& name, const std::string& value) {
+    out_ << "<tr><th>" << name << "</th><td>" << escaped(value) << "</td></tr>\n";
+  }
+
+  std::string number(double value, int decimals) const {
+    return FormatFixed(value, decimals, separator_);
+  }
+
+  std::string shown(const ChangeValue& value) const {
+    if (value.kind == ChangeValue::Kind::None) return "—";
+    std::string text = value.text;
+    if (value.kind == ChangeValue::Kind::Number) {
+      std::replace(text.begin(), text.end(), '.', separator_);
+    }
+    return escaped(text);
+  }
+
+  void changeList() {
+    out_ << "<h2>Изменения с записи от " << escaped(baseline_->record.time) << "</h2>\n";
+    if (baseline_->changes.empty()) {
+      out_ << "<p>Изменений нет.</p>\n";
+      return;
+    }
+    out_ << "<table class=\"changes\">\n<thead><tr><th>Адрес</th><th>ШС</th><th>Изменение</th>"
+            "<th>Было</th><th>Стало</th></tr></thead>\n<tbody>\n";
+    for (const RecordChange& change : baseline_->changes) {
+      out_ << "<tr><td>" << int{change.addr} << "</td><td>"
+           << (change.loop ? std::to_string(*change.loop) : "—") << "</td><td>"
+           << ChangeLabel(change) << "</td><td>" << shown(change.before) << "</td><td>"
+           << shown(change.after) << "</td></tr>\n";
+    }
+    out_ << "</tbody>\n</table>\n";
+  }
+
+  const DeviceRecord* baselineDevice(const DeviceRecord& device) const {
+    if (baseline_ == nullptr) return nullptr;
+    for (const DeviceRecord& old : baseline_->record.devices) {
+      if (old.addr == device.addr && old.type == device.type) return &old;
+    }
+    return nullptr;
+  }
+
+  const std::vector<const RecordChange*>* changesAt(uint8_t addr, int loop) const {
+    const auto found = changes_.find({addr, loop});
+    return found == changes_.end() ? nullptr : &found->second;
+  }
+
+  void deviceTable(const DeviceRecord& device) {
+    out_ << "<section class=\"device\" id=\"a" << int{device.addr} << "\">\n<h2>"
+         << escaped(DeviceDescription(device.addr, device.name, device.version, separator_));
+    if (const auto* changes = changesAt(device.addr, 0)) {
+      for (const RecordChange* change : *changes) {
+        out_ << " <span class=\"tag\">" << ChangeLabel(*change);
+        if (change->before.kind != ChangeValue::Kind::None)
+          out_ << ", было " << shown(change->before);
+        out_ << "</span>";
+      }
+    }
+    out_ << "</h2>\n";
+    if (device.loops.empty()) {
+      out_ << "<p class=\"note\">Прибор этого типа без шлейфов.</p>\n</section>\n";
+      return;
+    }
+    std::vector<double> resistances;
+    for (const LoopRecord& loop : device.loops) {
+      if (loop.kohm) resistances.push_back(*loop.kohm);
+    }
+    const std::optional<double> typical = median(resistances);
+    double highest = 0;
+    for (const double value : resistances) highest = std::max(highest, value);
+    const DeviceRecord* old = baselineDevice(device);
+
+    // A device that shows no resistance (a line controller) needs no bars.
+    bars_ = !resistances.empty();
+    out_ << "<table class=\"loops\">\n<thead><tr><th>Номер ШС</th><th>Показание АЦП</th>"
+            "<th>R кОм</th>"
+         << (bars_ ? "<th></th>" : "") << "<th>Состояние ШС</th></tr></thead>\n<tbody>\n";
+    for (const LoopRecord& loop : device.loops) {
+      std::optional<double> reference = typical;
+      if (old != nullptr) {
+        for (const LoopRecord& before : old->loops) {
+          if (before.loop == loop.loop && before.kohm) reference = before.kohm;
+        }
+      }
+      loopRow(device.addr, loop, reference, highest);
+    }
+    out_ << "</tbody>\n</table>\n</section>\n";
+  }
+
+  void loopRow(uint8_t addr, const LoopRecord& loop, std::optional<double> reference,
+               double highest) {
+    bool readingChanged = false;
+    const RecordChange* stateChange = nullptr;
+    const RecordChange* readingChange = nullptr;
+    if (const auto* changes = changesAt(addr, loop.loop)) {
+      for (const RecordChange* change : *changes) {
+        if (change->what == "state") {
+          stateChange = change;
+        } else {
+          readingChanged = true;
+          readingChange = change;
+        }
+      }
+    }
+    const auto cell = [this](const std::string& kind, const std::string& condition, bool changed) {
+      std::string classes = kind;
+      if (!condition.empty()) classes += " " + condition;
+      if (changed) classes += " changed";
+      out_ << "<td class=\"" << classes << "\">";
+    };
+    const auto was = [this](const RecordChange* change) {
+      if (change != nullptr && change->before.kind != ChangeValue::Kind::None) {
+        out_ << "<span class=\"was\">было " << shown(change->before) << "</span>";
+      }
+    };
+
+    out_ << "<tr id=\"a" << int{addr} << "-" << loop.loop << "\"><td class=\"n\">" << loop.loop
+         << "</td>";
+    cell("adc", "", readingChanged);
+    if (loop.adc) out_ << *loop.adc;
+    out_ << "</td>";
+    cell("r", conditionClass(loop.text), readingChanged);
+    if (loop.kohm) {
+      out_ << number(*loop.kohm, 1);
+    } else if (loop.text) {
+      out_ << escaped(*loop.text);
+    }
+    was(readingChange);
+    if (bars_) {
+      out_ << "</td><td class=\"bar\">";
+      if (loop.kohm) bar(*loop.kohm, reference, highest);
+    }
+    out_ << "</td>";
+    cell("state", conditionClass(loop.state), stateChange != nullptr);
+    if (loop.state) out_ << escaped(*loop.state);
+    was(stateChange);
+    out_ << "</td></tr>\n";
+  }
+
+  // The resistance on a scale from 0 to twice the band's middle, the band
+  // shaded; a reading outside the band in the alarm colour.
+  void bar(double value, std::optional<double> reference, double highest) {
+    constexpr double Width = 100;
+    const bool banded = reference && *reference > 0;
+    const double top = banded ? 2 * *reference : std::max(highest * 1.25, 1.0);
+    const auto x = [&](double v) { return std::clamp(v / top, 0.0, 1.0) * Width; };
+    bool inside = true;
+    out_ << "<svg class=\"bar\" width=\"100\" height=\"10\" viewBox=\"0 0 100 10\">"
+         << "<rect class=\"scale\" x=\"0\" y=\"2\" width=\"100\" height=\"6\"/>";
+    if (banded) {
+      const double low = *reference * (1 - tolerance_ / 100);
+      const double high = *reference * (1 + tolerance_ / 100);
+      inside = value >= low - 1e-9 && value <= high + 1e-9;
+      out_ << "<rect class=\"band\" x=\"" << x(low) << "\" y=\"0\" width=\"" << x(high) - x(low)
+           << "\" height=\"10\"/>";
+    }
+    out_ << "<rect x=\"0\" y=\"3\" width=\"" << x(value) << "\" height=\"4\" fill=\""
+         << (inside ? NormalColour : AlarmColour) << "\"/>";
+    if (value > top) {
+      out_ << "<path d=\"M96 1 L100 5 L96 9 Z\" fill=\"" << AlarmColour << "\"/>";
+    }
+    out_ << "</svg>";
+  }
+
+  void legend() {
+    out_ << "<p class=\"note\">Полоса под сопротивлением — норма шлейфа: ";
+    out_ << (baseline_ != nullptr ? "его сопротивление в прежней записи"
+                                  : "медиана сопротивлений шлейфов прибора");
+    out_ << " ± " << FloatToStr(tolerance_, separator_)
+         << " %; вне её показание отмечено цветом тревоги. "
+         << "<span class=\"open\">Обрыв</span>, <span class=\"short\">КЗ</span>, "
+         << "<span class=\"alarm\">тревога</span>, <span class=\"unanswered\">false</span> — "
+         << "нет ответа";
+    if (baseline_ != nullptr) out_ << "; <span class=\"changed\">изменено</span> с прежней записи";
+    out_ << ".</p>\n";
+  }
+
+  const SiteRecord& record_;
+  const ReportBaseline* baseline_;
+  double tolerance_;
+  char separator_;
+  bool bars_ = false;
+  std::map<std::pair<int, int>, std::vector<const RecordChange*>> changes_;
+  std::ostringstream out_;
+};
+
+}  // namespace
+
+std::string ReportHtml(const SiteRecord& record, const ReportBaseline* baseline,
+                       double tolerancePercent, char separator) {
+  return Page(record, baseline, tolerancePercent, separator).render();
+}
+
+}  // namespace loopmon

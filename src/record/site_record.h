@@ -1,0 +1,85 @@
+#pragma once
+// The site record: every loop of every device on a bus, in both views, as one
+// JSON document that the next inspection compares against.
+//
+//   {"site": "...", "time": "2026-12-06T14:03:07.125+03:00", "port": "COM3",
+//    "program": {"name": "loopctl", "version": "1.3.0"},
+//    "devices": [{"addr": 5, "type": 1, "name": "Mivra-Q", "version": 1.05,
+//                 "loops": [{"loop": 1, "adc": 100, "kohm": 3.1, "text": null,
+//                            "state": "на охране"}, ...]}, ...]}
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace loopmon {
+
+class LoopTableView;
+
+struct LoopRecord {
+  int loop = 0;
+  // The ADC view as loopctl read --json gives it: the reading and the
+  // resistance as numbers, or what the table shows instead ("Обрыв", "КЗ",
+  // "откл.", "false" for a loop that did not answer, "?" for a short answer).
+  std::optional<int> adc;
+  std::optional<double> kohm;
+  std::optional<std::string> text;
+  // The state view's text ("на охране", "false", ...); unset when it shows none.
+  std::optional<std::string> state;
+
+  bool operator==(const LoopRecord&) const = default;
+};
+
+struct DeviceRecord {
+  uint8_t addr = 0;
+  uint8_t type = 0;
+  std::string name;
+  // The version byte: the version times 100.
+  uint8_t version = 0;
+  std::vector<LoopRecord> loops;
+
+  bool operator==(const DeviceRecord&) const = default;
+};
+
+struct SiteRecord {
+  std::string site;
+  // ISO 8601 with the offset, when the survey began.
+  std::string time;
+  std::string port;
+  std::string programName;
+  std::string programVersion;
+  std::vector<DeviceRecord> devices;
+
+  bool operator==(const SiteRecord&) const = default;
+};
+
+// A file or text that cannot be taken as a record; what() names the file and
+// the problem.
+class RecordError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One row of a loop table as a record keeps it (the loop number, and adc,
+// kohm and text of the ADC view, or the state view's text in `text`): the
+// numbers stay numbers, and whatever the table shows instead goes to `text`.
+// `separator` is the one the table's resistances are written with.
+LoopRecord LoopValuesOf(const LoopTableView& table, int row, char separator);
+
+// The record as JSON, one loop per line, numbers with ".".
+std::string RecordJson(const SiteRecord& record);
+
+// Reads a record; RecordError says what is wrong (broken JSON with its line and
+// column, or JSON that is not a site record), without the file's name.
+SiteRecord ParseRecord(const std::string& text);
+
+// ParseRecord of a file; RecordError naming the file.
+SiteRecord LoadRecord(const std::string& path);
+
+// Writes `content` to `path` whole or not at all: an existing file keeps its
+// old content when the write fails. RecordError naming the file and the reason.
+void SaveWholeFile(const std::string& path, const std::string& content);
+
+}  // namespace loopmon
