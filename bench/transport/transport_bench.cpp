@@ -24,102 +24,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/serial_port_relay.h"
 #include "pty_peer_posix.h"
 #include "transport/bus_state.h"
+#include "turnaround_probe.h"
 
 using namespace loopmon;
+using namespace loopmon::bench;
 
 namespace {
-
-int64_t threadCpuNanos() {
-  timespec now{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
-
-// Remembers the last counter value handed out: the engine reads the counter
-// just before its first write, and that reading is the base of its wait.
-class RecordingClock : public Clock {
- public:
-  explicit RecordingClock(std::shared_ptr<Clock> inner) : inner_(std::move(inner)) {}
-  // The earlier wait: the base class's relative sleep and a 1.5 ms spin.
-  bool earlierWait = false;
-  void sleepUntilCounter(int64_t target) override {
-    if (earlierWait) {
-      Clock::sleepUntilCounter(target);
-    } else {
-      inner_->sleepUntilCounter(target);
-    }
-  }
-  int64_t spinMarginMicros() const override {
-    return earlierWait ? 1500 : inner_->spinMarginMicros();
-  }
-  uint32_t tickCountMs() override { return inner_->tickCountMs(); }
-  int64_t counter() override { return last_ = inner_->counter(); }
-  int64_t counterFrequency() override { return inner_->counterFrequency(); }
-  void sleepMs(uint32_t ms) override { inner_->sleepMs(ms); }
-  void sleepMicros(uint32_t micros) override { inner_->sleepMicros(micros); }
-  void yield() override { inner_->yield(); }
-  void beginTimerPeriod() override { inner_->beginTimerPeriod(); }
-  void endTimerPeriod() override { inner_->endTimerPeriod(); }
-  double nowDays() override { return inner_->nowDays(); }
-  int64_t last() const { return last_; }
-  int64_t now() { return inner_->counter(); }
-
- private:
-  std::shared_ptr<Clock> inner_;
-  int64_t last_ = 0;
-};
-
-struct Turnaround {
-  int64_t sendStart = 0;  // the engine's counter base
-  size_t written = 0;
-  int64_t released = -1;  // counter when RTS was cleared
-  int64_t cpuAtSend = 0;
-  int64_t cpuAtRelease = 0;
-  int64_t drainCounts = -1;  // counter time spent in the port's drain
-};
-
-// The real port, with the moments of the send and of the line release noted.
-class TimingPort : public SerialPortRelay {
- public:
-  TimingPort(std::unique_ptr<SerialPort> inner, RecordingClock& clock, Turnaround& record)
-      : SerialPortRelay(std::move(inner)), clock_(clock), record_(record) {}
-  bool setRts(bool on) override {
-    if (!on && record_.released < 0) {
-      record_.released = clock_.now();
-      record_.cpuAtRelease = threadCpuNanos();
-    }
-    return SerialPortRelay::setRts(on);
-  }
-  bool drain() override {
-    const int64_t before = clock_.now();
-    const bool drained = SerialPortRelay::drain();
-    record_.drainCounts = clock_.now() - before;
-    return drained;
-  }
-  size_t write(const uint8_t* buffer, size_t count) override {
-    if (record_.written == 0) {
-      record_.sendStart = clock_.last();
-      record_.cpuAtSend = threadCpuNanos();
-    }
-    size_t done = SerialPortRelay::write(buffer, count);
-    record_.written += done;
-    return done;
-  }
-
- private:
-  RecordingClock& clock_;
-  Turnaround& record_;
-};
-
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-  return values[index];
-}
 
 void printSpread(const char* what, const std::vector<double>& micros) {
   if (micros.empty()) return;
@@ -168,21 +80,8 @@ struct Run {
 int main(int argc, char** argv) {
   const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   // The device answers 2 ms after the request has left the wire.
-  testing::PtyPeer peer(
-      [](const Bytes& request) -> std::optional<Bytes> {
-        Bytes answer{request[0], 5, 0, 0x21, 0x64};
-        answer.push_back(FrameChecksum(answer));
-        return answer;
-      },
-      std::chrono::milliseconds(2));
-
-  auto clock = std::make_shared<RecordingClock>(systemClock());
-  Turnaround record;
-  Platform platform;
-  platform.clock = clock;
-  platform.makeSerialPort = [&] {
-    return std::make_unique<TimingPort>(makeSerialPort(), *clock, record);
-  };
+  ProbedLine line;
+  auto& [peer, clock, record, platform] = line;
   const Bytes request{5, 6, 0, 13, 0, 0};
 
   std::printf("transport_bench: %d exchanges per run over a pseudo-terminal\n", exchanges);
@@ -212,11 +111,9 @@ int main(int argc, char** argv) {
       cpuMicros.push_back(cpu);
       cpuTotal += cpu;
       wallTotal += wall;
-      if (record.released < 0) continue;
-      const int64_t micros = static_cast<int64_t>(record.written) * 1041 + bus.Settings.TailInUS;
-      const int64_t due = record.sendStart + frequency * micros / 1'000'000;
-      errorsMicros.push_back(static_cast<double>(record.released - due) * 1e6 /
-                             static_cast<double>(frequency));
+      const auto error = turnaroundErrorMicros(record, frequency, bus.Settings.TailInUS);
+      if (!error) continue;
+      errorsMicros.push_back(*error);
       waitCpu += static_cast<double>(record.cpuAtRelease - record.cpuAtSend) / 1000.0;
       waitWall += static_cast<double>(record.released - record.sendStart) * 1e6 /
                   static_cast<double>(frequency);

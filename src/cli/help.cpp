@@ -126,7 +126,14 @@ std::string programUsage() {
           " serve runs, every request goes to its simulated bus, whatever\n"
           "the port. Options take their value as --opt VALUE or --opt=VALUE.\n"
           "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan or survey found\n"
-          "nothing, 4 compare found changes, 130 interrupted.\n";
+          "nothing, 4 compare found changes, 130 interrupted.\n"
+          "\nWith scan, read, send, check, survey and monitor:\n"
+          "  --trace[=FILE]       every attempt on the bus, one line each (time, address,\n"
+          "                       request, outcome, answer times, meaning), to standard\n"
+          "                       error or FILE\n"
+          "  --trace-format json  one JSON object per attempt instead\n"
+          "  --stats              at the end, per device on standard error: requests,\n"
+          "                       answers, silences, damaged answers, retries, answer time\n";
   return text;
 }
 

@@ -23,6 +23,7 @@
 #include "cli/record_commands.h"
 #include "cli/records.h"
 #include "cli/scan_command.h"
+#include "cli/trace_output.h"
 #include "common/number_text.h"
 #include "loops/coeffs.h"
 #include "loops/loop_decode.h"
@@ -75,10 +76,12 @@ PortChoice parsePort(const std::string& text) {
   return {1, text, text};
 }
 
-// A session on the chosen port; outside simulator mode the port must open.
-std::unique_ptr<TRSSession> openBus(const PortChoice& port,
+// A session on the chosen port, traced from its first exchange when asked;
+// outside simulator mode the port must open.
+std::unique_ptr<TRSSession> openBus(const PortChoice& port, TraceOutput* trace,
                                     std::shared_ptr<OwnerDispatcher> owner = nullptr) {
   auto session = std::make_unique<TRSSession>(Platform::system(), std::move(owner));
+  if (trace) trace->attach(*session);
   if (port.path.empty()) {
     session->SetComPort(port.comPort);
   } else {
@@ -138,7 +141,7 @@ std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row, char separ
           values.text ? Field::textOf(*values.text) : Field::empty()};
 }
 
-int read(const std::vector<std::string>& words) {
+int read(const std::vector<std::string>& words, TraceOutput* trace) {
   const Arguments args(words, {"--port", "--addr", "--skip", "--period", "--passes"},
                        {"--state", "--all-rows", "--csv", "--summary", "--json"});
   if (!args.plain().empty()) throw UsageError("read takes no words: " + args.plain().front());
@@ -162,7 +165,7 @@ int read(const std::vector<std::string>& words) {
   if (summary && format == RecordFormat::Csv)
     throw UsageError("--summary and --csv exclude each other");
 
-  auto session = openBus(port);
+  auto session = openBus(port, trace);
   ConsoleSearchView identified;
   InlineBus bus(*session);
   SearchProcedure search(identified, &bus);
@@ -239,18 +242,7 @@ int read(const std::vector<std::string>& words) {
   return ExitSuccess;
 }
 
-std::string hexText(const Bytes& bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", byte);
-    if (!text.empty()) text += ' ';
-    text += hex;
-  }
-  return text;
-}
-
-int send(const std::vector<std::string>& words) {
+int send(const std::vector<std::string>& words, TraceOutput* trace) {
   const Arguments args(words, {"--port"}, {});
   const PortChoice port = parsePort(args.required("--port"));
   Bytes request;
@@ -264,7 +256,7 @@ int send(const std::vector<std::string>& words) {
     throw UsageError("request too long: " + std::to_string(request.size()) +
                      " bytes, at most 254 (with the checksum a frame has 255)");
   }
-  auto session = openBus(port);
+  auto session = openBus(port, trace);
   if (request[FrameOffset::Address] == 0) {
     // Every device hears it and none answers: send it once, awaiting nothing,
     // instead of showing the all-zero stand-in answer the exchange keeps.
@@ -277,7 +269,7 @@ int send(const std::vector<std::string>& words) {
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
   const Bytes& answer = session->LastAnswer;
-  printLine(stdout, hexText(answer));
+  printLine(stdout, frameHex(answer));
   std::string data;
   for (size_t i = 3; i + 1 < answer.size(); ++i) data += " " + std::to_string(answer[i]);
   printText(stdout, "address %d, length %d, code %d, data%s, checksum %d\n", answer[0], answer[1],
@@ -360,26 +352,37 @@ int calibrate(const std::vector<std::string>& words) {
   return 0;
 }
 
-int runCommand(const std::string& command, const std::vector<std::string>& rest) {
-  if (command == "ports") return ports(rest);
-  if (command == "scan") {
-    return scan(rest, [](const std::string& port) { return openBus(parsePort(port)); });
+// The commands that talk to the bus, which --trace and --stats go with.
+bool usesBus(const std::string& command) {
+  return command == "scan" || command == "read" || command == "send" || command == "check" ||
+         command == "survey" || command == "monitor";
+}
+
+int runCommand(const std::string& command, std::vector<std::string> rest) {
+  const TraceOptions traceOptions = takeTraceOptions(rest);
+  if (traceOptions.any() && !usesBus(command)) {
+    if (commandUsage(command).empty()) throw UsageError("unknown command " + command);
+    throw UsageError("--trace and --stats go with scan, read, send, check, survey and monitor");
   }
-  if (command == "read") return read(rest);
-  if (command == "send") return send(rest);
+  std::optional<TraceOutput> output;
+  if (traceOptions.any()) output.emplace(traceOptions);
+  TraceOutput* const trace = output ? &*output : nullptr;
+  const BusOpener open = [trace](const std::string& port) {
+    return openBus(parsePort(port), trace);
+  };
+  if (command == "ports") return ports(rest);
+  if (command == "scan") return scan(rest, open);
+  if (command == "read") return read(rest, trace);
+  if (command == "send") return send(rest, trace);
   if (command == "coeffs") return coeffs(rest);
   if (command == "calibrate") return calibrate(rest);
-  if (command == "check") {
-    return check(rest, [](const std::string& port) { return openBus(parsePort(port)); });
-  }
-  if (command == "survey") {
-    return survey(rest, [](const std::string& port) { return openBus(parsePort(port)); });
-  }
+  if (command == "check") return check(rest, open);
+  if (command == "survey") return survey(rest, open);
   if (command == "compare") return compare(rest);
   if (command == "report") return report(rest);
   if (command == "monitor") {
-    return monitor(rest, [](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
-      return openBus(parsePort(port), std::move(owner));
+    return monitor(rest, [trace](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
+      return openBus(parsePort(port), trace, std::move(owner));
     });
   }
   throw UsageError("unknown command " + command);

@@ -104,19 +104,9 @@ std::string field(const std::optional<int>& value, const char* absent) {
   return value ? std::to_string(*value) : absent;
 }
 
-std::string frameText(const Bytes& frame) {
-  std::string text;
-  for (uint8_t byte : frame) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", byte);
-    text += hex;
-  }
-  return text;
-}
-
 void print(const EventLine& line, bool json) {
   const std::string time = timestamp();
-  const std::string frame = frameText(line.frame);
+  const std::string frame = frameHex(line.frame);
   if (json) {
     printText(stdout,
               "{\"time\":\"%s\",\"event\":\"%s\",\"addr\":%d,\"loop\":%s,\"reading\":%s,"

@@ -1,15 +1,17 @@
 #include "cli/progress.h"
 
 #include "cli/output.h"
+#include "cli/trace_output.h"
 #include "platform/console.h"
 
 namespace loopmon::cli {
 
 ProgressLine::ProgressLine(std::FILE* stream)
     : stream_(stream),
-      mode_(consoleTakesEscapes(stream) ? Mode::Escapes
-            : isConsole(stream)         ? Mode::Overwrite
-                                        : Mode::Lines) {}
+      mode_(traceSharesStandardError()    ? Mode::Lines
+            : consoleTakesEscapes(stream) ? Mode::Escapes
+            : isConsole(stream)           ? Mode::Overwrite
+                                          : Mode::Lines) {}
 
 void ProgressLine::show(const std::string& text) {
   const auto now = std::chrono::steady_clock::now();

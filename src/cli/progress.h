@@ -1,7 +1,8 @@
 #pragma once
 // Progress of a long command on standard error. A terminal gets one line that
-// is rewritten; a log (a pipe or a file) gets a line at most once a second,
-// so a long run still shows that it moves without flooding the log.
+// is rewritten; a log (a pipe or a file), or a terminal that trace lines go to
+// as well, gets a line at most once a second, so a long run still shows that
+// it moves without flooding the log.
 
 #include <chrono>
 #include <cstdio>

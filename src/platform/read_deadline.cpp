@@ -22,7 +22,7 @@ constexpr auto kLongestUnlimitedRead = std::chrono::seconds(10);
 //   (10 s when both are 0), and once a byte has arrived the read also ends when
 //   the next one takes longer than the interval (none when it is 0);
 // - all zero: wait until every byte has arrived, but at most 10 s.
-ReadDeadline::ReadDeadline(const CommTimeouts& t, size_t count, TimePoint start) {
+ReadDeadline::ReadDeadline(const CommTimeouts& t, size_t count, TimePoint start) : start_(start) {
   using std::chrono::milliseconds;
   if (t.readIntervalMs == kMaxDword && t.readTotalMultiplierMs == 0 && t.readTotalConstantMs == 0) {
     totalDeadline_ = start;
@@ -48,6 +48,14 @@ ReadDeadline::ReadDeadline(const CommTimeouts& t, size_t count, TimePoint start)
     totalDeadline_ = start + kLongestUnlimitedRead;
   }
   if (t.readIntervalMs != 0) interval_ = milliseconds(t.readIntervalMs);
+}
+
+ReadArrivals ReadDeadline::arrivals() const {
+  const auto micros = [this](const std::optional<TimePoint>& moment) -> std::optional<int64_t> {
+    if (!moment) return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::microseconds>(*moment - start_).count();
+  };
+  return {micros(firstArrival_), micros(lastArrival_)};
 }
 
 ReadDeadline::Duration ReadDeadline::remaining(TimePoint now, size_t received) const {

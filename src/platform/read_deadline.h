@@ -19,7 +19,13 @@ class ReadDeadline {
   ReadDeadline(const CommTimeouts& timeouts, size_t count, TimePoint start);
 
   // Restarts the interval between bytes: call when bytes arrive.
-  void bytesArrived(TimePoint now) { lastArrival_ = now; }
+  void bytesArrived(TimePoint now) {
+    if (!lastArrival_) firstArrival_ = now;
+    lastArrival_ = now;
+  }
+
+  // When the first and the last bytes came, counted from the start.
+  ReadArrivals arrivals() const;
 
   // How long the read may still wait for more bytes at `now`, `received` bytes
   // into it: zero = return what has arrived. Reads without a total limit in
@@ -27,9 +33,11 @@ class ReadDeadline {
   Duration remaining(TimePoint now, size_t received) const;
 
  private:
+  TimePoint start_;
   TimePoint totalDeadline_;
   std::optional<Duration> interval_;
   bool returnOnFirstBytes_ = false;
+  std::optional<TimePoint> firstArrival_;
   std::optional<TimePoint> lastArrival_;
 };
 

@@ -175,8 +175,11 @@ class RemoteLinePort final : public SerialPort {
         deadline.bytesArrived(SteadyClock::now());
       }
     }
+    arrivals_ = deadline.arrivals();
     return got;
   }
+
+  ReadArrivals lastReadArrivals() const override { return arrivals_; }
 
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!isOpen()) return 0;
@@ -279,6 +282,7 @@ class RemoteLinePort final : public SerialPort {
   std::deque<uint8_t> received_;
   CommState state_;
   CommTimeouts timeouts_;
+  ReadArrivals arrivals_;
   std::string failure_;
   bool lost_ = false;  // the last connection broke; cleared by the next open
 };
@@ -326,6 +330,9 @@ class LinePort final : public SerialPort {
   }
   size_t write(const uint8_t* buffer, size_t count) override {
     return active_ ? active_->write(buffer, count) : 0;
+  }
+  ReadArrivals lastReadArrivals() const override {
+    return active_ ? active_->lastReadArrivals() : ReadArrivals{};
   }
   bool drain() override { return active_ && active_->drain(); }
   OpenError openError() const override { return active_ ? active_->openError() : OpenError{}; }

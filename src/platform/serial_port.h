@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace loopmon {
@@ -53,6 +54,13 @@ struct OpenError {
   std::string osText;  // the system's own words for it
 };
 
+// When the bytes of a read came in, in microseconds from the start of the
+// read; empty when none came, or where the port cannot tell.
+struct ReadArrivals {
+  std::optional<int64_t> firstMicros;
+  std::optional<int64_t> lastMicros;
+};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
@@ -83,6 +91,9 @@ class SerialPort {
   virtual size_t read(uint8_t* buffer, size_t count) = 0;
   // Synchronous write; returns the number of bytes written.
   virtual size_t write(const uint8_t* buffer, size_t count) = 0;
+  // The arrivals of the last read: ports that wait for each byte themselves
+  // know them; a Win32 comm read hands its bytes over all at once.
+  virtual ReadArrivals lastReadArrivals() const { return {}; }
   // Returns once the bytes written have left the port, as far as the port can
   // tell; false when it cannot tell.
   virtual bool drain() = 0;

@@ -318,8 +318,11 @@ class PosixSerialPort final : public SerialPort {
         break;
       }
     }
+    arrivals_ = deadline.arrivals();
     return received;
   }
+
+  ReadArrivals lastReadArrivals() const override { return arrivals_; }
 
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!fd_.valid()) return 0;
@@ -380,6 +383,7 @@ class PosixSerialPort final : public SerialPort {
 
   posix::UniqueFd fd_;
   CommTimeouts timeouts_;
+  ReadArrivals arrivals_;
   CommState automaticLines_;
   std::optional<serial_icounter_struct> lastCounts_;
   // A read or write found the device hung up; told as LineError::Lost.

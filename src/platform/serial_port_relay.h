@@ -32,6 +32,7 @@ class SerialPortRelay : public SerialPort {
   size_t write(const uint8_t* buffer, size_t count) override {
     return inner_->write(buffer, count);
   }
+  ReadArrivals lastReadArrivals() const override { return inner_->lastReadArrivals(); }
   bool drain() override { return inner_->drain(); }
   bool isRemote() const override { return inner_->isRemote(); }
   std::string failure() const override { return inner_->failure(); }

@@ -175,7 +175,14 @@ void TRSSession::SetSearchPriority(uint8_t value) {
 bool TRSSession::Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping) {
   ++RequestCount;
   bool done = false;
+  const uint64_t exchange = Trace.nextExchange();
+  // Exchanges after this request, also after one that raised, are their own.
+  struct LabelReset {
+    BusTrace& trace;
+    ~LabelReset() { trace.current = {}; }
+  } reset{Trace};
   for (int attempt = 0; attempt < attempts && !done; ++attempt) {
+    Trace.current = {exchange, static_cast<uint8_t>(attempt + 1), static_cast<uint8_t>(attempts)};
     const Bytes prepared = PrepareRequest(*this, request);
     done = Simulator.enabled ? SimTransactDirect(*this, prepared, mode)
                              : Transact(*this, prepared, mode);

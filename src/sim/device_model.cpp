@@ -223,6 +223,13 @@ std::optional<EventAnswer> SimulatedDevice::answer(uint8_t command, uint8_t data
   }
 }
 
+AnswerFault SimulatedDevice::nextFault() {
+  if (spec_.answerFaults.empty()) return AnswerFault::None;
+  const AnswerFault fault = spec_.answerFaults[faultNext_];
+  faultNext_ = (faultNext_ + 1) % spec_.answerFaults.size();
+  return fault;
+}
+
 SimulatedBus::SimulatedBus(const Scenario& scenario) : crcTable_(scenario.crcTable) {
   for (const auto& spec : scenario.devices) {
     devices_.emplace(spec.address, SimulatedDevice(spec, scenario.seed, scenario.drift));
@@ -258,6 +265,31 @@ std::optional<Bytes> SimulatedBus::respond(const Bytes& frame) {
   // scrambled with the request's key, checksum over the bytes as sent.
   Bytes answer{wireAddress, 5, static_cast<uint8_t>(reply->code ^ key),
                static_cast<uint8_t>(reply->data1 ^ key), static_cast<uint8_t>(reply->data2 ^ key)};
+  replyDelayMicros_ = target->spec().latencyMicros.value_or(0);
+  switch (target->nextFault()) {
+    case AnswerFault::None:
+      break;
+    case AnswerFault::Lost:
+      return std::nullopt;
+    case AnswerFault::Late:
+      replyDelayMicros_ = target->spec().lateMicros;
+      break;
+    case AnswerFault::Checksum:
+      answer.push_back(FrameChecksum(answer, crcTable_) ^ 0x5A);
+      return answer;
+    case AnswerFault::Length:
+      --answer[FrameOffset::Length];
+      break;
+    case AnswerFault::Short:
+      answer.resize(3);
+      return answer;
+    case AnswerFault::Address:
+      answer[FrameOffset::Address] =
+          static_cast<uint8_t>((wireAddress & 0x80) | (wireAddress % 127 + 1));
+      break;
+    case AnswerFault::Echo:
+      return frame;
+  }
   answer.push_back(FrameChecksum(answer, crcTable_));
   return answer;
 }

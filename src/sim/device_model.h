@@ -49,6 +49,8 @@ class SimulatedDevice {
   bool hears(uint8_t command);
   // The answer's code and two data bytes, or nothing for a request that gets none.
   std::optional<EventAnswer> answer(uint8_t command, uint8_t data1, uint8_t data2);
+  // How the next answer goes astray, from the scenario's "answers".
+  AnswerFault nextFault();
 
  private:
   SimulatedLoop* loop(int number);
@@ -61,6 +63,7 @@ class SimulatedDevice {
   std::mt19937_64 random_;
   std::map<int, SimulatedLoop> loops_;
   std::vector<EventAnswer> events_;
+  size_t faultNext_ = 0;
 };
 
 class SimulatedBus {
@@ -69,14 +72,19 @@ class SimulatedBus {
 
   CrcTable crcTable() const { return crcTable_; }
   // A request frame as it came off the line, checksum included. Returns the
-  // answer frame with its checksum, or nothing when no device answers.
+  // answer frame with its checksum (or what a fault made of it), or nothing
+  // when no device answers.
   std::optional<Bytes> respond(const Bytes& frame);
+  // When, after the request's end, the line delivers the last answer: the
+  // device's latency, or its late-us for a late one.
+  uint32_t replyDelayMicros() const { return replyDelayMicros_; }
   // The device at an address, or null.
   SimulatedDevice* device(uint8_t address);
 
  private:
   CrcTable crcTable_;
   std::map<uint8_t, SimulatedDevice> devices_;
+  uint32_t replyDelayMicros_ = 0;
 };
 
 // The reading at which a loop rests, and the one it shows in alarm, for a

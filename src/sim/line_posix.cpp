@@ -42,16 +42,6 @@ struct ReceivedByte {
   Steady::time_point onLine;  // when its stop bit would have arrived
 };
 
-std::string hexBytes(const std::vector<ReceivedByte>& bytes, size_t count) {
-  std::string text;
-  char piece[4];
-  for (size_t i = 0; i < count; ++i) {
-    std::snprintf(piece, sizeof(piece), i ? " %02X" : "%02X", bytes[i].value);
-    text += piece;
-  }
-  return text;
-}
-
 class Line {
  public:
   explicit Line(const LineOptions& options) : bus_(options.scenario), options_(options) {}
@@ -193,9 +183,7 @@ class Line {
       if (options_.trace) traceLine("<- (no answer)");
       return;
     }
-    const SimulatedDevice* device = bus_.device(request[FrameOffset::Address] & 0x7F);
-    const auto latency = std::chrono::microseconds(device->spec().latencyMicros.value_or(0));
-    auto at = requestEnd + latency;
+    auto at = requestEnd + std::chrono::microseconds(bus_.replyDelayMicros());
     for (uint8_t byte : *reply) {
       at += CharacterTime;
       outgoing_.emplace(at, byte);
@@ -209,7 +197,11 @@ class Line {
     const bool padding =
         std::all_of(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count),
                     [](const ReceivedByte& b) { return b.value == 0xFF; });
-    if (options_.trace && !padding) traceLine("garbage: " + hexBytes(received_, count));
+    if (options_.trace && !padding) {
+      Bytes garbage;
+      for (size_t i = 0; i < count; ++i) garbage.push_back(received_[i].value);
+      traceLine("garbage: " + frameHex(garbage));
+    }
     received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
   }
 

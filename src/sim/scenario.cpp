@@ -134,6 +134,10 @@ class Parser {
       d.events.push_back({byte(parts[0]), byte(parts[1]), byte(parts[2])});
     } else if (name == "latency-us") {
       d.latencyMicros = static_cast<uint32_t>(number(value, 1'000'000));
+    } else if (name == "late-us") {
+      d.lateMicros = static_cast<uint32_t>(number(value, 10'000'000));
+    } else if (name == "answers") {
+      d.answerFaults = answerFaults(value);
     } else if (name.starts_with("loop.")) {
       d.loops[itemNumber(name, 255)] = loopSpec(value);
     } else if (name.starts_with("line.")) {
@@ -193,6 +197,25 @@ class Parser {
       }
     }
     return spec;
+  }
+
+  std::vector<AnswerFault> answerFaults(std::string value) const {
+    static const std::map<std::string, AnswerFault> names{
+        {"ok", AnswerFault::None},         {"none", AnswerFault::Lost},
+        {"late", AnswerFault::Late},       {"crc", AnswerFault::Checksum},
+        {"length", AnswerFault::Length},   {"short", AnswerFault::Short},
+        {"address", AnswerFault::Address}, {"echo", AnswerFault::Echo},
+    };
+    std::replace(value.begin(), value.end(), ',', ' ');
+    std::vector<AnswerFault> faults;
+    for (const auto& word : words(lower(value))) {
+      const auto found = names.find(word);
+      if (found == names.end())
+        fail("an answer is ok, none, late, crc, length, short, address or echo");
+      faults.push_back(found->second);
+    }
+    if (faults.empty()) fail("answers needs at least one of ok, none, late, crc, ...");
+    return faults;
   }
 
   LineDeviceSpec lineDevice(const std::string& value) const {

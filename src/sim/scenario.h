@@ -46,6 +46,18 @@ struct EventAnswer {
   bool operator==(const EventAnswer&) const = default;
 };
 
+// How one answer of a device goes astray on its way (scenario key "answers").
+enum class AnswerFault {
+  None,      // "ok": as it should
+  Lost,      // "none": never sent
+  Late,      // "late": after the device's late-us instead of its latency (pty)
+  Checksum,  // "crc": a wrong checksum
+  Length,    // "length": a Length byte one too small, checksum over the bytes as sent
+  Short,     // "short": only Address, Length and Code
+  Address,   // "address": from the next address up, checksum to match
+  Echo,      // "echo": the request's own bytes instead of an answer
+};
+
 struct DeviceSpec {
   uint8_t address = 0;
   uint8_t type = 1;
@@ -60,6 +72,10 @@ struct DeviceSpec {
   bool loopEvents = false;                // a loop changing state raises an event answer
   std::vector<EventAnswer> events;        // pending at start, oldest first
   std::optional<uint32_t> latencyMicros;  // line mode: from the request's end to the answer
+  uint32_t lateMicros = 50'000;           // line mode: the same for a "late" answer
+  // Played in turn, one per answer the device gives, from the first again
+  // after the last; empty: every answer as it should.
+  std::vector<AnswerFault> answerFaults;
   std::map<int, LoopSpec> loops;
   std::map<int, LineDeviceSpec> lineDevices;
 };

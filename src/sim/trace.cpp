@@ -2,28 +2,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 
-#include "platform/local_time.h"
+#include "traffic/trace_text.h"
 
 namespace loopmon::sim {
 
-namespace {
-
-std::string hex(const uint8_t* bytes, size_t count) {
-  std::string text;
-  char piece[4];
-  for (size_t i = 0; i < count; ++i) {
-    std::snprintf(piece, sizeof(piece), i ? " %02X" : "%02X", bytes[i]);
-    text += piece;
-  }
-  return text;
-}
-
-}  // namespace
-
 std::string describeFrame(const Bytes& frame, FrameRole role, CrcTable table) {
-  std::string text = hex(frame.data(), frame.size());
+  std::string text = frameHex(frame);
   // Address, length, code or modifier and command, checksum.
   const size_t dataStart = role == FrameRole::Request ? 4 : 3;
   if (frame.size() < dataStart + 1) return text + " | too short";
@@ -35,23 +20,22 @@ std::string describeFrame(const Bytes& frame, FrameRole role, CrcTable table) {
   text += head;
   const size_t checksumAt = frame.size() - 1;
   text += " data";
-  text +=
-      checksumAt > dataStart ? " " + hex(frame.data() + dataStart, checksumAt - dataStart) : " -";
-  if (frame[FrameOffset::Length] + 1u != frame.size()) text += " | length byte wrong";
-  text += FrameChecksum(frame.data(), checksumAt, table) == frame[checksumAt] ? " | crc ok"
-                                                                              : " | crc bad";
+  text += checksumAt > dataStart ? " " + frameHex(frame.data() + dataStart, checksumAt - dataStart)
+                                 : " -";
+  const bool lengthRight = frame[FrameOffset::Length] + 1u == frame.size();
+  if (!lengthRight) text += " | length byte wrong";
+  const bool checksumRight = FrameChecksum(frame.data(), checksumAt, table) == frame[checksumAt];
+  text += checksumRight ? " | crc ok" : " | crc bad";
+  // The scrambled bytes of a keyed frame say nothing without the key.
+  if (lengthRight && checksumRight && !(address & 0x80)) text += " | " + frameMeaning(frame, role);
   return text;
 }
 
 void traceLine(const std::string& text) {
   const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto micros =
-      std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
-      1'000'000;
-  const std::tm local = localTimeOf(seconds).calendar;
-  std::printf("%02d:%02d:%02d.%06lld %s\n", local.tm_hour, local.tm_min, local.tm_sec,
-              static_cast<long long>(micros), text.c_str());
+      std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
+  std::printf("%s %s\n", clockTime(micros).c_str(), text.c_str());
   std::fflush(stdout);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "transport/bus_trace.h"
 #include "transport/frame.h"
 #include "transport/line_settings.h"
 #include "transport/sim_exchange.h"
@@ -98,6 +99,9 @@ class BusState {
 
   // The port's driver took kernel RS-485 mode when it was opened.
   bool KernelTurnsLine = false;
+
+  // Every attempt of every exchange, while switched on (bus_trace.h).
+  BusTrace Trace;
 
   bool PortOpen() const { return Port && Port->isOpen(); }
   // SmartPI, the kernel's RS-485 mode, or a network server: the line turns

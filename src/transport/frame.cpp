@@ -1,5 +1,6 @@
 #include "transport/frame.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <random>
@@ -99,6 +100,10 @@ bool lineAnswerAccepted(const uint8_t* bytes, size_t count, CrcTable table) {
   return FrameChecksum(bytes, count - 1, table) == bytes[count - 1];
 }
 
+bool repeatsRequest(const Bytes& frame, const uint8_t* bytes, size_t count) {
+  return count == frame.size() && std::equal(frame.begin(), frame.end(), bytes);
+}
+
 size_t simulatorAnswerLength(const uint8_t* bytes, size_t count, CrcTable table) {
   if (count < 2 || bytes[FrameOffset::Address] == 0) return 0;
   const size_t m = bytes[FrameOffset::Length] + 1u;
@@ -112,6 +117,18 @@ std::string frameToText(const Bytes& frame) {
   for (size_t i = 0; i < frame.size(); ++i) {
     if (i) text += ' ';
     text += std::to_string(frame[i]);
+  }
+  return text;
+}
+
+std::string frameHex(const uint8_t* bytes, size_t count) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(count * 3);
+  for (size_t i = 0; i < count; ++i) {
+    if (i) text += ' ';
+    text += Digits[bytes[i] >> 4];
+    text += Digits[bytes[i] & 0x0F];
   }
   return text;
 }

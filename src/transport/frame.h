@@ -95,6 +95,11 @@ void unscrambleAnswer(Bytes& answer, std::optional<uint8_t> key);
 // Length + 1 is the number of bytes received and its checksum holds.
 bool lineAnswerAccepted(const uint8_t* bytes, size_t count, CrcTable table);
 
+// True when the bytes are the request frame itself: a converter's echo of the
+// request read back. Its Length and checksum hold, so the checks above would
+// take it for the device's answer.
+bool repeatsRequest(const Bytes& frame, const uint8_t* bytes, size_t count);
+
 // The length of the answer a simulator reply holds: Length + 1 when the reply
 // has that many bytes (at most 255), a non-zero Address and a good checksum; 0
 // otherwise. There is no 6..31 bound on this route.
@@ -102,6 +107,11 @@ size_t simulatorAnswerLength(const uint8_t* bytes, size_t count, CrcTable table)
 
 // "5 6 0 1 0 0 220"
 std::string frameToText(const Bytes& frame);
+// "05 06 00 01 00 00 DC"
+std::string frameHex(const uint8_t* bytes, size_t count);
+inline std::string frameHex(const Bytes& frame) {
+  return frameHex(frame.data(), frame.size());
+}
 // Parses the text form; nullopt for anything but single-space-separated
 // decimal numbers 0..255 (at most 255 of them). "" parses to no bytes.
 std::optional<Bytes> frameFromText(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "transport/attempt_trace.h"
 #include "transport/bus_state.h"
 
 namespace loopmon {
@@ -48,25 +49,35 @@ bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSid
   const bool answerAwaited = mode != 0;
   if (answerAwaited) bus.Answer.clear();
   bus.AnswerFrame.count = 0;
+  AttemptTrace trace(bus, request, answerAwaited);
   if (request.size() < 5) return false;
 
   std::optional<uint8_t> key;
   const Bytes frame = buildFrame(request, bus.KeyWord.data(), bus.crcTable(), key);
   const std::string text = frameToText(frame);
+  const TraceRoute route =
+      side == SimulatorSide::Direct ? TraceRoute::Simulator : TraceRoute::SimulatorWorker;
 
   std::string reply;
   if (side == SimulatorSide::Direct) {
     clock.sleepMs(DirectCallPauseMs);
+    if (object) trace.calling(frame, key, route);
     reply = callObject(object, text);
+    trace.readEnded(nullptr);
   } else if (object) {
+    trace.calling(frame, key, route);
     reply = object->call(text);
+    trace.readEnded(nullptr);
     clock.sleepMs(WorkerCallPauseMs);
   }
   if (!answerAwaited) return true;
 
   SimulatorBuffer buffer;
-  if (!ParseFrameText(reply, buffer)) return false;
-  const size_t m = simulatorAnswerLength(buffer.bytes.data(), buffer.count, bus.crcTable());
+  const bool parsed = ParseFrameText(reply, buffer);
+  // A reply that repeats the request is an echo, not an answer.
+  size_t m = parsed ? simulatorAnswerLength(buffer.bytes.data(), buffer.count, bus.crcTable()) : 0;
+  if (m != 0 && repeatsRequest(frame, buffer.bytes.data(), m)) m = 0;
+  if (object) trace.finishSimulator(buffer.bytes.data(), buffer.count, parsed, m != 0);
   if (m == 0) return false;
 
   Bytes answer(buffer.bytes.begin(), buffer.bytes.begin() + static_cast<std::ptrdiff_t>(m));
@@ -82,7 +93,9 @@ bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSid
   if (m > FrameOffset::Code && isEventCode(answer[FrameOffset::Code])) {
     clock.sleepMs(AcknowledgePauseMs);
     Bytes acknowledgement = acknowledgementRequest(request[FrameOffset::Address]);
+    AttemptTrace acknowledged(bus, acknowledgement, false);
     acknowledgement.push_back(FrameChecksum(acknowledgement, bus.crcTable()));
+    if (object) acknowledged.calling(acknowledgement, std::nullopt, route);
     callObject(object, frameToText(acknowledgement));
   }
   return true;

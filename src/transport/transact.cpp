@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/clock.h"
+#include "transport/attempt_trace.h"
 #include "transport/bus_state.h"
 
 namespace loopmon {
@@ -36,7 +37,7 @@ using AnswerBytes = std::array<uint8_t, MaxFrameBytes + 1>;
 class Exchange {
  public:
   Exchange(BusState& bus, const Bytes& request, uint8_t mode)
-      : bus_(bus), request_(request), answerAwaited_(mode != 0) {}
+      : bus_(bus), request_(request), answerAwaited_(mode != 0), trace_(bus, request, mode != 0) {}
 
   bool run();
 
@@ -63,6 +64,7 @@ class Exchange {
   std::optional<uint32_t> myTimeOut_;  // tick count when the driver send finished
   int driverTries_ = 0;
   AnswerBytes received_{};
+  AttemptTrace trace_;
 };
 
 void Exchange::setReadTimeouts() {
@@ -144,10 +146,14 @@ size_t Exchange::receiveOnSerial() {
       return 0;
     }
   }
+  trace_.readStarts();
   size_t count = port().read(received_.data(), MinAnswerBytes);
+  trace_.readEnded(&port());
   const uint8_t length = received_[FrameOffset::Length];
   if (count == MinAnswerBytes && length > MinAnswerBytes - 1) {
+    trace_.readStarts();
     count += port().read(received_.data() + MinAnswerBytes, size_t{length} + 1 - MinAnswerBytes);
+    trace_.readEnded(&port());
   }
   return count;
 }
@@ -179,8 +185,11 @@ size_t Exchange::receiveThroughDriver() {
   return count;
 }
 
+// An echo of the request passes the checks of an answer; a device never
+// sends the request's bytes back.
 bool Exchange::answerChecks(size_t count) const {
-  return lineAnswerAccepted(received_.data(), count, bus_.crcTable());
+  return lineAnswerAccepted(received_.data(), count, bus_.crcTable()) &&
+         !repeatsRequest(frame_, received_.data(), count);
 }
 
 void Exchange::store(size_t count) {
@@ -215,6 +224,7 @@ bool Exchange::run() {
     port().purge(PurgeAction::TxAbort);
     port().purge(PurgeAction::RxClear);
     port().purge(PurgeAction::RxAbort);
+    trace_.sending(bus_, frame_, key_);
     sendOnSerial();
     if (frame_[FrameOffset::Address] == 0) {
       // Address 0 reaches every device and none answers.
@@ -229,6 +239,7 @@ bool Exchange::run() {
       port().setRts(false);
     }
   } else {
+    trace_.sending(bus_, frame_, key_);
     sendThroughDriver();
   }
 
@@ -236,6 +247,7 @@ bool Exchange::run() {
   if (answerAwaited_) {
     const size_t count = bus_.HasDriver() ? receiveThroughDriver() : receiveOnSerial();
     accepted = answerChecks(count);
+    trace_.finishLine(received_.data(), count, accepted);
     if (accepted) store(count);
   }
   if (!bus_.HasDriver()) endSerialExchange();

@@ -63,10 +63,11 @@ line.2 = 5
 line.3 = 9
 )";
 
-// The fields of a flat JSON object (strings, numbers and null), each value as
-// written; empty when the line is not one such object.
+// The fields of a flat JSON object (strings, numbers, true, false and null),
+// each value as written; empty when the line is not one such object.
 std::map<std::string, std::string> jsonFields(const std::string& line) {
-  static const std::regex member(R"re(([{,])"([a-z]+)":("(?:[^"\\]|\\.)*"|-?[0-9.]+|null))re");
+  static const std::regex member(
+      R"re(([{,])"([a-z_]+)":("(?:[^"\\]|\\.)*"|-?[0-9.]+|true|false|null))re");
   std::map<std::string, std::string> fields;
   size_t consumed = 0;
   for (std::sregex_iterator it(line.begin(), line.end(), member), end; it != end; ++it) {
@@ -242,6 +243,36 @@ TEST_F(Loopctl, ScanAndReadOverTheLine) {
   const RunResult send = run({"send", "--port", tty(), "9", "6", "0", "13", "0", "0"});
   EXPECT_EQ(send.lines(),
             (Lines{"09 05 00 01 A0 19", "address 9, length 5, code 0, data 1 160, checksum 25"}));
+}
+
+// The trace beside a scan, whose devices come out as without it, the
+// counters it adds up to, and the JSON form of a raw request's trace.
+TEST_F(Loopctl, TraceAndStatsBesideTheWork) {
+  startLoopsim(false);
+  const RunResult scan = run(
+      {"scan", "--port", tty(), "--addr", "9,20,50", "--trace=" + folder.file("trace"), "--stats"});
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(scan.lines(), (Lines{ScannedLines[1], ScannedLines[2]}));
+  std::istringstream trace(slurp(folder.file("trace")));
+  const std::regex attempt(
+      R"(\d\d:\d\d:\d\d\.\d{6} addr (\d+) try \d/6 [0-9A-F ]+ \| )"
+      R"((answer [0-9.]+\.\.[0-9.]+ ms [0-9A-F ]+ \| .+ => .+|silence [0-9.]+ ms \| presence\?))");
+  int silences = 0;
+  for (std::string line; std::getline(trace, line);) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, attempt)) << line;
+    silences += m.size() > 1 && m[1] == "50";
+  }
+  EXPECT_EQ(silences, 6);
+  EXPECT_TRUE(std::regex_search(scan.err, std::regex("\n  50 +1 +0 +6 +0 +0 +5 +1 +- +-\n")))
+      << "requests, answers, silences, damaged, unsent, retries, failed: " << scan.err;
+
+  const RunResult send = run({"send", "--port", tty(), "9", "6", "0", "13", "0", "0", "--trace",
+                              "--trace-format", "json"});
+  const auto fields = jsonFields(send.err.substr(0, send.err.find('\n')));
+  EXPECT_EQ(fields.at("outcome"), "\"answer\"") << send.err;
+  EXPECT_EQ(fields.at("meaning"), "\"description? => type 1 Mivra-Q, version 1.60\"");
+  EXPECT_EQ(fields.at("answer"), "\"09 05 00 01 A0 19\"");
 }
 
 TEST_F(Loopctl, AMappedComNameOpensAsThatPort) {

@@ -45,13 +45,13 @@ Lines fileLines(const std::string& path) {
   return lines;
 }
 
-// The program's side of the wire: every request, and whether an answer came.
-// What the answers say is the simulator's; its loops drift with time.
+// The program's side of the wire: every request's bytes, and whether an
+// answer came. What the answers say is the simulator's; its loops drift with time.
 Lines programSide(const Lines& wire) {
   Lines side;
   for (const std::string& line : wire) {
     if (line.find("->") != std::string::npos) {
-      side.push_back(line);
+      side.push_back(line.substr(0, line.find(" |")));
     } else {
       side.push_back(line.find("(no answer)") != std::string::npos ? "<- none" : "<- answer");
     }
