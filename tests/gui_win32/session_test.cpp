@@ -1,7 +1,8 @@
 // A user's session with loopmon.exe's windows, driven by window messages:
 // COM3 of the Wine prefix is a pseudo-terminal with loopsim's demo bus (type 1
 // at 5, type 2 at 12, type 4 at 20, type 11 at 63, type 9 at 127) on its
-// Linux side. Then the simulator mode without a simulator to talk to.
+// Linux side. Then the simulator mode with loopsim.exe serving, and without a
+// simulator to talk to.
 
 #include <ole2.h>
 
@@ -12,6 +13,7 @@
 #include "gui/win32/search_dialog.h"
 #include "loops/loop_decode.h"
 #include "loops/reading_cycle.h"
+#include "loopsim_serve_win32.h"
 #include "platform/named_marker.h"
 #include "platform/profile_file.h"
 #include "session/session.h"
@@ -254,6 +256,25 @@ TEST_F(Session, SearchChooseReadMarkAndReadPeriodically) {
   table.cellAt(centre(last), col, row);
   EXPECT_EQ(row, 127);
   EXPECT_EQ(col, 0);
+}
+
+// loopsim.exe serving while the program starts: the search dialog lists the
+// demo bus, whatever the port. The search is stopped once 127 and 5 are in:
+// every probe of the rest costs a COM activation.
+TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
+  loopmon::testing::LoopsimServe server;
+  ASSERT_TRUE(server.started());
+  open();
+  ASSERT_TRUE(window_->session().Simulator.enabled);
+  search([&](SearchDialog& d) {
+    click(d.control(SearchDialog::SearchButtonId));
+    ASSERT_TRUE(pumpUntil([&] { return listLines(d).size() == 2; }, ScanLimitMs));
+    click(d.control(SearchDialog::SearchButtonId));
+    ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, PassLimitMs));
+    const std::vector<std::string> expected{window_->session().DescribeDevice(127),
+                                            window_->session().DescribeDevice(5)};
+    EXPECT_EQ(listLines(d), expected);
+  });
 }
 
 bool simulatorRegistered() {
