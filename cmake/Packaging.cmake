@@ -40,7 +40,7 @@ else()
     configure_file(data/man/${program}.1 ${CMAKE_BINARY_DIR}/man/${program}.1 @ONLY)
     install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
-  install(FILES data/bash-completion/loopctl
+  install(FILES data/bash-completion/loopctl data/bash-completion/loopsim
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   if(TARGET loopmon)
     install(FILES data/loopmon.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

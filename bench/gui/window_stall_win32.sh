@@ -4,7 +4,7 @@
 #   window_stall_win32.sh WINE BENCH_EXE HOST_LOOPSIM
 # Uses $WINEPREFIX (or ~/.wine); run with the cross build's bench folder, e.g.
 #   bench/gui/window_stall_win32.sh /usr/lib/wine/wine64 \
-#     build/win/bench/window_stall_bench_win32.exe build/win-host/src/sim/loopsim
+#     build/win/bench/window_stall_bench_win32.exe build/win-host/bin/loopsim
 set -euo pipefail
 wine=$1 bench=$2 loopsim=$3
 peer=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/windows" && pwd)/com_peer.sh

@@ -1,5 +1,7 @@
 #include "cli/cli_args.h"
 
+#include <cctype>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -61,6 +63,23 @@ int parseNumber(const std::string& text, int low, int high, const std::string& w
   return static_cast<int>(number);
 }
 
+int parseDeviceVersion(const std::string& text) {
+  const size_t separator = text.find_first_of(".,");
+  if (separator == std::string::npos) return parseNumber(text, 0, 255, "--version");
+  const std::string units = text.substr(0, separator);
+  std::string hundredths = text.substr(separator + 1);
+  const bool digits = units.size() == 1 && std::isdigit(static_cast<unsigned char>(units[0])) &&
+                      !hundredths.empty() && hundredths.size() <= 2 &&
+                      hundredths.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits) {
+    throw UsageError("--version: '" + text + "' is not a version (such as 1.05 or 105)");
+  }
+  hundredths.resize(2, '0');
+  const int version = (units[0] - '0') * 100 + std::stoi(hundredths);
+  if (version > 255) throw UsageError("--version: " + text + " is outside 0.00..2.55");
+  return version;
+}
+
 std::set<int> parseNumberList(const std::string& text, int low, int high, const std::string& what) {
   std::set<int> numbers;
   size_t start = 0;
@@ -115,7 +134,8 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
     const size_t end = std::min(text.find(',', start), text.size());
     const std::string item = text.substr(start, end - start);
     const size_t colon = item.find(':');
-    if (colon == std::string::npos) throw UsageError("--subscribe: '" + item + "' is not ADDR:LOOP");
+    if (colon == std::string::npos)
+      throw UsageError("--subscribe: '" + item + "' is not ADDR:LOOP");
     loops.emplace_back(parseNumber(item.substr(0, colon), 1, 127, "--subscribe"),
                        parseNumber(item.substr(colon + 1), 1, 255, "--subscribe"));
     start = end + 1;

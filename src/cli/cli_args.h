@@ -48,6 +48,11 @@ class Arguments {
 // naming `what` otherwise.
 int parseNumber(const std::string& text, int low, int high, const std::string& what);
 
+// A device's version byte for --version: as the device reports it ("105") or
+// as scan and the window show it, divided by 100 ("1.05", "1,05", "1.6");
+// UsageError otherwise.
+int parseDeviceVersion(const std::string& text);
+
 // "3,5-8,12": numbers within [low, high], rising ranges; UsageError naming
 // `what` otherwise.
 std::set<int> parseNumberList(const std::string& text, int low, int high, const std::string& what);

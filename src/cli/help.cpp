@@ -51,11 +51,12 @@ const std::array<CommandHelp, 11> Commands{{
      "  --fix         sets an FTDI latency timer to 1 ms where permitted\n"
      "Exit status 1 when a check failed.\n"},
     {"coeffs",
-     "usage: loopctl coeffs --type CODE --version BYTE\n"
+     "usage: loopctl coeffs --type CODE --version VERSION\n"
      "Prints the coefficients a reading of that device uses: its section of\n"
-     "ohmgauge.kft, or the built-in pair.\n"},
+     "ohmgauge.kft, or the built-in pair. VERSION as scan prints it (1.05) or as\n"
+     "the device reports it (105).\n"},
     {"calibrate",
-     "usage: loopctl calibrate [--type CODE --version BYTE] --r1 KOHM --acp1 ADC\n"
+     "usage: loopctl calibrate [--type CODE --version VERSION] --r1 KOHM --acp1 ADC\n"
      "                         --r2 KOHM --acp2 ADC\n"
      "Works out the coefficients from two reference points; with --type and\n"
      "--version stores them in ohmgauge.kft. KOHM takes \".\" or \",\".\n"},
@@ -101,23 +102,38 @@ const std::array<CommandHelp, 11> Commands{{
 
 std::string programUsage() {
   std::string text = "usage: loopctl COMMAND [OPTIONS]\n       loopctl help COMMAND\n\n";
+  // Every command's usage lines, its options included: the lines up to the
+  // first that does not continue the usage.
+  constexpr size_t Prefix = sizeof("usage: ") - 1;
   for (const CommandHelp& command : Commands) {
     const std::string usage = command.text;
-    text += "  " + usage.substr(std::string("usage: ").size(), usage.find('\n') - 7) + "\n";
+    size_t end = usage.find('\n');
+    while (usage.compare(end + 1, Prefix, std::string(Prefix, ' ')) == 0) {
+      end = usage.find('\n', end + 1);
+    }
+    const std::string lines = usage.substr(Prefix, end + 1 - Prefix);
+    for (size_t start = 0; start < lines.size();) {
+      const size_t next = lines.find('\n', start) + 1;
+      const std::string line = lines.substr(start, next - start);
+      text += "  " + (start == 0 ? line : line.substr(Prefix));
+      start = next;
+    }
   }
-  text +=
-      "\nPORT is COM1..COM4, a device path, or a line behind a network server\n"
-      "(rfc2217://HOST:PORT, tcp://HOST:PORT); while loopsim serve runs, every request\n"
-      "goes to the simulator. Options take their value as --opt VALUE or --opt=VALUE.\n"
-      "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan or survey found\n"
-      "nothing, 4 compare found changes, 130 interrupted.\n"
-      "\nWith scan, read, send, check, survey and monitor:\n"
-      "  --trace[=FILE]       every attempt on the bus, one line each (time, address,\n"
-      "                       request, outcome, answer times, meaning), to standard\n"
-      "                       error or FILE\n"
-      "  --trace-format json  one JSON object per attempt instead\n"
-      "  --stats              at the end, per device on standard error: requests,\n"
-      "                       answers, silences, damaged answers, retries, answer time\n";
+  text += std::string(
+              "\nPORT is COM1..COM256, a device path, or a line behind a network server\n"
+              "(rfc2217://HOST:PORT, tcp://HOST:PORT).\nWhile ") +
+          LOOPMON_SIMULATOR_PROGRAM +
+          " serve runs, every request goes to its simulated bus, whatever\n"
+          "the port. Options take their value as --opt VALUE or --opt=VALUE.\n"
+          "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan or survey found\n"
+          "nothing, 4 compare found changes, 130 interrupted.\n"
+          "\nWith scan, read, send, check, survey and monitor:\n"
+          "  --trace[=FILE]       every attempt on the bus, one line each (time, address,\n"
+          "                       request, outcome, answer times, meaning), to standard\n"
+          "                       error or FILE\n"
+          "  --trace-format json  one JSON object per attempt instead\n"
+          "  --stats              at the end, per device on standard error: requests,\n"
+          "                       answers, silences, damaged answers, retries, answer time\n";
   return text;
 }
 

@@ -290,8 +290,7 @@ int coeffs(const std::vector<std::string>& words) {
   const Arguments args(words, {"--type", "--version"}, {});
   if (!args.plain().empty()) throw UsageError("coeffs takes no words: " + args.plain().front());
   const auto type = static_cast<uint8_t>(parseNumber(args.required("--type"), 0, 255, "--type"));
-  const auto version =
-      static_cast<uint8_t>(parseNumber(args.required("--version"), 0, 255, "--version"));
+  const auto version = static_cast<uint8_t>(parseDeviceVersion(args.required("--version")));
   const CoefficientsStore store;
   const Coefficients coefficients = store.Lookup(type, version);
   const auto points = store.LoadPoints(type, version);
@@ -339,7 +338,7 @@ int calibrate(const std::vector<std::string>& words) {
     return 0;
   }
   const int type = parseNumber(args.required("--type"), 0, 255, "--type");
-  const int version = parseNumber(args.required("--version"), 0, 255, "--version");
+  const int version = parseDeviceVersion(args.required("--version"));
   // The dialog's version text is d,dd and loses its second character; the
   // decimal digits with one character put after the first give back exactly
   // the version's digits, also for the type or version 0 that name no device.

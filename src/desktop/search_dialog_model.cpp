@@ -1,9 +1,12 @@
 #include "desktop/search_dialog_model.h"
 
 #include <algorithm>
+#include <exception>
 
+#include "common/number_text.h"
 #include "desktop/texts.h"
 #include "platform/profile_file.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 
@@ -55,19 +58,28 @@ void SearchDialogModel::aboutToShow() {
     portNames_.push_back(item.name);
   }
   view_.setPortItems(texts);
-  const ProfileFile settings(portSettingsPath_);
-  int index = settings.readInt(PortSection, PortKey, 0);
-  if (index >= PortCount) {
-    const std::string name = settings.readString(PortSection, PortNameKey, "");
-    const auto found =
-        std::find(portNames_.begin() + std::min<size_t>(PortCount, portNames_.size()),
-                  portNames_.end(), name);
-    index = found == portNames_.end() || name.empty()
-                ? -1
-                : static_cast<int>(found - portNames_.begin());
+  // A "pcom.ini" that cannot be read selects no port and is told once the
+  // dialog has started its check.
+  std::exception_ptr unreadable;
+  int index = -1;
+  try {
+    const ProfileFile settings(portSettingsPath_);
+    index = settings.readInt(PortSection, PortKey, 0);
+    if (index >= PortCount) {
+      const std::string name = settings.readString(PortSection, PortNameKey, "");
+      const auto found =
+          std::find(portNames_.begin() + std::min<size_t>(PortCount, portNames_.size()),
+                    portNames_.end(), name);
+      index = found == portNames_.end() || name.empty()
+                  ? -1
+                  : static_cast<int>(found - portNames_.begin());
+    }
+  } catch (const FileError&) {
+    unreadable = std::current_exception();
   }
   view_.setPortIndex(index >= 0 ? index : -1);
   procedure_.CheckKnownDevices();
+  if (unreadable) std::rethrow_exception(unreadable);
 }
 
 void SearchDialogModel::chooseDevice() {
@@ -91,13 +103,16 @@ void SearchDialogModel::closed() {
   view_.setPortEnabled(true);
   view_.setProgress(0);
   if (view_.portIndex() < 0) view_.setPortIndex(0);
-  // A refused write (a read-only program folder) must not keep the dialog open.
   const int index = view_.portIndex();
   std::vector<std::pair<std::string, std::string>> entries{{PortKey, std::to_string(index)}};
   if (index >= PortCount && index < static_cast<int>(portNames_.size())) {
     entries.emplace_back(PortNameKey, portNames_[static_cast<size_t>(index)]);
   }
-  ProfileFile(portSettingsPath_).writeStrings(PortSection, entries);
+  // The dialog has closed all the same; the refused save is told as every
+  // other save's is.
+  if (!ProfileFile(portSettingsPath_).writeStrings(PortSection, entries)) {
+    throw FileWriteError(portSettingsPath_);
+  }
 }
 
 }  // namespace loopmon

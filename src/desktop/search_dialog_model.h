@@ -55,9 +55,11 @@ class SearchDialogModel {
 
   // Input.
   // The dialog is about to be shown: the remembered port, then the check of
-  // the devices found earlier.
+  // the devices found earlier. A "pcom.ini" that cannot be read selects no
+  // port and throws FileError afterwards.
   void aboutToShow();
-  // The dialog has closed, whichever way.
+  // The dialog has closed, whichever way; its port is saved. A refused save
+  // throws FileWriteError ("Unable to write to <path>").
   void closed();
   void searchClicked() { procedure_.StartStopScan(); }
   void scanTimerFired() { procedure_.ScanStep(); }

@@ -35,16 +35,18 @@ bool makeDirectories(const std::string& path, mode_t mode);
 // The folder part of a path, with its trailing '/' ("" for a bare name).
 std::string folderOf(const std::string& path);
 
-// The whole content of a file; nullopt when it cannot be read (errno tells why,
-// ENOENT for a missing file).
+// The whole content of a system file (a sysfs attribute); nullopt when it
+// cannot be read, which for such a file means that it is not there. Stores go
+// through readWholeFile (whole_file.h), which tells a missing file from one
+// that cannot be read.
 std::optional<std::string> readFile(const std::string& path);
 
-// Replaces the file so that a reader sees either the old or the new content,
-// never a mix, also after a crash or power loss: the content goes to a temporary
-// file in the same folder, is flushed to disk and renamed over the old file. The
-// file keeps the old file's permission bits (new files get 0644). False when
-// anything fails; the old file is then untouched.
-bool replaceFile(const std::string& path, const std::string& content);
+// The per-user runtime folder: `shared` (a fixed name such as
+// /tmp/loopmon-<uid>/) when it is, or can be made, this user's own and
+// private. When another user made it first, a fresh private folder beside it
+// (`shared` without its slash, a dot and a random suffix), whose name is kept
+// in the file `pointer` for every later call to find; "" when none can be had.
+std::string privateRuntimeFolder(const std::string& shared, const std::string& pointer);
 
 // Waits for and holds an exclusive lock on `lockPath` (created on demand) until
 // the returned descriptor is destroyed. Invalid when the file cannot be opened.

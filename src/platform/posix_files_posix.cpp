@@ -33,17 +33,6 @@ bool isDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool writeAll(int fd, const std::string& content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool makeDirectories(const std::string& path, mode_t mode) {
@@ -71,25 +60,6 @@ std::optional<std::string> readFile(const std::string& path) {
     if (n == 0) return content;
     content.append(chunk, static_cast<size_t>(n));
   }
-}
-
-bool replaceFile(const std::string& path, const std::string& content) {
-  std::string folder = folderOf(path);
-  std::string temp = path + ".XXXXXX";
-  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd.valid()) return false;
-  struct stat old {};
-  mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), content) &&
-                 ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
-  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself is only durable once the folder's entry is on disk.
-  UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.valid()) ::fsync(dir.get());
-  return true;
 }
 
 UniqueFd lockExclusive(const std::string& lockPath) {

@@ -2,7 +2,9 @@
 // INI ("profile") files with the semantics of the Windows profile functions:
 // section and key names compare case-insensitively, blanks around names and
 // values are trimmed, a written key replaces the old one in place, a new
-// section is appended. Writes replace the file atomically.
+// section is appended. Writes replace the file atomically (replaceWholeFile).
+// A missing file reads as empty; a file that is there but cannot be read makes
+// every read and write throw FileError (whole_file.h) naming it and the reason.
 
 #include <string>
 #include <utility>
@@ -23,7 +25,8 @@ class ProfileFile {
   int readInt(const std::string& section, const std::string& key, int defaultValue) const;
   // Key names of a section in file order; empty when the section is missing.
   std::vector<std::string> keys(const std::string& section) const;
-  // False when the file cannot be written; the old file then stays intact.
+  // False when the file cannot be written (read-only, a folder that cannot be
+  // written, a link or file of another user); the old file then stays intact.
   bool writeString(const std::string& section, const std::string& key, const std::string& value);
   // Several keys of one section, in the given order, in a single replacement
   // of the file: either all of them are written or the file stays as it was.

@@ -1,17 +1,9 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <utility>
 
 #include "platform/profile_file.h"
 #include "platform/profile_rules.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 
@@ -39,23 +31,19 @@ struct ProfileText {
   std::vector<std::string> lines;
   std::vector<std::string> ends;
   std::string lineEnd = "\n";  // for new lines
-  // The file exists but could not be read: reads see it as empty, a write
-  // must not replace it.
-  bool unreadable = false;
 };
 
+// A missing file reads as empty; one that is there but cannot be read throws
+// FileError, for reads and writes alike.
 ProfileText loadText(const std::string& path) {
   ProfileText text;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    struct stat st {};
-    text.unreadable = stat(path.c_str(), &st) == 0;
-    return text;
-  }
-  std::string line;
+  const std::string content = readWholeFile(path).value_or(std::string());
   bool first = true;
-  while (std::getline(in, line)) {
-    const bool ended = !in.eof();
+  for (size_t start = 0; start < content.size();) {
+    const size_t newline = content.find('\n', start);
+    const bool ended = newline != std::string::npos;
+    std::string line = content.substr(start, ended ? newline - start : std::string::npos);
+    start = ended ? newline + 1 : content.size();
     const bool crlf = !line.empty() && line.back() == '\r';
     if (crlf) line.pop_back();
     // A file that came from Windows keeps its CR LF line ends.
@@ -143,69 +131,6 @@ void setKey(ProfileText& text, const std::string& section, const std::string& ke
   insertLine(text, insertAt, trimBlanks(key) + "=" + value);
 }
 
-std::string folderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Writability in the sense of a read-only attribute: permission bits without
-// any write bit refuse the write even to a user the system would let through.
-bool writable(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return false;
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && access(path.c_str(), W_OK) == 0;
-}
-
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Writes `content` to a fresh file beside `target` and renames it over the
-// target, so a reader or a crash sees either the old or the new file whole.
-bool replaceFile(const std::string& target, const std::string& content) {
-  struct stat old {};
-  const bool exists = stat(target.c_str(), &old) == 0;
-  const std::string folder = folderOf(target);
-  if ((exists && !writable(target)) || !writable(folder)) return false;
-
-  static std::atomic<unsigned> counter{0};
-  const std::string temp =
-      target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, content);
-  if (ok && exists) ok = fchmod(fd, old.st_mode & 07777) == 0;
-  ok = ok && fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself is durable only once the folder is synced.
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
-}
-
-// A symbolic link stays a link: the file it points to is the one replaced.
-std::string resolvedTarget(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-  return path;
-}
-
 }  // namespace
 
 std::string ProfileFile::readString(const std::string& section, const std::string& key,
@@ -233,9 +158,7 @@ std::vector<std::string> ProfileFile::keys(const std::string& section) const {
 bool ProfileFile::writeStrings(const std::string& section,
                                const std::vector<std::pair<std::string, std::string>>& entries) {
   if (!acceptableProfileEntries(section, entries)) return false;
-  const std::string target = resolvedTarget(path_);
-  ProfileText text = loadText(target);
-  if (text.unreadable) return false;
+  ProfileText text = loadText(path_);
   for (const auto& [key, value] : entries) setKey(text, section, key, value);
   std::string content;
   for (size_t i = 0; i < text.lines.size(); ++i) {
@@ -244,7 +167,13 @@ bool ProfileFile::writeStrings(const std::string& section,
     const bool last = i + 1 == text.lines.size();
     content += text.lines[i] + (ended || last ? text.ends[i] : text.lineEnd);
   }
-  return replaceFile(target, content);
+  try {
+    replaceWholeFile(path_, content);
+  } catch (const FileError&) {
+    // Refused as the profile functions refuse: the caller says so in its own words.
+    return false;
+  }
+  return true;
 }
 
 }  // namespace loopmon

@@ -2,15 +2,16 @@
 // format: the file stays in the system's text encoding with CR LF line ends,
 // as every other program on the machine writes it. The functions rewrite a
 // file in place, key by key; to keep the promise of a whole replacement, the
-// keys are written into a copy beside the file, which then takes the file's
-// place in one rename.
+// keys are written into a scratch copy in the user's own temporary folder,
+// whose content then replaces the file whole (replaceWholeFile).
 
-#include <atomic>
+#include <optional>
 #include <vector>
 
 #include "platform/profile_file.h"
 #include "platform/profile_rules.h"
 #include "platform/text_win32.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 namespace {
@@ -42,22 +43,46 @@ std::wstring profileString(const std::wstring& section, const wchar_t* key,
   }
 }
 
-std::wstring copyBeside(const std::wstring& target) {
-  static std::atomic<unsigned> counter{0};
-  return target + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++);
+// The profile functions take a file they cannot open for empty: a file that is
+// there but cannot be read is told (FileError) before they are asked.
+std::wstring readablePath(const std::string& path) {
+  const std::wstring full = fullPath(path);
+  readWholeFile(win32::narrow(full));
+  return full;
 }
+
+// An empty file of this process's own in the user's temporary folder, removed
+// again with the object.
+class ScratchFile {
+ public:
+  ScratchFile() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH + 1] = {};
+    if (GetTempPathW(MAX_PATH + 1, folder) != 0 && GetTempFileNameW(folder, L"lpm", 0, name) != 0) {
+      path_ = name;
+    }
+  }
+  ~ScratchFile() {
+    if (!path_.empty()) DeleteFileW(path_.c_str());
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
 
 }  // namespace
 
 std::string ProfileFile::readString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) const {
   return win32::narrow(profileString(win32::widen(section), win32::widen(key).c_str(),
-                                     win32::widen(defaultValue), fullPath(path_)));
+                                     win32::widen(defaultValue), readablePath(path_)));
 }
 
 std::vector<std::string> ProfileFile::keys(const std::string& section) const {
-  const std::wstring list = profileString(win32::widen(section), nullptr, L"", fullPath(path_));
+  const std::wstring list = profileString(win32::widen(section), nullptr, L"", readablePath(path_));
   std::vector<std::string> names;
   for (size_t start = 0; start < list.size();) {
     const size_t end = list.find(L'\0', start);
@@ -71,22 +96,26 @@ std::vector<std::string> ProfileFile::keys(const std::string& section) const {
 bool ProfileFile::writeStrings(const std::string& section,
                                const std::vector<std::pair<std::string, std::string>>& entries) {
   if (!acceptableProfileEntries(section, entries)) return false;
-  const std::wstring target = fullPath(path_);
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return false;
-
-  const std::wstring copy = copyBeside(target);
-  bool written = !exists || CopyFileW(target.c_str(), copy.c_str(), TRUE);
-  const std::wstring sectionName = win32::widen(section);
-  for (const auto& [key, value] : entries) {
-    written = written && WritePrivateProfileStringW(sectionName.c_str(), win32::widen(key).c_str(),
-                                                    win32::widen(value).c_str(), copy.c_str());
+  const std::string target = win32::narrow(fullPath(path_));
+  const std::optional<std::string> before = readWholeFile(target);
+  const ScratchFile scratch;
+  if (scratch.path().empty()) return false;
+  try {
+    if (before) replaceWholeFile(win32::narrow(scratch.path()), *before);
+    const std::wstring sectionName = win32::widen(section);
+    for (const auto& [key, value] : entries) {
+      if (!WritePrivateProfileStringW(sectionName.c_str(), win32::widen(key).c_str(),
+                                      win32::widen(value).c_str(), scratch.path().c_str())) {
+        return false;
+      }
+    }
+    const std::optional<std::string> after = readWholeFile(win32::narrow(scratch.path()));
+    replaceWholeFile(target, after.value_or(std::string()));
+  } catch (const FileError&) {
+    // Refused as the profile functions refuse: the caller says so in its own words.
+    return false;
   }
-  written = written && MoveFileExW(copy.c_str(), target.c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!written) DeleteFileW(copy.c_str());
-  return written;
+  return true;
 }
 
 }  // namespace loopmon

@@ -1,7 +1,10 @@
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include "platform/program_folder.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 namespace {
@@ -24,10 +27,17 @@ std::string besideProgramPath(const std::string& name, const ProgramFileFolders&
   const std::string userPath = folders.user + name;
   std::error_code error;
   std::filesystem::create_directories(pathOf(folders.user), error);
-  if (!std::filesystem::exists(pathOf(userPath), error)) {
-    // A failed copy leaves the user's file missing, which reads as empty; the
-    // first save then creates it.
-    std::filesystem::copy_file(pathOf(folders.program + name), pathOf(userPath), error);
+  if (std::filesystem::exists(pathOf(userPath), error)) return userPath;
+  // A file beside the program that cannot be read is told (FileError), not
+  // taken for none.
+  const std::optional<std::string> beside = readWholeFile(folders.program + name);
+  if (!beside) return userPath;
+  try {
+    replaceWholeFile(userPath, *beside);
+  } catch (const FileError&) {
+    // Without the copy the file beside the program is the one read; a save
+    // to it then fails and says so.
+    return folders.program + name;
   }
   return userPath;
 }

@@ -26,15 +26,19 @@ struct ProgramFileFolders {
 // for reading and writing alike. Beside the executable while that folder can
 // be written, so a file copied there is the one used. Otherwise (an installed
 // program) in the user's folder, created on demand; a file found beside the
-// program is copied there first, so its sections are kept when the user saves.
+// program is copied there first, so its sections are kept when the user saves
+// (when that copy cannot be made, the file beside the program is the one used).
+// Throws FileError when the file beside the program is there but cannot be read.
 std::string besideProgramPath(const std::string& name);
 // The same decision for the folders given.
 std::string besideProgramPath(const std::string& name, const ProgramFileFolders& folders);
 
 // Folder for per-user runtime files (markers, the simulator socket), with a
 // trailing separator: $XDG_RUNTIME_DIR/loopmon/ on POSIX, or /tmp/loopmon-<uid>/
-// without that variable; created on demand, private to the user. Empty when no
-// such folder can be had (one under /tmp that another user owns).
+// without that variable; created on demand, private to the user. When another
+// user has taken /tmp/loopmon-<uid>, a fresh private folder beside it, whose
+// name ${XDG_CACHE_HOME:-~/.cache}/loopmon/runtime-folder keeps for the
+// user's other processes. Empty when no such folder can be had.
 std::string runtimeFolder();
 
 }  // namespace loopmon

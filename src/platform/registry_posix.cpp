@@ -7,6 +7,12 @@
 // the same. Every change is a read-modify-write under a lock on a companion
 // file (the store itself is replaced by rename, so a lock on it would not
 // survive a change) and replaces the file atomically.
+//
+// Only a missing file is an empty store. A store that is there but cannot be
+// read (no permission, an I/O error) is an error for every call, FileError
+// naming the file and the reason: taken for empty, its values would silently
+// give way to defaults, and the next change would replace it with a document
+// of that one value.
 
 #include <cstdlib>
 #include <memory>
@@ -19,6 +25,7 @@
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/registry_document.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 namespace {
@@ -59,9 +66,12 @@ class RegistryFile final : public Registry {
     std::lock_guard lock(mutex_);
     if (!on) {
       --holds_;
-    } else if (holds_++ == 0) {
-      reread();
+      return;
     }
+    // Read before counting: a store that cannot be read throws here, and
+    // the batch that asked never holds it.
+    if (holds_ == 0) reread();
+    ++holds_;
   }
 
  private:
@@ -76,7 +86,7 @@ class RegistryFile final : public Registry {
     return cache_;
   }
 
-  Content reread() const { return parsed(posix::readFile(path_).value_or(std::string())); }
+  Content reread() const { return parsed(readWholeFile(path_).value_or(std::string())); }
 
   Content content() const {
     std::lock_guard lock(mutex_);
@@ -94,12 +104,17 @@ class RegistryFile final : public Registry {
     }
     posix::UniqueFd lock = posix::lockExclusive(path_ + ".lock");
     if (!lock.valid()) return false;
-    std::optional<std::string> before = posix::readFile(path_);
+    std::optional<std::string> before = readWholeFile(path_);
     RegistryDocument doc = *parsed(before.value_or(std::string()));
     if (!edit(doc)) return false;
     std::string after = doc.bytes();
     if (before && after == *before) return true;
-    if (!posix::replaceFile(path_, after)) return false;
+    try {
+      replaceWholeFile(path_, after);
+    } catch (const FileError&) {
+      // A refused write is the false of the registry calls, as on Windows.
+      return false;
+    }
     cache_ = std::make_shared<const RegistryDocument>(std::move(doc));
     cachedBytes_ = std::move(after);
     return true;

@@ -4,11 +4,13 @@
 #include <cctype>
 #include <chrono>
 #include <deque>
+#include <utility>
 
 #include "platform/port_names.h"
 #include "platform/read_deadline.h"
 #include "platform/registry.h"
 #include "platform/telnet_codec.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 namespace {
@@ -53,6 +55,9 @@ std::string describe(const SocketFailure& failure) {
   switch (failure.kind) {
     case SocketError::HostNotFound:
       return "host not found" + detail;
+    case SocketError::LookupTimedOut:
+      return "no answer from the name service within " +
+             std::to_string(RemoteConnectTimeoutMs / 1000) + " s";
     case SocketError::Refused:
       return "connection refused (nothing serves that port)";
     case SocketError::TimedOut:
@@ -78,7 +83,8 @@ class RemoteLinePort final : public SerialPort {
       return false;
     }
     address_ = *address;
-    socket_ = makeSocket_();
+    // One socket for every connection of the port: it keeps its name lookup.
+    if (!socket_) socket_ = makeSocket_();
     if (const SocketFailure failed =
             socket_->connect(address_.host, address_.port, RemoteConnectTimeoutMs)) {
       // Said so, a refusal right after a loss reads as the server going away.
@@ -86,6 +92,8 @@ class RemoteLinePort final : public SerialPort {
                         : describe(failed));
     }
     codec_ = TelnetCodec();
+    floodAllowance_ = RemoteFloodBytes;
+    pacedUntil_ = SteadyClock::now();
     if (telnet() && !negotiate()) return false;
     lost_ = false;
     failure_.clear();
@@ -145,9 +153,11 @@ class RemoteLinePort final : public SerialPort {
       return false;
     }
     if (action == PurgeAction::RxClear || action == PurgeAction::RxAbort) {
-      while (pump(0) > 0) {
-      }
+      // Bytes that keep coming are left to the read; a flood has ended the
+      // connection by then.
+      const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
       received_.clear();
+      while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
     }
     return isOpen();
   }
@@ -193,6 +203,7 @@ class RemoteLinePort final : public SerialPort {
   bool drain() override { return false; }
   bool isRemote() const override { return true; }
   std::string failure() const override { return failure_; }
+  std::string takeDropped() override { return std::exchange(dropped_, {}); }
 
  private:
   bool telnet() const { return address_.protocol == RemoteProtocol::Rfc2217; }
@@ -207,6 +218,30 @@ class RemoteLinePort final : public SerialPort {
   bool lose() {
     lost_ = true;
     return fail(describe({SocketError::Lost, {}}));
+  }
+
+  // The far end, not the network, made the line unusable: the connection goes
+  // and the reason is told once (takeDropped).
+  bool drop(const std::string& why) {
+    fail(why);
+    dropped_ = failure_;
+    return false;
+  }
+  bool floods() {
+    return drop("the line sends without pause (" + std::to_string(RemoteFloodBytes / 1024) +
+                " KB more than a bus carries); the connection is dropped");
+  }
+
+  // Counts `bytes` that came against what the line's pace allows since the
+  // connection began; false once they run RemoteFloodBytes beyond it.
+  bool withinPace(size_t bytes) {
+    const auto now = SteadyClock::now();
+    const double seconds = std::chrono::duration<double>(now - pacedUntil_).count();
+    pacedUntil_ = now;
+    floodAllowance_ = std::min<double>(RemoteFloodBytes,
+                                       floodAllowance_ + seconds * RemoteLinePaceBytesPerSecond);
+    floodAllowance_ -= static_cast<double>(bytes);
+    return floodAllowance_ >= 0;
   }
 
   // Offers binary transmission and the COM port option and waits, answering
@@ -236,7 +271,8 @@ class RemoteLinePort final : public SerialPort {
 
   // Waits at most `waitMs` for what the server sends and files it: data bytes
   // for read(), answers to its requests straight back. The count of bytes that
-  // came, or -1 when the connection is gone.
+  // came, or -1 when the connection is gone or has been dropped: for a
+  // subnegotiation that runs on, or for a flood (see RemoteFloodBytes).
   int pump(uint32_t waitMs) {
     uint8_t chunk[512];
     const std::optional<size_t> n = socket_->receive(chunk, sizeof chunk, waitMs);
@@ -244,14 +280,23 @@ class RemoteLinePort final : public SerialPort {
       lose();
       return -1;
     }
+    TelnetBytes replies;
     if (!telnet()) {
       received_.insert(received_.end(), chunk, chunk + *n);
-      return static_cast<int>(*n);
+    } else {
+      TelnetBytes data;
+      codec_.receive(chunk, *n, data, replies);
+      if (codec_.broken()) {
+        drop("the server sends a telnet subnegotiation of over " +
+             std::to_string(MaxSubnegotiationBytes) + " bytes; the connection is dropped");
+        return -1;
+      }
+      received_.insert(received_.end(), data.begin(), data.end());
     }
-    TelnetBytes data;
-    TelnetBytes replies;
-    codec_.receive(chunk, *n, data, replies);
-    received_.insert(received_.end(), data.begin(), data.end());
+    if (!withinPace(*n) || received_.size() > RemoteQueueBytes) {
+      floods();
+      return -1;
+    }
     if (!replies.empty() && !send(replies.data(), replies.size())) return -1;
     return static_cast<int>(*n);
   }
@@ -284,6 +329,9 @@ class RemoteLinePort final : public SerialPort {
   CommTimeouts timeouts_;
   ReadArrivals arrivals_;
   std::string failure_;
+  std::string dropped_;        // why the line was dropped, until taken
+  double floodAllowance_ = 0;  // bytes the line may still bring beyond its pace
+  SteadyClock::time_point pacedUntil_;
   bool lost_ = false;  // the last connection broke; cleared by the next open
 };
 
@@ -295,7 +343,16 @@ class LinePort final : public SerialPort {
 
   bool open(const std::string& name) override {
     close();
-    const std::string target = registry_ ? resolvePortName(*registry_, name) : name;
+    std::string target = name;
+    storeFailure_.clear();
+    try {
+      if (registry_) target = resolvePortName(*registry_, name);
+    } catch (const FileError& error) {
+      // The store of COM names cannot be read: the port cannot be told.
+      active_ = nullptr;
+      storeFailure_ = name + ": " + error.what();
+      return false;
+    }
     if (isRemoteLineName(target)) {
       if (!remote_) remote_ = makeRemoteLinePort([] { return makeStreamSocket(); });
       active_ = remote_.get();
@@ -339,13 +396,15 @@ class LinePort final : public SerialPort {
   bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
   bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
   bool isRemote() const override { return active_ && active_->isRemote(); }
-  std::string failure() const override { return active_ ? active_->failure() : std::string(); }
+  std::string failure() const override { return active_ ? active_->failure() : storeFailure_; }
+  std::string takeDropped() override { return active_ ? active_->takeDropped() : std::string(); }
 
  private:
   std::shared_ptr<const Registry> registry_;
   std::unique_ptr<SerialPort> local_;
   std::unique_ptr<SerialPort> remote_;
   SerialPort* active_ = nullptr;
+  std::string storeFailure_;
 };
 
 }  // namespace
@@ -375,11 +434,14 @@ std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::s
   const size_t colon = rest.rfind(':');
   std::string host = colon == std::string::npos ? rest : rest.substr(0, colon);
   const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
-  } else if (host.find_first_of("[]:/") != std::string::npos) {
-    host.clear();
-  }
+  // Brackets hold an IPv6 address and nothing else holds a colon; no name
+  // holds brackets, a slash, blanks or control characters.
+  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+  if (bracketed) host = host.substr(1, host.size() - 2);
+  const bool unusable = std::any_of(host.begin(), host.end(), [&](unsigned char c) {
+    return c <= ' ' || c == 0x7F || c == '[' || c == ']' || c == '/' || (c == ':' && !bracketed);
+  });
+  if (unusable) host.clear();
   long number = 0;
   const bool digits =
       !port.empty() && port.size() <= 5 &&

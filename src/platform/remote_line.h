@@ -41,6 +41,16 @@ inline constexpr uint32_t RemoteConnectTimeoutMs = 3000;
 inline constexpr uint32_t RemoteNegotiationTimeoutMs = 2000;
 inline constexpr uint32_t RemoteSendTimeoutMs = 2000;
 inline constexpr uint32_t RemoteLongestReadMs = 10000;
+// What a remote line may bring. A bus at 9600 baud carries under a kilobyte a
+// second, and an answer has at most 31 bytes. A server that sends
+// RemoteFloodBytes more than twice that pace allows, counted from the
+// connection's start, is not passing on a bus: the connection is dropped.
+// Data waiting to be read is held up to RemoteQueueBytes (more is a flood
+// too), and a purge takes what arrives for at most RemotePurgeLongestMs.
+inline constexpr size_t RemoteQueueBytes = 4096;
+inline constexpr size_t RemoteFloodBytes = 16 * 1024;
+inline constexpr size_t RemoteLinePaceBytesPerSecond = 2 * 1024;
+inline constexpr uint32_t RemotePurgeLongestMs = 250;
 
 // A port on a remote line, over connections that `makeSocket` gives. It opens
 // remote line names only. After a lost connection it reports itself closed, so

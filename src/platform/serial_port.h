@@ -104,6 +104,11 @@ class SerialPort {
   // Why the line is down, in words that name it (the failed open, or the lost
   // connection); "" while it works, and for ports that cannot say.
   virtual std::string failure() const { return {}; }
+  // Why the port gave the line up since the last call, once, in words that
+  // name it: its far end sends without pause or breaks its protocol, or the
+  // port takes no bytes. The port is closed then; the next open tries again.
+  // "" when it gave nothing up.
+  virtual std::string takeDropped() { return {}; }
 
   // Kernel RS-485 mode (Linux TIOCSRS485): the UART driver turns the line
   // round itself, RTS on while sending. The first asks without changing

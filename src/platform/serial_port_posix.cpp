@@ -30,6 +30,7 @@
 #include "platform/read_deadline.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 namespace {
@@ -53,6 +54,9 @@ constexpr BaudRate kBaudRates[] = {
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
+
+// Beyond the bytes' own wire time, how long a write may find the port taking nothing.
+constexpr auto WriteStallLimit = std::chrono::seconds(1);
 
 constexpr tcflag_t kCharacterFormat = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 
@@ -106,8 +110,14 @@ class PosixSerialPort final : public SerialPort {
 
   bool open(const std::string& name) override {
     close();
-    const std::string path =
-        comPortNumber(name) ? resolvePortName(*openSystemRegistry(), name) : name;
+    std::string path = name;
+    try {
+      if (comPortNumber(name)) path = resolvePortName(*openSystemRegistry(), name);
+    } catch (const FileError& error) {
+      // The store of COM names cannot be read, so neither can the port be told.
+      error_ = {OpenErrorKind::Other, name, error.what()};
+      return false;
+    }
     error_ = {OpenErrorKind::None, path, {}};
     // Non-blocking: the open must not wait for a carrier, and reads and writes
     // wait in poll() under our own time-outs.
@@ -241,17 +251,18 @@ class PosixSerialPort final : public SerialPort {
   // in steps of 100 us: tcdrain() would tell too, but some USB serial drivers
   // answer it only at their own polling period, milliseconds after the line
   // went quiet, and the line must be turned round at once. A port that cannot
-  // count its queue is left to tcdrain().
+  // count its queue is given the wire time of the bytes written since; not
+  // tcdrain(), which waits without a limit on a port that has stopped.
   bool drain() override {
     if (!fd_.valid()) return false;
+    const size_t written = std::exchange(bytesSinceRead_, 0);
     int queued = 0;
-    if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0) return ::tcdrain(fd_.get()) == 0;
-    termios tio{};
-    ::tcgetattr(fd_.get(), &tio);
-    const auto characterTime = std::chrono::microseconds(
-        10'000'000 / std::max<uint32_t>(bitsPerSecondOf(::cfgetospeed(&tio)), 50));
+    if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0) {
+      std::this_thread::sleep_for(characterTime() * written);
+      return false;
+    }
     // A queue that does not empty at the line's pace belongs to a port that has gone.
-    const auto giveUp = std::chrono::steady_clock::now() + characterTime * (queued + 16) +
+    const auto giveUp = std::chrono::steady_clock::now() + characterTime() * (queued + 16) +
                         std::chrono::milliseconds(20);
     while (queued > 0 || !transmitterEmpty()) {
       if (std::chrono::steady_clock::now() > giveUp) return false;
@@ -300,6 +311,7 @@ class PosixSerialPort final : public SerialPort {
 
   size_t read(uint8_t* buffer, size_t count) override {
     if (!fd_.valid()) return 0;
+    bytesSinceRead_ = 0;
     using Clock = std::chrono::steady_clock;
     ReadDeadline deadline(timeouts_, count, Clock::now());
     size_t received = 0;
@@ -324,22 +336,36 @@ class PosixSerialPort final : public SerialPort {
 
   ReadArrivals lastReadArrivals() const override { return arrivals_; }
 
+  // A port that takes no bytes for longer than their wire time and a second
+  // has stopped (the far end of a pseudo-terminal stopped, a wedged adapter):
+  // the port is closed and says so (takeDropped) rather than hold the bus.
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!fd_.valid()) return 0;
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + characterTime() * count + WriteStallLimit;
     size_t written = 0;
     while (written < count) {
       ssize_t n = ::write(fd_.get(), buffer + written, count - written);
       if (n > 0) {
         written += static_cast<size_t>(n);
       } else if (n < 0 && errno == EAGAIN) {
-        waitFor(POLLOUT, std::nullopt);
+        if (Clock::now() >= giveUp || !waitFor(POLLOUT, giveUp - Clock::now())) {
+          dropped_ = error_.device + ": the port takes no bytes (a write stalled for over " +
+                     std::to_string(WriteStallLimit.count()) +
+                     " s: a stopped line or a wedged adapter?); the port is closed";
+          close();
+          break;
+        }
       } else if (n == 0 || errno != EINTR) {
         hungUp_ = true;
         break;
       }
     }
+    bytesSinceRead_ += written;
     return written;
   }
+
+  std::string takeDropped() override { return std::exchange(dropped_, {}); }
 
  private:
   // A port without a line status (a pseudo-terminal, most USB adapters) has
@@ -348,6 +374,14 @@ class PosixSerialPort final : public SerialPort {
     unsigned int status = 0;
     if (::ioctl(fd_.get(), TIOCSERGETLSR, &status) != 0) return true;
     return (status & TIOCSER_TEMT) != 0;
+  }
+
+  // One character (start bit, data, stop bit) at the port's speed.
+  std::chrono::microseconds characterTime() const {
+    termios tio{};
+    ::tcgetattr(fd_.get(), &tio);
+    return std::chrono::microseconds(10'000'000 /
+                                     std::max<uint32_t>(bitsPerSecondOf(::cfgetospeed(&tio)), 50));
   }
 
   bool failed(int code) {
@@ -367,15 +401,11 @@ class PosixSerialPort final : public SerialPort {
   }
 
   // Waits until the port is ready for `events` or the time is up; true when it
-  // is ready, or hung up (the next read or write then tells). Waits without a
-  // limit when `limit` has no value.
-  bool waitFor(short events, std::optional<ReadDeadline::Duration> limit) {
-    int timeoutMs = -1;
-    if (limit) {
-      auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*limit).count();
-      // Round up: waking before the deadline would only cost another round.
-      timeoutMs = static_cast<int>(std::min<int64_t>((micros + 999) / 1000, 1 << 30));
-    }
+  // is ready, or hung up (the next read or write then tells).
+  bool waitFor(short events, ReadDeadline::Duration limit) {
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
+    // Round up: waking before the deadline would only cost another round.
+    const int timeoutMs = static_cast<int>(std::clamp<int64_t>((micros + 999) / 1000, 0, 1 << 30));
     pollfd p{fd_.get(), events, 0};
     int ready = ::poll(&p, 1, timeoutMs);
     return ready > 0;
@@ -388,6 +418,9 @@ class PosixSerialPort final : public SerialPort {
   std::optional<serial_icounter_struct> lastCounts_;
   // A read or write found the device hung up; told as LineError::Lost.
   bool hungUp_ = false;
+  // Written since the last read: what a drain without a queue count waits for.
+  size_t bytesSinceRead_ = 0;
+  std::string dropped_;
   OpenError error_;
   std::optional<serial_rs485> savedRs485_;
 };

@@ -36,6 +36,7 @@ class SerialPortRelay : public SerialPort {
   bool drain() override { return inner_->drain(); }
   bool isRemote() const override { return inner_->isRemote(); }
   std::string failure() const override { return inner_->failure(); }
+  std::string takeDropped() override { return inner_->takeDropped(); }
   bool supportsKernelRs485() override { return inner_->supportsKernelRs485(); }
   bool enableKernelRs485() override { return inner_->enableKernelRs485(); }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
+#include <utility>
 
 #include "platform/serial_port.h"
 #include "platform/text_win32.h"
@@ -58,6 +60,13 @@ DWORD chunk(size_t count) {
   return static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
 }
 
+// Write time-outs of 0 mean none: a port that has stopped taking bytes (a
+// wedged adapter) would hold the bus thread for good. Such a write ends after
+// two character times a byte at 9600 baud and a second, and the port is
+// given up; the engine's own values are what getTimeouts reports.
+constexpr DWORD StalledWriteMultiplierMs = 2;
+constexpr DWORD StalledWriteConstantMs = 1000;
+
 class Win32SerialPort final : public SerialPort {
  public:
   ~Win32SerialPort() override { close(); }
@@ -67,6 +76,8 @@ class Win32SerialPort final : public SerialPort {
     handle_ = CreateFileW(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                           OPEN_EXISTING, 0, nullptr);
     error_ = {OpenErrorKind::None, name, {}};
+    name_ = name;
+    unboundedWrites_ = false;
     if (!isOpen()) {
       const DWORD code = GetLastError();
       error_.kind = openErrorKind(code);
@@ -124,8 +135,8 @@ class Win32SerialPort final : public SerialPort {
     timeouts.readIntervalMs = t.ReadIntervalTimeout;
     timeouts.readTotalMultiplierMs = t.ReadTotalTimeoutMultiplier;
     timeouts.readTotalConstantMs = t.ReadTotalTimeoutConstant;
-    timeouts.writeTotalMultiplierMs = t.WriteTotalTimeoutMultiplier;
-    timeouts.writeTotalConstantMs = t.WriteTotalTimeoutConstant;
+    timeouts.writeTotalMultiplierMs = unboundedWrites_ ? 0 : t.WriteTotalTimeoutMultiplier;
+    timeouts.writeTotalConstantMs = unboundedWrites_ ? 0 : t.WriteTotalTimeoutConstant;
     return true;
   }
 
@@ -136,6 +147,11 @@ class Win32SerialPort final : public SerialPort {
     t.ReadTotalTimeoutConstant = timeouts.readTotalConstantMs;
     t.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplierMs;
     t.WriteTotalTimeoutConstant = timeouts.writeTotalConstantMs;
+    unboundedWrites_ = t.WriteTotalTimeoutMultiplier == 0 && t.WriteTotalTimeoutConstant == 0;
+    if (unboundedWrites_) {
+      t.WriteTotalTimeoutMultiplier = StalledWriteMultiplierMs;
+      t.WriteTotalTimeoutConstant = StalledWriteConstantMs;
+    }
     return SetCommTimeouts(handle_, &t) != 0;
   }
 
@@ -163,9 +179,17 @@ class Win32SerialPort final : public SerialPort {
 
   size_t write(const uint8_t* buffer, size_t count) override {
     DWORD done = 0;
-    WriteFile(handle_, buffer, chunk(count), &done, nullptr);
+    const bool written = WriteFile(handle_, buffer, chunk(count), &done, nullptr) != 0;
+    if (written && done < count && unboundedWrites_) {
+      dropped_ = name_ + ": the port takes no bytes (a write stalled for over " +
+                 std::to_string(StalledWriteConstantMs / 1000) +
+                 " s: a wedged adapter?); the port is closed";
+      close();
+    }
     return done;
   }
+
+  std::string takeDropped() override { return std::exchange(dropped_, {}); }
 
  private:
   bool readDcb(DCB& dcb) {
@@ -175,6 +199,10 @@ class Win32SerialPort final : public SerialPort {
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   OpenError error_;
+  std::string name_;
+  // The engine asked for writes without a time-out; they get the stall limit.
+  bool unboundedWrites_ = false;
+  std::string dropped_;
 };
 
 }  // namespace

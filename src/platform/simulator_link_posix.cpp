@@ -118,20 +118,14 @@ class SocketSimulatorObject : public SimulatorObject {
   }
 
   std::optional<std::string> readLine(SteadyClock::time_point deadline) {
-    std::string received;
+    SimulatorReply reply;
     char chunk[512];
     while (true) {
-      const auto end = received.find('\n');
-      if (end != std::string::npos) {
-        // One request, one line: anything after it means the two ends are out of step.
-        if (end + 1 != received.size()) return std::nullopt;
-        received.resize(end);
-        return received;
-      }
-      if (received.size() >= MaxSimulatorLineBytes) return std::nullopt;
       const ssize_t n = recv(fd_, chunk, sizeof(chunk), 0);
       if (n > 0) {
-        received.append(chunk, static_cast<size_t>(n));
+        const auto state = reply.take({chunk, static_cast<size_t>(n)});
+        if (state == SimulatorReply::State::Whole) return reply.text();
+        if (state == SimulatorReply::State::Broken) return std::nullopt;
       } else if (n == 0) {
         return std::nullopt;
       } else if (errno == EAGAIN) {
@@ -162,6 +156,24 @@ class SocketSimulatorLink : public SimulatorLink {
 };
 
 }  // namespace
+
+SimulatorReply::State SimulatorReply::take(std::string_view bytes) {
+  if (state_ != State::Incomplete) {
+    // Nothing may follow a whole reply.
+    if (!bytes.empty()) state_ = State::Broken;
+    return state_;
+  }
+  received_.append(bytes);
+  const auto end = received_.find('\n');
+  if (end != std::string::npos) {
+    state_ =
+        end + 1 == received_.size() && end < MaxSimulatorLineBytes ? State::Whole : State::Broken;
+    received_.resize(end);
+  } else if (received_.size() >= MaxSimulatorLineBytes) {
+    state_ = State::Broken;
+  }
+  return state_;
+}
 
 std::string simulatorSocketPath() {
   const std::string folder = runtimeFolder();

@@ -11,7 +11,7 @@
 
 namespace loopmon {
 
-enum class SocketError { None, HostNotFound, Refused, TimedOut, Lost, Other };
+enum class SocketError { None, HostNotFound, LookupTimedOut, Refused, TimedOut, Lost, Other };
 
 struct SocketFailure {
   SocketError kind = SocketError::None;
@@ -24,7 +24,8 @@ class StreamSocket {
   virtual ~StreamSocket() = default;
 
   // Resolves `host` (a name or an IPv4/IPv6 address) and connects to the first
-  // address that accepts within `timeoutMs` in all. Closes an earlier connection first.
+  // address that accepts, within `timeoutMs` in all, the lookup included.
+  // Closes an earlier connection first.
   virtual SocketFailure connect(const std::string& host, uint16_t port, uint32_t timeoutMs) = 0;
   virtual void close() = 0;
   virtual bool isConnected() const = 0;

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "platform/posix_files.h"
-#include "platform/stream_socket.h"
+#include "platform/socket_connect.h"
 
 namespace loopmon {
 namespace {
@@ -34,32 +34,31 @@ SocketFailure failureOf(int error) {
   }
 }
 
-class PosixStreamSocket final : public StreamSocket {
- public:
-  SocketFailure connect(const std::string& host, uint16_t port, uint32_t timeoutMs) override {
-    close();
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (resolved != 0) {
-      // EAI_AGAIN too: without a reachable name server no name is found either.
-      const bool unknown = resolved == EAI_NONAME || resolved == EAI_FAIL ||
-                           resolved == EAI_NODATA || resolved == EAI_AGAIN;
-      return {unknown ? SocketError::HostNotFound : SocketError::Other, ::gai_strerror(resolved)};
-    }
-    SocketFailure failure{SocketError::TimedOut, {}};
-    for (const addrinfo* a = found; a && msUntil(deadline) > 0; a = a->ai_next) {
-      failure = attempt(*a, deadline);
-      if (!failure) break;
-    }
-    ::freeaddrinfo(found);
-    return failure;
-  }
+}  // namespace
 
+AddressLookup lookUpAddresses(const std::string& host, uint16_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (resolved != 0) {
+    // EAI_AGAIN too: without a reachable name server no name is found either.
+    const bool unknown = resolved == EAI_NONAME || resolved == EAI_FAIL || resolved == EAI_NODATA ||
+                         resolved == EAI_AGAIN;
+    return {{unknown ? SocketError::HostNotFound : SocketError::Other, ::gai_strerror(resolved)},
+            {}};
+  }
+  AddressLookup lookup{{}, resolvedAddresses(found)};
+  ::freeaddrinfo(found);
+  return lookup;
+}
+
+namespace {
+
+class PosixStreamSocket final : public ConnectingSocket {
+ public:
   void close() override { fd_.reset(); }
   bool isConnected() const override { return fd_.valid(); }
 
@@ -96,11 +95,12 @@ class PosixStreamSocket final : public StreamSocket {
   }
 
  private:
-  SocketFailure attempt(const addrinfo& address, SteadyClock::time_point deadline) {
+  SocketFailure attempt(const ResolvedAddress& address, SteadyClock::time_point deadline) override {
     posix::UniqueFd fd(
-        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::socket(address.family, address.socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return failureOf(errno);
-    if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(address.socketAddress.data()),
+                  static_cast<socklen_t>(address.socketAddress.size())) != 0) {
       if (errno != EINPROGRESS) return failureOf(errno);
       pollfd p{fd.get(), POLLOUT, 0};
       if (::poll(&p, 1, msUntil(deadline)) <= 0) return {SocketError::TimedOut, {}};

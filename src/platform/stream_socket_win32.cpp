@@ -8,7 +8,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "platform/stream_socket.h"
+#include "platform/socket_connect.h"
 #include "platform/text_win32.h"
 
 namespace loopmon {
@@ -67,36 +67,34 @@ bool waitFor(SOCKET socket, bool forWriting, long ms) {
   return n != 0;
 }
 
-class WinStreamSocket final : public StreamSocket {
+}  // namespace
+
+AddressLookup lookUpAddresses(const std::string& host, uint16_t port) {
+  if (!startWinsock()) return {failureOf(WSAGetLastError()), {}};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (resolved != 0) {
+    SocketFailure failure = failureOf(resolved);
+    if (resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA || resolved == WSATRY_AGAIN) {
+      failure.kind = SocketError::HostNotFound;
+    }
+    return {failure, {}};
+  }
+  AddressLookup lookup{{}, resolvedAddresses(found)};
+  ::freeaddrinfo(found);
+  return lookup;
+}
+
+namespace {
+
+class WinStreamSocket final : public ConnectingSocket {
  public:
   ~WinStreamSocket() override { close(); }
-
-  SocketFailure connect(const std::string& host, uint16_t port, uint32_t timeoutMs) override {
-    close();
-    if (!startWinsock()) return failureOf(WSAGetLastError());
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (resolved != 0) {
-      SocketFailure failure = failureOf(resolved);
-      if (resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA || resolved == WSATRY_AGAIN) {
-        failure.kind = SocketError::HostNotFound;
-      }
-      return failure;
-    }
-    SocketFailure failure{SocketError::TimedOut, {}};
-    for (const addrinfo* a = found; a && msUntil(deadline) > 0; a = a->ai_next) {
-      failure = attempt(*a, deadline);
-      if (!failure) break;
-    }
-    ::freeaddrinfo(found);
-    return failure;
-  }
 
   void close() override {
     if (socket_ == INVALID_SOCKET) return;
@@ -135,12 +133,13 @@ class WinStreamSocket final : public StreamSocket {
   }
 
  private:
-  SocketFailure attempt(const addrinfo& address, SteadyClock::time_point deadline) {
-    SOCKET s = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+  SocketFailure attempt(const ResolvedAddress& address, SteadyClock::time_point deadline) override {
+    SOCKET s = ::socket(address.family, address.socketType, address.protocol);
     if (s == INVALID_SOCKET) return failureOf(WSAGetLastError());
     u_long nonBlocking = 1;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
-    if (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == SOCKET_ERROR) {
+    if (::connect(s, reinterpret_cast<const sockaddr*>(address.socketAddress.data()),
+                  static_cast<int>(address.socketAddress.size())) == SOCKET_ERROR) {
       const int error = WSAGetLastError();
       if (error != WSAEWOULDBLOCK) {
         ::closesocket(s);

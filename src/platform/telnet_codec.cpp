@@ -45,7 +45,7 @@ void TelnetCodec::answer(uint8_t verb, uint8_t option, TelnetBytes& replies) {
 
 void TelnetCodec::receive(const uint8_t* bytes, size_t count, TelnetBytes& data,
                           TelnetBytes& replies) {
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < count && !broken_; ++i) {
     const uint8_t byte = bytes[i];
     switch (state_) {
       case State::Data:
@@ -64,6 +64,7 @@ void TelnetCodec::receive(const uint8_t* bytes, size_t count, TelnetBytes& data,
           state_ = State::Verb;
         } else if (byte == Sb) {
           state_ = State::Sub;
+          subnegotiationBytes_ = 0;
         } else {
           state_ = State::Data;  // NOP, GA, BRK and the like carry nothing for the line
         }
@@ -74,6 +75,7 @@ void TelnetCodec::receive(const uint8_t* bytes, size_t count, TelnetBytes& data,
         break;
       // The server's COM port answers only confirm what was set; they are skipped.
       case State::Sub:
+        broken_ = ++subnegotiationBytes_ > MaxSubnegotiationBytes;
         if (byte == Iac) state_ = State::SubIac;
         break;
       case State::SubIac:

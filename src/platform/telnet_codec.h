@@ -43,6 +43,10 @@ inline constexpr uint8_t PurgeToSend = 2;    // the server's buffer of bytes for
 
 using TelnetBytes = std::vector<uint8_t>;
 
+// The longest subnegotiation taken: the server's COM port answers are a few
+// bytes. One that runs on would swallow every answer of the line after it.
+inline constexpr size_t MaxSubnegotiationBytes = 64;
+
 class TelnetCodec {
  public:
   enum class Option { Pending, Accepted, Refused };
@@ -53,8 +57,11 @@ class TelnetCodec {
 
   // Takes bytes as they arrive (a command may be split across calls): the data
   // bytes go to `data`, IAC IAC as one 255; what the server's requests call for
-  // goes to `replies`. Options other than ours are declined.
+  // goes to `replies`. Options other than ours are declined. A subnegotiation
+  // longer than MaxSubnegotiationBytes breaks the codec: it takes nothing
+  // more, and the connection must go.
   void receive(const uint8_t* bytes, size_t count, TelnetBytes& data, TelnetBytes& replies);
+  bool broken() const { return broken_; }
 
   Option comPort() const { return comPort_; }
   // Binary both ways: accepted only when the server agreed to both directions.
@@ -75,6 +82,8 @@ class TelnetCodec {
 
   State state_ = State::Data;
   uint8_t verb_ = 0;
+  size_t subnegotiationBytes_ = 0;
+  bool broken_ = false;
   Option comPort_ = Option::Pending;  // we send COM port commands
   Option binaryOut_ = Option::Pending;
   Option binaryIn_ = Option::Pending;

@@ -9,6 +9,7 @@
 
 #include "common/number_text.h"
 #include "loops/reading_cycle.h"
+#include "platform/whole_file.h"
 #include "record/json.h"
 
 namespace loopmon {
@@ -202,6 +203,14 @@ SiteRecord LoadRecord(const std::string& path) {
     return ParseRecord(content.str());
   } catch (const RecordError& error) {
     throw RecordError(path + ": " + error.what());
+  }
+}
+
+void SaveWholeFile(const std::string& path, const std::string& content) {
+  try {
+    replaceWholeFile(path, content);
+  } catch (const FileError& error) {
+    throw RecordError(path + ": cannot be written (" + error.reason() + ")");
   }
 }
 

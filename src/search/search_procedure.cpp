@@ -104,6 +104,9 @@ void SearchProcedure::StartStopScan() {
       session.SetPortPath(name);
     }
     if (OpenPort(session) || session.Simulator.enabled) return {};
+    // A line given up as it opened (a server that floods) ends the scan with
+    // its own account instead of being tried at every address.
+    if (!session.PortDropReason.empty()) ReportPortLoss(session);
     return text ? text(OpenFailureOf(session)) : DescribeOpenFailure(session);
   };
   // Decided by the scan's own state, and shown at once: a step still on the

@@ -188,6 +188,9 @@ bool TRSSession::Request(const Bytes& request, uint8_t mode, int attempts, bool 
                              : Transact(*this, prepared, mode);
     ++AttemptCount;
     if (!done) ++AttemptFailCount;
+    // A line the port gave up (it floods, its writes stall) is not tried
+    // again within the request: the caller hears of it at once.
+    if (!done && PortLost && !PortDropReason.empty()) break;
   }
   if (!bookkeeping) return done;
 

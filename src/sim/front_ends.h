@@ -19,12 +19,17 @@ struct LineOptions {
   std::string linkPath;  // a symlink to the device, made and removed by loopsim
 };
 
-// Both run until SIGINT or SIGTERM and return the exit status.
+// Both run until they are stopped (Ctrl-C, SIGTERM, or on Windows the
+// console window closed) and return the exit status.
 int serveSimulator(const ServeOptions& options);
 int playLine(const LineOptions& options);
 
-// Makes SIGINT and SIGTERM readable on the returned descriptor, so a poll loop
-// can end cleanly. SIGPIPE is ignored.
+// Serves the bus and opens the desktop program beside loopsim on it; closing
+// the program's window ends the demo.
+int playDemo(const ServeOptions& options);
+
+// POSIX: makes SIGINT and SIGTERM readable on the returned descriptor, so a
+// poll loop can end cleanly. SIGPIPE is ignored.
 int stopSignalDescriptor();
 
 }  // namespace loopmon::sim

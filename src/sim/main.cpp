@@ -18,10 +18,14 @@ namespace {
 const char* const Usage = R"(usage:
   loopsim serve [--scenario FILE] [--crc carried|published] [--trace]
       the simulator server: holds the marker "SIMUL" and answers the
-      programs' simulator exchanges until Ctrl-C or SIGTERM
+      programs' simulator exchanges until Ctrl-C (or SIGTERM, or on Windows
+      the console window closed)
+  loopsim demo [--scenario FILE] [--crc carried|published]
+      serves the bus and opens loopmon beside loopsim on it; closing the
+      window ends the demo
   loopsim pty [--scenario FILE] [--crc carried|published] [--link PATH] [--echo] [--trace]
       the devices on a pseudo-terminal as a 9600-baud RS-485 line; prints
-      the device to open (--link also makes a symbolic link to it)
+      the device to open (--link also makes a symbolic link to it); Linux only
   loopsim scenario
       prints the built-in demo scenario (a starting point for your own)
 
@@ -89,13 +93,24 @@ int main(int argc, char** argv) {
     std::fputs(Usage, stdout);
     return 0;
   }
+  // COM starts the server of a registration with -Embedding when a program
+  // asks for an object and no loopsim serves (one was killed, or has just
+  // stopped). Serving then would make a second bus that no one sees or stops.
+  if (!args.empty() && (args[0] == "-Embedding" || args[0] == "/Embedding")) {
+    std::fputs(
+        "loopsim: started by COM for a simulator object, but no loopsim serves; loopsim serves "
+        "only as \"loopsim serve\" or \"loopsim demo\", and the programs started after it use "
+        "its bus\n",
+        stderr);
+    return 1;
+  }
   Arguments arguments;
   if (const std::string error = parse(args, arguments); !error.empty()) return usageError(error);
   if (arguments.command == "scenario") {
     std::fputs(demoScenarioText().c_str(), stdout);
     return 0;
   }
-  if (arguments.command != "serve" && arguments.command != "pty") {
+  if (arguments.command != "serve" && arguments.command != "demo" && arguments.command != "pty") {
     return usageError("unknown command " + arguments.command);
   }
 
@@ -110,5 +125,6 @@ int main(int argc, char** argv) {
   if (arguments.crcTable) scenario.crcTable = *arguments.crcTable;
 
   if (arguments.command == "serve") return serveSimulator({scenario, arguments.trace});
+  if (arguments.command == "demo") return playDemo({scenario, arguments.trace});
   return playLine({scenario, arguments.trace, arguments.echo, arguments.linkPath});
 }

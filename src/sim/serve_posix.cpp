@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <list>
@@ -25,8 +26,17 @@ namespace loopmon::sim {
 
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
 // A client that stops reading its answers is dropped rather than buffered without end.
 constexpr size_t MaxPendingOutputBytes = 64 * 1024;
+// Served at once; further clients wait in the listen queue until one leaves,
+// so a flood of connections can neither exhaust the descriptors nor starve
+// the clients being served.
+constexpr size_t MaxClients = 64;
+// When accept fails for want of descriptors or memory, the listener is left
+// alone this long; watched meanwhile, it would wake the loop at once, for ever.
+constexpr auto AcceptPause = std::chrono::milliseconds(100);
 
 struct Client {
   int fd = -1;
@@ -43,6 +53,7 @@ class Server {
     for (auto& client : clients_) close(client.fd);
     if (listener_ >= 0) {
       close(listener_);
+      // Only the holder of the ownership marker got this far: the socket is its own.
       unlink(path_.c_str());
     }
   }
@@ -53,7 +64,11 @@ class Server {
       std::fprintf(stderr, "loopsim: no runtime folder for the socket (XDG_RUNTIME_DIR)\n");
       return 1;
     }
-    if (serverAlreadyRunning()) {
+    // One server owns the socket: two started together would each replace
+    // it, and the first to end would remove the other's.
+    bool ownerExisted = false;
+    ownership_ = markers_->create(ServerMarker, ownerExisted);
+    if (!ownership_ || ownerExisted) {
       std::fprintf(stderr, "loopsim: a simulator server already runs at %s\n", path_.c_str());
       return 1;
     }
@@ -61,7 +76,7 @@ class Server {
     // marker also finds the server; the marker goes first at the end.
     if (!listen()) return 1;
     bool markerExisted = false;
-    auto marker = makeMarkerService()->create("SIMUL", markerExisted);
+    auto marker = markers_->create("SIMUL", markerExisted);
     if (!marker) {
       std::fprintf(stderr, "loopsim: cannot create the marker \"SIMUL\"\n");
       return 1;
@@ -71,12 +86,15 @@ class Server {
     std::fflush(stdout);
 
     while (true) {
-      std::vector<pollfd> watched{{stopFd, POLLIN, 0}, {listener_, POLLIN, 0}};
+      // A listener not watched is left out of poll by a negative descriptor.
+      const bool accepting =
+          clients_.size() < MaxClients && SteadyClock::now() >= acceptPausedUntil_;
+      std::vector<pollfd> watched{{stopFd, POLLIN, 0}, {accepting ? listener_ : -1, POLLIN, 0}};
       for (const auto& client : clients_) {
         watched.push_back(
             {client.fd, static_cast<short>(POLLIN | (client.output.empty() ? 0 : POLLOUT)), 0});
       }
-      if (poll(watched.data(), watched.size(), -1) < 0) {
+      if (poll(watched.data(), watched.size(), pollTimeoutMs()) < 0) {
         if (errno == EINTR) continue;
         std::perror("loopsim: poll");
         return 1;
@@ -95,13 +113,13 @@ class Server {
   }
 
  private:
-  bool serverAlreadyRunning() const {
-    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address = socketAddress();
-    const bool answered =
-        connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    close(probe);
-    return answered;
+  static constexpr const char* ServerMarker = "SIMUL.server";
+
+  // Until a pause of accepting ends; otherwise no limit.
+  int pollTimeoutMs() const {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(acceptPausedUntil_ - SteadyClock::now());
+    return left.count() > 0 && clients_.size() < MaxClients ? static_cast<int>(left.count()) : -1;
   }
 
   sockaddr_un socketAddress() const {
@@ -116,7 +134,7 @@ class Server {
       std::fprintf(stderr, "loopsim: socket path too long: %s\n", path_.c_str());
       return false;
     }
-    // Left behind by a server that did not end cleanly.
+    // Left behind by a server that did not end cleanly (this one owns the name).
     unlink(path_.c_str());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_un address = socketAddress();
@@ -133,7 +151,11 @@ class Server {
 
   void acceptClient() {
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) clients_.push_back(Client{fd, {}, {}});
+    if (fd >= 0) {
+      clients_.push_back(Client{fd, {}, {}});
+    } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      acceptPausedUntil_ = SteadyClock::now() + AcceptPause;
+    }
   }
 
   std::list<Client>::iterator dropClient(std::list<Client>::iterator client) {
@@ -159,9 +181,12 @@ class Server {
 
   SimulatedBus bus_;
   SocketCalls calls_;
+  std::unique_ptr<MarkerService> markers_ = makeMarkerService();
+  std::unique_ptr<MarkerHold> ownership_;
   std::string path_;
   int listener_ = -1;
   std::list<Client> clients_;
+  SteadyClock::time_point acceptPausedUntil_;
 };
 
 }  // namespace

@@ -90,10 +90,13 @@ class BusState {
   Bytes Answer;
   Bytes LastAnswer;
   uint32_t LineErrorCount = 0;
-  // The line-error reopen failed: the port is gone until an open succeeds
-  // again. Whether that loss has been raised to a caller yet.
+  // The line-error reopen failed, or the port gave the line up (see
+  // SerialPort::takeDropped, whose account PortDropReason keeps): the port is
+  // gone until an open succeeds again. Whether that loss has been raised to a
+  // caller yet.
   bool PortLost = false;
   bool PortLossReported = false;
+  std::string PortDropReason;
 
   SimulatorState Simulator;
 
@@ -137,10 +140,12 @@ void ClosePort(BusState& bus);
 // Raises PortLostError naming the port when the port was lost since the last
 // report; once per loss.
 void ReportPortLoss(BusState& bus);
-// A remote line's answers come later by the network's round trip: its read
-// time-outs get the NetworkAllowance on top (the total limit always, so that
-// no read waits without one, and the interval when one is set).
-void AddNetworkAllowance(const BusState& bus, CommTimeouts& timeouts);
+// Takes a line the port gave up (SerialPort::takeDropped) as a lost port with
+// the port's own account. Transact and OpenPort call it.
+void NoteDroppedLine(BusState& bus);
+// Sets the port's read time-outs to ReadTimeouts of the line settings, for the
+// short command class or the long one (also used after opening).
+void SetReadTimeouts(BusState& bus, bool shortClass);
 // Reads the line settings (writing back StartTimeout and TailInUS when
 // absent); throws LineSettingsError for a value of the wrong type.
 void LoadLineSettings(BusState& bus);

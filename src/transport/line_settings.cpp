@@ -39,6 +39,7 @@ constexpr uint32_t LongestMultiplierMs = 100;
 constexpr uint32_t LongestConstantMs = 10'000;
 constexpr uint32_t LongestStartTimeoutMs = 1'000;
 constexpr uint32_t LongestTailMicros = 20'000;
+constexpr uint32_t LongestNetworkAllowanceMs = 5'000;
 
 // One command class's read time-outs, brought into the documented range.
 void boundReadTimeouts(uint32_t& interval, uint32_t& multiplier, uint32_t& constant,
@@ -47,7 +48,15 @@ void boundReadTimeouts(uint32_t& interval, uint32_t& multiplier, uint32_t& const
   if (interval != MaxDword) interval = std::min(interval, LongestIntervalMs);
   if (!firstBytesMode) multiplier = std::min(multiplier, LongestMultiplierMs);
   constant = std::min(constant, LongestConstantMs);
-  if (interval != MaxDword && multiplier == 0 && constant == 0) constant = defaultConstant;
+  // Without a constant, neither mode has a total limit: the first bytes (or
+  // every byte) would be waited for without end.
+  const bool unlimited =
+      firstBytesMode ? constant == 0 : interval != MaxDword && multiplier == 0 && constant == 0;
+  if (unlimited) constant = defaultConstant;
+}
+
+uint32_t saturatingSum(uint32_t a, uint32_t b) {
+  return a > MaxDword - b ? MaxDword : a + b;
 }
 
 void bound(LineSettings& s) {
@@ -58,12 +67,29 @@ void bound(LineSettings& s) {
                     defaults.CmdTimeoutConstant);
   s.StartTimeout = std::min(s.StartTimeout, LongestStartTimeoutMs);
   s.TailInUS = std::min(s.TailInUS, LongestTailMicros);
+  s.NetworkAllowance = std::min(s.NetworkAllowance, LongestNetworkAllowanceMs);
 }
 
 }  // namespace
 
+CommTimeouts ReadTimeouts(const LineSettings& s, bool shortClass, bool remote) {
+  CommTimeouts timeouts;
+  timeouts.readIntervalMs = shortClass ? s.IntervalTimeout : s.CmdIntervalTimeout;
+  timeouts.readTotalMultiplierMs = shortClass ? s.TimeoutMultiplier : s.CmdTimeoutMultiplier;
+  timeouts.readTotalConstantMs = shortClass ? s.TimeoutConstant : s.CmdTimeoutConstant;
+  if (!remote) return timeouts;
+  if (timeouts.readIntervalMs != 0 && timeouts.readIntervalMs != MaxDword) {
+    timeouts.readIntervalMs = saturatingSum(timeouts.readIntervalMs, s.NetworkAllowance);
+  }
+  timeouts.readTotalConstantMs = saturatingSum(timeouts.readTotalConstantMs, s.NetworkAllowance);
+  return timeouts;
+}
+
 void LoadLineSettings(BusState& bus) {
-  Registry& registry = *bus.platform.registry;
+  bus.Settings = ReadLineSettings(*bus.platform.registry, bus.platform.isNt || bus.platform.isNt5);
+}
+
+LineSettings ReadLineSettings(Registry& registry, bool ntFamily) {
   const Registry::Batch batch(registry);
   registry.createKey(LineSettingsKey);
 
@@ -91,7 +117,7 @@ void LoadLineSettings(BusState& bus) {
   if (startTimeout) {
     s.StartTimeout = *startTimeout;
   } else {
-    if (bus.platform.isNt || bus.platform.isNt5) s.StartTimeout = 4;
+    if (ntFamily) s.StartTimeout = 4;
     registry.write(LineSettingsKey, "StartTimeout", RegValue::ofDword(s.StartTimeout));
   }
   if (tail) {
@@ -101,7 +127,7 @@ void LoadLineSettings(BusState& bus) {
     registry.write(LineSettingsKey, "TailInUS", RegValue::ofDword(s.TailInUS));
   }
   bound(s);
-  bus.Settings = s;
+  return s;
 }
 
 }  // namespace loopmon

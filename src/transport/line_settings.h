@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "platform/serial_port.h"
+
 namespace loopmon {
 
 class Registry;
@@ -15,8 +17,9 @@ class Registry;
 //   interval of 0xFFFFFFFF (return with the first bytes);
 // - read total constants: 0..10000 ms; a class whose multiplier and constant
 //   are both 0 (no total limit: a silent device would be waited for forever)
-//   gets its default constant, 30 or 600 ms;
-// - StartTimeout: 0..1000 ms; TailInUS: 0..20000 us.
+//   gets its default constant, 30 or 600 ms, and so does the return-with-the-
+//   first-bytes mode (interval and multiplier 0xFFFFFFFF) with a constant of 0;
+// - StartTimeout: 0..1000 ms; TailInUS: 0..20000 us; NetworkAllowance: 0..5000 ms.
 struct LineSettings {
   uint32_t IntervalTimeout = 0;
   uint32_t TimeoutMultiplier = 0;
@@ -41,6 +44,20 @@ struct LineSettings {
 };
 
 inline constexpr const char* LineSettingsKey = "Software\\TAVIX\\VELTA\\RS";
+
+// The line settings in `registry`, brought into range, as LoadLineSettings
+// reads them for a session (`ntFamily`: StartTimeout defaults to 4, else 0);
+// writes back StartTimeout and TailInUS when absent. Throws LineSettingsError
+// for a value of the wrong type.
+LineSettings ReadLineSettings(Registry& registry, bool ntFamily);
+
+// The read time-outs of an exchange in the short class (commands 1 and 3) or
+// the long one (every other command, and after opening), write time-outs 0.
+// A remote line's answers come later by the network's round trip: its
+// time-outs get the NetworkAllowance on top, the total limit always (so that
+// no read waits without one) and an interval that is set; the sums saturate
+// and an interval of 0xFFFFFFFF keeps its meaning.
+CommTimeouts ReadTimeouts(const LineSettings& settings, bool shortClass, bool remote);
 
 // A line setting of the wrong registry type.
 class LineSettingsError : public std::runtime_error {

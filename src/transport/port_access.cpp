@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/port_names.h"
@@ -75,7 +76,10 @@ bool openSerial(BusState& bus) {
   if (!bus.Port) return false;
   SerialPort& port = *bus.Port;
   if (port.isOpen()) port.close();
-  if (!port.open(bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath)) return false;
+  if (!port.open(bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath)) {
+    NoteDroppedLine(bus);
+    return false;
+  }
 
   // Failures of the configuration calls go unnoticed: a port that opened is
   // used as it is.
@@ -91,28 +95,23 @@ bool openSerial(BusState& bus) {
   port.setState(state);
   port.setupQueues(ReceiveQueueBytes, 0);
 
-  CommTimeouts timeouts;
-  port.getTimeouts(timeouts);
-  timeouts.readIntervalMs = bus.Settings.CmdIntervalTimeout;
-  timeouts.readTotalMultiplierMs = bus.Settings.CmdTimeoutMultiplier;
-  timeouts.readTotalConstantMs = bus.Settings.CmdTimeoutConstant;
-  timeouts.writeTotalMultiplierMs = 0;
-  timeouts.writeTotalConstantMs = 0;
-  AddNetworkAllowance(bus, timeouts);
-  port.setTimeouts(timeouts);
+  SetReadTimeouts(bus, false);
   bus.PortLost = false;
   bus.PortLossReported = false;
+  bus.PortDropReason.clear();
   bus.KernelTurnsLine = bus.Settings.KernelRS485 && port.enableKernelRs485();
   return true;
 }
 
 }  // namespace
 
-void AddNetworkAllowance(const BusState& bus, CommTimeouts& timeouts) {
-  if (!bus.Port || !bus.Port->isRemote()) return;
-  const uint32_t allowance = bus.Settings.NetworkAllowance;
-  if (timeouts.readIntervalMs != 0) timeouts.readIntervalMs += allowance;
-  timeouts.readTotalConstantMs += allowance;
+void SetReadTimeouts(BusState& bus, bool shortClass) {
+  SerialPort& port = *bus.Port;
+  // Read, then written back with every field set, as a comm port's record is.
+  CommTimeouts timeouts;
+  port.getTimeouts(timeouts);
+  timeouts = ReadTimeouts(bus.Settings, shortClass, port.isRemote());
+  port.setTimeouts(timeouts);
 }
 
 bool OpenPort(BusState& bus) {
@@ -144,9 +143,19 @@ std::string DescribeOpenFailure(const BusState& bus) {
                                                     : describeOpenError(failure.error));
 }
 
+void NoteDroppedLine(BusState& bus) {
+  if (!bus.Port) return;
+  std::string why = bus.Port->takeDropped();
+  if (why.empty()) return;
+  bus.PortLost = true;
+  bus.PortLossReported = false;
+  bus.PortDropReason = std::move(why);
+}
+
 void ReportPortLoss(BusState& bus) {
   if (!bus.PortLost || bus.PortLossReported) return;
   bus.PortLossReported = true;
+  if (!bus.PortDropReason.empty()) throw PortLostError(bus.PortDropReason);
   const std::string name = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
   throw PortLostError(name +
                       ": the port is lost (is the converter unplugged?); the next request tries "

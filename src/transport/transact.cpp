@@ -44,7 +44,6 @@ class Exchange {
  private:
   SerialPort& port() { return *bus_.Port; }
   Clock& clock() { return *bus_.platform.clock; }
-  void setReadTimeouts();
   void turnToSending();
   void sendOnSerial();
   void sendThroughDriver();
@@ -66,25 +65,6 @@ class Exchange {
   AnswerBytes received_{};
   AttemptTrace trace_;
 };
-
-void Exchange::setReadTimeouts() {
-  const LineSettings& s = bus_.Settings;
-  CommTimeouts timeouts;
-  port().getTimeouts(timeouts);
-  if (isShortClass(command_)) {
-    timeouts.readIntervalMs = s.IntervalTimeout;
-    timeouts.readTotalMultiplierMs = s.TimeoutMultiplier;
-    timeouts.readTotalConstantMs = s.TimeoutConstant;
-  } else {
-    timeouts.readIntervalMs = s.CmdIntervalTimeout;
-    timeouts.readTotalMultiplierMs = s.CmdTimeoutMultiplier;
-    timeouts.readTotalConstantMs = s.CmdTimeoutConstant;
-  }
-  timeouts.writeTotalMultiplierMs = 0;
-  timeouts.writeTotalConstantMs = 0;
-  AddNetworkAllowance(bus_, timeouts);
-  port().setTimeouts(timeouts);
-}
 
 // DTR clear and RTS set put the converter's driver on the line.
 void Exchange::turnToSending() {
@@ -218,7 +198,7 @@ bool Exchange::run() {
   if (frame_.empty()) return false;
 
   if (!bus_.HasDriver()) {
-    setReadTimeouts();
+    SetReadTimeouts(bus_, isShortClass(command_));
     turnToSending();
     port().purge(PurgeAction::TxClear);
     port().purge(PurgeAction::TxAbort);
@@ -267,7 +247,9 @@ bool Exchange::run() {
 bool Transact(BusState& bus, const Bytes& request, uint8_t mode) {
   // Simulator mode always awaits an answer, whatever the caller asked.
   if (bus.Simulator.enabled) return SimTransactDirect(bus, request, 1);
-  return Exchange(bus, request, mode).run();
+  const bool done = Exchange(bus, request, mode).run();
+  NoteDroppedLine(bus);
+  return done;
 }
 
 }  // namespace loopmon

@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "scoped_temp_dir.h"
-#include "whole_replacement.h"
 
 using namespace loopmon;
 namespace fs = std::filesystem;
@@ -73,11 +72,4 @@ TEST_F(ProfileFileTest, AWriteKeepsEveryOtherLineByteForByte) {
   ASSERT_TRUE(file.writeString("2-105", "R2", "3,08"));
   EXPECT_EQ(content(), "[1-160]\na=408\r\r\n; by hand\r\nb=-1\n[2-105]\nR1=1,04\nR2=3,08\n");
   EXPECT_EQ(file.readString("1-160", "a", ""), "408\r");
-}
-
-TEST_F(ProfileFileTest, AWriteReplacesTheFileWholeOrNotAtAll) {
-  write("[Port]\nNum=1\n[Other]\nnote=kept\n");
-  ProfileFile file(path);
-  loopmon::testing::expectWholeReplacement(path,
-                                           [&] { return file.writeString("Port", "Num", "24"); });
 }

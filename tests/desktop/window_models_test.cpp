@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "common/number_text.h"
 #include "desktop/calibration_model.h"
 #include "desktop/main_window_model.h"
 #include "desktop/password_dialog_model.h"
@@ -345,6 +346,17 @@ TEST(SearchDialogModel, AFurtherPortIsRememberedByItsName) {
   EXPECT_EQ(ProfileFile(ini).readInt("Port", "Num", -1), 5);
   EXPECT_EQ(ProfileFile(ini).readString("Port", "Name", ""), "COM7");
   EXPECT_EQ(view.portText(), "COM7 — CP2102 USB to UART Bridge Controller");
+
+  // A save that is refused is told as every other save's refusal is.
+  std::filesystem::permissions(ini, std::filesystem::perms::owner_read);
+  view.port = 1;
+  try {
+    dialog.closed();
+    ADD_FAILURE() << "a refused save passed in silence";
+  } catch (const FileWriteError& error) {
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + ini);
+  }
+  EXPECT_EQ(ProfileFile(ini).readInt("Port", "Num", -1), 5);
 }
 
 TEST(CalibrationModel, ChecksFieldsAndTheSection) {

@@ -17,7 +17,7 @@ fail() {
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=(bin/loopctl bin/loopsim share/man/man1/loopctl.1 share/man/man1/loopsim.1
-          share/bash-completion/completions/loopctl)
+          share/bash-completion/completions/loopctl share/bash-completion/completions/loopsim)
 if [[ $gui == with-gui ]]; then
   expected+=(bin/loopmon share/man/man1/loopmon.1 share/applications/loopmon.desktop
              share/icons/hicolor/scalable/apps/loopmon.svg)
@@ -36,11 +36,12 @@ fi
 
 # The completion offers the commands, then the options of the command typed.
 complete_words() {
-  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _loopctl
-           echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/loopctl" "$@"
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); "_$1"
+           echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/$1" "$@"
 }
 [[ $(complete_words loopctl sc) == scan ]] || fail "completion of a command"
 [[ $(complete_words loopctl scan --a) == --addr ]] || fail "completion of an option"
+[[ $(complete_words loopsim de) == demo ]] || fail "completion of loopsim's command"
 
 # A folder the user cannot write: root ignores permission bits, so the run
 # goes to an unprivileged user then; anyone else just loses the write bit.

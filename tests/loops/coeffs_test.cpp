@@ -6,7 +6,6 @@
 
 #include "common/number_text.h"
 #include "scoped_temp_dir.h"
-#include "whole_replacement.h"
 
 using namespace loopmon;
 namespace fs = std::filesystem;
@@ -111,10 +110,4 @@ TEST_F(CoeffsTest, RefusedSavesLeaveTheFileAsItWas) {
   EXPECT_EQ(
       content(),
       "[1-160]\r\nACP1=200\r\nnote=kept\r\nACP2=100\r\nR1=1,04\r\nR2=3,08\r\na=408\r\nb=-1\r\n");
-}
-
-TEST_F(CoeffsTest, ASaveReplacesTheFileWholeOrNotAtAll) {
-  write("[1-154]\nACP1=200\nACP2=100\nR1=1,04\nR2=3,08\na=408\nb=-1\n");
-  loopmon::testing::expectWholeReplacement(
-      path, [&] { return errorOf([&] { store.Save(2, 105, 0, "", workedExample); }) == "done"; });
 }

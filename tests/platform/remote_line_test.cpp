@@ -1,79 +1,28 @@
 // Remote lines against a scripted server on the loopback address: the telnet
 // negotiation as the line opens, the bytes each call puts on the connection,
-// and the failures a user is told about.
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// the failures a user is told about, and servers that flood the line.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 
-#include "platform/posix_files.h"
+#include "platform/platform.h"
 #include "platform/remote_line.h"
 #include "platform/telnet_codec.h"
+#include "scoped_temp_dir.h"
+#include "scripted_server.h"
+#include "session/session.h"
 
 using namespace loopmon;
 using namespace loopmon::telnet;
+using loopmon::testing::ScriptedServer;
 
 namespace {
 
 constexpr uint8_t Echo = 1;
-
-// A TCP server on 127.0.0.1 with a port the system chose, played step by step.
-class ScriptedServer {
- public:
-  ScriptedServer() {
-    listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), size);
-    ::listen(listener_.get(), 4);
-    ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-  }
-
-  std::string url(const char* scheme) const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
-  }
-
-  bool accept() {
-    pollfd p{listener_.get(), POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return false;
-    connection_.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    return connection_.valid();
-  }
-  void send(const TelnetBytes& bytes) {
-    ASSERT_EQ(::send(connection_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
-  // Exactly `count` bytes, or what came within two seconds.
-  TelnetBytes receive(size_t count) {
-    TelnetBytes bytes(count);
-    size_t got = 0;
-    pollfd p{connection_.get(), POLLIN, 0};
-    while (got < count && (::poll(&p, 1, 2000) > 0)) {
-      const ssize_t n = ::recv(connection_.get(), bytes.data() + got, count - got, 0);
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
-  }
-  void hangUp() { connection_.reset(); }
-  void stopListening() { listener_.reset(); }
-
- private:
-  posix::UniqueFd listener_;
-  posix::UniqueFd connection_;
-  uint16_t port_ = 0;
-};
 
 const TelnetBytes Offers{Iac, Will, BinaryOption, Iac, Do, BinaryOption, Iac, Will, ComPortOption};
 
@@ -90,6 +39,8 @@ bool openAgainst(SerialPort& port, ScriptedServer& server, const std::string& ur
   if (!answers.empty()) server.send(answers);
   return opened.get();
 }
+
+const TelnetBytes Agreement{Iac, Do, BinaryOption, Iac, Will, BinaryOption, Iac, Do, ComPortOption};
 
 TelnetBytes command(uint8_t code, uint8_t value) {
   return TelnetCodec::comPortCommand(code, {value});
@@ -208,6 +159,88 @@ TEST(RemoteLine, RawLineLostMidReadReconnectsOnTheNextOpen) {
   EXPECT_EQ(port->failure(), url +
                                  ": connection lost, and connecting again failed: connection "
                                  "refused (nothing serves that port)");
+}
+
+// A server that sends without pause, or opens a subnegotiation that never
+// ends, is dropped with its line named rather than read into memory for ever.
+TEST(RemoteLine, FloodingServersAreDroppedAndNamed) {
+  struct Case {
+    const char* what;
+    const char* scheme;
+    bool afterOpening;  // the flood starts once the line has opened
+    TelnetBytes floodPrefix;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"raw line streaming", "tcp", true, {}, "the line sends without pause"},
+      {"telnet streaming instead of negotiating", "rfc2217", false, {}, "sends without pause"},
+      {"telnet streaming after negotiating", "rfc2217", true, {}, "sends without pause"},
+      {"an endless subnegotiation",
+       "rfc2217",
+       true,
+       {Iac, Sb, ComPortOption, 101},
+       "a telnet subnegotiation of over 64 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server;
+    auto port = remotePort();
+    const std::string url = server.url(c.scheme);
+    auto opened = std::async(std::launch::async, [&] { return port->open(url); });
+    ASSERT_TRUE(server.accept());
+    const bool telnet = c.scheme == std::string("rfc2217");
+    if (telnet) {
+      EXPECT_EQ(server.receive(Offers.size()), Offers);
+    }
+    if (c.afterOpening) {
+      if (telnet) server.send(Agreement);
+      ASSERT_TRUE(opened.get()) << port->failure();
+      server.flood(c.floodPrefix);
+      // The session's exchanges, a purge and a read each, as the bytes come.
+      port->setTimeouts({0, 0, 2000, 0, 0});
+      for (int exchange = 0; exchange < 1000 && port->isOpen(); ++exchange) {
+        port->purge(PurgeAction::RxClear);
+        uint8_t answer[6];
+        port->read(answer, sizeof answer);
+      }
+    } else {
+      server.flood(c.floodPrefix);
+      EXPECT_FALSE(opened.get());
+    }
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_EQ(port->failure().rfind(url + ": ", 0), 0u) << port->failure();
+    EXPECT_NE(port->failure().find(c.problem), std::string::npos) << port->failure();
+    EXPECT_EQ(port->takeDropped(), port->failure()) << "told once as a dropped line";
+  }
+}
+
+// Through a session: the request ends at once with the line's account (the
+// window's one box, loopctl's exit 1).
+TEST(RemoteLine, ASessionHearsOfADroppedLineAtOnce) {
+  loopmon::testing::ScopedTempDir config;
+  loopmon::testing::ScopedEnv store("XDG_CONFIG_HOME", config.path());
+  ScriptedServer server;
+  const std::string url = server.url("tcp");
+  TRSSession session(Platform::system());
+  session.SetPortPath(url);
+  ASSERT_TRUE(OpenPort(session));
+  ASSERT_TRUE(server.accept());
+  server.flood({});
+  // Flooded meanwhile, the connection holds far more than a bus carries.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const Bytes presence{9, 6, 0, 1, 0, 0};
+  try {
+    session.DirectRequest(presence, 1);
+    ADD_FAILURE() << "the flood passed in silence";
+  } catch (const PortLostError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              url +
+                  ": the line sends without pause (16 KB more than a bus carries); the "
+                  "connection is dropped");
+  }
+  // Tried again within the request, the line would have connected again (the
+  // listener queues the connection) and the loss been forgotten.
+  EXPECT_EQ(session.AttemptCount, 1u);
 }
 
 }  // namespace

@@ -212,6 +212,21 @@ TEST_F(SerialPortOnPty, PurgeDiscardsPendingInputAndWritesReachTheFarEnd) {
   EXPECT_EQ(got, frame);
 }
 
+// The far end stops taking bytes (a stopped `loopsim pty`, a wedged adapter):
+// a write ends instead of holding the bus, and the port is given up.
+TEST_F(SerialPortOnPty, AWriteTheFarEndNeverTakesEndsAndClosesThePort) {
+  ASSERT_TRUE(port_->setState({9600, 8, 0, 0}));
+  const std::vector<uint8_t> chunk(255, 0x55);
+  size_t written = chunk.size();
+  for (int i = 0; i < 10000 && written == chunk.size(); ++i) {
+    written = port_->write(chunk.data(), chunk.size());
+  }
+  EXPECT_LT(written, chunk.size());
+  EXPECT_FALSE(port_->isOpen());
+  EXPECT_EQ(port_->takeDropped().rfind(device_ + ": the port takes no bytes", 0), 0u);
+  EXPECT_EQ(port_->takeDropped(), "") << "told once";
+}
+
 TEST_F(SerialPortOnPty, AHangUpEndsAReadAtOnce) {
   ::close(master_);
   master_ = -1;

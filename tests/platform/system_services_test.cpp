@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/locale_info.h"
+#include "platform/posix_files.h"
 #include "platform/program_folder.h"
 #include "scoped_temp_dir.h"
 
@@ -89,6 +90,18 @@ TEST(Folders, RuntimeFolderIsPrivate) {
   EXPECT_EQ(fallback, "/tmp/loopmon-" + std::to_string(::getuid()) + "/");
   ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);
+
+  // The shared name taken by someone else (here a link, refused like another
+  // user's folder): a fresh private folder, found again by every later call.
+  const std::string shared = dir.file("loopmon-7/");
+  const std::string pointer = dir.file("cache/loopmon/runtime-folder");
+  std::filesystem::create_directory_symlink(dir.path(), dir.file("loopmon-7"));
+  const std::string fresh = posix::privateRuntimeFolder(shared, pointer);
+  EXPECT_EQ(fresh.rfind(dir.file("loopmon-7."), 0), 0u) << fresh;
+  ASSERT_EQ(::lstat(fresh.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0);
+  EXPECT_EQ(posix::privateRuntimeFolder(shared, pointer), fresh);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("loopmon-7"))) << "left as it is";
 }
 
 TEST(Folders, FilesBesideTheProgramMoveToTheUserFolderWhenItCannotBeWritten) {

@@ -4,6 +4,8 @@
 // port. The simulator side's sleeps and calls are recorded in order, so the
 // pause before a call and the object's lifetime show.
 
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -385,12 +387,70 @@ TEST(SimulatorServerProcess, SurvivesGarbageAndStopsCleanly) {
   send(fd, "Transceiving 5 6 0 1 0 0 220\n", 29, MSG_NOSIGNAL);
   EXPECT_EQ(readLines(fd, 1), "5 5 2 0 0 28\n");
   close(fd);
+}
 
+// The answer line waiting on a connection of its own, or "" when none comes
+// within `wait`; with `call`, after sending a presence request.
+std::string answerOn(int fd, std::chrono::milliseconds wait, bool call = true) {
+  if (call) send(fd, "Transceiving 5 6 0 1 0 0 220\n", 29, MSG_NOSIGNAL);
+  pollfd entry{fd, POLLIN, 0};
+  char answer[64] = {};
+  if (poll(&entry, 1, static_cast<int>(wait.count())) <= 0) return "";
+  return recv(fd, answer, sizeof answer - 1, 0) > 0 ? answer : "";
+}
+
+// Two servers started together: one serves, the other leaves its socket alone.
+TEST(SimulatorServerProcess, OneOfTwoServersStartedTogetherOwnsTheSocket) {
+  PrivateRuntimeFolder runtime;
+  LoopsimProcess first(LOOPSIM_BINARY, {"serve"});
   LoopsimProcess second(LOOPSIM_BINARY, {"serve"});
-  EXPECT_EQ(second.waitExit(), 1) << "a second server on the same socket refuses to start";
-  EXPECT_EQ(access(path.c_str(), F_OK), 0) << "and leaves the first one's socket alone";
-  EXPECT_EQ(server.process->stop(), 0);
-  EXPECT_NE(access(path.c_str(), F_OK), 0) << "socket removed on SIGTERM";
+  const bool firstServes = first.readLine().starts_with("loopsim: serving on ");
+  ASSERT_NE(firstServes, second.readLine().starts_with("loopsim: serving on "));
+  EXPECT_EQ((firstServes ? second : first).waitExit(), 1);
+  const int fd = connectTo(simulatorSocketPath());
+  EXPECT_EQ(answerOn(fd, std::chrono::seconds(5)), "5 5 2 0 0 28\n");
+  close(fd);
+  EXPECT_EQ((firstServes ? first : second).stop(), 0);
+  EXPECT_NE(access(simulatorSocketPath().c_str(), F_OK), 0) << "socket removed on SIGTERM";
+}
+
+// Clients beyond 64 wait their turn, and a server out of descriptors does not
+// spin on the connections it cannot take.
+TEST(SimulatorServerProcess, ClientsAreCappedAndRunningOutOfDescriptorsDoesNotSpin) {
+  PrivateRuntimeFolder runtime;
+  rlimit normal{};
+  getrlimit(RLIMIT_NOFILE, &normal);
+  const rlimit scarce{24, normal.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &scarce);
+  LoopsimProcess scarceServer(LOOPSIM_BINARY, {"serve"});
+  setrlimit(RLIMIT_NOFILE, &normal);
+  ASSERT_TRUE(scarceServer.readLine().starts_with("loopsim: serving on "));
+  std::vector<int> clients;
+  for (int i = 0; i < 40; ++i) clients.push_back(connectTo(simulatorSocketPath()));
+  const auto cpuTicks = [&] {  // utime and stime, fields 14 and 15
+    std::ifstream stat("/proc/" + std::to_string(scarceServer.pid()) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) ticks += i >= 14 ? std::stol(field) : 0;
+    return ticks;
+  };
+  const long before = cpuTicks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(cpuTicks() - before, sysconf(_SC_CLK_TCK) / 2) << "busy while it cannot accept";
+  for (int fd : clients) close(fd);
+  scarceServer.stop();
+
+  Loopsim server("serve");
+  ASSERT_TRUE(server.serving());
+  clients.clear();
+  for (int i = 0; i <= 64; ++i) clients.push_back(connectTo(simulatorSocketPath()));
+  for (int i = 0; i < 64; ++i)
+    ASSERT_EQ(answerOn(clients[i], std::chrono::seconds(5)), "5 5 2 0 0 28\n");
+  EXPECT_EQ(answerOn(clients[64], std::chrono::milliseconds(300)), "") << "the 65th waits";
+  close(clients.front());
+  EXPECT_EQ(answerOn(clients[64], std::chrono::seconds(5), false), "5 5 2 0 0 28\n")
+      << "and is served once a client has left";
+  for (size_t i = 1; i < clients.size(); ++i) close(clients[i]);
 }
 
 TEST(LoopsimLine, WireTimingPaddingGarbageAndBrokenFrames) {

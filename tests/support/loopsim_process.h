@@ -72,6 +72,7 @@ class LoopsimProcess {
     }
   }
 
+  pid_t pid() const { return pid_; }
   // Sends SIGTERM and returns the exit status (-1 when it did not exit normally).
   int stop() { return finish(SIGTERM); }
   // Waits for it to end by itself and returns the exit status.

@@ -1,10 +1,12 @@
 // Opening and releasing the port on both routes, and the registry line settings.
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "bus_fixture.h"
+#include "platform/read_deadline.h"
 
 using namespace loopmon;
 using namespace loopmon::testing;
@@ -71,27 +73,57 @@ TEST(LineSettings, StoredValuesAreReadAndNothingIsWritten) {
   EXPECT_EQ(bus.crcTable(), CrcTable::Carried) << "only 1 selects the published table";
 }
 
-TEST(LineSettings, ValuesThatWouldWaitForHoursAreBoundedTheRegistryIsNot) {
+// Every combination of boundary values gives reads that end within the
+// documented bounds, local and remote, through the code that sets a read's
+// time-outs; the port's own MAXDWORD modes keep their meaning, and the
+// registry keeps what it holds.
+TEST(LineSettings, EveryStoredCombinationEndsItsReadsWithinTheBounds) {
+  using std::chrono::milliseconds;
   constexpr uint32_t Max = 0xFFFFFFFF;
-  // Stored values in the order of NumberNames, and what the engine uses.
-  const std::pair<Numbers, Numbers> cases[] = {
-      // No total limit in a class: its default constant.
-      {{0, 0, 0, 5, 0, 0, 10, 1240, 0, 400}, {0, 0, 30, 5, 0, 600, 10, 1240, 0, 400}},
-      // Days: the longest sane wait.
-      {{99999, Max, Max, 0, 0, 600, 10, 1240, Max, Max},
-       {10000, 100, 10000, 0, 0, 600, 10, 1240, 1000, 20000}},
-      // The port's own MAXDWORD modes stay.
-      {{Max, Max, 50, Max, 0, 0, 10, 1240, 0, 400}, {Max, Max, 50, Max, 0, 0, 10, 1240, 0, 400}},
-  };
-  for (const auto& [stored, used] : cases) {
-    FakePlatform fakes;
-    for (size_t i = 0; i < stored.size(); ++i) {
-      fakes.registry->set(LineSettingsKey, NumberNames[i], RegValue::ofDword(stored[i]));
+  const uint32_t values[] = {0, 1, 10000, 10001, Max - 1, Max};
+  const ReadDeadline::TimePoint start{};
+  for (const uint32_t interval : values) {
+    for (const uint32_t multiplier : values) {
+      for (const uint32_t constant : values) {
+        for (const uint32_t allowance : {0u, 50u, 5001u, Max}) {
+          FakePlatform fakes;
+          for (const auto& [name, value] : {std::pair{"IntervalTimeout", interval},
+                                            {"CmdIntervalTimeout", interval},
+                                            {"TimeoutMultiplier", multiplier},
+                                            {"CmdTimeoutMultiplier", multiplier},
+                                            {"TimeoutConstant", constant},
+                                            {"CmdTimeoutConstant", constant},
+                                            {"NetworkAllowance", allowance},
+                                            {"StartTimeout", interval},
+                                            {"TailInUS", constant}}) {
+            fakes.registry->set(LineSettingsKey, name, RegValue::ofDword(value));
+          }
+          BusState bus(fakes.platform());
+          LoadLineSettings(bus);
+          EXPECT_LE(bus.Settings.StartTimeout, 1000u);
+          EXPECT_LE(bus.Settings.TailInUS, 20000u);
+          EXPECT_EQ(fakes.registry->read(LineSettingsKey, "TailInUS"), RegValue::ofDword(constant));
+          for (const bool shortClass : {true, false}) {
+            for (const bool remote : {false, true}) {
+              SCOPED_TRACE(::testing::Message()
+                           << interval << "," << multiplier << "," << constant << " allowance "
+                           << allowance << " short " << shortClass << " remote " << remote);
+              const CommTimeouts timeouts = ReadTimeouts(bus.Settings, shortClass, remote);
+              for (const size_t count : {size_t{6}, size_t{26}}) {
+                const auto bound = milliseconds(100 * count + 10000 + (remote ? 5000 : 0));
+                ReadDeadline read(timeouts, count, start);
+                EXPECT_LE(read.remaining(start, 0), bound);
+                read.bytesArrived(start);
+                const bool firstBytes = interval == Max && multiplier == Max;
+                EXPECT_TRUE(!firstBytes ||
+                            read.remaining(start, 1) == ReadDeadline::Duration::zero())
+                    << "returns with the first bytes";
+              }
+            }
+          }
+        }
+      }
     }
-    BusState bus(fakes.platform());
-    LoadLineSettings(bus);
-    EXPECT_EQ(numbers(bus.Settings), used);
-    EXPECT_EQ(fakes.registry->read(LineSettingsKey, "TailInUS"), RegValue::ofDword(stored[9]));
   }
 }
 

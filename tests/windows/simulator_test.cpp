@@ -1,7 +1,7 @@
-// Simulator mode of the Windows build: another process holds "SIMUL", so a
-// session sends every exchange to the automation server registered here
-// instead of the port, the direct side through "Simul.Simulator" and the
-// worker, on its own thread, through "Simul.Simul2".
+// Simulator mode of the Windows build: loopsim.exe serves the demo bus as a
+// local automation server and holds "SIMUL", so a session sends every
+// exchange to it instead of the port, the direct side through
+// "Simul.Simulator" and the worker, on its own thread, through "Simul.Simul2".
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "loopsim_serve_win32.h"
 #include "platform/platform.h"
-#include "platform/program_folder.h"
 #include "platform/simulator_link.h"
 #include "platform/text_win32.h"
 #include "search_view_fake.h"
@@ -22,43 +22,6 @@ using namespace loopmon;
 
 namespace {
 
-constexpr std::pair<const char*, const char*> ServerClasses[] = {
-    {"Simul.Simulator", "{6E1B0D2A-4C41-4B7E-9A51-3C0D1E7A0001}"},
-    {"Simul.Simul2", "{6E1B0D2A-4C41-4B7E-9A51-3C0D1E7A0002}"},
-};
-
-void forgetSimulatorServer() {
-  for (const auto& [progId, classId] : ServerClasses) {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE,
-                   win32::widen(std::string("Software\\Classes\\") + progId).c_str());
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE,
-                   win32::widen(std::string("Software\\Classes\\CLSID\\") + classId).c_str());
-  }
-}
-
-// As the installer of a 64-bit in-process server registers it.
-void registerSimulatorServer() {
-  const auto text = [](const std::string& key, const wchar_t* name, const std::string& value) {
-    const std::wstring wide = win32::widen(value);
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, win32::widen(key).c_str(), name, REG_SZ, wide.c_str(),
-                    static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-  };
-  for (const auto& [progId, classId] : ServerClasses) {
-    const std::string serverKey =
-        std::string("Software\\Classes\\CLSID\\") + classId + "\\InprocServer32";
-    text(std::string("Software\\Classes\\") + progId + "\\CLSID", nullptr, classId);
-    text(serverKey, nullptr, programFolder() + "simul_test_server.dll");
-    text(serverKey, L"ThreadingModel", "Apartment");
-  }
-}
-
-enum ServerCount { LiveObjects, TransceivingCalls, ObmenCalls };
-long serverCount(ServerCount which) {
-  using Count = long(STDAPICALLTYPE*)(int);
-  auto count = win32::procAddress<Count>(L"simul_test_server.dll", "SimulCount");
-  return count ? count(which) : -1;
-}
-
 void expectApartmentAsFound(const char* after) {
   const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   EXPECT_EQ(apartment, S_OK) << after << " leaves the thread's apartment as it found it";
@@ -67,32 +30,8 @@ void expectApartmentAsFound(const char* after) {
 
 class SimulatorMode : public ::testing::Test {
  protected:
-  void SetUp() override {
-    forgetSimulatorServer();
-    registerSimulatorServer();
-    std::wstring command = win32::widen("\"" + programFolder() + "simul_holder.exe\"");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &holder));
-    auto markers = makeMarkerService();
-    for (int tries = 0; tries < 300 && !markers->openExisting("SIMUL"); ++tries) Sleep(100);
-  }
-  void TearDown() override {
-    if (holder.hProcess) {
-      TerminateProcess(holder.hProcess, 0);
-      WaitForSingleObject(holder.hProcess, INFINITE);
-      CloseHandle(holder.hThread);
-      CloseHandle(holder.hProcess);
-    }
-    FreeLibrary(server);
-    forgetSimulatorServer();
-  }
-
-  PROCESS_INFORMATION holder{};
-  // Keeps the server's counts across the release of the component library
-  // after every direct-side exchange.
-  HMODULE server = LoadLibraryW(win32::widen(programFolder() + "simul_test_server.dll").c_str());
+  // Every call it answers is in its trace, with the method's name.
+  loopmon::testing::LoopsimServe server{"--trace"};
 };
 
 TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
@@ -113,9 +52,8 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   EXPECT_EQ(session.GetDeviceType(6), NoDevice);
   EXPECT_EQ(session.GetDeviceType(12), 2);
   EXPECT_EQ(list.lines.size(), 2u);
-  EXPECT_GE(serverCount(TransceivingCalls), 4) << "two presences, two identities";
-  EXPECT_EQ(serverCount(ObmenCalls), 0);
-  EXPECT_EQ(serverCount(LiveObjects), 0) << "one object per direct exchange, released after it";
+  EXPECT_GE(server.countInLog("Transceiving ->"), 4) << "two presences, two identities";
+  EXPECT_EQ(server.countInLog("Obmen ->"), 0);
   expectApartmentAsFound("every direct exchange");
 
   // The device at 20 has an alarm pending: the worker's poll finds it.
@@ -137,17 +75,39 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   ASSERT_FALSE(event.empty()) << "no event from the worker";
   EXPECT_EQ(event[0], 20);
   EXPECT_EQ(event[2], 4) << "an event answer";
-  EXPECT_GT(serverCount(ObmenCalls), 0) << "the worker's polls went through Obmen";
+  EXPECT_GT(server.countInLog("Obmen ->"), 0) << "the worker's polls went through Obmen";
 }
 
-TEST(SimulatorLink, AnUnregisteredServerCannotBeCreated) {
-  forgetSimulatorServer();
-  try {
-    makeSimulatorLink()->create(SimulatorSide::Direct);
-    FAIL() << "created an object of an unregistered server";
-  } catch (const SimulatorUnavailable& error) {
-    EXPECT_NE(std::string(error.what()).find("Simul.Simulator"), std::string::npos) << error.what();
+// As an installation registers loopsim.exe for the machine.
+void registerLoopsim() {
+  wchar_t server[MAX_PATH] = {};
+  GetFullPathNameW(win32::widen(LOOPSIM_PATH).c_str(), MAX_PATH, server, nullptr);
+  const std::wstring classId = L"{1C9E6E63-7226-4772-9AC9-C55F2CB8C05C}";
+  const auto text = [](const std::wstring& key, const std::wstring& value) {
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + key).c_str(), nullptr, REG_SZ,
+                    value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  };
+  text(L"Simul.Simulator\\CLSID", classId);
+  text(L"CLSID\\" + classId + L"\\LocalServer32", L"\"" + std::wstring(server) + L"\"");
+}
+
+// No loopsim serves: unregistered, the class is not found; registered, COM
+// starts loopsim.exe -Embedding, which must not serve a bus of its own.
+TEST(SimulatorLink, NoObjectWhileNoLoopsimServes) {
+  for (const bool registered : {false, true}) {
+    loopmon::testing::LoopsimServe::forgetRegistration();
+    if (registered) registerLoopsim();
+    try {
+      makeSimulatorLink()->create(SimulatorSide::Direct);
+      ADD_FAILURE() << "created an object, registered " << registered;
+    } catch (const SimulatorUnavailable& error) {
+      EXPECT_NE(std::string(error.what()).find(registered ? "Cannot create" : "Cannot find"),
+                std::string::npos)
+          << error.what();
+    }
+    EXPECT_FALSE(makeMarkerService()->openExisting("SIMUL")) << "registered " << registered;
   }
+  loopmon::testing::LoopsimServe::forgetRegistration();
   expectApartmentAsFound("a failed creation");
 }
 

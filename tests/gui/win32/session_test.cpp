@@ -1,6 +1,7 @@
 // loopmon.exe's windows over a real serial line, driven by window messages:
 // COM3 of the Wine prefix is a pseudo-terminal with loopsim's demo bus on its
-// Linux side. Then the simulator mode without a simulator to talk to.
+// Linux side. Then the simulator mode with loopsim.exe serving, and without a
+// simulator to talk to.
 
 #include <ole2.h>
 
@@ -10,6 +11,7 @@
 #include "gui/win32/main_window.h"
 #include "gui/win32/search_dialog.h"
 #include "loops/reading_cycle.h"
+#include "loopsim_serve_win32.h"
 #include "platform/named_marker.h"
 #include "platform/profile_file.h"
 #include "session/session.h"
@@ -64,6 +66,26 @@ TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
       PassLimitMs));
   EXPECT_EQ(window_->loopTable().cell(2, 3), "Обрыв");
   for (int row = 1; row < 21; ++row) EXPECT_FALSE(window_->loopTable().cell(1, row).empty());
+}
+
+// loopsim.exe serving while the program starts: the search dialog lists the
+// demo bus, whatever the port. The search is stopped once 127 and 5 are in:
+// every probe of the rest costs a COM activation.
+TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
+  loopmon::testing::LoopsimServe server;
+  ASSERT_TRUE(server.started());
+  open();
+  ASSERT_TRUE(window_->session().Simulator.enabled);
+  search([&](SearchDialog& d) {
+    click(d.control(search_form::SearchButton));
+    ASSERT_TRUE(
+        pumpUntil([&] { return lines(d.control(search_form::DeviceList)).size() == 2; }, ScanLimitMs));
+    click(d.control(search_form::SearchButton));
+    ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, PassLimitMs));
+    const std::vector<std::string> expected{window_->session().DescribeDevice(127),
+                                            window_->session().DescribeDevice(5)};
+    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+  });
 }
 
 bool simulatorRegistered() {
