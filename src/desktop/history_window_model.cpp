@@ -7,6 +7,7 @@
 #include "common/number_text.h"
 #include "desktop/texts.h"
 #include "loops/loop_decode.h"
+#include "platform/whole_file.h"
 
 namespace loopmon {
 
@@ -261,8 +262,11 @@ std::vector<PlotShape> HistoryWindowModel::plot(Size area, int dpi,
 void HistoryWindowModel::saveClicked() {
   const std::optional<std::string> path = view_.askSavePath(csvFileName());
   if (!path || path->empty()) return;
-  const std::string error = view_.writeFile(*path, csv());
-  if (!error.empty()) view_.showMessage(texts::Format(texts::SaveFailed, *path, error));
+  try {
+    replaceWholeFile(*path, csv());
+  } catch (const FileError& error) {
+    view_.showMessage(texts::Format(texts::SaveFailed, *path, error.reason()));
+  }
 }
 
 std::string HistoryWindowModel::csvFileName() const {

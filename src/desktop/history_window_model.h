@@ -64,8 +64,6 @@ class HistoryWindowView {
   // Where to save, offering `suggested` as the file's name; nothing when the
   // user cancels.
   virtual std::optional<std::string> askSavePath(const std::string& suggested) = 0;
-  // Writes `bytes` to `path` whole or not at all; "" once written, else why not.
-  virtual std::string writeFile(const std::string& path, const std::string& bytes) = 0;
   // A box with the application's title, an error icon and one OK button.
   virtual void showMessage(const std::string& text) = 0;
 };

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -33,18 +35,12 @@ struct FakeHistoryView : HistoryWindowView {
     offered = suggested;
     return path;
   }
-  std::string writeFile(const std::string& to, const std::string& bytes) override {
-    written[to] = bytes;
-    return failure;
-  }
   void showMessage(const std::string& text) override { messages.push_back(text); }
 
   std::string figures;
   int plots = 0;
   std::string offered;
   std::optional<std::string> path;
-  std::string failure;
-  std::map<std::string, std::string> written;
   std::vector<std::string> messages;
 };
 
@@ -219,18 +215,29 @@ TEST(HistoryWindowModel, SavesTheLoopsCsvUnderItsOwnName) {
   HistoryWindowModel dotted(view, history, Key, '.');
   EXPECT_NE(dotted.csv().find(",5,3,100,3.080,,\n"), std::string::npos) << dotted.csv();
 
-  // Cancelled, saved, refused.
+  // Cancelled, saved, refused (a folder that is not there).
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() /
+      ("loopmon-csv-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(folder);
+  const std::string saved = (folder / "loop.csv").string();
   model.saveClicked();
   EXPECT_EQ(view.offered, "ШС 3, адрес 5.csv");
-  EXPECT_TRUE(view.written.empty());
-  view.path = "/home/user/loop.csv";
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  view.path = saved;
   model.saveClicked();
-  EXPECT_EQ(view.written.at("/home/user/loop.csv"), model.csv());
+  {
+    std::ifstream file(saved, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), model.csv());
+  }
   EXPECT_TRUE(view.messages.empty());
-  view.failure = "Permission denied";
+  view.path = (folder / "gone" / "loop.csv").string();
   model.saveClicked();
-  EXPECT_EQ(view.messages, std::vector<std::string>{
-                               "Не удалось сохранить файл /home/user/loop.csv: Permission denied"});
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages.front().rfind("Не удалось сохранить файл " + *view.path + ": ", 0), 0u)
+      << view.messages.front();
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTimer>
 
 #include "desktop/history_form.h"
@@ -60,19 +59,6 @@ std::optional<std::string> HistoryWindow::askSavePath(const std::string& suggest
   dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8(texts::FolderLabel));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
-}
-
-std::string HistoryWindow::writeFile(const std::string& path, const std::string& bytes) {
-  // Written beside the target and renamed over it on commit: a failed save
-  // leaves no half-written file and keeps an older one whole.
-  QSaveFile file(qtext(path));
-  if (file.open(QIODevice::WriteOnly) &&
-      file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-          static_cast<qint64>(bytes.size()) &&
-      file.commit()) {
-    return {};
-  }
-  return file.errorString().toStdString();
 }
 
 void HistoryWindow::showMessage(const std::string& text) {

@@ -31,7 +31,6 @@ class HistoryWindow : public QWidget, private HistoryWindowView {
                    const std::string& moves) override;
   void showPlot() override;
   std::optional<std::string> askSavePath(const std::string& suggested) override;
-  std::string writeFile(const std::string& path, const std::string& bytes) override;
   void showMessage(const std::string& text) override;
 
   HistoryWindowModel model_;

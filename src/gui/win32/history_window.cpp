@@ -22,39 +22,6 @@ SavePathHook& currentSavePathHook() {
   return hook;
 }
 
-// Whole or not at all: a failed write leaves an existing file as it was and
-// no half-written one behind. "" once written, else the system's reason.
-std::string writeFileWhole(const std::wstring& path, const std::string& text) {
-  // Renaming over a read-only file is refused by Windows, not by every
-  // emulation of it: refused here for all.
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    return systemMessage(ERROR_ACCESS_DENIED);
-  }
-  const size_t slash = path.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? L"." : path.substr(0, slash + 1);
-  wchar_t temporary[MAX_PATH];
-  if (!GetTempFileNameW(folder.c_str(), L"lmh", 0, temporary)) return systemMessage(GetLastError());
-  HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-  if (file != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    if (!WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size() || !FlushFileBuffers(file)) {
-      error = GetLastError();
-    }
-    CloseHandle(file);
-  }
-  if (error == ERROR_SUCCESS &&
-      !MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = GetLastError();
-  }
-  if (error == ERROR_SUCCESS) return {};
-  DeleteFileW(temporary);
-  return systemMessage(error);
-}
-
 // A list of "text\0pattern\0" pairs ending in an empty one, as the file dialog takes it.
 std::wstring fileFilter() {
   std::wstring filter;
@@ -130,10 +97,6 @@ std::optional<std::string> HistoryWindow::askSavePath(const std::string& suggest
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
   if (!GetSaveFileNameW(&dialog)) return std::nullopt;
   return narrow(path.c_str(), wcslen(path.c_str()));
-}
-
-std::string HistoryWindow::writeFile(const std::string& path, const std::string& bytes) {
-  return writeFileWhole(widen(path), bytes);
 }
 
 void HistoryWindow::showMessage(const std::string& text) {

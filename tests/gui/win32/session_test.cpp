@@ -78,8 +78,8 @@ TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
   ASSERT_TRUE(window_->session().Simulator.enabled);
   search([&](SearchDialog& d) {
     click(d.control(search_form::SearchButton));
-    ASSERT_TRUE(
-        pumpUntil([&] { return lines(d.control(search_form::DeviceList)).size() == 2; }, ScanLimitMs));
+    ASSERT_TRUE(pumpUntil([&] { return lines(d.control(search_form::DeviceList)).size() == 2; },
+                          ScanLimitMs));
     click(d.control(search_form::SearchButton));
     ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, PassLimitMs));
     const std::vector<std::string> expected{window_->session().DescribeDevice(127),
