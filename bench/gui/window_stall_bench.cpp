@@ -24,6 +24,7 @@
 #include "session/session.h"
 
 using namespace loopmon;
+using namespace loopmon::qt;
 
 namespace {
 
@@ -89,7 +90,7 @@ int main(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   MainWindow window(Platform::system(),
-                    MainWindow::Files{folder.file("ohmgauge.kft"), folder.file("pcom.ini")});
+                    Desktop::Files{folder.file("ohmgauge.kft"), folder.file("pcom.ini")});
   window.session().PortPath = folder.file("tty");
   window.show();
   Heartbeat heartbeat;
@@ -98,7 +99,7 @@ int main(int argc, char* argv[]) {
   qint64 scanWorstMs = -1;
   QElapsedTimer scanClock;
   QTimer::singleShot(0, [&] {
-    QDialog* dialog = window.searchDialog().window();
+    QDialog* dialog = &window.searchDialog();
     auto* button = control<QPushButton>(dialog, "searchButton");
     heartbeat.start();
     scanClock.start();

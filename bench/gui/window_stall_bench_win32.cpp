@@ -18,9 +18,9 @@
 #include <functional>
 #include <string>
 
-#include "gui/win32/controls.h"
 #include "gui/win32/main_window.h"
 #include "gui/win32/search_dialog.h"
+#include "gui/win32/window.h"
 #include "platform/profile_file.h"
 
 using namespace loopmon;
@@ -104,7 +104,7 @@ int main(int argc, char* argv[]) {
   bool ok = false;
   {
     MainWindow window(Platform::system(),
-                      MainWindow::Files{narrow((folder / "ohmgauge.kft").wstring()), settings});
+                      Desktop::Files{narrow((folder / "ohmgauge.kft").wstring()), settings});
     window.show();
     Heartbeat heartbeat;
 
@@ -113,30 +113,30 @@ int main(int argc, char* argv[]) {
     insideDialog = [&] {
       heartbeat.start();
       const auto started = SteadyClock::now();
-      SendMessageW(dialog.control(SearchDialog::SearchButtonId), BM_CLICK, 0, 0);
+      SendMessageW(dialog.control(search_form::SearchButton), BM_CLICK, 0, 0);
       pumpUntil([&] { return !dialog.model().procedure().Scanning(); }, 600000);
       scanWorstMs = heartbeat.stop();
       scanS = std::chrono::duration<double>(SteadyClock::now() - started).count();
-      SendMessageW(dialog.control(SearchDialog::DeviceListId), LB_SETCURSEL, 1, 0);
-      SendMessageW(dialog.control(SearchDialog::ChooseButtonId), BM_CLICK, 0, 0);
+      SendMessageW(dialog.control(search_form::DeviceList), LB_SETCURSEL, 1, 0);
+      SendMessageW(dialog.control(search_form::ChooseButton), BM_CLICK, 0, 0);
     };
     SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR id, DWORD) {
       KillTimer(nullptr, id);
       insideDialog();
     });
-    SendMessageW(window.control(MainWindow::SearchButtonId), BM_CLICK, 0, 0);
+    SendMessageW(window.control(main_form::SearchButton), BM_CLICK, 0, 0);
     if (!pumpUntil([&] { return window.device().DevAddr == 5; }, 10000)) {
       std::fprintf(stderr, "window_stall_bench_win32: device 5 was not found\n");
       return 1;
     }
 
     // (b) Periodic reading; the line falls silent once loop 10 is being read.
-    HWND periodic = window.control(MainWindow::PeriodicButtonId);
+    HWND periodic = window.control(main_form::PeriodicButton);
     heartbeat.start();
     SendMessageW(periodic, BM_CLICK, 0, 0);
-    pumpUntil([&] { return captionEndsWith(window.window(), "№10"); }, 60000);
+    pumpUntil([&] { return captionEndsWith(window.hwnd(), "№10"); }, 60000);
     std::ofstream(argv[1]) << "silence\n";
-    ok = pumpUntil([&] { return captionEndsWith(window.window(), "№13"); }, 120000);
+    ok = pumpUntil([&] { return captionEndsWith(window.hwnd(), "№13"); }, 120000);
     readingWorstMs = heartbeat.stop();
     SendMessageW(periodic, BM_CLICK, 0, 0);
   }

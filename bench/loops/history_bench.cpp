@@ -14,9 +14,9 @@
 #include <random>
 #include <vector>
 
+#include "desktop/main_window_model.h"
 #include "fake_platform.h"
 #include "loops/loop_history.h"
-#include "loops/main_window_model.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "sim/device_model.h"
@@ -36,7 +36,7 @@ struct QuietWindow : MainWindowView {
   void showReadControls(bool, bool, bool) override {}
   void showPeriodicDown(bool) override {}
   void showPeriod(int) override {}
-  void showView(bool) override {}
+  void showView(bool, const LoopColumns&) override {}
   void showRowCount(int, bool) override {}
   void showCell(int, int, const std::string&) override {}
   void showMark(int, bool) override {}

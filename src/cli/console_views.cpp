@@ -28,13 +28,8 @@ ConsoleLoopTable::ConsoleLoopTable(SelectedDevice device, int rows, bool adcView
 }
 
 void ConsoleLoopTable::WriteHeadings() {
-  cells_[0][0] = "Номер ШС";
-  if (adcView_) {
-    cells_[0][1] = "Показание АЦП";
-    cells_[0][2] = "R кОм";
-  } else {
-    cells_[0][1] = "Состояние ШС";
-  }
+  const LoopColumns& columns = LoopColumnsFor(adcView_);
+  for (int column = 0; column < Columns(); ++column) cells_[0][column] = columns.headings[column];
 }
 
 std::string ConsoleLoopTable::Cell(int column, int row) const {
@@ -56,7 +51,7 @@ void ConsoleLoopTable::SetSkipMark(int row, bool marked) {
 }
 
 void ConsoleLoopTable::ClearTable() {
-  for (int row = 0; row < 20 && row < RowCount(); ++row) {
+  for (int row = 0; row < ClearedRows && row < RowCount(); ++row) {
     cells_[row][0].clear();
     cells_[row][1].clear();
   }

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <limits>
 
-#include "common/number_text.h"
-#include "loops/loop_decode.h"
 #include "platform/local_time.h"
 
 namespace loopmon {
@@ -31,7 +29,7 @@ int64_t sliceOf(WallTime time, WallTime origin, int64_t sliceMs) {
 
 // What a slice keeps of a steady stretch: its lowest and its highest reading.
 double extremeKey(const HistoryPoint& point) {
-  return std::isnan(point.kiloOhms) ? point.value : point.kiloOhms;
+  return std::isnan(point.kiloOhmsOrNan) ? point.value : point.kiloOhmsOrNan;
 }
 
 // Appends a point; within a time slice of a steady stretch only the lowest
@@ -64,19 +62,6 @@ bool appendThinned(std::vector<HistoryPoint>& points, const HistoryPoint& point,
   points[points.size() - 2] = candidates[std::min(low, high)];
   points.back() = candidates[std::max(low, high)];
   return false;
-}
-
-std::string csvField(const std::string& text, char separator) {
-  if (text.find_first_of(std::string("\"\n") + separator) == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
-// What the state column of the export shows for a reading.
-std::string stateText(const HistoryPoint& point) {
-  if (point.kind == ReadingKind::State) return LoopStateText(point.value);
-  return point.condition == LoopCondition::Normal ? std::string() : ConditionText(point.condition);
 }
 
 }  // namespace
@@ -130,24 +115,9 @@ LoopReading StateReading(uint8_t address, int loop, WallTime time, uint8_t code)
           alarm ? LoopCondition::Alarm : LoopCondition::Normal};
 }
 
-std::optional<KiloOhmsRange> RangeOf(const std::vector<HistoryPoint>& points) {
-  std::optional<KiloOhmsRange> range;
-  for (const HistoryPoint& point : points) {
-    const std::optional<double> kiloOhms = point.KiloOhms();
-    if (!kiloOhms) continue;
-    if (!range) {
-      range = KiloOhmsRange{*kiloOhms, *kiloOhms};
-    } else {
-      range->low = std::min(range->low, *kiloOhms);
-      range->high = std::max(range->high, *kiloOhms);
-    }
-  }
-  return range;
-}
-
 std::optional<double> HistoryPoint::KiloOhms() const {
-  if (std::isnan(kiloOhms)) return std::nullopt;
-  return kiloOhms;
+  if (std::isnan(kiloOhmsOrNan)) return std::nullopt;
+  return kiloOhmsOrNan;
 }
 
 LoopHistory::LoopHistory(Limits limits) : limits_(limits) {}
@@ -167,7 +137,7 @@ void LoopHistory::Record(const LoopReading& reading) {
 
   HistoryPoint point;
   point.time = reading.time;
-  point.kiloOhms = reading.kiloOhms.value_or(std::numeric_limits<double>::quiet_NaN());
+  point.kiloOhmsOrNan = reading.kiloOhms.value_or(std::numeric_limits<double>::quiet_NaN());
   point.kind = reading.kind;
   point.value = reading.value;
   point.condition = reading.condition;
@@ -292,29 +262,6 @@ size_t LoopHistory::MemoryBytes() const {
     bytes += NodeBytes + entry.second.points.capacity() * sizeof(HistoryPoint);
   }
   return bytes;
-}
-
-void LoopHistory::WriteCsv(std::ostream& out, std::optional<LoopKey> only,
-                           char decimalSeparator) const {
-  const char separator = decimalSeparator == ',' ? ';' : ',';
-  const std::string gap(1, separator);
-  out << "Время" << gap << "Адрес" << gap << "ШС" << gap << "АЦП" << gap << "R кОм" << gap
-      << "Состояние" << gap << "Переход\n";
-  for (const LoopKey& key : only ? std::vector<LoopKey>{*only} : Loops()) {
-    for (const HistoryPoint& point : Series(key)) {
-      out << IsoTime(point.time) << gap << int{key.address} << gap << key.loop << gap;
-      if (point.kind == ReadingKind::Adc) out << int{point.value};
-      out << gap;
-      if (const auto kiloOhms = point.KiloOhms()) {
-        out << FormatFixed(*kiloOhms, 3, decimalSeparator);
-      }
-      out << gap << csvField(stateText(point), separator) << gap;
-      if (point.move) {
-        out << ConditionText(point.from) << " → " << ConditionText(point.condition);
-      }
-      out << '\n';
-    }
-  }
 }
 
 std::string IsoTime(WallTime time) {

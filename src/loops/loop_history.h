@@ -13,12 +13,10 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "loops/coeffs.h"
-#include "platform/locale_info.h"
 
 namespace loopmon {
 
@@ -69,8 +67,9 @@ struct LoopKey {
 // One kept reading of a loop's series.
 struct HistoryPoint {
   WallTime time;
-  // NaN when the reading shows no resistance.
-  double kiloOhms = 0;
+  // NaN when the reading shows no resistance (KiloOhms() says so): a point
+  // takes no more room than a number.
+  double kiloOhmsOrNan = 0;
   ReadingKind kind = ReadingKind::Adc;
   uint8_t value = 0;
   LoopCondition condition = LoopCondition::Normal;
@@ -84,14 +83,6 @@ struct HistoryPoint {
 
   std::optional<double> KiloOhms() const;
 };
-
-// The lowest and highest resistance among kept readings, for a scale to draw them on.
-struct KiloOhmsRange {
-  double low = 0;
-  double high = 0;
-};
-// Unset when no reading shows a resistance.
-std::optional<KiloOhmsRange> RangeOf(const std::vector<HistoryPoint>& points);
 
 struct LoopMove {
   WallTime time;
@@ -150,12 +141,6 @@ class LoopHistory {
   std::vector<LoopMove> Moves(LoopKey key) const;
   // What the kept readings take, roughly.
   size_t MemoryBytes() const;
-
-  // Columns "Время", "Адрес", "ШС", "АЦП", "R кОм", "Состояние", "Переход";
-  // times ISO 8601 with the local offset, numbers with `decimalSeparator`,
-  // fields separated by ';' when that is a comma. All loops when `only` is unset.
-  void WriteCsv(std::ostream& out, std::optional<LoopKey> only = std::nullopt,
-                char decimalSeparator = userDecimalSeparator()) const;
 
  private:
   struct LoopRecord {

@@ -17,4 +17,10 @@ LoopLayout LoopLayoutFor(uint16_t deviceType) {
   }
 }
 
+const LoopColumns& LoopColumnsFor(bool adcView) {
+  static constexpr LoopColumns Adc{{"Номер ШС", "Показание АЦП", "R кОм"}, {90, 120, 77, 90}};
+  static constexpr LoopColumns State{{"Номер ШС", "Состояние ШС", ""}, {144, 144, 144, 144}};
+  return adcView ? Adc : State;
+}
+
 }  // namespace loopmon

@@ -2,6 +2,7 @@
 // The loop table's layout for a device type: how many rows it has and which
 // of them start marked. The window and loopctl both lay their tables out by it.
 
+#include <array>
 #include <cstdint>
 
 namespace loopmon {
@@ -22,5 +23,23 @@ struct LoopLayout {
 // the first is read at first; any other type (also one the session could not
 // name): no loop rows.
 LoopLayout LoopLayoutFor(uint16_t deviceType);
+
+// The table's columns in a view: the first three are fixed (never selected),
+// the fourth shows only past the visible width.
+inline constexpr int LoopTableColumns = 4;
+inline constexpr int FixedLoopColumns = 3;
+struct LoopColumns {
+  // Headings of columns 0 to 2; the state view has none for column 2.
+  std::array<const char*, 3> headings;
+  // Widths at 96 DPI.
+  std::array<int, LoopTableColumns> widths;
+};
+// ADC view: "Номер ШС", "Показание АЦП", "R кОм" at 90, 120, 77. State view:
+// "Номер ШС", "Состояние ШС" and every column 144 wide.
+const LoopColumns& LoopColumnsFor(bool adcView);
+
+// The table's `clear` blanks columns 0 and 1 of the rows a 20-loop device
+// has, heading row included.
+inline constexpr int ClearedRows = 20;
 
 }  // namespace loopmon

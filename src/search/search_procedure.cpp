@@ -64,7 +64,7 @@ void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
           }
           std::rethrow_exception(error);
         }
-        if (!problem->empty() && current) view_.showError(*problem, "");
+        if (!problem->empty() && current) view_.showError(*problem, openFailure_.caption);
         if (!line->empty() && list == list_) {
           view_.appendDevice(*line);
           view_.setChooseEnabled(true);
@@ -95,7 +95,7 @@ void SearchProcedure::StartStopScan() {
   // Returns why the port cannot be opened, "" when it opened or is not
   // needed: the simulator or the bus driver carries the exchanges then.
   const std::string name = port.substr(0, port.find(' '));
-  auto setPort = [name](TRSSession& session) -> std::string {
+  auto setPort = [name, text = openFailure_.text](TRSSession& session) -> std::string {
     const std::optional<int> number = comPortNumber(name);
     if (number && *number <= 4) {
       if (comPortNumber(session.PortPath)) session.SetPortPath("");
@@ -107,7 +107,7 @@ void SearchProcedure::StartStopScan() {
     // A line given up as it opened (a server that floods) ends the scan with
     // its own account instead of being tried at every address.
     if (!session.PortDropReason.empty()) ReportPortLoss(session);
-    return DescribeOpenFailure(session);
+    return text ? text(OpenFailureOf(session)) : DescribeOpenFailure(session);
   };
   // Decided by the scan's own state, and shown at once: a step still on the
   // bus ends there and lists what it found, but no further step follows.
@@ -124,8 +124,7 @@ void SearchProcedure::StartStopScan() {
   scanning_ = true;
   ++scan_;
   view_.setPortEnabled(false);
-  view_.clearDevices();
-  ++list_;
+  clearList();
   view_.setSearchCaption(SearchButtonStop);
   SavedCaption = view_.title();
   ScanAddress = FirstScanned;
@@ -165,6 +164,7 @@ void SearchProcedure::ScanStep() {
   if (ScanAddress >= FirstScanned) {
     scanning_ = false;
     showIdle();
+    if (view_.deviceCount() == 0) view_.showListNote(NothingFound);
     return;
   }
   view_.setProgress(ScanAddress);
@@ -185,9 +185,14 @@ void SearchProcedure::EndScan() {
   view_.setTitle(SavedCaption);
 }
 
-void SearchProcedure::CheckKnownDevices() {
+void SearchProcedure::clearList() {
   view_.clearDevices();
+  view_.showListNote("");
   ++list_;
+}
+
+void SearchProcedure::CheckKnownDevices() {
+  clearList();
   view_.setChooseEnabled(false);
   checkKeptTitle_ = view_.title();
   SelectedAddress = 0;

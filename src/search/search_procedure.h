@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "session/bus_runner.h"
+#include "transport/bus_state.h"
 
 namespace loopmon {
 
@@ -20,6 +21,8 @@ inline constexpr const char* SearchButtonSearch = "Поиск";
 inline constexpr const char* SearchButtonStop = "Стоп";
 // The dialog's title while an address is probed, followed by the address.
 inline constexpr const char* ScanTitle = "Поиск приборов по адресу ";
+// The device list's note after a scan that found no device.
+inline constexpr const char* NothingFound = "Приборы не найдены";
 
 // The order the search probes in: 127 first when it is among `addresses`,
 // then the others rising.
@@ -54,12 +57,23 @@ class SearchView {
   virtual void setScanTimerEnabled(bool enabled) = 0;
   // Modal box with an error icon and one OK button.
   virtual void showError(const std::string& text, const std::string& caption) = 0;
+  // A note in place of the empty device list; "" takes it away.
+  virtual void showListNote(const std::string& /*note*/) {}
+};
+
+// How the search tells that its port cannot be opened: by default the line
+// loopctl prints, with no caption.
+struct OpenFailureMessage {
+  std::function<std::string(const OpenFailure& failure)> text;
+  std::string caption;
 };
 
 class SearchProcedure {
  public:
   // `bus` null: no session to search with; the search button reports it.
-  explicit SearchProcedure(SearchView& view, BusRunner* bus = nullptr) : view_(view), bus_(bus) {}
+  explicit SearchProcedure(SearchView& view, BusRunner* bus = nullptr,
+                           OpenFailureMessage openFailure = {})
+      : view_(view), bus_(bus), openFailure_(std::move(openFailure)) {}
 
   // The search button: starts a scan when none runs, stops the running one
   // otherwise. A step on the bus still ends and lists what it found.
@@ -88,11 +102,13 @@ class SearchProcedure {
   void afterScanStep();
   void afterFirstProbe();
   void showIdle();
+  void clearList();
   void checkFrom(int step, unsigned list);
   void endCheck();
 
   SearchView& view_;
   BusRunner* bus_;
+  OpenFailureMessage openFailure_;
   bool scanning_ = false;
   bool checking_ = false;
   std::string checkKeptTitle_;

@@ -122,9 +122,17 @@ class BusState {
 // driver to ComPort; false only when the serial port cannot be opened. Throws
 // PortSettingsError when the port instance's "Settings" cannot be saved.
 bool OpenPort(BusState& bus);
-// Why the last OpenPort failed, in one line for the user: the port as named
-// (with the device it led to, where that differs), then the line's own account
-// (a remote line) or the kind of failure and what to do about it.
+// Why the last OpenPort failed: the port as named, the device it led to, and
+// the line's own account (a remote line) or the kind of failure.
+struct OpenFailure {
+  std::string port;         // "COM9", or the path it was named by
+  std::string device;       // what was opened; the port's name when it is the same
+  std::string lineFailure;  // the line's own words, "" when it has none
+  OpenError error;
+};
+OpenFailure OpenFailureOf(const BusState& bus);
+// The same in one line for the user: the port (with the device where that
+// differs), then the line's account or the kind and what to do about it.
 std::string DescribeOpenFailure(const BusState& bus);
 // Closes the serial port, or releases the driver's port and, when it was
 // bound, puts the port instance's "Settings" back.

@@ -120,17 +120,27 @@ bool OpenPort(BusState& bus) {
   return true;
 }
 
+OpenFailure OpenFailureOf(const BusState& bus) {
+  OpenFailure failure;
+  failure.port = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
+  if (bus.Port) {
+    failure.lineFailure = bus.Port->failure();
+    failure.error = bus.Port->openError();
+  }
+  failure.device = !failure.error.device.empty() ? failure.error.device
+                   : bus.platform.registry ? resolvePortName(*bus.platform.registry, failure.port)
+                                           : failure.port;
+  return failure;
+}
+
 std::string DescribeOpenFailure(const BusState& bus) {
-  const std::string name = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
-  if (bus.Port && !bus.Port->failure().empty()) return bus.Port->failure();
-  const OpenError error = bus.Port ? bus.Port->openError() : OpenError{};
-  const std::string device = !error.device.empty()   ? error.device
-                             : bus.platform.registry ? resolvePortName(*bus.platform.registry, name)
-                                                     : name;
-  const std::string shown = device == name ? name : name + " (" + device + ")";
+  const OpenFailure failure = OpenFailureOf(bus);
+  if (!failure.lineFailure.empty()) return failure.lineFailure;
+  const std::string shown =
+      failure.device == failure.port ? failure.port : failure.port + " (" + failure.device + ")";
   return shown + ": " +
-         (error.kind == OpenErrorKind::None ? "the port cannot be opened"
-                                            : describeOpenError(error));
+         (failure.error.kind == OpenErrorKind::None ? "the port cannot be opened"
+                                                    : describeOpenError(failure.error));
 }
 
 void NoteDroppedLine(BusState& bus) {

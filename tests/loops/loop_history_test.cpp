@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <ctime>
 #include <random>
-#include <regex>
 #include <sstream>
 
 namespace loopmon {
@@ -189,41 +188,6 @@ TEST(LoopHistoryTest, ADayOfTwentyLoopsAtOneSecondStaysWithinAFewMegabytes) {
     EXPECT_EQ(history.Summary(key)->readings, 86'400u);
     EXPECT_EQ(history.Summary(key)->moves, key.loop % 5 == 0 ? 2 * 24 - 1 : 0);
   }
-}
-
-TEST(LoopHistoryTest, CsvHasLocalTimesWithTheirOffsetAndNumericColumns) {
-  LoopHistory history;
-  const WallTime t0 = Start + std::chrono::milliseconds(250);
-  history.Record(AdcReading(5, 3, t0, 100, Coeffs));
-  history.Record(AdcReading(5, 3, t0 + seconds(1), 0, Coeffs));
-  history.Record(StateReading(5, 4, t0, 3));
-  std::ostringstream out;
-  history.WriteCsv(out, std::nullopt, ',');
-  std::istringstream lines(out.str());
-  std::string heading;
-  std::getline(lines, heading);
-  EXPECT_EQ(heading, "Время;Адрес;ШС;АЦП;R кОм;Состояние;Переход");
-
-  // The local time shown, less its offset, is the instant of the reading.
-  const std::regex row(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)\.250([+-])(\d\d):(\d\d);(.*))");
-  std::vector<std::string> rest;
-  for (const WallTime t : {Start, Start + seconds(1), Start}) {
-    std::string line;
-    std::getline(lines, line);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, row)) << line;
-    const std::time_t local = (m[2] == "-" ? -60 : 60) * (std::stoi(m[3]) * 60 + std::stoi(m[4]));
-    const std::time_t shifted = std::chrono::system_clock::to_time_t(t) + local;
-    char expected[32];
-    std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S", std::gmtime(&shifted));
-    EXPECT_EQ(m[1], expected);
-    rest.push_back(m[5]);
-  }
-  EXPECT_EQ(rest, (std::vector<std::string>{"5;3;100;3,080;;", "5;3;0;;Обрыв;Норма → Обрыв",
-                                            "5;4;;;тревога;"}));
-  std::ostringstream dotted;
-  history.WriteCsv(dotted, Key, '.');
-  EXPECT_NE(dotted.str().find(",5,3,100,3.080,,\n"), std::string::npos) << dotted.str();
 }
 
 }  // namespace

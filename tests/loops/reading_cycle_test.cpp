@@ -6,6 +6,7 @@
 #include <set>
 
 #include "fake_platform.h"
+#include "held_bus.h"
 #include "loops/loop_decode.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
@@ -114,16 +115,13 @@ TEST_F(ReadingCycleTest, AdcPassSkipsMarksShowsFailuresAndEnds) {
   view.rows = 6;
   cycle.Start();
   view.events.clear();
-  struct HeldBus : BusRunner {
-    void run(Exchange, Done done) override { held = std::move(done); }
-    Done held;
-  } held;
+  loopmon::testing::HeldBus held;
   ReadingCycle restarted(view, held, store, ',');
   restarted.Start();
   bool done = false;
   restarted.Tick([&](TickResult) { done = true; });
   restarted.Start();
-  held.held(nullptr);
+  held.held.front().done(nullptr);
   EXPECT_FALSE(done);
   EXPECT_EQ(view.Cell(1, 1), "");
 }

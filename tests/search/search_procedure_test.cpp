@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "held_bus.h"
 #include "platform/simulator_link.h"
 #include "search/port_choices.h"
 #include "search_view_fake.h"
@@ -56,6 +57,7 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   EXPECT_EQ(session.ComPort, 4) << "the digit after COM";
   EXPECT_EQ(fake.line->callTexts().front(), "open COM4");
   view.expectIdle();
+  EXPECT_EQ(view.note, "") << "the list tells what was found";
 
   // Every address but 50 known: each is asked once, 127 first; the silent
   // 64 stays recorded but is not listed.
@@ -75,6 +77,14 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   EXPECT_EQ(probes, expected);
   EXPECT_EQ(view.lines, listed);
   EXPECT_EQ(session.GetDeviceType(64), 2);
+
+  // A scan that finds nothing says so until the list is filled again.
+  fake.line->setResponder([](const Bytes&) { return std::nullopt; });
+  search.StartStopScan();
+  while (view.timerEnabled) search.ScanStep();
+  EXPECT_EQ(view.note, NothingFound);
+  search.CheckKnownDevices();
+  EXPECT_EQ(view.note, "");
 }
 
 TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
@@ -119,25 +129,19 @@ TEST(PortSelector, TheFourPortsInTheirPlacesThenFurtherOnesWithTheDeviceBehind) 
                           "COM5 — /tmp/rs485", "COM12 — CP2102 USB to UART Bridge Controller"}));
 }
 
-// Holds every exchange until the test ends it with an outcome of its choosing.
-struct HeldBus : BusRunner {
-  void run(Exchange, Done done) override { held.push_back(std::move(done)); }
-  std::vector<Done> held;
-};
-
 // The dialog shown, closed before its check came back, and shown again: the
 // simulator then gone, only the current check tells it.
 TEST(SearchOnAFakeLine, OnlyTheCurrentCheckTellsItsFailure) {
   RecordingSearchView view;
-  HeldBus bus;
+  testing::HeldBus bus;
   SearchProcedure search(view, &bus);
   search.CheckKnownDevices();
   search.EndScan();
   search.CheckKnownDevices();
   ASSERT_EQ(bus.held.size(), 2u);
   const auto gone = std::make_exception_ptr(SimulatorUnavailable("the simulator is gone"));
-  EXPECT_NO_THROW(bus.held[0](gone));
-  EXPECT_THROW(bus.held[1](gone), SimulatorUnavailable);
+  EXPECT_NO_THROW(bus.held[0].done(gone));
+  EXPECT_THROW(bus.held[1].done(gone), SimulatorUnavailable);
 }
 
 // The missing port is checked in the dialog's own tests.

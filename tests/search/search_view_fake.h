@@ -27,6 +27,7 @@ struct RecordingSearchView : SearchView {
   void showError(const std::string& text, const std::string& box) override {
     errors.push_back(text + "|" + box);
   }
+  void showListNote(const std::string& text) override { note = text; }
   // As the dialog comes back when a scan ends or stops.
   void expectIdle() const {
     EXPECT_FALSE(timerEnabled);
@@ -45,6 +46,7 @@ struct RecordingSearchView : SearchView {
   std::string caption = SearchButtonSearch;
   bool timerEnabled = false;
   Lines errors;
+  std::string note;
 };
 
 }  // namespace loopmon::testing

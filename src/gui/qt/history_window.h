@@ -1,50 +1,41 @@
 #pragma once
-// One loop's history: its resistance over time as a line with the moments of
-// alarm, open and short marked, its lowest and highest reading and the number
-// of moves, and the readings saved as CSV. Follows the reading while it runs.
+// One loop's history in a window of its own: a thin Qt view over
+// HistoryWindowModel, following the history every second while open.
 
 #include <QString>
 #include <QWidget>
 #include <functional>
 
-#include "loops/loop_history.h"
+#include "desktop/history_window_model.h"
 
-class QLabel;
-class QPushButton;
 class QTimer;
 
-namespace loopmon {
+namespace loopmon::qt {
 
-class HistoryPlot;
+class FormWidgets;
 
-class HistoryWindow : public QWidget {
+class HistoryWindow : public QWidget, private HistoryWindowView {
   Q_OBJECT
  public:
-  static constexpr int RefreshMs = 1000;
-
   // `history` must outlive the window.
   HistoryWindow(const LoopHistory& history, LoopKey key, QWidget* parent = nullptr);
 
-  LoopKey key() const { return key_; }
-  // Takes the latest readings; the window's timer calls it every second.
-  void refresh();
-
+  const HistoryWindowModel& model() const { return model_; }
   // Where "Сохранить CSV..." writes; the file dialog asks when unset. An empty
   // path saves nothing.
   std::function<QString()> chooseCsvPath;
 
  private:
-  void saveClicked();
-  QString askCsvPath();
+  // HistoryWindowView.
+  void showFigures(const std::string& minimum, const std::string& maximum,
+                   const std::string& moves) override;
+  void showPlot() override;
+  std::optional<std::string> askSavePath(const std::string& suggested) override;
+  void showMessage(const std::string& text) override;
 
-  const LoopHistory& history_;
-  LoopKey key_;
-  HistoryPlot* plot_ = nullptr;
-  QLabel* minimumLabel_ = nullptr;
-  QLabel* maximumLabel_ = nullptr;
-  QLabel* movesLabel_ = nullptr;
-  QPushButton* saveButton_ = nullptr;
+  HistoryWindowModel model_;
+  FormWidgets* form_ = nullptr;
   QTimer* refreshTimer_ = nullptr;
 };
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

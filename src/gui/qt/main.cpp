@@ -11,22 +11,22 @@
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName(loopmon::applicationTitle());
+  QApplication::setApplicationName(loopmon::qt::applicationTitle());
   // The main window ends the program when it closes, also while the
   // calibration dialog is still open.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  std::unique_ptr<loopmon::MainWindow> mainWindow;
+  std::unique_ptr<loopmon::qt::MainWindow> mainWindow;
   try {
-    mainWindow = std::make_unique<loopmon::MainWindow>();
+    mainWindow = std::make_unique<loopmon::qt::MainWindow>();
   } catch (const std::exception& error) {
     // A line setting the session cannot work with: say which, and end.
-    loopmon::showError(nullptr, error);
+    loopmon::qt::showError(nullptr, error);
     return 1;
   }
-  loopmon::CalibrationDialog calibrationDialog([&] { return mainWindow->device(); },
-                                               mainWindow->coefficientsStore());
-  loopmon::PasswordDialog passwordDialog(calibrationDialog);
+  loopmon::qt::CalibrationDialog calibrationDialog([&] { return mainWindow->device(); },
+                                                   mainWindow->coefficientsStore());
+  loopmon::qt::PasswordDialog passwordDialog(calibrationDialog);
   mainWindow->setPasswordDialog(&passwordDialog);
   mainWindow->show();
   return QApplication::exec();

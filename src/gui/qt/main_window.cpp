@@ -4,224 +4,130 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
 
+#include "desktop/main_form.h"
+#include "gui/qt/form_widgets.h"
 #include "gui/qt/history_window.h"
-#include "gui/qt/loop_grid.h"
+#include "gui/qt/icons.h"
+#include "gui/qt/loop_table.h"
 #include "gui/qt/message_box.h"
 #include "gui/qt/password_dialog.h"
 #include "gui/qt/qt_dispatcher.h"
 #include "gui/qt/search_dialog.h"
-#include "gui/qt/widgets.h"
-#include "platform/program_folder.h"
-#include "session/bus_runner.h"
+#include "gui/qt/toggle_panel.h"
 #include "session/session.h"
 
-namespace loopmon {
+namespace loopmon::qt {
 
-namespace {
+using namespace main_form;
 
-QString qtext(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
-constexpr int ClientWidth = 311;
-constexpr int ClientHeight = 434;
-// The moved mark: a small corner of the loop number's cell, in a colour that
-// stays apart from the red of a skipped loop and from the grey around it.
-const QColor MovedColour(0, 70, 200);
-constexpr int MovedCornerSide = 7;
-
-}  // namespace
-
-MainWindow::Files MainWindow::Files::besideProgram() {
-  return {CoefficientsFilePath(), besideProgramPath("pcom.ini")};
-}
-
-MainWindow::MainWindow(Platform platform, Files files)
+MainWindow::MainWindow(Platform platform, Desktop::Files files)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      store_(files.coefficients) {
-  setObjectName(QStringLiteral("mainWindow"));
-  setWindowIcon(readIcon());
-  setFixedSize(ClientWidth, ClientHeight);
-  setFont(designedFont(QStringLiteral("System"), 13, true));
-  setAttribute(Qt::WA_AlwaysShowToolTips);
-
-  session_ =
-      std::make_unique<TRSSession>(std::move(platform), std::make_shared<QtOwnerDispatcher>());
-  session_->SetComPort(1);
-  session_->SetWork(false);
-  session_->SetSearchPriority(0);
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   // Every follow-up of an exchange runs on this window's thread, under the
   // general error handler.
-  bus_ = std::make_unique<BusThread>(*session_, [this](std::function<void()> call) {
-    QMetaObject::invokeMethod(
-        this, [this, call = std::move(call)] { runHandler(this, call); }, Qt::QueuedConnection);
-  });
-
-  // The dialog offers every port present or mapped, each with the device
-  // behind it, looked up afresh at each showing (a converter plugged in
-  // meanwhile is there).
-  searchDialog_ = std::make_unique<SearchDialog>(
-      bus_.get(), files.portSettings, [registry = session_->platform.registry] {
-        return registry ? searchPortChoices(listPorts(*registry)) : searchPortChoices({});
+  desktop_ = std::make_unique<Desktop>(
+      std::move(platform), std::move(files), std::make_shared<QtOwnerDispatcher>(),
+      [this](std::function<void()> call) {
+        QMetaObject::invokeMethod(
+            this, [this, call = std::move(call)] { runHandler(this, call); }, Qt::QueuedConnection);
       });
-  searchDialog_->setFormCaption(QStringLiteral("Поиск приборов"));
-  searchDialog_->setFormFont(designedFont(QStringLiteral("Arial"), 12, true));
-
+  form_ = new FormWidgets(*this, Form);
+  setWindowIcon(iconFor(ButtonIcon::Read));
+  setAttribute(Qt::WA_AlwaysShowToolTips);
+  searchDialog_ = std::make_unique<SearchDialog>(&desktop_->bus(), desktop_->files().portSettings,
+                                                 desktop_->portChoices());
   tickTimer_ = new QTimer(this);
   tickTimer_->setSingleShot(true);
   connect(tickTimer_, &QTimer::timeout, this,
           [this] { runHandler(this, [this] { model_->timerFired(); }); });
-
-  createControls();
+  connectControls();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  model_ = std::make_unique<MainWindowModel>(static_cast<MainWindowView&>(*this), *bus_, store_);
+  model_ = std::make_unique<MainWindowModel>(static_cast<MainWindowView&>(*this), desktop_->bus(),
+                                             desktop_->store());
 }
 
 MainWindow::~MainWindow() {
   // The bus thread ends before the models its follow-ups would reach.
   tickTimer_->stop();
-  bus_.reset();
+  desktop_->stopBus();
   // The history windows show the model's history.
   for (auto& entry : historyWindows_) delete entry.second.data();
 }
 
-void MainWindow::createControls() {
+LoopTable* MainWindow::table() const {
+  return form_->get<qt::LoopTable>(main_form::LoopTable);
+}
+
+void MainWindow::connectControls() {
   auto forward = [this](auto input) {
     return [this, input] { runHandler(this, [&] { input(*model_); }); };
   };
-
-  searchButton_ = new QToolButton(this);
-  searchButton_->setObjectName(QStringLiteral("searchButton"));
-  searchButton_->setGeometry(8, 3, 25, 25);
-  searchButton_->setIcon(searchIcon());
-  searchButton_->setToolTip(QStringLiteral("Произвести поиск подключенных устройств"));
-  connect(searchButton_, &QToolButton::clicked, this,
+  connect(form_->get<QToolButton>(SearchButton), &QToolButton::clicked, this,
           forward([](MainWindowModel& m) { m.searchClicked(); }));
-
-  deviceLabel_ = new QLabel(this);
-  deviceLabel_->setObjectName(QStringLiteral("deviceLabel"));
-  deviceLabel_->setGeometry(40, 7, 128, 16);
-  deviceLabel_->installEventFilter(this);
-
-  loopTable_ = new LoopGrid(this);
-  loopTable_->setObjectName(QStringLiteral("loopTable"));
-  loopTable_->setGeometry(8, 32, 295, 362);
-  loopTable_->setDefaultRowHeight(16);
-  loopTable_->setDefaultColWidth(120);
-  loopTable_->onDrawCell = [this](QPainter& p, int col, int row, const QRect& rect) {
-    drawMarkedCell(p, col, row, rect);
+  connect(form_->get<QPushButton>(ReadButton), &QPushButton::clicked, this,
+          forward([](MainWindowModel& m) { m.readClicked(); }));
+  connect(form_->get<TogglePanel>(AdcViewToggle), &TogglePanel::clicked, this,
+          forward([](MainWindowModel& m) { m.adcViewClicked(); }));
+  connect(form_->get<TogglePanel>(StateViewToggle), &TogglePanel::clicked, this,
+          forward([](MainWindowModel& m) { m.stateViewClicked(); }));
+  connect(form_->get<QToolButton>(ToolsButton), &QToolButton::clicked, this,
+          forward([](MainWindowModel& m) { m.toolsClicked(); }));
+  connect(form_->get<QToolButton>(PeriodicButton), &QToolButton::clicked, this,
+          [this](bool down) { runHandler(this, [&] { model_->periodicClicked(down); }); });
+  auto* period = form_->get<QSpinBox>(PeriodField);
+  connect(period, &QSpinBox::valueChanged, this, [this](int value) {
+    if (model_) runHandler(this, [&] { model_->periodChanged(value); });
+  });
+  connect(period, &QSpinBox::editingFinished, this,
+          forward([](MainWindowModel& m) { m.periodFieldLeft(); }));
+  form_->acceptsChar = [](int id, QChar key) {
+    return id != PeriodField || MainWindowModel::periodKeyAccepted(key.unicode());
   };
-  loopTable_->onMouseDown = [this](Qt::MouseButton button, QPoint point) {
-    int col = -1;
-    int row = -1;
-    loopTable_->mouseToCell(point, col, row);
+  form_->widget(DeviceLabel)->installEventFilter(this);
+
+  LoopTable* loops = table();
+  auto cellAt = [loops](QPoint point) {
+    std::pair<int, int> cell{-1, -1};
+    loops->mouseToCell(point, cell.first, cell.second);
+    return cell;
+  };
+  loops->onMouseDown = [this, cellAt](Qt::MouseButton button, QPoint point) {
+    const auto [col, row] = cellAt(point);
     runHandler(this, [&] { model_->tablePressed(col, row, button == Qt::LeftButton); });
   };
-  loopTable_->onMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                                   QPoint point) {
-    int col = -1;
-    int row = -1;
-    loopTable_->mouseToCell(point, col, row);
+  loops->onMouseMove = [this, cellAt](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                                      QPoint point) {
+    const auto [col, row] = cellAt(point);
     const bool onlyLeft = buttons == Qt::LeftButton && modifiers == Qt::NoModifier;
     runHandler(this, [&] { model_->tableDragged(col, row, onlyLeft); });
   };
-  loopTable_->onMouseUp = [this](Qt::MouseButton button, QPoint point) {
-    int col = -1;
-    int row = -1;
-    loopTable_->mouseToCell(point, col, row);
+  loops->onMouseUp = [this, cellAt](Qt::MouseButton button, QPoint point) {
+    const int row = cellAt(point).second;
     runHandler(this, [&] { model_->tableReleased(row, button == Qt::LeftButton); });
   };
-  loopTable_->onContextMenu = [this](QPoint point, QPoint globalPoint) {
+  loops->onContextMenu = [this](QPoint point, QPoint globalPoint) {
     showLoopMenu(point, globalPoint);
   };
   loopMenu_ = new QMenu(this);
   loopMenu_->setObjectName(QStringLiteral("loopMenu"));
-  historyAction_ = loopMenu_->addAction(QStringLiteral("История шлейфа..."));
+  historyAction_ = loopMenu_->addAction(QString::fromUtf8(texts::LoopHistoryItem));
   historyAction_->setObjectName(QStringLiteral("historyAction"));
   connect(historyAction_, &QAction::triggered, this,
           [this] { runHandler(this, [this] { model_->historyClicked(menuRow_); }); });
-
-  readButton_ = new QPushButton(readIcon(), QStringLiteral("Считать"), this);
-  readButton_->setObjectName(QStringLiteral("readButton"));
-  readButton_->setGeometry(8, 399, 94, 25);
-  readButton_->setToolTip(QStringLiteral("Считать текущие значения сопротивлений ШС"));
-  connect(readButton_, &QPushButton::clicked, this,
-          forward([](MainWindowModel& m) { m.readClicked(); }));
-
-  adcViewToggle_ = new TogglePanel(QStringLiteral("АЦП"), this);
-  adcViewToggle_->setObjectName(QStringLiteral("adcViewToggle"));
-  adcViewToggle_->setGeometry(106, 400, 40, 24);
-  connect(adcViewToggle_, &TogglePanel::clicked, this,
-          forward([](MainWindowModel& m) { m.adcViewClicked(); }));
-
-  stateViewToggle_ = new TogglePanel(QStringLiteral("ШС"), this);
-  stateViewToggle_->setObjectName(QStringLiteral("stateViewToggle"));
-  stateViewToggle_->setGeometry(144, 399, 40, 25);
-  connect(stateViewToggle_, &TogglePanel::clicked, this,
-          forward([](MainWindowModel& m) { m.stateViewClicked(); }));
-
-  toolsButton_ = new QToolButton(this);
-  toolsButton_->setObjectName(QStringLiteral("toolsButton"));
-  toolsButton_->setGeometry(190, 399, 25, 25);
-  toolsButton_->setIcon(toolsIcon());
-  toolsButton_->setToolTip(QStringLiteral("Настройка значений сопротивлений"));
-  connect(toolsButton_, &QToolButton::clicked, this,
-          forward([](MainWindowModel& m) { m.toolsClicked(); }));
-
-  periodicButton_ = new QToolButton(this);
-  periodicButton_->setObjectName(QStringLiteral("periodicButton"));
-  periodicButton_->setGeometry(216, 399, 25, 25);
-  periodicButton_->setIcon(periodicIcon());
-  periodicButton_->setCheckable(true);
-  periodicButton_->setToolTip(
-      QStringLiteral("Считывать значения сопротивлений ШС с установленным периодом"));
-  connect(periodicButton_, &QToolButton::clicked, this,
-          [this](bool down) { runHandler(this, [&] { model_->periodicClicked(down); }); });
-
-  periodField_ = new FilteredSpinEdit(this);
-  periodField_->setObjectName(QStringLiteral("periodField"));
-  periodField_->setGeometry(248, 398, 57, 26);
-  // The field accepts any two digits; the model brings them into 1..30.
-  periodField_->setRange(0, 99);
-  periodField_->setMaxLength(2);
-  periodField_->onKeyPress = [](QChar& key) {
-    if (!MainWindowModel::periodKeyAccepted(key.unicode())) key = QChar();
-  };
-  connect(periodField_, &QSpinBox::valueChanged, this, [this](int value) {
-    if (model_) runHandler(this, [&] { model_->periodChanged(value); });
-  });
-}
-
-void MainWindow::drawMarkedCell(QPainter& painter, int column, int row, const QRect& rect) {
-  if (column != 0) return;
-  if (loopTable_->mark(row) != 0) {
-    painter.fillRect(rect, QColor(255, 0, 0));
-    painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     loopTable_->cell(column, row));
-  }
-  if (loopTable_->moved(row)) {
-    const QPoint corner = rect.topRight();
-    const QPoint triangle[] = {corner, corner - QPoint(MovedCornerSide, 0),
-                               corner + QPoint(0, MovedCornerSide)};
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(MovedColour);
-    painter.drawPolygon(triangle, 3);
-  }
 }
 
 void MainWindow::showLoopMenu(QPoint point, QPoint globalPoint) {
   int col = -1;
   int row = -1;
-  loopTable_->mouseToCell(point, col, row);
+  table()->mouseToCell(point, col, row);
   if (row <= 0) return;
   menuRow_ = row;
   historyAction_->setEnabled(model_->historyKey(row).has_value());
@@ -233,51 +139,45 @@ void MainWindow::showCaption(const std::string& caption) {
 }
 
 void MainWindow::showDeviceLabel(const std::string& text) {
-  deviceLabel_->setText(qtext(text));
-  deviceLabel_->adjustSize();
+  form_->get<QLabel>(DeviceLabel)->setText(qtext(text));
+  form_->layOut();
 }
 
 void MainWindow::showReadControls(bool readEnabled, bool periodicEnabled, bool periodEnabled) {
-  readButton_->setEnabled(readEnabled);
-  periodicButton_->setEnabled(periodicEnabled);
-  periodField_->setEnabled(periodEnabled);
+  form_->widget(ReadButton)->setEnabled(readEnabled);
+  form_->widget(PeriodicButton)->setEnabled(periodicEnabled);
+  form_->widget(PeriodField)->setEnabled(periodEnabled);
 }
 
 void MainWindow::showPeriodicDown(bool down) {
-  periodicButton_->setChecked(down);
+  form_->get<QToolButton>(PeriodicButton)->setChecked(down);
 }
 
 void MainWindow::showPeriod(int seconds) {
-  periodField_->setValue(seconds);
+  form_->get<QSpinBox>(PeriodField)->setValue(seconds);
 }
 
-void MainWindow::showView(bool adcView) {
-  adcViewToggle_->setLowered(adcView);
-  stateViewToggle_->setLowered(!adcView);
-  if (adcView) {
-    loopTable_->setDefaultColWidth(90);
-    loopTable_->setColWidth(1, 120);
-    loopTable_->setColWidth(2, 77);
-  } else {
-    loopTable_->setDefaultColWidth(144);
-  }
+void MainWindow::showView(bool adcView, const LoopColumns& columns) {
+  form_->get<TogglePanel>(AdcViewToggle)->setLowered(adcView);
+  form_->get<TogglePanel>(StateViewToggle)->setLowered(!adcView);
+  table()->setColumnWidths(columns.widths);
 }
 
 void MainWindow::showRowCount(int rows, bool scrollBar) {
-  loopTable_->setRowCount(rows);
-  loopTable_->setVerticalScrollBarShown(scrollBar);
+  table()->setRowCount(rows);
+  table()->setVerticalScrollBarShown(scrollBar);
 }
 
 void MainWindow::showCell(int column, int row, const std::string& text) {
-  loopTable_->setCell(column, row, qtext(text));
+  table()->setCell(column, row, qtext(text));
 }
 
 void MainWindow::showMark(int row, bool marked) {
-  loopTable_->setMark(row, marked ? 1 : 0);
+  table()->setMark(row, marked ? 1 : 0);
 }
 
 void MainWindow::showMoved(int row, bool moved) {
-  loopTable_->setMoved(row, moved);
+  table()->setMoved(row, moved);
 }
 
 void MainWindow::showHistory(LoopKey key) {
@@ -301,15 +201,15 @@ void MainWindow::showMessage(const std::string& text) {
 }
 
 uint8_t MainWindow::runSearchDialog() {
-  return searchDialog_->RunDialog();
+  return searchDialog_->run();
 }
 
 void MainWindow::showPasswordDialog() {
-  if (passwordDialog_ != nullptr) passwordDialog_->exec();
+  if (passwordDialog_ != nullptr) passwordDialog_->run();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == deviceLabel_ && event->type() == QEvent::MouseButtonDblClick) {
+  if (watched == form_->widget(DeviceLabel) && event->type() == QEvent::MouseButtonDblClick) {
     runHandler(this, [this] { model_->deviceLabelDoubleClicked(); });
     return true;
   }
@@ -323,4 +223,4 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QCoreApplication::quit();
 }
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

@@ -2,7 +2,9 @@
 
 #include <utility>
 
-namespace loopmon {
+#include "desktop/texts.h"
+
+namespace loopmon::qt {
 
 namespace {
 MessageBoxHook& currentHook() {
@@ -12,7 +14,7 @@ MessageBoxHook& currentHook() {
 }  // namespace
 
 QString applicationTitle() {
-  return QStringLiteral("Шлейфы MIVRA-QX");
+  return QString::fromUtf8(texts::ApplicationTitle);
 }
 
 void showMessageBox(QWidget* parent, const QString& text, const QString& caption,
@@ -22,6 +24,7 @@ void showMessageBox(QWidget* parent, const QString& text, const QString& caption
     return;
   }
   QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }
 
@@ -30,8 +33,8 @@ MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
 }
 
 void showError(QWidget* parent, const std::exception& error) {
-  showMessageBox(parent, QString::fromUtf8(error.what()), applicationTitle(),
+  showMessageBox(parent, QString::fromStdString(texts::ErrorText(error)), applicationTitle(),
                  QMessageBox::Critical);
 }
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

@@ -9,13 +9,13 @@
 
 class QWidget;
 
-namespace loopmon {
+namespace loopmon::qt {
 
 // The application title: captions the information boxes of the reading cycle
 // and the boxes of the general error handler.
 QString applicationTitle();
 
-// A modal box with one OK button.
+// A modal box with one OK button; every other window waits for it.
 void showMessageBox(QWidget* parent, const QString& text, const QString& caption,
                     QMessageBox::Icon icon);
 
@@ -38,4 +38,4 @@ void runHandler(QWidget* parent, Body&& body) {
   }
 }
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

@@ -1,30 +1,36 @@
 #pragma once
-// The password dialog: asks for the access code that guards the calibration.
-// The right code shows the calibration dialog; any other closes silently.
+// The password dialog: the access code that guards the calibration. A thin
+// Qt view over PasswordDialogModel.
 
 #include <QDialog>
 
-class QLineEdit;
+#include "desktop/password_dialog_model.h"
 
-namespace loopmon {
+namespace loopmon::qt {
 
 class CalibrationDialog;
+class FormWidgets;
 
-class PasswordDialog : public QDialog {
+class PasswordDialog : public QDialog, private PasswordDialogView {
   Q_OBJECT
  public:
   explicit PasswordDialog(CalibrationDialog& calibrationDialog);
 
+  // Modal; the right code opens the calibration dialog once it has closed.
+  void run();
+
  protected:
-  // Runs whenever the dialog closes, however it was closed: the code goes.
-  void done(int result) override;
   void showEvent(QShowEvent* event) override;
 
  private:
-  void onOkClicked();
+  // PasswordDialogView.
+  void closeDialog() override { reject(); }
+  void clearCode() override;
+  void showCalibration() override;
 
   CalibrationDialog& calibrationDialog_;
-  QLineEdit* codeField_ = nullptr;
+  FormWidgets* form_ = nullptr;
+  PasswordDialogModel model_{*this};
 };
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

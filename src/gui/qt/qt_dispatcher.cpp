@@ -5,7 +5,7 @@
 #include <QThread>
 #include <utility>
 
-namespace loopmon {
+namespace loopmon::qt {
 
 void QtOwnerDispatcher::invokeSync(const std::function<void()>& call) {
   QCoreApplication* app = QCoreApplication::instance();
@@ -26,4 +26,4 @@ void QtOwnerDispatcher::post(std::function<void()> call) {
   QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
 }
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

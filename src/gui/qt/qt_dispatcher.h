@@ -5,7 +5,7 @@
 
 #include "session/session.h"
 
-namespace loopmon {
+namespace loopmon::qt {
 
 class QtOwnerDispatcher : public OwnerDispatcher {
  public:
@@ -15,4 +15,4 @@ class QtOwnerDispatcher : public OwnerDispatcher {
   void post(std::function<void()> call) override;
 };
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

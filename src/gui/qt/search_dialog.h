@@ -1,27 +1,23 @@
 #pragma once
-// The search dialog: built in code, shown modally by RunDialog, which returns
-// the address of the device the user chose, or 0. A thin Qt view over
-// SearchDialogModel, which runs the scan and remembers the port in "pcom.ini".
+// The search dialog: built hidden from its form and shown modally by run,
+// which returns the address of the device the user chose, or 0. A thin Qt
+// view over SearchDialogModel, which runs the scan and remembers the port in
+// "pcom.ini".
 
-#include <QObject>
-#include <QString>
+#include <QDialog>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "loops/search_dialog_model.h"
+#include "desktop/search_dialog_model.h"
 
-class QComboBox;
-class QDialog;
-class QLabel;
-class QListWidget;
-class QProgressBar;
-class QPushButton;
 class QTimer;
 
-namespace loopmon {
+namespace loopmon::qt {
 
-class SearchDialog : public QObject, private SearchDialogView {
+class FormWidgets;
+
+class SearchDialog : public QDialog, private SearchDialogView {
   Q_OBJECT
  public:
   // `bus` null: no session to search with. `portSettingsPath`: the "pcom.ini"
@@ -31,25 +27,20 @@ class SearchDialog : public QObject, private SearchDialogView {
                SearchDialogModel::PortChoices portChoices = nullptr);
   ~SearchDialog() override;
 
-  QString FormCaption() const;
-  void setFormCaption(const QString& caption);
-  void setFormFont(const QFont& font);
-
   // Shows the dialog modally; the address chosen during this showing, or 0.
-  uint8_t RunDialog();
-
-  // The dialog window, for tests that find its controls by object name.
-  QDialog* window() const { return dialog_; }
+  uint8_t run();
   const SearchDialogModel& model() const { return *model_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void createDialog();
-  void createControls();
   template <class Input>
   void forward(Input input);
+  void fitPortSelector();
 
   // SearchDialogView.
   void clearDevices() override;
@@ -66,6 +57,7 @@ class SearchDialog : public QObject, private SearchDialogView {
   void setSearchCaption(const std::string& caption) override;
   void setScanTimerEnabled(bool enabled) override;
   void showError(const std::string& text, const std::string& caption) override;
+  void showListNote(const std::string& note) override;
   void setPortItems(const std::vector<std::string>& texts) override;
   int portIndex() const override;
   void setPortIndex(int index) override;
@@ -74,16 +66,9 @@ class SearchDialog : public QObject, private SearchDialogView {
   std::string deviceLine(int line) const override;
   void closeDialog() override;
 
-  QDialog* dialog_ = nullptr;
-  QPushButton* searchButton_ = nullptr;
-  QPushButton* chooseButton_ = nullptr;
-  QPushButton* cancelButton_ = nullptr;
-  QLabel* portLabel_ = nullptr;
-  QComboBox* portSelector_ = nullptr;
-  QListWidget* deviceList_ = nullptr;
-  QProgressBar* progressBar_ = nullptr;
+  FormWidgets* form_ = nullptr;
   QTimer* scanTimer_ = nullptr;
   std::unique_ptr<SearchDialogModel> model_;
 };
 
-}  // namespace loopmon
+}  // namespace loopmon::qt

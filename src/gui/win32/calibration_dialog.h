@@ -4,58 +4,35 @@
 // view over CalibrationModel; modeless, above the other windows.
 
 #include <functional>
-#include <memory>
 #include <optional>
 
-#include "loops/calibration_model.h"
-#include "platform/text_win32.h"
+#include "desktop/calibration_form.h"
+#include "desktop/calibration_model.h"
+#include "gui/win32/window.h"
 
 namespace loopmon::win32 {
 
-class DialogLayout;
-
-// The controls; "Ввод" is IDOK, "Отмена" IDCANCEL.
-inline constexpr int CalibrationTypeSelectorId = 201;
-inline constexpr int CalibrationVersionFieldId = 202;
-inline constexpr int CalibrationR1FieldId = 203;
-inline constexpr int CalibrationAcp1FieldId = 204;
-inline constexpr int CalibrationR2FieldId = 205;
-inline constexpr int CalibrationAcp2FieldId = 206;
-
-class CalibrationDialog {
+class CalibrationDialog : public FormWindow {
  public:
   // `decimalSeparator` unset: the user's locale separator.
-  CalibrationDialog(std::function<SelectedDevice()> selectedDevice, CoefficientsStore& store,
-                    std::optional<char> decimalSeparator = std::nullopt);
-  ~CalibrationDialog();
-  CalibrationDialog(const CalibrationDialog&) = delete;
-  CalibrationDialog& operator=(const CalibrationDialog&) = delete;
+  CalibrationDialog(HWND owner, std::function<SelectedDevice()> selectedDevice,
+                    CoefficientsStore& store, std::optional<char> decimalSeparator = std::nullopt);
 
-  // Modeless; created on first show, shown and activated again later.
+  // Shown and activated, as the right code does.
   void show(HWND owner);
-  // Null before the first show.
-  HWND window() const { return window_; }
+
+ protected:
+  void onCommand(int id, int code) override;
+  void onCancel() override;
+  void onActivated(bool active) override;
 
  private:
-  static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void createControls();
-  void paintCaptions();
   CalibrationFields fields() const;
   void showFields(const CalibrationFields& shown);
-  void onActivated();
-  void onFieldEdited(HWND field);
+  void onFieldEdited(int id);
   void onEnterClicked();
 
   CalibrationModel model_;
-  HWND window_ = nullptr;
-  std::unique_ptr<DialogLayout> layout_;
-  HWND typeSelector_ = nullptr;
-  HWND versionField_ = nullptr;
-  HWND r1Field_ = nullptr;
-  HWND acp1Field_ = nullptr;
-  HWND r2Field_ = nullptr;
-  HWND acp2Field_ = nullptr;
   // While the dialog's own boxes are up: coming back from one is no
   // activation, the entries must stay.
   bool showingBoxes_ = false;

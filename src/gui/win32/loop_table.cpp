@@ -4,19 +4,12 @@
 
 #include <algorithm>
 
-#include "gui/win32/controls.h"
-#include "gui/win32/dpi.h"
+#include "desktop/main_form.h"
 
 namespace loopmon::win32 {
 
 namespace {
 
-constexpr wchar_t ClassName[] = L"LoopmonLoopTable";
-constexpr COLORREF Silver = RGB(192, 192, 192);
-constexpr COLORREF MarkRed = RGB(255, 0, 0);
-// Apart from the red of a skip mark, so that both can be told on one cell.
-constexpr COLORREF MovedBlue = RGB(0, 70, 200);
-constexpr int MovedCornerSide = 7;
 constexpr int GridLine = 1;
 // Text sits this far inside a cell that is not marked.
 constexpr int TextInsetX = 2;
@@ -27,30 +20,25 @@ const std::string& emptyText() {
   return empty;
 }
 
+COLORREF colourRef(Colour colour) {
+  return RGB(colour.red, colour.green, colour.blue);
+}
+
 }  // namespace
 
-LoopTable::LoopTable(HWND parent, int id) : rows_(1) {
+LoopTable::LoopTable(HWND parent, int id, DWORD style) : rows_(1) {
   colWidths_.fill(64);
-  registerWindowClass(ClassName);
-  window_ = CreateWindowExW(WS_EX_CLIENTEDGE, ClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
-                            0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                            GetModuleHandleW(nullptr), nullptr);
-  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&windowProc));
+  createWindow({L"Loopmon.LoopTable"}, WS_CHILD | WS_VISIBLE | style, WS_EX_CLIENTEDGE, "", parent,
+               id);
   updateScrollBar();
 }
 
-LoopTable::~LoopTable() {
-  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
-  DestroyWindow(window_);
-}
-
 int LoopTable::px(int pixelsAt96) const {
-  return scaled(pixelsAt96, dpi_);
+  return scaled(pixelsAt96, static_cast<int>(dpi()));
 }
 
 int LoopTable::rowPitch() const {
-  return px(rowHeight_) + GridLine;
+  return px(main_form::TableRowHeight) + GridLine;
 }
 
 int LoopTable::colLeft(int col) const {
@@ -61,33 +49,28 @@ int LoopTable::colLeft(int col) const {
 
 int LoopTable::visibleRowCount() const {
   RECT client{};
-  GetClientRect(window_, &client);
+  GetClientRect(hwnd(), &client);
   return std::max(1, static_cast<int>(client.bottom) / rowPitch());
 }
 
 void LoopTable::setRowCount(int count) {
   rows_.resize(static_cast<size_t>(std::max(count, 1)));
   updateScrollBar();
-  InvalidateRect(window_, nullptr, FALSE);
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
-void LoopTable::setDefaultColWidth(int width) {
-  colWidths_.fill(width);
-  InvalidateRect(window_, nullptr, FALSE);
-}
-
-void LoopTable::setColWidth(int col, int width) {
-  colWidths_[col] = width;
-  InvalidateRect(window_, nullptr, FALSE);
+void LoopTable::setColumnWidths(const std::array<int, LoopTableColumns>& widths) {
+  colWidths_ = widths;
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 const std::string& LoopTable::cell(int col, int row) const {
-  if (row < 0 || row >= rowCount() || col < 0 || col >= ColCount) return emptyText();
+  if (row < 0 || row >= rowCount() || col < 0 || col >= LoopTableColumns) return emptyText();
   return rows_[row].cells[col];
 }
 
 void LoopTable::setCell(int col, int row, const std::string& text) {
-  if (row < 0 || row >= rowCount() || col < 0 || col >= ColCount) return;
+  if (row < 0 || row >= rowCount() || col < 0 || col >= LoopTableColumns) return;
   if (rows_[row].cells[col] == text) return;
   rows_[row].cells[col] = text;
   invalidateCell(col, row);
@@ -115,14 +98,14 @@ void LoopTable::setMoved(int row, bool moved) {
 
 void LoopTable::invalidateCell(int col, int row) {
   const RECT rect = cellRect(col, row);
-  InvalidateRect(window_, &rect, FALSE);
+  InvalidateRect(hwnd(), &rect, FALSE);
 }
 
 void LoopTable::setVerticalScrollBarShown(bool shown) {
   scrollBar_ = shown;
   if (!shown) topRow_ = 0;
   updateScrollBar();
-  InvalidateRect(window_, nullptr, FALSE);
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 void LoopTable::scrollTo(int row) {
@@ -131,11 +114,11 @@ void LoopTable::scrollTo(int row) {
   if (top == topRow_) return;
   topRow_ = top;
   updateScrollBar();
-  InvalidateRect(window_, nullptr, FALSE);
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 void LoopTable::updateScrollBar() {
-  ShowScrollBar(window_, SB_VERT, scrollBar_);
+  ShowScrollBar(hwnd(), SB_VERT, scrollBar_);
   if (!scrollBar_) return;
   SCROLLINFO info{};
   info.cbSize = sizeof info;
@@ -144,27 +127,20 @@ void LoopTable::updateScrollBar() {
   info.nMax = rowCount() - 1;
   info.nPage = static_cast<UINT>(visibleRowCount());
   info.nPos = topRow_;
-  SetScrollInfo(window_, SB_VERT, &info, TRUE);
-}
-
-void LoopTable::setFont(HFONT font, UINT dpi) {
-  font_ = font;
-  dpi_ = dpi;
-  updateScrollBar();
-  InvalidateRect(window_, nullptr, FALSE);
+  SetScrollInfo(hwnd(), SB_VERT, &info, TRUE);
 }
 
 RECT LoopTable::cellRect(int col, int row) const {
   const int left = colLeft(col);
   const int top = (row - topRow_) * rowPitch();
-  return RECT{left, top, left + px(colWidths_[col]), top + px(rowHeight_)};
+  return RECT{left, top, left + px(colWidths_[col]), top + px(main_form::TableRowHeight)};
 }
 
 void LoopTable::cellAt(POINT point, int& col, int& row) const {
   col = -1;
   row = -1;
   if (point.x < 0 || point.y < 0) return;
-  for (int c = 0, right = 0; c < ColCount; ++c) {
+  for (int c = 0, right = 0; c < LoopTableColumns; ++c) {
     right += px(colWidths_[c]) + GridLine;
     if (point.x < right) {
       col = c;
@@ -181,7 +157,7 @@ void LoopTable::cellAt(POINT point, int& col, int& row) const {
 
 void LoopTable::drawCell(HDC dc, int col, int row, const RECT& rect) {
   RECT box = rect;
-  if (col < FixedCols) {
+  if (col < FixedLoopColumns) {
     FillRect(dc, &box, GetSysColorBrush(COLOR_BTNFACE));
     DrawEdge(dc, &box, BDR_RAISEDINNER, BF_RECT);
   }
@@ -192,16 +168,16 @@ void LoopTable::drawCell(HDC dc, int col, int row, const RECT& rect) {
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &inner, format);
   if (col == 0 && rows_[row].marked) {
     // A loop that is not read: its number on red, without the inner margin.
-    HBRUSH red = CreateSolidBrush(MarkRed);
+    HBRUSH red = CreateSolidBrush(colourRef(main_form::SkipMarkColour));
     FillRect(dc, &box, red);
     DeleteObject(red);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format);
   }
   if (col == 0 && rows_[row].moved) {
-    const int side = px(MovedCornerSide);
+    const int side = px(main_form::MovedCornerSide);
     const POINT corner[] = {
         {rect.right, rect.top}, {rect.right - side, rect.top}, {rect.right, rect.top + side}};
-    HBRUSH blue = CreateSolidBrush(MovedBlue);
+    HBRUSH blue = CreateSolidBrush(colourRef(main_form::MovedMarkColour));
     HGDIOBJ oldBrush = SelectObject(dc, blue);
     HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
     Polygon(dc, corner, 3);
@@ -212,15 +188,15 @@ void LoopTable::drawCell(HDC dc, int col, int row, const RECT& rect) {
 }
 
 void LoopTable::paint(HDC dc, const RECT& client) {
-  HBRUSH silver = CreateSolidBrush(Silver);
+  HBRUSH silver = CreateSolidBrush(colourRef(main_form::TableBackground));
   FillRect(dc, &client, silver);
   DeleteObject(silver);
-  HGDIOBJ oldFont = font_ ? SelectObject(dc, font_) : nullptr;
+  HGDIOBJ oldFont = font() ? SelectObject(dc, font()) : nullptr;
   HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
   SetBkMode(dc, TRANSPARENT);
   const int lastRow = std::min(rowCount(), topRow_ + visibleRowCount() + 1);
   for (int row = topRow_; row < lastRow; ++row) {
-    for (int col = 0; col < ColCount; ++col) {
+    for (int col = 0; col < LoopTableColumns; ++col) {
       const RECT rect = cellRect(col, row);
       if (rect.left > client.right) break;
       MoveToEx(dc, rect.right, rect.top, nullptr);
@@ -244,8 +220,8 @@ void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
       // Held until the last button goes up, so a drag past the edges still reports.
-      if (pressedButtons_++ == 0) SetCapture(window_);
-      SetFocus(window_);
+      if (pressedButtons_++ == 0) SetCapture(hwnd());
+      SetFocus(hwnd());
       if (onPress) onPress(col, row, message == WM_LBUTTONDOWN);
       break;
     case WM_MOUSEMOVE: {
@@ -262,40 +238,8 @@ void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-LRESULT CALLBACK LoopTable::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* table = reinterpret_cast<LoopTable*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (table == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return table->handle(message, wParam, lParam);
-}
-
 LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(window_, &ps);
-      RECT client{};
-      GetClientRect(window_, &client);
-      // Drawn off screen first: a periodic reading repaints cells many times a second.
-      HDC memory = CreateCompatibleDC(dc);
-      HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(client.right, 1),
-                                              std::max<LONG>(client.bottom, 1));
-      HGDIOBJ old = SelectObject(memory, bitmap);
-      paint(memory, client);
-      BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-      SelectObject(memory, old);
-      DeleteObject(bitmap);
-      DeleteDC(memory);
-      EndPaint(window_, &ps);
-      return 0;
-    }
-    case WM_PRINTCLIENT: {
-      RECT client{};
-      GetClientRect(window_, &client);
-      paint(reinterpret_cast<HDC>(wParam), client);
-      return 0;
-    }
-    case WM_ERASEBKGND:
-      return 1;
     case WM_SIZE:
       updateScrollBar();
       return 0;
@@ -303,7 +247,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       SCROLLINFO info{};
       info.cbSize = sizeof info;
       info.fMask = SIF_ALL;
-      GetScrollInfo(window_, SB_VERT, &info);
+      GetScrollInfo(hwnd(), SB_VERT, &info);
       int top = topRow_;
       switch (LOWORD(wParam)) {
         case SB_LINEUP:
@@ -352,12 +296,12 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         int col = -1;
         int row = -1;
         cellAt(point, col, row);
-        ClientToScreen(window_, &point);
+        ClientToScreen(hwnd(), &point);
         if (row > 0) onContextMenu(row, point);
       }
       return 0;
     case WM_CAPTURECHANGED:
-      if (reinterpret_cast<HWND>(lParam) != window_) pressedButtons_ = 0;
+      if (reinterpret_cast<HWND>(lParam) != hwnd()) pressedButtons_ = 0;
       return 0;
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
@@ -382,7 +326,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcW(window_, message, wParam, lParam);
+  return DrawnControl::handle(message, wParam, lParam);
 }
 
 }  // namespace loopmon::win32

@@ -1,39 +1,32 @@
 #pragma once
-// The loop table's grid, drawn by the program: fixed-style columns on the
-// left, a silver background, 1-pixel black grid lines, text at the cell's
-// top-left corner, a red number cell for a marked row, a blue corner on
-// the number of a loop that has moved, and an optional
-// vertical scroll bar that moves by whole rows. Sizes are given at 96 DPI and
-// drawn at the DPI set. Mouse input goes out as cell coordinates.
+// The loop table's grid, drawn by the program as the main window's form
+// says: fixed-style columns on the left, a silver background, 1-pixel black
+// grid lines, text at the cell's top-left corner, a red number cell for a
+// marked row, a blue corner on the number of a loop that has moved, and an
+// optional vertical scroll bar that moves by whole rows. Sizes are given at
+// 96 DPI and drawn at the DPI of the font it was given. Mouse input goes out
+// as cell coordinates.
 
 #include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/text_win32.h"
+#include "gui/win32/window.h"
+#include "loops/loop_layout.h"
 
 namespace loopmon::win32 {
 
-class LoopTable {
+class LoopTable : public DrawnControl {
  public:
-  static constexpr int ColCount = 4;
-  static constexpr int FixedCols = 3;
-
-  LoopTable(HWND parent, int id);
-  ~LoopTable();
-  LoopTable(const LoopTable&) = delete;
-  LoopTable& operator=(const LoopTable&) = delete;
-
-  HWND window() const { return window_; }
+  LoopTable(HWND parent, int id, DWORD style);
 
   int rowCount() const { return static_cast<int>(rows_.size()); }
   // Never below one row; rows dropped lose their texts and marks, new rows
   // start empty and unmarked.
   void setRowCount(int count);
-  // Resets every column to the new width (96 DPI).
-  void setDefaultColWidth(int width);
-  void setColWidth(int col, int width);
+  // The columns' widths at 96 DPI.
+  void setColumnWidths(const std::array<int, LoopTableColumns>& widths);
   int colWidth(int col) const { return colWidths_[col]; }
 
   const std::string& cell(int col, int row) const;
@@ -49,8 +42,6 @@ class LoopTable {
   int topRow() const { return topRow_; }
   void scrollTo(int row);
 
-  // The table's font (not owned) and the DPI its sizes are drawn at.
-  void setFont(HFONT font, UINT dpi);
   // Client coordinates of a cell at the current DPI and scroll position.
   RECT cellRect(int col, int row) const;
   // Column and row under a client point, -1 for none.
@@ -66,14 +57,14 @@ class LoopTable {
 
  private:
   struct Row {
-    std::array<std::string, ColCount> cells;
+    std::array<std::string, LoopTableColumns> cells;
     bool marked = false;
     bool moved = false;
   };
 
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void paint(HDC dc, const RECT& client);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void paint(HDC dc, const RECT& client) override;
+  void dpiChanged() override { updateScrollBar(); }
   void drawCell(HDC dc, int col, int row, const RECT& rect);
   int px(int pixelsAt96) const;
   int rowPitch() const;
@@ -83,12 +74,8 @@ class LoopTable {
   void invalidateCell(int col, int row);
   void mouseEvent(UINT message, WPARAM wParam, LPARAM lParam);
 
-  HWND window_ = nullptr;
-  HFONT font_ = nullptr;
-  UINT dpi_ = 96;
   std::vector<Row> rows_;
-  std::array<int, ColCount> colWidths_{};
-  int rowHeight_ = 16;
+  std::array<int, LoopTableColumns> colWidths_{};
   int topRow_ = 0;
   bool scrollBar_ = false;
   int pressedButtons_ = 0;

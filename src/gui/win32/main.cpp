@@ -38,9 +38,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     loopmon::win32::showError(nullptr, error);
     return 1;
   }
-  loopmon::win32::CalibrationDialog calibrationDialog([&] { return mainWindow->device(); },
-                                                      mainWindow->coefficientsStore());
-  loopmon::win32::PasswordDialog passwordDialog(calibrationDialog);
+  loopmon::win32::CalibrationDialog calibrationDialog(
+      mainWindow->hwnd(), [&] { return mainWindow->device(); }, mainWindow->coefficientsStore());
+  loopmon::win32::PasswordDialog passwordDialog(mainWindow->hwnd(), calibrationDialog);
   mainWindow->setToolsAction([&](HWND owner) { passwordDialog.run(owner); });
   // Closing the main window ends the program, also while another window is open.
   mainWindow->setClosedAction([] { PostQuitMessage(0); });
@@ -48,7 +48,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (mainWindow->translateDialogMessage(message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "desktop/texts.h"
+#include "gui/win32/window.h"
+
 namespace loopmon::win32 {
 
 namespace {
@@ -11,11 +14,9 @@ MessageBoxHook& currentHook() {
 }
 }  // namespace
 
-std::string applicationTitle() {
-  return "Шлейфы MIVRA-QX";
-}
-
 void showMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT icon) {
+  // The box disables its owner itself.
+  const OtherWindowsDisabled others(owner);
   if (currentHook()) {
     currentHook()(text, caption, icon);
     return;
@@ -28,7 +29,7 @@ MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
 }
 
 void showError(HWND owner, const std::exception& error) {
-  showMessageBox(owner, error.what(), applicationTitle(), MB_ICONERROR);
+  showMessageBox(owner, texts::ErrorText(error), texts::ApplicationTitle, MB_ICONERROR);
 }
 
 }  // namespace loopmon::win32

@@ -10,17 +10,15 @@
 
 namespace loopmon::win32 {
 
-// "Шлейфы MIVRA-QX": captions the information boxes of the reading cycle and
-// the boxes of the general error handler.
-std::string applicationTitle();
-
-// A modal box with one OK button; `icon` is MB_ICONINFORMATION, MB_ICONERROR, ...
+// A modal box with one OK button over `owner`; every other window of the
+// program is disabled while it is up. `icon` is MB_ICONERROR, ... or 0.
 void showMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT icon);
 
 using MessageBoxHook =
     std::function<void(const std::string& text, const std::string& caption, UINT icon)>;
-// While a hook is set it receives every box instead of the screen; an empty
-// hook brings the real boxes back. Returns the hook it replaced.
+// While a hook is set it receives every box instead of the screen, with the
+// other windows disabled as for the box; an empty hook brings the real boxes
+// back. Returns the hook it replaced.
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
 
 // The application's general error handler: a failed conversion or computation

@@ -1,42 +1,35 @@
 #pragma once
-// The password dialog: the access code that guards the calibration. The right
-// code shows the calibration dialog; any other closes the dialog silently.
+// The password dialog: the access code that guards the calibration. A thin
+// view over PasswordDialogModel; modal over every other window.
 
-#include <memory>
-
-#include "platform/text_win32.h"
+#include "desktop/password_dialog_model.h"
+#include "desktop/password_form.h"
+#include "gui/win32/window.h"
 
 namespace loopmon::win32 {
 
 class CalibrationDialog;
-class DialogLayout;
 
-// The code field; "Ok" is IDOK.
-inline constexpr int PasswordCodeFieldId = 101;
-
-class PasswordDialog {
+class PasswordDialog : public FormWindow, private PasswordDialogView {
  public:
-  explicit PasswordDialog(CalibrationDialog& calibration);
-  ~PasswordDialog();
-  PasswordDialog(const PasswordDialog&) = delete;
-  PasswordDialog& operator=(const PasswordDialog&) = delete;
+  PasswordDialog(HWND owner, CalibrationDialog& calibration);
 
-  // Modal over `owner`; a right code opens the calibration dialog (modeless) after it closes.
+  // Modal over `owner`; the right code opens the calibration dialog once it has closed.
   void run(HWND owner);
-  // The dialog while shown, else null.
-  HWND window() const { return window_; }
+
+ protected:
+  void onCommand(int id, int code) override;
+  void onCancel() override;
 
  private:
-  static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void createControls();
-  void onOkClicked();
+  // PasswordDialogView.
+  void closeDialog() override { endModal(); }
+  void clearCode() override;
+  void showCalibration() override;
 
   CalibrationDialog& calibration_;
-  HWND window_ = nullptr;
-  HWND codeField_ = nullptr;
-  std::unique_ptr<DialogLayout> layout_;
-  bool accepted_ = false;
+  HWND owner_ = nullptr;
+  PasswordDialogModel model_{*this};
 };
 
 }  // namespace loopmon::win32

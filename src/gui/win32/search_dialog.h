@@ -1,5 +1,5 @@
 #pragma once
-// The search dialog: a hidden window built in code and shown modally by run,
+// The search dialog: built hidden from its form and shown modally by run,
 // which returns the address of the device the user chose, or 0. A thin view
 // over SearchDialogModel, which runs the scan and remembers the port in
 // "pcom.ini".
@@ -8,53 +8,38 @@
 #include <memory>
 #include <string>
 
-#include "loops/search_dialog_model.h"
-#include "platform/text_win32.h"
+#include "desktop/search_dialog_model.h"
+#include "desktop/search_form.h"
+#include "gui/win32/window.h"
 
 namespace loopmon::win32 {
 
-class SearchDialog : private SearchDialogView {
+class SearchDialog : public FormWindow, private SearchDialogView {
  public:
-  // Control identifiers, for the dialog's own messages and for tests.
-  enum Control : int {
-    ChooseButtonId = 101,
-    SearchButtonId,
-    CancelButtonId,
-    PortLabelId,
-    PortSelectorId,
-    DeviceListId,
-    ProgressBarId,
-  };
-
   // `bus` null: no session to search with. `portSettingsPath`: the "pcom.ini"
   // to remember the port in. `portChoices` null: COM1..COM4.
-  SearchDialog(BusRunner* bus, std::string portSettingsPath,
+  SearchDialog(HWND owner, BusRunner* bus, std::string portSettingsPath,
                SearchDialogModel::PortChoices portChoices = nullptr);
-  ~SearchDialog() override;
-  SearchDialog(const SearchDialog&) = delete;
-  SearchDialog& operator=(const SearchDialog&) = delete;
 
   // Shows the dialog modally over `owner`; the address chosen during this
   // showing, or 0.
   uint8_t run(HWND owner);
-
-  HWND window() const { return dialog_; }
-  HWND control(Control id) const { return GetDlgItem(dialog_, id); }
   // Shown and not closing.
-  bool shown() const { return running_ && !closing_; }
+  bool shown() const { return runningModal(); }
   const SearchDialogModel& model() const { return *model_; }
 
+ protected:
+  void onCommand(int id, int code) override;
+  void onTimer(UINT_PTR id) override;
+  void onCancel() override;
+  void onLaidOut() override;
+
  private:
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK deviceListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+  static LRESULT CALLBACK deviceListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR id, DWORD_PTR self);
-  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void createControls();
-  void layOut();
-  void updateFonts();
-  void widenPortList();
   template <class Input>
   void forward(Input input);
+  void fitPortSelector();
 
   // SearchDialogView.
   void clearDevices() override;
@@ -71,6 +56,7 @@ class SearchDialog : private SearchDialogView {
   void setSearchCaption(const std::string& caption) override;
   void setScanTimerEnabled(bool enabled) override;
   void showError(const std::string& text, const std::string& caption) override;
+  void showListNote(const std::string& note) override;
   void setPortItems(const std::vector<std::string>& texts) override;
   int portIndex() const override;
   void setPortIndex(int index) override;
@@ -79,11 +65,7 @@ class SearchDialog : private SearchDialogView {
   std::string deviceLine(int line) const override;
   void closeDialog() override;
 
-  HWND dialog_ = nullptr;
-  HFONT font_ = nullptr;
-  UINT dpi_ = 96;
-  bool running_ = false;
-  bool closing_ = false;
+  std::string note_;
   std::unique_ptr<SearchDialogModel> model_;
 };
 

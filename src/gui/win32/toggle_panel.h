@@ -3,30 +3,22 @@
 // bevel. A press and release of the left button inside it reach the parent
 // as WM_COMMAND with BN_CLICKED, as a button's click does.
 
-#include <string>
-
-#include "platform/text_win32.h"
+#include "gui/win32/window.h"
 
 namespace loopmon::win32 {
 
-class TogglePanel {
+class TogglePanel : public DrawnControl {
  public:
-  TogglePanel(HWND parent, int id, const std::string& caption);
-  ~TogglePanel();
-  TogglePanel(const TogglePanel&) = delete;
-  TogglePanel& operator=(const TogglePanel&) = delete;
+  TogglePanel(HWND parent, int id, DWORD style);
 
-  HWND window() const { return window_; }
   bool lowered() const { return lowered_; }
   void setLowered(bool lowered);
 
- private:
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void paint(HDC dc);
+ protected:
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void paint(HDC dc, const RECT& client) override;
 
-  HWND window_ = nullptr;
-  HFONT font_ = nullptr;
+ private:
   bool lowered_ = false;
   bool pressed_ = false;
 };

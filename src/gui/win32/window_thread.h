@@ -6,19 +6,17 @@
 
 #include <functional>
 
-#include "platform/text_win32.h"
+#include "gui/win32/window.h"
 #include "session/session.h"
 
 namespace loopmon::win32 {
 
-class WindowThreadDispatcher : public OwnerDispatcher {
+class WindowThreadDispatcher : public OwnerDispatcher, private Window {
  public:
   // The calling thread becomes the window thread.
   WindowThreadDispatcher();
   // Calls still queued are dropped.
   ~WindowThreadDispatcher() override;
-  WindowThreadDispatcher(const WindowThreadDispatcher&) = delete;
-  WindowThreadDispatcher& operator=(const WindowThreadDispatcher&) = delete;
 
   // Waits until the window thread has run `call`; on the window thread runs it at once.
   void invokeSync(const std::function<void()>& call) override;
@@ -26,10 +24,9 @@ class WindowThreadDispatcher : public OwnerDispatcher {
   void post(std::function<void()> call) override;
 
  private:
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
   bool onWindowThread() const;
 
-  HWND window_ = nullptr;
   DWORD threadId_ = 0;
 };
 

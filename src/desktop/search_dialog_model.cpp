@@ -1,0 +1,118 @@
+#include "desktop/search_dialog_model.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "common/number_text.h"
+#include "desktop/texts.h"
+#include "platform/profile_file.h"
+#include "platform/whole_file.h"
+
+namespace loopmon {
+
+namespace {
+
+const char* const PortSection = "Port";
+const char* const PortKey = "Num";
+const char* const PortNameKey = "Name";
+
+// The byte length of the first `count` characters of UTF-8 `text`, or its
+// whole length when it is shorter.
+size_t utf8Prefix(const std::string& text, size_t count) {
+  size_t pos = 0;
+  for (size_t n = 0; n < count && pos < text.size(); ++n) {
+    ++pos;
+    while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) ++pos;
+  }
+  return pos;
+}
+
+}  // namespace
+
+uint8_t AddressFromLine(const std::string& line) {
+  const size_t start = utf8Prefix(line, 6);
+  const std::string rest = line.substr(start);
+  const std::string field = rest.substr(0, utf8Prefix(rest, 6));
+  size_t pos = 0;
+  while (pos < field.size() && field[pos] == ' ') ++pos;
+  int address = 0;
+  for (; pos < field.size() && field[pos] >= '0' && field[pos] <= '9'; ++pos) {
+    address = address * 10 + (field[pos] - '0');
+  }
+  return static_cast<uint8_t>(address);
+}
+
+SearchDialogModel::SearchDialogModel(SearchDialogView& view, BusRunner* bus,
+                                     std::string portSettingsPath, PortChoices portChoices)
+    : view_(view),
+      // A port that cannot be opened is told in the windows' language.
+      procedure_(view, bus, {texts::OpenFailureText, texts::ApplicationTitle}),
+      portSettingsPath_(std::move(portSettingsPath)),
+      portChoices_(std::move(portChoices)) {}
+
+void SearchDialogModel::aboutToShow() {
+  std::vector<std::string> texts;
+  portNames_.clear();
+  for (const PortChoiceItem& item : portChoices_ ? portChoices_() : searchPortChoices({})) {
+    texts.push_back(item.text);
+    portNames_.push_back(item.name);
+  }
+  view_.setPortItems(texts);
+  // A "pcom.ini" that cannot be read selects no port and is told once the
+  // dialog has started its check.
+  std::exception_ptr unreadable;
+  int index = -1;
+  try {
+    const ProfileFile settings(portSettingsPath_);
+    index = settings.readInt(PortSection, PortKey, 0);
+    if (index >= PortCount) {
+      const std::string name = settings.readString(PortSection, PortNameKey, "");
+      const auto found =
+          std::find(portNames_.begin() + std::min<size_t>(PortCount, portNames_.size()),
+                    portNames_.end(), name);
+      index = found == portNames_.end() || name.empty()
+                  ? -1
+                  : static_cast<int>(found - portNames_.begin());
+    }
+  } catch (const FileError&) {
+    unreadable = std::current_exception();
+  }
+  view_.setPortIndex(index >= 0 ? index : -1);
+  procedure_.CheckKnownDevices();
+  if (unreadable) std::rethrow_exception(unreadable);
+}
+
+void SearchDialogModel::chooseDevice() {
+  // An empty list chooses nothing: the dialog stays open and a running scan
+  // goes on.
+  if (view_.deviceCount() == 0) return;
+  view_.setScanTimerEnabled(false);
+  if (view_.selectedLine() < 0) view_.selectLine(0);
+  procedure_.SelectedAddress = AddressFromLine(view_.deviceLine(view_.selectedLine()));
+  view_.closeDialog();
+}
+
+void SearchDialogModel::cancelClicked() {
+  view_.setScanTimerEnabled(false);
+  view_.closeDialog();
+}
+
+void SearchDialogModel::closed() {
+  procedure_.EndScan();
+  view_.setSearchCaption(SearchButtonSearch);
+  view_.setPortEnabled(true);
+  view_.setProgress(0);
+  if (view_.portIndex() < 0) view_.setPortIndex(0);
+  const int index = view_.portIndex();
+  std::vector<std::pair<std::string, std::string>> entries{{PortKey, std::to_string(index)}};
+  if (index >= PortCount && index < static_cast<int>(portNames_.size())) {
+    entries.emplace_back(PortNameKey, portNames_[static_cast<size_t>(index)]);
+  }
+  // The dialog has closed all the same; the refused save is told as every
+  // other save's is.
+  if (!ProfileFile(portSettingsPath_).writeStrings(PortSection, entries)) {
+    throw FileWriteError(portSettingsPath_);
+  }
+}
+
+}  // namespace loopmon

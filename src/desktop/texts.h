@@ -1,0 +1,89 @@
+#pragma once
+// Every text the windows show, said once: the form descriptions and the window
+// models take them from here, the front ends only put them on the screen.
+// Texts the windows share with loopctl stay with the procedure they belong to:
+// the search's ("Поиск", "Стоп", its messages) in search/search_procedure.h,
+// the loop table's headings in loops/loop_layout.h, the readings' in
+// loops/loop_decode.h and loops/reading_cycle.h.
+
+#include <exception>
+#include <string>
+
+#include "transport/bus_state.h"
+
+namespace loopmon::texts {
+
+// Captions the information boxes of the reading and the boxes of the general
+// error handler.
+inline constexpr char ApplicationTitle[] = "Шлейфы MIVRA-QX";
+
+// The main window.
+inline constexpr char MainCaption[] = "Состояние шлейфов приборов:";
+inline constexpr char NoDevice[] = "Прибор не выбран.";
+inline constexpr char SearchHint[] = "Произвести поиск подключенных устройств";
+inline constexpr char Read[] = "Считать";
+inline constexpr char ReadHint[] = "Считать текущие значения сопротивлений ШС";
+inline constexpr char AdcView[] = "АЦП";
+inline constexpr char StateView[] = "ШС";
+inline constexpr char ToolsHint[] = "Настройка значений сопротивлений";
+inline constexpr char PeriodicHint[] =
+    "Считывать значения сопротивлений ШС с установленным периодом";
+inline constexpr char LoopHistoryItem[] = "История шлейфа...";
+
+// The search dialog.
+inline constexpr char SearchTitle[] = "Поиск приборов";
+inline constexpr char Choose[] = "Выбрать";
+inline constexpr char Cancel[] = "Отмена";
+inline constexpr char SerialPort[] = "Последовательный порт";
+
+// The password dialog.
+inline constexpr char PasswordTitle[] = "Запрос пароля";
+inline constexpr char EnterPassword[] = "Введите пароль:";
+inline constexpr char Ok[] = "Ok";
+
+// The calibration dialog; "_1" is a subscript 1.
+inline constexpr char CalibrationTitle[] = "Калибровка";
+inline constexpr char DeviceType[] = "Тип прибора";
+inline constexpr char DeviceVersion[] = "Версия прибора";
+inline constexpr char Reference1[] = "R_1";
+inline constexpr char Reference2[] = "R_2";
+inline constexpr char KiloOhms[] = "кОм";
+inline constexpr char Adc[] = "АЦП:";
+inline constexpr char ReferenceOrder[] = "(R_1 < R_2)";
+inline constexpr char Enter[] = "Ввод";
+inline constexpr char CalibrationErrorCaption[] = "Error";
+inline constexpr char UnsupportedType[] = "Введенный тип прибора неподдерживается";
+inline constexpr char NoVersion[] = "Не введена версия прибора";
+
+// A loop's history.
+inline constexpr char HistoryTitle[] = "История шлейфа %1 — адрес %2";
+inline constexpr char Minimum[] = "Минимум: ";
+inline constexpr char Maximum[] = "Максимум: ";
+inline constexpr char Moves[] = "Переходов: ";
+inline constexpr char NoValue[] = "—";
+inline constexpr char SaveCsv[] = "Сохранить CSV...";
+inline constexpr char NoReadings[] = "Нет показаний";
+inline constexpr char CsvFileName[] = "ШС %1, адрес %2.csv";
+inline constexpr char SaveHistoryTitle[] = "Сохранить историю шлейфа";
+inline constexpr char CsvFiles[] = "Файлы CSV (*.csv)";
+inline constexpr char AllFiles[] = "Все файлы (*)";
+inline constexpr char SaveFailed[] = "Не удалось сохранить файл %1: %2";
+
+// The file dialog's own words, where the toolkit lets the program give them.
+inline constexpr char SaveButton[] = "Сохранить";
+inline constexpr char FileNameLabel[] = "Имя файла:";
+inline constexpr char FileTypeLabel[] = "Тип файла:";
+inline constexpr char FolderLabel[] = "Папка:";
+
+// `pattern` with "%1" and "%2" replaced by the arguments.
+std::string Format(const std::string& pattern, const std::string& first,
+                   const std::string& second = {});
+
+// Why the port of a search cannot be opened, in the windows' language.
+std::string OpenFailureText(const OpenFailure& failure);
+
+// What the general error handler says of an error: the run-time library's
+// messages as they are, the program's own ones with a Russian lead.
+std::string ErrorText(const std::exception& error);
+
+}  // namespace loopmon::texts

@@ -1,0 +1,23 @@
+#pragma once
+// A list box that shows a note in place of its lines while it has none.
+
+#include <QListWidget>
+
+namespace loopmon::qt {
+
+class NoteList : public QListWidget {
+  Q_OBJECT
+ public:
+  using QListWidget::QListWidget;
+  // "" takes the note away.
+  void setNote(const QString& note);
+  QString note() const { return note_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString note_;
+};
+
+}  // namespace loopmon::qt

@@ -1,0 +1,573 @@
+// A user's session with the program's windows against `loopsim serve` and its
+// demo bus (type 1 at 5, type 2 at 12, type 4 at 20, type 11 at 63, type 9 at
+// 127), the controls found by their object names. The slots run in order on
+// one main window, as a user's session would.
+
+#include <signal.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "common/number_text.h"
+#include "desktop/password_dialog_model.h"
+#include "fake_platform.h"
+#include "gui/qt/calibration_dialog.h"
+#include "gui/qt/history_window.h"
+#include "gui/qt/loop_table.h"
+#include "gui/qt/main_window.h"
+#include "gui/qt/message_box.h"
+#include "gui/qt/note_list.h"
+#include "gui/qt/password_dialog.h"
+#include "gui/qt/search_dialog.h"
+#include "gui/qt/toggle_panel.h"
+#include "loops/loop_decode.h"
+#include "platform/port_names.h"
+#include "platform/profile_file.h"
+#include "scoped_temp_dir.h"
+#include "session/session.h"
+#include "transport/line_settings.h"
+
+using namespace loopmon;
+using namespace loopmon::qt;
+
+namespace {
+
+constexpr int ScanTimeoutMs = 120000;
+constexpr int PassTimeoutMs = 60000;
+
+// Takes every message box while it lives, as "caption: text".
+struct BoxCapture {
+  BoxCapture() {
+    setMessageBoxHook([this](const QString& text, const QString& caption, QMessageBox::Icon) {
+      boxes << caption + QStringLiteral(": ") + text;
+    });
+  }
+  ~BoxCapture() { setMessageBoxHook({}); }
+  QStringList boxes;
+};
+
+template <class T>
+T* control(const QObject* window, const char* name) {
+  T* found = window->findChild<T*>(QString::fromLatin1(name));
+  if (found == nullptr) qFatal("no control %s", name);
+  return found;
+}
+
+}  // namespace
+
+class SessionTest : public QObject {
+  Q_OBJECT
+ public:
+  explicit SessionTest(const QTemporaryDir& dir) : dir_(dir) {}
+
+ private slots:
+  void initTestCase() {
+    startServer();
+    window_ = std::make_unique<MainWindow>(Platform::system(),
+                                           Desktop::Files{path("ohmgauge.kft"), path("pcom.ini")});
+    calibration_ = std::make_unique<CalibrationDialog>([this] { return window_->device(); },
+                                                       window_->coefficientsStore());
+    password_ = std::make_unique<PasswordDialog>(*calibration_);
+    window_->setPasswordDialog(password_.get());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void cleanupTestCase() {
+    window_.reset();
+    server_.terminate();
+    server_.waitForFinished();
+  }
+
+  void everyCloseOfTheSearchReturnsZeroWithoutARequest() {
+    QVERIFY(ProfileFile(path("pcom.ini")).writeString("Port", "Num", "3"));
+    const std::function<void(QDialog*)> closings[] = {
+        [](QDialog* d) {
+          QTest::mouseClick(control<QPushButton>(d, "cancelButton"), Qt::LeftButton);
+        },
+        [](QDialog* d) { QTest::keyClick(control<QListWidget>(d, "deviceList"), Qt::Key_Escape); },
+        [](QDialog* d) { d->close(); }};
+    for (const auto& close : closings) {
+      search([&](QDialog* d) {
+        QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), 3);
+        QCOMPARE(control<QListWidget>(d, "deviceList")->count(), 0);
+        // Enter in the empty list keeps the dialog open.
+        QTest::keyClick(control<QListWidget>(d, "deviceList"), Qt::Key_Return);
+        QVERIFY(d->isVisible());
+        close(d);
+        QVERIFY(!d->isVisible());
+      });
+      QCOMPARE(window_->device().DevAddr, uint8_t{0});
+    }
+  }
+
+  void searchAndChooseATypeOneDevice() {
+    search([&](QDialog* d) {
+      auto* list = control<QListWidget>(d, "deviceList");
+      QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
+      QTRY_COMPARE_WITH_TIMEOUT(control<QPushButton>(d, "searchButton")->text(),
+                                QStringLiteral("Поиск"), ScanTimeoutMs);
+      QStringList lines;
+      for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
+      // The bus is idle once the scan has ended.
+      QStringList expected;
+      for (uint8_t address : {127, 5, 12, 20, 63}) {
+        expected << QString::fromStdString(window_->session().DescribeDevice(address));
+      }
+      QCOMPARE(lines, expected);
+      list->setCurrentRow(1);
+      QTest::mouseClick(control<QPushButton>(d, "chooseButton"), Qt::LeftButton);
+    });
+    QTRY_COMPARE(window_->device().DevAddr, uint8_t{5});
+    QVERIFY(control<QLabel>(window_.get(), "deviceLabel")
+                ->text()
+                .startsWith(QStringLiteral("Адрес:   5")));
+    QVERIFY(button("readButton")->isEnabled() && tool("periodicButton")->isEnabled());
+    QCOMPARE(grid()->rowCount(), 21);
+  }
+
+  void readOnceInBothViews() {
+    readOnce();
+    const Coefficients c = window_->model().readingCycle().coefficients();
+    QCOMPARE(c.a, 408.0);
+    QCOMPARE(c.b, -1.0);
+    QCOMPARE(cell(2, 3), QStringLiteral("Обрыв"));
+    for (int row = 1; row < 21; ++row) QVERIFY(!cell(2, row).isEmpty());
+
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "stateViewToggle"), Qt::LeftButton);
+    readOnce();
+    QCOMPARE(cell(1, 7), QStringLiteral("отключен"));
+    QCOMPARE(cell(1, 12), QStringLiteral("не на охране"));
+    for (int row = 1; row < 21; ++row) QCOMPARE(cell(2, row), QString());
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "adcViewToggle"), Qt::LeftButton);
+  }
+
+  void markedLoopsAreNotRead() {
+    clickNumber(2);
+    QTest::mousePress(grid()->viewport(), Qt::LeftButton, {}, centre(0, 10));
+    QTest::mouseRelease(grid()->viewport(), Qt::LeftButton, {}, centre(1, 12));
+    readOnce();
+    for (int row : {2, 10, 11, 12}) {
+      QCOMPARE(cell(0, row), QString::number(row));
+      QCOMPARE(cell(1, row) + cell(2, row), QString());
+    }
+    QVERIFY(!cell(1, 9).isEmpty() && !cell(1, 13).isEmpty());
+    for (int row : {2, 10, 11, 12}) clickNumber(row);
+  }
+
+  void periodicReadingRepeatsUntilReleased() {
+    control<QSpinBox>(window_.get(), "periodField")->setValue(1);
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(!button("readButton")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(window_->model().waitingBetweenPasses(), PassTimeoutMs);
+    // The next pass starts after the period and keeps the values meanwhile.
+    QVERIFY(!cell(1, 20).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->model().waitingBetweenPasses(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->model().waitingBetweenPasses(), PassTimeoutMs);
+    // A release during the wait: no further tick.
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(button("readButton")->isEnabled());
+    QVERIFY(!window_->model().reading());
+    const QString caption = window_->windowTitle();
+    QTest::qWait(1500);
+    QCOMPARE(window_->windowTitle(), caption);
+  }
+
+  // The loops read so far: a right press (through the window system, which
+  // asks for the context menu as the desktop does) opens the row's menu and
+  // flips no mark; its item opens the loop's history window.
+  void aLoopsHistoryOpensFromItsRowMenu() {
+    std::vector<int> marks;
+    for (int row = 1; row < 21; ++row) {
+      QCOMPARE(grid()->moved(row), window_->model().moved(row));
+      marks.push_back(grid()->mark(row));
+    }
+    auto* menu = control<QMenu>(window_.get(), "loopMenu");
+    auto* item = control<QAction>(menu, "historyAction");
+    const QPoint row4 = grid()->viewport()->mapTo(window_.get(), centre(0, 4));
+    QTest::mousePress(window_->windowHandle(), Qt::RightButton, {}, row4);
+    QTRY_VERIFY(menu->isVisible());
+    QTest::mouseRelease(window_->windowHandle(), Qt::RightButton, {}, row4);
+    for (int row = 1; row < 21; ++row) QCOMPARE(grid()->mark(row), marks[row - 1]);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    QTRY_COMPARE(window_->findChildren<HistoryWindow*>().size(), 1);
+    HistoryWindow* history = window_->findChildren<HistoryWindow*>().front();
+    QCOMPARE(history->windowTitle(), QStringLiteral("История шлейфа 4 — адрес 5"));
+
+    // The figures follow the loop's history, also after a further reading.
+    auto moves = [&] {
+      return control<QLabel>(history, "movesLabel")->text() ==
+             QStringLiteral("Переходов: %1").arg(window_->model().history().Summary({5, 4})->moves);
+    };
+    QVERIFY(moves());
+    QVERIFY(
+        control<QLabel>(history, "minimumLabel")->text().startsWith(QStringLiteral("Минимум: ")));
+    readOnce();
+    QTRY_VERIFY_WITH_TIMEOUT(moves(), 2 * HistoryWindowModel::RefreshMs + 500);
+
+    // Saved whole over an older file; a failed save is one box and no file.
+    const std::string expected = history->model().csv();
+    const struct {
+      const char* name;
+      bool saved;
+    } saves[] = {{"loop.csv", true}, {"none/loop.csv", false}};
+    for (const auto& save : saves) {
+      const QString file = QString::fromStdString(path(save.name));
+      QFile(file).open(QIODevice::WriteOnly);
+      BoxCapture boxes;
+      history->chooseCsvPath = [&] { return file; };
+      QTest::mouseClick(control<QPushButton>(history, "saveButton"), Qt::LeftButton);
+      QCOMPARE(boxes.boxes.size(), save.saved ? 0 : 1);
+      QFile saved(file);
+      QCOMPARE(saved.open(QIODevice::ReadOnly), save.saved);
+      QCOMPARE(saved.readAll().toStdString(), save.saved ? expected : "");
+    }
+    history->close();
+    QTRY_VERIFY(window_->findChildren<HistoryWindow*>().isEmpty());
+  }
+
+  // The server stops answering in the middle of a reading: the exchange on the
+  // bus waits, and the window meanwhile takes input and repaints. Released
+  // during that tick, the periodic reading reads on to its last loop and ends
+  // as a single pass does.
+  void theWindowAnswersWhileAnExchangeHangs() {
+    BoxCapture boxes;
+    ::kill(static_cast<pid_t>(server_.processId()), SIGSTOP);
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QTRY_VERIFY(window_->windowTitle().endsWith(QStringLiteral("№1")));
+    QTest::qWait(100);
+    QVERIFY(window_->model().reading());
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "stateViewToggle"), Qt::LeftButton);
+    QCOMPARE(cell(1, 0), QStringLiteral("Состояние ШС"));
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(window_->model().reading());
+    QVERIFY(button("readButton")->isEnabled());
+    clickNumber(3);
+    QCOMPARE(grid()->mark(3), 1);
+    clickNumber(3);
+    ::kill(static_cast<pid_t>(server_.processId()), SIGCONT);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !window_->model().reading() && window_->windowTitle() == QString::fromUtf8(IdleCaption),
+        PassTimeoutMs);
+    // The answer of the other view leaves its row blank; the rest are states.
+    QCOMPARE(cell(1, 1), QString());
+    QCOMPARE(cell(1, 7), QStringLiteral("отключен"));
+    QVERIFY(boxes.boxes.isEmpty());
+    QTest::mouseClick(control<TogglePanel>(window_.get(), "adcViewToggle"), Qt::LeftButton);
+  }
+
+  void calibrationBehindTheAccessCode() {
+    BoxCapture boxes;
+    enterCode(QStringLiteral("1234"));
+    QVERIFY(!calibration_->isVisible());
+    QVERIFY(boxes.boxes.isEmpty());
+    enterCode(QString::fromLatin1(AccessCode));
+    QVERIFY(calibration_->isVisible());
+    QTRY_VERIFY(calibration_->isActiveWindow());
+    QCOMPARE(field("r1Field")->text(), QString());  // nothing stored for 1-105 yet
+
+    // Neither type nor version: both messages, and the dialog closes.
+    control<QComboBox>(calibration_.get(), "typeSelector")->setCurrentIndex(-1);
+    field("versionField")->clear();
+    QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
+    QCOMPARE(boxes.boxes,
+             (QStringList{QStringLiteral("Error: Введенный тип прибора неподдерживается"),
+                          QStringLiteral("Error: Не введена версия прибора")}));
+    QVERIFY(!calibration_->isVisible());
+
+    // A failed conversion keeps it open.
+    calibration_->show();
+    boxes.boxes.clear();
+    enterPoints("200", "abc", "100", "4");
+    QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
+    QCOMPARE(boxes.boxes,
+             QStringList{applicationTitle() + ": 'abc' is not a valid floating point value"});
+    QVERIFY(calibration_->isVisible());
+    QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("ohmgauge.kft"))));
+
+    // Saved, it reaches the next reading and fills the dialog again.
+    enterPoints("200", "2", "100", "4");
+    QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
+    QVERIFY(!calibration_->isVisible());
+    readOnce();
+    const Coefficients c = window_->model().readingCycle().coefficients();
+    QCOMPARE(c.a, 400.0);
+    QCOMPARE(c.b, 0.0);
+    const auto adc = static_cast<uint8_t>(cell(1, 1).toInt());
+    QCOMPARE(cell(2, 1), QString::fromStdString(ResistanceText(adc, c)));
+    enterCode(QString::fromLatin1(AccessCode));
+    QTRY_VERIFY(calibration_->isActiveWindow());
+    QCOMPARE(control<QComboBox>(calibration_.get(), "typeSelector")->currentIndex(), 0);
+    QStringList texts;
+    for (const char* name : {"versionField", "acp1Field", "r1Field", "acp2Field", "r2Field"}) {
+      texts << field(name)->text();
+    }
+    QCOMPARE(texts, (QStringList{number("1.05"), "200", "2", "100", "4"}));
+    calibration_->close();
+  }
+
+  void aBrokenCalibrationStopsTheReadingBeforeItStarts() {
+    QVERIFY(ProfileFile(path("ohmgauge.kft")).writeString("1-105", "a", "x"));
+    BoxCapture boxes;
+    const QString before = cell(1, 1);
+    QTest::mouseClick(button("readButton"), Qt::LeftButton);
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    const QString message =
+        applicationTitle() + QStringLiteral(": 'x' is not a valid floating point value");
+    QCOMPARE(boxes.boxes, (QStringList{message, message}));
+    QVERIFY(!window_->model().reading());
+    QCOMPARE(cell(1, 1), before);  // the table was not cleared
+    QVERIFY(button("readButton")->isEnabled());
+    QTest::mouseClick(tool("periodicButton"), Qt::LeftButton);
+    QVERIFY(ProfileFile(path("ohmgauge.kft")).writeString("1-105", "a", "400"));
+  }
+
+  void enterWithoutSelectionChoosesTheFirstLine() {
+    search([&](QDialog* d) {
+      auto* list = control<QListWidget>(d, "deviceList");
+      QTRY_COMPARE(list->count(), 5);  // the devices found earlier still answer
+      list->clearSelection();
+      QTest::keyClick(list, Qt::Key_Return);
+    });
+    QTRY_COMPARE(window_->device().DevAddr, uint8_t{127});
+    QCOMPARE(window_->device().DevType, uint8_t{9});
+    QCOMPARE(grid()->rowCount(), 128);
+    QCOMPARE(grid()->mark(1), 0);
+    for (int row = 2; row < 128; ++row) QCOMPARE(grid()->mark(row), 1);
+  }
+
+  void typeNineReadsItsLineDevices() {
+    BoxCapture boxes;
+    clickNumber(8);  // line device 8 is of a kind the program does not know
+    readOnce();
+    QCOMPARE(boxes.boxes,
+             QStringList{applicationTitle() + QStringLiteral(": Неизвестный тип устройства: 9")});
+    const auto adc = static_cast<uint8_t>(cell(1, 1).toInt());
+    const Bytes kindFive{127, 5, BusAnswer::LineDevice, 1, 5};
+    QCOMPARE(cell(2, 1), QString::fromStdString(DecodeLineDevice(kindFive, adc).text));
+    QVERIFY(!cell(1, 8).isEmpty());
+    QCOMPARE(cell(2, 8), QString());
+    QCOMPARE(cell(1, 3), QString());
+  }
+
+  // The simulator server gone while the session works in simulator mode: the
+  // check on opening and the search each show one box, the dialog stays open
+  // and the program goes on.
+  void aSearchWithoutTheSimulatorShowsOneBoxEach() {
+    server_.kill();
+    server_.waitForFinished();
+    BoxCapture boxes;
+    search([&](QDialog* d) {
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QVERIFY(d->isVisible());
+      auto* button = control<QPushButton>(d, "searchButton");
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_COMPARE(boxes.boxes.size(), 2);
+      QTest::qWait(100);
+      QCOMPARE(boxes.boxes.size(), 2);
+      QVERIFY(d->isVisible());
+      QCOMPARE(button->text(), QStringLiteral("Поиск"));
+      QCOMPARE(d->windowTitle(), QStringLiteral("Поиск приборов"));
+      QVERIFY(control<QComboBox>(d, "portSelector")->isEnabled());
+    });
+    for (const QString& box : boxes.boxes) {
+      QVERIFY2(box.startsWith(applicationTitle() + QStringLiteral(": ")), qPrintable(box));
+    }
+    QVERIFY(window_->isVisible());
+  }
+
+  // The program shows this message and ends with a non-zero status.
+  void aLineSettingOfTheWrongTypeStopsTheStart() {
+    testing::FakePlatform fake;
+    fake.registry->set(LineSettingsKey, "StartTimeout", RegValue::ofString("30"));
+    QString message;
+    try {
+      MainWindow other(fake.platform(), Desktop::Files{path("other.kft"), path("pcom.ini")});
+    } catch (const std::exception& error) {
+      message = QString::fromUtf8(error.what());
+    }
+    QVERIFY2(message.contains(QStringLiteral("StartTimeout")), qPrintable(message));
+  }
+
+  // The driver route with a "Settings" value it cannot put back: the same.
+  void aBadPortSettingOnTheDriverRouteShowsOneBox() {
+    testing::FakePlatform fake;
+    fake.driver->setPresent(true);
+    fake.registry->set("Enum\\BIOS\\*PNP0501\\0001", "PortName", RegValue::ofString("COM2"));
+    fake.registry->set("Enum\\BIOS\\*PNP0501\\0001", "Settings", RegValue::ofString("9600"));
+    MainWindow other(fake.platform(), Desktop::Files{path("other.kft"), path("pcom.ini")});
+    other.show();
+    QVERIFY(ProfileFile(path("pcom.ini")).writeString("Port", "Num", "1"));
+    BoxCapture boxes;
+    QTimer::singleShot(0, this, [&] {
+      QDialog* d = &other.searchDialog();
+      QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QVERIFY(boxes.boxes.front().contains(QStringLiteral("Settings")));
+      QVERIFY(d->isVisible());
+      d->close();
+    });
+    QTest::mouseClick(control<QToolButton>(&other, "searchButton"), Qt::LeftButton);
+    QCOMPARE(boxes.boxes.size(), 1);
+  }
+
+  // A converter mapped as COM9 stands after the four ports with the device
+  // behind it; the closed selector is wide enough for it, the dialog growing
+  // by what it lacks. A port that cannot be opened is told in one box per
+  // start, in the windows' language; a scan that finds nothing says so.
+  // Chosen, the port is found again by its name, and not at all once it is gone.
+  void aFurtherPortIsOfferedToldAndRemembered() {
+    testing::FakePlatform fake;
+    testing::writeFile(path("converter"), "");
+    QVERIFY(mapPort(*fake.registry, "COM9", path("converter")));
+    fake.line->failOpens(-1);
+    MainWindow other(fake.platform(), Desktop::Files{path("other.kft"), path("other.ini")});
+    other.show();
+    const QString item = QStringLiteral("COM9 — ") + QString::fromStdString(path("converter"));
+    auto searchIn = [&](const std::function<void(QDialog*)>& inside) {
+      QDialog* d = &other.searchDialog();
+      QTimer::singleShot(0, this, [&] {
+        inside(d);
+        if (d->isVisible()) d->close();
+      });
+      QTest::mouseClick(control<QToolButton>(&other, "searchButton"), Qt::LeftButton);
+    };
+
+    int index = -1;
+    BoxCapture boxes;
+    searchIn([&](QDialog* d) {
+      auto* selector = control<QComboBox>(d, "portSelector");
+      for (int port = 0; port < 4; ++port) {
+        QVERIFY(selector->itemText(port).startsWith(QStringLiteral("COM%1").arg(port + 1)));
+      }
+      index = selector->findText(item);
+      QVERIFY2(index >= 4, qPrintable(selector->itemText(selector->count() - 1)));
+      const int grown = selector->width() - 105;
+      QVERIFY(selector->width() > selector->fontMetrics().horizontalAdvance(item) + 16);
+      QCOMPARE(d->size(), QSize(318 + grown, 279));
+      QCOMPARE(control<QWidget>(d, "deviceList")->width(), 297 + grown);
+      selector->setCurrentIndex(index);
+      auto* button = control<QPushButton>(d, "searchButton");
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("Поиск"), ScanTimeoutMs);
+      QCOMPARE(control<NoteList>(d, "deviceList")->note(), QStringLiteral("Приборы не найдены"));
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_COMPARE(boxes.boxes.size(), 2);
+      QCOMPARE(control<NoteList>(d, "deviceList")->note(), QString());
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTRY_COMPARE(button->text(), QStringLiteral("Поиск"));
+    });
+    const QString told = applicationTitle() + QStringLiteral(": Не удалось открыть порт COM9 (") +
+                         QString::fromStdString(path("converter")) + QStringLiteral(")");
+    QCOMPARE(boxes.boxes, (QStringList{told, told}));
+    QCOMPARE(ProfileFile(path("other.ini")).readInt("Port", "Num", -1), index);
+    QCOMPARE(ProfileFile(path("other.ini")).readString("Port", "Name", ""), std::string("COM9"));
+    searchIn([&](QDialog* d) {
+      QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), index);
+    });
+    std::filesystem::remove(path("converter"));
+    searchIn(
+        [&](QDialog* d) { QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), -1); });
+  }
+
+ private:
+  void startServer() {
+    server_.setProcessChannelMode(QProcess::MergedChannels);
+    server_.start(QStringLiteral(LOOPSIM_PATH), {QStringLiteral("serve")});
+    QByteArray output;
+    while (!output.contains("serving on") && server_.waitForReadyRead(20000)) {
+      output += server_.readAll();
+    }
+    QVERIFY2(output.contains("serving on"), output.constData());
+  }
+  // Opens the search dialog with the main window's search button; `inside`
+  // runs in the dialog, which is closed afterwards if it is still open.
+  void search(const std::function<void(QDialog*)>& inside) {
+    QDialog* d = &window_->searchDialog();
+    QTimer::singleShot(0, this, [&] {
+      inside(d);
+      if (d->isVisible()) d->close();
+    });
+    QTest::mouseClick(control<QToolButton>(window_.get(), "searchButton"), Qt::LeftButton);
+  }
+  // Opens the password dialog with the tools button, types the code and
+  // presses Ok; the code shows masked and is gone afterwards.
+  void enterCode(const QString& code) {
+    QString shown;
+    auto* codeField = control<QLineEdit>(password_.get(), "codeField");
+    QTimer::singleShot(0, this, [&] {
+      QTest::keyClicks(codeField, code);
+      shown = codeField->displayText();
+      QTest::mouseClick(control<QPushButton>(password_.get(), "okButton"), Qt::LeftButton);
+    });
+    QTest::mouseClick(tool("toolsButton"), Qt::LeftButton);
+    QCOMPARE(shown, QString(code.size(), QLatin1Char('#')));
+    QCOMPARE(codeField->text(), QString());
+  }
+  QLineEdit* field(const char* name) const { return control<QLineEdit>(calibration_.get(), name); }
+  void enterPoints(const char* acp1, const char* r1, const char* acp2, const char* r2) {
+    control<QComboBox>(calibration_.get(), "typeSelector")->setCurrentIndex(0);
+    field("versionField")->setText(number("1.05"));
+    field("acp1Field")->setText(QString::fromLatin1(acp1));
+    field("r1Field")->setText(QString::fromLatin1(r1));
+    field("acp2Field")->setText(QString::fromLatin1(acp2));
+    field("r2Field")->setText(QString::fromLatin1(r2));
+  }
+  void readOnce() {
+    QTest::mouseClick(button("readButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !window_->model().reading() && window_->windowTitle() == QString::fromUtf8(IdleCaption),
+        PassTimeoutMs);
+  }
+  void clickNumber(int row) {
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, centre(0, row));
+  }
+  QPushButton* button(const char* name) const { return control<QPushButton>(window_.get(), name); }
+  QToolButton* tool(const char* name) const { return control<QToolButton>(window_.get(), name); }
+  QPoint centre(int col, int row) const { return grid()->cellRect(col, row).center(); }
+  qt::LoopTable* grid() const { return control<qt::LoopTable>(window_.get(), "loopTable"); }
+  QString cell(int col, int row) const { return grid()->cell(col, row); }
+  std::string path(const char* name) const {
+    return dir_.filePath(QString::fromLatin1(name)).toStdString();
+  }
+  static QString number(QString text) {
+    return text.replace(QLatin1Char('.'), QLatin1Char(userDecimalSeparator()));
+  }
+
+  const QTemporaryDir& dir_;
+  QProcess server_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<CalibrationDialog> calibration_;
+  std::unique_ptr<PasswordDialog> password_;
+};
+
+int main(int argc, char* argv[]) {
+  // Markers, the simulator socket, the registry store and the program's files
+  // in a folder of the test's own.
+  QTemporaryDir dir;
+  qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  SessionTest test(dir);
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "session_test.moc"

@@ -1,0 +1,122 @@
+// loopmon.exe's windows over a real serial line, driven by window messages:
+// COM3 of the Wine prefix is a pseudo-terminal with loopsim's demo bus on its
+// Linux side. Then the simulator mode with loopsim.exe serving, and without a
+// simulator to talk to.
+
+#include <ole2.h>
+
+#include <cstdlib>
+
+#include "gui/win32/loop_table.h"
+#include "gui/win32/main_window.h"
+#include "gui/win32/search_dialog.h"
+#include "loops/reading_cycle.h"
+#include "loopsim_serve_win32.h"
+#include "platform/named_marker.h"
+#include "platform/profile_file.h"
+#include "session/session.h"
+#include "window_driver.h"
+
+namespace loopmon::win32 {
+namespace {
+
+using namespace loopmon::win32::testing;
+
+constexpr int ScanLimitMs = 180000;
+constexpr int PassLimitMs = 60000;
+
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ProfileFile(folder_.file("pcom.ini")).writeString("Port", "Num", "2");  // COM3
+  }
+  void open() {
+    window_ = std::make_unique<MainWindow>(
+        Platform::system(), Desktop::Files{folder_.file("ohmgauge.kft"), folder_.file("pcom.ini")});
+    window_->show();
+  }
+  void search(const std::function<void(SearchDialog&)>& inside) {
+    testing::search(*window_, inside);
+  }
+
+  TempFolder folder_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
+  if (std::getenv("LOOPMON_COM3_LINE") == nullptr) GTEST_SKIP() << "no demo bus behind COM3";
+  open();
+  search([&](SearchDialog& d) {
+    EXPECT_EQ(windowText(d.control(search_form::PortSelector)).rfind("COM3", 0), 0u);
+    click(d.control(search_form::SearchButton));
+    ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, ScanLimitMs));
+    std::vector<std::string> expected;
+    for (uint8_t address : {127, 5, 12, 20, 63}) {
+      expected.push_back(window_->session().DescribeDevice(address));
+    }
+    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+    SendMessageW(d.control(search_form::DeviceList), LB_SETCURSEL, 1, 0);
+    click(d.control(search_form::ChooseButton));
+  });
+  ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == 5; }, 10000));
+  EXPECT_EQ(window_->loopTable().rowCount(), 21);
+  click(window_->control(main_form::ReadButton));
+  ASSERT_TRUE(pumpUntil(
+      [&] { return !window_->model().reading() && windowText(window_->hwnd()) == IdleCaption; },
+      PassLimitMs));
+  EXPECT_EQ(window_->loopTable().cell(2, 3), "Обрыв");
+  for (int row = 1; row < 21; ++row) EXPECT_FALSE(window_->loopTable().cell(1, row).empty());
+}
+
+// loopsim.exe serving while the program starts: the search dialog lists the
+// demo bus, whatever the port. The search is stopped once 127 and 5 are in:
+// every probe of the rest costs a COM activation.
+TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
+  loopmon::testing::LoopsimServe server;
+  ASSERT_TRUE(server.started());
+  open();
+  ASSERT_TRUE(window_->session().Simulator.enabled);
+  search([&](SearchDialog& d) {
+    click(d.control(search_form::SearchButton));
+    ASSERT_TRUE(pumpUntil([&] { return lines(d.control(search_form::DeviceList)).size() == 2; },
+                          ScanLimitMs));
+    click(d.control(search_form::SearchButton));
+    ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, PassLimitMs));
+    const std::vector<std::string> expected{window_->session().DescribeDevice(127),
+                                            window_->session().DescribeDevice(5)};
+    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+  });
+}
+
+bool simulatorRegistered() {
+  CLSID id{};
+  return SUCCEEDED(CLSIDFromProgID(L"Simul.Simulator", &id));
+}
+
+// "SIMUL" held while no simulator server is registered: the search shows the
+// failure in one box, the dialog stays open and the program goes on.
+TEST_F(Session, ASearchWithoutTheSimulatorShowsOneBox) {
+  if (simulatorRegistered()) GTEST_SKIP() << "a simulator server is registered here";
+  bool existed = false;
+  const auto marker = makeMarkerService()->create("SIMUL", existed);
+  open();
+  ASSERT_TRUE(window_->session().Simulator.enabled);
+  BoxCapture boxes;
+  search([&](SearchDialog& d) {
+    HWND button = d.control(search_form::SearchButton);
+    click(button);
+    ASSERT_TRUE(pumpUntil([&] { return boxes.boxes.size() == 1; }, 20000));
+    pumpFor(200);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(d.shown());
+    EXPECT_EQ(windowText(button), "Поиск");
+    EXPECT_EQ(windowText(d.hwnd()), "Поиск приборов");
+  });
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes.front().rfind("Шлейфы MIVRA-QX: Симулятор недоступен: ", 0), 0u)
+      << boxes.boxes.front();
+  EXPECT_EQ(window_->device().DevAddr, 0);
+}
+
+}  // namespace
+}  // namespace loopmon::win32
