@@ -28,7 +28,7 @@ using MessageBoxHook =
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
 
 // The toolkit's own save dialog in the window's words, offering `suggested`
-// and files of `filter` ("Файлы CSV (*.csv)") or any; nothing when cancelled.
+// and files of `filter` (texts::CsvFiles) or any; nothing when cancelled.
 std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
                                        const std::string& suggested, const char* filter,
                                        const char* suffix);

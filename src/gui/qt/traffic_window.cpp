@@ -29,6 +29,9 @@ TrafficWindow::TrafficWindow(BusTrace& trace, QWidget* parent)
           [this] { model_.clearClicked(); });
   connect(form_->get<QPushButton>(SaveButton), &QPushButton::clicked, this,
           [this] { runHandler(this, [this] { model_.saveClicked(); }); });
+  // The counters are read, never chosen.
+  list(CountersList)->setSelectionMode(QAbstractItemView::NoSelection);
+  list(CountersList)->setFocusPolicy(Qt::NoFocus);
   refreshTimer_ = new QTimer(this);
   connect(refreshTimer_, &QTimer::timeout, this, [this] { model_.refresh(); });
   refreshTimer_->start(TrafficWindowModel::RefreshMs);

@@ -30,7 +30,7 @@ using SavePathHook = std::function<std::optional<std::string>(const std::string&
 SavePathHook setSavePathHook(SavePathHook hook);
 
 // The save dialog over `owner`, offering `suggested` and files of `filter`
-// ("Файлы CSV (*.csv)" with `pattern` L"*.csv") or any.
+// (texts::CsvFiles with `pattern` L"*.csv") or any.
 std::optional<std::string> askSaveFile(HWND owner, const char* title, const std::string& suggested,
                                        const char* filter, const wchar_t* pattern,
                                        const wchar_t* extension);
