@@ -191,15 +191,15 @@ std::vector<PlotShape> HistoryWindowModel::plot(Size area, int dpi,
   }
 
   // Time runs left to right over the whole run of readings.
-  const auto [first, last] = std::ranges::minmax(series_, {}, &HistoryPoint::time);
-  const double spanMs = std::max(1000.0, millisBetween(first.time, last.time));
+  const auto [earliest, latest] = std::ranges::minmax(series_, {}, &HistoryPoint::time);
+  const WallTime start = earliest.time;
+  const double spanMs = std::max(1000.0, millisBetween(start, latest.time));
   const auto xOf = [&](WallTime time) {
-    return left + millisBetween(first.time, time) / spanMs * (right - left);
+    return left + millisBetween(start, time) / spanMs * (right - left);
   };
   for (int step = 0; step <= 2; ++step) {
-    const WallTime time =
-        first.time + std::chrono::duration_cast<WallTime::duration>(
-                         std::chrono::duration<double, std::milli>(spanMs * step / 2));
+    const WallTime time = start + std::chrono::duration_cast<WallTime::duration>(
+                                      std::chrono::duration<double, std::milli>(spanMs * step / 2));
     const TextAlign align = step == 0   ? TextAlign::Left
                             : step == 1 ? TextAlign::Centre
                                         : TextAlign::Right;
