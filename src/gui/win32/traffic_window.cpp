@@ -53,7 +53,9 @@ void TrafficWindow::onCommand(int id, int code) {
 void TrafficWindow::showLinesMoved(int removedFirst, const std::vector<std::string>& added) {
   HWND list = control(TraceList);
   // Scrolled up, the user reads: the list stays where it is.
-  SCROLLINFO bar{.cbSize = sizeof(SCROLLINFO), .fMask = SIF_ALL};
+  SCROLLINFO bar{};
+  bar.cbSize = sizeof bar;
+  bar.fMask = SIF_ALL;
   const bool following =
       !GetScrollInfo(list, SB_VERT, &bar) || bar.nPos + static_cast<int>(bar.nPage) > bar.nMax;
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
