@@ -19,7 +19,7 @@ enum Control : int {
 };
 
 // The lines are columns of hex and figures.
-inline constexpr FontSpec ListFont{"Courier New", 13, false};
+inline constexpr FontSpec ListFont{"Courier New", 13, false, true};
 
 inline constexpr ControlForm Controls[] = {
     {.id = FilterLabel,

@@ -49,8 +49,7 @@ QFont fontFor(const FontSpec& spec) {
                                             QStringLiteral("DejaVu Sans Mono")};
   QString chosen = QString::fromUtf8(spec.family);
   if (!QFontDatabase::hasFamily(chosen)) {
-    const bool fixedPitch = chosen == QStringLiteral("Courier New");
-    for (const QString& candidate : fixedPitch ? fixedStandIns : standIns) {
+    for (const QString& candidate : spec.fixedPitch ? fixedStandIns : standIns) {
       if (QFontDatabase::hasFamily(candidate)) {
         chosen = candidate;
         break;
