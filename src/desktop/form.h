@@ -41,6 +41,8 @@ struct FontSpec {
   // The character cell's height at 96 DPI.
   int pixelHeight = 11;
   bool bold = false;
+  // Every character as wide as the others: a stand-in for a missing face is too.
+  bool fixedPitch = false;
 };
 
 enum class ControlKind : uint8_t {

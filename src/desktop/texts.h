@@ -69,6 +69,18 @@ inline constexpr char CsvFiles[] = "Файлы CSV (*.csv)";
 inline constexpr char AllFiles[] = "Все файлы (*)";
 inline constexpr char SaveFailed[] = "Не удалось сохранить файл %1: %2";
 
+// The traffic window.
+inline constexpr char TrafficTitle[] = "Обмен по шине";
+inline constexpr char TrafficItem[] = "Обмен по шине...";
+inline constexpr char AddressFilter[] = "Адрес:";
+inline constexpr char Pause[] = "Пауза";
+inline constexpr char Resume[] = "Продолжить";
+inline constexpr char Clear[] = "Очистить";
+inline constexpr char SaveText[] = "Сохранить...";
+inline constexpr char TrafficFileName[] = "Обмен по шине.txt";
+inline constexpr char SaveTrafficTitle[] = "Сохранить обмен по шине";
+inline constexpr char TextFiles[] = "Текстовые файлы (*.txt)";
+
 // The file dialog's own words, where the toolkit lets the program give them.
 inline constexpr char SaveButton[] = "Сохранить";
 inline constexpr char FileNameLabel[] = "Имя файла:";

@@ -13,12 +13,14 @@
 #include "desktop/main_form.h"
 #include "desktop/password_form.h"
 #include "desktop/search_form.h"
+#include "desktop/traffic_form.h"
 
 namespace loopmon {
 namespace {
 
-const WindowForm* const Forms[] = {&main_form::Form, &search_form::Form, &password_form::Form,
-                                   &calibration_form::Form, &history_form::Form};
+const WindowForm* const Forms[] = {&main_form::Form,     &search_form::Form,
+                                   &password_form::Form, &calibration_form::Form,
+                                   &history_form::Form,  &traffic_form::Form};
 
 bool overlap(const Rect& a, const Rect& b) {
   return a.left < b.right() && b.left < a.right() && a.top < b.bottom() && b.top < a.bottom();

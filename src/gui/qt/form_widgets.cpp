@@ -44,9 +44,12 @@ QString qtext(const std::string& text) {
 QFont fontFor(const FontSpec& spec) {
   static const QStringList standIns = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                        QStringLiteral("DejaVu Sans")};
+  static const QStringList fixedStandIns = {QStringLiteral("Liberation Mono"),
+                                            QStringLiteral("Cousine"),
+                                            QStringLiteral("DejaVu Sans Mono")};
   QString chosen = QString::fromUtf8(spec.family);
   if (!QFontDatabase::hasFamily(chosen)) {
-    for (const QString& candidate : standIns) {
+    for (const QString& candidate : spec.fixedPitch ? fixedStandIns : standIns) {
       if (QFontDatabase::hasFamily(candidate)) {
         chosen = candidate;
         break;

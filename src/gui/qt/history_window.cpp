@@ -1,6 +1,5 @@
 #include "gui/qt/history_window.h"
 
-#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -46,19 +45,7 @@ void HistoryWindow::showPlot() {
 std::optional<std::string> HistoryWindow::askSavePath(const std::string& suggested) {
   if (chooseCsvPath) return chooseCsvPath().toStdString();
   // The toolkit's own dialog, so that its words are the window's.
-  QFileDialog dialog(this, QString::fromUtf8(texts::SaveHistoryTitle), qtext(suggested),
-                     QString::fromUtf8(texts::CsvFiles) + QStringLiteral(";;") +
-                         QString::fromUtf8(texts::AllFiles));
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QStringLiteral("csv"));
-  dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8(texts::SaveButton));
-  dialog.setLabelText(QFileDialog::Reject, QString::fromUtf8(texts::Cancel));
-  dialog.setLabelText(QFileDialog::FileName, QString::fromUtf8(texts::FileNameLabel));
-  dialog.setLabelText(QFileDialog::FileType, QString::fromUtf8(texts::FileTypeLabel));
-  dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8(texts::FolderLabel));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().front().toStdString();
+  return askSaveFile(this, texts::SaveHistoryTitle, suggested, texts::CsvFiles, "csv");
 }
 
 void HistoryWindow::showMessage(const std::string& text) {

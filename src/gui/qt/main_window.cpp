@@ -20,6 +20,7 @@
 #include "gui/qt/qt_dispatcher.h"
 #include "gui/qt/search_dialog.h"
 #include "gui/qt/toggle_panel.h"
+#include "gui/qt/traffic_window.h"
 #include "session/session.h"
 
 namespace loopmon::qt {
@@ -60,6 +61,8 @@ MainWindow::~MainWindow() {
   desktop_->stopBus();
   // The history windows show the model's history.
   for (auto& entry : historyWindows_) delete entry.second.data();
+  // The traffic window reads the session's trace.
+  delete trafficWindow_.data();
 }
 
 LoopTable* MainWindow::table() const {
@@ -122,15 +125,25 @@ void MainWindow::connectControls() {
   historyAction_->setObjectName(QStringLiteral("historyAction"));
   connect(historyAction_, &QAction::triggered, this,
           [this] { runHandler(this, [this] { model_->historyClicked(menuRow_); }); });
+  trafficAction_ = loopMenu_->addAction(QString::fromUtf8(texts::TrafficItem));
+  trafficAction_->setObjectName(QStringLiteral("trafficAction"));
+  connect(trafficAction_, &QAction::triggered, this, &MainWindow::showTraffic);
+}
+
+void MainWindow::showTraffic() {
+  if (trafficWindow_.isNull()) trafficWindow_ = new TrafficWindow(desktop_->session().Trace, this);
+  trafficWindow_->show();
+  trafficWindow_->raise();
+  trafficWindow_->activateWindow();
 }
 
 void MainWindow::showLoopMenu(QPoint point, QPoint globalPoint) {
   int col = -1;
   int row = -1;
   table()->mouseToCell(point, col, row);
-  if (row <= 0) return;
+  // The traffic is offered anywhere on the table, a loop's history on its row.
   menuRow_ = row;
-  historyAction_->setEnabled(model_->historyKey(row).has_value());
+  historyAction_->setEnabled(row > 0 && model_->historyKey(row).has_value());
   loopMenu_->popup(globalPoint);
 }
 

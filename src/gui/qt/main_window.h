@@ -23,6 +23,7 @@ class HistoryWindow;
 class LoopTable;
 class PasswordDialog;
 class SearchDialog;
+class TrafficWindow;
 
 class MainWindow : public QWidget, private MainWindowView {
   Q_OBJECT
@@ -48,6 +49,7 @@ class MainWindow : public QWidget, private MainWindowView {
  private:
   void connectControls();
   void showLoopMenu(QPoint point, QPoint globalPoint);
+  void showTraffic();
   LoopTable* table() const;
 
   // MainWindowView.
@@ -76,9 +78,12 @@ class MainWindow : public QWidget, private MainWindowView {
   // The loop table's context menu and the row it was opened on.
   QMenu* loopMenu_ = nullptr;
   QAction* historyAction_ = nullptr;
+  QAction* trafficAction_ = nullptr;
   int menuRow_ = -1;
   // One history window per loop; each closes by itself.
   std::map<LoopKey, QPointer<HistoryWindow>> historyWindows_;
+  // The traffic window while open; it closes by itself.
+  QPointer<TrafficWindow> trafficWindow_;
   std::unique_ptr<MainWindowModel> model_;
 };
 

@@ -1,5 +1,6 @@
 #include "gui/qt/message_box.h"
 
+#include <QFileDialog>
 #include <utility>
 
 #include "desktop/texts.h"
@@ -30,6 +31,24 @@ void showMessageBox(QWidget* parent, const QString& text, const QString& caption
 
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
   return std::exchange(currentHook(), std::move(hook));
+}
+
+std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
+                                       const std::string& suggested, const char* filter,
+                                       const char* suffix) {
+  QFileDialog dialog(
+      parent, QString::fromUtf8(title), QString::fromStdString(suggested),
+      QString::fromUtf8(filter) + QStringLiteral(";;") + QString::fromUtf8(texts::AllFiles));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QString::fromUtf8(suffix));
+  dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8(texts::SaveButton));
+  dialog.setLabelText(QFileDialog::Reject, QString::fromUtf8(texts::Cancel));
+  dialog.setLabelText(QFileDialog::FileName, QString::fromUtf8(texts::FileNameLabel));
+  dialog.setLabelText(QFileDialog::FileType, QString::fromUtf8(texts::FileTypeLabel));
+  dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8(texts::FolderLabel));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
 }
 
 void showError(QWidget* parent, const std::exception& error) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <exception>
 #include <functional>
+#include <optional>
+#include <string>
 
 class QWidget;
 
@@ -24,6 +26,12 @@ using MessageBoxHook =
 // While a hook is set it receives every box instead of the screen; an empty
 // hook brings the real boxes back. Returns the hook it replaced.
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
+
+// The toolkit's own save dialog in the window's words, offering `suggested`
+// and files of `filter` (texts::CsvFiles) or any; nothing when cancelled.
+std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
+                                       const std::string& suggested, const char* filter,
+                                       const char* suffix);
 
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.

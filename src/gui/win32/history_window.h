@@ -2,7 +2,6 @@
 // One loop's history in a window of its own: a thin Win32 view over
 // HistoryWindowModel, following the history on a 1 s timer while open.
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -11,13 +10,6 @@
 #include "gui/win32/window.h"
 
 namespace loopmon::win32 {
-
-// Asks where to save a history, offering `suggested` as the file name;
-// nothing when the user cancels.
-using SavePathHook = std::function<std::optional<std::string>(const std::string& suggested)>;
-// While a hook is set it answers instead of the file dialog; an empty hook
-// brings the dialog back. Returns the hook it replaced.
-SavePathHook setSavePathHook(SavePathHook hook);
 
 class HistoryWindow : public FormWindow, private HistoryWindowView {
  public:

@@ -297,7 +297,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         int row = -1;
         cellAt(point, col, row);
         ClientToScreen(hwnd(), &point);
-        if (row > 0) onContextMenu(row, point);
+        onContextMenu(row, point);
       }
       return 0;
     case WM_CAPTURECHANGED:

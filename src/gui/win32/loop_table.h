@@ -52,7 +52,8 @@ class LoopTable : public DrawnControl {
   // `onlyLeftHeld`: the left button held, no other button and no modifier key.
   std::function<void(int col, int row, bool onlyLeftHeld)> onDrag;
   std::function<void(int row, bool leftButton)> onRelease;
-  // After the right button's release over a row: the row and the point on the screen.
+  // After the right button's release over the table: the row under it (0 for
+  // the heading, -1 off the cells) and the point on the screen.
   std::function<void(int row, POINT screenPoint)> onContextMenu;
 
  private:

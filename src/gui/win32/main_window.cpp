@@ -11,6 +11,7 @@
 #include "gui/win32/resources/resource_ids.h"
 #include "gui/win32/search_dialog.h"
 #include "gui/win32/toggle_panel.h"
+#include "gui/win32/traffic_window.h"
 #include "gui/win32/window_thread.h"
 #include "session/session.h"
 
@@ -55,6 +56,7 @@ MainWindow::~MainWindow() {
   KillTimer(hwnd(), TickTimerId);
   desktop_->stopBus();
   historyWindows_.clear();
+  trafficWindow_.reset();
 }
 
 LoopTable& MainWindow::table() {
@@ -67,6 +69,12 @@ const LoopTable& MainWindow::loopTable() const {
 
 const TogglePanel& MainWindow::toggle(main_form::Control id) const {
   return custom<TogglePanel>(id);
+}
+
+TrafficWindow& MainWindow::trafficWindow() {
+  if (!trafficWindow_)
+    trafficWindow_ = std::make_unique<TrafficWindow>(hwnd(), desktop_->session().Trace);
+  return *trafficWindow_;
 }
 
 HistoryWindow* MainWindow::historyWindow(LoopKey key) const {
@@ -152,13 +160,17 @@ void MainWindow::onPeriodEdited() {
 
 void MainWindow::showLoopMenu(int row, POINT screenPoint) {
   constexpr UINT HistoryItem = 1;
+  constexpr UINT TrafficItem = 2;
   HMENU menu = CreatePopupMenu();
-  const UINT state = model_->historyKey(row) ? MF_ENABLED : MF_GRAYED;
+  // The traffic is offered anywhere on the table, a loop's history on its row.
+  const UINT state = row > 0 && model_->historyKey(row) ? MF_ENABLED : MF_GRAYED;
   AppendMenuW(menu, MF_STRING | state, HistoryItem, widen(texts::LoopHistoryItem).c_str());
+  AppendMenuW(menu, MF_STRING, TrafficItem, widen(texts::TrafficItem).c_str());
   const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, screenPoint.x,
                                      screenPoint.y, 0, hwnd(), nullptr);
   DestroyMenu(menu);
   if (chosen == HistoryItem) forward([row](MainWindowModel& m) { m.historyClicked(row); });
+  if (chosen == TrafficItem) trafficWindow().open();
 }
 
 void MainWindow::showCaption(const std::string& caption) {

@@ -19,6 +19,7 @@ class HistoryWindow;
 class LoopTable;
 class SearchDialog;
 class TogglePanel;
+class TrafficWindow;
 class WindowThreadDispatcher;
 
 class MainWindow : public FormWindow, private MainWindowView {
@@ -43,6 +44,8 @@ class MainWindow : public FormWindow, private MainWindowView {
   SelectedDevice device() const { return model_->device(); }
   // The loop's history window once it has been opened, else null.
   HistoryWindow* historyWindow(LoopKey key) const;
+  // The traffic window, opened from the loop table's menu.
+  TrafficWindow& trafficWindow();
 
  protected:
   void onCommand(int id, int code) override;
@@ -87,6 +90,8 @@ class MainWindow : public FormWindow, private MainWindowView {
   // One window per loop, kept after it is closed so that it opens again where
   // it was; they show the model's history and go before it.
   std::map<LoopKey, std::unique_ptr<HistoryWindow>> historyWindows_;
+  // Made at its first opening and kept like the history windows; it reads the session's trace.
+  std::unique_ptr<TrafficWindow> trafficWindow_;
 };
 
 }  // namespace loopmon::win32

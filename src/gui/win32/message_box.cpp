@@ -1,5 +1,8 @@
 #include "gui/win32/message_box.h"
 
+#include <commdlg.h>
+
+#include <algorithm>
 #include <utility>
 
 #include "desktop/texts.h"
@@ -10,6 +13,10 @@ namespace loopmon::win32 {
 namespace {
 MessageBoxHook& currentHook() {
   static MessageBoxHook hook;
+  return hook;
+}
+SavePathHook& currentSavePathHook() {
+  static SavePathHook hook;
   return hook;
 }
 }  // namespace
@@ -26,6 +33,34 @@ void showMessageBox(HWND owner, const std::string& text, const std::string& capt
 
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
   return std::exchange(currentHook(), std::move(hook));
+}
+
+SavePathHook setSavePathHook(SavePathHook hook) {
+  return std::exchange(currentSavePathHook(), std::move(hook));
+}
+
+std::optional<std::string> askSaveFile(HWND owner, const char* title, const std::string& suggested,
+                                       const char* filter, const wchar_t* pattern,
+                                       const wchar_t* extension) {
+  if (const SavePathHook& hook = currentSavePathHook()) return hook(suggested);
+  std::wstring path(32768, L'\0');
+  const std::wstring name = widen(suggested);
+  std::copy(name.begin(), name.end(), path.begin());
+  // "text\0pattern\0" pairs ending in an empty one.
+  const std::wstring filters = widen(filter) + L'\0' + pattern + L'\0' + widen(texts::AllFiles) +
+                               L'\0' + L"*.*" + L'\0' + L'\0';
+  const std::wstring caption = widen(title);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filters.c_str();
+  dialog.lpstrFile = path.data();
+  dialog.nMaxFile = static_cast<DWORD>(path.size());
+  dialog.lpstrTitle = caption.c_str();
+  dialog.lpstrDefExt = extension;
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  if (!GetSaveFileNameW(&dialog)) return std::nullopt;
+  return narrow(path.c_str(), wcslen(path.c_str()));
 }
 
 void showError(HWND owner, const std::exception& error) {

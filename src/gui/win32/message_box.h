@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/text_win32.h"
@@ -20,6 +21,19 @@ using MessageBoxHook =
 // other windows disabled as for the box; an empty hook brings the real boxes
 // back. Returns the hook it replaced.
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
+
+// Asks where to save a file, offering `suggested` as its name; nothing when
+// the user cancels.
+using SavePathHook = std::function<std::optional<std::string>(const std::string& suggested)>;
+// While a hook is set it answers instead of the file dialog; an empty hook
+// brings the dialog back. Returns the hook it replaced.
+SavePathHook setSavePathHook(SavePathHook hook);
+
+// The save dialog over `owner`, offering `suggested` and files of `filter`
+// (texts::CsvFiles with `pattern` L"*.csv") or any.
+std::optional<std::string> askSaveFile(HWND owner, const char* title, const std::string& suggested,
+                                       const char* filter, const wchar_t* pattern,
+                                       const wchar_t* extension);
 
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.

@@ -112,7 +112,8 @@ std::wstring faceOf(const FontSpec& spec) {
 }
 
 bool sameFont(const FontSpec& a, const FontSpec& b) {
-  return std::strcmp(a.family, b.family) == 0 && a.pixelHeight == b.pixelHeight && a.bold == b.bold;
+  return std::strcmp(a.family, b.family) == 0 && a.pixelHeight == b.pixelHeight &&
+         a.bold == b.bold && a.fixedPitch == b.fixedPitch;
 }
 
 SIZE textExtent(HWND control, HFONT font, const std::wstring& text) {
@@ -472,6 +473,7 @@ HFONT FormWindow::font(const FontSpec& spec) {
   font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
   font.lfCharSet = RUSSIAN_CHARSET;
   font.lfQuality = CLEARTYPE_QUALITY;
+  font.lfPitchAndFamily = spec.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
   lstrcpynW(font.lfFaceName, faceOf(spec).c_str(), LF_FACESIZE);
   HFONT handle = CreateFontIndirectW(&font);
   fonts_.emplace_back(spec, handle);

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,7 @@
 #include "gui/qt/password_dialog.h"
 #include "gui/qt/search_dialog.h"
 #include "gui/qt/toggle_panel.h"
+#include "gui/qt/traffic_window.h"
 #include "loops/loop_decode.h"
 #include "platform/port_names.h"
 #include "platform/profile_file.h"
@@ -121,6 +123,8 @@ class SessionTest : public QObject {
     search([&](QDialog* d) {
       auto* list = control<QListWidget>(d, "deviceList");
       QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
+      // The traffic window opens from the table's menu while the scan runs.
+      control<QAction>(window_.get(), "trafficAction")->trigger();
       QTRY_COMPARE_WITH_TIMEOUT(control<QPushButton>(d, "searchButton")->text(),
                                 QStringLiteral("Поиск"), ScanTimeoutMs);
       QStringList lines;
@@ -240,6 +244,48 @@ class SessionTest : public QObject {
     }
     history->close();
     QTRY_VERIFY(window_->findChildren<HistoryWindow*>().isEmpty());
+  }
+
+  // The traffic window opened during the scan: it shows the scan's exchanges
+  // and counters, filters by address, stands still while paused through a
+  // reading, and saves what it shows with the counters.
+  void theTrafficWindowShowsTheScanFiltersPausesAndSaves() {
+    QTRY_COMPARE(window_->findChildren<TrafficWindow*>().size(), 1);
+    TrafficWindow* traffic = window_->findChildren<TrafficWindow*>().front();
+    QCOMPARE(traffic->windowTitle(), QStringLiteral("Обмен по шине"));
+    auto* list = control<QListWidget>(traffic, "traceList");
+    const auto lines = [&] {
+      QStringList texts;
+      for (int row = 0; row < list->count(); ++row) texts << list->item(row)->text();
+      return texts;
+    };
+    auto* counters = control<QListWidget>(traffic, "countersList");
+    QTRY_VERIFY(!counters->findItems(QStringLiteral(" 100 "), Qt::MatchStartsWith).isEmpty());
+    QTest::keyClicks(control<QLineEdit>(traffic, "filterField"), QStringLiteral("5"));
+    QVERIFY(lines().size() > 0);
+    QCOMPARE(lines().filter(QStringLiteral(" addr 5 ")).size() +
+                 lines().filter(QStringLiteral("trace: ")).size(),
+             lines().size());
+    auto* pause = control<QPushButton>(traffic, "pauseButton");
+    QTest::mouseClick(pause, Qt::LeftButton);
+    QCOMPARE(pause->text(), QStringLiteral("Продолжить"));
+    const QStringList before = lines();
+    readOnce();
+    QTest::qWait(2 * TrafficWindowModel::RefreshMs);
+    QCOMPARE(lines(), before);
+    QTest::mouseClick(pause, Qt::LeftButton);
+    QVERIFY(lines() != before);
+    QVERIFY(list->verticalScrollBar()->value() == list->verticalScrollBar()->maximum());
+
+    const QString file = QString::fromStdString(path("traffic.txt"));
+    traffic->chooseTextPath = [&] { return file; };
+    QTest::mouseClick(control<QPushButton>(traffic, "saveButton"), Qt::LeftButton);
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().toStdString(), traffic->model().text());
+    traffic->close();
+    QTRY_VERIFY(window_->findChildren<TrafficWindow*>().isEmpty());
+    QCOMPARE(window_->session().Trace.active(), nullptr);
   }
 
   // The server stops answering in the middle of a reading: the exchange on the

@@ -6,10 +6,13 @@
 #include <ole2.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "gui/win32/loop_table.h"
 #include "gui/win32/main_window.h"
 #include "gui/win32/search_dialog.h"
+#include "gui/win32/traffic_window.h"
 #include "loops/reading_cycle.h"
 #include "loopsim_serve_win32.h"
 #include "platform/named_marker.h"
@@ -39,6 +42,48 @@ class Session : public ::testing::Test {
     testing::search(*window_, inside);
   }
 
+  // The traffic window, open since the scan began.
+  void trafficShowsTheScanFiltersPausesAndSaves() {
+    TrafficWindow& traffic = window_->trafficWindow();
+    ASSERT_TRUE(IsWindowVisible(traffic.hwnd()));
+    EXPECT_EQ(windowText(traffic.hwnd()), "Обмен по шине");
+    expectPlacedAsDesigned(traffic);
+    HWND list = traffic.control(traffic_form::TraceList);
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+          for (const std::string& line : lines(traffic.control(traffic_form::CountersList))) {
+            if (line.rfind(" 100 ", 0) == 0) return true;
+          }
+          return false;
+        },
+        5000));
+    setWindowText(traffic.control(traffic_form::FilterField), "5");
+    const std::vector<std::string> ofFive = lines(list);
+    ASSERT_FALSE(ofFive.empty());
+    for (const std::string& line : ofFive) {
+      EXPECT_TRUE(line.find(" addr 5 ") != std::string::npos || line.rfind("trace: ", 0) == 0)
+          << line;
+    }
+    HWND pause = traffic.control(traffic_form::PauseButton);
+    click(pause);
+    EXPECT_EQ(windowText(pause), "Продолжить");
+    click(window_->control(main_form::ReadButton));
+    ASSERT_TRUE(pumpUntil([&] { return !window_->model().reading(); }, PassLimitMs));
+    pumpFor(2 * TrafficWindowModel::RefreshMs);
+    EXPECT_EQ(lines(list), ofFive);
+    click(pause);
+    EXPECT_NE(lines(list), ofFive);
+
+    const std::string file = folder_.file("traffic.txt");
+    setSavePathHook([&](const std::string&) { return std::optional<std::string>(file); });
+    click(traffic.control(traffic_form::SaveButton));
+    setSavePathHook({});
+    std::ifstream saved(std::filesystem::path(widen(file)), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), traffic.model().text());
+    SendMessageW(traffic.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window_->session().Trace.active(), nullptr);
+  }
+
   TempFolder folder_;
   std::unique_ptr<MainWindow> window_;
 };
@@ -49,6 +94,7 @@ TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
   search([&](SearchDialog& d) {
     EXPECT_EQ(windowText(d.control(search_form::PortSelector)).rfind("COM3", 0), 0u);
     click(d.control(search_form::SearchButton));
+    window_->trafficWindow().open();
     ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, ScanLimitMs));
     std::vector<std::string> expected;
     for (uint8_t address : {127, 5, 12, 20, 63}) {
@@ -66,6 +112,7 @@ TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
       PassLimitMs));
   EXPECT_EQ(window_->loopTable().cell(2, 3), "Обрыв");
   for (int row = 1; row < 21; ++row) EXPECT_FALSE(window_->loopTable().cell(1, row).empty());
+  trafficShowsTheScanFiltersPausesAndSaves();
 }
 
 // loopsim.exe serving while the program starts: the search dialog lists the
