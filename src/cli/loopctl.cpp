@@ -39,6 +39,7 @@
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 namespace loopmon::cli {
 namespace {
@@ -87,8 +88,8 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port, TraceOutput* trace,
   } else {
     session->SetPortPath(port.path);
   }
-  if (!session->Simulator.enabled && !OpenPort(*session)) {
-    throw CliError(DescribeOpenFailure(*session));
+  if (!session->Bus().Simulator.enabled && !OpenPort(session->Bus())) {
+    throw CliError(DescribeOpenFailure(session->Bus()));
   }
   return session;
 }
@@ -176,7 +177,7 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
   }
 
   const SelectedDevice device{addr, static_cast<uint8_t>(session->GetDeviceType(addr)),
-                              session->DeviceVersions[addr]};
+                              session->DeviceVersion(addr)};
   const LoopLayout layout = LoopLayoutFor(device.DevType);
   ConsoleLoopTable table(device, layout.rows, !args.has("--state"), periodic, periodSeconds);
   if (layout.markedFrom != 0 && !args.has("--all-rows")) {
@@ -268,7 +269,7 @@ int send(const std::vector<std::string>& words, TraceOutput* trace) {
     checkLine(*session);
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
-  const Bytes& answer = session->LastAnswer;
+  const Bytes& answer = session->LastAnswer();
   printLine(stdout, frameHex(answer));
   std::string data;
   for (size_t i = 3; i + 1 < answer.size(); ++i) data += " " + std::to_string(answer[i]);

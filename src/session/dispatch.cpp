@@ -38,7 +38,7 @@ void ReleaseAsyncBlock(void* block) {
   delete[] static_cast<uint8_t*>(block);
 }
 
-bool TRSSession::HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam) {
+bool SessionCore::HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam) {
   if (!Thread || !Thread->IsWorkerThread()) {
     SendToOwner(msg, wParam, lParam);
     return true;
@@ -57,7 +57,7 @@ bool TRSSession::HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam) {
         if (delivery->state == PendingDelivery::State::CalledOff) return;
         delivery->state = PendingDelivery::State::Running;
       }
-      MessageHandler(message);
+      host_.MessageHandler(message);
       {
         std::lock_guard lock(delivery->lock);
         delivery->state = PendingDelivery::State::Done;
@@ -78,7 +78,7 @@ bool TRSSession::HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam) {
   return goOn;
 }
 
-void TRSSession::CloseDeliveries() {
+void SessionCore::CloseDeliveries() {
   std::lock_guard lock(deliveryLock_);
   deliveriesClosed_ = true;
   if (!delivery_) return;

@@ -55,7 +55,7 @@ class MainWindowModelTest : public ::testing::Test {
   // The search dialog gives `address`, recorded in the session as `type`.
   void choose(uint8_t address, uint16_t type) {
     session.SetDeviceType(address, type);
-    session.DeviceVersions[address] = 100;
+    session.SetDeviceVersion(address, 100);
     view.chosen = address;
     model.searchClicked();
   }

@@ -54,7 +54,7 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   EXPECT_EQ(view.lines, Lines{session.DescribeDevice(14)});
   EXPECT_EQ(session.GetDeviceType(12), NoDevice);
   EXPECT_EQ(session.GetDeviceType(14), 4);
-  EXPECT_EQ(session.ComPort, 4) << "the digit after COM";
+  EXPECT_EQ(session.ComPort(), 4) << "the digit after COM";
   EXPECT_EQ(fake.line->callTexts().front(), "open COM4");
   view.expectIdle();
   EXPECT_EQ(view.note, "") << "the list tells what was found";
@@ -109,7 +109,7 @@ TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
     }
     EXPECT_EQ(lastOpen, opened) << selected;
   }
-  EXPECT_EQ(session.ComPort, 4);
+  EXPECT_EQ(session.ComPort(), 4);
 }
 
 TEST(PortSelector, TheFourPortsInTheirPlacesThenFurtherOnesWithTheDeviceBehind) {

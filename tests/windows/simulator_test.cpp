@@ -17,6 +17,7 @@
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 
@@ -36,7 +37,7 @@ class SimulatorMode : public ::testing::Test {
 
 TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   TRSSession session(Platform::system());
-  ASSERT_TRUE(session.Simulator.enabled) << "SIMUL of the other process is seen";
+  ASSERT_TRUE(session.Bus().Simulator.enabled) << "SIMUL of the other process is seen";
   bool existed = false;
   EXPECT_NE(makeMarkerService()->create("SIMUL", existed), nullptr);
   EXPECT_TRUE(existed) << "the other process created it first";

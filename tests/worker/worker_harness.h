@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "fake_serial_port.h"
-#include "session/session.h"
+#include "session/session_core.h"
 
 namespace loopmon::testing {
 

@@ -44,6 +44,7 @@
 #include "platform/profile_file.h"
 #include "scoped_temp_dir.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 #include "transport/line_settings.h"
 
 using namespace loopmon;
@@ -285,7 +286,7 @@ class SessionTest : public QObject {
     QCOMPARE(saved.readAll().toStdString(), traffic->model().text());
     traffic->close();
     QTRY_VERIFY(window_->findChildren<TrafficWindow*>().isEmpty());
-    QCOMPARE(window_->session().Trace.active(), nullptr);
+    QCOMPARE(window_->session().Bus().Trace.active(), nullptr);
   }
 
   // The server stops answering in the middle of a reading: the exchange on the

@@ -53,7 +53,7 @@ class MainWindowTest : public ::testing::Test {
   void choose(uint8_t address, uint16_t type, uint8_t version,
               const std::function<void()>& inside = {}) {
     window_->session().SetDeviceType(address, type);
-    window_->session().DeviceVersions[address] = version;
+    window_->session().SetDeviceVersion(address, version);
     search([&](SearchDialog& d) {
       if (inside) inside();
       ASSERT_TRUE(pumpUntil([&] { return !lines(d.control(search_form::DeviceList)).empty(); },
