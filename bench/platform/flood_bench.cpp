@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/telnet_codec.h"
+#include "platform/remote/telnet_codec.h"
 #include "scoped_temp_dir.h"
 #include "scripted_server.h"
 #include "session/session.h"

@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "cli/cli_args.h"
-#include "platform/port_names.h"
-#include "platform/serial_port_relay.h"
-#include "platform/usb_latency.h"
+#include "platform/serial/port_names.h"
+#include "platform/serial/serial_port_relay.h"
+#include "platform/serial/usb_latency.h"
 #include "transport/bus_state.h"
 
 namespace loopmon::cli {

@@ -12,7 +12,7 @@
 #include "cli/progress.h"
 #include "cli/records.h"
 #include "common/number_text.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 

@@ -8,7 +8,7 @@
 #include "cli/cli_args.h"
 #include "cli/output.h"
 #include "cli/records.h"
-#include "platform/console.h"
+#include "platform/system/console.h"
 #include "traffic/trace_text.h"
 #include "transport/bus_state.h"
 

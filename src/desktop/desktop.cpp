@@ -1,7 +1,7 @@
 #include "desktop/desktop.h"
 
-#include "platform/port_names.h"
-#include "platform/program_folder.h"
+#include "platform/serial/port_names.h"
+#include "platform/store/program_folder.h"
 #include "search/port_choices.h"
 #include "session/session.h"
 #include "transport/bus_state.h"

@@ -5,7 +5,7 @@
 
 #include "loops/loop_decode.h"
 #include "loops/loop_layout.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/port_names.h"
+#include "platform/serial/port_names.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "transport/bus_state.h"

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "common/number_text.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 #include "session/session_core.h"
 
 namespace loopmon {

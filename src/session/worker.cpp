@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/simulator_link.h"
+#include "platform/system/simulator_link.h"
 
 namespace loopmon {
 

@@ -17,7 +17,7 @@
 #include "fake_platform.h"
 #include "held_bus.h"
 #include "loops/loop_layout.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
 #include "scoped_temp_dir.h"
 #include "session/bus_runner.h"
 #include "session/session.h"

@@ -1,4 +1,4 @@
-#include "platform/read_deadline.h"
+#include "platform/serial/read_deadline.h"
 
 #include <gtest/gtest.h>
 

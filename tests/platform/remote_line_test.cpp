@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/remote_line.h"
-#include "platform/telnet_codec.h"
+#include "platform/remote/remote_line.h"
+#include "platform/remote/telnet_codec.h"
 #include "scoped_temp_dir.h"
 #include "scripted_server.h"
 #include "session/session.h"

@@ -12,8 +12,8 @@
 
 #include "loopsim_serve_win32.h"
 #include "platform/platform.h"
-#include "platform/simulator_link.h"
-#include "platform/text_win32.h"
+#include "platform/system/simulator_link.h"
+#include "platform/system/windows_api_win32.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
 #include "session/session.h"

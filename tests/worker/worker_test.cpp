@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "fake_platform.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "worker_harness.h"
 
 namespace loopmon::testing {

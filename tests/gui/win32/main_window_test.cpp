@@ -16,8 +16,8 @@
 #include "gui/win32/search_dialog.h"
 #include "gui/win32/toggle_panel.h"
 #include "loops/reading_cycle.h"
-#include "platform/locale_info.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
+#include "platform/system/locale_info.h"
 #include "session/session.h"
 #include "window_driver.h"
 
