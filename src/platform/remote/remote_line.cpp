@@ -11,6 +11,7 @@
 #include "platform/serial/read_deadline.h"
 #include "platform/store/registry.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/deadline.h"
 
 namespace loopmon {
 namespace {
@@ -26,13 +27,6 @@ bool startsWithNoCase(const std::string& text, const std::string& prefix) {
            return std::tolower(static_cast<unsigned char>(a)) ==
                   std::tolower(static_cast<unsigned char>(b));
          });
-}
-
-uint32_t msUntil(SteadyClock::time_point deadline, SteadyClock::time_point now) {
-  if (deadline <= now) return 0;
-  // Rounded up: waking before the deadline would only cost another round.
-  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-  return static_cast<uint32_t>((micros + 999) / 1000);
 }
 
 // Win32 DCB codes to the values of RFC 2217.
@@ -252,7 +246,7 @@ class RemoteLinePort final : public SerialPort {
     const auto deadline =
         SteadyClock::now() + std::chrono::milliseconds(RemoteNegotiationTimeoutMs);
     while (!codec_.settled()) {
-      const uint32_t left = msUntil(deadline, SteadyClock::now());
+      const uint32_t left = msUntil(deadline);
       if (left == 0) {
         return fail("no answer to the COM port option within " +
                     std::to_string(RemoteNegotiationTimeoutMs / 1000) +

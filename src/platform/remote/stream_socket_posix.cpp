@@ -10,18 +10,13 @@
 #include <cstring>
 
 #include "platform/remote/socket_connect.h"
+#include "platform/system/deadline.h"
 #include "platform/system/files_posix.h"
 
 namespace loopmon {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-int msUntil(SteadyClock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 SocketFailure failureOf(int error) {
   switch (error) {
@@ -71,7 +66,7 @@ class PosixStreamSocket final : public ConnectingSocket {
         sent += static_cast<size_t>(n);
       } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         pollfd p{fd_.get(), POLLOUT, 0};
-        if (::poll(&p, 1, msUntil(deadline)) <= 0) break;
+        if (::poll(&p, 1, static_cast<int>(msUntil(deadline))) <= 0) break;
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
@@ -103,7 +98,8 @@ class PosixStreamSocket final : public ConnectingSocket {
                   static_cast<socklen_t>(address.socketAddress.size())) != 0) {
       if (errno != EINPROGRESS) return failureOf(errno);
       pollfd p{fd.get(), POLLOUT, 0};
-      if (::poll(&p, 1, msUntil(deadline)) <= 0) return {SocketError::TimedOut, {}};
+      if (::poll(&p, 1, static_cast<int>(msUntil(deadline))) <= 0)
+        return {SocketError::TimedOut, {}};
       int error = 0;
       socklen_t size = sizeof error;
       ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size);

@@ -9,18 +9,13 @@
 #include <mutex>
 
 #include "platform/remote/socket_connect.h"
+#include "platform/system/deadline.h"
 #include "platform/system/windows_api_win32.h"
 
 namespace loopmon {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-long msUntil(SteadyClock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-  return left > 0 ? static_cast<long>(left) : 0;
-}
 
 timeval timevalOf(long ms) {
   return timeval{ms / 1000, (ms % 1000) * 1000};
@@ -113,7 +108,7 @@ class WinStreamSocket final : public ConnectingSocket {
       if (n > 0) {
         sent += static_cast<size_t>(n);
       } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-        if (!waitFor(socket_, true, msUntil(deadline))) break;
+        if (!waitFor(socket_, true, static_cast<long>(msUntil(deadline)))) break;
       } else {
         break;
       }
@@ -145,7 +140,7 @@ class WinStreamSocket final : public ConnectingSocket {
         ::closesocket(s);
         return failureOf(error);
       }
-      if (!waitFor(s, true, msUntil(deadline))) {
+      if (!waitFor(s, true, static_cast<long>(msUntil(deadline)))) {
         ::closesocket(s);
         return {SocketError::TimedOut, {}};
       }

@@ -30,6 +30,7 @@
 #include "platform/serial/serial_port.h"
 #include "platform/store/registry.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/deadline.h"
 #include "platform/system/files_posix.h"
 
 namespace loopmon {
@@ -403,11 +404,8 @@ class PosixSerialPort final : public SerialPort {
   // Waits until the port is ready for `events` or the time is up; true when it
   // is ready, or hung up (the next read or write then tells).
   bool waitFor(short events, ReadDeadline::Duration limit) {
-    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
-    // Round up: waking before the deadline would only cost another round.
-    const int timeoutMs = static_cast<int>(std::clamp<int64_t>((micros + 999) / 1000, 0, 1 << 30));
     pollfd p{fd_.get(), events, 0};
-    int ready = ::poll(&p, 1, timeoutMs);
+    int ready = ::poll(&p, 1, static_cast<int>(waitMs(limit)));
     return ready > 0;
   }
 
