@@ -123,5 +123,8 @@ std::unique_ptr<SerialPort> makeSerialPort();
 // An open failure in one line for the user: the kind in words, what to do
 // about it on this system, and the system's text.
 std::string describeOpenError(const OpenError& error);
+// What to do about an open failure on this system, as describeOpenError
+// appends it to the kind's words; "" when there is nothing to say.
+std::string openErrorAdvice(const OpenError& error);
 
 }  // namespace loopmon

@@ -429,26 +429,15 @@ std::unique_ptr<SerialPort> makeSerialPort() {
   return std::make_unique<PosixSerialPort>();
 }
 
-std::string describeOpenError(const OpenError& error) {
-  std::string text;
+std::string openErrorAdvice(const OpenError& error) {
   switch (error.kind) {
-    case OpenErrorKind::None:
-      return "the port is open";
     case OpenErrorKind::NotFound:
-      text = "not found: no such port (is the converter plugged in?)";
-      break;
-    case OpenErrorKind::Busy:
-      text = "busy: held by another program";
-      break;
+      return " (is the converter plugged in?)";
     case OpenErrorKind::PermissionDenied:
-      text = "permission denied: add yourself to the " + deviceGroup(error.device) +
-             " group and log in again";
-      break;
-    case OpenErrorKind::Other:
-      text = "cannot be opened as a serial port";
-      break;
+      return ": add yourself to the " + deviceGroup(error.device) + " group and log in again";
+    default:
+      return {};
   }
-  return error.osText.empty() ? text : text + " (" + error.osText + ")";
 }
 
 }  // namespace loopmon

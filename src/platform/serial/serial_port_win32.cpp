@@ -211,25 +211,10 @@ std::unique_ptr<SerialPort> makeSerialPort() {
   return std::make_unique<Win32SerialPort>();
 }
 
-std::string describeOpenError(const OpenError& error) {
-  std::string text;
-  switch (error.kind) {
-    case OpenErrorKind::None:
-      return "the port is open";
-    case OpenErrorKind::NotFound:
-      text = "not found: no such port (is the converter plugged in and its driver installed?)";
-      break;
-    case OpenErrorKind::Busy:
-      text = "busy: held by another program";
-      break;
-    case OpenErrorKind::PermissionDenied:
-      text = "permission denied";
-      break;
-    case OpenErrorKind::Other:
-      text = "cannot be opened as a serial port";
-      break;
-  }
-  return error.osText.empty() ? text : text + " (" + error.osText + ")";
+std::string openErrorAdvice(const OpenError& error) {
+  return error.kind == OpenErrorKind::NotFound
+             ? " (is the converter plugged in and its driver installed?)"
+             : std::string{};
 }
 
 }  // namespace loopmon
