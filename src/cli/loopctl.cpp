@@ -210,7 +210,7 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
       if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
       if (summary) {
         const auto reading =
-            ReadingFromRow(table, loop, cycle.coefficients(), std::chrono::system_clock::now());
+            ReadingFromRow(table, loop, cycle.UsedCoefficients(), std::chrono::system_clock::now());
         if (reading) history.Record(*reading);
       }
       if (format != RecordFormat::Text) {

@@ -69,7 +69,7 @@ class SessionWorker {
   void PollUnanswered(uint8_t addr);
   void PollAnswered(uint8_t addr, const Bytes& answer);
 
-  // dispatch.cpp
+  // event_decoding.cpp
   void DecodeEvent(const Bytes& frame, Origin origin);
   void AsyncCommandStep();
   void TakeAsyncList();

@@ -1,7 +1,6 @@
 #include <cstdint>
 
 #include "platform/store/profile_file.h"
-#include "platform/store/profile_rules.h"
 
 namespace loopmon {
 

@@ -2,7 +2,6 @@
 #include <utility>
 
 #include "platform/store/profile_file.h"
-#include "platform/store/profile_rules.h"
 #include "platform/store/whole_file.h"
 
 namespace loopmon {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/store/profile_file.h"
-#include "platform/store/profile_rules.h"
 #include "platform/store/whole_file.h"
 #include "platform/system/windows_api_win32.h"
 

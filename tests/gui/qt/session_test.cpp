@@ -149,7 +149,7 @@ class SessionTest : public QObject {
 
   void readOnceInBothViews() {
     readOnce();
-    const Coefficients c = window_->model().readingCycle().coefficients();
+    const Coefficients c = window_->model().readingCycle().UsedCoefficients();
     QCOMPARE(c.a, 408.0);
     QCOMPARE(c.b, -1.0);
     QCOMPARE(cell(2, 3), QStringLiteral("Обрыв"));
@@ -353,7 +353,7 @@ class SessionTest : public QObject {
     QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
     QVERIFY(!calibration_->isVisible());
     readOnce();
-    const Coefficients c = window_->model().readingCycle().coefficients();
+    const Coefficients c = window_->model().readingCycle().UsedCoefficients();
     QCOMPARE(c.a, 400.0);
     QCOMPARE(c.b, 0.0);
     const auto adc = static_cast<uint8_t>(cell(1, 1).toInt());

@@ -282,7 +282,7 @@ TEST_F(MainWindowTest, TheToolsCalibrationReachesTheNextReading) {
   click(calibration_->control(calibration_form::EnterButton));
   EXPECT_FALSE(IsWindowVisible(calibration_->hwnd()));
   readOnce();
-  const Coefficients used = window_->model().readingCycle().coefficients();
+  const Coefficients used = window_->model().readingCycle().UsedCoefficients();
   EXPECT_DOUBLE_EQ(used.a, 400);
   EXPECT_DOUBLE_EQ(used.b, 0);
   EXPECT_EQ(ProfileFile(folder_.file("ohmgauge.kft")).readString("1-105", "ACP1", ""), "200");
