@@ -210,12 +210,21 @@ void SurveyWindowModel::compareClicked() {
       survey_form::ProgressSteps);
 }
 
-std::string SurveyWindowModel::valueText(const ChangeValue& value) const {
-  if (value.kind == ChangeValue::Kind::None) return texts::NoValue;
-  std::string text = value.text;
-  if (value.kind == ChangeValue::Kind::Number)
-    std::replace(text.begin(), text.end(), '.', separator());
-  return text;
+std::string SurveyWindowModel::valueText(const RecordChange& change,
+                                         const ChangeValue& value) const {
+  switch (value.kind) {
+    case ChangeValue::Kind::None:
+      return texts::NoValue;
+    case ChangeValue::Kind::Text:
+      return value.text;
+    case ChangeValue::Kind::Number:
+      break;
+  }
+  if (change.what == "type") return DeviceTypeName(static_cast<uint8_t>(std::stoi(value.text)));
+  std::string number = value.text;
+  std::replace(number.begin(), number.end(), '.', separator());
+  // Every other number of a change is a resistance.
+  return change.what == "version" ? number : number + " " + texts::KiloOhms;
 }
 
 std::string SurveyWindowModel::changeText(const RecordChange& change) const {
@@ -227,13 +236,7 @@ std::string SurveyWindowModel::changeText(const RecordChange& change) const {
   if (!change.loop && (change.what == "gone" || change.what == "new")) {
     return line + " (" + (change.what == "gone" ? change.before : change.after).text + ")";
   }
-  const auto shown = [&](const ChangeValue& value) {
-    if (change.what != "type") return valueText(value);
-    return DeviceTypeName(static_cast<uint8_t>(std::stoi(value.text)));
-  };
-  line += ": " + shown(change.before) + " → " + shown(change.after);
-  if (change.what == "resistance") line += std::string(" ") + texts::KiloOhms;
-  return line;
+  return line + ": " + valueText(change, change.before) + " → " + valueText(change, change.after);
 }
 
 void SurveyWindowModel::changeChosen(int line) {

@@ -79,7 +79,7 @@ class SurveyWindowModel : private SurveyObserver {
   void finished();
   char separator() const;
   std::string changeText(const RecordChange& change) const;
-  std::string valueText(const ChangeValue& value) const;
+  std::string valueText(const RecordChange& change, const ChangeValue& value) const;
 
   // SurveyObserver.
   void Probing(int index, int count, uint8_t address) override;
