@@ -1,7 +1,9 @@
 #pragma once
 // The survey window as designed: the site's name, the survey, save and
 // compare buttons, the progress, and the list of changes since an earlier
-// record, which takes whatever room the user gives the window.
+// record, which takes whatever room the user gives the window. No button is
+// the default: an Enter meant for the site's name must not start a survey
+// over the record not yet saved.
 
 #include "desktop/form.h"
 #include "desktop/texts.h"
@@ -40,8 +42,7 @@ inline constexpr ControlForm Controls[] = {
      .kind = ControlKind::PushButton,
      .rect = {8, 40, 100, 25},
      .text = texts::Survey,
-     .tabOrder = 2,
-     .defaultButton = true},
+     .tabOrder = 2},
     {.id = SaveButton,
      .name = "saveButton",
      .kind = ControlKind::PushButton,

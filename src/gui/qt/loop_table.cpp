@@ -186,7 +186,7 @@ void LoopTable::paintEvent(QPaintEvent*) {
       painter.restore();
     }
   }
-  if (chosenRow_ >= topRow() && chosenRow_ < lastRow) {
+  if (chosenRow_ > 0 && chosenRow_ >= topRow() && chosenRow_ < lastRow) {
     const QRect first = cellRect(0, chosenRow_);
     const QRect last = cellRect(LoopTableColumns - 1, chosenRow_);
     painter.setPen(QPen(qcolour(main_form::ChosenRowColour), 2));

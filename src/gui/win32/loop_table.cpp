@@ -214,7 +214,7 @@ void LoopTable::paint(HDC dc, const RECT& client) {
       drawCell(dc, col, row, rect);
     }
   }
-  if (chosenRow_ >= topRow_ && chosenRow_ < lastRow) {
+  if (chosenRow_ > 0 && chosenRow_ >= topRow_ && chosenRow_ < lastRow) {
     const RECT first = cellRect(0, chosenRow_);
     const RECT last = cellRect(LoopTableColumns - 1, chosenRow_);
     HPEN frame = CreatePen(PS_INSIDEFRAME, px(2), colourRef(main_form::ChosenRowColour));
