@@ -130,7 +130,8 @@ void SurveyWindowModel::finished() {
         survey_form::ProgressSteps);
     view_.showRecordControls(true);
   }
-  if (messages_.empty()) return;
+  // Without a record they concern nothing the user keeps.
+  if (!record_ || messages_.empty()) return;
   std::string text;
   for (const std::string& message : messages_) text += (text.empty() ? "" : "\n") + message;
   messages_.clear();

@@ -96,7 +96,7 @@ class SurveyWindowModel : private SurveyObserver {
   std::string site_;
   std::string time_;
   std::string port_;
-  // What the loop table would have shown in boxes, told once at the end.
+  // What the loop table would have shown in boxes, told once with the record.
   std::vector<std::string> messages_;
   std::optional<SiteRecord> record_;
   std::optional<SiteRecord> earlier_;
