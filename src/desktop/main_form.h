@@ -98,5 +98,7 @@ inline constexpr Colour TableBackground{192, 192, 192};
 inline constexpr Colour SkipMarkColour{255, 0, 0};
 inline constexpr Colour MovedMarkColour{0, 70, 200};
 inline constexpr int MovedCornerSide = 7;
+// The frame of a row another window chose.
+inline constexpr Colour ChosenRowColour{0, 0, 160};
 
 }  // namespace loopmon::main_form

@@ -90,20 +90,40 @@ void MainWindowModel::ClearTable() {
 
 void MainWindowModel::searchClicked() {
   // The search takes the bus for itself: a reading does not go on behind it.
+  leaveDevice();
+  setRowCount(1, false);
+  showChosenRow(0);
+  const uint8_t address = view_.runSearchDialog();
+  if (address != 0) deviceChosen(address);
+}
+
+void MainWindowModel::loopChosen(uint8_t address, int loop) {
+  if (address == device_.DevAddr) {
+    showChosenRow(loop);
+    return;
+  }
+  // Another device: the reading of this one ends, as a new search ends it.
+  leaveDevice();
+  deviceChosen(address, loop);
+}
+
+void MainWindowModel::leaveDevice() {
   stopReading();
   if (periodicDown_) {
     periodicDown_ = false;
     view_.showPeriodicDown(false);
   }
   setReadControls(false);
-  setRowCount(1, false);
   device_ = {};
   ++search_;
-  const uint8_t address = view_.runSearchDialog();
-  if (address != 0) deviceChosen(address);
 }
 
-void MainWindowModel::deviceChosen(uint8_t address) {
+void MainWindowModel::showChosenRow(int row) {
+  chosenRow_ = row > 0 && row < rowCount() ? row : 0;
+  view_.showChosenRow(chosenRow_);
+}
+
+void MainWindowModel::deviceChosen(uint8_t address, int chosenRow) {
   struct Found {
     std::string line;
     uint16_t type = 0;
@@ -116,7 +136,7 @@ void MainWindowModel::deviceChosen(uint8_t address) {
         found->type = session.GetDeviceType(address);
         found->version = session.DeviceVersion(address);
       },
-      [this, address, found, search = search_](std::exception_ptr error) {
+      [this, address, found, chosenRow, search = search_](std::exception_ptr error) {
         // The search opened again meanwhile: that one decides.
         if (search != search_) return;
         rethrowIfFailed(error);
@@ -135,6 +155,7 @@ void MainWindowModel::deviceChosen(uint8_t address) {
         }
         // The same device chosen again: its history goes on, marks and all.
         showMovedMarks();
+        showChosenRow(chosenRow);
       });
 }
 

@@ -45,6 +45,9 @@ class MainWindowView {
   virtual void showMoved(int /*row*/, bool /*moved*/) {}
   // The loop's history window (the model's history(), this loop's key).
   virtual void showHistory(LoopKey /*key*/) {}
+  // The row another window chose (the survey's list of changes), framed and
+  // scrolled into sight; 0 for none.
+  virtual void showChosenRow(int /*row*/) {}
   // The one timer of the reading: fires once after `delayMs`; a new start
   // replaces a pending one.
   virtual void startTimer(int delayMs) = 0;
@@ -86,6 +89,10 @@ class MainWindowModel : private LoopTableView {
   // the marks, whatever button opened the menu.
   void historyClicked(int row);
   void timerFired();
+  // Another window chose a device and one of its loops (0: the device alone):
+  // the device is selected as a search's choice would select it, its reading
+  // stopped when it is another one, and the loop's row is shown.
+  void loopChosen(uint8_t address, int loop);
 
   // State for the front end and tests.
   const SelectedDevice& device() const { return device_; }
@@ -99,6 +106,8 @@ class MainWindowModel : private LoopTableView {
   bool reading() const { return reading_; }
   bool waitingBetweenPasses() const { return waiting_; }
   const ReadingCycle& readingCycle() const { return cycle_; }
+  // The row chosen by another window, 0 for none.
+  int chosenRow() const { return chosenRow_; }
 
   // Every reading of this run for the device read last. It starts afresh when
   // a reading starts for another device, never between passes or readings of
@@ -121,7 +130,10 @@ class MainWindowModel : private LoopTableView {
   void startReading();
   void stopReading();
   void tickDone(TickResult result);
-  void deviceChosen(uint8_t address);
+  void deviceChosen(uint8_t address, int chosenRow = 0);
+  void showChosenRow(int row);
+  // No device selected, its reading ended, a device chosen earlier no more the user's choice.
+  void leaveDevice();
   void setReadControls(bool enabled);
   void setRowCount(int rows, bool scrollBar);
   void setMark(int row, bool marked);
@@ -164,6 +176,7 @@ class MainWindowModel : private LoopTableView {
   bool marking_ = false;
   int markStartRow_ = 0;
   int markLastRow_ = 0;
+  int chosenRow_ = 0;
   bool markValue_ = false;
   LoopHistory history_;
   // The device the history belongs to.

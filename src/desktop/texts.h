@@ -81,6 +81,31 @@ inline constexpr char TrafficFileName[] = "Обмен по шине.txt";
 inline constexpr char SaveTrafficTitle[] = "Сохранить обмен по шине";
 inline constexpr char TextFiles[] = "Текстовые файлы (*.txt)";
 
+// The survey window and its record.
+inline constexpr char SurveyItem[] = "Обход шины...";
+inline constexpr char SurveyTitle[] = "Обход шины";
+inline constexpr char Survey[] = "Обход";
+inline constexpr char SiteLabel[] = "Объект:";
+inline constexpr char CompareWith[] = "Сравнить с...";
+inline constexpr char SurveyStarting[] = "Обход приборов, найденных поиском...";
+inline constexpr char SurveyReading[] = "Прибор %1 из %2: ";
+inline constexpr char SurveyStopped[] = "Обход остановлен: запись не составлена";
+inline constexpr char SurveyFailed[] = "Обход прерван ошибкой: запись не составлена";
+inline constexpr char SurveyDone[] = "Обход окончен: приборов %1, шлейфов %2";
+inline constexpr char SurveyMessage[] = "Адрес %1, ШС %2: ";
+inline constexpr char ChangesSince[] = "Изменения с записи от %1: %2";
+inline constexpr char NoChanges[] = "Изменений нет";
+inline constexpr char ChangeAtDevice[] = "Адрес %1: ";
+inline constexpr char ChangeAtLoop[] = "Адрес %1, ШС %2: ";
+inline constexpr char RecordFileName[] = "Запись шлейфов.json";
+inline constexpr char SaveRecordTitle[] = "Сохранить запись шлейфов";
+inline constexpr char OpenRecordTitle[] = "Сравнить с записью шлейфов";
+inline constexpr char RecordFiles[] = "Записи шлейфов (*.json)";
+inline constexpr char OpenButton[] = "Открыть";
+inline constexpr char ReadFailed[] = "Не удалось прочитать файл %1: %2";
+inline constexpr char NoSuchFile[] = "файла нет";
+inline constexpr char NotARecord[] = "Файл %1 — не запись шлейфов: %2";
+
 // The file dialog's own words, where the toolkit lets the program give them.
 inline constexpr char SaveButton[] = "Сохранить";
 inline constexpr char FileNameLabel[] = "Имя файла:";

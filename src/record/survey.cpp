@@ -82,6 +82,7 @@ struct Survey::State {
 
   Phase phase = Phase::Searching;
   bool stopped = false;
+  bool failed = false;
   size_t nextAddress = 0;
   std::vector<DeviceRecord> found;
   size_t nextDevice = 0;
@@ -103,6 +104,7 @@ struct Survey::State {
   void beginPass(bool adcView);
   void fail(const std::function<void(bool more)>& done) {
     phase = Phase::Finished;
+    failed = true;
     done(false);
   }
   // Moves from the search to the reading when the addresses are through;
@@ -137,6 +139,10 @@ bool Survey::Finished() const {
 
 bool Survey::Stopped() const {
   return state_->stopped;
+}
+
+bool Survey::Failed() const {
+  return state_->failed;
 }
 
 const std::vector<DeviceRecord>& Survey::Devices() const {

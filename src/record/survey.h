@@ -71,6 +71,9 @@ class Survey {
 
   bool Finished() const;
   bool Stopped() const;
+  // Ended by a failed exchange or a broken coefficients section: Devices()
+  // holds only what was read before it.
+  bool Failed() const;
   // Every device read whole, in the order the search found them, with its
   // loops in both views.
   const std::vector<DeviceRecord>& Devices() const;

@@ -79,6 +79,14 @@ int LoopTable::colLeft(int col) const {
   return left;
 }
 
+void LoopTable::setChosenRow(int row) {
+  chosenRow_ = row > 0 && row < rowCount() ? row : 0;
+  if (chosenRow_ != 0 && (chosenRow_ < topRow() || chosenRow_ >= topRow() + visibleRowCount())) {
+    verticalScrollBar()->setValue(chosenRow_ - 1);
+  }
+  viewport()->update();
+}
+
 int LoopTable::topRow() const {
   return verticalScrollBar()->value();
 }
@@ -177,6 +185,13 @@ void LoopTable::paintEvent(QPaintEvent*) {
       drawCell(painter, col, row, rect);
       painter.restore();
     }
+  }
+  if (chosenRow_ > 0 && chosenRow_ >= topRow() && chosenRow_ < lastRow) {
+    const QRect first = cellRect(0, chosenRow_);
+    const QRect last = cellRect(LoopTableColumns - 1, chosenRow_);
+    painter.setPen(QPen(qcolour(main_form::ChosenRowColour), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(first.topLeft(), last.bottomRight()).adjusted(1, 1, 0, 0));
   }
 }
 

@@ -35,6 +35,9 @@ class LoopTable : public QAbstractScrollArea {
   void setMark(int row, int value);
   bool moved(int row) const;
   void setMoved(int row, bool moved);
+  // A row framed and scrolled into sight (0: none).
+  int chosenRow() const { return chosenRow_; }
+  void setChosenRow(int row);
 
   // Column and row under a point of the grid's client area, -1 for none.
   void mouseToCell(QPoint point, int& col, int& row) const;
@@ -70,6 +73,7 @@ class LoopTable : public QAbstractScrollArea {
 
   std::vector<Row> rows_;
   std::array<int, LoopTableColumns> colWidths_{};
+  int chosenRow_ = 0;
 };
 
 }  // namespace loopmon::qt

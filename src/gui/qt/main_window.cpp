@@ -19,6 +19,7 @@
 #include "gui/qt/password_dialog.h"
 #include "gui/qt/qt_dispatcher.h"
 #include "gui/qt/search_dialog.h"
+#include "gui/qt/survey_window.h"
 #include "gui/qt/toggle_panel.h"
 #include "gui/qt/traffic_window.h"
 #include "session/session.h"
@@ -64,6 +65,7 @@ MainWindow::~MainWindow() {
   for (auto& entry : historyWindows_) delete entry.second.data();
   // The traffic window reads the session's trace.
   delete trafficWindow_.data();
+  delete surveyWindow_;
 }
 
 LoopTable* MainWindow::table() const {
@@ -129,6 +131,23 @@ void MainWindow::connectControls() {
   trafficAction_ = loopMenu_->addAction(QString::fromUtf8(texts::TrafficItem));
   trafficAction_->setObjectName(QStringLiteral("trafficAction"));
   connect(trafficAction_, &QAction::triggered, this, &MainWindow::showTraffic);
+  surveyAction_ = loopMenu_->addAction(QString::fromUtf8(texts::SurveyItem));
+  surveyAction_->setObjectName(QStringLiteral("surveyAction"));
+  connect(surveyAction_, &QAction::triggered, this, &MainWindow::showSurvey);
+}
+
+void MainWindow::showSurvey() {
+  if (surveyWindow_ == nullptr) {
+    surveyWindow_ = new SurveyWindow(
+        desktop_->bus(), desktop_->store(),
+        [this](uint8_t address, int loop) {
+          runHandler(this, [&] { model_->loopChosen(address, loop); });
+        },
+        this);
+  }
+  surveyWindow_->show();
+  surveyWindow_->raise();
+  surveyWindow_->activateWindow();
 }
 
 void MainWindow::showTraffic() {
@@ -201,6 +220,10 @@ void MainWindow::showHistory(LoopKey key) {
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+void MainWindow::showChosenRow(int row) {
+  table()->setChosenRow(row);
 }
 
 void MainWindow::startTimer(int delayMs) {

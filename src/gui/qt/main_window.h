@@ -23,6 +23,7 @@ class HistoryWindow;
 class LoopTable;
 class PasswordDialog;
 class SearchDialog;
+class SurveyWindow;
 class TrafficWindow;
 
 class MainWindow : public QWidget, private MainWindowView {
@@ -41,6 +42,8 @@ class MainWindow : public QWidget, private MainWindowView {
   SearchDialog& searchDialog() { return *searchDialog_; }
   CoefficientsStore& coefficientsStore() { return desktop_->store(); }
   SelectedDevice device() const { return model_->device(); }
+  // The survey window, opened from the loop table's menu; null before that.
+  SurveyWindow* surveyWindow() const { return surveyWindow_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -50,6 +53,7 @@ class MainWindow : public QWidget, private MainWindowView {
   void connectControls();
   void showLoopMenu(QPoint point, QPoint globalPoint);
   void showTraffic();
+  void showSurvey();
   LoopTable* table() const;
 
   // MainWindowView.
@@ -64,6 +68,7 @@ class MainWindow : public QWidget, private MainWindowView {
   void showMark(int row, bool marked) override;
   void showMoved(int row, bool moved) override;
   void showHistory(LoopKey key) override;
+  void showChosenRow(int row) override;
   void startTimer(int delayMs) override;
   void stopTimer() override;
   void showMessage(const std::string& text) override;
@@ -79,11 +84,15 @@ class MainWindow : public QWidget, private MainWindowView {
   QMenu* loopMenu_ = nullptr;
   QAction* historyAction_ = nullptr;
   QAction* trafficAction_ = nullptr;
+  QAction* surveyAction_ = nullptr;
   int menuRow_ = -1;
   // One history window per loop; each closes by itself.
   std::map<LoopKey, QPointer<HistoryWindow>> historyWindows_;
   // The traffic window while open; it closes by itself.
   QPointer<TrafficWindow> trafficWindow_;
+  // Made at its first opening and kept, hidden when closed: its follow-ups
+  // reach it until the bus thread has ended.
+  SurveyWindow* surveyWindow_ = nullptr;
   std::unique_ptr<MainWindowModel> model_;
 };
 

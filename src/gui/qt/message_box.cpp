@@ -33,22 +33,38 @@ MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
   return std::exchange(currentHook(), std::move(hook));
 }
 
-std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
-                                       const std::string& suggested, const char* filter,
-                                       const char* suffix) {
+namespace {
+
+// The file dialog in the window's words; `save` asks for a file to write.
+std::optional<std::string> askFile(QWidget* parent, const char* title, const std::string& suggested,
+                                   const char* filter, const char* suffix, bool save) {
   QFileDialog dialog(
       parent, QString::fromUtf8(title), QString::fromStdString(suggested),
       QString::fromUtf8(filter) + QStringLiteral(";;") + QString::fromUtf8(texts::AllFiles));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(QString::fromUtf8(suffix));
-  dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8(texts::SaveButton));
+  dialog.setLabelText(QFileDialog::Accept,
+                      QString::fromUtf8(save ? texts::SaveButton : texts::OpenButton));
   dialog.setLabelText(QFileDialog::Reject, QString::fromUtf8(texts::Cancel));
   dialog.setLabelText(QFileDialog::FileName, QString::fromUtf8(texts::FileNameLabel));
   dialog.setLabelText(QFileDialog::FileType, QString::fromUtf8(texts::FileTypeLabel));
   dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8(texts::FolderLabel));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
+}
+
+}  // namespace
+
+std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
+                                       const std::string& suggested, const char* filter,
+                                       const char* suffix) {
+  return askFile(parent, title, suggested, filter, suffix, true);
+}
+
+std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter) {
+  return askFile(parent, title, {}, filter, "", false);
 }
 
 void showError(QWidget* parent, const std::exception& error) {

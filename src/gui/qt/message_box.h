@@ -33,6 +33,10 @@ std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
                                        const std::string& suggested, const char* filter,
                                        const char* suffix);
 
+// The toolkit's own open dialog in the window's words, for an existing file
+// of `filter` or any; nothing when cancelled.
+std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter);
+
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.
 void showError(QWidget* parent, const std::exception& error);

@@ -96,6 +96,14 @@ void LoopTable::setMoved(int row, bool moved) {
   invalidateCell(0, row);
 }
 
+void LoopTable::setChosenRow(int row) {
+  chosenRow_ = row > 0 && row < rowCount() ? row : 0;
+  if (chosenRow_ != 0 && (chosenRow_ < topRow_ || chosenRow_ >= topRow_ + visibleRowCount())) {
+    scrollTo(chosenRow_ - 1);
+  }
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
 void LoopTable::invalidateCell(int col, int row) {
   const RECT rect = cellRect(col, row);
   InvalidateRect(hwnd(), &rect, FALSE);
@@ -205,6 +213,17 @@ void LoopTable::paint(HDC dc, const RECT& client) {
       LineTo(dc, rect.right + 1, rect.bottom);
       drawCell(dc, col, row, rect);
     }
+  }
+  if (chosenRow_ > 0 && chosenRow_ >= topRow_ && chosenRow_ < lastRow) {
+    const RECT first = cellRect(0, chosenRow_);
+    const RECT last = cellRect(LoopTableColumns - 1, chosenRow_);
+    HPEN frame = CreatePen(PS_INSIDEFRAME, px(2), colourRef(main_form::ChosenRowColour));
+    SelectObject(dc, frame);
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    Rectangle(dc, first.left, first.top, last.right + 1, last.bottom + 1);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    DeleteObject(frame);
   }
   SelectObject(dc, oldPen);
   if (oldFont) SelectObject(dc, oldFont);

@@ -36,6 +36,9 @@ class LoopTable : public DrawnControl {
   // A loop that has moved since the reading started: a corner of its number's cell.
   bool moved(int row) const;
   void setMoved(int row, bool moved);
+  // A row framed and scrolled into sight (0: none).
+  int chosenRow() const { return chosenRow_; }
+  void setChosenRow(int row);
 
   void setVerticalScrollBarShown(bool shown);
   bool verticalScrollBarShown() const { return scrollBar_; }
@@ -80,6 +83,7 @@ class LoopTable : public DrawnControl {
   int topRow_ = 0;
   bool scrollBar_ = false;
   int pressedButtons_ = 0;
+  int chosenRow_ = 0;
 };
 
 }  // namespace loopmon::win32

@@ -10,6 +10,7 @@
 #include "gui/win32/message_box.h"
 #include "gui/win32/resources/resource_ids.h"
 #include "gui/win32/search_dialog.h"
+#include "gui/win32/survey_window.h"
 #include "gui/win32/toggle_panel.h"
 #include "gui/win32/traffic_window.h"
 #include "gui/win32/window_thread.h"
@@ -58,6 +59,7 @@ MainWindow::~MainWindow() {
   desktop_->stopBus();
   historyWindows_.clear();
   trafficWindow_.reset();
+  surveyWindow_.reset();
 }
 
 LoopTable& MainWindow::table() {
@@ -76,6 +78,16 @@ TrafficWindow& MainWindow::trafficWindow() {
   if (!trafficWindow_)
     trafficWindow_ = std::make_unique<TrafficWindow>(hwnd(), desktop_->session().Bus().Trace);
   return *trafficWindow_;
+}
+
+SurveyWindow& MainWindow::surveyWindow() {
+  if (!surveyWindow_) {
+    surveyWindow_ = std::make_unique<SurveyWindow>(
+        hwnd(), desktop_->bus(), desktop_->store(), [this](uint8_t address, int loop) {
+          forward([&](MainWindowModel& m) { m.loopChosen(address, loop); });
+        });
+  }
+  return *surveyWindow_;
 }
 
 HistoryWindow* MainWindow::historyWindow(LoopKey key) const {
@@ -162,16 +174,19 @@ void MainWindow::onPeriodEdited() {
 void MainWindow::showLoopMenu(int row, POINT screenPoint) {
   constexpr UINT HistoryItem = 1;
   constexpr UINT TrafficItem = 2;
+  constexpr UINT SurveyItem = 3;
   HMENU menu = CreatePopupMenu();
   // The traffic is offered anywhere on the table, a loop's history on its row.
   const UINT state = row > 0 && model_->historyKey(row) ? MF_ENABLED : MF_GRAYED;
   AppendMenuW(menu, MF_STRING | state, HistoryItem, widen(texts::LoopHistoryItem).c_str());
   AppendMenuW(menu, MF_STRING, TrafficItem, widen(texts::TrafficItem).c_str());
+  AppendMenuW(menu, MF_STRING, SurveyItem, widen(texts::SurveyItem).c_str());
   const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, screenPoint.x,
                                      screenPoint.y, 0, hwnd(), nullptr);
   DestroyMenu(menu);
   if (chosen == HistoryItem) forward([row](MainWindowModel& m) { m.historyClicked(row); });
   if (chosen == TrafficItem) trafficWindow().open();
+  if (chosen == SurveyItem) surveyWindow().open();
 }
 
 void MainWindow::showCaption(const std::string& caption) {
@@ -231,6 +246,10 @@ void MainWindow::showHistory(LoopKey key) {
   std::unique_ptr<HistoryWindow>& history = historyWindows_[key];
   if (!history) history = std::make_unique<HistoryWindow>(hwnd(), model_->history(), key);
   history->open();
+}
+
+void MainWindow::showChosenRow(int row) {
+  table().setChosenRow(row);
 }
 
 void MainWindow::startTimer(int delayMs) {

@@ -18,6 +18,7 @@ namespace loopmon::win32 {
 class HistoryWindow;
 class LoopTable;
 class SearchDialog;
+class SurveyWindow;
 class TogglePanel;
 class TrafficWindow;
 class WindowThreadDispatcher;
@@ -46,6 +47,8 @@ class MainWindow : public FormWindow, private MainWindowView {
   HistoryWindow* historyWindow(LoopKey key) const;
   // The traffic window, opened from the loop table's menu.
   TrafficWindow& trafficWindow();
+  // The survey window, opened from the loop table's menu.
+  SurveyWindow& surveyWindow();
 
  protected:
   void onCommand(int id, int code) override;
@@ -71,6 +74,7 @@ class MainWindow : public FormWindow, private MainWindowView {
   void showMark(int row, bool marked) override;
   void showMoved(int row, bool moved) override;
   void showHistory(LoopKey key) override;
+  void showChosenRow(int row) override;
   void startTimer(int delayMs) override;
   void stopTimer() override;
   void showMessage(const std::string& text) override;
@@ -92,6 +96,8 @@ class MainWindow : public FormWindow, private MainWindowView {
   std::map<LoopKey, std::unique_ptr<HistoryWindow>> historyWindows_;
   // Made at its first opening and kept like the history windows; it reads the session's trace.
   std::unique_ptr<TrafficWindow> trafficWindow_;
+  // Made at its first opening and kept; its follow-ups reach it until the bus thread has ended.
+  std::unique_ptr<SurveyWindow> surveyWindow_;
 };
 
 }  // namespace loopmon::win32

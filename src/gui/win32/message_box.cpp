@@ -19,6 +19,36 @@ SavePathHook& currentSavePathHook() {
   static SavePathHook hook;
   return hook;
 }
+OpenPathHook& currentOpenPathHook() {
+  static OpenPathHook hook;
+  return hook;
+}
+
+// The common file dialog: a file to save, offering `suggested`, or an
+// existing one to open.
+std::optional<std::string> askFile(HWND owner, const char* title, const std::string& suggested,
+                                   const char* filter, const wchar_t* pattern,
+                                   const wchar_t* extension, bool save) {
+  std::wstring path(32768, L'\0');
+  const std::wstring name = widen(suggested);
+  std::copy(name.begin(), name.end(), path.begin());
+  // "text\0pattern\0" pairs ending in an empty one.
+  const std::wstring filters = widen(filter) + L'\0' + pattern + L'\0' + widen(texts::AllFiles) +
+                               L'\0' + L"*.*" + L'\0' + L'\0';
+  const std::wstring caption = widen(title);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filters.c_str();
+  dialog.lpstrFile = path.data();
+  dialog.nMaxFile = static_cast<DWORD>(path.size());
+  dialog.lpstrTitle = caption.c_str();
+  dialog.lpstrDefExt = extension;
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
+                 (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return std::nullopt;
+  return narrow(path.c_str(), wcslen(path.c_str()));
+}
 }  // namespace
 
 void showMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT icon) {
@@ -39,28 +69,21 @@ SavePathHook setSavePathHook(SavePathHook hook) {
   return std::exchange(currentSavePathHook(), std::move(hook));
 }
 
+OpenPathHook setOpenPathHook(OpenPathHook hook) {
+  return std::exchange(currentOpenPathHook(), std::move(hook));
+}
+
 std::optional<std::string> askSaveFile(HWND owner, const char* title, const std::string& suggested,
                                        const char* filter, const wchar_t* pattern,
                                        const wchar_t* extension) {
   if (const SavePathHook& hook = currentSavePathHook()) return hook(suggested);
-  std::wstring path(32768, L'\0');
-  const std::wstring name = widen(suggested);
-  std::copy(name.begin(), name.end(), path.begin());
-  // "text\0pattern\0" pairs ending in an empty one.
-  const std::wstring filters = widen(filter) + L'\0' + pattern + L'\0' + widen(texts::AllFiles) +
-                               L'\0' + L"*.*" + L'\0' + L'\0';
-  const std::wstring caption = widen(title);
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = owner;
-  dialog.lpstrFilter = filters.c_str();
-  dialog.lpstrFile = path.data();
-  dialog.nMaxFile = static_cast<DWORD>(path.size());
-  dialog.lpstrTitle = caption.c_str();
-  dialog.lpstrDefExt = extension;
-  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-  if (!GetSaveFileNameW(&dialog)) return std::nullopt;
-  return narrow(path.c_str(), wcslen(path.c_str()));
+  return askFile(owner, title, suggested, filter, pattern, extension, true);
+}
+
+std::optional<std::string> askOpenFile(HWND owner, const char* title, const char* filter,
+                                       const wchar_t* pattern) {
+  if (const OpenPathHook& hook = currentOpenPathHook()) return hook();
+  return askFile(owner, title, {}, filter, pattern, nullptr, false);
 }
 
 void showError(HWND owner, const std::exception& error) {

@@ -35,6 +35,16 @@ std::optional<std::string> askSaveFile(HWND owner, const char* title, const std:
                                        const char* filter, const wchar_t* pattern,
                                        const wchar_t* extension);
 
+// Asks which existing file to open; nothing when the user cancels.
+using OpenPathHook = std::function<std::optional<std::string>()>;
+// While a hook is set it answers instead of the file dialog; an empty hook
+// brings the dialog back. Returns the hook it replaced.
+OpenPathHook setOpenPathHook(OpenPathHook hook);
+
+// The open dialog over `owner`, for an existing file of `filter` or any.
+std::optional<std::string> askOpenFile(HWND owner, const char* title, const char* filter,
+                                       const wchar_t* pattern);
+
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.
 void showError(HWND owner, const std::exception& error);

@@ -8,16 +8,20 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "desktop/password_dialog_model.h"
 #include "gui/win32/calibration_dialog.h"
 #include "gui/win32/history_window.h"
 #include "gui/win32/loop_table.h"
 #include "gui/win32/password_dialog.h"
 #include "gui/win32/search_dialog.h"
+#include "gui/win32/survey_window.h"
 #include "gui/win32/toggle_panel.h"
 #include "loops/reading_cycle.h"
 #include "platform/store/profile_file.h"
 #include "platform/system/locale_info.h"
+#include "record/site_record.h"
 #include "session/session.h"
 #include "window_driver.h"
 
@@ -170,6 +174,77 @@ TEST_F(MainWindowTest, AScanFindsTheBusAndATypeNineDeviceReadsItsLineDevices) {
   GetClientRect(main(main_form::LoopTable), &client);
   const RECT last = table.cellRect(0, 127);
   EXPECT_TRUE(last.top >= 0 && last.bottom <= client.bottom);
+}
+
+// The devices found, surveyed from the survey window while the main window
+// stays usable; the record saved with its page, compared with an earlier one
+// that differs in a loop of 20 and one of 5; each change chooses its device and loop.
+TEST_F(MainWindowTest, TheSurveySavesComparesAndChoosesALoop) {
+  search([&](SearchDialog& d) {
+    click(d.control(search_form::SearchButton));
+    ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, ScanLimitMs));
+    SendMessageW(d.control(search_form::DeviceList), LB_SETCURSEL, 1, 0);
+    click(d.control(search_form::ChooseButton));
+  });
+  SurveyWindow& survey = window_->surveyWindow();
+  survey.open();
+  EXPECT_EQ(windowText(survey.hwnd()), "Обход шины");
+  expectPlacedAsDesigned(survey);
+  setWindowText(survey.control(survey_form::SiteField), "Склад 3");
+  HWND start = survey.control(survey_form::SurveyButton);
+  BoxCapture boxes;
+  click(start);
+  EXPECT_EQ(windowText(start), "Стоп");
+  ASSERT_TRUE(pumpUntil([&] { return !survey.model().running(); }, ScanLimitMs));
+  EXPECT_EQ(windowText(start), "Обход");
+  EXPECT_EQ(boxes.boxes, std::vector<std::string>{
+                             "Шлейфы MIVRA-QX: Адрес 127, ШС 8: Неизвестный тип устройства: 9"});
+  const SiteRecord record = *survey.model().record();
+  EXPECT_EQ(record.site, "Склад 3");
+  std::vector<int> addresses;
+  for (const DeviceRecord& device : record.devices) addresses.push_back(device.addr);
+  EXPECT_EQ(addresses, (std::vector<int>{127, 5, 12, 20, 63}));
+
+  setSavePathHook([&](const std::string&) { return std::optional(folder_.file("site.json")); });
+  click(survey.control(survey_form::SaveButton));
+  setSavePathHook({});
+  EXPECT_EQ(LoadRecord(folder_.file("site.json")), record);
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(widen(folder_.file("site.html")))));
+
+  SiteRecord earlier = record;
+  std::vector<int> moved;
+  for (DeviceRecord& device : earlier.devices) {
+    const auto loop = std::find_if(device.loops.begin(), device.loops.end(),
+                                   [](const LoopRecord& l) { return l.kohm.has_value(); });
+    if ((device.addr != 20 && device.addr != 5) || loop == device.loops.end()) continue;
+    loop->kohm = *loop->kohm * 3 + 1;
+    moved.push_back(loop->loop);
+  }
+  ASSERT_EQ(moved.size(), 2u);
+  SaveWholeFile(folder_.file("earlier.json"), RecordJson(earlier));
+  setOpenPathHook([&] { return std::optional(folder_.file("earlier.json")); });
+  click(survey.control(survey_form::CompareButton));
+  setOpenPathHook({});
+  HWND changes = survey.control(survey_form::ChangesList);
+  const std::vector<std::string> shown = lines(changes);
+  ASSERT_EQ(shown.size(), 2u);
+  const std::pair<int, int> choices[] = {{20, moved[1]}, {5, moved[0]}};
+  for (const auto& [address, loop] : choices) {
+    const std::string start =
+        "Адрес " + std::to_string(address) + ", ШС " + std::to_string(loop) + ": сопротивление";
+    const auto line = std::find_if(shown.begin(), shown.end(),
+                                   [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    ASSERT_NE(line, shown.end()) << start;
+    RECT item{};
+    SendMessageW(changes, LB_GETITEMRECT, static_cast<WPARAM>(line - shown.begin()),
+                 reinterpret_cast<LPARAM>(&item));
+    SendMessageW(changes, WM_LBUTTONDOWN, MK_LBUTTON, at(centre(item)));
+    SendMessageW(changes, WM_LBUTTONUP, 0, at(centre(item)));
+    ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == address; }, PassLimitMs));
+    EXPECT_EQ(window_->loopTable().chosenRow(), loop);
+  }
+  SendMessageW(survey.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindowVisible(survey.hwnd()));
 }
 
 TEST_F(MainWindowTest, StopAndCloseInTheMiddleOfAScanEndIt) {
