@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   MainWindow window(Platform::system(),
                     Desktop::Files{folder.file("ohmgauge.kft"), folder.file("pcom.ini")});
-  window.session().PortPath = folder.file("tty");
+  window.session().SetPortPath(folder.file("tty"));
   window.show();
   Heartbeat heartbeat;
 

@@ -6,7 +6,7 @@
 // this program writes the file named by its argument).
 //   window_stall_bench_win32.exe SILENCE_FILE
 
-#include "platform/text_win32.h"
+#include "platform/system/windows_api_win32.h"
 
 #include <commctrl.h>
 
@@ -21,7 +21,7 @@
 #include "gui/win32/main_window.h"
 #include "gui/win32/search_dialog.h"
 #include "gui/win32/window.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
 
 using namespace loopmon;
 using namespace loopmon::win32;

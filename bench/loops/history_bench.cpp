@@ -56,7 +56,7 @@ double windowReadingsPerSecond(int passes, size_t& historyBytes) {
   fake.line->setResponder([&](const Bytes& request) { return simulated.respond(request); });
   TRSSession session(fake.platform());
   session.SetDeviceType(9, 1);
-  session.DeviceVersions[9] = 160;
+  session.SetDeviceVersion(9, 160);
   InlineBus bus(session);
   const CoefficientsStore store("/nonexistent-folder/ohmgauge.kft", ',');
   QuietWindow view;

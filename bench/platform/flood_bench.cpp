@@ -22,10 +22,11 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/telnet_codec.h"
+#include "platform/remote/telnet_codec.h"
 #include "scoped_temp_dir.h"
 #include "scripted_server.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 using namespace loopmon::telnet;
@@ -83,12 +84,12 @@ void report(int out, const std::string& text) {
     TRSSession session(Platform::system());
     session.SetPortPath(url);
     report(out, std::to_string(maxRssKb()) + "\n");
-    if (!OpenPort(session)) {
-      message = DescribeOpenFailure(session);
+    if (!OpenPort(session.Bus())) {
+      message = DescribeOpenFailure(session.Bus());
     } else if (session.DirectRequest({9, 6, 0, 1, 0, 0}, 1)) {
       message = "answered";
     } else {
-      message = session.Port->failure().empty() ? "no answer" : session.Port->failure();
+      message = session.Bus().Port->failure().empty() ? "no answer" : session.Bus().Port->failure();
     }
   } catch (const std::exception& error) {
     message = error.what();

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/registry.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
+#include "platform/store/registry.h"
+#include "platform/system/clock.h"
 
 namespace {
 

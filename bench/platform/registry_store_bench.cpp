@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 namespace {
 

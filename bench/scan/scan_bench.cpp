@@ -33,6 +33,7 @@
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "sim/scenario.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 
@@ -128,11 +129,11 @@ int main() {
   }
 
   TRSSession session(Platform::system());
-  session.PortPath = folder.file("tty");
+  session.SetPortPath(folder.file("tty"));
   QuietView view;
   const double measuredS = scanSeconds(session, view);
 
-  const LineSettings& s = session.Settings;
+  const LineSettings& s = session.Bus().Settings;
   const double requestMicros = RequestBytes * CharacterMicros;
   const double pauseMicros = s.StartTimeout * 1000.0;
   const double silentMicros =
@@ -208,12 +209,13 @@ int main() {
     return 1;
   }
   TRSSession remote(Platform::system());
-  remote.PortPath = server.rfc2217Url();
+  remote.SetPortPath(server.rfc2217Url());
   QuietView remoteView;
   const double remoteS = scanSeconds(remote, remoteView);
   std::printf("\nthe same scan over RFC 2217 through ser2net on 127.0.0.1 (%d found)\n",
               remoteView.devices);
-  std::printf("NetworkAllowance %u ms on each read time-out\n", remote.Settings.NetworkAllowance);
+  std::printf("NetworkAllowance %u ms on each read time-out\n",
+              remote.Bus().Settings.NetworkAllowance);
   std::printf("remote    %8.3f s\n", remoteS);
   std::printf("ratio     %8.3f (remote / local line)\n", remoteS / measuredS);
   const int expected = static_cast<int>(devices.size());

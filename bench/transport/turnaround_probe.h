@@ -10,9 +10,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/platform.h"
-#include "platform/serial_port_relay.h"
+#include "platform/serial/serial_port_relay.h"
+#include "platform/system/clock.h"
 #include "pty_peer_posix.h"
 
 namespace loopmon::bench {

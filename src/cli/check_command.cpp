@@ -7,9 +7,10 @@
 #include <optional>
 
 #include "cli/cli_args.h"
-#include "platform/port_names.h"
-#include "platform/serial_port_relay.h"
-#include "platform/usb_latency.h"
+#include "platform/serial/port_names.h"
+#include "platform/serial/serial_port_relay.h"
+#include "platform/serial/usb_latency.h"
+#include "transport/bus_state.h"
 
 namespace loopmon::cli {
 namespace {
@@ -68,8 +69,8 @@ class TimingPort final : public SerialPortRelay {
 // The listing's entry for the device the session opens, for what it is.
 std::optional<PortEntry> entryOf(const TRSSession& session) {
   const std::string name =
-      session.PortPath.empty() ? comPortName(session.ComPort) : session.PortPath;
-  const Registry& registry = *session.platform.registry;
+      session.PortPath().empty() ? comPortName(session.ComPort()) : session.PortPath();
+  const Registry& registry = *session.Bus().platform.registry;
   std::error_code error;
   const auto device = std::filesystem::weakly_canonical(resolvePortName(registry, name), error);
   for (const PortEntry& entry : listPorts(registry)) {
@@ -85,10 +86,10 @@ std::optional<PortEntry> entryOf(const TRSSession& session) {
 // Sends bytes no device answers while the line is driven, as it is while the
 // engine sends, and looks for them coming back.
 std::optional<bool> echoSeen(TRSSession& session) {
-  SerialPort& port = *session.Port;
+  SerialPort& port = *session.Bus().Port;
   const size_t n = sizeof Probe;
   port.setTimeouts({0, 0, static_cast<uint32_t>(n * CharacterMs) + 50, 0, 0});
-  if (!session.LineTurnsItself()) {
+  if (!session.Bus().LineTurnsItself()) {
     port.setDtr(false);
     port.setRts(true);
   }
@@ -110,7 +111,7 @@ RoundTrip measure(TRSSession& session, TimingPort& timing, uint8_t address) {
   const Bytes request{address, 6, 0, 1, 0, 0};
   for (int i = 0; i < RoundTrips; ++i) {
     timing.exchange = {};
-    if (!Transact(session, PrepareRequest(session, request), 1)) continue;
+    if (!Transact(session.Bus(), PrepareRequest(session.Bus(), request), 1)) continue;
     ++result.answered;
     const TimingPort::Exchange& e = timing.exchange;
     if (!e.sent || !e.listening || !e.answered) continue;
@@ -146,7 +147,7 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
   const auto openStart = Steady::now();
   std::unique_ptr<TRSSession> session = open(portText);
   const double openMs = msSince(openStart);
-  if (session->Simulator.enabled) {
+  if (session->Bus().Simulator.enabled) {
     report("port", "n/a", "simulator mode (loopsim serve runs): the port is not used");
     return 0;
   }
@@ -154,9 +155,9 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
   report("open time", openMs < 100 ? "ok" : "warn",
          ms(openMs) + (openMs < 100 ? "" : ": slow for a serial port"));
 
-  auto timing = std::make_unique<TimingPort>(std::move(session->Port));
+  auto timing = std::make_unique<TimingPort>(std::move(session->Bus().Port));
   TimingPort& port = *timing;
-  session->Port = std::move(timing);
+  session->Bus().Port = std::move(timing);
 
   const std::optional<bool> echo = echoSeen(*session);
   if (!echo) {
@@ -212,7 +213,7 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
     }
   }
 
-  const LineSettings& s = session->Settings;
+  const LineSettings& s = session->Bus().Settings;
   const bool rs485 = port.supportsKernelRs485();
   if (echo && *echo) {
     const bool fits = !s.SmartPI && !s.USARTMode;
@@ -232,9 +233,9 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
   }
 
   report("kernel RS-485", rs485 ? "ok" : "n/a",
-         session->KernelTurnsLine ? "on: the kernel turns the line round (KernelRS485 = 1)"
-         : rs485                  ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
-                                  : "not supported by this port's driver");
+         session->Bus().KernelTurnsLine ? "on: the kernel turns the line round (KernelRS485 = 1)"
+         : rs485 ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
+                 : "not supported by this port's driver");
   return failed ? 1 : 0;
 }
 

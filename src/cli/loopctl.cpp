@@ -29,16 +29,17 @@
 #include "loops/loop_decode.h"
 #include "loops/loop_layout.h"
 #include "loops/reading_cycle.h"
-#include "platform/console.h"
-#include "platform/locale_info.h"
 #include "platform/platform.h"
-#include "platform/port_names.h"
-#include "platform/registry.h"
-#include "platform/remote_line.h"
+#include "platform/remote/remote_line.h"
+#include "platform/serial/port_names.h"
+#include "platform/store/registry.h"
+#include "platform/system/console.h"
+#include "platform/system/locale_info.h"
 #include "record/site_record.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 namespace loopmon::cli {
 namespace {
@@ -87,8 +88,8 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port, TraceOutput* trace,
   } else {
     session->SetPortPath(port.path);
   }
-  if (!session->Simulator.enabled && !OpenPort(*session)) {
-    throw CliError(DescribeOpenFailure(*session));
+  if (!session->Bus().Simulator.enabled && !OpenPort(session->Bus())) {
+    throw CliError(DescribeOpenFailure(session->Bus()));
   }
   return session;
 }
@@ -176,7 +177,7 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
   }
 
   const SelectedDevice device{addr, static_cast<uint8_t>(session->GetDeviceType(addr)),
-                              session->DeviceVersions[addr]};
+                              session->DeviceVersion(addr)};
   const LoopLayout layout = LoopLayoutFor(device.DevType);
   ConsoleLoopTable table(device, layout.rows, !args.has("--state"), periodic, periodSeconds);
   if (layout.markedFrom != 0 && !args.has("--all-rows")) {
@@ -209,7 +210,7 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
       if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
       if (summary) {
         const auto reading =
-            ReadingFromRow(table, loop, cycle.coefficients(), std::chrono::system_clock::now());
+            ReadingFromRow(table, loop, cycle.UsedCoefficients(), std::chrono::system_clock::now());
         if (reading) history.Record(*reading);
       }
       if (format != RecordFormat::Text) {
@@ -268,7 +269,7 @@ int send(const std::vector<std::string>& words, TraceOutput* trace) {
     checkLine(*session);
     throw CliError("no answer from address " + std::to_string(request[0]));
   }
-  const Bytes& answer = session->LastAnswer;
+  const Bytes& answer = session->LastAnswer();
   printLine(stdout, frameHex(answer));
   std::string data;
   for (size_t i = 3; i + 1 < answer.size(); ++i) data += " " + std::to_string(answer[i]);

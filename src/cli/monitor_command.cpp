@@ -161,11 +161,11 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
   for (const auto& [addr, loop] : loops) {
     if (!asked.insert(addr).second) continue;
     if (!session.DirectRequest({addr, 6, 0, BusCommand::Identify, 0, 0}, 1)) continue;
-    const Bytes& answer = session.LastAnswer;
+    const Bytes& answer = session.LastAnswer();
     if (answer[FrameOffset::Address] != addr || answer[FrameOffset::Code] != BusAnswer::Identity)
       continue;
     session.SetDeviceType(addr, answer[3]);
-    session.DeviceVersions[addr] = answer[4];
+    session.SetDeviceVersion(addr, answer[4]);
   }
 }
 

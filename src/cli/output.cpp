@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <vector>
 
-#include "platform/console.h"
+#include "platform/system/console.h"
 
 namespace loopmon::cli {
 

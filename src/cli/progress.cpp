@@ -2,7 +2,7 @@
 
 #include "cli/output.h"
 #include "cli/trace_output.h"
-#include "platform/console.h"
+#include "platform/system/console.h"
 
 namespace loopmon::cli {
 

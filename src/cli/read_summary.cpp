@@ -79,7 +79,7 @@ void FeedSubscriptions(TRSSession& session, LoopHistory& history,
   const CoefficientsStore store;
   for (uint8_t addr : addresses) {
     const uint16_t type = session.GetDeviceType(addr);
-    devices[addr] = {type, store.Lookup(static_cast<uint8_t>(type), session.DeviceVersions[addr])};
+    devices[addr] = {type, store.Lookup(static_cast<uint8_t>(type), session.DeviceVersion(addr))};
   }
   session.OnNewADC = [shown = session.OnNewADC, &history, devices](
                          const Bytes& answer, uint8_t command, uint8_t loop, int32_t typeEvent,

@@ -12,7 +12,7 @@
 #include "cli/progress.h"
 #include "cli/records.h"
 #include "common/number_text.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 
@@ -28,7 +28,8 @@ std::string versionText(uint8_t versionByte, char separator) {
 }  // namespace
 
 void checkLine(const TRSSession& session) {
-  if (session.Port && !session.Port->failure().empty()) throw CliError(session.Port->failure());
+  if (session.Bus().Port && !session.Bus().Port->failure().empty())
+    throw CliError(session.Bus().Port->failure());
 }
 
 int scan(const std::vector<std::string>& words, const BusOpener& open) {
@@ -71,7 +72,7 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
     }
     const auto type = static_cast<uint8_t>(session->GetDeviceType(address));
     writer.record({Field::number(address), Field::number(type), Field::textOf(DeviceTypeName(type)),
-                   Field::number(versionText(session->DeviceVersions[address], separator))});
+                   Field::number(versionText(session->DeviceVersion(address), separator))});
   }
   progress.end();
 

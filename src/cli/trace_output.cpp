@@ -8,8 +8,9 @@
 #include "cli/cli_args.h"
 #include "cli/output.h"
 #include "cli/records.h"
-#include "platform/console.h"
+#include "platform/system/console.h"
 #include "traffic/trace_text.h"
+#include "transport/bus_state.h"
 
 namespace loopmon::cli {
 
@@ -157,7 +158,7 @@ void TraceOutput::attach(TRSSession& session) {
   // One reader at a time: a session opened after another takes over.
   pump_.reset();
   pump_ = std::make_unique<TracePump>(
-      session.Trace.start(), PumpPeriod,
+      session.Bus().Trace.start(), PumpPeriod,
       [this](const std::vector<TraceRecord>& batch, uint64_t dropped) { write(batch, dropped); });
 }
 

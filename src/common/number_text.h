@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 
 namespace loopmon {
 

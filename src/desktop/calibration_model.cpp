@@ -4,7 +4,7 @@
 
 #include "common/number_text.h"
 #include "desktop/texts.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 
 namespace loopmon {
 

@@ -1,9 +1,10 @@
 #include "desktop/desktop.h"
 
-#include "platform/port_names.h"
-#include "platform/program_folder.h"
+#include "platform/serial/port_names.h"
+#include "platform/store/program_folder.h"
 #include "search/port_choices.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 namespace loopmon {
 
@@ -26,7 +27,7 @@ Desktop::~Desktop() {
 }
 
 SearchDialogModel::PortChoices Desktop::portChoices() const {
-  return [registry = session_->platform.registry] {
+  return [registry = session_->Bus().platform.registry] {
     return registry ? searchPortChoices(listPorts(*registry)) : searchPortChoices({});
   };
 }

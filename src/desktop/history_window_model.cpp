@@ -7,7 +7,7 @@
 #include "common/number_text.h"
 #include "desktop/texts.h"
 #include "loops/loop_decode.h"
-#include "platform/whole_file.h"
+#include "platform/store/whole_file.h"
 
 namespace loopmon {
 

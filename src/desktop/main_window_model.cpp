@@ -6,6 +6,7 @@
 #include "desktop/texts.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 namespace loopmon {
 
@@ -133,7 +134,7 @@ void MainWindowModel::deviceChosen(uint8_t address, int chosenRow) {
       [address, found](TRSSession& session) {
         found->line = session.DescribeDevice(address);
         found->type = session.GetDeviceType(address);
-        found->version = session.DeviceVersions[address];
+        found->version = session.DeviceVersion(address);
       },
       [this, address, found, chosenRow, search = search_](std::exception_ptr error) {
         // The search opened again meanwhile: that one decides.
@@ -296,7 +297,7 @@ void MainWindowModel::toolsClicked() {
 }
 
 void MainWindowModel::deviceLabelDoubleClicked() {
-  bus_.run([](TRSSession& session) { ClosePort(session); }, rethrowIfFailed);
+  bus_.run([](TRSSession& session) { ClosePort(session.Bus()); }, rethrowIfFailed);
 }
 
 void MainWindowModel::tablePressed(int column, int row, bool leftButton) {

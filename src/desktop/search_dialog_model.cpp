@@ -5,8 +5,8 @@
 
 #include "common/number_text.h"
 #include "desktop/texts.h"
-#include "platform/profile_file.h"
-#include "platform/whole_file.h"
+#include "platform/store/profile_file.h"
+#include "platform/store/whole_file.h"
 
 namespace loopmon {
 

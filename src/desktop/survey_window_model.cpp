@@ -9,7 +9,7 @@
 #include "desktop/survey_form.h"
 #include "desktop/texts.h"
 #include "loops/loop_history.h"
-#include "platform/whole_file.h"
+#include "platform/store/whole_file.h"
 #include "record/report.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
@@ -75,8 +75,8 @@ void SurveyWindowModel::surveyClicked() {
             found->addresses.insert(address);
           }
         }
-        found->port =
-            session.PortPath.empty() ? "COM" + std::to_string(session.ComPort) : session.PortPath;
+        found->port = session.PortPath().empty() ? "COM" + std::to_string(session.ComPort())
+                                                 : session.PortPath();
       },
       [this, found](std::exception_ptr error) {
         if (error) {

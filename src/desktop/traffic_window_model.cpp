@@ -3,7 +3,7 @@
 #include <charconv>
 
 #include "desktop/texts.h"
-#include "platform/whole_file.h"
+#include "platform/store/whole_file.h"
 #include "traffic/trace_text.h"
 
 namespace loopmon {

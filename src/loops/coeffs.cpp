@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "common/number_text.h"
-#include "platform/locale_info.h"
-#include "platform/profile_file.h"
-#include "platform/program_folder.h"
+#include "platform/store/profile_file.h"
+#include "platform/store/program_folder.h"
+#include "platform/system/locale_info.h"
 
 namespace loopmon {
 

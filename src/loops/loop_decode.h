@@ -7,7 +7,7 @@
 
 #include "loops/coeffs.h"
 #include "loops/loop_layout.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 #include "transport/frame.h"
 
 namespace loopmon {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "platform/local_time.h"
+#include "platform/system/local_time.h"
 
 namespace loopmon {
 

@@ -5,7 +5,7 @@
 
 #include "loops/loop_decode.h"
 #include "loops/loop_layout.h"
-#include "platform/locale_info.h"
+#include "platform/system/locale_info.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 
@@ -69,10 +69,10 @@ void ReadingCycle::Tick(TickDone done) {
       [request, lineRequest, answers](TRSSession& session) {
         answers->loopAnswered = session.DirectRequest(request, AwaitAnswer);
         if (!answers->loopAnswered) return;
-        answers->loop = session.LastAnswer;
+        answers->loop = session.LastAnswer();
         if (!lineRequest || answers->loop.size() < 5) return;
         answers->lineAnswered = session.DirectRequest(*lineRequest, AwaitAnswer);
-        if (answers->lineAnswered) answers->line = session.LastAnswer;
+        if (answers->lineAnswered) answers->line = session.LastAnswer();
       },
       [this, loop, device, adcView, answers, reading = reading_,
        done = std::move(done)](std::exception_ptr error) {

@@ -102,7 +102,7 @@ class ReadingCycle {
   void SetReadingTaken(ReadingTaken taken) { readingTaken_ = std::move(taken); }
 
   int CurLoop() const { return curLoop_; }
-  const Coefficients& coefficients() const { return coefficients_; }
+  const Coefficients& UsedCoefficients() const { return coefficients_; }
 
  private:
   struct Answers;

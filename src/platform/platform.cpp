@@ -1,7 +1,7 @@
 #include "platform/platform.h"
 
-#include "platform/os_version.h"
-#include "platform/remote_line.h"
+#include "platform/remote/remote_line.h"
+#include "platform/system/os_version.h"
 
 namespace loopmon {
 

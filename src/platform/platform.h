@@ -5,12 +5,12 @@
 #include <functional>
 #include <memory>
 
-#include "platform/bus_driver.h"
-#include "platform/clock.h"
-#include "platform/named_marker.h"
-#include "platform/registry.h"
-#include "platform/serial_port.h"
-#include "platform/simulator_link.h"
+#include "platform/serial/bus_driver.h"
+#include "platform/serial/serial_port.h"
+#include "platform/store/registry.h"
+#include "platform/system/clock.h"
+#include "platform/system/named_marker.h"
+#include "platform/system/simulator_link.h"
 
 namespace loopmon {
 

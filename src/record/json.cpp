@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/utf8.h"
+#include "platform/system/utf8.h"
 
 namespace loopmon {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "common/number_text.h"
 #include "loops/reading_cycle.h"
-#include "platform/whole_file.h"
+#include "platform/store/whole_file.h"
 #include "record/json.h"
 
 namespace loopmon {

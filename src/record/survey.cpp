@@ -186,7 +186,7 @@ void Survey::State::probe(std::function<void(bool more)> done) {
         }
         if (!result->answered) return;
         result->type = static_cast<uint8_t>(session.GetDeviceType(address));
-        result->version = session.DeviceVersions[address];
+        result->version = session.DeviceVersion(address);
       },
       [this, address, result, done = std::move(done)](std::exception_ptr error) {
         if (error) {

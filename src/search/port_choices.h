@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_names.h"
+#include "platform/serial/port_names.h"
 
 namespace loopmon {
 

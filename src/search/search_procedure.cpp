@@ -2,9 +2,10 @@
 
 #include <memory>
 
-#include "platform/port_names.h"
+#include "platform/serial/port_names.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 namespace loopmon {
 
@@ -33,11 +34,11 @@ std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   session.SetDeviceType(address, NoDevice);
   if (!probe(session, address, BusCommand::Presence)) return {};
   if (!probe(session, address, BusCommand::Identify)) return {};
-  const Bytes& answer = session.LastAnswer;
+  const Bytes& answer = session.LastAnswer();
   if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == BusAnswer::Refused)
     return {};
   session.SetDeviceType(address, answer[3]);
-  session.DeviceVersions[address] = answer[4];
+  session.SetDeviceVersion(address, answer[4]);
   return session.DescribeDevice(address);
 }
 
@@ -98,16 +99,17 @@ void SearchProcedure::StartStopScan() {
   auto setPort = [name, text = openFailure_.text](TRSSession& session) -> std::string {
     const std::optional<int> number = comPortNumber(name);
     if (number && *number <= 4) {
-      if (comPortNumber(session.PortPath)) session.SetPortPath("");
+      if (comPortNumber(session.PortPath())) session.SetPortPath("");
       session.SetComPort(*number);
     } else {
       session.SetPortPath(name);
     }
-    if (OpenPort(session) || session.Simulator.enabled) return {};
+    BusState& bus = session.Bus();
+    if (OpenPort(bus) || bus.Simulator.enabled) return {};
     // A line given up as it opened (a server that floods) ends the scan with
     // its own account instead of being tried at every address.
-    if (!session.PortDropReason.empty()) ReportPortLoss(session);
-    return text ? text(OpenFailureOf(session)) : DescribeOpenFailure(session);
+    if (!bus.PortDropReason.empty()) ReportPortLoss(bus);
+    return text ? text(OpenFailureOf(bus)) : DescribeOpenFailure(bus);
   };
   // Decided by the scan's own state, and shown at once: a step still on the
   // bus ends there and lists what it found, but no further step follows.
@@ -137,8 +139,8 @@ void SearchProcedure::StartStopScan() {
   identify(FirstScanned, &SearchProcedure::afterFirstProbe, [setPort](TRSSession& session) {
     std::string problem = setPort(session);
     for (int address = 1; address <= 127; ++address) {
-      session.DeviceTypes[address] = NoDevice;
-      session.DeviceVersions[address] = 0;
+      session.SetDeviceType(static_cast<uint8_t>(address), NoDevice);
+      session.SetDeviceVersion(static_cast<uint8_t>(address), 0);
     }
     return problem;
   });

@@ -18,7 +18,7 @@ constexpr size_t RingSlotBytes = 64;
 // what it found.
 class WorkerPause {
  public:
-  explicit WorkerPause(TRSSession& session) : session_(session), wasWorking_(session.Work()) {
+  explicit WorkerPause(SessionCore& session) : session_(session), wasWorking_(session.Work()) {
     session_.SetWork(false);
   }
   ~WorkerPause() { session_.SetWork(wasWorking_); }
@@ -26,13 +26,13 @@ class WorkerPause {
   WorkerPause& operator=(const WorkerPause&) = delete;
 
  private:
-  TRSSession& session_;
+  SessionCore& session_;
   bool wasWorking_;
 };
 
 }  // namespace
 
-bool TRSSession::SetPollSchedule(const std::vector<uint8_t>& addresses) {
+bool SessionCore::SetPollSchedule(const std::vector<uint8_t>& addresses) {
   if (addresses.size() > PollListEntries) return false;
   for (uint8_t addr : addresses) {
     if (addr > 127) return false;
@@ -45,7 +45,7 @@ bool TRSSession::SetPollSchedule(const std::vector<uint8_t>& addresses) {
   return true;
 }
 
-bool TRSSession::QueueRequest(const Bytes& request) {
+bool SessionCore::QueueRequest(const Bytes& request) {
   std::lock_guard lock(RingLock);
   const uint8_t slot = static_cast<uint8_t>(RingTail + 1);
   if (slot == RingHead) return false;
@@ -55,19 +55,19 @@ bool TRSSession::QueueRequest(const Bytes& request) {
   return true;
 }
 
-void TRSSession::SetAdcPeriod(uint32_t periodMs) {
+void SessionCore::SetAdcPeriod(uint32_t periodMs) {
   WorkerPause pause(*this);
   AdcPeriod = periodMs;
 }
 
-void TRSSession::SetLostThresholds(int32_t deviceTimeout, uint8_t pollWeight) {
+void SessionCore::SetLostThresholds(int32_t deviceTimeout, uint8_t pollWeight) {
   WorkerPause pause(*this);
   Settings.DeviceTimeout = deviceTimeout;
   for (int addr = 1; addr <= 127; ++addr) PollWeight[addr] = pollWeight;
 }
 
-bool TRSSession::PostAsyncCommand(uint32_t postHandle, uint32_t msg, int32_t wParam,
-                                  const Bytes& request) {
+bool SessionCore::PostAsyncCommand(uint32_t postHandle, uint32_t msg, int32_t wParam,
+                                   const Bytes& request) {
   if (msg == SessionMessage::Device) return false;
   Bytes shortString{static_cast<uint8_t>(std::min<size_t>(request.size(), AsyncBlockBytes - 1))};
   shortString.insert(shortString.end(), request.begin(), request.begin() + shortString[0]);
@@ -76,7 +76,7 @@ bool TRSSession::PostAsyncCommand(uint32_t postHandle, uint32_t msg, int32_t wPa
   return true;
 }
 
-void TRSSession::SubscribeLoop(uint8_t addr, uint8_t loop, const Bytes& data) {
+void SessionCore::SubscribeLoop(uint8_t addr, uint8_t loop, const Bytes& data) {
   const int32_t total = static_cast<int32_t>(6 + data.size());
   Bytes block(sizeof total);
   std::memcpy(block.data(), &total, sizeof total);
@@ -88,19 +88,19 @@ void TRSSession::SubscribeLoop(uint8_t addr, uint8_t loop, const Bytes& data) {
       {0, {SessionMessage::Device, AsyncRequest::AddLoop, NewAsyncBlock(block, block.size()), 0}});
 }
 
-void TRSSession::UnsubscribeLoop(uint8_t addr, uint8_t loop) {
+void SessionCore::UnsubscribeLoop(uint8_t addr, uint8_t loop) {
   std::lock_guard lock(AsyncLock);
   AsyncList.push_back(
       {0, {SessionMessage::Device, AsyncRequest::RemoveLoop, NewAsyncBlock({addr, loop}, 2), 0}});
 }
 
-void TRSSession::UnsubscribeDevice(uint8_t addr) {
+void SessionCore::UnsubscribeDevice(uint8_t addr) {
   std::lock_guard lock(AsyncLock);
   AsyncList.push_back(
       {0, {SessionMessage::Device, AsyncRequest::RemoveDevice, NewAsyncBlock({addr}, 1), 0}});
 }
 
-void TRSSession::UnsubscribeAll() {
+void SessionCore::UnsubscribeAll() {
   std::lock_guard lock(AsyncLock);
   AsyncList.push_back({0, {SessionMessage::Device, AsyncRequest::RemoveAll, nullptr, 0}});
 }

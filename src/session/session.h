@@ -1,21 +1,17 @@
 #pragma once
 // TRSSession: the component through which every window reaches the bus. It
 // owns the connection, the per-address tables, the worker thread and the
-// hand-over of bus findings to the owner's thread.
+// hand-over of bus findings to the owner's thread. This header is what hosts
+// use; the state behind it is the session's own (session_core.h).
 
-#include <array>
-#include <atomic>
-#include <bitset>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "transport/bus_state.h"
+#include "platform/platform.h"
+#include "transport/frame.h"
 
 namespace loopmon {
 
@@ -116,48 +112,18 @@ using TRSDetectTypeEventA = std::function<void(uint8_t AddrDevice, uint8_t AddrS
                                                int32_t TypeDevice, int32_t TypeEventShl)>;
 using TRSAnswerAsyncCommand = std::function<void(uint32_t PostHandle, TMessage mAnswer)>;
 
-// The worker's thread. It is started by the first switch-on and then parks
-// between switch-ons; a switch-off returns only once the worker is off the
-// bus, which a polled flag could not promise.
-class TRSSessionThread {
- public:
-  // `cycle` is one pass of the worker; it runs repeatedly while switched on.
-  explicit TRSSessionThread(std::function<void()> cycle);
-  // Switches off and joins the thread.
-  ~TRSSessionThread();
-  TRSSessionThread(const TRSSessionThread&) = delete;
-  TRSSessionThread& operator=(const TRSSessionThread&) = delete;
-
-  // False until the first switch-on created the thread.
-  bool Created() const;
-  void Resume();
-  // Returns once no cycle is on the bus. Called from the worker's own thread
-  // (a handler run there) it only switches off.
-  void Suspend();
-  // True while switched on; a cycle checks it before each step.
-  bool Active() const;
-  bool IsWorkerThread() const;
-  // Runs `deliver` (a synchronous hand-over to the owner) with the worker
-  // counted off the bus, so a handler may switch the worker off without
-  // waiting for it. False when the worker was switched off meanwhile: the
-  // cycle must then end without touching the bus.
-  bool HandOver(const std::function<void()>& deliver);
-
- private:
-  void Execute();
-
-  std::function<void()> cycle_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool active_ = false;
-  bool onBus_ = false;
-  bool ending_ = false;
-  std::thread::id workerId_;
-  std::thread thread_;
+// Counters of the session's requests and the worker's cycles.
+struct SessionStatistics {
+  uint32_t cycles = 0;
+  uint32_t requests = 0;
+  uint32_t attempts = 0;
+  uint32_t failedAttempts = 0;
+  uint32_t failedRequests = 0;
+  uint32_t failedPolls = 0;
 };
 
-class SessionWorker;
-struct PendingDelivery;
+class BusState;
+class SessionCore;
 
 // Model name of a device type code.
 std::string DeviceTypeName(uint8_t code);
@@ -167,11 +133,13 @@ std::string DeviceTypeName(uint8_t code);
 std::string DeviceDescription(uint8_t addr, const std::string& name, uint8_t version,
                               char separator);
 
-class TRSSession : public BusState {
+class TRSSession {
  public:
   // A null owner runs the handlers on whichever thread hands over.
   explicit TRSSession(Platform platform, std::shared_ptr<OwnerDispatcher> owner = nullptr);
-  ~TRSSession() override;
+  ~TRSSession();
+  TRSSession(const TRSSession&) = delete;
+  TRSSession& operator=(const TRSSession&) = delete;
 
   TRSDeviceProc2 OnNewEvent;
   TRSDeviceProc1 OnLostDevice;
@@ -181,15 +149,17 @@ class TRSSession : public BusState {
   TRSDetectTypeEventA OnNewTypeEventADC;
   TRSAnswerAsyncCommand OnAsynchAnswer;
 
-  bool Work() const { return Work_.load(); }
+  bool Work() const;
   void SetWork(bool value);
+  int32_t ComPort() const;
   // 1..4; another value, or the current one, changes nothing.
   void SetComPort(int32_t port);
   // A port our own front ends name beyond ComPort's four ("COM7", a device
   // path), opened instead of "COM" + ComPort; "" goes back to ComPort. A
   // change closes the port, as a change of ComPort does.
+  const std::string& PortPath() const;
   void SetPortPath(const std::string& name);
-  uint8_t SearchPriority() const { return SearchPriority_; }
+  uint8_t SearchPriority() const;
   void SetSearchPriority(uint8_t value);
 
   // The window thread's request: the worker is switched off meanwhile; up to
@@ -198,63 +168,36 @@ class TRSSession : public BusState {
   // and SimulatorUnavailable when the simulator cannot be reached.
   bool DirectRequest(const Bytes& request, uint8_t mode);
   // The worker's requests: up to 11 attempts with per-address bookkeeping,
-  // and up to 4 without. The answer is in Answer.
+  // and up to 4 without.
   bool WorkerRequest(const Bytes& request, uint8_t mode);
   bool ShortRequest(const Bytes& request, uint8_t mode);
+  // The answer of the latest successful direct request; empty after a failed one.
+  const Bytes& LastAnswer() const;
 
   // 0 for an address outside 1..127.
   uint16_t GetDeviceType(uint8_t addr) const;
   // Ignores an address outside 1..127.
   void SetDeviceType(uint8_t addr, uint16_t value);
+  // The version byte an identification reported (hundredths); 0 for an
+  // address outside 1..127. The setter ignores such an address.
+  uint8_t DeviceVersion(uint8_t addr) const;
+  void SetDeviceVersion(uint8_t addr, uint8_t value);
   // "Адрес: %3d  %s (версия  %3.2f)" for an address of 1..127, with the
   // locale's decimal separator or the one given.
   std::string DescribeDevice(uint8_t addr) const;
   std::string DescribeDevice(uint8_t addr, char separator) const;
+  SessionStatistics Statistics() const;
 
   // Dispatches messages 1035 and 1037 to the handlers; runs on the owner's
   // thread. A handler's exception is dropped.
   void MessageHandler(const TMessage& message);
   // Hands a message to MessageHandler on the owner's thread and waits.
   void SendToOwner(uint32_t msg, int32_t wParam, void* lParam);
-  // SendToOwner; from the worker, with the worker counted off the bus while
-  // the handler runs. False when the worker was switched off meanwhile.
-  bool HandOverToOwner(uint32_t msg, int32_t wParam, void* lParam);
 
-  std::array<uint16_t, 128> DeviceTypes{};
-  TDeviceA DeviceSet;
-  std::array<uint8_t, 129> PollWeight{};
-  std::array<int32_t, 128> MissCount{};
-  std::array<double, 128> LastAnswerTime{};
-  std::array<uint8_t, 128> DeviceVersions{};
-  std::array<uint8_t, 2501> PollList{};
-  uint16_t PollCount = 0;
-  int32_t PollDivisor = 15;
-  int32_t PollIndex = 0;
-
-  uint32_t CycleCount = 0;
-  uint32_t PollFailCount = 0;
-  uint32_t PollFailRunCount = 0;
-  uint32_t RequestCount = 0;
-  uint32_t AttemptCount = 0;
-  uint32_t AttemptFailCount = 0;
-  uint32_t RequestFailCount = 0;
-  bool PrevPollFailed = false;
-  bool IsNT = false;
-  bool IsNT5 = false;
-  std::bitset<256> LostSet;
-  std::array<Bytes, 256> CommandRing;
-  uint8_t RingHead = 0;
-  uint8_t RingTail = 0;
-  uint32_t AdcPeriod = 0;
-
-  // Guards AsyncList.
-  std::mutex AsyncLock;
-  std::vector<AsyncCommand> AsyncList;
-
-  // Host operations (host_operations.cpp): they fill what the worker reads in
-  // its layouts, safely from any thread but a handler run on the worker.
-  // Entries 1..n of PollList in polling order, 0 for an empty slot. False,
-  // changing nothing, for more than 2500 entries or an entry above 127.
+  // Host operations: they fill what the worker reads in its layouts, safely
+  // from any thread but a handler run on the worker.
+  // Entries 1..n of the poll list in polling order, 0 for an empty slot.
+  // False, changing nothing, for more than 2500 entries or an entry above 127.
   bool SetPollSchedule(const std::vector<uint8_t>& addresses);
   // Queues a request (address first, cut to 64 bytes) for the worker. False
   // when the ring already holds 255 requests: a further one would make it
@@ -262,7 +205,7 @@ class TRSSession : public BusState {
   bool QueueRequest(const Bytes& request);
   // Period of the ADC subscription step; 0 switches it off.
   void SetAdcPeriod(uint32_t periodMs);
-  // DeviceTimeout and the PollWeight of every address (1..128 is the room
+  // DeviceTimeout and the poll weight of every address (1..128 is the room
   // the lost test was made for).
   void SetLostThresholds(int32_t deviceTimeout, uint8_t pollWeight);
   // A bus command for the worker (address first, at most 255 bytes), answered
@@ -275,29 +218,16 @@ class TRSSession : public BusState {
   void UnsubscribeDevice(uint8_t addr);
   void UnsubscribeAll();
 
- private:
-  friend class SessionWorker;
-  // One pass of the worker.
-  void WorkerCycle();
-  bool Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping);
+  // The connection, its line settings, its trace and the simulator state
+  // (transport/bus_state.h), for tools that look at the line itself.
+  BusState& Bus();
+  const BusState& Bus() const;
+  // The state behind the session (session_core.h), for the session's own
+  // parts and their tests.
+  SessionCore& Core() { return *core_; }
 
-  std::atomic<bool> Work_{false};
-  uint8_t SearchPriority_ = 0;
-  std::shared_ptr<OwnerDispatcher> owner_;
-  std::unique_ptr<MarkerHold> InstanceMutex;
-  std::unique_ptr<MarkerHold> BusMutex;
-  std::unique_ptr<MarkerHold> VeltaMutex;
-  // Guards CommandRing, RingHead and RingTail against hosts on other threads.
-  std::mutex RingLock;
-  // The hand-over the worker waits for. Destruction closes deliveries: the
-  // waiting one is called off unless the owner runs it already, and no new
-  // one starts, so the worker can be joined even from the owner's thread.
-  void CloseDeliveries();
-  std::mutex deliveryLock_;
-  std::shared_ptr<PendingDelivery> delivery_;
-  bool deliveriesClosed_ = false;
-  std::unique_ptr<SessionWorker> worker_;
-  std::unique_ptr<TRSSessionThread> Thread;
+ private:
+  std::unique_ptr<SessionCore> core_;
 };
 
 }  // namespace loopmon

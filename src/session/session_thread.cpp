@@ -1,6 +1,6 @@
 #include <utility>
 
-#include "session/session.h"
+#include "session/session_thread.h"
 
 namespace loopmon {
 

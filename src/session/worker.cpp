@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/simulator_link.h"
+#include "platform/system/simulator_link.h"
 
 namespace loopmon {
 
@@ -32,7 +32,7 @@ bool isPresenceCode(uint8_t code) {
 
 }  // namespace
 
-SessionWorker::SessionWorker(TRSSession& session) : s_(session) {}
+SessionWorker::SessionWorker(SessionCore& session) : s_(session) {}
 
 SessionWorker::~SessionWorker() {
   for (AsyncCommand& record : privateList_) ReleaseAsyncBlock(record.Message.LParam);

@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "session/session.h"
+#include "session/session_core.h"
 
 namespace loopmon {
 
@@ -43,7 +43,7 @@ void ReleaseAsyncBlock(void* block);
 
 class SessionWorker {
  public:
-  explicit SessionWorker(TRSSession& session);
+  explicit SessionWorker(SessionCore& session);
   // Releases the blocks still held by AsyncList and the private list.
   ~SessionWorker();
   SessionWorker(const SessionWorker&) = delete;
@@ -69,7 +69,7 @@ class SessionWorker {
   void PollUnanswered(uint8_t addr);
   void PollAnswered(uint8_t addr, const Bytes& answer);
 
-  // dispatch.cpp
+  // event_decoding.cpp
   void DecodeEvent(const Bytes& frame, Origin origin);
   void AsyncCommandStep();
   void TakeAsyncList();
@@ -96,7 +96,7 @@ class SessionWorker {
   Kind DetermineKind(TStructDeviceA& device, const TLoopA& entry);
   void NotifySubscriptions(uint8_t addr, int32_t code);
 
-  TRSSession& s_;
+  SessionCore& s_;
   bool started_ = false;
   // A hand-over of this cycle found the worker switched off.
   bool stopped_ = false;

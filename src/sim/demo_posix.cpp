@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/named_marker.h"
-#include "platform/program_folder.h"
+#include "platform/store/program_folder.h"
+#include "platform/system/named_marker.h"
 #include "sim/front_ends.h"
 
 extern char** environ;

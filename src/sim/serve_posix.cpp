@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_marker.h"
-#include "platform/simulator_socket_posix.h"
+#include "platform/system/named_marker.h"
+#include "platform/system/simulator_socket_posix.h"
 #include "sim/device_model.h"
 #include "sim/front_ends.h"
 #include "sim/socket_calls.h"

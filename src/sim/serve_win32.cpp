@@ -17,10 +17,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/named_marker.h"
-#include "platform/program_folder.h"
-#include "platform/simulator_link.h"
-#include "platform/text_win32.h"
+#include "platform/store/program_folder.h"
+#include "platform/system/named_marker.h"
+#include "platform/system/simulator_link.h"
+#include "platform/system/windows_api_win32.h"
 #include "sim/device_model.h"
 #include "sim/front_ends.h"
 #include "sim/socket_calls.h"

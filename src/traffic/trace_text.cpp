@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/local_time.h"
+#include "platform/system/local_time.h"
 #include "traffic/frame_meaning.h"
 
 namespace loopmon {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "transport/bus_state.h"
 
 namespace loopmon {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 
 namespace loopmon {
 

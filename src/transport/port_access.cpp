@@ -2,7 +2,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/port_names.h"
+#include "platform/serial/port_names.h"
 #include "transport/bus_state.h"
 
 namespace loopmon {

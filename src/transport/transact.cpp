@@ -2,7 +2,7 @@
 #include <array>
 #include <optional>
 
-#include "platform/clock.h"
+#include "platform/system/clock.h"
 #include "transport/attempt_trace.h"
 #include "transport/bus_state.h"
 

@@ -24,7 +24,7 @@
 
 #include "common/number_text.h"
 #include "loopsim_process.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "record/json.h"
 #include "record/site_record.h"
 #include "scoped_temp_dir.h"

@@ -63,7 +63,7 @@ class SurveyWindow : public ::testing::Test {
     // What the last search found.
     for (const auto& [address, type, version] : {std::tuple{9, 1, 160}, std::tuple{30, 7, 100}}) {
       session.SetDeviceType(static_cast<uint8_t>(address), static_cast<uint16_t>(type));
-      session.DeviceVersions[static_cast<size_t>(address)] = static_cast<uint8_t>(version);
+      session.SetDeviceVersion(static_cast<uint8_t>(address), static_cast<uint8_t>(version));
     }
   }
   // Runs the follow-ups as the window would, `stopAfter` of them before the stop.

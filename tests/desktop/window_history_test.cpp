@@ -45,7 +45,7 @@ class WindowHistoryTest : public ::testing::Test {
 
   void choose(uint8_t address) {
     session.SetDeviceType(address, 1);
-    session.DeviceVersions[address] = 160;
+    session.SetDeviceVersion(address, 160);
     view.chosen = address;
     model.searchClicked();
   }

@@ -17,7 +17,7 @@
 #include "fake_platform.h"
 #include "held_bus.h"
 #include "loops/loop_layout.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
 #include "scoped_temp_dir.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
@@ -55,7 +55,7 @@ class MainWindowModelTest : public ::testing::Test {
   // The search dialog gives `address`, recorded in the session as `type`.
   void choose(uint8_t address, uint16_t type) {
     session.SetDeviceType(address, type);
-    session.DeviceVersions[address] = 100;
+    session.SetDeviceVersion(address, 100);
     view.chosen = address;
     model.searchClicked();
   }

@@ -5,8 +5,8 @@
 #include <chrono>
 
 #include "fuzz_check.h"
-#include "platform/read_deadline.h"
-#include "platform/registry_document.h"
+#include "platform/serial/read_deadline.h"
+#include "platform/store/registry_document.h"
 #include "transport/line_settings.h"
 
 using namespace loopmon;

@@ -14,7 +14,7 @@
 #include "common/number_text.h"
 #include "fuzz_check.h"
 #include "loops/coeffs.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
 
 using namespace loopmon;
 using fuzz::require;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/registry_document.h"
+#include "platform/store/registry_document.h"
 
 using namespace loopmon;
 using fuzz::require;

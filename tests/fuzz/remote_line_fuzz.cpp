@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "fuzz_check.h"
-#include "platform/remote_line.h"
+#include "platform/remote/remote_line.h"
 
 using namespace loopmon;
 using fuzz::require;

@@ -2,7 +2,7 @@
 // the same address.
 
 #include "fuzz_check.h"
-#include "platform/remote_line.h"
+#include "platform/remote/remote_line.h"
 
 using namespace loopmon;
 using fuzz::require;

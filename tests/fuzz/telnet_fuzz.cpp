@@ -4,7 +4,7 @@
 // runs on.
 
 #include "fuzz_check.h"
-#include "platform/telnet_codec.h"
+#include "platform/remote/telnet_codec.h"
 
 using namespace loopmon;
 using namespace loopmon::telnet;

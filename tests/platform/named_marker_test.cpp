@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "platform/named_marker.h"
+#include "platform/system/named_marker.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon {

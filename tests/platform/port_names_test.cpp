@@ -1,12 +1,12 @@
-#include "platform/port_names.h"
+#include "platform/serial/port_names.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "fake_device_tree.h"
-#include "platform/registry.h"
-#include "platform/usb_latency.h"
+#include "platform/serial/usb_latency.h"
+#include "platform/store/registry.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon {

@@ -1,6 +1,8 @@
-#include "platform/read_deadline.h"
+#include "platform/serial/read_deadline.h"
 
 #include <gtest/gtest.h>
+
+#include "platform/system/deadline.h"
 
 namespace loopmon {
 namespace {
@@ -60,6 +62,20 @@ TEST(ReadDeadline, MaxdwordMeaningsAndNoOverflow) {
   EXPECT_EQ(longInterval.remaining(at(10), 1), ms(40));
 
   EXPECT_GT(ReadDeadline({0, Max, Max}, 255, T0).remaining(at(0), 0), std::chrono::hours(24 * 365));
+}
+
+// A wait in whole milliseconds ends at its deadline or after it, never before:
+// a wait cut short gives up with time left.
+TEST(ReadDeadline, WaitsInWholeMillisecondsEndAtTheDeadlineNeverBefore) {
+  using std::chrono::microseconds;
+  const std::pair<ReadDeadline::Duration, uint32_t> waits[] = {
+      {microseconds(-5000), 0},
+      {microseconds(1), 1},
+      {microseconds(1000), 1},
+      {microseconds(1001), 2},
+      {std::chrono::hours(24 * 365), 1u << 30}};
+  for (const auto& [left, expected] : waits) EXPECT_EQ(waitMs(left), expected) << left.count();
+  EXPECT_EQ(msUntil(at(40), at(30)), 10u);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "scoped_temp_dir.h"
 #include "whole_replacement.h"
 

@@ -10,11 +10,12 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/remote_line.h"
-#include "platform/telnet_codec.h"
+#include "platform/remote/remote_line.h"
+#include "platform/remote/telnet_codec.h"
 #include "scoped_temp_dir.h"
 #include "scripted_server.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 using namespace loopmon::telnet;
@@ -223,7 +224,7 @@ TEST(RemoteLine, ASessionHearsOfADroppedLineAtOnce) {
   const std::string url = server.url("tcp");
   TRSSession session(Platform::system());
   session.SetPortPath(url);
-  ASSERT_TRUE(OpenPort(session));
+  ASSERT_TRUE(OpenPort(session.Bus()));
   ASSERT_TRUE(server.accept());
   server.flood({});
   // Flooded meanwhile, the connection holds far more than a bus carries.
@@ -240,7 +241,7 @@ TEST(RemoteLine, ASessionHearsOfADroppedLineAtOnce) {
   }
   // Tried again within the request, the line would have connected again (the
   // listener queues the connection) and the loss been forgotten.
-  EXPECT_EQ(session.AttemptCount, 1u);
+  EXPECT_EQ(session.Statistics().attempts, 1u);
 }
 
 }  // namespace

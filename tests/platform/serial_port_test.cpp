@@ -12,9 +12,9 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/port_names.h"
-#include "platform/registry.h"
-#include "platform/serial_port.h"
+#include "platform/serial/port_names.h"
+#include "platform/serial/serial_port.h"
+#include "platform/store/registry.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon {

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/clock.h"
-#include "platform/locale_info.h"
-#include "platform/posix_files.h"
-#include "platform/program_folder.h"
+#include "platform/store/program_folder.h"
+#include "platform/system/clock.h"
+#include "platform/system/files_posix.h"
+#include "platform/system/locale_info.h"
 #include "scoped_temp_dir.h"
 
 // glibc's newlocale() never frees its copy of LOCPATH, which only the locale

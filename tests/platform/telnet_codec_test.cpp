@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/telnet_codec.h"
+#include "platform/remote/telnet_codec.h"
 
 using namespace loopmon;
 using namespace loopmon::telnet;

@@ -12,9 +12,9 @@
 #include <functional>
 
 #include "loops/coeffs.h"
-#include "platform/profile_file.h"
-#include "platform/registry.h"
-#include "platform/whole_file.h"
+#include "platform/store/profile_file.h"
+#include "platform/store/registry.h"
+#include "platform/store/whole_file.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon {

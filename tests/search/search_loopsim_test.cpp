@@ -75,8 +75,8 @@ class SearchOverLoopsim : public ::testing::TestWithParam<Route> {
     registry->set(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
     platform.registry = registry;
     auto session = std::make_unique<TRSSession>(platform);
-    EXPECT_EQ(session->Simulator.enabled, GetParam() == Route::Server);
-    session->PortPath = folder.file("tty");
+    EXPECT_EQ(session->Bus().Simulator.enabled, GetParam() == Route::Server);
+    session->SetPortPath(folder.file("tty"));
     return session;
   }
 
@@ -124,7 +124,7 @@ TEST_P(SearchOverLoopsim, ScanOrderIdentificationStopAfter40AndASecondScan) {
   EXPECT_EQ(view.lines, (Lines{session->DescribeDevice(127), session->DescribeDevice(2),
                                session->DescribeDevice(6)}));
   EXPECT_EQ(session->GetDeviceType(6), 11);
-  EXPECT_EQ(session->DeviceVersions[6], 160);
+  EXPECT_EQ(session->DeviceVersion(6), 160);
   for (int address : {3, 4, 45}) EXPECT_EQ(session->GetDeviceType(address), NoDevice);
 
   search.CheckKnownDevices();
@@ -139,7 +139,7 @@ TEST_P(SearchOverLoopsim, ScanOrderIdentificationStopAfter40AndASecondScan) {
   scanUpTo(search, 8);
   EXPECT_EQ(view.lines, (Lines{session->DescribeDevice(127), session->DescribeDevice(2)}));
   EXPECT_EQ(session->GetDeviceType(6), NoDevice);
-  EXPECT_EQ(session->DeviceVersions[6], 0);
+  EXPECT_EQ(session->DeviceVersion(6), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, SearchOverLoopsim, ::testing::Values(Route::Line, Route::Server),

@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "fake_platform.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "pty_peer_posix.h"
 #include "scoped_temp_dir.h"
 #include "search_view_fake.h"

@@ -6,7 +6,7 @@
 
 #include "fake_platform.h"
 #include "held_bus.h"
-#include "platform/simulator_link.h"
+#include "platform/system/simulator_link.h"
 #include "search/port_choices.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
@@ -54,7 +54,7 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   EXPECT_EQ(view.lines, Lines{session.DescribeDevice(14)});
   EXPECT_EQ(session.GetDeviceType(12), NoDevice);
   EXPECT_EQ(session.GetDeviceType(14), 4);
-  EXPECT_EQ(session.ComPort, 4) << "the digit after COM";
+  EXPECT_EQ(session.ComPort(), 4) << "the digit after COM";
   EXPECT_EQ(fake.line->callTexts().front(), "open COM4");
   view.expectIdle();
   EXPECT_EQ(view.note, "") << "the list tells what was found";
@@ -109,7 +109,7 @@ TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
     }
     EXPECT_EQ(lastOpen, opened) << selected;
   }
-  EXPECT_EQ(session.ComPort, 4);
+  EXPECT_EQ(session.ComPort(), 4);
 }
 
 TEST(PortSelector, TheFourPortsInTheirPlacesThenFurtherOnesWithTheDeviceBehind) {

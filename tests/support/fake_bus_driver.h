@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/bus_driver.h"
+#include "platform/serial/bus_driver.h"
 #include "transport/frame.h"
 
 namespace loopmon::testing {

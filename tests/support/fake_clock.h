@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/system/clock.h"
 
 namespace loopmon::testing {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/port_names.h"
+#include "platform/serial/port_names.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon::testing {

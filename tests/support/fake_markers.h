@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/named_marker.h"
+#include "platform/system/named_marker.h"
 
 namespace loopmon::testing {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "transport/frame.h"
 
 namespace loopmon::testing {

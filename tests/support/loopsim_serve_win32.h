@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/named_marker.h"
-#include "platform/text_win32.h"
+#include "platform/system/named_marker.h"
+#include "platform/system/windows_api_win32.h"
 
 namespace loopmon::testing {
 

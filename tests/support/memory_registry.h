@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 namespace loopmon::testing {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix_files.h"
-#include "platform/telnet_codec.h"
+#include "platform/remote/telnet_codec.h"
+#include "platform/system/files_posix.h"
 
 namespace loopmon::testing {
 

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "loopsim_process.h"
-#include "platform/posix_files.h"
-#include "platform/stream_socket.h"
+#include "platform/remote/stream_socket.h"
+#include "platform/system/files_posix.h"
 
 namespace loopmon::testing {
 

@@ -15,6 +15,7 @@
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "traffic/traffic_counters.h"
+#include "transport/bus_state.h"
 
 namespace loopmon {
 namespace {
@@ -60,9 +61,9 @@ class TraceOverLoopsim : public ::testing::TestWithParam<Route> {
     registry->set(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
     platform.registry = registry;
     session = std::make_unique<TRSSession>(platform);
-    ASSERT_EQ(session->Simulator.enabled, !line());
-    session->PortPath = folder.file("tty");
-    ring = session->Trace.start();
+    ASSERT_EQ(session->Bus().Simulator.enabled, !line());
+    session->SetPortPath(folder.file("tty"));
+    ring = session->Bus().Trace.start();
   }
 
   bool line() const { return GetParam() == Route::Line; }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bus_fixture.h"
-#include "platform/read_deadline.h"
+#include "platform/serial/read_deadline.h"
 
 using namespace loopmon;
 using namespace loopmon::testing;

@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "bus_fixture.h"
-#include "platform/clock.h"
+#include "platform/system/clock.h"
 #include "pty_peer_posix.h"
 
 using namespace loopmon;

@@ -9,6 +9,7 @@
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 
@@ -16,7 +17,7 @@ namespace {
 
 TEST(LoopsimLine, TheWindowsSessionFindsAndReadsTheDemoBus) {
   TRSSession session(Platform::system());
-  ASSERT_FALSE(session.Simulator.enabled) << "no SIMUL marker: the serial route";
+  ASSERT_FALSE(session.Bus().Simulator.enabled) << "no SIMUL marker: the serial route";
   session.SetComPort(3);
   loopmon::testing::RecordingSearchView list;
   list.port = "COM3";
@@ -37,9 +38,9 @@ TEST(LoopsimLine, TheWindowsSessionFindsAndReadsTheDemoBus) {
 
   // Loop 3 of the device at 5 is open: its ADC reads 0.
   ASSERT_TRUE(session.DirectRequest({5, 6, 0, 0x1B, 3, 0}, 1));
-  ASSERT_GE(session.LastAnswer.size(), 6u);
-  EXPECT_EQ(session.LastAnswer[0], 5);
-  EXPECT_EQ(session.LastAnswer[4], 0);
+  ASSERT_GE(session.LastAnswer().size(), 6u);
+  EXPECT_EQ(session.LastAnswer()[0], 5);
+  EXPECT_EQ(session.LastAnswer()[4], 0);
   EXPECT_TRUE(list.errors.empty());
 }
 

@@ -10,13 +10,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/clock.h"
-#include "platform/console.h"
-#include "platform/port_names.h"
-#include "platform/profile_file.h"
-#include "platform/program_folder.h"
-#include "platform/registry.h"
-#include "platform/text_win32.h"
+#include "platform/serial/port_names.h"
+#include "platform/store/profile_file.h"
+#include "platform/store/program_folder.h"
+#include "platform/store/registry.h"
+#include "platform/system/clock.h"
+#include "platform/system/console.h"
+#include "platform/system/windows_api_win32.h"
 
 using namespace loopmon;
 

@@ -9,10 +9,10 @@
 
 #include <vector>
 
-#include "platform/os_version.h"
-#include "platform/registry.h"
-#include "platform/simulator_link.h"
-#include "platform/text_win32.h"
+#include "platform/store/registry.h"
+#include "platform/system/os_version.h"
+#include "platform/system/simulator_link.h"
+#include "platform/system/windows_api_win32.h"
 #include "transport/bus_state.h"
 
 using namespace loopmon;

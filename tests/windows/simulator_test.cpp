@@ -12,11 +12,12 @@
 
 #include "loopsim_serve_win32.h"
 #include "platform/platform.h"
-#include "platform/simulator_link.h"
-#include "platform/text_win32.h"
+#include "platform/system/simulator_link.h"
+#include "platform/system/windows_api_win32.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 
 using namespace loopmon;
 
@@ -36,7 +37,7 @@ class SimulatorMode : public ::testing::Test {
 
 TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   TRSSession session(Platform::system());
-  ASSERT_TRUE(session.Simulator.enabled) << "SIMUL of the other process is seen";
+  ASSERT_TRUE(session.Bus().Simulator.enabled) << "SIMUL of the other process is seen";
   bool existed = false;
   EXPECT_NE(makeMarkerService()->create("SIMUL", existed), nullptr);
   EXPECT_TRUE(existed) << "the other process created it first";

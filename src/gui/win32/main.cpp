@@ -1,6 +1,6 @@
 // loopmon.exe: the desktop program.
 
-#include "platform/text_win32.h"
+#include "platform/system/windows_api_win32.h"
 
 #include <commctrl.h>
 

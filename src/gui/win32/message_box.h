@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/text_win32.h"
+#include "platform/system/windows_api_win32.h"
 
 namespace loopmon::win32 {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "desktop/form.h"
-#include "platform/text_win32.h"
+#include "platform/system/windows_api_win32.h"
 
 namespace loopmon::win32 {
 

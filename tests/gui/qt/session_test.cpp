@@ -41,11 +41,12 @@
 #include "gui/qt/toggle_panel.h"
 #include "gui/qt/traffic_window.h"
 #include "loops/loop_decode.h"
-#include "platform/port_names.h"
-#include "platform/profile_file.h"
+#include "platform/serial/port_names.h"
+#include "platform/store/profile_file.h"
 #include "record/site_record.h"
 #include "scoped_temp_dir.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 #include "transport/line_settings.h"
 
 using namespace loopmon;
@@ -150,7 +151,7 @@ class SessionTest : public QObject {
 
   void readOnceInBothViews() {
     readOnce();
-    const Coefficients c = window_->model().readingCycle().coefficients();
+    const Coefficients c = window_->model().readingCycle().UsedCoefficients();
     QCOMPARE(c.a, 408.0);
     QCOMPARE(c.b, -1.0);
     QCOMPARE(cell(2, 3), QStringLiteral("Обрыв"));
@@ -287,7 +288,7 @@ class SessionTest : public QObject {
     QCOMPARE(saved.readAll().toStdString(), traffic->model().text());
     traffic->close();
     QTRY_VERIFY(window_->findChildren<TrafficWindow*>().isEmpty());
-    QCOMPARE(window_->session().Trace.active(), nullptr);
+    QCOMPARE(window_->session().Bus().Trace.active(), nullptr);
   }
 
   // The devices found, surveyed from the table's menu while the window stays
@@ -419,7 +420,7 @@ class SessionTest : public QObject {
     QTest::mouseClick(control<QPushButton>(calibration_.get(), "enterButton"), Qt::LeftButton);
     QVERIFY(!calibration_->isVisible());
     readOnce();
-    const Coefficients c = window_->model().readingCycle().coefficients();
+    const Coefficients c = window_->model().readingCycle().UsedCoefficients();
     QCOMPARE(c.a, 400.0);
     QCOMPARE(c.b, 0.0);
     const auto adc = static_cast<uint8_t>(cell(1, 1).toInt());

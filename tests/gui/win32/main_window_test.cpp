@@ -19,8 +19,8 @@
 #include "gui/win32/survey_window.h"
 #include "gui/win32/toggle_panel.h"
 #include "loops/reading_cycle.h"
-#include "platform/locale_info.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
+#include "platform/system/locale_info.h"
 #include "record/site_record.h"
 #include "session/session.h"
 #include "window_driver.h"
@@ -57,7 +57,7 @@ class MainWindowTest : public ::testing::Test {
   void choose(uint8_t address, uint16_t type, uint8_t version,
               const std::function<void()>& inside = {}) {
     window_->session().SetDeviceType(address, type);
-    window_->session().DeviceVersions[address] = version;
+    window_->session().SetDeviceVersion(address, version);
     search([&](SearchDialog& d) {
       if (inside) inside();
       ASSERT_TRUE(pumpUntil([&] { return !lines(d.control(search_form::DeviceList)).empty(); },
@@ -357,7 +357,7 @@ TEST_F(MainWindowTest, TheToolsCalibrationReachesTheNextReading) {
   click(calibration_->control(calibration_form::EnterButton));
   EXPECT_FALSE(IsWindowVisible(calibration_->hwnd()));
   readOnce();
-  const Coefficients used = window_->model().readingCycle().coefficients();
+  const Coefficients used = window_->model().readingCycle().UsedCoefficients();
   EXPECT_DOUBLE_EQ(used.a, 400);
   EXPECT_DOUBLE_EQ(used.b, 0);
   EXPECT_EQ(ProfileFile(folder_.file("ohmgauge.kft")).readString("1-105", "ACP1", ""), "200");

@@ -3,7 +3,7 @@
 
 #include "gui/win32/search_dialog.h"
 
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
 #include "window_driver.h"
 
 namespace loopmon::win32 {

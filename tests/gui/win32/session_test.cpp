@@ -15,9 +15,10 @@
 #include "gui/win32/traffic_window.h"
 #include "loops/reading_cycle.h"
 #include "loopsim_serve_win32.h"
-#include "platform/named_marker.h"
-#include "platform/profile_file.h"
+#include "platform/store/profile_file.h"
+#include "platform/system/named_marker.h"
 #include "session/session.h"
+#include "transport/bus_state.h"
 #include "window_driver.h"
 
 namespace loopmon::win32 {
@@ -81,7 +82,7 @@ class Session : public ::testing::Test {
     std::ifstream saved(std::filesystem::path(widen(file)), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), traffic.model().text());
     SendMessageW(traffic.hwnd(), WM_CLOSE, 0, 0);
-    EXPECT_EQ(window_->session().Trace.active(), nullptr);
+    EXPECT_EQ(window_->session().Bus().Trace.active(), nullptr);
   }
 
   TempFolder folder_;
@@ -122,7 +123,7 @@ TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
   loopmon::testing::LoopsimServe server;
   ASSERT_TRUE(server.started());
   open();
-  ASSERT_TRUE(window_->session().Simulator.enabled);
+  ASSERT_TRUE(window_->session().Bus().Simulator.enabled);
   search([&](SearchDialog& d) {
     click(d.control(search_form::SearchButton));
     ASSERT_TRUE(pumpUntil([&] { return lines(d.control(search_form::DeviceList)).size() == 2; },
@@ -147,7 +148,7 @@ TEST_F(Session, ASearchWithoutTheSimulatorShowsOneBox) {
   bool existed = false;
   const auto marker = makeMarkerService()->create("SIMUL", existed);
   open();
-  ASSERT_TRUE(window_->session().Simulator.enabled);
+  ASSERT_TRUE(window_->session().Bus().Simulator.enabled);
   BoxCapture boxes;
   search([&](SearchDialog& d) {
     HWND button = d.control(search_form::SearchButton);

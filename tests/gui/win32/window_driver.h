@@ -4,7 +4,7 @@
 // messages flowing, modal windows driven from inside their own loops, the
 // message boxes taken instead of shown, and the demo bus in process.
 
-#include "platform/text_win32.h"
+#include "platform/system/windows_api_win32.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

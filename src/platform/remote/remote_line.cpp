@@ -1,0 +1,464 @@
+#include "platform/remote/remote_line.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <deque>
+#include <utility>
+
+#include "platform/remote/telnet_codec.h"
+#include "platform/serial/port_names.h"
+#include "platform/serial/read_deadline.h"
+#include "platform/store/registry.h"
+#include "platform/store/whole_file.h"
+#include "platform/system/deadline.h"
+
+namespace loopmon {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr const char* Rfc2217Prefix = "rfc2217://";
+constexpr const char* RawTcpPrefix = "tcp://";
+
+bool startsWithNoCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// Win32 DCB codes to the values of RFC 2217.
+uint8_t parityValue(uint8_t dcbParity) {
+  return dcbParity <= 4 ? static_cast<uint8_t>(dcbParity + 1) : 1;
+}
+uint8_t stopSizeValue(uint8_t dcbStopBits) {
+  switch (dcbStopBits) {
+    case 1:
+      return 3;  // one and a half
+    case 2:
+      return 2;
+    default:
+      return 1;
+  }
+}
+
+std::string describe(const SocketFailure& failure) {
+  const std::string detail = failure.systemText.empty() ? "" : " (" + failure.systemText + ")";
+  switch (failure.kind) {
+    case SocketError::HostNotFound:
+      return "host not found" + detail;
+    case SocketError::LookupTimedOut:
+      return "no answer from the name service within " +
+             std::to_string(RemoteConnectTimeoutMs / 1000) + " s";
+    case SocketError::Refused:
+      return "connection refused (nothing serves that port)";
+    case SocketError::TimedOut:
+      return "no connection within " + std::to_string(RemoteConnectTimeoutMs / 1000) + " s";
+    case SocketError::Lost:
+      return "connection lost";
+    default:
+      return "cannot connect" + detail;
+  }
+}
+
+class RemoteLinePort final : public SerialPort {
+ public:
+  explicit RemoteLinePort(std::function<std::unique_ptr<StreamSocket>()> makeSocket)
+      : makeSocket_(std::move(makeSocket)) {}
+
+  bool open(const std::string& name) override {
+    close();
+    std::string problem;
+    std::optional<RemoteLineAddress> address = parseRemoteLine(name, problem);
+    if (!address) {
+      failure_ = problem;
+      return false;
+    }
+    address_ = *address;
+    // One socket for every connection of the port: it keeps its name lookup.
+    if (!socket_) socket_ = makeSocket_();
+    if (const SocketFailure failed =
+            socket_->connect(address_.host, address_.port, RemoteConnectTimeoutMs)) {
+      // Said so, a refusal right after a loss reads as the server going away.
+      return fail(lost_ ? "connection lost, and connecting again failed: " + describe(failed)
+                        : describe(failed));
+    }
+    codec_ = TelnetCodec();
+    floodAllowance_ = RemoteFloodBytes;
+    pacedUntil_ = SteadyClock::now();
+    if (telnet() && !negotiate()) return false;
+    lost_ = false;
+    failure_.clear();
+    timeouts_ = CommTimeouts{};
+    return true;
+  }
+
+  void close() override {
+    if (socket_) socket_->close();
+    received_.clear();
+  }
+
+  bool isOpen() const override { return socket_ && socket_->isConnected(); }
+
+  bool getState(CommState& state) override {
+    state = state_;
+    return isOpen();
+  }
+
+  bool setState(const CommState& state) override {
+    if (!isOpen()) return false;
+    state_ = state;
+    if (!telnet()) return true;
+    // The server's own flow control stays off: the bus has no handshake lines.
+    return sendCommand(TelnetCodec::baudRateCommand(state.baudRate)) &&
+           sendCommand(TelnetCodec::comPortCommand(telnet::SetDataSize, {state.byteSize})) &&
+           sendCommand(
+               TelnetCodec::comPortCommand(telnet::SetParity, {parityValue(state.parity)})) &&
+           sendCommand(
+               TelnetCodec::comPortCommand(telnet::SetStopSize, {stopSizeValue(state.stopBits)})) &&
+           sendCommand(TelnetCodec::comPortCommand(telnet::SetControl, {telnet::NoFlowControl}));
+  }
+
+  bool setupQueues(uint32_t, uint32_t) override { return isOpen(); }
+
+  bool getTimeouts(CommTimeouts& timeouts) override {
+    timeouts = timeouts_;
+    return isOpen();
+  }
+
+  bool setTimeouts(const CommTimeouts& timeouts) override {
+    timeouts_ = timeouts;
+    return isOpen();
+  }
+
+  // The server's buffers are purged by command; the bytes already on their
+  // way here are taken off the connection and dropped. Writes are synchronous,
+  // so the abort actions have nothing of their own to do.
+  bool purge(PurgeAction action) override {
+    if (!isOpen()) return false;
+    if (action == PurgeAction::TxClear) {
+      return !telnet() ||
+             sendCommand(TelnetCodec::comPortCommand(telnet::PurgeData, {telnet::PurgeToSend}));
+    }
+    if (action == PurgeAction::RxClear && telnet() &&
+        !sendCommand(TelnetCodec::comPortCommand(telnet::PurgeData, {telnet::PurgeReceived}))) {
+      return false;
+    }
+    if (action == PurgeAction::RxClear || action == PurgeAction::RxAbort) {
+      // Bytes that keep coming are left to the read; a flood has ended the
+      // connection by then.
+      const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
+      received_.clear();
+      while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
+    }
+    return isOpen();
+  }
+
+  bool setDtr(bool on) override { return setControl(on ? telnet::DtrOn : telnet::DtrOff); }
+  bool setRts(bool on) override { return setControl(on ? telnet::RtsOn : telnet::RtsOff); }
+
+  uint32_t takeLineErrors() override { return 0; }
+
+  size_t read(uint8_t* buffer, size_t count) override {
+    const auto start = SteadyClock::now();
+    ReadDeadline deadline(timeouts_, count, start);
+    const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
+    size_t got = take(buffer, count);
+    if (got > 0) deadline.bytesArrived(start);
+    while (got < count && isOpen()) {
+      const auto now = SteadyClock::now();
+      const std::optional<ReadDeadline::Duration> wait = deadline.remaining(now, got);
+      const auto until = wait ? std::min(now + *wait, longest) : longest;
+      if (until <= now) break;
+      if (pump(msUntil(until, now)) < 0) break;
+      const size_t more = take(buffer + got, count - got);
+      if (more > 0) {
+        got += more;
+        deadline.bytesArrived(SteadyClock::now());
+      }
+    }
+    arrivals_ = deadline.arrivals();
+    return got;
+  }
+
+  ReadArrivals lastReadArrivals() const override { return arrivals_; }
+
+  size_t write(const uint8_t* buffer, size_t count) override {
+    if (!isOpen()) return 0;
+    if (!telnet()) return send(buffer, count) ? count : 0;
+    const TelnetBytes escaped = TelnetCodec::escape(buffer, count);
+    return send(escaped.data(), escaped.size()) ? count : 0;
+  }
+
+  // The server sends the bytes on and turns its line round itself: nothing
+  // here can tell when they have left it.
+  bool drain() override { return false; }
+  bool isRemote() const override { return true; }
+  std::string failure() const override { return failure_; }
+  std::string takeDropped() override { return std::exchange(dropped_, {}); }
+
+ private:
+  bool telnet() const { return address_.protocol == RemoteProtocol::Rfc2217; }
+
+  bool fail(const std::string& why) {
+    if (socket_) socket_->close();
+    received_.clear();
+    failure_ = address_.text() + ": " + why;
+    return false;
+  }
+
+  bool lose() {
+    lost_ = true;
+    return fail(describe({SocketError::Lost, {}}));
+  }
+
+  // The far end, not the network, made the line unusable: the connection goes
+  // and the reason is told once (takeDropped).
+  bool drop(const std::string& why) {
+    fail(why);
+    dropped_ = failure_;
+    return false;
+  }
+  bool floods() {
+    return drop("the line sends without pause (" + std::to_string(RemoteFloodBytes / 1024) +
+                " KB more than a bus carries); the connection is dropped");
+  }
+
+  // Counts `bytes` that came against what the line's pace allows since the
+  // connection began; false once they run RemoteFloodBytes beyond it.
+  bool withinPace(size_t bytes) {
+    const auto now = SteadyClock::now();
+    const double seconds = std::chrono::duration<double>(now - pacedUntil_).count();
+    pacedUntil_ = now;
+    floodAllowance_ = std::min<double>(RemoteFloodBytes,
+                                       floodAllowance_ + seconds * RemoteLinePaceBytesPerSecond);
+    floodAllowance_ -= static_cast<double>(bytes);
+    return floodAllowance_ >= 0;
+  }
+
+  // Offers binary transmission and the COM port option and waits, answering
+  // the server's own requests, until it has taken or refused each of them.
+  bool negotiate() {
+    const TelnetBytes offers = codec_.offers();
+    if (!send(offers.data(), offers.size())) return false;
+    const auto deadline =
+        SteadyClock::now() + std::chrono::milliseconds(RemoteNegotiationTimeoutMs);
+    while (!codec_.settled()) {
+      const uint32_t left = msUntil(deadline);
+      if (left == 0) {
+        return fail("no answer to the COM port option within " +
+                    std::to_string(RemoteNegotiationTimeoutMs / 1000) +
+                    " s (not a telnet server with RFC 2217?)");
+      }
+      if (pump(left) < 0) return false;
+    }
+    if (codec_.comPort() == TelnetCodec::Option::Refused) {
+      return fail("the server refuses the COM port option (RFC 2217); is it a raw tcp:// port?");
+    }
+    if (codec_.binary() == TelnetCodec::Option::Refused) {
+      return fail("the server refuses binary transmission");
+    }
+    return true;
+  }
+
+  // Waits at most `waitMs` for what the server sends and files it: data bytes
+  // for read(), answers to its requests straight back. The count of bytes that
+  // came, or -1 when the connection is gone or has been dropped: for a
+  // subnegotiation that runs on, or for a flood (see RemoteFloodBytes).
+  int pump(uint32_t waitMs) {
+    uint8_t chunk[512];
+    const std::optional<size_t> n = socket_->receive(chunk, sizeof chunk, waitMs);
+    if (!n) {
+      lose();
+      return -1;
+    }
+    TelnetBytes replies;
+    if (!telnet()) {
+      received_.insert(received_.end(), chunk, chunk + *n);
+    } else {
+      TelnetBytes data;
+      codec_.receive(chunk, *n, data, replies);
+      if (codec_.broken()) {
+        drop("the server sends a telnet subnegotiation of over " +
+             std::to_string(MaxSubnegotiationBytes) + " bytes; the connection is dropped");
+        return -1;
+      }
+      received_.insert(received_.end(), data.begin(), data.end());
+    }
+    if (!withinPace(*n) || received_.size() > RemoteQueueBytes) {
+      floods();
+      return -1;
+    }
+    if (!replies.empty() && !send(replies.data(), replies.size())) return -1;
+    return static_cast<int>(*n);
+  }
+
+  size_t take(uint8_t* buffer, size_t count) {
+    const size_t n = std::min(count, received_.size());
+    std::copy_n(received_.begin(), n, buffer);
+    received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+  }
+
+  bool send(const uint8_t* bytes, size_t count) {
+    if (socket_->send(bytes, count, RemoteSendTimeoutMs)) return true;
+    return lose();
+  }
+
+  bool sendCommand(const TelnetBytes& command) { return send(command.data(), command.size()); }
+
+  bool setControl(uint8_t value) {
+    if (!isOpen() || !telnet()) return false;  // a raw line has no modem lines to set
+    return sendCommand(TelnetCodec::comPortCommand(telnet::SetControl, {value}));
+  }
+
+  std::function<std::unique_ptr<StreamSocket>()> makeSocket_;
+  std::unique_ptr<StreamSocket> socket_;
+  RemoteLineAddress address_;
+  TelnetCodec codec_;
+  std::deque<uint8_t> received_;
+  CommState state_;
+  CommTimeouts timeouts_;
+  ReadArrivals arrivals_;
+  std::string failure_;
+  std::string dropped_;        // why the line was dropped, until taken
+  double floodAllowance_ = 0;  // bytes the line may still bring beyond its pace
+  SteadyClock::time_point pacedUntil_;
+  bool lost_ = false;  // the last connection broke; cleared by the next open
+};
+
+// Opens a remote line or the local serial port, whichever the name leads to,
+// and hands every call to it.
+class LinePort final : public SerialPort {
+ public:
+  explicit LinePort(std::shared_ptr<const Registry> registry) : registry_(std::move(registry)) {}
+
+  bool open(const std::string& name) override {
+    close();
+    std::string target = name;
+    storeFailure_.clear();
+    try {
+      if (registry_) target = resolvePortName(*registry_, name);
+    } catch (const FileError& error) {
+      // The store of COM names cannot be read: the port cannot be told.
+      active_ = nullptr;
+      storeFailure_ = name + ": " + error.what();
+      return false;
+    }
+    if (isRemoteLineName(target)) {
+      if (!remote_) remote_ = makeRemoteLinePort([] { return makeStreamSocket(); });
+      active_ = remote_.get();
+      return remote_->open(target);
+    }
+    if (!local_) local_ = makeSerialPort();
+    active_ = local_.get();
+    return local_->open(name);
+  }
+
+  void close() override {
+    if (active_) active_->close();
+  }
+  bool isOpen() const override { return active_ && active_->isOpen(); }
+  bool getState(CommState& state) override { return active_ && active_->getState(state); }
+  bool setState(const CommState& state) override { return active_ && active_->setState(state); }
+  bool setupQueues(uint32_t receiveBytes, uint32_t transmitBytes) override {
+    return active_ && active_->setupQueues(receiveBytes, transmitBytes);
+  }
+  bool getTimeouts(CommTimeouts& timeouts) override {
+    return active_ && active_->getTimeouts(timeouts);
+  }
+  bool setTimeouts(const CommTimeouts& timeouts) override {
+    return active_ && active_->setTimeouts(timeouts);
+  }
+  bool purge(PurgeAction action) override { return active_ && active_->purge(action); }
+  bool setDtr(bool on) override { return active_ && active_->setDtr(on); }
+  bool setRts(bool on) override { return active_ && active_->setRts(on); }
+  uint32_t takeLineErrors() override { return active_ ? active_->takeLineErrors() : 0; }
+  size_t read(uint8_t* buffer, size_t count) override {
+    return active_ ? active_->read(buffer, count) : 0;
+  }
+  size_t write(const uint8_t* buffer, size_t count) override {
+    return active_ ? active_->write(buffer, count) : 0;
+  }
+  ReadArrivals lastReadArrivals() const override {
+    return active_ ? active_->lastReadArrivals() : ReadArrivals{};
+  }
+  bool drain() override { return active_ && active_->drain(); }
+  OpenError openError() const override { return active_ ? active_->openError() : OpenError{}; }
+  bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
+  bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
+  bool isRemote() const override { return active_ && active_->isRemote(); }
+  std::string failure() const override { return active_ ? active_->failure() : storeFailure_; }
+  std::string takeDropped() override { return active_ ? active_->takeDropped() : std::string(); }
+
+ private:
+  std::shared_ptr<const Registry> registry_;
+  std::unique_ptr<SerialPort> local_;
+  std::unique_ptr<SerialPort> remote_;
+  SerialPort* active_ = nullptr;
+  std::string storeFailure_;
+};
+
+}  // namespace
+
+std::string RemoteLineAddress::text() const {
+  const bool bracketed = host.find(':') != std::string::npos;
+  return std::string(protocol == RemoteProtocol::Rfc2217 ? Rfc2217Prefix : RawTcpPrefix) +
+         (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool isRemoteLineName(const std::string& name) {
+  return startsWithNoCase(name, Rfc2217Prefix) || startsWithNoCase(name, RawTcpPrefix);
+}
+
+std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::string& problem) {
+  RemoteLineAddress address;
+  std::string rest;
+  if (startsWithNoCase(name, Rfc2217Prefix)) {
+    rest = name.substr(std::string(Rfc2217Prefix).size());
+  } else if (startsWithNoCase(name, RawTcpPrefix)) {
+    address.protocol = RemoteProtocol::RawTcp;
+    rest = name.substr(std::string(RawTcpPrefix).size());
+  } else {
+    problem = name + ": not a remote line (rfc2217://HOST:PORT or tcp://HOST:PORT)";
+    return std::nullopt;
+  }
+  const size_t colon = rest.rfind(':');
+  std::string host = colon == std::string::npos ? rest : rest.substr(0, colon);
+  const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
+  // Brackets hold an IPv6 address and nothing else holds a colon; no name
+  // holds brackets, a slash, blanks or control characters.
+  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+  if (bracketed) host = host.substr(1, host.size() - 2);
+  const bool unusable = std::any_of(host.begin(), host.end(), [&](unsigned char c) {
+    return c <= ' ' || c == 0x7F || c == '[' || c == ']' || c == '/' || (c == ':' && !bracketed);
+  });
+  if (unusable) host.clear();
+  long number = 0;
+  const bool digits =
+      !port.empty() && port.size() <= 5 &&
+      std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (digits) number = std::stol(port);
+  if (host.empty() || !digits || number < 1 || number > 65535) {
+    problem = name + ": expected " +
+              (address.protocol == RemoteProtocol::Rfc2217 ? "rfc2217" : "tcp") +
+              "://HOST:PORT with a port of 1..65535";
+    return std::nullopt;
+  }
+  address.host = host;
+  address.port = static_cast<uint16_t>(number);
+  return address;
+}
+
+std::unique_ptr<SerialPort> makeRemoteLinePort(
+    std::function<std::unique_ptr<StreamSocket>()> makeSocket) {
+  return std::make_unique<RemoteLinePort>(std::move(makeSocket));
+}
+
+std::unique_ptr<SerialPort> makeLinePort(std::shared_ptr<const Registry> registry) {
+  return std::make_unique<LinePort>(std::move(registry));
+}
+
+}  // namespace loopmon

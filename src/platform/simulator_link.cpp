@@ -1,9 +1,0 @@
-#include "platform/simulator_link.h"
-
-namespace loopmon {
-
-const char* simulatorMethodName(SimulatorSide side) {
-  return side == SimulatorSide::Direct ? "Transceiving" : "Obmen";
-}
-
-}  // namespace loopmon

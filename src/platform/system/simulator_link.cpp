@@ -1,0 +1,9 @@
+#include "platform/system/simulator_link.h"
+
+namespace loopmon {
+
+const char* simulatorMethodName(SimulatorSide side) {
+  return side == SimulatorSide::Direct ? "Transceiving" : "Obmen";
+}
+
+}  // namespace loopmon

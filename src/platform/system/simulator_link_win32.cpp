@@ -1,0 +1,153 @@
+// The simulator server as a late-bound automation object: created from its
+// ProgID, its one method found by name and called with one string argument.
+// Every object initialises the component library on the thread that creates
+// it and releases it again with the object, so a direct-side exchange leaves
+// the thread as it found it.
+
+#include <ole2.h>
+
+#include <thread>
+
+#include "platform/system/simulator_link.h"
+#include "platform/system/windows_api_win32.h"
+
+namespace loopmon {
+namespace {
+
+const wchar_t* progIdOf(SimulatorSide side) {
+  return side == SimulatorSide::Direct ? L"Simul.Simulator" : L"Simul.Simul2";
+}
+
+// The component library on one thread, from CoInitialize to CoUninitialize.
+class ComApartment {
+ public:
+  ComApartment() : owner_(std::this_thread::get_id()) {
+    // S_FALSE (already initialised here) is counted and must be balanced too;
+    // a thread already in the multithreaded model keeps it.
+    joined_ = SUCCEEDED(CoInitialize(nullptr));
+  }
+  ~ComApartment() {
+    if (joined_ && std::this_thread::get_id() == owner_) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  std::thread::id owner_;
+  bool joined_ = false;
+};
+
+std::string failure(const wchar_t* progId, const char* step, const std::string& cause) {
+  return std::string(step) + " " + win32::narrow(progId) + ": " + cause;
+}
+
+std::string failure(const wchar_t* progId, const char* step, HRESULT hr) {
+  return failure(progId, step, win32::systemMessage(static_cast<DWORD>(hr)));
+}
+
+// A key of HKEY_CLASSES_ROOT as 32-bit programs see it.
+bool classKeyIn32BitView(const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// The servers of the old installations are 32-bit DLLs. A 64-bit process can
+// neither load one nor see its registration, which lives in the 32-bit view,
+// so COM reports the class as not registered at all; the 32-bit view tells
+// whether that is the reason.
+bool only32BitInprocServer(const wchar_t* progId, HRESULT hr) {
+  if (hr != REGDB_E_CLASSNOTREG && hr != CO_E_CLASSSTRING) return false;
+  wchar_t classId[64] = {};
+  DWORD size = sizeof classId;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, (std::wstring(progId) + L"\\CLSID").c_str(), nullptr,
+                   RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, classId,
+                   &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring classKey = std::wstring(L"CLSID\\") + classId + L"\\";
+  return classKeyIn32BitView(classKey + L"InprocServer32") &&
+         !classKeyIn32BitView(classKey + L"LocalServer32");
+}
+
+constexpr const char* Only32BitInprocServer =
+    "the simulator server is a 32-bit in-process server; register it as a local server or use a "
+    "surrogate";
+
+class ComSimulatorObject final : public SimulatorObject {
+ public:
+  ComSimulatorObject(std::unique_ptr<ComApartment> apartment, IDispatch* dispatch, DISPID method)
+      : apartment_(std::move(apartment)), dispatch_(dispatch), method_(method) {}
+  // The object goes before the library it lives in.
+  ~ComSimulatorObject() override { dispatch_->Release(); }
+  ComSimulatorObject(const ComSimulatorObject&) = delete;
+  ComSimulatorObject& operator=(const ComSimulatorObject&) = delete;
+
+  std::string call(const std::string& requestText) override {
+    const std::wstring wide = win32::widen(requestText);
+    VARIANTARG argument;
+    VariantInit(&argument);
+    argument.vt = VT_BSTR;
+    argument.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    DISPPARAMS parameters{&argument, nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    const HRESULT hr = dispatch_->Invoke(method_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                         &parameters, &result, nullptr, nullptr);
+    VariantClear(&argument);
+    std::string answer;
+    if (SUCCEEDED(hr) && SUCCEEDED(VariantChangeType(&result, &result, 0, VT_BSTR)) &&
+        result.bstrVal) {
+      answer = win32::narrow(result.bstrVal, SysStringLen(result.bstrVal));
+    }
+    VariantClear(&result);
+    return answer;
+  }
+
+ private:
+  std::unique_ptr<ComApartment> apartment_;
+  IDispatch* dispatch_;
+  DISPID method_;
+};
+
+class ComSimulatorLink final : public SimulatorLink {
+ public:
+  std::unique_ptr<SimulatorObject> create(SimulatorSide side) override {
+    const wchar_t* progId = progIdOf(side);
+    auto apartment = std::make_unique<ComApartment>();
+    CLSID classId{};
+    HRESULT hr = CLSIDFromProgID(progId, &classId);
+    const char* step = "Cannot find";
+    IDispatch* dispatch = nullptr;
+    if (SUCCEEDED(hr)) {
+      step = "Cannot create";
+      hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                            IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    }
+    if (only32BitInprocServer(progId, hr)) {
+      throw SimulatorUnavailable(failure(progId, "Cannot create", Only32BitInprocServer));
+    }
+    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, step, hr));
+    DISPID method = DISPID_UNKNOWN;
+    std::wstring methodName = win32::widen(simulatorMethodName(side));
+    LPOLESTR names = methodName.data();
+    hr = dispatch->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &method);
+    if (FAILED(hr)) {
+      dispatch->Release();
+      throw SimulatorUnavailable(failure(progId, "No method in", hr));
+    }
+    return std::make_unique<ComSimulatorObject>(std::move(apartment), dispatch, method);
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<SimulatorLink> makeSimulatorLink() {
+  return std::make_shared<ComSimulatorLink>();
+}
+
+}  // namespace loopmon
