@@ -68,8 +68,7 @@ class TimingPort final : public SerialPortRelay {
 
 // The listing's entry for the device the session opens, for what it is.
 std::optional<PortEntry> entryOf(const TRSSession& session) {
-  const std::string name =
-      session.PortPath().empty() ? comPortName(session.ComPort()) : session.PortPath();
+  const std::string name = session.PortName();
   const Registry& registry = *session.Bus().platform.registry;
   std::error_code error;
   const auto device = std::filesystem::weakly_canonical(resolvePortName(registry, name), error);

@@ -75,8 +75,7 @@ void SurveyWindowModel::surveyClicked() {
             found->addresses.insert(address);
           }
         }
-        found->port = session.PortPath().empty() ? "COM" + std::to_string(session.ComPort())
-                                                 : session.PortPath();
+        found->port = session.PortName();
       },
       [this, found](std::exception_ptr error) {
         if (error) {

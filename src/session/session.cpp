@@ -130,6 +130,10 @@ void TRSSession::SetPortPath(const std::string& name) {
   core_->SetPortPath(name);
 }
 
+std::string TRSSession::PortName() const {
+  return core_->PortName();
+}
+
 uint8_t TRSSession::SearchPriority() const {
   return core_->SearchPriority();
 }

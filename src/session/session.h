@@ -159,6 +159,8 @@ class TRSSession {
   // change closes the port, as a change of ComPort does.
   const std::string& PortPath() const;
   void SetPortPath(const std::string& name);
+  // The port the session opens: PortPath, or "COM" + ComPort.
+  std::string PortName() const;
   uint8_t SearchPriority() const;
   void SetSearchPriority(uint8_t value);
 

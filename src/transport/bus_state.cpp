@@ -1,5 +1,7 @@
 #include "transport/bus_state.h"
 
+#include "platform/serial/port_names.h"
+
 namespace loopmon {
 
 BusState::BusState(Platform platformServices) : platform(std::move(platformServices)) {
@@ -12,6 +14,10 @@ BusState::BusState(Platform platformServices) : platform(std::move(platformServi
 }
 
 BusState::~BusState() = default;
+
+std::string BusState::PortName() const {
+  return PortPath.empty() ? comPortName(ComPort) : PortPath;
+}
 
 Bytes PrepareRequest(const BusState& bus, const Bytes& request) {
   return keyRequest(request, bus.KeyedMode, bus.KeyWord.data(), randomModifier);

@@ -68,6 +68,8 @@ class BusState {
   int32_t ComPort = 1;
   // When not empty, the serial route opens this device instead of "COM<ComPort>".
   std::string PortPath;
+  // The port the serial route opens: PortPath, or "COM<ComPort>".
+  std::string PortName() const;
   std::unique_ptr<SerialPort> Port;   // PortHandle: open when Port->isOpen()
   std::unique_ptr<BusDriver> Driver;  // DriverHandle: null when there is none
   bool DriverReady = false;

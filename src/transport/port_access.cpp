@@ -76,7 +76,7 @@ bool openSerial(BusState& bus) {
   if (!bus.Port) return false;
   SerialPort& port = *bus.Port;
   if (port.isOpen()) port.close();
-  if (!port.open(bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath)) {
+  if (!port.open(bus.PortName())) {
     NoteDroppedLine(bus);
     return false;
   }
@@ -122,7 +122,7 @@ bool OpenPort(BusState& bus) {
 
 OpenFailure OpenFailureOf(const BusState& bus) {
   OpenFailure failure;
-  failure.port = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
+  failure.port = bus.PortName();
   if (bus.Port) {
     failure.lineFailure = bus.Port->failure();
     failure.error = bus.Port->openError();
@@ -156,7 +156,7 @@ void ReportPortLoss(BusState& bus) {
   if (!bus.PortLost || bus.PortLossReported) return;
   bus.PortLossReported = true;
   if (!bus.PortDropReason.empty()) throw PortLostError(bus.PortDropReason);
-  const std::string name = bus.PortPath.empty() ? comPortName(bus.ComPort) : bus.PortPath;
+  const std::string name = bus.PortName();
   throw PortLostError(name +
                       ": the port is lost (is the converter unplugged?); the next request tries "
                       "to open it again");
