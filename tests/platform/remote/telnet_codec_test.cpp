@@ -12,7 +12,6 @@ using namespace loopmon::telnet;
 
 namespace {
 
-
 TEST(TelnetCodec, NegotiationAnswersOnlyChangesAndDeclinesForeignOptions) {
   using Option = TelnetCodec::Option;
   struct Case {
