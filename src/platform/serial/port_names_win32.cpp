@@ -73,8 +73,7 @@ std::vector<PortEntry> devicesPresent() {
 
 }  // namespace
 
-std::string resolvePortName(const Registry& registry, const std::string& name,
-                            const DeviceRoots&) {
+std::string resolvePortName(const Registry& registry, const std::string& name, const DeviceRoots&) {
   const std::optional<int> number = comPortNumber(name);
   if (!number) return name;
   std::optional<RegValue> line = registry.read(kRemoteLinesKey, comPortName(*number));
