@@ -10,6 +10,7 @@
 #include "platform/serial/port_names.h"
 #include "platform/serial/serial_port_relay.h"
 #include "platform/serial/usb_latency.h"
+#include "platform/system/clock.h"
 #include "transport/bus_state.h"
 
 namespace loopmon::cli {
@@ -22,6 +23,8 @@ constexpr double CharacterMs = 1.041;
 constexpr int RoundTrips = 5;
 // Bytes no device takes for a frame: a keyed address 127 with length 0.
 constexpr uint8_t Probe[] = {0xFF, 0x00, 0x55, 0xAA};
+// Long enough that a wait sleeps before its spin at the widest margin.
+constexpr int64_t WakeProbeMicros = 3000;
 
 double msSince(Steady::time_point start, Steady::time_point end = Steady::now()) {
   return std::chrono::duration<double, std::milli>(end - start).count();
@@ -123,6 +126,33 @@ RoundTrip measure(TRSSession& session, TimingPort& timing, uint8_t address) {
   return result;
 }
 
+// How late this machine wakes from the timed send's sleeps: timed waits as
+// the send makes them, until the clock has a window of its own sleeps.
+void reportWakeLateness(Clock& clock) {
+  const int64_t frequency = clock.counterFrequency();
+  if (frequency <= 0) {
+    report("wake-up", "n/a", "no high-resolution counter: the padded send is used");
+    return;
+  }
+  WakeLateness& lateness = clock.wakeLateness();
+  for (size_t i = 0; i < WakeLateness::Window && lateness.sleepsNoted() < WakeLateness::Window;
+       ++i) {
+    waitForCounter(clock, clock.counter() + frequency * WakeProbeMicros / 1'000'000);
+  }
+  const double lateMs = static_cast<double>(lateness.highQuantileMicros().value_or(0)) / 1000;
+  const double marginMs = static_cast<double>(clock.spinMarginMicros()) / 1000;
+  char detail[160];
+  std::snprintf(detail, sizeof detail,
+                "sleeps wake up to %.2f ms late (99 in 100); the timed send spins the last %.2f ms",
+                lateMs, marginMs);
+  const bool covered = lateMs < marginMs;
+  report("wake-up", covered ? "ok" : "warn",
+         covered ? detail
+                 : std::string(detail) +
+                       ": a busy machine, where a longer spin is preempted too; some "
+                       "turnarounds come late");
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -189,6 +219,8 @@ int check(const std::vector<std::string>& words, const PortOpener& open) {
                " ms: every answer arrives up to that much later; "
                "1 ms with loopctl check --fix");
   }
+
+  reportWakeLateness(*session->Bus().platform.clock);
 
   std::optional<RoundTrip> trip;
   if (address == 0) {

@@ -45,9 +45,11 @@ const std::array<CommandHelp, 11> Commands{{
     {"check",
      "usage: loopctl check --port PORT [--addr N] [--fix]\n"
      "Checks the converter behind PORT, one line each with a verdict: open time,\n"
-     "echo of our own bytes, the USB latency timer (Linux, FTDI), and with --addr\n"
-     "the round trip and turnaround margin to device N; then the SmartPI/USARTMode\n"
-     "the measurements suggest and whether the port takes kernel RS-485 mode.\n"
+     "echo of our own bytes, the USB latency timer (Linux, FTDI), how late this\n"
+     "machine wakes from the timed send's sleeps and the spin margin that follows,\n"
+     "and with --addr the round trip and turnaround margin to device N; then the\n"
+     "SmartPI/USARTMode the measurements suggest and whether the port takes\n"
+     "kernel RS-485 mode.\n"
      "  --fix         sets an FTDI latency timer to 1 ms where permitted\n"
      "Exit status 1 when a check failed.\n"},
     {"coeffs",

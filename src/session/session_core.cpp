@@ -70,8 +70,6 @@ SessionCore::SessionCore(TRSSession& host, Platform services,
 
   owner_ = owner ? std::move(owner) : std::make_shared<DirectDispatcher>();
 
-  platform.clock->beginTimerPeriod();
-
   worker_ = std::make_unique<SessionWorker>(*this);
   Thread = std::make_unique<TRSSessionThread>([this] { worker_->Cycle(); });
 }
@@ -99,8 +97,6 @@ SessionCore::~SessionCore() {
   VeltaMutex.reset();
 
   Simulator.workerObject.reset();
-
-  platform.clock->endTimerPeriod();
 }
 
 void SessionCore::SetWork(bool value) {

@@ -43,6 +43,7 @@ std::unique_ptr<SimulatorObject> createObject(BusState& bus, SimulatorSide side)
 bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSide side,
                  SimulatorObject* object) {
   Clock& clock = *bus.platform.clock;
+  const FineTimerPeriod finePeriod(clock);
   // The worker side holds back before it touches anything, so a direct-side
   // exchange that runs meanwhile has the session's answer fields to itself.
   if (side == SimulatorSide::Worker) bus.Simulator.directSide.waitUntilClear();

@@ -247,6 +247,7 @@ bool Exchange::run() {
 bool Transact(BusState& bus, const Bytes& request, uint8_t mode) {
   // Simulator mode always awaits an answer, whatever the caller asked.
   if (bus.Simulator.enabled) return SimTransactDirect(bus, request, 1);
+  const FineTimerPeriod finePeriod(*bus.platform.clock);
   const bool done = Exchange(bus, request, mode).run();
   NoteDroppedLine(bus);
   return done;

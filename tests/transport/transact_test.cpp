@@ -59,6 +59,9 @@ TEST_F(SerialExchange, TimedSendCallOrder) {
 }
 
 TEST_F(SerialExchange, TimedSendTurnsRoundTailAfterTheLastStopBit) {
+  int timerPeriodWhileSending = 0;
+  fakes.line->setWriteHook(
+      [&](const Bytes&) { timerPeriodWhileSending = fakes.clock->timerPeriodDepth(); });
   for (uint32_t tail : {400u, 0u, 2500u}) {
     SCOPED_TRACE(tail);
     setSetting("TailInUS", RegValue::ofDword(tail));
@@ -71,6 +74,8 @@ TEST_F(SerialExchange, TimedSendTurnsRoundTailAfterTheLastStopBit) {
     EXPECT_GE(first("write DC", 1).atMicros, due) << "nothing of the line's echo is kept";
   }
   EXPECT_FALSE(fakes.clock->sleepsMicros().empty()) << "the wait sleeps before it spins";
+  EXPECT_EQ(timerPeriodWhileSending, 1);
+  EXPECT_EQ(fakes.clock->timerPeriodDepth(), 0) << "and only while the exchange runs";
 }
 
 TEST_F(SerialExchange, PaddedSendWithoutCounterOrInUsartMode) {

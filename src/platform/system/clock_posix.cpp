@@ -14,11 +14,6 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 constexpr int64_t kNanosPerSecond = 1'000'000'000;
-// Covers the wake-up latency of an idle machine (tens of microseconds) with
-// room to spare; a busier one wakes later now and then, and the turnaround
-// then comes that much late.
-constexpr int64_t kSpinMarginMicros = 150;
-
 // Days from 1899-12-30, the date-time epoch of the bus code, to 1970-01-01.
 constexpr double kUnixEpochDays = 25569.0;
 
@@ -56,7 +51,7 @@ class SteadyClock final : public Clock {
   // An absolute sleep does not add the time the call itself takes, and with
   // the timer slack at 1 ns the kernel does not defer the wake-up to batch it
   // with others (50 us by default). What is left is the scheduler's wake-up
-  // latency, which the spin margin covers.
+  // latency, which the learned spin margin covers.
   void sleepUntilCounter(int64_t target) override {
     const timespec due{static_cast<time_t>(target / kNanosPerSecond),
                        static_cast<long>(target % kNanosPerSecond)};
@@ -66,8 +61,6 @@ class SteadyClock final : public Clock {
     }
     if (slack > 0) ::prctl(PR_SET_TIMERSLACK, slack, 0, 0, 0);
   }
-
-  int64_t spinMarginMicros() const override { return kSpinMarginMicros; }
 
   void yield() override { ::sched_yield(); }
 

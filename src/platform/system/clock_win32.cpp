@@ -15,6 +15,7 @@ using SwitchToThreadFn = BOOL(WINAPI*)();
 // A high-resolution waitable timer (Windows 10 1803 and later) wakes within a
 // few hundred microseconds of its due time, independent of the system timer's
 // period; with the plain Sleep the margin must cover a whole period and more.
+// The waits spin longer where they see their sleeps wake later.
 constexpr int64_t HighResolutionSpinMicros = 500;
 constexpr int64_t SleepSpinMicros = 1500;
 
@@ -94,7 +95,7 @@ class Win32Clock final : public Clock {
     }
   }
 
-  int64_t spinMarginMicros() const override {
+  int64_t clockSpinMarginMicros() const override {
     return highResolution_ ? HighResolutionSpinMicros : SleepSpinMicros;
   }
 
