@@ -2,25 +2,34 @@
 // prints how close the line turnaround comes to the moment the timed send
 // computes (wire time of the bytes written plus TailInUS), and how much
 // processor time the engine takes, overall and while it waits out the send.
-// Twice, in one run on the same machine: with the wait of earlier versions
-// (a relative sleep, then 1.5 ms of spinning) and with the clock's own.
-// Then, once, the padded send: how long the port's drain keeps the turnaround back
-// after the writes, against tcdrain() on a terminal whose other end reads
-// at once (anything above a few microseconds there is lateness).
+// Two waits side by side: the fixed one (the clock's own spin margin after an
+// absolute sleep) and the one that learns its margin from its own sleeps, in
+// alternating blocks (fixed, learning, learning, fixed, ...) so that the order
+// and the machine's drift weigh on both alike; on an idle machine, then under
+// a busy thread per core at the lowest priority. Then, once, the padded send:
+// how long the port's drain keeps the turnaround back after the writes,
+// against tcdrain() on a terminal whose other end reads at once (anything
+// above a few microseconds there is lateness).
 //
-//   transport_bench [exchanges]   (default 200)
+//   transport_bench [exchanges per wait and machine state] [block]
+//                   (default 1000 in blocks of 100)
 
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -70,79 +79,164 @@ std::vector<double> tcdrainLateness(int rounds) {
   return micros;
 }
 
-}  // namespace
+// Threads that keep every core busy while they live, as a scanner or a build
+// would on a field laptop, at the lowest priority there is (SCHED_IDLE, else
+// nice 19): the engine and the simulated device, at the normal one, get a core
+// whenever they are ready to run.
+class BusyLoad {
+ public:
+  BusyLoad() {
+    for (unsigned i = 0; i < cores(); ++i) {
+      threads_.emplace_back([this] {
+        const sched_param lowest{};
+        if (::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &lowest) != 0) {
+          ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+        }
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+    }
+  }
+  ~BusyLoad() {
+    stop_ = true;
+    for (std::thread& thread : threads_) thread.join();
+  }
+  BusyLoad(const BusyLoad&) = delete;
+  BusyLoad& operator=(const BusyLoad&) = delete;
 
-struct Run {
-  const char* name;
-  bool earlierWait;
+  static unsigned cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
 };
 
+unsigned coresForThisProcess() {
+  cpu_set_t set;
+  return ::sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<unsigned>(CPU_COUNT(&set))
+                                                       : BusyLoad::cores();
+}
+
+// What the exchanges of one wait on one machine state came to.
+struct Tally {
+  std::vector<double> errorsMicros;
+  std::vector<double> marginsMicros;  // the margin each timed send started with
+  double cpu = 0, wall = 0, sendCpu = 0, sendWall = 0;
+  int exchanges = 0;
+  int lateTurns = 0;
+  int unanswered = 0;
+};
+
+// One exchange on the clock `line` uses now, noted in `tally`. A failed one
+// is a late turnaround when the line was released after the device began
+// its answer (the receive purge took it), otherwise an answer that did not
+// come within the read's time-outs.
+void exchange(ProbedLine& line, BusState& bus, Tally& tally) {
+  static const Bytes request{5, 6, 0, 13, 0, 0};
+  const int64_t margin = line.clock->spinMarginMicros();
+  line.record = Turnaround{};
+  const int64_t cpuBefore = threadCpuNanos();
+  const auto wallBefore = std::chrono::steady_clock::now();
+  const bool answered = Transact(bus, request, 1);
+  tally.wall +=
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wallBefore)
+          .count();
+  tally.cpu += static_cast<double>(threadCpuNanos() - cpuBefore) / 1000.0;
+  tally.marginsMicros.push_back(static_cast<double>(margin));
+  ++tally.exchanges;
+  const int64_t frequency = bus.CounterFrequency;
+  const auto error = turnaroundErrorMicros(line.record, frequency, bus.Settings.TailInUS);
+  const auto answerBegins =
+      static_cast<double>(ProbedLine::AnswerDelay.count() - int64_t{bus.Settings.TailInUS});
+  if (!answered) ++(error && *error >= answerBegins ? tally.lateTurns : tally.unanswered);
+  if (!error) return;
+  tally.errorsMicros.push_back(*error);
+  tally.sendCpu += static_cast<double>(line.record.cpuAtRelease - line.record.cpuAtSend) / 1000.0;
+  tally.sendWall += static_cast<double>(line.record.released - line.record.sendStart) * 1e6 /
+                    static_cast<double>(frequency);
+}
+
+void printRow(const char* wait, const char* machine, const Tally& tally, Clock& clock) {
+  if (tally.errorsMicros.empty()) {
+    std::printf("%-8s %-6s no line release seen in %d exchanges\n", wait, machine, tally.exchanges);
+    return;
+  }
+  const WakeLateness& lateness = clock.wakeLateness();
+  char margin[24];
+  std::snprintf(margin, sizeof margin, "%.0f..%.0f",
+                *std::min_element(tally.marginsMicros.begin(), tally.marginsMicros.end()),
+                *std::max_element(tally.marginsMicros.begin(), tally.marginsMicros.end()));
+  std::printf("%-8s %-6s %7.1f %7.1f %8.1f %5.1f%% %5.1f%% %8lld %11s %9d %9d\n", wait, machine,
+              percentile(tally.errorsMicros, 0.5), percentile(tally.errorsMicros, 0.99),
+              *std::max_element(tally.errorsMicros.begin(), tally.errorsMicros.end()),
+              100.0 * tally.cpu / tally.wall, 100.0 * tally.sendCpu / tally.sendWall,
+              static_cast<long long>(lateness.highQuantileMicros().value_or(-1)), margin,
+              tally.lateTurns, tally.unanswered);
+}
+
+// Both waits on one machine state, each on a clock that has learned nothing
+// yet, in blocks of `block` exchanges: fixed, learning, learning, fixed, ...
+void compareWaits(ProbedLine& line, BusState& bus, bool loaded, int exchanges, int block) {
+  std::shared_ptr<RecordingClock> clocks[2] = {std::make_shared<RecordingClock>(systemClock()),
+                                               std::make_shared<RecordingClock>(systemClock())};
+  clocks[0]->fixedMargin = true;
+  Tally tallies[2];
+  std::optional<BusyLoad> load;
+  if (loaded) load.emplace();
+  for (int blockIndex = 0; tallies[0].exchanges < exchanges || tallies[1].exchanges < exchanges;
+       ++blockIndex) {
+    const int wait = blockIndex % 4 == 1 || blockIndex % 4 == 2 ? 1 : 0;
+    line.clock = clocks[wait];
+    bus.platform.clock = clocks[wait];
+    for (int i = 0; i < block && tallies[wait].exchanges < exchanges; ++i) {
+      exchange(line, bus, tallies[wait]);
+    }
+  }
+  load.reset();
+  const char* machine = loaded ? "loaded" : "idle";
+  printRow("fixed", machine, tallies[0], *clocks[0]);
+  printRow("learning", machine, tallies[1], *clocks[1]);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-  // The device answers 2 ms after the request has left the wire.
+  const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+  const int block = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
   ProbedLine line;
   auto& [peer, clock, record, platform] = line;
   const Bytes request{5, 6, 0, 13, 0, 0};
 
-  std::printf("transport_bench: %d exchanges per run over a pseudo-terminal\n", exchanges);
-  for (const Run& run :
-       {Run{"earlier wait (relative sleep, 1500 us spin)", true}, Run{"clock's wait", false}}) {
-    clock->earlierWait = run.earlierWait;
-    BusState bus(platform);
-    // The settings of an NT-family system with an empty registry key.
-    bus.Settings.StartTimeout = 4;
-    bus.PortPath = peer.devicePath();
-    const int64_t frequency = bus.CounterFrequency;
-
-    std::vector<double> errorsMicros;
-    std::vector<double> cpuMicros;
-    double cpuTotal = 0, wallTotal = 0, waitCpu = 0, waitWall = 0;
-    int failed = 0;
-    for (int i = 0; i < exchanges; ++i) {
-      record = Turnaround{};
-      const int64_t cpuBefore = threadCpuNanos();
-      const auto wallBefore = std::chrono::steady_clock::now();
-      if (!Transact(bus, request, 1)) ++failed;
-      const double wall =
-          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wallBefore)
-              .count();
-      const double cpu = static_cast<double>(threadCpuNanos() - cpuBefore) / 1000.0;
-      if (i == 0) continue;  // the first exchange also opens the port
-      cpuMicros.push_back(cpu);
-      cpuTotal += cpu;
-      wallTotal += wall;
-      const auto error = turnaroundErrorMicros(record, frequency, bus.Settings.TailInUS);
-      if (!error) continue;
-      errorsMicros.push_back(*error);
-      waitCpu += static_cast<double>(record.cpuAtRelease - record.cpuAtSend) / 1000.0;
-      waitWall += static_cast<double>(record.released - record.sendStart) * 1e6 /
-                  static_cast<double>(frequency);
-    }
-
-    std::printf("%s, spin margin %lld us (%d failed)\n", run.name,
-                static_cast<long long>(clock->spinMarginMicros()), failed);
-    if (errorsMicros.empty()) return 1;
-    std::printf(
-        "  turnaround (RTS cleared) minus computed moment, us: median %.1f, p99 %.1f, "
-        "min %.1f, max %.1f\n",
-        percentile(errorsMicros, 0.5), percentile(errorsMicros, 0.99),
-        *std::min_element(errorsMicros.begin(), errorsMicros.end()),
-        *std::max_element(errorsMicros.begin(), errorsMicros.end()));
-    const auto onTime = std::count_if(errorsMicros.begin(), errorsMicros.end(),
-                                      [](double e) { return e >= 0 && e <= 100; });
-    std::printf("  within 0..100 us of the computed moment: %.1f%%\n",
-                100.0 * static_cast<double>(onTime) / static_cast<double>(errorsMicros.size()));
-    std::printf("  engine CPU per exchange: median %.0f us; share of wall time %.1f%%\n",
-                percentile(cpuMicros, 0.5), 100.0 * cpuTotal / wallTotal);
-    std::printf(
-        "  during the timed send (first write to line release): CPU share %.1f%% of %.0f us\n",
-        100.0 * waitCpu / waitWall, waitWall / static_cast<double>(errorsMicros.size()));
-  }
-
-  // The padded send, as without a high-resolution counter or with USARTMode.
   BusState bus(platform);
+  // The settings of an NT-family system with an empty registry key.
   bus.Settings.StartTimeout = 4;
   bus.PortPath = peer.devicePath();
+  Transact(bus, request, 1);  // opens the port, which no wait should pay for
+
+  std::printf(
+      "transport_bench: %d exchanges per wait and machine state, in alternating blocks of %d,\n"
+      "over a pseudo-terminal; %u cores (%u for this process), nothing pinned. The simulated\n"
+      "device is a thread of this process at the normal priority; loaded = a busy thread per\n"
+      "core at the lowest priority.\n"
+      "  error: line release (RTS cleared) minus the computed moment, us (median, p99, max)\n"
+      "  CPU: the engine's share of the exchange's wall time; send: of the timed send's\n"
+      "  late p99: how late the clock's sleeps woke (99 in 100 of the last %zu), us\n"
+      "  margin: the spin margin the timed sends used, least..most, us\n"
+      "  late turn: failed exchanges whose line was released after the device's answer began\n"
+      "    (%lld us after the computed moment): the receive purge took the answer\n"
+      "  no answer: failed exchanges whose line was released in time: the answer did not come\n"
+      "    within the read's time-outs (the device's thread or the reading one got no core in\n"
+      "    time), which is not the wait's doing\n",
+      exchanges, block, BusyLoad::cores(), coresForThisProcess(), WakeLateness::Window,
+      static_cast<long long>(ProbedLine::AnswerDelay.count() - int64_t{bus.Settings.TailInUS}));
+  std::printf("%-8s %-6s %7s %7s %8s %6s %6s %8s %11s %9s %9s\n", "wait", "state", "median", "p99",
+              "max", "CPU", "send", "late p99", "margin", "late turn", "no answer");
+  compareWaits(line, bus, false, exchanges, block);
+  compareWaits(line, bus, true, exchanges, block);
+
+  // The padded send, as without a high-resolution counter or with USARTMode.
+  clock = std::make_shared<RecordingClock>(systemClock());
+  bus.platform.clock = clock;
   const int64_t frequency = bus.CounterFrequency;
   bus.CounterFrequency = 0;
   std::vector<double> drainMicros;

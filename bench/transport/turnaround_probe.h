@@ -28,17 +28,12 @@ inline int64_t threadCpuNanos() {
 class RecordingClock : public Clock {
  public:
   explicit RecordingClock(std::shared_ptr<Clock> inner) : inner_(std::move(inner)) {}
-  // The earlier wait: the base class's relative sleep and a 1.5 ms spin.
-  bool earlierWait = false;
-  void sleepUntilCounter(int64_t target) override {
-    if (earlierWait) {
-      Clock::sleepUntilCounter(target);
-    } else {
-      inner_->sleepUntilCounter(target);
-    }
-  }
+  // The clock's own fixed spin margin instead of the one learned from its sleeps.
+  bool fixedMargin = false;
+  void sleepUntilCounter(int64_t target) override { inner_->sleepUntilCounter(target); }
+  int64_t clockSpinMarginMicros() const override { return inner_->clockSpinMarginMicros(); }
   int64_t spinMarginMicros() const override {
-    return earlierWait ? 1500 : inner_->spinMarginMicros();
+    return fixedMargin ? clockSpinMarginMicros() : Clock::spinMarginMicros();
   }
   uint32_t tickCountMs() override { return inner_->tickCountMs(); }
   int64_t counter() override { return last_ = inner_->counter(); }
@@ -66,27 +61,29 @@ struct Turnaround {
   int64_t drainCounts = -1;  // counter time spent in the port's drain
 };
 
-// The real port, with the moments of the send and of the line release noted.
+// The real port, with the moments of the send and of the line release noted
+// on whichever clock `clock` holds at the moment.
 class TimingPort : public SerialPortRelay {
  public:
-  TimingPort(std::unique_ptr<SerialPort> inner, RecordingClock& clock, Turnaround& record)
+  TimingPort(std::unique_ptr<SerialPort> inner, const std::shared_ptr<RecordingClock>& clock,
+             Turnaround& record)
       : SerialPortRelay(std::move(inner)), clock_(clock), record_(record) {}
   bool setRts(bool on) override {
     if (!on && record_.released < 0) {
-      record_.released = clock_.now();
+      record_.released = clock_->now();
       record_.cpuAtRelease = threadCpuNanos();
     }
     return SerialPortRelay::setRts(on);
   }
   bool drain() override {
-    const int64_t before = clock_.now();
+    const int64_t before = clock_->now();
     const bool drained = SerialPortRelay::drain();
-    record_.drainCounts = clock_.now() - before;
+    record_.drainCounts = clock_->now() - before;
     return drained;
   }
   size_t write(const uint8_t* buffer, size_t count) override {
     if (record_.written == 0) {
-      record_.sendStart = clock_.last();
+      record_.sendStart = clock_->last();
       record_.cpuAtSend = threadCpuNanos();
     }
     size_t done = SerialPortRelay::write(buffer, count);
@@ -95,7 +92,7 @@ class TimingPort : public SerialPortRelay {
   }
 
  private:
-  RecordingClock& clock_;
+  const std::shared_ptr<RecordingClock>& clock_;
   Turnaround& record_;
 };
 
@@ -115,14 +112,16 @@ inline std::optional<double> turnaroundErrorMicros(const Turnaround& record, int
   return static_cast<double>(record.released - due) * 1e6 / static_cast<double>(frequency);
 }
 
-// A device at the far end of a pseudo-terminal that answers every request 2 ms
-// after it has left the wire, and the platform whose ports note the moments
-// of the engine's send and line release in `record`.
+// A device at the far end of a pseudo-terminal that answers every request
+// AnswerDelay after it has left the wire, and the platform whose ports note
+// the moments of the engine's send and line release in `record`.
 struct ProbedLine {
+  static constexpr std::chrono::microseconds AnswerDelay{2000};
+
   ProbedLine() {
     platform.clock = clock;
     platform.makeSerialPort = [this] {
-      return std::make_unique<TimingPort>(makeSerialPort(), *clock, record);
+      return std::make_unique<TimingPort>(makeSerialPort(), clock, record);
     };
   }
   ProbedLine(const ProbedLine&) = delete;
@@ -133,7 +132,7 @@ struct ProbedLine {
                           answer.push_back(FrameChecksum(answer));
                           return answer;
                         },
-                        std::chrono::milliseconds(2)};
+                        AnswerDelay};
   std::shared_ptr<RecordingClock> clock = std::make_shared<RecordingClock>(systemClock());
   Turnaround record;
   Platform platform;
