@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <deque>
 #include <utility>
 
@@ -20,6 +21,42 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr const char* Rfc2217Prefix = "rfc2217://";
 constexpr const char* RawTcpPrefix = "tcp://";
+// A device server passes the line's bytes on after a pause of a character or
+// two (ser2net: two, about 2 ms at 9600 baud); this covers that and the
+// scheduling of both ends.
+constexpr double ServerGatheringMs = 5;
+constexpr uint32_t NoMultiplier = 0xFFFFFFFF;
+
+double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// What a remote line learns of its network: the round trip (the system's TCP
+// estimate) and how much later than a local line's time-outs allow the
+// answers have come.
+class NetworkDelay {
+ public:
+  void noteKernelRoundTrip(double ms) { kernelMs_ = ms; }
+  // A server may still be setting its line up when the connection is new:
+  // until the line has answered once, the ceiling holds.
+  void noteAnswered() { answered_ = true; }
+  void noteConnected() { answered_ = false; }
+  void noteAnswerNeeded(double ms, uint32_t ceilingMs) {
+    if (ms > 0) answersNeededMs_ = std::max(answersNeededMs_, std::min<double>(ms, ceilingMs));
+  }
+  // Twice the round trip, for its jitter, and the server's gathering; never
+  // below what an answer has needed; the ceiling while no round trip is known.
+  uint32_t allowanceMs(uint32_t ceilingMs) const {
+    if (!answered_ || !kernelMs_) return ceilingMs;
+    const double fromNetwork = std::max(2 * *kernelMs_ + ServerGatheringMs, answersNeededMs_);
+    return static_cast<uint32_t>(std::min<double>(std::ceil(fromNetwork), ceilingMs));
+  }
+
+ private:
+  std::optional<double> kernelMs_;
+  double answersNeededMs_ = 0;
+  bool answered_ = false;
+};
 
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
@@ -86,6 +123,8 @@ class RemoteLinePort final : public SerialPort {
                         : describe(failed));
     }
     codec_ = TelnetCodec();
+    delay_.noteConnected();
+    timedOut_.reset();
     floodAllowance_ = RemoteFloodBytes;
     pacedUntil_ = SteadyClock::now();
     if (telnet() && !negotiate()) return false;
@@ -163,6 +202,7 @@ class RemoteLinePort final : public SerialPort {
 
   size_t read(uint8_t* buffer, size_t count) override {
     const auto start = SteadyClock::now();
+    timedOut_.reset();
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
     size_t got = take(buffer, count);
@@ -180,6 +220,13 @@ class RemoteLinePort final : public SerialPort {
       }
     }
     arrivals_ = deadline.arrivals();
+    const double localLimitMs = localReadLimitMs(count);
+    if (got == count) {
+      delay_.noteAnswered();
+      delay_.noteAnswerNeeded(msBetween(start, SteadyClock::now()) - localLimitMs, ceilingMs_);
+    } else if (isOpen()) {
+      timedOut_ = TimedOutRead{start, localLimitMs};
+    }
     return got;
   }
 
@@ -196,11 +243,44 @@ class RemoteLinePort final : public SerialPort {
   // here can tell when they have left it.
   bool drain() override { return false; }
   bool isRemote() const override { return true; }
+  // Over RFC 2217 every request first purges the server's buffer of the
+  // line's bytes, and with it an answer later than the allowance: nothing
+  // would tell the port that the allowance was short. Such a line keeps the
+  // ceiling.
+  uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
+    if (telnet()) return ceilingMs;
+    if (const std::optional<uint32_t> micros =
+            socket_ ? socket_->roundTripMicros() : std::nullopt) {
+      delay_.noteKernelRoundTrip(*micros / 1000.0);
+    }
+    ceilingMs_ = ceilingMs;
+    allowanceMs_ = delay_.allowanceMs(ceilingMs);
+    return allowanceMs_;
+  }
   std::string failure() const override { return failure_; }
   std::string takeDropped() override { return std::exchange(dropped_, {}); }
 
  private:
   bool telnet() const { return address_.protocol == RemoteProtocol::Rfc2217; }
+
+  // The total time-out a read of `count` bytes would have on a local line:
+  // the one set, without the network allowance handed out last.
+  double localReadLimitMs(size_t count) const {
+    const uint32_t multiplier =
+        timeouts_.readTotalMultiplierMs == NoMultiplier ? 0 : timeouts_.readTotalMultiplierMs;
+    return static_cast<double>(timeouts_.readTotalConstantMs) +
+           static_cast<double>(multiplier) * static_cast<double>(count) - allowanceMs_;
+  }
+
+  // Bytes after a read gave up tell how much longer the answer needed than
+  // it was given, so the next try gets that much.
+  void learnFrom(size_t dataBytes) {
+    if (dataBytes > 0 && timedOut_) {
+      delay_.noteAnswerNeeded(
+          msBetween(timedOut_->start, SteadyClock::now()) - timedOut_->localLimitMs, ceilingMs_);
+      timedOut_.reset();
+    }
+  }
 
   bool fail(const std::string& why) {
     if (socket_) socket_->close();
@@ -275,6 +355,7 @@ class RemoteLinePort final : public SerialPort {
       return -1;
     }
     TelnetBytes replies;
+    const size_t before = received_.size();
     if (!telnet()) {
       received_.insert(received_.end(), chunk, chunk + *n);
     } else {
@@ -291,6 +372,7 @@ class RemoteLinePort final : public SerialPort {
       floods();
       return -1;
     }
+    learnFrom(received_.size() - before);
     if (!replies.empty() && !send(replies.data(), replies.size())) return -1;
     return static_cast<int>(*n);
   }
@@ -327,6 +409,14 @@ class RemoteLinePort final : public SerialPort {
   double floodAllowance_ = 0;  // bytes the line may still bring beyond its pace
   SteadyClock::time_point pacedUntil_;
   bool lost_ = false;  // the last connection broke; cleared by the next open
+  NetworkDelay delay_;
+  uint32_t ceilingMs_ = 0;
+  uint32_t allowanceMs_ = 0;  // the allowance handed out last
+  struct TimedOutRead {
+    SteadyClock::time_point start;
+    double localLimitMs;
+  };
+  std::optional<TimedOutRead> timedOut_;  // the last read, when it gave up
 };
 
 // Opens a remote line or the local serial port, whichever the name leads to,
@@ -390,6 +480,9 @@ class LinePort final : public SerialPort {
   bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
   bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
   bool isRemote() const override { return active_ && active_->isRemote(); }
+  uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
+    return active_ ? active_->networkAllowanceMs(ceilingMs) : ceilingMs;
+  }
   std::string failure() const override { return active_ ? active_->failure() : storeFailure_; }
   std::string takeDropped() override { return active_ ? active_->takeDropped() : std::string(); }
 

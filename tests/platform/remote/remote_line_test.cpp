@@ -162,6 +162,48 @@ TEST(RemoteLine, RawLineLostMidReadReconnectsOnTheNextOpen) {
                                  "refused (nothing serves that port)");
 }
 
+// The allowance on top of a local line's time-outs follows the connection: a
+// few milliseconds on the loopback address, never above the ceiling, and an
+// answer that came after a read gave up makes it grow for the next try.
+TEST(RemoteLine, NetworkAllowanceFollowsTheLineWithinItsCeiling) {
+  using std::chrono::milliseconds;
+  ScriptedServer server;
+  auto port = remotePort();
+  auto opened = std::async(std::launch::async, [&] { return port->open(server.url("tcp")); });
+  ASSERT_TRUE(server.accept());
+  ASSERT_TRUE(opened.get()) << port->failure();
+  EXPECT_EQ(port->networkAllowanceMs(50), 50u) << "until the line has answered";
+  const TelnetBytes answer{9, 5, 0, 0x21, 0x64, 0x99};
+  uint8_t got[6] = {};
+  server.send(answer);
+  port->setTimeouts({0, 0, 1000, 0, 0});
+  ASSERT_EQ(port->read(got, sizeof got), sizeof got);
+  EXPECT_LT(port->networkAllowanceMs(50), 20u);
+  EXPECT_EQ(port->networkAllowanceMs(2), 2u);
+
+  // A local line's 30 ms and the allowance, against answers 70 ms and 55 ms
+  // after the read begins.
+  for (const int lateMs : {70, 55}) {
+    const uint32_t allowance = port->networkAllowanceMs(50);
+    port->setTimeouts({0, 0, 30 + allowance, 0, 0});
+    std::thread device([&] {
+      std::this_thread::sleep_for(milliseconds(lateMs));
+      server.send(answer);
+    });
+    const size_t count = port->read(got, sizeof got);
+    device.join();
+    if (lateMs == 70) {
+      EXPECT_EQ(count, 0u);
+      std::this_thread::sleep_for(milliseconds(5));
+      port->purge(PurgeAction::RxClear);
+      EXPECT_GE(port->networkAllowanceMs(50), 40u) << "what the late answer needed";
+      EXPECT_LE(port->networkAllowanceMs(50), 50u);
+    } else {
+      EXPECT_EQ(count, sizeof got) << "the next try waits long enough";
+    }
+  }
+}
+
 // A server that sends without pause, or opens a subnegotiation that never
 // ends, is dropped with its line named rather than read into memory for ever.
 TEST(RemoteLine, FloodingServersAreDroppedAndNamed) {
