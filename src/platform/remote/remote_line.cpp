@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <thread>
 #include <utility>
 
 #include "platform/remote/telnet_codec.h"
@@ -116,19 +117,29 @@ class RemoteLinePort final : public SerialPort {
     address_ = *address;
     // One socket for every connection of the port: it keeps its name lookup.
     if (!socket_) socket_ = makeSocket_();
-    if (const SocketFailure failed =
-            socket_->connect(address_.host, address_.port, RemoteConnectTimeoutMs)) {
-      // Said so, a refusal right after a loss reads as the server going away.
-      return fail(lost_ ? "connection lost, and connecting again failed: " + describe(failed)
-                        : describe(failed));
+    const auto giveUp = SteadyClock::now() + std::chrono::milliseconds(RemoteBusyServerMs);
+    std::string said;
+    while (true) {
+      if (const SocketFailure failed =
+              socket_->connect(address_.host, address_.port, RemoteConnectTimeoutMs)) {
+        // Said so, a refusal right after a loss reads as the server going away.
+        return fail(lost_ ? "connection lost, and connecting again failed: " + describe(failed)
+                          : describe(failed));
+      }
+      codec_ = TelnetCodec();
+      delay_.noteConnected();
+      timedOut_.reset();
+      floodAllowance_ = RemoteFloodBytes;
+      pacedUntil_ = SteadyClock::now();
+      lost_ = false;
+      if ((!telnet() || negotiate()) && settles(said)) break;
+      if (!lost_) return false;
+      if (SteadyClock::now() >= giveUp) {
+        return fail("the server closes every connection at once" +
+                    (said.empty() ? std::string() : ": \"" + said + "\""));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(RemoteSettleMs));
     }
-    codec_ = TelnetCodec();
-    delay_.noteConnected();
-    timedOut_.reset();
-    floodAllowance_ = RemoteFloodBytes;
-    pacedUntil_ = SteadyClock::now();
-    if (telnet() && !negotiate()) return false;
-    lost_ = false;
     failure_.clear();
     timeouts_ = CommTimeouts{};
     return true;
@@ -341,6 +352,24 @@ class RemoteLinePort final : public SerialPort {
       return fail("the server refuses binary transmission");
     }
     return true;
+  }
+
+  // Watches a new connection for RemoteSettleMs: false when the server closes
+  // it meanwhile, with the printable text it sent before in `said`.
+  bool settles(std::string& said) {
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(RemoteSettleMs);
+    while (true) {
+      const auto now = SteadyClock::now();
+      if (now >= until) return true;
+      const std::string before(received_.begin(), received_.end());
+      if (pump(msUntil(until, now)) < 0) {
+        said.clear();
+        for (const char c : before) {
+          if (c >= ' ' && c <= '~') said += c;
+        }
+        return false;
+      }
+    }
   }
 
   // Waits at most `waitMs` for what the server sends and files it: data bytes
