@@ -12,7 +12,8 @@
 // each answered loop request is the request and the answer on the wire with
 // the latency and StartTimeout, as above; the time per device is printed.
 // Then the same scan over RFC 2217 and over raw TCP through ser2net on the
-// loopback address, serving the same pseudo-terminal, as ratios to the local line.
+// loopback address, serving the same pseudo-terminal, and raw TCP through a
+// relay that delays each way by 5 ms with jitter, as ratios to the local line.
 //
 //   scan_bench
 
@@ -23,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "delaying_relay.h"
 #include "loops/coeffs.h"
 #include "loops/loop_layout.h"
 #include "loopsim_process.h"
@@ -215,8 +217,10 @@ int main() {
       session.Bus().Settings.NetworkAllowance);
   std::printf("%-10s %8s %8s %6s %12s\n", "line", "seconds", "ratio", "found", "allowance ms");
   bool allFound = true;
+  const testing::DelayingRelay relay(server.tcpPort(), 5);
   for (const auto& [name, url] :
-       {std::pair{"RFC 2217", server.rfc2217Url()}, std::pair{"raw TCP", server.tcpUrl()}}) {
+       {std::pair{"RFC 2217", server.rfc2217Url()}, std::pair{"raw TCP", server.tcpUrl()},
+        std::pair{"relay 5 ms", relay.tcpUrl()}}) {
     TRSSession remote(Platform::system());
     remote.SetPortPath(url);
     QuietView remoteView;

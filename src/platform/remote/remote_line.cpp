@@ -129,6 +129,7 @@ class RemoteLinePort final : public SerialPort {
       codec_ = TelnetCodec();
       delay_.noteConnected();
       timedOut_.reset();
+      owedUntil_.reset();
       floodAllowance_ = RemoteFloodBytes;
       pacedUntil_ = SteadyClock::now();
       lost_ = false;
@@ -200,6 +201,11 @@ class RemoteLinePort final : public SerialPort {
       // Bytes that keep coming are left to the read; a flood has ended the
       // connection by then.
       const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
+      // The answer to a request sent after one that was answered late is on
+      // its way still: it must not pass for the next request's.
+      while (owedUntil_ && SteadyClock::now() < *owedUntil_ && pump(msUntil(*owedUntil_)) >= 0) {
+      }
+      owedUntil_.reset();
       received_.clear();
       while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
     }
@@ -213,7 +219,8 @@ class RemoteLinePort final : public SerialPort {
 
   size_t read(uint8_t* buffer, size_t count) override {
     const auto start = SteadyClock::now();
-    timedOut_.reset();
+    readingSince_ = start;
+    lateTaken_ = false;
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
     size_t got = take(buffer, count);
@@ -232,11 +239,18 @@ class RemoteLinePort final : public SerialPort {
     }
     arrivals_ = deadline.arrivals();
     const double localLimitMs = localReadLimitMs(count);
+    // A late answer to the try before is most often taken by this one's read.
+    timedOut_.reset();
+    readingSince_.reset();
     if (got == count) {
+      if (!lateTaken_) {
+        fastestAnswerMs_ = std::min(fastestAnswerMs_.value_or(RemoteLongestReadMs),
+                                    msBetween(start, SteadyClock::now()));
+      }
       delay_.noteAnswered();
       delay_.noteAnswerNeeded(msBetween(start, SteadyClock::now()) - localLimitMs, ceilingMs_);
     } else if (isOpen()) {
-      timedOut_ = TimedOutRead{start, localLimitMs};
+      timedOut_ = TimedOutRead{start, localLimitMs, SteadyClock::now()};
     }
     return got;
   }
@@ -245,6 +259,7 @@ class RemoteLinePort final : public SerialPort {
 
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!isOpen()) return 0;
+    lastWrite_ = SteadyClock::now();
     if (!telnet()) return send(buffer, count) ? count : 0;
     const TelnetBytes escaped = TelnetCodec::escape(buffer, count);
     return send(escaped.data(), escaped.size()) ? count : 0;
@@ -283,13 +298,25 @@ class RemoteLinePort final : public SerialPort {
            static_cast<double>(multiplier) * static_cast<double>(count) - allowanceMs_;
   }
 
-  // Bytes after a read gave up tell how much longer the answer needed than
-  // it was given, so the next try gets that much.
+  // Bytes within the ceiling after a read gave up tell how much longer the
+  // answer needed than it was given, so the next try gets that much. A
+  // request sent since then may be answered as late: its answer is owed until
+  // the ceiling is up.
   void learnFrom(size_t dataBytes) {
-    if (dataBytes > 0 && timedOut_) {
+    // Within a read, only bytes sooner than any answer has come can be the
+    // try before's: later ones are this try's own answer.
+    const bool ownTime = readingSince_ && fastestAnswerMs_ &&
+                         msBetween(*readingSince_, SteadyClock::now()) >= *fastestAnswerMs_ / 2;
+    if (dataBytes > 0 && timedOut_ && !ownTime &&
+        SteadyClock::now() < timedOut_->gaveUp + std::chrono::milliseconds(ceilingMs_)) {
       delay_.noteAnswerNeeded(
           msBetween(timedOut_->start, SteadyClock::now()) - timedOut_->localLimitMs, ceilingMs_);
+      if (lastWrite_ > timedOut_->start) {
+        owedUntil_ = lastWrite_ + std::chrono::milliseconds(
+                                      static_cast<int64_t>(timedOut_->localLimitMs + ceilingMs_));
+      }
       timedOut_.reset();
+      lateTaken_ = readingSince_.has_value();
     }
   }
 
@@ -444,8 +471,14 @@ class RemoteLinePort final : public SerialPort {
   struct TimedOutRead {
     SteadyClock::time_point start;
     double localLimitMs;
+    SteadyClock::time_point gaveUp;
   };
   std::optional<TimedOutRead> timedOut_;  // the last read, when it gave up
+  SteadyClock::time_point lastWrite_;
+  std::optional<SteadyClock::time_point> owedUntil_;
+  std::optional<SteadyClock::time_point> readingSince_;  // while a read waits
+  std::optional<double> fastestAnswerMs_;                // of the answers to their own request
+  bool lateTaken_ = false;                               // the read took the try before's answer
 };
 
 // Opens a remote line or the local serial port, whichever the name leads to,
