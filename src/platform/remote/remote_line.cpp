@@ -224,6 +224,9 @@ class RemoteLinePort final : public SerialPort {
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
     size_t got = take(buffer, count);
+    // Only a read that found nothing waiting times an answer: the rest of an
+    // answer read in parts has come with its first bytes.
+    const bool timesAnswer = got == 0;
     if (got > 0) deadline.bytesArrived(start);
     while (got < count && isOpen()) {
       const auto now = SteadyClock::now();
@@ -243,7 +246,7 @@ class RemoteLinePort final : public SerialPort {
     timedOut_.reset();
     readingSince_.reset();
     if (got == count) {
-      if (!lateTaken_) {
+      if (timesAnswer && !lateTaken_) {
         fastestAnswerMs_ = std::min(fastestAnswerMs_.value_or(RemoteLongestReadMs),
                                     msBetween(start, SteadyClock::now()));
       }
@@ -304,9 +307,11 @@ class RemoteLinePort final : public SerialPort {
   // the ceiling is up.
   void learnFrom(size_t dataBytes) {
     // Within a read, only bytes sooner than any answer has come can be the
-    // try before's: later ones are this try's own answer.
-    const bool ownTime = readingSince_ && fastestAnswerMs_ &&
-                         msBetween(*readingSince_, SteadyClock::now()) >= *fastestAnswerMs_ / 2;
+    // try before's: later ones, and all before an answer has been timed, are
+    // this try's own answer.
+    const bool ownTime =
+        readingSince_ && (!fastestAnswerMs_ ||
+                          msBetween(*readingSince_, SteadyClock::now()) >= *fastestAnswerMs_ / 2);
     if (dataBytes > 0 && timedOut_ && !ownTime &&
         SteadyClock::now() < timedOut_->gaveUp + std::chrono::milliseconds(ceilingMs_)) {
       delay_.noteAnswerNeeded(
