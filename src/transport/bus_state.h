@@ -146,7 +146,9 @@ void ReportPortLoss(BusState& bus);
 // the port's own account. Transact and OpenPort call it.
 void NoteDroppedLine(BusState& bus);
 // Sets the port's read time-outs to ReadTimeouts of the line settings, for the
-// short command class or the long one (also used after opening).
+// short command class or the long one (also used after opening); a remote
+// line's total time-out gets the allowance its port has measured,
+// NetworkAllowance at most.
 void SetReadTimeouts(BusState& bus, bool shortClass);
 // Reads the line settings (writing back StartTimeout and TailInUS when
 // absent); throws LineSettingsError for a value of the wrong type.

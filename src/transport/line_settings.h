@@ -35,7 +35,8 @@ struct LineSettings {
   bool USARTMode = false;
   bool PublishedCrcTable = false;
   // Added to the read time-outs of a line behind a network server: the round
-  // trip and the server's own gathering of the line's bytes. Enough on a LAN.
+  // trip and the server's own gathering of the line's bytes. A port that
+  // measures its network adds less, never more.
   uint32_t NetworkAllowance = 50;
   // DWORD KernelRS485 = 1: where the port's driver takes it (Linux
   // TIOCSRS485), the kernel turns the line round and the engine acts as with

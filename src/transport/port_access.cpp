@@ -111,6 +111,14 @@ void SetReadTimeouts(BusState& bus, bool shortClass) {
   CommTimeouts timeouts;
   port.getTimeouts(timeouts);
   timeouts = ReadTimeouts(bus.Settings, shortClass, port.isRemote());
+  if (port.isRemote()) {
+    // What the port has measured of its network shortens the wait for an
+    // answer; a pause within an answer keeps the whole allowance, as the
+    // network's jitter comes in there and costs a silent address nothing.
+    LineSettings measured = bus.Settings;
+    measured.NetworkAllowance = port.networkAllowanceMs(bus.Settings.NetworkAllowance);
+    timeouts.readTotalConstantMs = ReadTimeouts(measured, shortClass, true).readTotalConstantMs;
+  }
   port.setTimeouts(timeouts);
 }
 

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "common/number_text.h"
+#include "delaying_relay.h"
 #include "loopsim_process.h"
 #include "platform/store/registry.h"
 #include "record/json.h"
@@ -446,6 +447,29 @@ TEST_F(Loopctl, RemoteLineOverRfc2217) {
 
 TEST_F(Loopctl, RemoteLineOverRawTcp) {
   checkRemoteLine(&testing::Ser2netProcess::tcpUrl);
+}
+
+// Raw TCP through a relay delaying each way by 0, 5 and 30 ms with jitter, the
+// ceiling set for the slowest: every device is found, and without delay the
+// scan costs well below what its silent addresses would at the ceiling.
+TEST_F(Loopctl, RemoteLineOverDelayingRelay) {
+  startLoopsim(false);
+  testing::Ser2netProcess server(SER2NET_PATH, tty());
+  ASSERT_TRUE(server.start());
+  const uint32_t ceilingMs = 300;
+  openRegistryFile(folder.file("config/loopmon/system.reg"))
+      ->write(LineSettingsKey, "NetworkAllowance", RegValue::ofDword(ceilingMs));
+  const std::chrono::duration<double> silentAtCeiling =
+      8 * 6 * std::chrono::milliseconds(20 + ceilingMs);
+  for (const int delayMs : {0, 5, 30}) {
+    SCOPED_TRACE(delayMs);
+    testing::DelayingRelay relay(server.tcpPort(), delayMs);
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult scan = run({"scan", "--port", relay.tcpUrl(), "--addr", "1-9,20,127"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(scan.lines(), ScannedLines) << scan.err;
+    EXPECT_TRUE(delayMs > 0 || std::chrono::steady_clock::now() - start < silentAtCeiling / 2);
+  }
 }
 
 TEST_F(Loopctl, CalibrateStoresTheCoefficientsAndCoeffsReadsThem) {

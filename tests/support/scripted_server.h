@@ -38,10 +38,10 @@ class ScriptedServer {
 
   ~ScriptedServer() { stopFlood(); }
 
-  // The next connection, within 5 s; a flood of the one before ends then.
-  bool accept() {
+  // The next connection, within `waitMs`; a flood of the one before ends then.
+  bool accept(int waitMs = 5000) {
     pollfd p{listener_.get(), POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return false;
+    if (::poll(&p, 1, waitMs) <= 0) return false;
     stopFlood();
     connection_.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     return connection_.valid();
@@ -63,6 +63,7 @@ class ScriptedServer {
     return bytes;
   }
   void hangUp() { connection_.reset(); }
+  int connection() const { return connection_.get(); }
   void stopListening() { listener_.reset(); }
   // Sends `prefix`, then zeros without pause until the client leaves.
   void flood(const TelnetBytes& prefix) {

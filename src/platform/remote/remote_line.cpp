@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <deque>
+#include <thread>
 #include <utility>
 
 #include "platform/remote/telnet_codec.h"
@@ -20,6 +22,42 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr const char* Rfc2217Prefix = "rfc2217://";
 constexpr const char* RawTcpPrefix = "tcp://";
+// A device server passes the line's bytes on after a pause of a character or
+// two (ser2net: two, about 2 ms at 9600 baud); this covers that and the
+// scheduling of both ends.
+constexpr double ServerGatheringMs = 5;
+constexpr uint32_t NoMultiplier = 0xFFFFFFFF;
+
+double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// What a remote line learns of its network: the round trip (the system's TCP
+// estimate) and how much later than a local line's time-outs allow the
+// answers have come.
+class NetworkDelay {
+ public:
+  void noteKernelRoundTrip(double ms) { kernelMs_ = ms; }
+  // A server may still be setting its line up when the connection is new:
+  // until the line has answered once, the ceiling holds.
+  void noteAnswered() { answered_ = true; }
+  void noteConnected() { answered_ = false; }
+  void noteAnswerNeeded(double ms, uint32_t ceilingMs) {
+    if (ms > 0) answersNeededMs_ = std::max(answersNeededMs_, std::min<double>(ms, ceilingMs));
+  }
+  // Twice the round trip, for its jitter, and the server's gathering; never
+  // below what an answer has needed; the ceiling while no round trip is known.
+  uint32_t allowanceMs(uint32_t ceilingMs) const {
+    if (!answered_ || !kernelMs_) return ceilingMs;
+    const double fromNetwork = std::max(2 * *kernelMs_ + ServerGatheringMs, answersNeededMs_);
+    return static_cast<uint32_t>(std::min<double>(std::ceil(fromNetwork), ceilingMs));
+  }
+
+ private:
+  std::optional<double> kernelMs_;
+  double answersNeededMs_ = 0;
+  bool answered_ = false;
+};
 
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
@@ -79,17 +117,30 @@ class RemoteLinePort final : public SerialPort {
     address_ = *address;
     // One socket for every connection of the port: it keeps its name lookup.
     if (!socket_) socket_ = makeSocket_();
-    if (const SocketFailure failed =
-            socket_->connect(address_.host, address_.port, RemoteConnectTimeoutMs)) {
-      // Said so, a refusal right after a loss reads as the server going away.
-      return fail(lost_ ? "connection lost, and connecting again failed: " + describe(failed)
-                        : describe(failed));
+    const auto giveUp = SteadyClock::now() + std::chrono::milliseconds(RemoteBusyServerMs);
+    std::string said;
+    while (true) {
+      if (const SocketFailure failed =
+              socket_->connect(address_.host, address_.port, RemoteConnectTimeoutMs)) {
+        // Said so, a refusal right after a loss reads as the server going away.
+        return fail(lost_ ? "connection lost, and connecting again failed: " + describe(failed)
+                          : describe(failed));
+      }
+      codec_ = TelnetCodec();
+      delay_.noteConnected();
+      timedOut_.reset();
+      owedUntil_.reset();
+      floodAllowance_ = RemoteFloodBytes;
+      pacedUntil_ = SteadyClock::now();
+      lost_ = false;
+      if ((!telnet() || negotiate()) && settles(said)) break;
+      if (!lost_) return false;
+      if (SteadyClock::now() >= giveUp) {
+        return fail("the server closes every connection at once" +
+                    (said.empty() ? std::string() : ": \"" + said + "\""));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(RemoteSettleMs));
     }
-    codec_ = TelnetCodec();
-    floodAllowance_ = RemoteFloodBytes;
-    pacedUntil_ = SteadyClock::now();
-    if (telnet() && !negotiate()) return false;
-    lost_ = false;
     failure_.clear();
     timeouts_ = CommTimeouts{};
     return true;
@@ -150,6 +201,11 @@ class RemoteLinePort final : public SerialPort {
       // Bytes that keep coming are left to the read; a flood has ended the
       // connection by then.
       const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
+      // The answer to a request sent after one that was answered late is on
+      // its way still: it must not pass for the next request's.
+      while (owedUntil_ && SteadyClock::now() < *owedUntil_ && pump(msUntil(*owedUntil_)) >= 0) {
+      }
+      owedUntil_.reset();
       received_.clear();
       while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
     }
@@ -163,9 +219,14 @@ class RemoteLinePort final : public SerialPort {
 
   size_t read(uint8_t* buffer, size_t count) override {
     const auto start = SteadyClock::now();
+    readingSince_ = start;
+    lateTaken_ = false;
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
     size_t got = take(buffer, count);
+    // Only a read that found nothing waiting times an answer: the rest of an
+    // answer read in parts has come with its first bytes.
+    const bool timesAnswer = got == 0;
     if (got > 0) deadline.bytesArrived(start);
     while (got < count && isOpen()) {
       const auto now = SteadyClock::now();
@@ -180,6 +241,20 @@ class RemoteLinePort final : public SerialPort {
       }
     }
     arrivals_ = deadline.arrivals();
+    const double localLimitMs = localReadLimitMs(count);
+    // A late answer to the try before is most often taken by this one's read.
+    timedOut_.reset();
+    readingSince_.reset();
+    if (got == count) {
+      if (timesAnswer && !lateTaken_) {
+        fastestAnswerMs_ = std::min(fastestAnswerMs_.value_or(RemoteLongestReadMs),
+                                    msBetween(start, SteadyClock::now()));
+      }
+      delay_.noteAnswered();
+      delay_.noteAnswerNeeded(msBetween(start, SteadyClock::now()) - localLimitMs, ceilingMs_);
+    } else if (isOpen()) {
+      timedOut_ = TimedOutRead{start, localLimitMs, SteadyClock::now()};
+    }
     return got;
   }
 
@@ -187,6 +262,7 @@ class RemoteLinePort final : public SerialPort {
 
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!isOpen()) return 0;
+    lastWrite_ = SteadyClock::now();
     if (!telnet()) return send(buffer, count) ? count : 0;
     const TelnetBytes escaped = TelnetCodec::escape(buffer, count);
     return send(escaped.data(), escaped.size()) ? count : 0;
@@ -196,11 +272,58 @@ class RemoteLinePort final : public SerialPort {
   // here can tell when they have left it.
   bool drain() override { return false; }
   bool isRemote() const override { return true; }
+  // Over RFC 2217 every request first purges the server's buffer of the
+  // line's bytes, and with it an answer later than the allowance: nothing
+  // would tell the port that the allowance was short. Such a line keeps the
+  // ceiling.
+  uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
+    if (telnet()) return ceilingMs;
+    if (const std::optional<uint32_t> micros =
+            socket_ ? socket_->roundTripMicros() : std::nullopt) {
+      delay_.noteKernelRoundTrip(*micros / 1000.0);
+    }
+    ceilingMs_ = ceilingMs;
+    allowanceMs_ = delay_.allowanceMs(ceilingMs);
+    return allowanceMs_;
+  }
   std::string failure() const override { return failure_; }
   std::string takeDropped() override { return std::exchange(dropped_, {}); }
 
  private:
   bool telnet() const { return address_.protocol == RemoteProtocol::Rfc2217; }
+
+  // The total time-out a read of `count` bytes would have on a local line:
+  // the one set, without the network allowance handed out last.
+  double localReadLimitMs(size_t count) const {
+    const uint32_t multiplier =
+        timeouts_.readTotalMultiplierMs == NoMultiplier ? 0 : timeouts_.readTotalMultiplierMs;
+    return static_cast<double>(timeouts_.readTotalConstantMs) +
+           static_cast<double>(multiplier) * static_cast<double>(count) - allowanceMs_;
+  }
+
+  // Bytes within the ceiling after a read gave up tell how much longer the
+  // answer needed than it was given, so the next try gets that much. A
+  // request sent since then may be answered as late: its answer is owed until
+  // the ceiling is up.
+  void learnFrom(size_t dataBytes) {
+    // Within a read, only bytes sooner than any answer has come can be the
+    // try before's: later ones, and all before an answer has been timed, are
+    // this try's own answer.
+    const bool ownTime =
+        readingSince_ && (!fastestAnswerMs_ ||
+                          msBetween(*readingSince_, SteadyClock::now()) >= *fastestAnswerMs_ / 2);
+    if (dataBytes > 0 && timedOut_ && !ownTime &&
+        SteadyClock::now() < timedOut_->gaveUp + std::chrono::milliseconds(ceilingMs_)) {
+      delay_.noteAnswerNeeded(
+          msBetween(timedOut_->start, SteadyClock::now()) - timedOut_->localLimitMs, ceilingMs_);
+      if (lastWrite_ > timedOut_->start) {
+        owedUntil_ = lastWrite_ + std::chrono::milliseconds(
+                                      static_cast<int64_t>(timedOut_->localLimitMs + ceilingMs_));
+      }
+      timedOut_.reset();
+      lateTaken_ = readingSince_.has_value();
+    }
+  }
 
   bool fail(const std::string& why) {
     if (socket_) socket_->close();
@@ -263,6 +386,24 @@ class RemoteLinePort final : public SerialPort {
     return true;
   }
 
+  // Watches a new connection for RemoteSettleMs: false when the server closes
+  // it meanwhile, with the printable text it sent before in `said`.
+  bool settles(std::string& said) {
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(RemoteSettleMs);
+    while (true) {
+      const auto now = SteadyClock::now();
+      if (now >= until) return true;
+      const std::string before(received_.begin(), received_.end());
+      if (pump(msUntil(until, now)) < 0) {
+        said.clear();
+        for (const char c : before) {
+          if (c >= ' ' && c <= '~') said += c;
+        }
+        return false;
+      }
+    }
+  }
+
   // Waits at most `waitMs` for what the server sends and files it: data bytes
   // for read(), answers to its requests straight back. The count of bytes that
   // came, or -1 when the connection is gone or has been dropped: for a
@@ -275,6 +416,7 @@ class RemoteLinePort final : public SerialPort {
       return -1;
     }
     TelnetBytes replies;
+    const size_t before = received_.size();
     if (!telnet()) {
       received_.insert(received_.end(), chunk, chunk + *n);
     } else {
@@ -291,6 +433,7 @@ class RemoteLinePort final : public SerialPort {
       floods();
       return -1;
     }
+    learnFrom(received_.size() - before);
     if (!replies.empty() && !send(replies.data(), replies.size())) return -1;
     return static_cast<int>(*n);
   }
@@ -327,6 +470,20 @@ class RemoteLinePort final : public SerialPort {
   double floodAllowance_ = 0;  // bytes the line may still bring beyond its pace
   SteadyClock::time_point pacedUntil_;
   bool lost_ = false;  // the last connection broke; cleared by the next open
+  NetworkDelay delay_;
+  uint32_t ceilingMs_ = 0;
+  uint32_t allowanceMs_ = 0;  // the allowance handed out last
+  struct TimedOutRead {
+    SteadyClock::time_point start;
+    double localLimitMs;
+    SteadyClock::time_point gaveUp;
+  };
+  std::optional<TimedOutRead> timedOut_;  // the last read, when it gave up
+  SteadyClock::time_point lastWrite_;
+  std::optional<SteadyClock::time_point> owedUntil_;
+  std::optional<SteadyClock::time_point> readingSince_;  // while a read waits
+  std::optional<double> fastestAnswerMs_;                // of the answers to their own request
+  bool lateTaken_ = false;                               // the read took the try before's answer
 };
 
 // Opens a remote line or the local serial port, whichever the name leads to,
@@ -390,6 +547,9 @@ class LinePort final : public SerialPort {
   bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
   bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
   bool isRemote() const override { return active_ && active_->isRemote(); }
+  uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
+    return active_ ? active_->networkAllowanceMs(ceilingMs) : ceilingMs;
+  }
   std::string failure() const override { return active_ ? active_->failure() : storeFailure_; }
   std::string takeDropped() override { return active_ ? active_->takeDropped() : std::string(); }
 

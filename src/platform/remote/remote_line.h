@@ -41,6 +41,13 @@ inline constexpr uint32_t RemoteConnectTimeoutMs = 3000;
 inline constexpr uint32_t RemoteNegotiationTimeoutMs = 2000;
 inline constexpr uint32_t RemoteSendTimeoutMs = 2000;
 inline constexpr uint32_t RemoteLongestReadMs = 10000;
+// A server that has just started, or still lets go of the line's previous
+// client, may take a connection and close it at once (ser2net: "Port's
+// device already in use", for some 60 ms after a client leaves). A new
+// connection is watched for RemoteSettleMs; one closed in that time is made
+// again, for RemoteBusyServerMs at most.
+inline constexpr uint32_t RemoteSettleMs = 30;
+inline constexpr uint32_t RemoteBusyServerMs = 2000;
 // What a remote line may bring. A bus at 9600 baud carries under a kilobyte a
 // second, and an answer has at most 31 bytes. A server that sends
 // RemoteFloodBytes more than twice that pace allows, counted from the

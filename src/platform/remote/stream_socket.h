@@ -36,6 +36,9 @@ class StreamSocket {
   // of them. The count taken (0 when none came in time); no value when the
   // other end closed or the connection broke (it is then closed).
   virtual std::optional<size_t> receive(uint8_t* buffer, size_t capacity, uint32_t waitMs) = 0;
+  // The round trip the system's TCP has measured on the connection, where it
+  // tells.
+  virtual std::optional<uint32_t> roundTripMicros() const { return std::nullopt; }
 };
 
 std::unique_ptr<StreamSocket> makeStreamSocket();

@@ -112,6 +112,15 @@ class PosixStreamSocket final : public ConnectingSocket {
     return {};
   }
 
+  std::optional<uint32_t> roundTripMicros() const override {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (!fd_.valid() || ::getsockopt(fd_.get(), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) {
+      return std::nullopt;
+    }
+    return info.tcpi_rtt;
+  }
+
   posix::UniqueFd fd_;
 };
 

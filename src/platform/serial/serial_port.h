@@ -101,6 +101,10 @@ class SerialPort {
   // A line behind a network server, which turns the RS-485 line round by
   // itself and adds the network's delay to every answer.
   virtual bool isRemote() const { return false; }
+  // How much later than on a local line an answer may come on this line: what
+  // the port has measured of its network, never above `ceilingMs` (the line
+  // setting an operator chose) and the ceiling while nothing is measured.
+  virtual uint32_t networkAllowanceMs(uint32_t ceilingMs) { return ceilingMs; }
   // Why the line is down, in words that name it (the failed open, or the lost
   // connection); "" while it works, and for ports that cannot say.
   virtual std::string failure() const { return {}; }

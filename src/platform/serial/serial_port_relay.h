@@ -35,6 +35,9 @@ class SerialPortRelay : public SerialPort {
   ReadArrivals lastReadArrivals() const override { return inner_->lastReadArrivals(); }
   bool drain() override { return inner_->drain(); }
   bool isRemote() const override { return inner_->isRemote(); }
+  uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
+    return inner_->networkAllowanceMs(ceilingMs);
+  }
   std::string failure() const override { return inner_->failure(); }
   std::string takeDropped() override { return inner_->takeDropped(); }
   bool supportsKernelRs485() override { return inner_->supportsKernelRs485(); }

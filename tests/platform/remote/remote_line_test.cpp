@@ -8,6 +8,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/remote/remote_line.h"
@@ -148,9 +149,14 @@ TEST(RemoteLine, RawLineLostMidReadReconnectsOnTheNextOpen) {
   EXPECT_FALSE(port->isOpen());
   EXPECT_EQ(port->failure(), url + ": connection lost");
 
+  // A server still letting go of its last client closes the first connection.
   opened = std::async(std::launch::async, [&] { return port->open(url); });
   ASSERT_TRUE(server.accept());
-  ASSERT_TRUE(opened.get());
+  const std::string busy = "Port's device already in use\r\n";
+  server.send(TelnetBytes(busy.begin(), busy.end()));
+  server.hangUp();
+  ASSERT_TRUE(server.accept());
+  ASSERT_TRUE(opened.get()) << port->failure();
   EXPECT_EQ(port->failure(), "");
 
   server.hangUp();
@@ -160,6 +166,55 @@ TEST(RemoteLine, RawLineLostMidReadReconnectsOnTheNextOpen) {
   EXPECT_EQ(port->failure(), url +
                                  ": connection lost, and connecting again failed: connection "
                                  "refused (nothing serves that port)");
+}
+
+// The allowance follows the connection as an exchange drives the line (purge,
+// request, the answer read in two parts): the ceiling until the line has
+// answered, a few milliseconds on the loopback address, then what a late
+// answer needed. A late request's retry is answered late too: that answer
+// must not pass for the next request's.
+TEST(RemoteLine, NetworkAllowanceFollowsTheLineWithinItsCeiling) {
+  using namespace std::chrono;
+  ScriptedServer server;
+  auto port = remotePort();
+  auto opened = std::async(std::launch::async, [&] { return port->open(server.url("tcp")); });
+  ASSERT_TRUE(server.accept());
+  ASSERT_TRUE(opened.get()) << port->failure();
+  const TelnetBytes first{9, 5, 0, 0x21, 0x64, 0x99}, second{9, 5, 0, 0x22, 0x64, 0x9a};
+  std::vector<std::jthread> device;
+  steady_clock::time_point sent;
+  // A local line's 30 ms and the allowance; the device answers `answerMs`
+  // after the request (never when negative); the read begins at `readAt`.
+  auto tryOnce = [&](int answerMs, const TelnetBytes& answer,
+                     steady_clock::time_point readAt = {}) {
+    port->setTimeouts({0, 0, 30 + port->networkAllowanceMs(50), 0, 0});
+    port->purge(PurgeAction::RxClear);
+    sent = steady_clock::now();
+    port->write(answer.data(), 1);
+    if (answerMs >= 0) {
+      device.emplace_back([&server, answer, at = sent + milliseconds(answerMs)] {
+        std::this_thread::sleep_until(at);
+        server.send(answer);
+      });
+    }
+    std::this_thread::sleep_until(readAt);
+    TelnetBytes got(answer.size());
+    size_t count = port->read(got.data(), 3);
+    if (count == 3) count += port->read(got.data() + 3, 3);
+    got.resize(count);
+    return got;
+  };
+
+  EXPECT_EQ(tryOnce(-1, first), TelnetBytes{});
+  EXPECT_EQ(port->networkAllowanceMs(50), 50u) << "until the line has answered";
+  EXPECT_EQ(tryOnce(20, first), first);
+  EXPECT_LT(port->networkAllowanceMs(50), 20u) << "its own answer, not the silent try's";
+  EXPECT_EQ(port->networkAllowanceMs(2), 2u);
+  EXPECT_EQ(tryOnce(70, first), TelnetBytes{});
+  EXPECT_EQ(tryOnce(60, first, sent + milliseconds(80)), first) << "the try before's late answer";
+  EXPECT_GE(port->networkAllowanceMs(50), 35u) << "what the late answer needed";
+  EXPECT_LE(port->networkAllowanceMs(50), 50u);
+  EXPECT_EQ(tryOnce(40, second), second) << "not the retry's late answer";
 }
 
 // A server that sends without pause, or opens a subnegotiation that never
