@@ -26,7 +26,6 @@ constexpr const char* RawTcpPrefix = "tcp://";
 // two (ser2net: two, about 2 ms at 9600 baud); this covers that and the
 // scheduling of both ends.
 constexpr double ServerGatheringMs = 5;
-constexpr uint32_t NoMultiplier = 0xFFFFFFFF;
 
 double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -230,8 +229,7 @@ class RemoteLinePort final : public SerialPort {
     if (got > 0) deadline.bytesArrived(start);
     while (got < count && isOpen()) {
       const auto now = SteadyClock::now();
-      const std::optional<ReadDeadline::Duration> wait = deadline.remaining(now, got);
-      const auto until = wait ? std::min(now + *wait, longest) : longest;
+      const auto until = std::min(now + deadline.remaining(now, got), longest);
       if (until <= now) break;
       if (pump(msUntil(until, now)) < 0) break;
       const size_t more = take(buffer + got, count - got);
@@ -241,7 +239,10 @@ class RemoteLinePort final : public SerialPort {
       }
     }
     arrivals_ = deadline.arrivals();
-    const double localLimitMs = localReadLimitMs(count);
+    // What this read would have waited on a local line: the time-outs set,
+    // without the network allowance handed out last.
+    const double localLimitMs =
+        msBetween(start, std::min(start + deadline.totalLimit(), longest)) - allowanceMs_;
     // A late answer to the try before is most often taken by this one's read.
     timedOut_.reset();
     readingSince_.reset();
@@ -291,15 +292,6 @@ class RemoteLinePort final : public SerialPort {
 
  private:
   bool telnet() const { return address_.protocol == RemoteProtocol::Rfc2217; }
-
-  // The total time-out a read of `count` bytes would have on a local line:
-  // the one set, without the network allowance handed out last.
-  double localReadLimitMs(size_t count) const {
-    const uint32_t multiplier =
-        timeouts_.readTotalMultiplierMs == NoMultiplier ? 0 : timeouts_.readTotalMultiplierMs;
-    return static_cast<double>(timeouts_.readTotalConstantMs) +
-           static_cast<double>(multiplier) * static_cast<double>(count) - allowanceMs_;
-  }
 
   // Bytes within the ceiling after a read gave up tell how much longer the
   // answer needed than it was given, so the next try gets that much. A

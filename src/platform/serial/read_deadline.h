@@ -24,6 +24,9 @@ class ReadDeadline {
     lastArrival_ = now;
   }
 
+  // The most the read waits in all, from its start.
+  Duration totalLimit() const { return totalDeadline_ - start_; }
+
   // When the first and the last bytes came, counted from the start.
   ReadArrivals arrivals() const;
 
