@@ -161,10 +161,12 @@ bool ProfileFile::writeStrings(const std::string& section,
   for (const auto& [key, value] : entries) setKey(text, section, key, value);
   std::string content;
   for (size_t i = 0; i < text.lines.size(); ++i) {
-    // A last line without its end gets one when lines follow it now.
-    const bool ended = !text.ends[i].empty() && text.ends[i].back() == '\n';
+    // A last line without its end gets one when lines follow it now; one that
+    // ended in a lone CR keeps it, or its value would lose a CR it reads with.
+    const std::string& end = text.ends[i];
+    const bool ended = !end.empty() && end.back() == '\n';
     const bool last = i + 1 == text.lines.size();
-    content += text.lines[i] + (ended || last ? text.ends[i] : text.lineEnd);
+    content += text.lines[i] + (ended || last ? end : end.empty() ? text.lineEnd : end + "\n");
   }
   try {
     replaceWholeFile(path_, content);

@@ -72,4 +72,10 @@ TEST_F(ProfileFileTest, AWriteKeepsEveryOtherLineByteForByte) {
   ASSERT_TRUE(file.writeString("2-105", "R2", "3,08"));
   EXPECT_EQ(content(), "[1-160]\na=408\r\r\n; by hand\r\nb=-1\n[2-105]\nR1=1,04\nR2=3,08\n");
   EXPECT_EQ(file.readString("1-160", "a", ""), "408\r");
+
+  // The same CR CR at the file's very end, where the line has no LF yet.
+  write("[1-160]\na=408\r\r");
+  ASSERT_TRUE(file.writeString("1-160", "b", "-1"));
+  EXPECT_EQ(content(), "[1-160]\na=408\r\r\nb=-1\n");
+  EXPECT_EQ(file.readString("1-160", "a", ""), "408\r");
 }
