@@ -102,8 +102,8 @@ std::string describe(const SocketFailure& failure) {
 
 class RemoteLinePort final : public SerialPort {
  public:
-  explicit RemoteLinePort(std::function<std::unique_ptr<StreamSocket>()> makeSocket)
-      : makeSocket_(std::move(makeSocket)) {}
+  RemoteLinePort(std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling)
+      : makeSocket_(std::move(makeSocket)), settling_(settling) {}
 
   bool open(const std::string& name) override {
     close();
@@ -116,7 +116,7 @@ class RemoteLinePort final : public SerialPort {
     address_ = *address;
     // One socket for every connection of the port: it keeps its name lookup.
     if (!socket_) socket_ = makeSocket_();
-    const auto giveUp = SteadyClock::now() + std::chrono::milliseconds(RemoteBusyServerMs);
+    const auto giveUp = SteadyClock::now() + std::chrono::milliseconds(settling_.busyServerMs);
     std::string said;
     while (true) {
       if (const SocketFailure failed =
@@ -138,7 +138,7 @@ class RemoteLinePort final : public SerialPort {
         return fail("the server closes every connection at once" +
                     (said.empty() ? std::string() : ": \"" + said + "\""));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(RemoteSettleMs));
+      std::this_thread::sleep_for(std::chrono::milliseconds(settling_.settleMs));
     }
     failure_.clear();
     timeouts_ = CommTimeouts{};
@@ -378,10 +378,10 @@ class RemoteLinePort final : public SerialPort {
     return true;
   }
 
-  // Watches a new connection for RemoteSettleMs: false when the server closes
+  // Watches a new connection for its settling time: false when the server closes
   // it meanwhile, with the printable text it sent before in `said`.
   bool settles(std::string& said) {
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(RemoteSettleMs);
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(settling_.settleMs);
     while (true) {
       const auto now = SteadyClock::now();
       if (now >= until) return true;
@@ -450,6 +450,7 @@ class RemoteLinePort final : public SerialPort {
   }
 
   std::function<std::unique_ptr<StreamSocket>()> makeSocket_;
+  RemoteSettling settling_;
   std::unique_ptr<StreamSocket> socket_;
   RemoteLineAddress address_;
   TelnetCodec codec_;
@@ -605,8 +606,8 @@ std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::s
 }
 
 std::unique_ptr<SerialPort> makeRemoteLinePort(
-    std::function<std::unique_ptr<StreamSocket>()> makeSocket) {
-  return std::make_unique<RemoteLinePort>(std::move(makeSocket));
+    std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling) {
+  return std::make_unique<RemoteLinePort>(std::move(makeSocket), settling);
 }
 
 std::unique_ptr<SerialPort> makeLinePort(std::shared_ptr<const Registry> registry) {

@@ -59,11 +59,18 @@ inline constexpr size_t RemoteFloodBytes = 16 * 1024;
 inline constexpr size_t RemoteLinePaceBytesPerSecond = 2 * 1024;
 inline constexpr uint32_t RemotePurgeLongestMs = 250;
 
+// How long a new connection is watched, and made again while it is closed at
+// once. An in-memory server, which takes no time, needs far less.
+struct RemoteSettling {
+  uint32_t settleMs = RemoteSettleMs;
+  uint32_t busyServerMs = RemoteBusyServerMs;
+};
+
 // A port on a remote line, over connections that `makeSocket` gives. It opens
 // remote line names only. After a lost connection it reports itself closed, so
 // the next exchange connects again.
 std::unique_ptr<SerialPort> makeRemoteLinePort(
-    std::function<std::unique_ptr<StreamSocket>()> makeSocket);
+    std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling = {});
 
 // The port that a session opens: a remote line when the name, or the device
 // `registry` maps a COMn name to, is a remote line name; the local serial port
