@@ -246,15 +246,16 @@ class RemoteLinePort final : public SerialPort {
     // A late answer to the try before is most often taken by this one's read.
     timedOut_.reset();
     readingSince_.reset();
+    const auto finished = SteadyClock::now();
     if (got == count) {
+      const double tookMs = msBetween(start, finished);
       if (timesAnswer && !lateTaken_) {
-        fastestAnswerMs_ = std::min(fastestAnswerMs_.value_or(RemoteLongestReadMs),
-                                    msBetween(start, SteadyClock::now()));
+        fastestAnswerMs_ = std::min(fastestAnswerMs_.value_or(RemoteLongestReadMs), tookMs);
       }
       delay_.noteAnswered();
-      delay_.noteAnswerNeeded(msBetween(start, SteadyClock::now()) - localLimitMs, ceilingMs_);
+      delay_.noteAnswerNeeded(tookMs - localLimitMs, ceilingMs_);
     } else if (isOpen()) {
-      timedOut_ = TimedOutRead{start, localLimitMs, SteadyClock::now()};
+      timedOut_ = TimedOutRead{start, localLimitMs, finished};
     }
     return got;
   }
