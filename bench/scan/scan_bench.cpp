@@ -216,6 +216,7 @@ int main() {
       "each read time-out (raw TCP: as the round trip and the answers call for)\n",
       session.Bus().Settings.NetworkAllowance);
   std::printf("%-10s %8s %8s %6s %12s\n", "line", "seconds", "ratio", "found", "allowance ms");
+  const int expected = static_cast<int>(devices.size());
   bool allFound = true;
   const testing::DelayingRelay relay(server.tcpPort(), 5);
   for (const auto& [name, url] :
@@ -228,9 +229,8 @@ int main() {
     std::printf("%-10s %8.3f %8.3f %6d %12u\n", name, remoteS, remoteS / measuredS,
                 remoteView.devices,
                 remote.Bus().Port->networkAllowanceMs(remote.Bus().Settings.NetworkAllowance));
-    allFound = allFound && remoteView.devices == static_cast<int>(devices.size());
+    allFound = allFound && remoteView.devices == expected;
   }
-  const int expected = static_cast<int>(devices.size());
   return view.devices == expected && allFound && static_cast<int>(surveyed.size()) == expected ? 0
                                                                                                : 1;
 }
