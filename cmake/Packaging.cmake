@@ -43,7 +43,7 @@ else()
   install(FILES data/bash-completion/loopctl data/bash-completion/loopsim
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   if(TARGET loopmon)
-    install(FILES data/loopmon.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(FILES data/loopmon.desktop data/loopmon-demo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES data/loopmon.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   endif()
   set(CPACK_GENERATOR DEB)

@@ -20,6 +20,7 @@ expected=(bin/loopctl bin/loopsim share/man/man1/loopctl.1 share/man/man1/loopsi
           share/bash-completion/completions/loopctl share/bash-completion/completions/loopsim)
 if [[ $gui == with-gui ]]; then
   expected+=(bin/loopmon share/man/man1/loopmon.1 share/applications/loopmon.desktop
+             share/applications/loopmon-demo.desktop
              share/icons/hicolor/scalable/apps/loopmon.svg)
 fi
 for file in "${expected[@]}"; do
@@ -32,6 +33,8 @@ grep -q "^\.TH LOOPCTL 1 .*\"loopmon ${version#loopctl }\"" "$prefix/share/man/m
 if [[ $gui == with-gui ]]; then
   grep -qx 'Exec=loopmon' "$prefix/share/applications/loopmon.desktop" || fail "desktop entry"
   grep -qx 'Icon=loopmon' "$prefix/share/applications/loopmon.desktop" || fail "desktop icon"
+  grep -qx 'Comment\[ru\]=.*шлейф.*' "$prefix/share/applications/loopmon.desktop" || fail "Russian comment"
+  grep -qx 'Exec=loopsim demo' "$prefix/share/applications/loopmon-demo.desktop" || fail "demo entry"
 fi
 
 # The completion offers the commands, then the options of the command typed.
