@@ -33,6 +33,8 @@ if(WIN32)
   string(ASCII 239 187 191 byte_order_mark)
   file(WRITE ${CMAKE_BINARY_DIR}/README-Windows.txt "${byte_order_mark}${section}")
   install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
+  # The user's guide in the users' language, in a form Windows opens well.
+  install(FILES data/guide-ru.html DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   install(TARGETS ${installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -63,4 +65,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # The Qt libraries loopmon links, found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own dialogs in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 include(CPack)

@@ -8,10 +8,12 @@
 #include "gui/qt/main_window.h"
 #include "gui/qt/message_box.h"
 #include "gui/qt/password_dialog.h"
+#include "gui/qt/translations.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(loopmon::qt::applicationTitle());
+  loopmon::qt::installQtTranslations();
   // The main window ends the program when it closes, also while the
   // calibration dialog is still open.
   QApplication::setQuitOnLastWindowClosed(false);
