@@ -104,6 +104,8 @@ struct WindowForm {
   FontSpec font;
   // The user may make it larger than designed (never smaller).
   bool resizable = false;
+  // A fixed window the user can still put aside on the task bar.
+  bool minimizable = false;
   bool topmost = false;
   std::span<const ControlForm> controls;
 

@@ -89,6 +89,7 @@ inline constexpr WindowForm Form{.name = "mainWindow",
                                  .title = texts::MainCaption,
                                  .client = {311, 434},
                                  .font = {"System", 13, true},
+                                 .minimizable = true,
                                  .controls = Controls};
 
 // The loop table: 16-pixel rows on silver, a skipped loop's number on red, a

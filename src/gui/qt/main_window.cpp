@@ -31,7 +31,8 @@ using namespace main_form;
 
 MainWindow::MainWindow(Platform platform, Desktop::Files files)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           (Form.minimizable ? Qt::WindowMinimizeButtonHint : Qt::WindowFlags())) {
   // Every follow-up of an exchange runs on this window's thread, under the
   // general error handler.
   desktop_ = std::make_unique<Desktop>(

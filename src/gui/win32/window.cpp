@@ -326,6 +326,7 @@ void FormWindow::create(HWND owner) {
     style |= WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
   } else {
     exStyle |= WS_EX_DLGMODALFRAME;
+    if (form_.minimizable) style |= WS_MINIMIZEBOX;
   }
   createWindow(
       {L"Loopmon." + widen(form_.name), reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), 0, iconId_},

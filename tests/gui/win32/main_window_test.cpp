@@ -118,7 +118,8 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, EveryWindowStandsAsItsFormSaysAtEachDpi) {
   EXPECT_EQ(windowText(window_->hwnd()), "Состояние шлейфов приборов:");
   const auto frame = GetWindowLongW(window_->hwnd(), GWL_STYLE);
-  EXPECT_EQ(frame & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0) << "the close box only";
+  EXPECT_EQ(frame & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), WS_MINIMIZEBOX)
+      << "fixed, with the close and the minimise box";
   EXPECT_TRUE(window_->toggle(main_form::AdcViewToggle).lowered());
   expectTabOrder(*window_);
   const FormWindow* windows[] = {window_.get(), &window_->searchDialog(), password_.get(),
