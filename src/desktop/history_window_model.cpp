@@ -8,6 +8,7 @@
 #include "desktop/texts.h"
 #include "loops/loop_decode.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/locale_info.h"
 
 namespace loopmon {
 
@@ -263,7 +264,7 @@ void HistoryWindowModel::saveClicked() {
   const std::optional<std::string> path = view_.askSavePath(csvFileName());
   if (!path || path->empty()) return;
   try {
-    replaceWholeFile(*path, csv());
+    replaceWholeFile(*path, spreadsheetFileText(csv()));
   } catch (const FileError& error) {
     view_.showMessage(texts::Format(texts::SaveFailed, *path, error.reason()));
   }

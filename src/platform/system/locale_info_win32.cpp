@@ -10,4 +10,14 @@ char userDecimalSeparator() {
   return separator[0] > 0 && separator[0] < 0x80 ? static_cast<char>(separator[0]) : '.';
 }
 
+std::string spreadsheetFileText(const std::string& lines) {
+  std::string text = "\xEF\xBB\xBF";
+  text.reserve(text.size() + lines.size() + lines.size() / 16);
+  for (char c : lines) {
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  return text;
+}
+
 }  // namespace loopmon

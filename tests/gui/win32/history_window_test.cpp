@@ -122,7 +122,12 @@ TEST(HistoryWindow, SavesTheLoopsCsvWholeOrNotAtAll) {
 
     EXPECT_EQ(suggested, "ШС 2, адрес 5.csv");
     if (c.saved || c.existing) {
-      EXPECT_EQ(fileText(path), c.saved ? window.model().csv() : std::string(c.existing));
+      // Excel's way on Windows: a byte-order mark, then CR LF lines.
+      std::string excel = "\xEF\xBB\xBF" + window.model().csv();
+      for (size_t at = excel.find('\n'); at != std::string::npos; at = excel.find('\n', at + 2)) {
+        excel.insert(at, 1, '\r');
+      }
+      EXPECT_EQ(fileText(path), c.saved ? excel : std::string(c.existing));
     }
     const bool failed = c.target && !c.saved;
     ASSERT_EQ(boxes.boxes.size(), failed ? 1u : 0u);
