@@ -33,6 +33,21 @@ const ControlForm& WindowForm::control(int id) const {
   return *found;
 }
 
+Rect placedBeside(const Rect& anchor, Size outer, const Rect& workArea) {
+  const int roomRight = workArea.right() - anchor.right();
+  const int roomLeft = anchor.left - workArea.left;
+  int left = anchor.right();
+  if (roomRight < outer.width) {
+    if (roomLeft >= outer.width) {
+      left = anchor.left - outer.width;
+    } else {
+      left = roomRight >= roomLeft ? workArea.right() - outer.width : workArea.left;
+    }
+  }
+  const int top = std::min(anchor.top, workArea.bottom() - outer.height);
+  return {std::max(left, workArea.left), std::max(top, workArea.top), outer.width, outer.height};
+}
+
 int scaled(int at96, int dpi) {
   // As MulDiv rounds: half away from zero.
   const long long product = static_cast<long long>(at96) * dpi;

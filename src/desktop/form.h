@@ -122,6 +122,12 @@ Rect placeControl(const ControlForm& control, int dpi, Size extra = {});
 // How much larger than designed a client area of `client` pixels is (never less than 0).
 Size extraSize(const WindowForm& form, int dpi, Size client);
 
+// Where a window of `outer` size (frame included) opens beside `anchor` (the
+// main window's frame) within the screen's work area: to its right where
+// there is room, else to its left, else against the side with more room;
+// level with its top. Never past the work area's left or top edge.
+Rect placedBeside(const Rect& anchor, Size outer, const Rect& workArea);
+
 // A text cut into runs of plain and subscript text: "R_1" is "R" and a
 // subscript "1".
 struct TextRun {

@@ -98,5 +98,34 @@ TEST(Forms, ControlsAreNamedOnceAndTextsCarryTheirSubscripts) {
   EXPECT_EQ(runs[2].text, " кОм");
 }
 
+// The history, traffic and survey windows open beside the main window, on its
+// screen, never over it while the screen has room.
+TEST(Forms, WindowsOpenBesideTheMainWindowWithinTheScreen) {
+  const Rect screen{0, 0, 1920, 1040};
+  const Size window{600, 400};
+  struct Case {
+    const char* what;
+    Rect anchor;
+    Rect expected;
+  };
+  const Case cases[] = {
+      {"room on the right", {800, 300, 330, 470}, {1130, 300, 600, 400}},
+      {"exactly room on the right", {0, 0, 1320, 470}, {1320, 0, 600, 400}},
+      {"room on the left only", {1400, 100, 330, 470}, {800, 100, 600, 400}},
+      {"no room either side, more on the right", {100, 100, 1300, 470}, {1320, 100, 600, 400}},
+      {"no room either side, more on the left", {500, 100, 1300, 470}, {0, 100, 600, 400}},
+      {"low on the screen", {100, 900, 330, 470}, {430, 640, 600, 400}},
+      {"above the screen's top", {100, -50, 330, 470}, {430, 0, 600, 400}},
+      {"a screen to the right of another", {2000, 10, 330, 470}, {2330, 10, 600, 400}},
+  };
+  for (const Case& c : cases) {
+    const Rect area = c.anchor.left >= screen.right() ? Rect{1920, 0, 1280, 1000} : screen;
+    EXPECT_EQ(placedBeside(c.anchor, window, area), c.expected) << c.what;
+  }
+  EXPECT_EQ(placedBeside({0, 0, 300, 400}, {800, 1200}, {0, 0, 1024, 700}),
+            (Rect{224, 0, 800, 1200}))
+      << "a window larger than the screen keeps its top-left corner on it";
+}
+
 }  // namespace
 }  // namespace loopmon

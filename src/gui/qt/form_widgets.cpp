@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QToolButton>
 #include <algorithm>
@@ -88,6 +89,25 @@ FormWidgets::FormWidgets(QWidget& window, const WindowForm& form)
     window_.installEventFilter(this);
   }
   layOut();
+}
+
+void showBeside(QWidget& window, const QWidget& anchor) {
+  constexpr char placed[] = "loopmonPlacedBeside";
+  if (!window.property(placed).toBool()) {
+    const QRect frame = anchor.frameGeometry();
+    // The new window's frame is not known before it shows: take the anchor's.
+    const QSize border = frame.size() - anchor.size();
+    const QSize outer = window.size() + border;
+    const QRect area = anchor.screen()->availableGeometry();
+    const Rect where = placedBeside({frame.x(), frame.y(), frame.width(), frame.height()},
+                                    {outer.width(), outer.height()},
+                                    {area.x(), area.y(), area.width(), area.height()});
+    window.move(where.left, where.top);
+    window.setProperty(placed, true);
+  }
+  window.show();
+  window.raise();
+  window.activateWindow();
 }
 
 QWidget* FormWidgets::create(const ControlForm& control) {

@@ -22,6 +22,10 @@ QFont fontFor(const FontSpec& spec);
 
 QString qtext(const std::string& text);
 
+// Shows `window` and brings it to the front; the first time beside `anchor`,
+// on its screen (afterwards it stays where the user put it).
+void showBeside(QWidget& window, const QWidget& anchor);
+
 class FormWidgets : public QObject {
  public:
   FormWidgets(QWidget& window, const WindowForm& form);

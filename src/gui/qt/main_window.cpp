@@ -146,17 +146,13 @@ void MainWindow::showSurvey() {
         },
         this);
   }
-  surveyWindow_->show();
-  surveyWindow_->raise();
-  surveyWindow_->activateWindow();
+  showBeside(*surveyWindow_, *this);
 }
 
 void MainWindow::showTraffic() {
   if (trafficWindow_.isNull())
     trafficWindow_ = new TrafficWindow(desktop_->session().Bus().Trace, this);
-  trafficWindow_->show();
-  trafficWindow_->raise();
-  trafficWindow_->activateWindow();
+  showBeside(*trafficWindow_, *this);
 }
 
 void MainWindow::showLoopMenu(QPoint point, QPoint globalPoint) {
@@ -218,9 +214,7 @@ void MainWindow::showMoved(int row, bool moved) {
 void MainWindow::showHistory(LoopKey key) {
   QPointer<HistoryWindow>& window = historyWindows_[key];
   if (window.isNull()) window = new HistoryWindow(model_->history(), key, this);
-  window->show();
-  window->raise();
-  window->activateWindow();
+  showBeside(*window, *this);
 }
 
 void MainWindow::showChosenRow(int row) {

@@ -26,7 +26,7 @@ HistoryWindow::HistoryWindow(HWND owner, const LoopHistory& history, LoopKey key
 void HistoryWindow::open() {
   model_.refresh();
   SetTimer(hwnd(), RefreshTimerId, HistoryWindowModel::RefreshMs, nullptr);
-  show(owner_);
+  showBeside(owner_);
 }
 
 void HistoryWindow::onTimer(UINT_PTR id) {

@@ -19,7 +19,7 @@ SurveyWindow::SurveyWindow(HWND owner, BusRunner& bus, const CoefficientsStore& 
 }
 
 void SurveyWindow::open() {
-  show(owner_);
+  showBeside(owner_);
 }
 
 void SurveyWindow::onClose() {

@@ -27,7 +27,7 @@ TrafficWindow::TrafficWindow(HWND owner, BusTrace& trace)
 void TrafficWindow::open() {
   model_.opened();
   SetTimer(hwnd(), RefreshTimerId, TrafficWindowModel::RefreshMs, nullptr);
-  show(owner_);
+  showBeside(owner_);
 }
 
 void TrafficWindow::onTimer(UINT_PTR id) {

@@ -532,6 +532,27 @@ void FormWindow::show(HWND anchor) {
   SetForegroundWindow(hwnd());
 }
 
+void FormWindow::showBeside(HWND anchor) {
+  if (!placed_) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(MonitorFromWindow(anchor, MONITOR_DEFAULTTOPRIMARY), &info);
+    RECT beside{};
+    RECT own{};
+    GetWindowRect(anchor, &beside);
+    GetWindowRect(hwnd(), &own);
+    const Rect placed = placedBeside(
+        {beside.left, beside.top, beside.right - beside.left, beside.bottom - beside.top},
+        {own.right - own.left, own.bottom - own.top},
+        {info.rcWork.left, info.rcWork.top, info.rcWork.right - info.rcWork.left,
+         info.rcWork.bottom - info.rcWork.top});
+    SetWindowPos(hwnd(), nullptr, placed.left, placed.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    placed_ = true;
+  }
+  show(anchor);
+}
+
 void FormWindow::runModal(HWND owner) {
   SetWindowLongPtrW(hwnd(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
   centreOnMonitor(hwnd(), owner);

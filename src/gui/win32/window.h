@@ -116,6 +116,8 @@ class FormWindow : public Window {
 
   // Shown and brought to the front; centred on `anchor`'s monitor the first time.
   void show(HWND anchor = nullptr);
+  // Shown and brought to the front; beside `anchor` on its monitor the first time.
+  void showBeside(HWND anchor);
   // Shown modally over `owner`: every other window of the program is disabled
   // until endModal, then the window hides and `owner` is active again.
   void runModal(HWND owner);
