@@ -14,7 +14,9 @@ Desktop::Files Desktop::Files::besideProgram() {
 
 Desktop::Desktop(Platform platform, Files files, std::shared_ptr<OwnerDispatcher> dispatcher,
                  BusThread::Post post)
-    : files_(std::move(files)), store_(files_.coefficients) {
+    : files_(std::move(files)),
+      folders_(files_.portSettings, userDocumentsFolder()),
+      store_(files_.coefficients) {
   session_ = std::make_unique<TRSSession>(std::move(platform), std::move(dispatcher));
   session_->SetComPort(1);
   session_->SetWork(false);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "desktop/file_folders.h"
 #include "desktop/search_dialog_model.h"
 #include "loops/coeffs.h"
 #include "platform/platform.h"
@@ -39,6 +40,8 @@ class Desktop {
   BusRunner& bus() { return *bus_; }
   CoefficientsStore& store() { return store_; }
   const Files& files() const { return files_; }
+  // Where the file dialogs start, remembered beside the port setting.
+  FileFolders& folders() { return folders_; }
   // Every port present or mapped, each with the device behind it, looked up
   // afresh at each showing of the search dialog.
   SearchDialogModel::PortChoices portChoices() const;
@@ -48,6 +51,7 @@ class Desktop {
 
  private:
   Files files_;
+  FileFolders folders_;
   CoefficientsStore store_;
   std::unique_ptr<TRSSession> session_;
   std::unique_ptr<BusThread> bus_;

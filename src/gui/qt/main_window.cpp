@@ -41,6 +41,7 @@ MainWindow::MainWindow(Platform platform, Desktop::Files files)
         QMetaObject::invokeMethod(
             this, [this, call = std::move(call)] { runHandler(this, call); }, Qt::QueuedConnection);
       });
+  setFileFolders(&desktop_->folders());
   form_ = new FormWidgets(*this, Form);
   setWindowIcon(iconFor(ButtonIcon::Read));
   setAttribute(Qt::WA_AlwaysShowToolTips);
@@ -59,6 +60,7 @@ MainWindow::MainWindow(Platform platform, Desktop::Files files)
 }
 
 MainWindow::~MainWindow() {
+  setFileFolders(nullptr);
   // The bus thread ends before the models its follow-ups would reach.
   tickTimer_->stop();
   desktop_->stopBus();

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <utility>
 
+#include "desktop/file_folders.h"
 #include "desktop/texts.h"
 
 namespace loopmon::qt {
@@ -35,11 +36,20 @@ MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
 
 namespace {
 
+FileFolders*& currentFolders() {
+  static FileFolders* folders = nullptr;
+  return folders;
+}
+
 // The file dialog in the window's words; `save` asks for a file to write.
 std::optional<std::string> askFile(QWidget* parent, const char* title, const std::string& suggested,
                                    const char* filter, const char* suffix, bool save) {
+  FileFolders* folders = currentFolders();
+  const std::string start = !folders ? suggested
+                            : save   ? folders->suggest(suggested)
+                                     : folders->folderFor(suffix);
   QFileDialog dialog(
-      parent, QString::fromUtf8(title), QString::fromStdString(suggested),
+      parent, QString::fromUtf8(title), QString::fromStdString(start),
       QString::fromUtf8(filter) + QStringLiteral(";;") + QString::fromUtf8(texts::AllFiles));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -52,10 +62,16 @@ std::optional<std::string> askFile(QWidget* parent, const char* title, const std
   dialog.setLabelText(QFileDialog::FileType, QString::fromUtf8(texts::FileTypeLabel));
   dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8(texts::FolderLabel));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().front().toStdString();
+  const std::string chosen = dialog.selectedFiles().front().toStdString();
+  if (folders) folders->remember(chosen);
+  return chosen;
 }
 
 }  // namespace
+
+void setFileFolders(FileFolders* folders) {
+  currentFolders() = folders;
+}
 
 std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
                                        const std::string& suggested, const char* filter,
@@ -63,8 +79,9 @@ std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
   return askFile(parent, title, suggested, filter, suffix, true);
 }
 
-std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter) {
-  return askFile(parent, title, {}, filter, "", false);
+std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter,
+                                       const char* suffix) {
+  return askFile(parent, title, {}, filter, suffix, false);
 }
 
 void showError(QWidget* parent, const std::exception& error) {

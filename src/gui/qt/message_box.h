@@ -11,6 +11,10 @@
 
 class QWidget;
 
+namespace loopmon {
+class FileFolders;
+}
+
 namespace loopmon::qt {
 
 // The application title: captions the information boxes of the reading cycle
@@ -27,15 +31,22 @@ using MessageBoxHook =
 // hook brings the real boxes back. Returns the hook it replaced.
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
 
+// The folders the file dialogs start in and remember (the main window's);
+// none: they start where the toolkit likes.
+void setFileFolders(FileFolders* folders);
+
 // The toolkit's own save dialog in the window's words, offering `suggested`
-// and files of `filter` (texts::CsvFiles) or any; nothing when cancelled.
+// in the folder last used for its kind and files of `filter`
+// (texts::CsvFiles) or any; nothing when cancelled.
 std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
                                        const std::string& suggested, const char* filter,
                                        const char* suffix);
 
 // The toolkit's own open dialog in the window's words, for an existing file
-// of `filter` or any; nothing when cancelled.
-std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter);
+// of `filter` or any, in the folder last used for files ending in `suffix`;
+// nothing when cancelled.
+std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter,
+                                       const char* suffix);
 
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.

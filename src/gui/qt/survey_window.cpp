@@ -75,7 +75,7 @@ std::optional<std::string> SurveyWindow::askSavePath(const std::string& suggeste
 
 std::optional<std::string> SurveyWindow::askRecordPath() {
   if (chooseRecordPath) return chooseRecordPath().toStdString();
-  return askOpenFile(this, texts::OpenRecordTitle, texts::RecordFiles);
+  return askOpenFile(this, texts::OpenRecordTitle, texts::RecordFiles, "json");
 }
 
 void SurveyWindow::showMessage(const std::string& text) {

@@ -34,6 +34,7 @@ MainWindow::MainWindow(Platform platform, Desktop::Files files)
       std::move(platform), std::move(files), dispatcher_, [this](std::function<void()> call) {
         dispatcher_->post([this, call = std::move(call)] { runHandler(hwnd(), call); });
       });
+  setFileFolders(&desktop_->folders());
   create();
   searchDialog_ = std::make_unique<SearchDialog>(
       hwnd(), &desktop_->bus(), desktop_->files().portSettings, desktop_->portChoices());
@@ -54,6 +55,7 @@ MainWindow::MainWindow(Platform platform, Desktop::Files files)
 }
 
 MainWindow::~MainWindow() {
+  setFileFolders(nullptr);
   // The bus thread ends before the models its follow-ups would reach.
   KillTimer(hwnd(), TickTimerId);
   desktop_->stopBus();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "desktop/file_folders.h"
 #include "desktop/texts.h"
 #include "gui/win32/window.h"
 
@@ -23,15 +24,23 @@ OpenPathHook& currentOpenPathHook() {
   static OpenPathHook hook;
   return hook;
 }
+FileFolders*& currentFolders() {
+  static FileFolders* folders = nullptr;
+  return folders;
+}
 
 // The common file dialog: a file to save, offering `suggested`, or an
 // existing one to open.
 std::optional<std::string> askFile(HWND owner, const char* title, const std::string& suggested,
                                    const char* filter, const wchar_t* pattern,
                                    const wchar_t* extension, bool save) {
+  FileFolders* folders = currentFolders();
+  const std::string kind = narrow(extension, wcslen(extension));
   std::wstring path(32768, L'\0');
-  const std::wstring name = widen(suggested);
+  const std::wstring name = widen(folders && save ? folders->suggest(suggested) : suggested);
   std::copy(name.begin(), name.end(), path.begin());
+  // An open dialog offers no name; it starts in the folder itself.
+  const std::wstring folder = widen(folders && !save ? folders->folderFor(kind) : std::string());
   // "text\0pattern\0" pairs ending in an empty one.
   const std::wstring filters = widen(filter) + L'\0' + pattern + L'\0' + widen(texts::AllFiles) +
                                L'\0' + L"*.*" + L'\0' + L'\0';
@@ -43,13 +52,20 @@ std::optional<std::string> askFile(HWND owner, const char* title, const std::str
   dialog.lpstrFile = path.data();
   dialog.nMaxFile = static_cast<DWORD>(path.size());
   dialog.lpstrTitle = caption.c_str();
-  dialog.lpstrDefExt = extension;
+  dialog.lpstrDefExt = save ? extension : nullptr;
+  if (!folder.empty()) dialog.lpstrInitialDir = folder.c_str();
   dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
                  (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
   if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return std::nullopt;
-  return narrow(path.c_str(), wcslen(path.c_str()));
+  const std::string chosen = narrow(path.c_str(), wcslen(path.c_str()));
+  if (folders) folders->remember(chosen);
+  return chosen;
 }
 }  // namespace
+
+void setFileFolders(FileFolders* folders) {
+  currentFolders() = folders;
+}
 
 void showMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT icon) {
   // The box disables its owner itself.
@@ -81,9 +97,9 @@ std::optional<std::string> askSaveFile(HWND owner, const char* title, const std:
 }
 
 std::optional<std::string> askOpenFile(HWND owner, const char* title, const char* filter,
-                                       const wchar_t* pattern) {
+                                       const wchar_t* pattern, const wchar_t* extension) {
   if (const OpenPathHook& hook = currentOpenPathHook()) return hook();
-  return askFile(owner, title, {}, filter, pattern, nullptr, false);
+  return askFile(owner, title, {}, filter, pattern, extension, false);
 }
 
 void showError(HWND owner, const std::exception& error) {

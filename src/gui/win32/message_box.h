@@ -9,6 +9,10 @@
 
 #include "platform/system/windows_api_win32.h"
 
+namespace loopmon {
+class FileFolders;
+}
+
 namespace loopmon::win32 {
 
 // A modal box with one OK button over `owner`; every other window of the
@@ -29,8 +33,13 @@ using SavePathHook = std::function<std::optional<std::string>(const std::string&
 // brings the dialog back. Returns the hook it replaced.
 SavePathHook setSavePathHook(SavePathHook hook);
 
-// The save dialog over `owner`, offering `suggested` and files of `filter`
-// (texts::CsvFiles with `pattern` L"*.csv") or any.
+// The folders the file dialogs start in and remember (the main window's);
+// none: they start where Windows likes.
+void setFileFolders(FileFolders* folders);
+
+// The save dialog over `owner`, offering `suggested` in the folder last used
+// for files ending in `extension`, and files of `filter` (texts::CsvFiles
+// with `pattern` L"*.csv") or any.
 std::optional<std::string> askSaveFile(HWND owner, const char* title, const std::string& suggested,
                                        const char* filter, const wchar_t* pattern,
                                        const wchar_t* extension);
@@ -41,9 +50,10 @@ using OpenPathHook = std::function<std::optional<std::string>()>;
 // brings the dialog back. Returns the hook it replaced.
 OpenPathHook setOpenPathHook(OpenPathHook hook);
 
-// The open dialog over `owner`, for an existing file of `filter` or any.
+// The open dialog over `owner`, for an existing file of `filter` or any, in
+// the folder last used for files ending in `extension`.
 std::optional<std::string> askOpenFile(HWND owner, const char* title, const char* filter,
-                                       const wchar_t* pattern);
+                                       const wchar_t* pattern, const wchar_t* extension);
 
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.

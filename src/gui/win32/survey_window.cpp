@@ -71,7 +71,7 @@ std::optional<std::string> SurveyWindow::askSavePath(const std::string& suggeste
 }
 
 std::optional<std::string> SurveyWindow::askRecordPath() {
-  return askOpenFile(hwnd(), texts::OpenRecordTitle, texts::RecordFiles, L"*.json");
+  return askOpenFile(hwnd(), texts::OpenRecordTitle, texts::RecordFiles, L"*.json", L"json");
 }
 
 void SurveyWindow::showMessage(const std::string& text) {

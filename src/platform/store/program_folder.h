@@ -11,6 +11,11 @@ std::string programFolder();
 // Windows. Not created here.
 std::string userConfigFolder();
 
+// The user's documents folder, where a file dialog starts the first time:
+// %USERPROFILE%\Documents (the known folder) on Windows, ~/Documents (or the
+// home folder without one) on POSIX. Empty when there is none.
+std::string userDocumentsFolder();
+
 // True when a file can be created in `folder`: tried, since permission bits
 // say nothing of a read-only mount or of Windows' access lists.
 bool folderWritable(const std::string& folder);

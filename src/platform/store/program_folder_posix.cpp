@@ -27,6 +27,14 @@ std::string userConfigFolder() {
   return std::string(home ? home : "") + "/.config/loopmon/";
 }
 
+std::string userDocumentsFolder() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return {};
+  const std::string documents = std::string(home) + "/Documents";
+  struct stat info {};
+  return ::stat(documents.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? documents : home;
+}
+
 bool folderWritable(const std::string& folder) {
   std::string probe = folder + ".loopmon-probe-XXXXXX";
   const int fd = ::mkstemp(probe.data());

@@ -1,6 +1,9 @@
 #include "platform/store/program_folder.h"
 #include "platform/system/windows_api_win32.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -24,6 +27,16 @@ std::string userConfigFolder() {
   const wchar_t* appData = _wgetenv(L"APPDATA");
   if (appData == nullptr || appData[0] == L'\0') return runtimeFolder();
   return win32::narrow(std::wstring(appData) + L"\\loopmon\\");
+}
+
+std::string userDocumentsFolder() {
+  PWSTR path = nullptr;
+  std::string folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &path))) {
+    folder = win32::narrow(std::wstring(path));
+  }
+  CoTaskMemFree(path);
+  return folder;
 }
 
 bool folderWritable(const std::string& folder) {
