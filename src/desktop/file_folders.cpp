@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 
 #include "platform/store/profile_file.h"
@@ -29,6 +30,41 @@ std::string kindOf(const std::string& name) {
   return extension;
 }
 
+// Folder names travel through the system's profile functions, which keep the
+// system's code page on Windows: every byte past ASCII (and '%') is written
+// as %XX, so that any folder name comes back as it went.
+std::string escaped(const std::string& text) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '%') {
+      out += '%';
+      out += Hex[byte >> 4];
+      out += Hex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned byte = 0;
+    const char* digits = text.data() + i + 1;
+    if (text[i] == '%' && i + 2 < text.size() &&
+        std::from_chars(digits, digits + 2, byte, 16).ptr == digits + 2) {
+      out += static_cast<char>(byte);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 FileFolders::FileFolders(std::string settingsPath, std::string documentsFolder)
@@ -37,7 +73,7 @@ FileFolders::FileFolders(std::string settingsPath, std::string documentsFolder)
 std::string FileFolders::folderFor(const std::string& extension) const {
   std::string folder;
   try {
-    folder = ProfileFile(settingsPath_).readString(Section, extension, "");
+    folder = unescaped(ProfileFile(settingsPath_).readString(Section, extension, ""));
   } catch (const FileError&) {
     // An unreadable settings file only loses the remembered folder.
   }
@@ -57,7 +93,7 @@ void FileFolders::remember(const std::string& chosenPath) {
   const std::string folder = utf8Of(pathOf(chosenPath).parent_path());
   if (kind.empty() || folder.empty() || folder == folderFor(kind)) return;
   try {
-    ProfileFile(settingsPath_).writeString(Section, kind, folder);
+    ProfileFile(settingsPath_).writeString(Section, kind, escaped(folder));
   } catch (const FileError&) {
     // As above: the save itself went through.
   }

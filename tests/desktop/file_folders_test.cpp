@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +41,9 @@ class FileFoldersTest : public ::testing::Test {
     fs::remove_all(root_, ignored);
   }
 
-  std::string at(const std::string& relative) const { return utf8(root_ / pathOf(relative)); }
+  std::string at(const std::string& relative) const {
+    return utf8((root_ / pathOf(relative)).make_preferred());
+  }
   FileFolders folders() const { return FileFolders(at("pcom.ini"), at("documents")); }
 
   fs::path root_;
@@ -61,6 +64,8 @@ TEST_F(FileFoldersTest, EachKindStartsWhereItWasLastChosenAcrossRuns) {
   std::stringstream settings;
   settings << std::ifstream(root_ / "pcom.ini").rdbuf();
   EXPECT_NE(settings.str().find("Num=2"), std::string::npos) << "the port setting stays";
+  EXPECT_TRUE(std::ranges::all_of(settings.str(), [](char c) { return c > 0; }))
+      << "folder names in ASCII, so that any code page keeps them: " << settings.str();
 
   fs::remove_all(root_ / "csv");
   EXPECT_EQ(folders().suggest("a.csv"), at("documents/a.csv")) << "a folder gone since";
