@@ -103,7 +103,8 @@ if [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
     if [[ -n $window ]]; then
       # The search button, top left of the window (no window manager, no
       # frame); the search dialog's own button has the focus there.
-      xdotool mousemove --window "$window" 20 15 click 1
+      eval "$(xdotool getwindowgeometry --shell "$window")"
+      xdotool mousemove $((X + 14)) $((Y + 14)) click 1
       sleep 3
       xdotool key Return
       for _ in $(seq 600); do
@@ -112,10 +113,16 @@ if [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
       done
       grep -q "Transceiving <- .*| addr 5 " "$scratch/demo.log" || fail "the demo's window found no device on the bus"
       [[ -n ${LOOPMON_SCREENSHOT:-} ]] && sleep 5 && xwd -root -silent >"$LOOPMON_SCREENSHOT"
+      # The dialog closed, then the window: the demo ends with it.
+      xdotool key Escape
+      sleep 2
+      xdotool key alt+F4
+      for _ in $(seq 100); do grep -q "stopped" "$scratch/demo.log" && break; sleep 0.2; done
+      grep -q "stopped" "$scratch/demo.log" || fail "the demo goes on after its window closed"
     else
       fail "the demo's window did not open"
     fi
-    stop
+    kill -0 "$server" 2>/dev/null && stop
   else
     fail "loopsim.exe demo: $(cat "$scratch/demo.log")"
   fi
