@@ -38,7 +38,10 @@ if command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" >/dev/null 2>&1 &
   xvfb=$!
   for _ in $(seq 100); do [[ -s $scratch/display ]] && break; sleep 0.1; done
-  [[ -s $scratch/display ]] && export DISPLAY=:$(head -1 "$scratch/display")
+  if [[ -s $scratch/display ]]; then
+    DISPLAY=:$(head -1 "$scratch/display")
+    export DISPLAY
+  fi
 fi
 
 # The installer is made in the new prefix: its first Wine program, as the
@@ -101,9 +104,17 @@ if [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
       sleep 0.2
     done
     if [[ -n $window ]]; then
+      # The window is mapped small at the corner, then sized and centred:
+      # its place is taken once it has settled.
+      place=
+      for _ in $(seq 100); do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        [[ $WIDTH -gt 200 && $place == "$X,$Y" ]] && break
+        place=$X,$Y
+        sleep 0.5
+      done
       # The search button, top left of the window (no window manager, no
       # frame); the search dialog's own button has the focus there.
-      eval "$(xdotool getwindowgeometry --shell "$window")"
       xdotool mousemove $((X + 14)) $((Y + 14)) click 1
       sleep 3
       xdotool key Return
@@ -117,7 +128,7 @@ if [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
       xdotool key Escape
       sleep 2
       xdotool key alt+F4
-      for _ in $(seq 100); do grep -q "stopped" "$scratch/demo.log" && break; sleep 0.2; done
+      for _ in $(seq 300); do grep -q "stopped" "$scratch/demo.log" && break; sleep 0.2; done
       grep -q "stopped" "$scratch/demo.log" || fail "the demo goes on after its window closed"
     else
       fail "the demo's window did not open"
