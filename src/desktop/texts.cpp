@@ -49,11 +49,50 @@ std::string OpenFailureText(const OpenFailure& failure) {
   return text;
 }
 
+namespace {
+
+// What the user can do, in the window's language; the system's own words follow.
+std::string SimulatorText(const SimulatorUnavailable& error) {
+  std::string advice;
+  switch (error.problem()) {
+    case SimulatorProblem::NotRegistered:
+      advice =
+          "симулятор не зарегистрирован на этом компьютере. Установите loopmon или запустите "
+          "«loopsim serve» из папки программы";
+      break;
+    case SimulatorProblem::NotServing:
+      advice = "симулятор не запущен. Запустите «loopsim serve» или демо и повторите";
+      break;
+    case SimulatorProblem::Starting:
+      advice =
+          "симулятор ещё запускается. Дождитесь, когда loopsim сообщит, что работает, и "
+          "повторите";
+      break;
+    case SimulatorProblem::Unreachable:
+      advice =
+          "симулятор запущен, но не отвечает на вызовы. Закройте loopsim (Ctrl-C или окно) и "
+          "запустите снова; если не поможет, выйдите из системы и войдите снова";
+      break;
+    case SimulatorProblem::NotResponding:
+      advice = "сервер симулятора не отвечает";
+      break;
+    case SimulatorProblem::Other:
+      return "Симулятор недоступен: " + std::string(error.what());
+  }
+  std::string text = "Симулятор недоступен: " + advice;
+  if (!error.detail().empty()) text += " (" + error.detail() + ")";
+  return text;
+}
+
+}  // namespace
+
 std::string ErrorText(const std::exception& error) {
   const std::string said = error.what();
   // The run-time library's messages are the system's own.
   if (dynamic_cast<const RtlError*>(&error)) return said;
-  if (dynamic_cast<const SimulatorUnavailable*>(&error)) return "Симулятор недоступен: " + said;
+  if (const auto* simulator = dynamic_cast<const SimulatorUnavailable*>(&error)) {
+    return SimulatorText(*simulator);
+  }
   if (dynamic_cast<const PortLostError*>(&error)) return "Связь с портом потеряна: " + said;
   if (dynamic_cast<const LineSettingsError*>(&error) ||
       dynamic_cast<const PortSettingsError*>(&error)) {

@@ -2,11 +2,15 @@
 // serves, this process registers the classes of "Simul.Simulator" and
 // "Simul.Simul2" with COM, so every object a program creates (loopmon.exe and
 // loopctl.exe make one per direct exchange and one for their worker) reaches
-// this one bus and its state. The ProgIDs are written for the current user
-// (HKCU\Software\Classes, no administrator rights) unless the installation
-// registered them for the machine; loopsim removes only what it wrote, and
-// never takes over another installation's registration. While it serves it
-// holds the marker "SIMUL".
+// this one bus and its state. The installer registers the classes for the
+// machine, and an installed loopsim writes nothing; one run from a build
+// folder writes them for the current user (HKCU\Software\Classes, no
+// administrator rights) while it serves. loopsim removes only what it wrote,
+// and never takes over another installation's registration. It holds the
+// marker "SIMUL" from the start, before the slow part (the component
+// library's first start in a new profile or Wine prefix has taken over 8 s),
+// with "loopsim-starting" beside it until its objects can be created: a
+// program started meanwhile waits for them instead of going to the port.
 
 #include <ole2.h>
 
@@ -367,9 +371,13 @@ class ComLibrary {
 // Serves until a stop is requested; `serving` runs once the marker is up.
 int serve(const ServeOptions& options, const std::function<void()>& serving) {
   const auto markers = makeMarkerService();
-  if (markers->openExisting("SIMUL")) {
-    std::fprintf(stderr,
-                 "loopsim: a simulator server already runs (the marker \"SIMUL\" exists)\n");
+  bool existed = false;
+  auto starting = markers->create("loopsim-starting", existed);
+  auto marker = markers->create("SIMUL", existed);
+  if (!starting || !marker || existed) {
+    std::fprintf(stderr, existed ? "loopsim: a simulator server already runs (the marker "
+                                   "\"SIMUL\" exists)\n"
+                                 : "loopsim: cannot create the marker \"SIMUL\"\n");
     return 1;
   }
   int status = 1;
@@ -402,11 +410,10 @@ int serve(const ServeOptions& options, const std::function<void()>& serving) {
         registered = false;
       }
     }
-    // The classes answer before the marker appears, so a session that finds
-    // the marker also finds the server; the marker goes first at the end.
-    bool existed = false;
-    auto marker = registered ? markers->create("SIMUL", existed) : nullptr;
-    if (marker) {
+    // The classes answer now: a program waiting for them goes on. At the
+    // end the marker goes first, before the classes.
+    starting.reset();
+    if (registered) {
       SetConsoleCtrlHandler(onConsoleControl, TRUE);
       std::printf(
           "loopsim: serving Simul.Simulator and Simul.Simul2 (%s); Ctrl-C or closing "
@@ -417,8 +424,6 @@ int serve(const ServeOptions& options, const std::function<void()>& serving) {
       WaitForSingleObject(stopRequested, INFINITE);
       marker.reset();
       status = 0;
-    } else if (registered) {
-      std::fprintf(stderr, "loopsim: cannot create the marker \"SIMUL\"\n");
     }
     for (DWORD cookie : cookies) {
       if (cookie) CoRevokeClassObject(cookie);

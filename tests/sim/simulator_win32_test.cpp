@@ -8,6 +8,7 @@
 #include <ole2.h>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 
 #include "loopsim_serve_win32.h"
@@ -105,11 +106,37 @@ TEST(SimulatorLink, NoObjectWhileNoLoopsimServes) {
       EXPECT_NE(std::string(error.what()).find(registered ? "Cannot create" : "Cannot find"),
                 std::string::npos)
           << error.what();
+      EXPECT_EQ(error.problem(),
+                registered ? SimulatorProblem::NotServing : SimulatorProblem::NotRegistered)
+          << error.what();
     }
     EXPECT_FALSE(makeMarkerService()->openExisting("SIMUL")) << "registered " << registered;
   }
   loopmon::testing::LoopsimServe::forgetRegistration();
   expectApartmentAsFound("a failed creation");
+}
+
+// A program started together with loopsim finds "SIMUL" before the objects
+// answer: it waits for them while loopsim says it is starting (held here a
+// moment longer than loopsim holds it) instead of failing.
+TEST(SimulatorLink, WaitsForAStartingServer) {
+  bool existed = false;
+  auto starting = makeMarkerService()->create("loopsim-starting", existed);
+  ASSERT_NE(starting, nullptr);
+  loopmon::testing::LoopsimServe server;
+  auto client = std::async(std::launch::async, [] {
+    try {
+      return makeSimulatorLink()->create(SimulatorSide::Direct)->call("5 6 0 1 0 0 220");
+    } catch (const SimulatorUnavailable& error) {
+      return std::string("unavailable: ") + error.what();
+    }
+  });
+  EXPECT_EQ(client.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout)
+      << "did not wait: " << client.get();
+  starting.reset();
+  const std::string answer = client.get();
+  EXPECT_FALSE(answer.empty());
+  EXPECT_EQ(answer.find("unavailable"), std::string::npos) << answer;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace loopmon {
 
@@ -14,10 +15,31 @@ enum class SimulatorSide {
   Worker,  // "Simul.Simul2", method "Obmen"
 };
 
+// Why a simulator object could not be had, so that each front end can tell
+// the user in its own language what to do about it.
+enum class SimulatorProblem {
+  Other,          // the message says it all
+  NotRegistered,  // the objects are not registered on this computer
+  NotServing,     // registered, but no simulator server runs
+  Starting,       // a simulator server is still starting
+  Unreachable,    // a server holds "SIMUL" but its objects cannot be reached
+  NotResponding,  // the server takes calls but does not answer them
+};
+
 // Raised when the simulator object cannot be created (no server running).
+// what() is the whole English message; detail() the system's own words.
 class SimulatorUnavailable : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit SimulatorUnavailable(const std::string& message,
+                                SimulatorProblem problem = SimulatorProblem::Other,
+                                std::string detail = {})
+      : std::runtime_error(message), problem_(problem), detail_(std::move(detail)) {}
+  SimulatorProblem problem() const { return problem_; }
+  const std::string& detail() const { return detail_; }
+
+ private:
+  SimulatorProblem problem_;
+  std::string detail_;
 };
 
 // Raised when the simulator server takes a connection but does not answer a
@@ -25,7 +47,9 @@ class SimulatorUnavailable : public std::runtime_error {
 // as long, so the caller hears of it at once.
 class SimulatorNotResponding : public SimulatorUnavailable {
  public:
-  SimulatorNotResponding() : SimulatorUnavailable("the simulator server does not respond") {}
+  SimulatorNotResponding()
+      : SimulatorUnavailable("the simulator server does not respond",
+                             SimulatorProblem::NotResponding) {}
 };
 
 // The method each side calls: "Transceiving" (direct) or "Obmen" (worker).

@@ -2,12 +2,14 @@
 // ProgID, its one method found by name and called with one string argument.
 // Every object initialises the component library on the thread that creates
 // it and releases it again with the object, so a direct-side exchange leaves
-// the thread as it found it.
+// the thread as it found it. A failure says what the user can do about it.
 
 #include <ole2.h>
 
+#include <string>
 #include <thread>
 
+#include "platform/system/named_marker.h"
 #include "platform/system/simulator_link.h"
 #include "platform/system/windows_api_win32.h"
 
@@ -43,6 +45,65 @@ std::string failure(const wchar_t* progId, const char* step, const std::string& 
 
 std::string failure(const wchar_t* progId, const char* step, HRESULT hr) {
   return failure(progId, step, win32::systemMessage(static_cast<DWORD>(hr)));
+}
+
+// Held by a loopsim.exe that is starting. It takes "SIMUL" before the slow
+// part of its start (the component library's first start in a new profile or
+// Wine prefix has taken over 8 s), so that no program started meanwhile goes
+// to the port, and lets this go once its objects can be created.
+constexpr const char* StartingMarker = "loopsim-starting";
+constexpr DWORD StartingWaitMs = 30000;
+constexpr DWORD StartingPollMs = 100;
+
+// What the user can do when the object cannot be had.
+std::string advice(SimulatorProblem problem, const wchar_t* progId) {
+  const std::string name = win32::narrow(progId);
+  switch (problem) {
+    case SimulatorProblem::NotRegistered:
+      return name +
+             " is not registered on this computer: install loopmon, or start \"loopsim serve\" "
+             "from the programs' folder (it registers the simulator while it serves)";
+    case SimulatorProblem::NotServing:
+      return "no simulator runs: start \"loopsim serve\" (or the demo) and try again";
+    case SimulatorProblem::Starting:
+      return "the simulator is starting and has not served within " +
+             std::to_string(StartingWaitMs / 1000) +
+             " s: wait until loopsim says that it serves, then try again";
+    case SimulatorProblem::Unreachable:
+      return "the simulator runs but " + name +
+             " cannot be reached: end loopsim (Ctrl-C, or close its window) and start it again; "
+             "if that does not help, log off and on again (under Wine: wineserver -k)";
+    case SimulatorProblem::Other:
+    case SimulatorProblem::NotResponding:
+      break;
+  }
+  return {};
+}
+
+[[noreturn]] void fail(SimulatorProblem problem, const wchar_t* progId, const std::string& detail) {
+  throw SimulatorUnavailable(advice(problem, progId) + " (" + detail + ")", problem, detail);
+}
+
+// A starting loopsim is waited for, so that a program started together with
+// it (the demo's window, a script) does not fail.
+void waitWhileStarting(const wchar_t* progId) {
+  const auto markers = makeMarkerService();
+  for (DWORD waited = 0; markers->openExisting(StartingMarker); waited += StartingPollMs) {
+    if (waited >= StartingWaitMs) {
+      fail(SimulatorProblem::Starting, progId, win32::narrow(progId) + " is not served yet");
+    }
+    Sleep(StartingPollMs);
+  }
+}
+
+// Found but not created: with the marker "SIMUL" still held a server runs
+// whose objects cannot be reached (Wine answers E_NOINTERFACE when it cannot
+// pass the object's IDispatch to this process, or when the loopsim it starts
+// for a class no server offers ends at once); without it, none runs.
+SimulatorProblem creationProblem(HRESULT hr) {
+  if (hr == REGDB_E_CLASSNOTREG) return SimulatorProblem::NotRegistered;
+  return makeMarkerService()->openExisting("SIMUL") ? SimulatorProblem::Unreachable
+                                                    : SimulatorProblem::NotServing;
 }
 
 // A key of HKEY_CLASSES_ROOT as 32-bit programs see it.
@@ -118,20 +179,20 @@ class ComSimulatorLink final : public SimulatorLink {
  public:
   std::unique_ptr<SimulatorObject> create(SimulatorSide side) override {
     const wchar_t* progId = progIdOf(side);
+    waitWhileStarting(progId);
     auto apartment = std::make_unique<ComApartment>();
     CLSID classId{};
     HRESULT hr = CLSIDFromProgID(progId, &classId);
-    const char* step = "Cannot find";
-    IDispatch* dispatch = nullptr;
-    if (SUCCEEDED(hr)) {
-      step = "Cannot create";
-      hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                            IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    if (FAILED(hr)) {
+      fail(SimulatorProblem::NotRegistered, progId, failure(progId, "Cannot find", hr));
     }
+    IDispatch* dispatch = nullptr;
+    hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                          IID_IDispatch, reinterpret_cast<void**>(&dispatch));
     if (only32BitInprocServer(progId, hr)) {
       throw SimulatorUnavailable(failure(progId, "Cannot create", Only32BitInprocServer));
     }
-    if (FAILED(hr)) throw SimulatorUnavailable(failure(progId, step, hr));
+    if (FAILED(hr)) fail(creationProblem(hr), progId, failure(progId, "Cannot create", hr));
     DISPID method = DISPID_UNKNOWN;
     std::wstring methodName = win32::widen(simulatorMethodName(side));
     LPOLESTR names = methodName.data();
