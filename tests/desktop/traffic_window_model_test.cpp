@@ -22,6 +22,7 @@ struct MirrorView : TrafficWindowView {
   void showCounters(const std::vector<std::string>& shown) override { counters = shown; }
   void showPauseButton(const std::string& text) override { pauseText = text; }
   std::optional<std::string> askSavePath(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> askCapturePath(const std::string&) override { return std::nullopt; }
   void showMessage(const std::string&) override {}
 
   std::vector<std::string> lines;
