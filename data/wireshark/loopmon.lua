@@ -187,9 +187,12 @@ function loopmon.dissector(tvb, pinfo, root)
   header:add(f.attempt, tvb(6, 1))
   header:add(f.attempts, tvb(7, 1))
   header:add(f.route, tvb(20, 1))
-  if first >= 0 then header:add(f.first_ms, tvb(12, 4), ms(first)) end
-  if last >= 0 then
-    header:add(is_answer and f.last_ms or f.waited_ms, tvb(16, 4), ms(last))
+  -- The answer's times on the answer; the wait on a request left unanswered.
+  if is_answer then
+    if first >= 0 then header:add(f.first_ms, tvb(12, 4), ms(first)) end
+    if last >= 0 then header:add(f.last_ms, tvb(16, 4), ms(last)) end
+  elseif outcome == OUTCOME_SILENCE and last >= 0 then
+    header:add(f.waited_ms, tvb(16, 4), ms(last))
   end
 
   local frame = tvb(HEADER_BYTES)
