@@ -21,7 +21,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${ou
 file(GLOB_RECURSE files RELATIVE ${out}/unzipped ${out}/unzipped/*)
 list(SORT files)
 set(expected ${ARCHIVE}/README-Windows.txt ${ARCHIVE}/loopctl.exe ${ARCHIVE}/loopmon.exe
-             ${ARCHIVE}/loopsim.exe)
+             ${ARCHIVE}/loopmon.lua ${ARCHIVE}/loopsim.exe)
 if(NOT result EQUAL 0 OR NOT files STREQUAL expected)
   message(FATAL_ERROR "the archive holds '${files}', not '${expected}'")
 endif()
