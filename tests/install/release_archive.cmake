@@ -1,6 +1,7 @@
 # Packs the Windows build as a release and checks what a user unzips: exactly
-# loopmon.exe, loopctl.exe, loopsim.exe and README-Windows.txt in one folder, the text with
-# a byte order mark, CRLF line ends and the Russian texts intact.
+# loopmon.exe, loopctl.exe, loopsim.exe, README-Windows.txt and the Wireshark
+# dissector loopmon.lua in one folder, the text with a byte order mark, CRLF
+# line ends and the Russian texts intact.
 # cmake -DBUILD=<build dir> -DCPACK=<cpack> -DARCHIVE=<file name without .zip> -P release_archive.cmake
 set(out ${BUILD}/release-archive-test)
 file(REMOVE_RECURSE ${out})
