@@ -154,11 +154,12 @@ local function meaning(plain, is_answer)
   return answer_meaning(plain[3], plain[4], plain[5])
 end
 
--- Requests and answers by exchange and attempt, for the pairing; filled on
--- the first pass over the file.
-local requests, answers = {}, {}
+-- The pairing, made on the first pass over the file: an answer follows its
+-- request and carries the same exchange and attempt (numbers a later session
+-- of the same capture counts afresh).
+local last_request, request_of, answer_of = {}, {}, {}
 function loopmon.init()
-  requests, answers = {}, {}
+  last_request, request_of, answer_of = {}, {}, {}
 end
 
 local function ms(micros) return micros / 1000.0 end
@@ -202,12 +203,16 @@ function loopmon.dissector(tvb, pinfo, root)
 
   if not pinfo.visited then
     if is_answer then
-      answers[pair] = pinfo.number
+      local request = last_request[pair]
+      if request then
+        request_of[pinfo.number] = request
+        answer_of[request.number] = pinfo.number
+      end
     else
-      requests[pair] = { number = pinfo.number, time = pinfo.abs_ts, addr = (bytes[1] or 0) % 128 }
+      last_request[pair] = { number = pinfo.number, time = pinfo.abs_ts, addr = (bytes[1] or 0) % 128 }
     end
   end
-  local request = requests[pair]
+  local request = request_of[pinfo.number]
 
   local addr = (bytes[1] or 0) % 128
   if size >= 1 then
@@ -273,7 +278,7 @@ function loopmon.dissector(tvb, pinfo, root)
       tree:add_proto_expert_info(e_damaged, "Damaged answer: " .. outcomes[outcome])
     end
   else
-    if answers[pair] then tree:add(f.response_in, answers[pair]) end
+    if answer_of[pinfo.number] then tree:add(f.response_in, answer_of[pinfo.number]) end
     if outcome == OUTCOME_SILENCE then
       tree:add_proto_expert_info(e_silence, last >= 0 and
         string.format("No answer: silence %.1f ms", ms(last)) or "No answer")

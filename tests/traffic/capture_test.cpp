@@ -124,7 +124,8 @@ class Dissector : public ::testing::Test {
     if (std::string(TSHARK_PATH).empty())
       GTEST_FAIL() << "tshark is missing (scripts/install-deps)";
   }
-  loopmon::testing::TsharkRows dissect(const CaptureWriter& writer, const std::vector<std::string>& fields) {
+  loopmon::testing::TsharkRows dissect(const CaptureWriter& writer,
+                                       const std::vector<std::string>& fields) {
     const std::string file = folder.file("bus.pcapng");
     std::ofstream(file, std::ios::binary) << writer.content();
     return loopmon::testing::tsharkFields(TSHARK_PATH, DISSECTOR_PATH, file, fields);
@@ -185,8 +186,8 @@ TEST_F(Dissector, NamesEveryRequestAndAnswerAsTheTraceDoes) {
 }
 
 // A bad checksum, a silence and an answer from another address each get
-// their expert mark; an answer is paired with its request and the time
-// between them told.
+// their expert mark; an answer is paired with its own request, also where a
+// later session repeats its numbers, and the time between them told.
 TEST_F(Dissector, MarksWhatWentWrongAndPairsEachAnswer) {
   const Bytes presence = framed({5, 6, 0, 1, 0, 0});
   CaptureWriter writer("test");
@@ -194,6 +195,10 @@ TEST_F(Dissector, MarksWhatWentWrongAndPairsEachAnswer) {
   writer.add(attempt(2, presence, {5, 5, 2, 0, 0, 0x77}, TraceOutcome::BadChecksum));
   writer.add(attempt(3, presence, {}, TraceOutcome::Silence));
   writer.add(attempt(4, presence, framed({6, 5, 2, 0, 0}), TraceOutcome::OtherAddress));
+  // A later session of the same run counts its exchanges from 1 again.
+  TraceRecord again = attempt(5, presence, framed({5, 5, 2, 0, 0}), TraceOutcome::Answer);
+  again.exchange = 1;
+  writer.add(again);
   const loopmon::testing::TsharkRows rows =
       dissect(writer, {"loopmon.checksum.status", "loopmon.request_in", "loopmon.response_in",
                        "loopmon.time_ms", "_ws.expert.message"});
@@ -207,6 +212,8 @@ TEST_F(Dissector, MarksWhatWentWrongAndPairsEachAnswer) {
       {"good", "", "", "", "silence 30.0 ms No answer: silence 30.0 ms"},
       {"good", "", "7", "", ""},
       {"good", "6", "", time, "Answer from address 6"},
+      {"good", "", "9", "", ""},
+      {"good", "8", "", time, ""},
   };
   ASSERT_EQ(rows.size(), expected.size());
   for (size_t i = 0; i < rows.size(); ++i) {
