@@ -1,5 +1,6 @@
 # Installation and packages: `cmake --install` puts the programs, their man
-# pages, loopctl's bash completion and loopmon's desktop entry in place; CPack
+# pages, loopctl's bash completion, loopmon's desktop entry and the Wireshark
+# dissector of the bus captures in place; CPack
 # makes a .deb on Linux and a zip of the self-contained .exe files on Windows.
 include(GNUInstallDirs)
 
@@ -35,6 +36,9 @@ if(WIN32)
   install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
   # The user's guide in the users' language, in a form Windows opens well.
   install(FILES data/guide-ru.html DESTINATION .)
+  # The installer puts it where Wireshark looks (data/loopmon.wxs); the zip
+  # keeps it beside the programs.
+  install(FILES data/wireshark/loopmon.lua DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   install(TARGETS ${installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -44,6 +48,12 @@ else()
   endforeach()
   install(FILES data/bash-completion/loopctl data/bash-completion/loopsim
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  # Debian's Wireshark loads every Lua file of its global plugin folder.
+  set(wireshark_plugins lib/wireshark/plugins)
+  if(CMAKE_LIBRARY_ARCHITECTURE)
+    set(wireshark_plugins lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+  endif()
+  install(FILES data/wireshark/loopmon.lua DESTINATION ${wireshark_plugins})
   if(TARGET loopmon)
     install(FILES data/loopmon.desktop data/loopmon-demo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES data/loopmon.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 namespace loopmon::cli {
 
@@ -141,6 +142,18 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
     start = end + 1;
   }
   return loops;
+}
+
+void checkWritable(const std::string& option, const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+  if (path.empty() || std::filesystem::is_directory(file, error)) {
+    throw CliError(option + ": '" + path + "' is not a file name");
+  }
+  const std::filesystem::path folder = file.parent_path();
+  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+    throw CliError(option + ": the folder of " + path + " does not exist");
+  }
 }
 
 }  // namespace loopmon::cli

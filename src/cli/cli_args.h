@@ -72,4 +72,8 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
 // unchanged, so a conversion error still quotes what was typed.
 std::string withDecimalSeparator(const std::string& text, char separator);
 
+// A file that cannot be written is told before the bus work, not after it:
+// CliError naming `option` when `path` is no file name or its folder is missing.
+void checkWritable(const std::string& option, const std::string& path);
+
 }  // namespace loopmon::cli

@@ -134,6 +134,8 @@ std::string programUsage() {
           "                       request, outcome, answer times, meaning), to standard\n"
           "                       error or FILE\n"
           "  --trace-format json  one JSON object per attempt instead\n"
+          "  --trace-format pcapng  with --trace=FILE: a capture for Wireshark, written\n"
+          "                       whole at the end (dissector: loopmon.lua, see README)\n"
           "  --stats              at the end, per device on standard error: requests,\n"
           "                       answers, silences, damaged answers, retries, answer time\n";
   return text;

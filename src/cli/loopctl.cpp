@@ -359,15 +359,7 @@ bool usesBus(const std::string& command) {
          command == "survey" || command == "monitor";
 }
 
-int runCommand(const std::string& command, std::vector<std::string> rest) {
-  const TraceOptions traceOptions = takeTraceOptions(rest);
-  if (traceOptions.any() && !usesBus(command)) {
-    if (commandUsage(command).empty()) throw UsageError("unknown command " + command);
-    throw UsageError("--trace and --stats go with scan, read, send, check, survey and monitor");
-  }
-  std::optional<TraceOutput> output;
-  if (traceOptions.any()) output.emplace(traceOptions);
-  TraceOutput* const trace = output ? &*output : nullptr;
+int dispatch(const std::string& command, const std::vector<std::string>& rest, TraceOutput* trace) {
   const BusOpener open = [trace](const std::string& port) {
     return openBus(parsePort(port), trace);
   };
@@ -387,6 +379,19 @@ int runCommand(const std::string& command, std::vector<std::string> rest) {
     });
   }
   throw UsageError("unknown command " + command);
+}
+
+int runCommand(const std::string& command, std::vector<std::string> rest) {
+  const TraceOptions traceOptions = takeTraceOptions(rest);
+  if (traceOptions.any() && !usesBus(command)) {
+    if (commandUsage(command).empty()) throw UsageError("unknown command " + command);
+    throw UsageError("--trace and --stats go with scan, read, send, check, survey and monitor");
+  }
+  std::optional<TraceOutput> output;
+  if (traceOptions.any()) output.emplace(traceOptions);
+  const int status = dispatch(command, rest, output ? &*output : nullptr);
+  if (output) output->finish();
+  return status;
 }
 
 bool asksForHelp(const std::vector<std::string>& words) {

@@ -46,23 +46,6 @@ class ConsoleSurveyObserver : public SurveyObserver {
   ProgressLine progress_{stderr};
 };
 
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// A file that cannot be written is told before the bus work, not after it.
-void checkWritable(const std::string& option, const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path file = pathOf(path);
-  if (path.empty() || std::filesystem::is_directory(file, error)) {
-    throw CliError(option + ": '" + path + "' is not a file name");
-  }
-  const std::filesystem::path folder = file.parent_path();
-  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
-    throw CliError(option + ": the folder of " + path + " does not exist");
-  }
-}
-
 double tolerancePercent(const Arguments& args) {
   if (!args.has("--tolerance")) return DefaultTolerancePercent;
   const std::string text = args.required("--tolerance");

@@ -8,6 +8,7 @@
 #include "cli/cli_args.h"
 #include "cli/output.h"
 #include "cli/records.h"
+#include "platform/store/whole_file.h"
 #include "platform/system/console.h"
 #include "traffic/trace_text.h"
 #include "transport/bus_state.h"
@@ -108,9 +109,15 @@ TraceOptions takeTraceOptions(std::vector<std::string>& words) {
     } else if (word == "--stats") {
       options.stats = true;
     } else if (const auto format = valueOf(words, i, "--trace-format")) {
-      if (*format != "text" && *format != "json")
-        throw UsageError("--trace-format is text or json, not '" + *format + "'");
-      options.json = *format == "json";
+      if (*format == "text") {
+        options.format = TraceFormat::Text;
+      } else if (*format == "json") {
+        options.format = TraceFormat::Json;
+      } else if (*format == "pcapng") {
+        options.format = TraceFormat::Capture;
+      } else {
+        throw UsageError("--trace-format is text, json or pcapng, not '" + *format + "'");
+      }
       formatGiven = true;
     } else {
       ++i;
@@ -119,6 +126,9 @@ TraceOptions takeTraceOptions(std::vector<std::string>& words) {
     words.erase(words.begin() + static_cast<std::ptrdiff_t>(i));
   }
   if (formatGiven && !options.any()) throw UsageError("--trace-format needs --trace or --stats");
+  // A capture is no text for a terminal, and it is written whole at the end.
+  if (options.format == TraceFormat::Capture && options.file.empty())
+    throw UsageError("--trace-format pcapng needs --trace=FILE");
   return options;
 }
 
@@ -128,6 +138,11 @@ bool traceSharesStandardError() {
 
 TraceOutput::TraceOutput(const TraceOptions& options) : options_(options) {
   if (!options_.trace) return;
+  if (options_.format == TraceFormat::Capture) {
+    checkWritable("--trace", options_.file);
+    capture_.emplace(std::string("loopctl ") + LOOPMON_VERSION);
+    return;
+  }
   if (options_.file.empty()) {
     out_ = stderr;
     standardErrorShared = true;
@@ -138,6 +153,16 @@ TraceOutput::TraceOutput(const TraceOptions& options) : options_(options) {
 }
 
 TraceOutput::~TraceOutput() {
+  try {
+    finish();
+  } catch (const CliError& error) {
+    printLine(stderr, std::string("loopctl: ") + error.what());
+  }
+}
+
+void TraceOutput::finish() {
+  if (finished_) return;
+  finished_ = true;
   pump_.reset();
   // A command that ended before the bus was used has nothing to count.
   if (options_.stats && (!counters_.devices().empty() || dropped_ != 0)) {
@@ -146,12 +171,20 @@ TraceOutput::~TraceOutput() {
     // Said in the file as it happened; said here too, where it is seen.
     printLine(stderr, droppedText(dropped_));
   }
+  standardErrorShared = false;
+  if (capture_) {
+    capture_->addDropped(dropped_);
+    try {
+      replaceWholeFile(options_.file, capture_->content());
+    } catch (const FileError& error) {
+      throw CliError("the capture could not be written: " + std::string(error.what()));
+    }
+  }
   if (out_ && out_ != stderr) {
     const bool failed = std::ferror(out_) != 0;
     if (std::fclose(out_) != 0 || failed)
       printLine(stderr, "loopctl: the trace could not be written whole to " + options_.file);
   }
-  standardErrorShared = false;
 }
 
 void TraceOutput::attach(TRSSession& session) {
@@ -165,13 +198,18 @@ void TraceOutput::attach(TRSSession& session) {
 void TraceOutput::write(const std::vector<TraceRecord>& batch, uint64_t dropped) {
   dropped_ += dropped;
   for (const TraceRecord& record : batch) counters_.add(record);
+  if (capture_) {
+    for (const TraceRecord& record : batch) capture_->add(record);
+    return;
+  }
   if (!out_) return;
   if (dropped != 0) {
-    printLine(out_, options_.json ? droppedJson(dropped) : droppedText(dropped));
+    printLine(out_,
+              (options_.format == TraceFormat::Json) ? droppedJson(dropped) : droppedText(dropped));
   }
   RecordWriter json(out_, RecordFormat::Json, RecordColumns, '.');
   for (const TraceRecord& record : batch) {
-    if (options_.json) {
+    if ((options_.format == TraceFormat::Json)) {
       json.record(jsonRecord(record));
     } else {
       writeText(out_, traceText(record) + "\n");
@@ -181,7 +219,7 @@ void TraceOutput::write(const std::vector<TraceRecord>& batch, uint64_t dropped)
 }
 
 void TraceOutput::writeStats() {
-  if (options_.json) {
+  if ((options_.format == TraceFormat::Json)) {
     RecordWriter json(stderr, RecordFormat::Json, StatsColumns, '.');
     for (const auto& [address, d] : counters_.devices()) {
       json.record({Field::number(address), count(d.requests), count(d.answers), count(d.silences),

@@ -4,19 +4,23 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "session/session.h"
+#include "traffic/capture.h"
 #include "traffic/trace_pump.h"
 #include "traffic/traffic_counters.h"
 
 namespace loopmon::cli {
 
+enum class TraceFormat { Text, Json, Capture };
+
 struct TraceOptions {
   bool trace = false;
   std::string file;  // empty: standard error
-  bool json = false;
+  TraceFormat format = TraceFormat::Text;
   bool stats = false;
   bool any() const { return trace || stats; }
 };
@@ -41,6 +45,11 @@ class TraceOutput {
   TraceOutput& operator=(const TraceOutput&) = delete;
 
   void attach(TRSSession& session);
+  // Ends the trace after a command that ran its course: a capture is written
+  // whole now, and a file that cannot be written is a CliError. After a
+  // command that failed the destructor does the same and tells a failure on
+  // standard error.
+  void finish();
 
  private:
   void write(const std::vector<TraceRecord>& batch, uint64_t dropped);
@@ -48,6 +57,8 @@ class TraceOutput {
 
   TraceOptions options_;
   std::FILE* out_ = nullptr;
+  std::optional<CaptureWriter> capture_;
+  bool finished_ = false;
   // The pump's thread alone touches these until the pump is gone.
   TrafficCounters counters_;
   uint64_t dropped_ = 0;

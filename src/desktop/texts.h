@@ -80,6 +80,10 @@ inline constexpr char SaveText[] = "Сохранить...";
 inline constexpr char TrafficFileName[] = "Обмен по шине.txt";
 inline constexpr char SaveTrafficTitle[] = "Сохранить обмен по шине";
 inline constexpr char TextFiles[] = "Текстовые файлы (*.txt)";
+inline constexpr char SaveCapture[] = "Сохранить для Wireshark...";
+inline constexpr char CaptureFileName[] = "Обмен по шине.pcapng";
+inline constexpr char SaveCaptureTitle[] = "Сохранить обмен по шине для Wireshark";
+inline constexpr char CaptureFiles[] = "Файлы Wireshark (*.pcapng)";
 
 // The survey window and its record.
 inline constexpr char SurveyItem[] = "Обход шины...";

@@ -4,6 +4,7 @@
 
 #include "desktop/texts.h"
 #include "platform/store/whole_file.h"
+#include "traffic/capture.h"
 #include "traffic/trace_text.h"
 
 namespace loopmon {
@@ -51,10 +52,10 @@ void TrafficWindowModel::refresh() {
     if (shown(line)) added.push_back(line.text);
     lines_.push_back(std::move(line));
   };
-  if (dropped != 0) add({0, droppedText(dropped)});
+  if (dropped != 0) add({0, droppedText(dropped), std::nullopt, dropped});
   for (const TraceRecord& record : batch_) {
     counters_.add(record);
-    add({record.address(), traceText(record)});
+    add({record.address(), traceText(record), record});
   }
   int removed = 0;
   for (; lines_.size() > MaxLines; lines_.pop_front()) removed += shown(lines_.front()) ? 1 : 0;
@@ -106,14 +107,36 @@ std::string TrafficWindowModel::text() const {
   return text;
 }
 
-void TrafficWindowModel::saveClicked() {
-  const std::optional<std::string> path = view_.askSavePath(texts::TrafficFileName);
+std::string TrafficWindowModel::capture() const {
+  CaptureWriter writer(std::string("loopmon ") + LOOPMON_VERSION);
+  for (const Line& line : lines_) {
+    if (!shown(line)) continue;
+    if (line.record) {
+      writer.add(*line.record);
+    } else {
+      writer.addDropped(line.dropped);
+    }
+  }
+  return writer.content();
+}
+
+void TrafficWindowModel::save(const std::optional<std::string>& path, const std::string& content) {
   if (!path || path->empty()) return;
   try {
-    replaceWholeFile(*path, text());
+    replaceWholeFile(*path, content);
   } catch (const FileError& error) {
     view_.showMessage(texts::Format(texts::SaveFailed, *path, error.reason()));
   }
+}
+
+void TrafficWindowModel::saveClicked() {
+  const std::optional<std::string> path = view_.askSavePath(texts::TrafficFileName);
+  if (path) save(path, text());
+}
+
+void TrafficWindowModel::saveCaptureClicked() {
+  const std::optional<std::string> path = view_.askCapturePath(texts::CaptureFileName);
+  if (path) save(path, capture());
 }
 
 }  // namespace loopmon

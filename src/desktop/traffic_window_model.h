@@ -1,7 +1,8 @@
 #pragma once
 // The traffic window without a toolkit: the bus trace's records as lines, the
 // newest last, filtered by address, frozen while paused, at most MaxLines
-// kept; the per-device counters under them; and the text file it saves.
+// kept; the per-device counters under them; and the text file and the
+// capture for Wireshark it saves.
 
 #include <cstdint>
 #include <deque>
@@ -25,8 +26,10 @@ class TrafficWindowView {
   virtual void showCounters(const std::vector<std::string>& lines) = 0;
   // The pause button's text: "Пауза", or "Продолжить" while paused.
   virtual void showPauseButton(const std::string& text) = 0;
-  // Where to save, offering `suggested`; nothing when the user cancels.
+  // Where to save, offering `suggested`; nothing when the user cancels. The
+  // text file's dialog offers text files, the capture's Wireshark's.
   virtual std::optional<std::string> askSavePath(const std::string& suggested) = 0;
+  virtual std::optional<std::string> askCapturePath(const std::string& suggested) = 0;
   // A box with the application's title, an error icon and one OK button.
   virtual void showMessage(const std::string& text) = 0;
 };
@@ -53,11 +56,15 @@ class TrafficWindowModel {
   void pauseClicked();
   void clearClicked();
   void saveClicked();
+  void saveCaptureClicked();
 
   // The lines the list shows, oldest first, and the file's content: those
   // lines, then the counters.
   std::vector<std::string> shownLines() const;
   std::string text() const;
+  // The attempts shown as a pcapng capture, what the trace lost among them
+  // in its drop count.
+  std::string capture() const;
   bool paused() const { return paused_; }
   const TrafficCounters& counters() const { return counters_; }
 
@@ -65,7 +72,10 @@ class TrafficWindowModel {
   struct Line {
     uint8_t address = 0;  // 0: the trace's own line, shown whatever the filter
     std::string text;
+    std::optional<TraceRecord> record;  // none for the trace's own line
+    uint64_t dropped = 0;
   };
+  void save(const std::optional<std::string>& path, const std::string& content);
   bool shown(const Line& line) const;
   // The list and the counters afresh (unless paused).
   void showAll();

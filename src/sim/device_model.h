@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "sim/bus_responder.h"
 #include "sim/scenario.h"
 #include "transport/frame.h"
 
@@ -66,18 +67,18 @@ class SimulatedDevice {
   size_t faultNext_ = 0;
 };
 
-class SimulatedBus {
+class SimulatedBus : public BusResponder {
  public:
   explicit SimulatedBus(const Scenario& scenario);
 
-  CrcTable crcTable() const { return crcTable_; }
+  CrcTable crcTable() const override { return crcTable_; }
   // A request frame as it came off the line, checksum included. Returns the
   // answer frame with its checksum (or what a fault made of it), or nothing
   // when no device answers.
-  std::optional<Bytes> respond(const Bytes& frame);
+  std::optional<Bytes> respond(const Bytes& frame) override;
   // When, after the request's end, the line delivers the last answer: the
   // device's latency, or its late-us for a late one.
-  uint32_t replyDelayMicros() const { return replyDelayMicros_; }
+  uint32_t replyDelayMicros() const override { return replyDelayMicros_; }
   // The device at an address, or null.
   SimulatedDevice* device(uint8_t address);
 

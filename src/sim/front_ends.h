@@ -1,15 +1,19 @@
 #pragma once
 // The two front ends of loopsim over one simulated bus.
 
+#include <memory>
 #include <string>
 
 #include "sim/scenario.h"
 
 namespace loopmon::sim {
 
+class ReplayTable;
+
 struct ServeOptions {
   Scenario scenario;
   bool trace = false;
+  std::shared_ptr<const ReplayTable> replay;  // a recorded bus instead of the scenario's
 };
 
 struct LineOptions {
@@ -17,6 +21,7 @@ struct LineOptions {
   bool trace = false;
   bool echo = false;
   std::string linkPath;  // a symlink to the device, made and removed by loopsim
+  std::shared_ptr<const ReplayTable> replay;
 };
 
 // Both run until they are stopped (Ctrl-C, SIGTERM, or on Windows the

@@ -44,7 +44,8 @@ struct ReceivedByte {
 
 class Line {
  public:
-  explicit Line(const LineOptions& options) : bus_(options.scenario), options_(options) {}
+  explicit Line(const LineOptions& options)
+      : bus_(makeResponder(options.scenario, options.replay)), options_(options) {}
 
   ~Line() {
     if (master_ >= 0) close(master_);
@@ -163,7 +164,7 @@ class Line {
     while (true) {
       Bytes held;
       for (const ReceivedByte& b : received_) held.push_back(b.value);
-      const auto frame = findFrame(held.data(), held.size(), bus_.crcTable());
+      const auto frame = findFrame(held.data(), held.size(), bus_->crcTable());
       if (!frame) return;
       discard(frame->start);
       answer(frame->length);
@@ -177,19 +178,19 @@ class Line {
     for (size_t i = 0; i < length; ++i) request.push_back(received_[i].value);
     const auto requestEnd = received_[length - 1].onLine;
     if (options_.trace)
-      traceLine("-> " + describeFrame(request, FrameRole::Request, bus_.crcTable()));
-    const auto reply = bus_.respond(request);
+      traceLine("-> " + describeFrame(request, FrameRole::Request, bus_->crcTable()));
+    const auto reply = bus_->respond(request);
     if (!reply) {
       if (options_.trace) traceLine("<- (no answer)");
       return;
     }
-    auto at = requestEnd + std::chrono::microseconds(bus_.replyDelayMicros());
+    auto at = requestEnd + std::chrono::microseconds(bus_->replyDelayMicros());
     for (uint8_t byte : *reply) {
       at += CharacterTime;
       outgoing_.emplace(at, byte);
     }
     if (options_.trace)
-      traceLine("<- " + describeFrame(*reply, FrameRole::Answer, bus_.crcTable()));
+      traceLine("<- " + describeFrame(*reply, FrameRole::Answer, bus_->crcTable()));
   }
 
   void discard(size_t count) {
@@ -234,7 +235,7 @@ class Line {
     return wake;
   }
 
-  SimulatedBus bus_;
+  std::unique_ptr<BusResponder> bus_;
   const LineOptions& options_;
   int master_ = -1;
   std::string devicePath_;

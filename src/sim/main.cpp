@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/front_ends.h"
+#include "sim/replay.h"
 #include "sim/scenario.h"
 
 using namespace loopmon;
@@ -16,19 +17,24 @@ using namespace loopmon::sim;
 namespace {
 
 const char* const Usage = R"(usage:
-  loopsim serve [--scenario FILE] [--crc carried|published] [--trace]
+  loopsim serve [--scenario FILE | --replay FILE.pcapng] [--crc carried|published] [--trace]
       the simulator server: holds the marker "SIMUL" and answers the
       programs' simulator exchanges until Ctrl-C (or SIGTERM, or on Windows
       the console window closed)
   loopsim demo [--scenario FILE] [--crc carried|published]
       serves the bus and opens loopmon beside loopsim on it; closing the
       window ends the demo
-  loopsim pty [--scenario FILE] [--crc carried|published] [--link PATH] [--echo] [--trace]
+  loopsim pty [--scenario FILE | --replay FILE.pcapng] [--crc carried|published]
+      [--link PATH] [--echo] [--trace]
       the devices on a pseudo-terminal as a 9600-baud RS-485 line; prints
       the device to open (--link also makes a symbolic link to it); Linux only
   loopsim scenario
       prints the built-in demo scenario (a starting point for your own)
 
+  --replay  answers as the bus in the capture answered (loopctl --trace-format
+            pcapng, or the traffic window's save for Wireshark): each request
+            with the latest answer the capture holds for it, silence where it
+            holds none
   --trace   prints every frame with a timestamp, in hex and decoded
   --echo    echoes the bytes received, like a converter whose receiver stays on
 )";
@@ -43,6 +49,7 @@ struct Arguments {
   std::string scenarioFile;
   std::optional<CrcTable> crcTable;
   std::string linkPath;
+  std::string replayFile;
   bool trace = false;
   bool echo = false;
 };
@@ -65,6 +72,10 @@ std::string parse(const std::vector<std::string>& args, Arguments& out) {
       const auto file = value();
       if (!file) return "--scenario needs a file";
       out.scenarioFile = *file;
+    } else if (option == "--replay" && out.command != "demo") {
+      const auto file = value();
+      if (!file) return "--replay needs a capture file";
+      out.replayFile = *file;
     } else if (option == "--link" && out.command == "pty") {
       const auto path = value();
       if (!path) return "--link needs a path";
@@ -81,6 +92,9 @@ std::string parse(const std::vector<std::string>& args, Arguments& out) {
     } else {
       return "unknown option " + option;
     }
+  }
+  if (!out.replayFile.empty() && !out.scenarioFile.empty()) {
+    return "--replay and --scenario exclude each other";
   }
   return {};
 }
@@ -123,8 +137,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (arguments.crcTable) scenario.crcTable = *arguments.crcTable;
+  std::shared_ptr<const ReplayTable> replay;
+  if (!arguments.replayFile.empty()) {
+    try {
+      replay = ReplayTable::load(arguments.replayFile);
+    } catch (const ReplayError& error) {
+      std::fprintf(stderr, "loopsim: cannot replay %s\n", error.what());
+      return 1;
+    }
+  }
 
-  if (arguments.command == "serve") return serveSimulator({scenario, arguments.trace});
-  if (arguments.command == "demo") return playDemo({scenario, arguments.trace});
-  return playLine({scenario, arguments.trace, arguments.echo, arguments.linkPath});
+  if (arguments.command == "serve") return serveSimulator({scenario, arguments.trace, replay});
+  if (arguments.command == "demo") return playDemo({scenario, arguments.trace, nullptr});
+  return playLine({scenario, arguments.trace, arguments.echo, arguments.linkPath, replay});
 }

@@ -47,7 +47,7 @@ struct Client {
 class Server {
  public:
   explicit Server(const ServeOptions& options)
-      : bus_(options.scenario), calls_(bus_, options.trace) {}
+      : bus_(makeResponder(options.scenario, options.replay)), calls_(*bus_, options.trace) {}
 
   ~Server() {
     for (auto& client : clients_) close(client.fd);
@@ -179,7 +179,7 @@ class Server {
     return client.output.size() <= MaxPendingOutputBytes;
   }
 
-  SimulatedBus bus_;
+  std::unique_ptr<BusResponder> bus_;
   SocketCalls calls_;
   std::unique_ptr<MarkerService> markers_ = makeMarkerService();
   std::unique_ptr<MarkerHold> ownership_;

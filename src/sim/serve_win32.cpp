@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,7 +48,8 @@ constexpr ServerClass Classes[] = {
 // answers them one at a time.
 class Bus {
  public:
-  explicit Bus(const ServeOptions& options) : bus_(options.scenario), calls_(bus_, options.trace) {}
+  explicit Bus(const ServeOptions& options)
+      : bus_(makeResponder(options.scenario, options.replay)), calls_(*bus_, options.trace) {}
 
   std::string answer(SimulatorSide side, const std::string& requestText) {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -56,7 +58,7 @@ class Bus {
 
  private:
   std::mutex lock_;
-  SimulatedBus bus_;
+  std::unique_ptr<BusResponder> bus_;
   SocketCalls calls_;
 };
 

@@ -17,7 +17,7 @@ struct CallStream {
 
 class SocketCalls {
  public:
-  SocketCalls(SimulatedBus& bus, bool trace) : bus_(bus), trace_(trace) {}
+  SocketCalls(BusResponder& bus, bool trace) : bus_(bus), trace_(trace) {}
 
   // Takes bytes received from a client and returns the answer lines for the
   // calls they complete, one line each. A line too long to be a call is
@@ -31,7 +31,7 @@ class SocketCalls {
   std::string answer(const std::string& line);
 
  private:
-  SimulatedBus& bus_;
+  BusResponder& bus_;
   bool trace_;
 };
 

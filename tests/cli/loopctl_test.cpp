@@ -31,7 +31,10 @@
 #include "scoped_temp_dir.h"
 #include "ser2net_process.h"
 #include "session/session.h"
+#include "traffic/capture.h"
+#include "traffic/frame_meaning.h"
 #include "transport/line_settings.h"
+#include "tshark.h"
 
 namespace loopmon {
 namespace {
@@ -790,6 +793,125 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   const std::string changes = slurp(folder.file("changes.html"));
   EXPECT_NE(changes.find("Изменения с записи от " + record.time), std::string::npos);
   EXPECT_NE(changes.find("<span class=\"was\">было Обрыв</span>"), std::string::npos);
+}
+
+// The bus as Wireshark shows it, and a site's bus replayed at the office:
+// loopsim plays the demo bus, loopctl writes captures of it.
+class BusCaptures : public Loopctl {
+ protected:
+  void serve(const std::vector<std::string>& args) {
+    loopsim = std::make_unique<testing::LoopsimProcess>(LOOPSIM_PATH, args);
+    ASSERT_TRUE(loopsim->readLine().starts_with("loopsim: serving")) << "loopsim did not start";
+  }
+  // The dissector's reading of every packet against the trace's own: the
+  // meaning, a good checksum, no malformed packet, every answer paired.
+  void checkDissected(const std::string& capture) {
+    const std::vector<CapturedPacket> packets = readCapture(slurp(capture));
+    const testing::TsharkRows rows =
+        testing::tsharkFields(TSHARK_PATH, DISSECTOR_PATH, capture,
+                              {"loopmon.meaning", "loopmon.checksum.status", "_ws.malformed",
+                               "loopmon.request_in", "loopmon.response_in"});
+    ASSERT_EQ(rows.size(), packets.size()) << capture;
+    size_t answers = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+      const CapturedPacket& p = packets[i];
+      const auto& row = rows[i];
+      const std::string number = std::to_string(i + 1);
+      EXPECT_EQ(row[0], frameMeaning(p.frame, p.answer ? FrameRole::Answer : FrameRole::Request))
+          << "packet " << number;
+      EXPECT_EQ(row[1], "good") << "packet " << number;
+      EXPECT_EQ(row[2], "") << "packet " << number;
+      if (!p.answer) continue;
+      ++answers;
+      ASSERT_FALSE(row[3].empty()) << "packet " << number;
+      EXPECT_EQ(rows.at(std::stoul(row[3]) - 1)[4], number);
+    }
+    EXPECT_GT(answers, 0u) << capture;
+  }
+};
+
+TEST_F(BusCaptures, ASearchAndAReadingDissectAsTheTraceSaysThem) {
+  serve({"serve"});
+  const RunResult scan = run({"scan", "--port", "COM1", "--addr", "1-2,5,12,20,63,127",
+                              "--trace=" + folder.file("scan.pcapng"), "--trace-format", "pcapng"});
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  checkDissected(folder.file("scan.pcapng"));
+  const RunResult read = run({"read", "--port", "COM1", "--addr", "127", "--trace-format=pcapng",
+                              "--trace=" + folder.file("read.pcapng")});
+  EXPECT_EQ(read.status, 0) << read.err;
+  checkDissected(folder.file("read.pcapng"));
+}
+
+TEST_F(BusCaptures, ASurveyReplayedFromItsCaptureGivesTheSameRecord) {
+  serve({"serve"});
+  const std::string capture = folder.file("site.pcapng");
+  // A silent address, a device with an event pending and one whose presence
+  // request runs through the checksum table's odd entry.
+  const std::vector<std::string> survey{"survey", "--port", "COM1", "--addr", "1,20,63"};
+  std::vector<std::string> args = survey;
+  args.insert(args.end(), {"--out", folder.file("site.json"), "--trace=" + capture,
+                           "--trace-format", "pcapng"});
+  ASSERT_EQ(run(args).status, 0);
+  loopsim.reset();
+
+  serve({"serve", "--replay", capture});
+  args = survey;
+  args[2] = "COM3";
+  args.insert(args.end(), {"--out", folder.file("office.json")});
+  const RunResult replayed = run(args);
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  SiteRecord site = LoadRecord(folder.file("site.json"));
+  SiteRecord office = LoadRecord(folder.file("office.json"));
+  EXPECT_EQ(site.devices.size(), 2u);
+  EXPECT_NE(std::tie(site.time, site.port), std::tie(office.time, office.port));
+  site.time = office.time;
+  site.port = office.port;
+  EXPECT_EQ(site, office);
+  loopsim.reset();
+
+  // A file that is not a whole capture is refused by name and reason, and
+  // nothing is served.
+  const std::string content = slurp(capture);
+  std::ofstream(folder.file("cut.pcapng"), std::ios::binary)
+      << content.substr(0, content.size() / 2);
+  std::ofstream(folder.file("record.pcapng")) << slurp(folder.file("site.json"));
+  for (const auto& [file, reason] :
+       {std::pair{"cut.pcapng", "truncated"}, std::pair{"record.pcapng", "not a pcapng capture"}}) {
+    const RunResult refused = run({"serve", "--replay", folder.file(file)}, LOOPSIM_PATH);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("cannot replay " + folder.file(file) + ": " + reason),
+              std::string::npos)
+        << refused.err;
+  }
+}
+
+// Written whole at the end by the rules of every save: a read-only file
+// stays as it was, with nothing left beside it; a missing folder is told
+// before the bus is used.
+TEST_F(BusCaptures, ACaptureIsWrittenWholeOrNotAtAll) {
+  serve({"serve"});
+  const std::string kept = folder.file("kept.pcapng");
+  std::ofstream(kept) << "an earlier capture";
+  std::filesystem::permissions(kept, std::filesystem::perms::owner_read);
+  const RunResult refused =
+      run({"scan", "--port", "COM1", "--addr", "5", "--trace=" + kept, "--trace-format=pcapng"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(
+      refused.err.find("the capture could not be written: " + kept + ": the file is read-only"),
+      std::string::npos)
+      << refused.err;
+  EXPECT_EQ(slurp(kept), "an earlier capture");
+  const auto entries = std::distance(std::filesystem::directory_iterator(folder.path()),
+                                     std::filesystem::directory_iterator());
+  const RunResult nowhere =
+      run({"scan", "--port", "COM1", "--addr", "5", "--trace=" + folder.file("none/bus.pcapng"),
+           "--trace-format=pcapng"});
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_EQ(nowhere.out, "") << "told before the search";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                          std::filesystem::directory_iterator()),
+            entries);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The traffic window without a toolkit: the list the view holds stays the
 // model's through the line cap, the filter, pause and clear; what the trace
-// lost is said in the list; the counters and the saved text.
+// lost is said in the list; the counters, the saved text and the capture.
 
 #include "desktop/traffic_window_model.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "traffic/capture.h"
 
 namespace loopmon {
 namespace {
@@ -22,6 +24,7 @@ struct MirrorView : TrafficWindowView {
   void showCounters(const std::vector<std::string>& shown) override { counters = shown; }
   void showPauseButton(const std::string& text) override { pauseText = text; }
   std::optional<std::string> askSavePath(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> askCapturePath(const std::string&) override { return std::nullopt; }
   void showMessage(const std::string&) override {}
 
   std::vector<std::string> lines;
@@ -101,7 +104,7 @@ TEST(TrafficWindowModel, TheViewsListFollowsTheModelThroughEveryChange) {
   EXPECT_EQ(trace.active(), nullptr) << "closed, the trace is off";
 }
 
-TEST(TrafficWindowModel, SaysWhatTheTraceLostAndSavesTheListWithTheCounters) {
+TEST(TrafficWindowModel, SaysWhatTheTraceLostAndSavesWhatItShows) {
   BusTrace trace;
   trace.start(4);
   MirrorView view;
@@ -118,6 +121,10 @@ TEST(TrafficWindowModel, SaysWhatTheTraceLostAndSavesTheListWithTheCounters) {
   const DeviceTraffic& five = model.counters().devices().at(5);
   EXPECT_EQ(five.silences, 3u) << "the records lost are not counted";
   EXPECT_EQ(model.counters().devices().at(9).damaged, 1u);
+  // The capture for Wireshark holds the attempts shown, as the list does.
+  const std::vector<CapturedPacket> packets = readCapture(model.capture());
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].frame, attempt(9, TraceOutcome::BadChecksum).requestBytes());
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ target_compile_options(loopmon_options INTERFACE -fsanitize=fuzzer-no-link,addre
 target_link_options(loopmon_options INTERFACE -fsanitize=address,undefined)
 
 set(loopmon_fuzz_targets frame number_text profile registry scenario socket_line frame_finder
-    cli_args record telnet remote_line remote_name line_settings simulator_reply)
+    cli_args record telnet remote_line remote_name line_settings simulator_reply capture)
 foreach(name IN LISTS loopmon_fuzz_targets)
   add_executable(${name}_fuzz ${CMAKE_CURRENT_LIST_DIR}/${name}_fuzz.cpp)
   target_link_libraries(${name}_fuzz PRIVATE loopmon_sim loopmon_core loopmon_warnings)

@@ -29,6 +29,8 @@ TrafficWindow::TrafficWindow(BusTrace& trace, QWidget* parent)
           [this] { model_.clearClicked(); });
   connect(form_->get<QPushButton>(SaveButton), &QPushButton::clicked, this,
           [this] { runHandler(this, [this] { model_.saveClicked(); }); });
+  connect(form_->get<QPushButton>(SaveCaptureButton), &QPushButton::clicked, this,
+          [this] { runHandler(this, [this] { model_.saveCaptureClicked(); }); });
   // The counters are read, never chosen.
   list(CountersList)->setSelectionMode(QAbstractItemView::NoSelection);
   list(CountersList)->setFocusPolicy(Qt::NoFocus);
@@ -76,6 +78,11 @@ void TrafficWindow::showPauseButton(const std::string& text) {
 std::optional<std::string> TrafficWindow::askSavePath(const std::string& suggested) {
   if (chooseTextPath) return chooseTextPath().toStdString();
   return askSaveFile(this, texts::SaveTrafficTitle, suggested, texts::TextFiles, "txt");
+}
+
+std::optional<std::string> TrafficWindow::askCapturePath(const std::string& suggested) {
+  if (chooseCapturePath) return chooseCapturePath().toStdString();
+  return askSaveFile(this, texts::SaveCaptureTitle, suggested, texts::CaptureFiles, "pcapng");
 }
 
 void TrafficWindow::showMessage(const std::string& text) {

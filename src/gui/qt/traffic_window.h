@@ -25,6 +25,8 @@ class TrafficWindow : public QWidget, private TrafficWindowView {
   // Where "Сохранить..." writes; the file dialog asks when unset. An empty
   // path saves nothing.
   std::function<QString()> chooseTextPath;
+  // Where "Сохранить для Wireshark..." writes, likewise.
+  std::function<QString()> chooseCapturePath;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -38,6 +40,7 @@ class TrafficWindow : public QWidget, private TrafficWindowView {
   void showCounters(const std::vector<std::string>& lines) override;
   void showPauseButton(const std::string& text) override;
   std::optional<std::string> askSavePath(const std::string& suggested) override;
+  std::optional<std::string> askCapturePath(const std::string& suggested) override;
   void showMessage(const std::string& text) override;
 
   TrafficWindowModel model_;

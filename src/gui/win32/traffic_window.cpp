@@ -47,6 +47,7 @@ void TrafficWindow::onCommand(int id, int code) {
     if (id == PauseButton) model_.pauseClicked();
     if (id == ClearButton) model_.clearClicked();
     if (id == SaveButton) runHandler(hwnd(), [this] { model_.saveClicked(); });
+    if (id == SaveCaptureButton) runHandler(hwnd(), [this] { model_.saveCaptureClicked(); });
   }
 }
 
@@ -88,6 +89,11 @@ void TrafficWindow::showPauseButton(const std::string& text) {
 std::optional<std::string> TrafficWindow::askSavePath(const std::string& suggested) {
   return askSaveFile(hwnd(), texts::SaveTrafficTitle, suggested, texts::TextFiles, L"*.txt",
                      L"txt");
+}
+
+std::optional<std::string> TrafficWindow::askCapturePath(const std::string& suggested) {
+  return askSaveFile(hwnd(), texts::SaveCaptureTitle, suggested, texts::CaptureFiles, L"*.pcapng",
+                     L"pcapng");
 }
 
 void TrafficWindow::showMessage(const std::string& text) {

@@ -34,6 +34,7 @@ class TrafficWindow : public FormWindow, private TrafficWindowView {
   void showCounters(const std::vector<std::string>& lines) override;
   void showPauseButton(const std::string& text) override;
   std::optional<std::string> askSavePath(const std::string& suggested) override;
+  std::optional<std::string> askCapturePath(const std::string& suggested) override;
   void showMessage(const std::string& text) override;
 
   HWND owner_;

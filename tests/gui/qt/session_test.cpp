@@ -252,7 +252,7 @@ class SessionTest : public QObject {
 
   // The traffic window opened during the scan: it shows the scan's exchanges
   // and counters, filters by address, stands still while paused through a
-  // reading, and saves what it shows with the counters.
+  // reading, and saves what it shows with the counters, and as a capture.
   void theTrafficWindowShowsTheScanFiltersPausesAndSaves() {
     QTRY_COMPARE(window_->findChildren<TrafficWindow*>().size(), 1);
     TrafficWindow* traffic = window_->findChildren<TrafficWindow*>().front();
@@ -287,6 +287,14 @@ class SessionTest : public QObject {
     QFile saved(file);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll().toStdString(), traffic->model().text());
+    const QString capture = QString::fromStdString(path("traffic.pcapng"));
+    traffic->chooseCapturePath = [&] { return capture; };
+    QTest::mouseClick(control<QPushButton>(traffic, "saveCaptureButton"), Qt::LeftButton);
+    QFile savedCapture(capture);
+    QVERIFY(savedCapture.open(QIODevice::ReadOnly));
+    QCOMPARE(savedCapture.readAll().toStdString(), traffic->model().capture());
+    // Its picture stays in the build folder, to be looked at.
+    QVERIFY(traffic->grab().save(QStringLiteral("traffic_window.png")));
     traffic->close();
     QTRY_VERIFY(window_->findChildren<TrafficWindow*>().isEmpty());
     QCOMPARE(window_->session().Bus().Trace.active(), nullptr);

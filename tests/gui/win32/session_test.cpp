@@ -81,6 +81,12 @@ class Session : public ::testing::Test {
     setSavePathHook({});
     std::ifstream saved(std::filesystem::path(widen(file)), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), traffic.model().text());
+    const std::string capture = folder_.file("traffic.pcapng");
+    setSavePathHook([&](const std::string&) { return std::optional<std::string>(capture); });
+    click(traffic.control(traffic_form::SaveCaptureButton));
+    setSavePathHook({});
+    std::ifstream captured(std::filesystem::path(widen(capture)), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(captured), {}), traffic.model().capture());
     SendMessageW(traffic.hwnd(), WM_CLOSE, 0, 0);
     EXPECT_EQ(window_->session().Bus().Trace.active(), nullptr);
   }
