@@ -138,7 +138,8 @@ std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row, char separ
           Field::number(table.Device().DevAddr),
           Field::number(row),
           values.adc ? Field::number(*values.adc) : Field::empty(),
-          values.kohm ? Field::number(FormatFixed(*values.kohm, 1, separator)) : Field::empty(),
+          values.kohm ? Field::number(FormatFixed(*values.kohm, 1, separator), *values.kohm)
+                      : Field::empty(),
           values.text ? Field::textOf(*values.text) : Field::empty()};
 }
 

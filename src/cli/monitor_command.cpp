@@ -15,6 +15,7 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/read_summary.h"
+#include "record/json.h"
 
 namespace loopmon::cli {
 namespace {
@@ -108,12 +109,17 @@ void print(const EventLine& line, bool json) {
   const std::string time = timestamp();
   const std::string frame = frameHex(line.frame);
   if (json) {
-    printText(stdout,
-              "{\"time\":\"%s\",\"event\":\"%s\",\"addr\":%d,\"loop\":%s,\"reading\":%s,"
-              "\"class\":%s%s%s%s}\n",
-              time.c_str(), line.name, line.addr, field(line.loop, "null").c_str(),
-              field(line.reading, "null").c_str(), field(line.cls, "null").c_str(),
-              frame.empty() ? "" : ",\"frame\":\"", frame.c_str(), frame.empty() ? "" : "\"");
+    const auto orNull = [](const std::optional<int>& value) {
+      return value ? Json(*value) : Json();
+    };
+    Json object{{"time", time},
+                {"event", line.name},
+                {"addr", line.addr},
+                {"loop", orNull(line.loop)},
+                {"reading", orNull(line.reading)},
+                {"class", orNull(line.cls)}};
+    if (!frame.empty()) object["frame"] = frame;
+    printText(stdout, "%s\n", JsonText(object).c_str());
   } else {
     printText(stdout, "%s\t%s\t%d\t%s\t%s\t%s%s%s\n", time.c_str(), line.name, line.addr,
               field(line.loop, "-").c_str(), field(line.reading, "-").c_str(),

@@ -8,6 +8,8 @@
 
 #include "common/number_text.h"
 #include "loops/loop_decode.h"
+#include "platform/system/console.h"
+#include "record/json.h"
 #include "transport/frame.h"
 
 namespace loopmon::cli {
@@ -32,19 +34,20 @@ std::string kiloOhmsText(const std::optional<Extreme>& extreme) {
   return extreme ? FormatFixed(extreme->kiloOhms, 1) : "-";
 }
 
-std::string jsonNumber(const std::optional<Extreme>& extreme) {
-  return extreme ? FloatToStr(extreme->kiloOhms, '.') : "null";
+Json jsonNumber(const std::optional<Extreme>& extreme) {
+  return extreme ? Json(extreme->kiloOhms) : Json();
 }
 
-std::string jsonTime(const std::optional<Extreme>& extreme) {
-  return extreme ? "\"" + IsoTime(extreme->time) + "\"" : "null";
+Json jsonTime(const std::optional<Extreme>& extreme) {
+  return extreme ? Json(IsoTime(extreme->time)) : Json();
 }
 
-std::string inOut(const LoopSummary& summary, LoopCondition condition, bool json) {
-  const int in = summary.Into(condition);
-  const int out = summary.OutOf(condition);
-  if (json) return "{\"in\":" + std::to_string(in) + ",\"out\":" + std::to_string(out) + "}";
-  return std::to_string(in) + "/" + std::to_string(out);
+std::string inOut(const LoopSummary& summary, LoopCondition condition) {
+  return std::to_string(summary.Into(condition)) + "/" + std::to_string(summary.OutOf(condition));
+}
+
+Json inOutJson(const LoopSummary& summary, LoopCondition condition) {
+  return {{"in", summary.Into(condition)}, {"out", summary.OutOf(condition)}};
 }
 
 }  // namespace
@@ -121,26 +124,29 @@ void PrintSummary(std::FILE* out, const LoopHistory& history, bool json) {
     if (!json) {
       std::fprintf(out, "%d\t%d\t%zu\t%s\t%s\t%d\t%s\t%s\t%s\n", key.address, key.loop, s.readings,
                    kiloOhmsText(s.minimum).c_str(), kiloOhmsText(s.maximum).c_str(), s.moves,
-                   inOut(s, LoopCondition::Alarm, false).c_str(),
-                   inOut(s, LoopCondition::Open, false).c_str(),
-                   inOut(s, LoopCondition::Short, false).c_str());
+                   inOut(s, LoopCondition::Alarm).c_str(), inOut(s, LoopCondition::Open).c_str(),
+                   inOut(s, LoopCondition::Short).c_str());
       continue;
     }
-    std::string moves;
+    Json moves = Json::array();
     for (const LoopMove& move : history.Moves(key)) {
-      if (!moves.empty()) moves += ',';
-      moves += "{\"time\":\"" + IsoTime(move.time) + "\",\"from\":\"" + ConditionText(move.from) +
-               "\",\"to\":\"" + ConditionText(move.to) + "\"}";
+      moves.push_back({{"time", IsoTime(move.time)},
+                       {"from", ConditionText(move.from)},
+                       {"to", ConditionText(move.to)}});
     }
-    std::fprintf(out,
-                 "{\"addr\":%d,\"loop\":%d,\"readings\":%zu,\"min_kohm\":%s,\"min_time\":%s,"
-                 "\"max_kohm\":%s,\"max_time\":%s,\"moves\":%d,\"alarm\":%s,\"open\":%s,"
-                 "\"short\":%s,\"move_times\":[%s]}\n",
-                 key.address, key.loop, s.readings, jsonNumber(s.minimum).c_str(),
-                 jsonTime(s.minimum).c_str(), jsonNumber(s.maximum).c_str(),
-                 jsonTime(s.maximum).c_str(), s.moves, inOut(s, LoopCondition::Alarm, true).c_str(),
-                 inOut(s, LoopCondition::Open, true).c_str(),
-                 inOut(s, LoopCondition::Short, true).c_str(), moves.c_str());
+    const Json line{{"addr", key.address},
+                    {"loop", key.loop},
+                    {"readings", s.readings},
+                    {"min_kohm", jsonNumber(s.minimum)},
+                    {"min_time", jsonTime(s.minimum)},
+                    {"max_kohm", jsonNumber(s.maximum)},
+                    {"max_time", jsonTime(s.maximum)},
+                    {"moves", s.moves},
+                    {"alarm", inOutJson(s, LoopCondition::Alarm)},
+                    {"open", inOutJson(s, LoopCondition::Open)},
+                    {"short", inOutJson(s, LoopCondition::Short)},
+                    {"move_times", moves}};
+    writeText(out, JsonText(line) + "\n");
   }
   std::fflush(out);
 }

@@ -223,7 +223,7 @@ class Page {
     const RecordChange* readingChange = nullptr;
     if (const auto* changes = changesAt(addr, loop.loop)) {
       for (const RecordChange* change : *changes) {
-        if (change->what == "state") {
+        if (change->what == ChangeKind::State) {
           stateChange = change;
         } else {
           readingChanged = true;

@@ -9,6 +9,7 @@
 //                            "state": "на охране"}, ...]}, ...]}
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -68,14 +69,26 @@ class RecordError : public std::runtime_error {
 // `separator` is the one the table's resistances are written with.
 LoopRecord LoopValuesOf(const LoopTableView& table, int row, char separator);
 
-// The record as JSON, one loop per line, numbers with ".".
+// The JSON of each part of a record. A part that is not what a record holds
+// throws RecordError saying what and where ("device 5 loop 2 \"adc\" ...").
+using Json = nlohmann::ordered_json;
+void to_json(Json& json, const LoopRecord& loop);
+void from_json(const Json& json, LoopRecord& loop);
+void to_json(Json& json, const DeviceRecord& device);
+void from_json(const Json& json, DeviceRecord& device);
+void to_json(Json& json, const SiteRecord& record);
+void from_json(const Json& json, SiteRecord& record);
+
+// The record as JSON, one loop per line, numbers with "."; RecordError when
+// a text in it is not UTF-8.
 std::string RecordJson(const SiteRecord& record);
 
 // Reads a record; RecordError says what is wrong (broken JSON with its line and
 // column, or JSON that is not a site record), without the file's name.
 SiteRecord ParseRecord(const std::string& text);
 
-// ParseRecord of a file; RecordError naming the file.
+// ParseRecord of a file: a regular file of at most WholeFileLimit bytes
+// (whole_file.h); RecordError naming the file.
 SiteRecord LoadRecord(const std::string& path);
 
 // Writes `content` to `path` whole or not at all: an existing file keeps its

@@ -350,6 +350,13 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
   const std::string foreign = folder.file("foreign.json");
   std::ofstream(broken) << "{\"site\": \"Склад\",\n";
   std::ofstream(foreign) << R"({"name": "loopmon", "version": "1.0", "dependencies": {}})";
+  // Files no record is read from, nor a trace written to: neither is waited
+  // on, nor read without end.
+  const std::string fifo = folder.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = folder.file("huge.json");
+  std::ofstream(huge) << "{";
+  std::filesystem::resize_file(huge, 17 << 20);
   const Case cases[] = {
       {{"read", "--port", tty(), "--addr", "0"}, 2, "0 is outside 1..127"},
       {{"read", "--port", tty(), "--addr=128"}, 2, "128 is outside 1..127"},
@@ -374,7 +381,17 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
       {{"coeffs", "--type", "99", "--version", "1"}, 1, "type 99 has no built-in coefficients"},
       {{"compare", broken, foreign},
        1,
-       broken + ": not JSON: line 2, column 1: unexpected end, expected a member name"},
+       broken + ": not JSON: line 2, column 1: syntax error while parsing object key"},
+      {{"compare", fifo, foreign}, 1, fifo + ": cannot be read (not a regular file)"},
+      {{"compare", "/dev/zero", foreign}, 1, "/dev/zero: cannot be read (not a regular file)"},
+      {{"compare", huge, foreign}, 1, huge + ": cannot be read (larger than 16 MB)"},
+      {{"report", fifo, "--html", folder.file("fifo.html")}, 1, "(not a regular file)"},
+      {{"scan", "--port", tty(), "--trace=" + fifo},
+       1,
+       "cannot write " + fifo + ": not a regular file"},
+      {{"survey", "--port", tty(), "--site", "\xd1\xea\xeb\xe0\xe4"},
+       2,
+       "--site: the name is not UTF-8 text"},
       {{"compare", foreign, broken}, 1, foreign + ": not a site record"},
       {{"compare", folder.file("missing.json"), foreign}, 1, "missing.json: cannot be read"},
       {{"compare", foreign}, 2, "compare takes two records: OLD.json NEW.json"},
@@ -654,20 +671,17 @@ class SiteRecordCommands : public Loopctl {
       EXPECT_EQ(read.status, 0) << read.err;
       const Lines lines = read.lines();
       for (size_t i = 0; i < lines.size(); ++i) {
-        const JsonValue row = ParseJson(lines[i]);
-        const JsonValue& text = *row.find("text");
+        const Json row = ParseJson(lines[i]);
         const std::optional<std::string> shown =
-            text.is(JsonValue::Kind::String) ? std::optional(text.text) : std::nullopt;
+            row["text"].is_string() ? std::optional(row["text"].get<std::string>()) : std::nullopt;
         if (stateView) {
           loops.at(i).state = shown;
           continue;
         }
         LoopRecord loop;
-        loop.loop = static_cast<int>(row.find("loop")->number);
-        if (row.find("adc")->is(JsonValue::Kind::Number)) {
-          loop.adc = static_cast<int>(row.find("adc")->number);
-        }
-        if (row.find("kohm")->is(JsonValue::Kind::Number)) loop.kohm = row.find("kohm")->number;
+        loop.loop = row["loop"].get<int>();
+        if (row["adc"].is_number()) loop.adc = row["adc"].get<int>();
+        if (row["kohm"].is_number()) loop.kohm = row["kohm"].get<double>();
         loop.text = shown;
         loops.push_back(loop);
       }
