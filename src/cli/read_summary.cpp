@@ -8,6 +8,7 @@
 
 #include "common/number_text.h"
 #include "loops/loop_decode.h"
+#include "loops/loop_layout.h"
 #include "transport/frame.h"
 
 namespace loopmon::cli {
@@ -99,8 +100,7 @@ void FeedSubscriptions(TRSSession& session, LoopHistory& history,
         // A line device's reading means what its kind says; the subscription
         // does not know that kind, so the reading is kept as it is.
         if (answer[3] == LineQuery::Reading) {
-          history.Record(
-              {addr, loop, now, ReadingKind::Adc, value, std::nullopt, LoopCondition::Normal});
+          history.Record(LineDeviceReading(addr, loop, now, value, ""));
         }
         break;
       case BusAnswer::LoopState:
