@@ -3,6 +3,7 @@
 #include "common/number_text.h"
 #include "loops/loop_decode.h"
 #include "loops/loop_layout.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon {
 
@@ -100,8 +101,16 @@ LoopReading DecodeLoopReading(const LoopRequestOf& request, const LoopAnswers& a
                               WallTime time) {
   if (!answers.loopAnswered) return unanswered(request, time, AnswerStatus::Unanswered);
   if (answers.loop.size() < 5) return unanswered(request, time, AnswerStatus::ShortAnswer);
+  // An answer owed to another request (a late one, another device's, another
+  // code) shows no value at all rather than a wrong one.
+  const bool adc = request.kind == ReadingKind::Adc;
+  const Bytes asked =
+      LoopRequest(request.address, adc ? BusCommand::LoopAdc : BusCommand::LoopState, request.loop);
+  if (!AnswerFitsRequest(asked, answers.loop)) {
+    return unanswered(request, time, AnswerStatus::Unanswered);
+  }
   const uint8_t value = answers.loop[4];
-  if (request.kind == ReadingKind::State) {
+  if (!adc) {
     return StateReading(request.address, request.loop, time, value);
   }
   if (request.deviceType != LineControllerType) {

@@ -82,8 +82,11 @@ struct LoopRequestOf {
   Coefficients coefficients;
 };
 
-// The one decoding of a tick's answers. An answer that cannot be the answer
-// to its request reads as unanswered, like a failed request.
+// The one decoding of a tick's answers. An answer shorter than 5 bytes is a
+// short answer ("?"); a longer one that cannot be the answer to its request
+// (AnswerFitsRequest) reads as unanswered, like a failed request. The line
+// device kind answer is decoded as it comes: its class 0 and an unexpected
+// code have texts and boxes of their own.
 LoopReading DecodeLoopReading(const LoopRequestOf& request, const LoopAnswers& answers,
                               WallTime time);
 

@@ -175,6 +175,14 @@ TEST(LoopDecode, ReadingsAndTheirCells) {
       {Adc, 1, c, false, none, false, none, ',', U, {}, {"7", "false", "-"}},
       {State, 1, c, false, none, false, none, ',', U, {}, {"7", "false", "-"}},
       {Adc, 9, c, true, {5, 6, 0x1C, 7}, false, none, ',', X, {}, {"?", "?", "?"}},
+      // Answers that cannot be the answer to the request show what a failed one shows.
+      {Adc, 1, c, true, {5, 6, 0x1A, 7, 24, 0}, false, none, ',', U, {}, {"7", "false", "-"}},
+      {Adc, 1, c, true, {6, 6, 0x1C, 7, 24, 0}, false, none, ',', U, {}, {"7", "false", "-"}},
+      {Adc, 1, c, true, {5, 6, 0x1C, 7, 24}, false, none, ',', U, {}, {"7", "false", "-"}},
+      {Adc, 1, c, true, {5, 7, 0x1C, 7, 24, 0, 0}, false, none, ',', U, {}, {"7", "false", "-"}},
+      {Adc, 9, c, true, {5, 6, Kind, 1, 24, 0}, false, none, ',', U, {}, {"7", "false", "-"}},
+      {State, 1, c, true, {4, 6, 0x1A, 7, 24, 0}, false, none, ',', U, {}, {"7", "false", "-"}},
+      {Adc, 1, c, true, {5, 6, Kind, 4, 100, 0}, false, none, ',', N, 3.08, {"-", "100", "3,1"}},
       {State, 1, c, true, {5, 6}, false, none, ',', X, {}, {"?", "?", "?"}},
   };
   const WallTime time{std::chrono::seconds(1000)};
