@@ -8,6 +8,7 @@
 
 #include "common/number_text.h"
 #include "loops/loop_decode.h"
+#include "loops/loop_layout.h"
 #include "platform/system/console.h"
 #include "record/json.h"
 #include "transport/frame.h"
@@ -15,20 +16,6 @@
 namespace loopmon::cli {
 
 namespace {
-
-std::optional<int> adcOf(const std::string& text) {
-  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const int value = std::stoi(text);
-  return value <= 255 ? std::optional(value) : std::nullopt;
-}
-
-std::optional<uint8_t> stateCodeOf(const std::string& text) {
-  for (int code = 0; code <= 255; ++code) {
-    if (LoopStateText(static_cast<uint8_t>(code)) == text) return static_cast<uint8_t>(code);
-  }
-  return std::nullopt;
-}
 
 std::string kiloOhmsText(const std::optional<Extreme>& extreme) {
   return extreme ? FormatFixed(extreme->kiloOhms, 1) : "-";
@@ -51,26 +38,6 @@ Json inOutJson(const LoopSummary& summary, LoopCondition condition) {
 }
 
 }  // namespace
-
-std::optional<LoopReading> ReadingFromRow(const ConsoleLoopTable& table, int loop,
-                                          const Coefficients& coefficients, WallTime time) {
-  const SelectedDevice device = table.Device();
-  const std::string shown = table.Cell(1, loop);
-  if (!table.AdcView()) {
-    // A state without a text of its own cannot be told from an empty row;
-    // "false" and "?" name no state.
-    const auto code = shown.empty() ? std::nullopt : stateCodeOf(shown);
-    if (!code) return std::nullopt;
-    return StateReading(device.DevAddr, loop, time, *code);
-  }
-  const auto adc = adcOf(shown);
-  if (!adc) return std::nullopt;
-  if (device.DevType == LineControllerType) {
-    return LineDeviceReading(device.DevAddr, loop, time, static_cast<uint8_t>(*adc),
-                             table.Cell(2, loop));
-  }
-  return AdcReading(device.DevAddr, loop, time, static_cast<uint8_t>(*adc), coefficients);
-}
 
 void FeedSubscriptions(TRSSession& session, LoopHistory& history,
                        const std::vector<uint8_t>& addresses) {
@@ -102,8 +69,7 @@ void FeedSubscriptions(TRSSession& session, LoopHistory& history,
         // A line device's reading means what its kind says; the subscription
         // does not know that kind, so the reading is kept as it is.
         if (answer[3] == LineQuery::Reading) {
-          history.Record(
-              {addr, loop, now, ReadingKind::Adc, value, std::nullopt, LoopCondition::Normal});
+          history.Record(LineDeviceReading(addr, loop, now, value, ""));
         }
         break;
       case BusAnswer::LoopState:

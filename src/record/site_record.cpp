@@ -5,22 +5,11 @@
 #include <set>
 
 #include "common/number_text.h"
-#include "loops/reading_cycle.h"
 #include "platform/store/whole_file.h"
 #include "record/json.h"
 
 namespace loopmon {
 namespace {
-
-// A number as the loop table shows it: digits, a sign, one separator.
-bool isShownNumber(const std::string& text) {
-  const size_t digits =
-      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const size_t signs = text.starts_with('-') ? 1 : 0;
-  const size_t separators =
-      std::count_if(text.begin(), text.end(), [](char c) { return c == '.' || c == ','; });
-  return digits > 0 && separators <= 1 && digits + signs + separators == text.size();
-}
 
 std::optional<std::string> textOrNothing(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -91,22 +80,24 @@ auto within(const std::string& where, Read read) {
 
 }  // namespace
 
-LoopRecord LoopValuesOf(const LoopTableView& table, int row, char separator) {
-  const std::string reading = table.Cell(1, row);
-  const std::string resistance = table.Cell(2, row);
-  LoopRecord values;
-  values.loop = row;
-  if (!table.AdcView() || !isShownNumber(reading)) {
-    values.text = textOrNothing(reading);
-    return values;
+LoopRecord LoopRecordOf(const LoopReading& adc, const LoopReading& state) {
+  // The record writes its numbers with a point whatever the locale.
+  const LoopCells adcCells = CellsOf(adc, '.');
+  LoopRecord record;
+  record.loop = adc.loop;
+  record.state = textOrNothing(CellsOf(state, '.').columns[1].value_or(""));
+  if (!adc.answered()) {
+    record.text = textOrNothing(adcCells.columns[1].value_or(""));
+    return record;
   }
-  values.adc = std::stoi(reading);
-  if (isShownNumber(resistance)) {
-    values.kohm = StrToFloat(resistance, separator);
+  record.adc = adc.value;
+  // Kept to the tenth the table shows.
+  if (adc.kiloOhms && std::isfinite(*adc.kiloOhms)) {
+    record.kohm = StrToFloat(FormatFixed(*adc.kiloOhms, 1, '.'), '.');
   } else {
-    values.text = textOrNothing(resistance);
+    record.text = textOrNothing(adcCells.columns[2].value_or(""));
   }
-  return values;
+  return record;
 }
 
 void to_json(Json& json, const LoopRecord& loop) {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace loopmon {
+#include "loops/loop_reading.h"
 
-class LoopTableView;
+namespace loopmon {
 
 struct LoopRecord {
   int loop = 0;
@@ -63,11 +63,9 @@ class RecordError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// One row of a loop table as a record keeps it (the loop number, and adc,
-// kohm and text of the ADC view, or the state view's text in `text`): the
-// numbers stay numbers, and whatever the table shows instead goes to `text`.
-// `separator` is the one the table's resistances are written with.
-LoopRecord LoopValuesOf(const LoopTableView& table, int row, char separator);
+// A loop as a record keeps it, from its two readings: the ADC view's number
+// and resistance, or what the table shows instead; the state view's text.
+LoopRecord LoopRecordOf(const LoopReading& adc, const LoopReading& state);
 
 // The JSON of each part of a record. A part that is not what a record holds
 // throws RecordError saying what and where ("device 5 loop 2 \"adc\" ...").
