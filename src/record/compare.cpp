@@ -34,9 +34,18 @@ ChangeValue adcViewOf(const LoopRecord& loop) {
 // The conditions a loop can become or stop being, as changes; none for any
 // other reading.
 std::optional<ChangeKind> conditionOf(const LoopRecord& loop) {
-  if (loop.text == "false") return ChangeKind::Unanswered;
-  if (loop.text == "Обрыв") return ChangeKind::Open;
-  if (loop.text == "КЗ") return ChangeKind::Short;
+  switch (loop.condition) {
+    case LoopCondition::Open:
+      return ChangeKind::Open;
+    case LoopCondition::Short:
+      return ChangeKind::Short;
+    case LoopCondition::Unanswered:
+      return ChangeKind::Unanswered;
+    case LoopCondition::Normal:
+    case LoopCondition::Alarm:
+    case LoopCondition::NotShown:
+      break;
+  }
   return std::nullopt;
 }
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "common/number_text.h"
+#include "loops/loop_decode.h"
 #include "platform/store/whole_file.h"
 #include "record/json.h"
 
@@ -63,10 +65,49 @@ class Fields {
 
   const Json& array(const char* name) const { return typed(name, &Json::is_array); }
 
+  bool has(const char* name) const { return object_.contains(name); }
+
+  LoopCondition condition(const char* name) const {
+    if (isNull(name)) return LoopCondition::NotShown;
+    const std::optional<LoopCondition> condition = ConditionFromName(text(name));
+    if (!condition) fail(std::string("\"") + name + "\" is no condition");
+    return *condition;
+  }
+
  private:
   const Json& object_;
   std::string where_;
 };
+
+Json conditionJson(LoopCondition condition) {
+  const char* name = ConditionName(condition);
+  return name != nullptr ? Json(name) : Json();
+}
+
+// Records written before the conditions were kept have only the texts the
+// table showed; the readings' own mapping of those texts gives them back.
+LoopCondition earlierCondition(const LoopRecord& loop) {
+  if (loop.kohm) return LoopCondition::Normal;
+  if (!loop.text) return LoopCondition::NotShown;
+  if (*loop.text == ConditionText(LoopCondition::Unanswered)) return LoopCondition::Unanswered;
+  // "Обрыв" and "КЗ" read alike for a plain loop and a line controller's device.
+  return LineDeviceReading(0, 0, {}, 0, *loop.text).condition;
+}
+
+LoopCondition earlierStateCondition(const std::optional<std::string>& state) {
+  if (!state) return LoopCondition::NotShown;
+  if (*state == ConditionText(LoopCondition::Unanswered)) return LoopCondition::Unanswered;
+  static const std::map<std::string, LoopCondition> byText = [] {
+    std::map<std::string, LoopCondition> conditions;
+    for (int code = 255; code >= 0; --code) {
+      const auto value = static_cast<uint8_t>(code);
+      conditions[LoopStateText(value)] = StateReading(0, 0, {}, value).condition;
+    }
+    return conditions;
+  }();
+  const auto found = byText.find(*state);
+  return found == byText.end() ? LoopCondition::NotShown : found->second;
+}
 
 // A problem deeper in the record, named with the place it is in.
 template <class Read>
@@ -85,15 +126,16 @@ LoopRecord LoopRecordOf(const LoopReading& adc, const LoopReading& state) {
   const LoopCells adcCells = CellsOf(adc, '.');
   LoopRecord record;
   record.loop = adc.loop;
+  record.condition = adc.condition;
+  record.stateCondition = state.condition;
   record.state = textOrNothing(CellsOf(state, '.').columns[1].value_or(""));
   if (!adc.answered()) {
     record.text = textOrNothing(adcCells.columns[1].value_or(""));
     return record;
   }
   record.adc = adc.value;
-  // Kept to the tenth the table shows.
   if (adc.kiloOhms && std::isfinite(*adc.kiloOhms)) {
-    record.kohm = StrToFloat(FormatFixed(*adc.kiloOhms, 1, '.'), '.');
+    record.kohm = adc.kiloOhms;
   } else {
     record.text = textOrNothing(adcCells.columns[2].value_or(""));
   }
@@ -106,6 +148,8 @@ void to_json(Json& json, const LoopRecord& loop) {
   json["kohm"] = loop.kohm ? Json(*loop.kohm) : Json();
   json["text"] = loop.text ? Json(*loop.text) : Json();
   json["state"] = loop.state ? Json(*loop.state) : Json();
+  json["condition"] = conditionJson(loop.condition);
+  json["state_condition"] = conditionJson(loop.stateCondition);
 }
 
 void from_json(const Json& json, LoopRecord& loop) {
@@ -116,6 +160,13 @@ void from_json(const Json& json, LoopRecord& loop) {
   loop.kohm = fields.isNull("kohm") ? std::nullopt : std::optional(fields.number("kohm"));
   loop.text = fields.optionalText("text");
   loop.state = fields.optionalText("state");
+  if (!fields.has("condition")) {
+    loop.condition = earlierCondition(loop);
+    loop.stateCondition = earlierStateCondition(loop.state);
+    return;
+  }
+  loop.condition = fields.condition("condition");
+  loop.stateCondition = fields.condition("state_condition");
 }
 
 void to_json(Json& json, const DeviceRecord& device) {

@@ -22,13 +22,19 @@ namespace loopmon {
 struct LoopRecord {
   int loop = 0;
   // The ADC view as loopctl read --json gives it: the reading and the
-  // resistance as numbers, or what the table shows instead ("Обрыв", "КЗ",
-  // "откл.", "false" for a loop that did not answer, "?" for a short answer).
+  // resistance (as measured) as numbers, or what the table shows instead
+  // ("Обрыв", "КЗ", "откл.", "false" for a loop that did not answer, "?" for
+  // a short answer).
   std::optional<int> adc;
   std::optional<double> kohm;
   std::optional<std::string> text;
   // The state view's text ("на охране", "false", ...); unset when it shows none.
   std::optional<std::string> state;
+  // What the two views say of the loop ("condition" and "state_condition" in
+  // the file, null for NotShown). A record written before they were kept
+  // takes them from its texts.
+  LoopCondition condition = LoopCondition::NotShown;
+  LoopCondition stateCondition = LoopCondition::NotShown;
 
   bool operator==(const LoopRecord&) const = default;
 };
@@ -64,7 +70,8 @@ class RecordError : public std::runtime_error {
 };
 
 // A loop as a record keeps it, from its two readings: the ADC view's number
-// and resistance, or what the table shows instead; the state view's text.
+// and resistance at full precision, or what the table shows instead; the
+// state view's text; the conditions of both.
 LoopRecord LoopRecordOf(const LoopReading& adc, const LoopReading& state);
 
 // The JSON of each part of a record. A part that is not what a record holds

@@ -14,30 +14,41 @@
 namespace loopmon {
 namespace {
 
+using enum LoopCondition;
+
 LoopRecord resistance(int loop, double kohm,
                       std::optional<std::string> state = std::string("на охране")) {
-  return {loop, 100, kohm, std::nullopt, std::move(state)};
+  const LoopCondition stateCondition = state ? Normal : NotShown;
+  return {loop, 100, kohm, std::nullopt, std::move(state), Normal, stateCondition};
 }
 
-LoopRecord showing(int loop, std::optional<int> adc, const char* text, const char* state) {
-  return {loop, adc, std::nullopt, text, state ? std::optional<std::string>(state) : std::nullopt};
+LoopRecord showing(int loop, std::optional<int> adc, const char* text, const char* state,
+                   LoopCondition condition, LoopCondition stateCondition = Normal) {
+  return {loop,
+          adc,
+          std::nullopt,
+          text,
+          state ? std::optional<std::string>(state) : std::nullopt,
+          condition,
+          stateCondition};
 }
 
 SiteRecord visit() {
-  return {
-      "Склад \"Север\"\t№1",
-      "2026-12-06T14:03:07.125+03:00",
-      "COM3",
-      "loopctl",
-      "1.3.0",
-      {{5,
-        1,
-        "Mivra-Q",
-        105,
-        {resistance(1, 10.0), showing(2, 0, "Обрыв", "внимание"), showing(3, 255, "КЗ", "тревога"),
-         showing(4, std::nullopt, "false", "false"), resistance(5, -0.5, std::nullopt)}},
-       {127, 9, "Hovra-Y", 101, {showing(1, 143, "Норма", "на охране")}},
-       {40, 77, "Неизвестный тип (77)", 0, {}}}};
+  return {"Склад \"Север\"\t№1",
+          "2026-12-06T14:03:07.125+03:00",
+          "COM3",
+          "loopctl",
+          "1.3.0",
+          {{5,
+            1,
+            "Mivra-Q",
+            105,
+            {resistance(1, 10.0), showing(2, 0, "Обрыв", "внимание", Open),
+             showing(3, 255, "КЗ", "тревога", Short, Alarm),
+             showing(4, std::nullopt, "false", "false", Unanswered, Unanswered),
+             resistance(5, -0.5, std::nullopt)}},
+           {127, 9, "Hovra-Y", 101, {showing(1, 143, "Норма", "на охране", Normal)}},
+           {40, 77, "Неизвестный тип (77)", 0, {}}}};
 }
 
 TEST(SiteRecord, ReadsBackWhatItWrote) {
@@ -171,7 +182,7 @@ TEST(CompareRecords, NamesEachChangeOnce) {
        10,
        {{5, 5, ChangeKind::Resistance, number("-0.5"), number("-0.6")}}},
       {"became open",
-       [&](SiteRecord& r) { loopOf(r, 1) = showing(1, 0, "Обрыв", "на охране"); },
+       [&](SiteRecord& r) { loopOf(r, 1) = showing(1, 0, "Обрыв", "на охране", Open); },
        10,
        {{5, 1, ChangeKind::Open, number("10.0"), text("Обрыв")}}},
       {"stopped being open",
@@ -179,19 +190,22 @@ TEST(CompareRecords, NamesEachChangeOnce) {
        10,
        {{5, 2, ChangeKind::Open, text("Обрыв"), number("3.1")}}},
       {"short to open",
-       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, 0, "Обрыв", "тревога"); },
+       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, 0, "Обрыв", "тревога", Open, Alarm); },
        10,
        {{5, 3, ChangeKind::Open, text("КЗ"), text("Обрыв")}}},
       {"answers again",
-       [&](SiteRecord& r) { loopOf(r, 4) = showing(4, 0, "Обрыв", "false"); },
+       [&](SiteRecord& r) { loopOf(r, 4) = showing(4, 0, "Обрыв", "false", Open, Unanswered); },
        10,
        {{5, 4, ChangeKind::Open, text("false"), text("Обрыв")}}},
       {"falls silent",
-       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, {}, "false", "тревога"); },
+       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, {}, "false", "тревога", Unanswered, Alarm); },
        10,
        {{5, 3, ChangeKind::Unanswered, text("КЗ"), text("false")}}},
       {"a line device's text",
-       [&](SiteRecord& r) { r.devices[1].loops[0].text = "Пожар обрыв"; },
+       [&](SiteRecord& r) {
+         r.devices[1].loops[0].text = "Пожар обрыв";
+         r.devices[1].loops[0].condition = Alarm;
+       },
        10,
        {{127, 1, ChangeKind::Text, text("Норма"), text("Пожар обрыв")}}},
       {"a state",
