@@ -11,6 +11,7 @@
 #include "loops/loop_layout.h"
 #include "platform/system/console.h"
 #include "record/json.h"
+#include "transport/answer_rule.h"
 #include "transport/frame.h"
 
 namespace loopmon::cli {
@@ -58,17 +59,21 @@ void FeedSubscriptions(TRSSession& session, LoopHistory& history,
     if (!data || answer.size() < 6) return;
     const uint8_t addr = *static_cast<const uint8_t*>(data);
     const auto device = devices.find(addr);
-    if (device == devices.end()) return;
+    // An answer from another device, or an ADC answer of another form, is
+    // not this loop's reading.
+    if (device == devices.end() || !FromAskedAddress(addr, answer[FrameOffset::Address])) return;
     const WallTime now = std::chrono::system_clock::now();
     const uint8_t value = answer[4];
     switch (answer[FrameOffset::Code]) {
       case BusAnswer::LoopAdc:
-        history.Record(AdcReading(addr, loop, now, value, device->second.coefficients));
+        if (IsAdcAnswer(answer)) {
+          history.Record(AdcReading(addr, loop, now, value, device->second.coefficients));
+        }
         break;
       case BusAnswer::LineDevice:
         // A line device's reading means what its kind says; the subscription
         // does not know that kind, so the reading is kept as it is.
-        if (answer[3] == LineQuery::Reading) {
+        if (IsAdcAnswer(answer)) {
           history.Record(LineDeviceReading(addr, loop, now, value, ""));
         }
         break;

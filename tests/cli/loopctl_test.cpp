@@ -649,7 +649,8 @@ void PrintTo(const LoopRecord& loop, std::ostream* out) {
   };
   *out << "{loop " << loop.loop << ", adc " << (loop.adc ? std::to_string(*loop.adc) : "null")
        << ", kohm " << (loop.kohm ? std::to_string(*loop.kohm) : "null") << ", text "
-       << shown(loop.text) << ", state " << shown(loop.state) << "}";
+       << shown(loop.text) << ", state " << shown(loop.state) << ", conditions "
+       << static_cast<int>(loop.condition) << "/" << static_cast<int>(loop.stateCondition) << "}";
 }
 
 namespace {
@@ -657,7 +658,8 @@ namespace {
 class SiteRecordCommands : public Loopctl {
  protected:
   // Every loop as read --json gives it, in the ADC view and the state view;
-  // loops past `last` are left out.
+  // loops past `last` are left out. read --json shows no conditions: those of
+  // `device` are taken.
   std::vector<LoopRecord> readLoops(const DeviceRecord& device, size_t last) {
     std::vector<LoopRecord> loops;
     for (const bool stateView : {false, true}) {
@@ -680,6 +682,8 @@ class SiteRecordCommands : public Loopctl {
         }
         LoopRecord loop;
         loop.loop = row["loop"].get<int>();
+        loop.condition = device.loops.at(i).condition;
+        loop.stateCondition = device.loops.at(i).stateCondition;
         if (row["adc"].is_number()) loop.adc = row["adc"].get<int>();
         if (row["kohm"].is_number()) loop.kohm = row["kohm"].get<double>();
         loop.text = shown;
@@ -763,7 +767,10 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   EXPECT_EQ(std::tie(controller[0].text, controller[126].text), std::tie("откл.", "откл."));
   EXPECT_EQ(std::tie(plain[1].text, plain[2].text, plain[2].state),
             std::tie("Обрыв", "КЗ", "тревога"));
-  EXPECT_EQ(silent[0], (LoopRecord{1, std::nullopt, std::nullopt, "false", "на охране"}));
+  EXPECT_EQ(silent[0], (LoopRecord{1, std::nullopt, std::nullopt, "false", "на охране",
+                                   LoopCondition::Unanswered, LoopCondition::Normal}));
+  EXPECT_EQ(std::tie(plain[1].condition, plain[2].condition, plain[2].stateCondition),
+            std::make_tuple(LoopCondition::Open, LoopCondition::Short, LoopCondition::Alarm));
 
   const RunResult nothing =
       run({"survey", "--port", "COM1", "--addr", "30-31", "--out", folder.file("none.json")});
@@ -776,7 +783,7 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   later.devices.pop_back();
   std::vector<LoopRecord>& loops = later.devices[1].loops;
   loops[0].kohm = 5.9;
-  loops[1] = {2, 100, 3.1, std::nullopt, "на охране"};
+  loops[1] = {2, 100, 3.1, std::nullopt, "на охране", LoopCondition::Normal, LoopCondition::Normal};
   loops[3].state = "на охране";
   const std::string second = folder.file("second.json");
   std::ofstream(second) << RecordJson(later);
@@ -786,7 +793,7 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   EXPECT_EQ(same.out, "");
   const RunResult changed = run({"compare", first, second});
   EXPECT_EQ(changed.status, 4) << changed.err;
-  EXPECT_EQ(changed.lines(), (Lines{"address 9 loop 1: resistance 3.1 -> 5.9 kOhm (+90 %)",
+  EXPECT_EQ(changed.lines(), (Lines{"address 9 loop 1: resistance 3.1 -> 5.9 kOhm (+88 %)",
                                     "address 9 loop 2: open \"Обрыв\" -> 3.1",
                                     "address 9 loop 2: state \"внимание\" -> \"на охране\"",
                                     "address 9 loop 4: state \"не на охране\" -> \"на охране\"",
