@@ -1,11 +1,9 @@
 #include "record/site_record.h"
 
-#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
 
-#include "common/number_text.h"
 #include "loops/loop_decode.h"
 #include "platform/store/whole_file.h"
 #include "record/json.h"
