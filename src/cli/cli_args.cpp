@@ -143,4 +143,8 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
   return loops;
 }
 
+std::filesystem::path pathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 }  // namespace loopmon::cli

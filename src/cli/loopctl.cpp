@@ -71,7 +71,7 @@ PortChoice parsePort(const std::string& text) {
                      ", a device path, or rfc2217:// or tcp://HOST:PORT)");
   }
   std::error_code error;
-  if (!std::filesystem::exists(text, error)) {
+  if (!std::filesystem::exists(pathOf(text), error)) {
     throw CliError("unknown port " + text + " (no such device)");
   }
   return {1, text, text};
@@ -113,7 +113,7 @@ int ports(const std::vector<std::string>& words) {
     std::error_code error;
     if (isRemoteLineName(device)) {
       if (!parseRemoteLine(device, problem)) throw UsageError("--map: " + problem);
-    } else if (device.empty() || !std::filesystem::exists(device, error)) {
+    } else if (device.empty() || !std::filesystem::exists(pathOf(device), error)) {
       throw CliError("--map: no device " + device);
     }
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");

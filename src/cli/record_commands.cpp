@@ -47,10 +47,6 @@ class ConsoleSurveyObserver : public SurveyObserver {
   ProgressLine progress_{stderr};
 };
 
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // A file that cannot be written is told before the bus work, not after it.
 void checkWritable(const std::string& option, const std::string& path) {
   std::error_code error;
