@@ -8,6 +8,7 @@
 #include "platform/system/locale_info.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon {
 
@@ -67,7 +68,9 @@ void ReadingCycle::Tick(TickDone done) {
   auto answers = std::make_shared<Answers>();
   bus_.run(
       [request, lineRequest, answers](TRSSession& session) {
-        answers->loopAnswered = session.DirectRequest(request, AwaitAnswer);
+        // An answer that cannot be this loop's shows as no answer, never as a value.
+        answers->loopAnswered = session.DirectRequest(request, AwaitAnswer) &&
+                                AnswerFitsRequest(request, session.LastAnswer());
         if (!answers->loopAnswered) return;
         answers->loop = session.LastAnswer();
         if (!lineRequest || answers->loop.size() < 5) return;

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/system/clock.h"
+#include "transport/answer_rule.h"
 #include "transport/attempt_trace.h"
 #include "transport/bus_state.h"
 
@@ -49,7 +50,7 @@ class Exchange {
   void sendThroughDriver();
   size_t receiveOnSerial();
   size_t receiveThroughDriver();
-  bool answerChecks(size_t count) const;
+  bool wellFormed(size_t count) const;
   void store(size_t count);
   void endSerialExchange();
 
@@ -167,7 +168,7 @@ size_t Exchange::receiveThroughDriver() {
 
 // An echo of the request passes the checks of an answer; a device never
 // sends the request's bytes back.
-bool Exchange::answerChecks(size_t count) const {
+bool Exchange::wellFormed(size_t count) const {
   return lineAnswerAccepted(received_.data(), count, bus_.crcTable()) &&
          !repeatsRequest(frame_, received_.data(), count);
 }
@@ -204,6 +205,9 @@ bool Exchange::run() {
     port().purge(PurgeAction::TxAbort);
     port().purge(PurgeAction::RxClear);
     port().purge(PurgeAction::RxAbort);
+    // No answer is read after a broadcast.
+    port().requestGoesOut(frame_.data(), frame_.size(),
+                          answerAwaited_ && frame_[FrameOffset::Address] != 0);
     trace_.sending(bus_, frame_, key_);
     sendOnSerial();
     if (frame_[FrameOffset::Address] == 0) {
@@ -226,8 +230,11 @@ bool Exchange::run() {
   bool accepted = true;
   if (answerAwaited_) {
     const size_t count = bus_.HasDriver() ? receiveThroughDriver() : receiveOnSerial();
-    accepted = answerChecks(count);
-    trace_.finishLine(received_.data(), count, accepted);
+    const bool formed = wellFormed(count);
+    // Another device's answer is owed to another request, not this one's.
+    accepted =
+        formed && FromAskedAddress(frame_[FrameOffset::Address], received_[FrameOffset::Address]);
+    trace_.finishLine(received_.data(), count, formed, accepted);
     if (accepted) store(count);
   }
   if (!bus_.HasDriver()) endSerialExchange();
