@@ -51,6 +51,9 @@ class Exchange {
   size_t receiveOnSerial();
   size_t receiveThroughDriver();
   bool wellFormed(size_t count) const;
+  bool keepsLineAccount() const;
+  void hearOutOwedAnswers();
+  void noteTry(bool answered);
   void store(size_t count);
   void endSerialExchange();
 
@@ -173,6 +176,45 @@ bool Exchange::wellFormed(size_t count) const {
          !repeatsRequest(frame_, received_.data(), count);
 }
 
+// A remote line keeps the account itself, frame by frame; the driver and an
+// exchange without an answer owe nothing here.
+bool Exchange::keepsLineAccount() const {
+  return answerAwaited_ && !bus_.HasDriver() && !bus_.Port->isRemote() &&
+         frame_[FrameOffset::Address] != 0;
+}
+
+// A device answers its requests in turn: answers still owed to the tries of
+// an earlier request would pass for this one's. They are read and dropped
+// first, each read waiting as long as this request's; the first silence ends
+// the wait, as nothing then is on its way.
+void Exchange::hearOutOwedAnswers() {
+  BusState::OwedTries& tries = bus_.LineOwed[frame_[FrameOffset::Address] & 0x7F];
+  if (tries.owed == 0 || tries.request == frame_) return;
+  if (!bus_.LineTurnsItself()) {
+    port().setDtr(true);
+    port().setRts(false);
+  }
+  const uint8_t device = frame_[FrameOffset::Address] & 0x7F;
+  while (tries.owed > 0) {
+    size_t count = port().read(received_.data(), MinAnswerBytes);
+    if (count == 0) break;
+    const uint8_t length = received_[FrameOffset::Length];
+    if (count == MinAnswerBytes && length > MinAnswerBytes - 1)
+      port().read(received_.data() + MinAnswerBytes, size_t{length} + 1 - MinAnswerBytes);
+    if (FromAskedAddress(device, received_[FrameOffset::Address])) --tries.owed;
+  }
+  tries.owed = 0;
+  turnToSending();
+}
+
+// A try that gave up owes its answer; one that had an answer may have had an
+// earlier try's, so what is owed stays as it was.
+void Exchange::noteTry(bool answered) {
+  BusState::OwedTries& tries = bus_.LineOwed[frame_[FrameOffset::Address] & 0x7F];
+  if (tries.request != frame_) tries = {frame_, 0};
+  if (!answered) ++tries.owed;
+}
+
 void Exchange::store(size_t count) {
   Bytes answer(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
   unscrambleAnswer(answer, key_);
@@ -200,6 +242,7 @@ bool Exchange::run() {
 
   if (!bus_.HasDriver()) {
     SetReadTimeouts(bus_, isShortClass(command_));
+    if (keepsLineAccount()) hearOutOwedAnswers();
     turnToSending();
     port().purge(PurgeAction::TxClear);
     port().purge(PurgeAction::TxAbort);
@@ -235,6 +278,10 @@ bool Exchange::run() {
     accepted =
         formed && FromAskedAddress(frame_[FrameOffset::Address], received_[FrameOffset::Address]);
     trace_.finishLine(received_.data(), count, formed, accepted);
+    // Bytes from the device asked, even damaged ones, were its answer.
+    if (keepsLineAccount())
+      noteTry(count > 0 &&
+              FromAskedAddress(frame_[FrameOffset::Address], received_[FrameOffset::Address]));
     if (accepted) store(count);
   }
   if (!bus_.HasDriver()) endSerialExchange();
