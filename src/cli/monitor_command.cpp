@@ -16,6 +16,7 @@
 #include "cli/output.h"
 #include "cli/read_summary.h"
 #include "record/json.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon::cli {
 namespace {
@@ -166,10 +167,10 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
   std::set<uint8_t> asked;
   for (const auto& [addr, loop] : loops) {
     if (!asked.insert(addr).second) continue;
-    if (!session.DirectRequest({addr, 6, 0, BusCommand::Identify, 0, 0}, 1)) continue;
+    const Bytes request{addr, 6, 0, BusCommand::Identify, 0, 0};
+    if (!session.DirectRequest(request, 1)) continue;
     const Bytes& answer = session.LastAnswer();
-    if (answer[FrameOffset::Address] != addr || answer[FrameOffset::Code] != BusAnswer::Identity)
-      continue;
+    if (!AnswerFitsRequest(request, answer)) continue;
     session.SetDeviceType(addr, answer[3]);
     session.SetDeviceVersion(addr, answer[4]);
   }

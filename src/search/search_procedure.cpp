@@ -5,6 +5,7 @@
 #include "platform/serial/port_names.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/answer_rule.h"
 #include "transport/bus_state.h"
 
 namespace loopmon {
@@ -38,10 +39,12 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
 std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   session.SetDeviceType(address, NoDevice);
   if (!probe(session, address, BusCommand::Presence)) return {};
-  if (!probe(session, address, BusCommand::Identify)) return {};
+  const Bytes identify{address, 6, 0, BusCommand::Identify, 0, 0};
+  if (!session.DirectRequest(identify, 1)) return {};
   const Bytes& answer = session.LastAnswer();
-  if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == BusAnswer::Refused)
-    return {};
+  // Only an identity answer names a type and a version: a refusal (code 10)
+  // or an answer owed to another request does not.
+  if (!AnswerFitsRequest(identify, answer)) return {};
   session.SetDeviceType(address, answer[3]);
   session.SetDeviceVersion(address, answer[4]);
   return session.DescribeDevice(address);

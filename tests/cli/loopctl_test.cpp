@@ -489,6 +489,63 @@ TEST_F(Loopctl, RemoteLineOverDelayingRelay) {
   }
 }
 
+// Device 5 with four loops, loop k reading 10 k: each answer of a read goes
+// astray in turn (held back past its try's limit, from another address, of
+// another request's kind) on every route: the pseudo-terminal, raw TCP and
+// RFC 2217 through ser2net, and the simulator server (where nothing is late).
+// Every loop shows its own reading or "false", never another loop's.
+TEST_F(Loopctl, RemoteLineOverHeldAnswers) {
+  struct Case {
+    const char* what;
+    const char* answers;  // presence, identification, then loops 1 to 4
+    const char* lateUs;
+    Lines loops;  // number and reading of each loop line
+  };
+  const Lines right{"1\t10", "2\t20", "3\t30", "4\t40"};
+  const Case cases[] = {
+      {"identification held 650 ms", "ok, late", "650000", right},
+      {"loop 2 held 650 ms", "ok, ok, ok, late", "650000", right},
+      {"loop 1 held 2 s", "ok, ok, late", "2000000", right},
+      {"loop 2 from device 6", "ok, ok, ok, other-address", "0", right},
+      {"loop 3 a loop state",
+       "ok, ok, ok, ok, other-code",
+       "0",
+       {"1\t10", "2\t20", "3\tfalse", "4\t40"}},
+  };
+  enum class Route { Line, RawTcp, Rfc2217, Server };
+  for (const Route route : {Route::Line, Route::RawTcp, Route::Rfc2217, Route::Server}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + " on route " + std::to_string(static_cast<int>(route)));
+      std::ofstream(folder.file("bus.ini"))
+          << "[bus]\ndrift = no\n[device 5]\ntype = 4\nversion = 102\nloop.1 = 10\n"
+             "loop.2 = 20\nloop.3 = 30\nloop.4 = 40\nanswers = "
+          << c.answers << ", ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok\nlate-us = " << c.lateUs
+          << "\n";
+      // Time-outs with room for a loaded machine: only the held answer is late.
+      openRegistryFile(folder.file("config/loopmon/system.reg"))
+          ->write(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(200));
+      startLoopsim(route == Route::Server);
+      std::unique_ptr<testing::Ser2netProcess> server;
+      std::string port = route == Route::Server ? "COM1" : tty();
+      if (route == Route::RawTcp || route == Route::Rfc2217) {
+        server = std::make_unique<testing::Ser2netProcess>(SER2NET_PATH, tty());
+        ASSERT_TRUE(server->start());
+        port = route == Route::RawTcp ? server->tcpUrl() : server->rfc2217Url();
+      }
+      const RunResult read = run({"read", "--port", port, "--addr", "5"});
+      EXPECT_EQ(read.status, 0) << read.err;
+      Lines loops;
+      for (const std::string& line : read.lines()) {
+        if (line.empty() || line[0] < '1' || line[0] > '9') continue;
+        loops.push_back(line.substr(0, line.find('\t', line.find('\t') + 1)));
+      }
+      EXPECT_EQ(loops, c.loops) << read.out;
+      server.reset();
+      loopsim.reset();
+    }
+  }
+}
+
 TEST_F(Loopctl, CalibrateStoresTheCoefficientsAndCoeffsReadsThem) {
   EXPECT_EQ(run({"coeffs", "--type", "1", "--version", "154"}).lines(),
             (Lines{"[1-154]", "; built-in", "a=408", "b=-1"}));
