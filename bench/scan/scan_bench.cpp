@@ -13,7 +13,8 @@
 // the latency and StartTimeout, as above; the time per device is printed.
 // Then the same scan over RFC 2217 and over raw TCP through ser2net on the
 // loopback address, serving the same pseudo-terminal, and raw TCP through a
-// relay that delays each way by 5 ms with jitter, as ratios to the local line.
+// relay that delays each way by 0, 5 and 30 ms with jitter, as ratios to the
+// local line.
 //
 //   scan_bench
 
@@ -218,10 +219,13 @@ int main() {
   std::printf("%-10s %8s %8s %6s %12s\n", "line", "seconds", "ratio", "found", "allowance ms");
   const int expected = static_cast<int>(devices.size());
   bool allFound = true;
-  const testing::DelayingRelay relay(server.tcpPort(), 5);
+  const testing::DelayingRelay relay0(server.tcpPort(), 0);
+  const testing::DelayingRelay relay5(server.tcpPort(), 5);
+  const testing::DelayingRelay relay30(server.tcpPort(), 30);
   for (const auto& [name, url] :
        {std::pair{"RFC 2217", server.rfc2217Url()}, std::pair{"raw TCP", server.tcpUrl()},
-        std::pair{"relay 5 ms", relay.tcpUrl()}}) {
+        std::pair{"relay 0 ms", relay0.tcpUrl()}, std::pair{"relay 5 ms", relay5.tcpUrl()},
+        std::pair{"relay 30 ms", relay30.tcpUrl()}}) {
     TRSSession remote(Platform::system());
     remote.SetPortPath(url);
     QuietView remoteView;

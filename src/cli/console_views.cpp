@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "loops/loop_decode.h"
+#include "loops/loop_layout.h"
 
 #include "cli/cli_args.h"
 #include "cli/output.h"

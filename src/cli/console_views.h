@@ -15,8 +15,7 @@ namespace loopmon::cli {
 class ConsoleSearchView : public SearchView {
  public:
   void clearDevices() override { lines_.clear(); }
-  void appendDevice(const std::string& line) override { lines_.push_back(line); }
-  int deviceCount() const override { return static_cast<int>(lines_.size()); }
+  void appendDevice(const FoundDevice& device) override { lines_.push_back(device.line); }
   void focusDeviceList() override {}
   void focusSearchButton() override {}
   void setChooseEnabled(bool) override {}

@@ -71,7 +71,7 @@ PortChoice parsePort(const std::string& text) {
                      ", a device path, or rfc2217:// or tcp://HOST:PORT)");
   }
   std::error_code error;
-  if (!std::filesystem::exists(text, error)) {
+  if (!std::filesystem::exists(pathOf(text), error)) {
     throw CliError("unknown port " + text + " (no such device)");
   }
   return {1, text, text};
@@ -113,7 +113,7 @@ int ports(const std::vector<std::string>& words) {
     std::error_code error;
     if (isRemoteLineName(device)) {
       if (!parseRemoteLine(device, problem)) throw UsageError("--map: " + problem);
-    } else if (device.empty() || !std::filesystem::exists(device, error)) {
+    } else if (device.empty() || !std::filesystem::exists(pathOf(device), error)) {
       throw CliError("--map: no device " + device);
     }
     if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
@@ -128,17 +128,24 @@ int ports(const std::vector<std::string>& words) {
   return 0;
 }
 
-// One loop of the table as a record: the ADC reading and the kilo-ohms stay
+// One loop's reading as a record: the ADC reading and the kilo-ohms stay
 // numbers, and whatever text the table shows instead ("Обрыв", "КЗ", "откл.",
 // a state, "false" for a loop that did not answer) has a column of its own.
-std::vector<Field> loopRecord(const ConsoleLoopTable& table, int row, char separator) {
-  const LoopRecord values = LoopValuesOf(table, row, separator);
+std::vector<Field> loopRecord(const LoopReading& reading, char separator) {
+  LoopRecord values = LoopRecordOf(reading, reading);
+  // The state view's text stands where the ADC view's would.
+  if (reading.kind == ReadingKind::State) {
+    values.adc.reset();
+    values.kohm.reset();
+    values.text = values.state;
+  }
   const auto now = std::chrono::system_clock::now();
   return {Field::textOf(isoTimestamp(now)),
-          Field::number(table.Device().DevAddr),
-          Field::number(row),
+          Field::number(reading.address),
+          Field::number(reading.loop),
           values.adc ? Field::number(*values.adc) : Field::empty(),
-          values.kohm ? Field::number(FormatFixed(*values.kohm, 1, separator)) : Field::empty(),
+          values.kohm ? Field::number(FormatFixed(*values.kohm, 1, separator), *values.kohm)
+                      : Field::empty(),
           values.text ? Field::textOf(*values.text) : Field::empty()};
 }
 
@@ -187,6 +194,8 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
 
   const CoefficientsStore store;
   ReadingCycle cycle(table, bus, store);
+  std::optional<LoopReading> taken;
+  cycle.SetReadingTaken([&taken](const LoopReading& reading) { taken = reading; });
   cycle.Start();
 
   std::vector<std::string> columns{"time", "addr", "loop", "adc", "kohm", "text"};
@@ -205,16 +214,13 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
     TickResult result;
     do {
       const int loop = cycle.CurLoop();
+      taken.reset();
       cycle.Tick([&result](TickResult tick) { result = tick; });
       checkLine(*session);
       if (loop >= table.RowCount() || table.SkipMark(loop)) continue;
-      if (summary) {
-        const auto reading =
-            ReadingFromRow(table, loop, cycle.UsedCoefficients(), std::chrono::system_clock::now());
-        if (reading) history.Record(*reading);
-      }
+      if (summary && taken) history.Record(*taken);
       if (format != RecordFormat::Text) {
-        writer.record(loopRecord(table, loop, separator));
+        if (taken) writer.record(loopRecord(*taken, separator));
         continue;
       }
       std::vector<Field> cells;

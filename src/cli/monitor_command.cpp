@@ -15,6 +15,8 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/read_summary.h"
+#include "record/json.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon::cli {
 namespace {
@@ -108,12 +110,17 @@ void print(const EventLine& line, bool json) {
   const std::string time = timestamp();
   const std::string frame = frameHex(line.frame);
   if (json) {
-    printText(stdout,
-              "{\"time\":\"%s\",\"event\":\"%s\",\"addr\":%d,\"loop\":%s,\"reading\":%s,"
-              "\"class\":%s%s%s%s}\n",
-              time.c_str(), line.name, line.addr, field(line.loop, "null").c_str(),
-              field(line.reading, "null").c_str(), field(line.cls, "null").c_str(),
-              frame.empty() ? "" : ",\"frame\":\"", frame.c_str(), frame.empty() ? "" : "\"");
+    const auto orNull = [](const std::optional<int>& value) {
+      return value ? Json(*value) : Json();
+    };
+    Json object{{"time", time},
+                {"event", line.name},
+                {"addr", line.addr},
+                {"loop", orNull(line.loop)},
+                {"reading", orNull(line.reading)},
+                {"class", orNull(line.cls)}};
+    if (!frame.empty()) object["frame"] = frame;
+    printText(stdout, "%s\n", JsonText(object).c_str());
   } else {
     printText(stdout, "%s\t%s\t%d\t%s\t%s\t%s%s%s\n", time.c_str(), line.name, line.addr,
               field(line.loop, "-").c_str(), field(line.reading, "-").c_str(),
@@ -160,10 +167,10 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
   std::set<uint8_t> asked;
   for (const auto& [addr, loop] : loops) {
     if (!asked.insert(addr).second) continue;
-    if (!session.DirectRequest({addr, 6, 0, BusCommand::Identify, 0, 0}, 1)) continue;
+    const Bytes request{addr, 6, 0, BusCommand::Identify, 0, 0};
+    if (!session.DirectRequest(request, 1)) continue;
     const Bytes& answer = session.LastAnswer();
-    if (answer[FrameOffset::Address] != addr || answer[FrameOffset::Code] != BusAnswer::Identity)
-      continue;
+    if (!AnswerFitsRequest(request, answer)) continue;
     session.SetDeviceType(addr, answer[3]);
     session.SetDeviceVersion(addr, answer[4]);
   }

@@ -13,11 +13,6 @@
 
 namespace loopmon::cli {
 
-// The reading the table shows for a loop after its tick, as the history takes
-// it; nothing for a row that failed ("false", "?") or shows nothing.
-std::optional<LoopReading> ReadingFromRow(const ConsoleLoopTable& table, int loop,
-                                          const Coefficients& coefficients, WallTime time);
-
 // Records every reading the subscriptions of `addresses` report, besides what
 // the session's OnNewADC handler already does with it. The devices' types and
 // versions must be known (the coefficients are taken from them now); the

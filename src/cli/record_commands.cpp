@@ -14,6 +14,7 @@
 #include "platform/system/console.h"
 #include "platform/system/locale_info.h"
 #include "record/compare.h"
+#include "record/json.h"
 #include "record/report.h"
 #include "record/survey.h"
 #include "search/search_procedure.h"
@@ -70,16 +71,18 @@ int survey(const std::vector<std::string>& words, const BusOpener& open) {
   SurveyPlan plan{ScanOrder(parseNumberList(addressText, 1, 127, "--addr"))};
   const std::string out = args.value("--out", "");
   if (args.has("--out")) checkWritable("--out", out);
+  const std::string site = args.value("--site", "");
+  // The record is UTF-8 throughout; a name typed in another encoding would
+  // make the record unreadable, or be taken for other letters.
+  if (!IsJsonText(site)) {
+    throw UsageError("--site: the name is not UTF-8 text (set the terminal's encoding to UTF-8)");
+  }
   const std::string port = args.required("--port");
   auto session = open(port);
 
   const auto started = std::chrono::steady_clock::now();
-  SiteRecord record{args.value("--site", ""),
-                    IsoTime(std::chrono::system_clock::now()),
-                    port,
-                    "loopctl",
-                    LOOPMON_VERSION,
-                    {}};
+  SiteRecord record{
+      site, IsoTime(std::chrono::system_clock::now()), port, "loopctl", LOOPMON_VERSION, {}};
   ConsoleSurveyObserver observer;
   InlineBus bus(*session);
   const CoefficientsStore store;

@@ -1,6 +1,5 @@
 #include "cli/records.h"
 
-#include <algorithm>
 #include <ctime>
 #include <utility>
 
@@ -48,12 +47,12 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time) {
 }
 
 RecordWriter::RecordWriter(std::FILE* out, RecordFormat format, std::vector<std::string> columns,
-                           char decimalSeparator)
+                           char decimalSeparator, JsonStyle style)
     : out_(out),
       format_(format),
       columns_(std::move(columns)),
-      decimalSeparator_(decimalSeparator),
-      fieldSeparator_(decimalSeparator == ',' ? ';' : ',') {}
+      fieldSeparator_(decimalSeparator == ',' ? ';' : ','),
+      style_(std::move(style)) {}
 
 void RecordWriter::heading() {
   if (format_ == RecordFormat::Json) return;
@@ -66,27 +65,20 @@ void RecordWriter::heading() {
 }
 
 void RecordWriter::record(const std::vector<Field>& fields) {
+  if (format_ == RecordFormat::Json) {
+    Json line = Json::object();
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      line[columns_[i]] = i < fields.size() ? fields[i].value : Json();
+    }
+    printLine(out_, JsonText(line, style_));
+    return;
+  }
   std::string line;
   for (size_t i = 0; i < columns_.size(); ++i) {
-    const Field field = i < fields.size() ? fields[i] : Field::empty();
-    if (format_ == RecordFormat::Json) {
-      line += line.empty() ? "{" : ",";
-      line += jsonString(columns_[i]) + ":";
-      if (field.kind == Field::Kind::Empty) {
-        line += "null";
-      } else if (field.kind == Field::Kind::Text) {
-        line += jsonString(field.text);
-      } else {
-        std::string number = field.text;
-        std::replace(number.begin(), number.end(), decimalSeparator_, '.');
-        line += number;
-      }
-      continue;
-    }
+    const std::string shown = i < fields.size() ? fields[i].shown : std::string();
     if (i > 0) line += format_ == RecordFormat::Csv ? fieldSeparator_ : '\t';
-    line += format_ == RecordFormat::Csv ? csvField(field.text) : field.text;
+    line += format_ == RecordFormat::Csv ? csvField(shown) : shown;
   }
-  if (format_ == RecordFormat::Json) line += "}";
   printLine(out_, line);
 }
 

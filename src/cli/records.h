@@ -19,27 +19,27 @@ enum class RecordFormat { Text, Csv, Json };
 // "2026-12-06T14:03:07.125+03:00".
 std::string isoTimestamp(std::chrono::system_clock::time_point time);
 
-// One field of a record: a number (as the program shows it, with the locale's
-// separator), a text, or nothing.
+// One field of a record: what CSV and the text table show (a number with
+// the locale's separator, a text, or nothing), and the JSON value it is.
 struct Field {
-  enum class Kind { Number, Text, Empty };
-  Kind kind = Kind::Empty;
-  std::string text;
+  std::string shown;
+  Json value;
 
-  static Field number(std::string shown) { return {Kind::Number, std::move(shown)}; }
-  static Field number(int value) { return {Kind::Number, std::to_string(value)}; }
-  static Field textOf(std::string text) { return {Kind::Text, std::move(text)}; }
+  static Field number(std::string shown, double value) { return {std::move(shown), value}; }
+  static Field number(long long value) { return {std::to_string(value), value}; }
+  static Field flag(bool value) { return {value ? "true" : "false", value}; }
+  static Field textOf(std::string text) { return {text, text}; }
   static Field empty() { return {}; }
 };
 
 // Writes records with one fixed list of column names. CSV fields are
 // separated by ";" where the locale's decimal separator is ",", by ","
 // otherwise; numbers keep the locale's separator there. JSON has one object
-// per line, with numbers written with ".".
+// per line, written in `style`.
 class RecordWriter {
  public:
   RecordWriter(std::FILE* out, RecordFormat format, std::vector<std::string> columns,
-               char decimalSeparator);
+               char decimalSeparator, JsonStyle style = {});
 
   // The CSV heading line; nothing for JSON.
   void heading();
@@ -51,8 +51,8 @@ class RecordWriter {
   std::FILE* out_;
   RecordFormat format_;
   std::vector<std::string> columns_;
-  char decimalSeparator_;
   char fieldSeparator_;
+  JsonStyle style_;
 };
 
 }  // namespace loopmon::cli

@@ -25,6 +25,13 @@ std::string versionText(uint8_t versionByte, char separator) {
   return FormatFixed(versionByte / 100.0, 2, separator);
 }
 
+// A version as scan shows it: 1.60, not 1.6.
+JsonStyle versionStyle() {
+  JsonStyle style;
+  style.fixed = {{"version", 2}};
+  return style;
+}
+
 }  // namespace
 
 void checkLine(const TRSSession& session) {
@@ -46,7 +53,8 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
   auto session = open(port);
 
   const char separator = userDecimalSeparator();
-  RecordWriter writer(stdout, format, {"addr", "type", "name", "version"}, separator);
+  RecordWriter writer(stdout, format, {"addr", "type", "name", "version"}, separator,
+                      versionStyle());
   if (format == RecordFormat::Csv) writer.heading();
   ConsoleSearchView view;
   InlineBus bus(*session);
@@ -71,8 +79,9 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
       continue;
     }
     const auto type = static_cast<uint8_t>(session->GetDeviceType(address));
+    const uint8_t version = session->DeviceVersion(address);
     writer.record({Field::number(address), Field::number(type), Field::textOf(DeviceTypeName(type)),
-                   Field::number(versionText(session->DeviceVersion(address), separator))});
+                   Field::number(versionText(version, separator), version / 100.0)});
   }
   progress.end();
 

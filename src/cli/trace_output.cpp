@@ -1,9 +1,7 @@
 #include "cli/trace_output.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "cli/cli_args.h"
 #include "cli/output.h"
@@ -42,11 +40,22 @@ Field milliseconds(const std::optional<double>& ms) {
   if (!ms) return Field::empty();
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", *ms);
-  return Field::number(text);
+  return Field::number(text, *ms);
 }
 
 Field count(uint64_t value) {
-  return Field::number(std::to_string(value));
+  return {std::to_string(value), value};
+}
+
+// The times to the microsecond, as the trace measures them; a text that is
+// not UTF-8 (none should be) must not stop the trace halfway.
+JsonStyle traceStyle() {
+  JsonStyle style;
+  for (const char* column : {"first_ms", "last_ms", "waited_ms", "median_ms", "worst_ms"}) {
+    style.fixed.emplace_back(column, 3);
+  }
+  style.replaceInvalid = true;
+  return style;
 }
 
 std::vector<Field> jsonRecord(const TraceRecord& r) {
@@ -63,7 +72,7 @@ std::vector<Field> jsonRecord(const TraceRecord& r) {
           Field::textOf(routeName(r.route)),
           Field::textOf(line.request),
           Field::textOf(outcomeKey(r.outcome)),
-          Field::number(r.accepted ? "true" : "false"),
+          Field::flag(r.accepted),
           milliseconds(msAfterRequest(r, r.firstByteMicros)),
           milliseconds(msAfterRequest(r, r.lastByteMicros)),
           milliseconds(msAfterRequest(r, r.readEndMicros)),
@@ -79,7 +88,7 @@ const std::vector<std::string> StatsColumns{"addr",      "requests", "answers", 
                                             "median_ms", "worst_ms"};
 
 std::string droppedJson(uint64_t dropped) {
-  return "{\"dropped\":" + std::to_string(dropped) + "}";
+  return JsonText(Json{{"dropped", dropped}});
 }
 
 // Splits "--opt=value" and "--opt value".
@@ -148,8 +157,11 @@ TraceOutput::TraceOutput(const TraceOptions& options) : options_(options) {
     standardErrorShared = true;
     return;
   }
-  out_ = std::fopen(options_.file.c_str(), "w");
-  if (!out_) throw CliError("cannot write " + options_.file + ": " + std::strerror(errno));
+  try {
+    out_ = openOwnFileForWriting(options_.file);
+  } catch (const FileError& error) {
+    throw CliError("cannot write " + options_.file + ": " + error.reason());
+  }
 }
 
 TraceOutput::~TraceOutput() {
@@ -207,9 +219,9 @@ void TraceOutput::write(const std::vector<TraceRecord>& batch, uint64_t dropped)
     printLine(out_,
               (options_.format == TraceFormat::Json) ? droppedJson(dropped) : droppedText(dropped));
   }
-  RecordWriter json(out_, RecordFormat::Json, RecordColumns, '.');
+  RecordWriter json(out_, RecordFormat::Json, RecordColumns, '.', traceStyle());
   for (const TraceRecord& record : batch) {
-    if ((options_.format == TraceFormat::Json)) {
+    if (options_.format == TraceFormat::Json) {
       json.record(jsonRecord(record));
     } else {
       writeText(out_, traceText(record) + "\n");
@@ -219,8 +231,8 @@ void TraceOutput::write(const std::vector<TraceRecord>& batch, uint64_t dropped)
 }
 
 void TraceOutput::writeStats() {
-  if ((options_.format == TraceFormat::Json)) {
-    RecordWriter json(stderr, RecordFormat::Json, StatsColumns, '.');
+  if (options_.format == TraceFormat::Json) {
+    RecordWriter json(stderr, RecordFormat::Json, StatsColumns, '.', traceStyle());
     for (const auto& [address, d] : counters_.devices()) {
       json.record({Field::number(address), count(d.requests), count(d.answers), count(d.silences),
                    count(d.damaged), count(d.unsent), count(d.retries), count(d.failed),

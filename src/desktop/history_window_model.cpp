@@ -109,17 +109,8 @@ std::optional<ResistanceScale> ScaleFor(const std::vector<HistoryPoint>& series)
 }
 
 Colour ConditionColour(LoopCondition condition) {
-  switch (condition) {
-    case LoopCondition::Alarm:
-      return {230, 110, 0};
-    case LoopCondition::Open:
-      return {30, 90, 220};
-    case LoopCondition::Short:
-      return {170, 0, 170};
-    case LoopCondition::Normal:
-      break;
-  }
-  return {0, 110, 40};
+  const Rgb rgb = ConditionRgb(condition);
+  return {rgb.red, rgb.green, rgb.blue};
 }
 
 HistoryWindowModel::HistoryWindowModel(HistoryWindowView& view, const LoopHistory& history,

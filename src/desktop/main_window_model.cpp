@@ -25,7 +25,7 @@ bool sameDevice(const SelectedDevice& a, const SelectedDevice& b) {
 MainWindowModel::MainWindowModel(MainWindowView& view, BusRunner& bus,
                                  const CoefficientsStore& store,
                                  std::optional<char> decimalSeparator)
-    : view_(view), bus_(bus), cycle_(*this, bus, store, decimalSeparator), rows_(1) {
+    : view_(view), bus_(bus), cycle_(*this, bus, store, decimalSeparator) {
   cycle_.SetReadingTaken([this](const LoopReading& reading) { readingTaken(reading); });
   view_.showCaption(texts::MainCaption);
   view_.showDeviceLabel(texts::NoDevice);
@@ -36,30 +36,22 @@ MainWindowModel::MainWindowModel(MainWindowView& view, BusRunner& bus,
   writeHeadings();
 }
 
-const std::string& MainWindowModel::cell(int column, int row) const {
-  static const std::string none;
-  if (row < 0 || row >= rowCount() || column < 0 || column > 2) return none;
-  return rows_[static_cast<size_t>(row)].cells[static_cast<size_t>(column)];
-}
-
-bool MainWindowModel::marked(int row) const {
-  return row >= 0 && row < rowCount() && rows_[static_cast<size_t>(row)].marked;
-}
-
 void MainWindowModel::SetCell(int column, int row, const std::string& text) {
-  if (row < 0 || row >= rowCount() || column < 0 || column > 2) return;
-  rows_[static_cast<size_t>(row)].cells[static_cast<size_t>(column)] = text;
-  view_.showCell(column, row, text);
+  if (column <= 2 && grid_.setCell(column, row, text)) view_.showGridCell(column, row);
 }
 
 void MainWindowModel::setMark(int row, bool value) {
-  rows_[static_cast<size_t>(row)].marked = value;
-  view_.showMark(row, value);
+  if (grid_.setMarked(row, value)) view_.showGridCell(0, row);
+}
+
+void MainWindowModel::setMoved(int row, bool value) {
+  if (grid_.setMoved(row, value)) view_.showGridCell(0, row);
 }
 
 void MainWindowModel::setRowCount(int rows, bool scrollBar) {
-  rows_.resize(static_cast<size_t>(std::max(rows, 1)));
-  view_.showRowCount(rowCount(), scrollBar);
+  grid_.setRowCount(rows);
+  grid_.setScrollBar(scrollBar);
+  view_.showGrid();
 }
 
 void MainWindowModel::setReadControls(bool enabled) {
@@ -69,7 +61,9 @@ void MainWindowModel::setReadControls(bool enabled) {
 
 void MainWindowModel::writeHeadings() {
   const LoopColumns& columns = LoopColumnsFor(adcView_);
-  view_.showView(adcView_, columns);
+  view_.showView(adcView_);
+  grid_.setColumnWidths(columns.widths);
+  view_.showGrid();
   // Column 2 is not written in the state view: it lies outside the visible width.
   for (int column = 0; column < (adcView_ ? 3 : 2); ++column) {
     SetCell(column, 0, columns.headings[static_cast<size_t>(column)]);
@@ -77,6 +71,7 @@ void MainWindowModel::writeHeadings() {
 }
 
 void MainWindowModel::clear() {
+  grid_.forgetReadings();
   for (int row = 0; row < std::min(ClearedRows, rowCount()); ++row) {
     SetCell(0, row, "");
     SetCell(1, row, "");
@@ -119,8 +114,8 @@ void MainWindowModel::leaveDevice() {
 }
 
 void MainWindowModel::showChosenRow(int row) {
-  chosenRow_ = row > 0 && row < rowCount() ? row : 0;
-  view_.showChosenRow(chosenRow_);
+  grid_.setChosenRow(row);
+  view_.showGrid();
 }
 
 void MainWindowModel::deviceChosen(uint8_t address, int chosenRow) {
@@ -245,20 +240,13 @@ bool MainWindowModel::moved(int row) const {
 
 void MainWindowModel::readingTaken(const LoopReading& reading) {
   history_.Record(reading);
-  const int row = reading.loop;
-  if (row < rowCount() && !rows_[static_cast<size_t>(row)].moved && moved(row)) {
-    rows_[static_cast<size_t>(row)].moved = true;
-    view_.showMoved(row, true);
-  }
+  // The row shows it unless the view switched meanwhile.
+  if ((reading.kind == ReadingKind::Adc) == adcView_) grid_.setReading(reading);
+  if (!grid_.moved(reading.loop) && moved(reading.loop)) setMoved(reading.loop, true);
 }
 
 void MainWindowModel::showMovedMarks() {
-  for (int row = 1; row < rowCount(); ++row) {
-    const bool now = moved(row);
-    if (rows_[static_cast<size_t>(row)].moved == now) continue;
-    rows_[static_cast<size_t>(row)].moved = now;
-    view_.showMoved(row, now);
-  }
+  for (int row = 1; row < rowCount(); ++row) setMoved(row, moved(row));
 }
 
 void MainWindowModel::historyClicked(int row) {
@@ -267,6 +255,7 @@ void MainWindowModel::historyClicked(int row) {
 
 void MainWindowModel::switchView(bool adcView) {
   adcView_ = adcView;
+  grid_.forgetReadings();
   for (int row = 0; row < rowCount(); ++row) {
     SetCell(1, row, "");
     SetCell(2, row, "");

@@ -5,12 +5,11 @@
 // cycle behind them. A front end forwards the user's input as plain calls and
 // shows what the model tells its MainWindowView.
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "desktop/loop_grid_model.h"
 #include "loops/loop_history.h"
 #include "loops/loop_layout.h"
 #include "loops/reading_cycle.h"
@@ -33,21 +32,16 @@ class MainWindowView {
   virtual void showReadControls(bool readEnabled, bool periodicEnabled, bool periodEnabled) = 0;
   virtual void showPeriodicDown(bool down) = 0;
   virtual void showPeriod(int seconds) = 0;
-  // The pressed panel and the table's columns in the view.
-  virtual void showView(bool adcView, const LoopColumns& columns) = 0;
-  // Rows include the heading row; rows added start empty, unmarked and
-  // without the moved mark.
-  virtual void showRowCount(int rows, bool scrollBar) = 0;
-  virtual void showCell(int column, int row, const std::string& text) = 0;
-  virtual void showMark(int row, bool marked) = 0;
-  // The discreet mark of a loop that has moved into or out of alarm, open or
-  // short since the readings of this device began; apart from the skip mark.
-  virtual void showMoved(int /*row*/, bool /*moved*/) {}
+  // The pressed panel.
+  virtual void showView(bool adcView) = 0;
+  // The grid (the model's grid()) changed its rows, columns, scroll bar or
+  // chosen row: lay it out again and repaint it whole. Calls made before the
+  // front end has the model draw nothing.
+  virtual void showGrid() = 0;
+  // One cell of the grid changed its text, or in column 0 its marks.
+  virtual void showGridCell(int column, int row) = 0;
   // The loop's history window (the model's history(), this loop's key).
   virtual void showHistory(LoopKey /*key*/) {}
-  // The row another window chose (the survey's list of changes), framed and
-  // scrolled into sight; 0 for none.
-  virtual void showChosenRow(int /*row*/) {}
   // The one timer of the reading: fires once after `delayMs`; a new start
   // replaces a pending one.
   virtual void startTimer(int delayMs) = 0;
@@ -99,15 +93,20 @@ class MainWindowModel : private LoopTableView {
   bool adcView() const { return adcView_; }
   bool periodicDown() const { return periodicDown_; }
   int period() const { return period_; }
-  int rowCount() const { return static_cast<int>(rows_.size()); }
-  const std::string& cell(int column, int row) const;
-  bool marked(int row) const;
+  // The loop table: rows, marks, the chosen row and the geometry the front
+  // end draws and hit-tests with (the front end sets its size and scrolls it).
+  LoopGridModel& grid() { return grid_; }
+  const LoopGridModel& grid() const { return grid_; }
+  int rowCount() const { return grid_.rowCount(); }
+  const std::string& cell(int column, int row) const { return grid_.cell(column, row); }
+  bool marked(int row) const { return grid_.marked(row); }
   // A reading runs: a tick is due, on the bus, or the wait between passes runs.
   bool reading() const { return reading_; }
   bool waitingBetweenPasses() const { return waiting_; }
   const ReadingCycle& readingCycle() const { return cycle_; }
-  // The row chosen by another window, 0 for none.
-  int chosenRow() const { return chosenRow_; }
+  // The row chosen by another window (the survey's list of changes), framed
+  // and scrolled into sight; 0 for none.
+  int chosenRow() const { return grid_.chosenRow(); }
 
   // Every reading of this run for the device read last. It starts afresh when
   // a reading starts for another device, never between passes or readings of
@@ -121,12 +120,6 @@ class MainWindowModel : private LoopTableView {
   bool moved(int row) const;
 
  private:
-  struct Row {
-    std::array<std::string, 3> cells;
-    bool marked = false;
-    bool moved = false;
-  };
-
   void startReading();
   void stopReading();
   void tickDone(TickResult result);
@@ -137,6 +130,7 @@ class MainWindowModel : private LoopTableView {
   void setReadControls(bool enabled);
   void setRowCount(int rows, bool scrollBar);
   void setMark(int row, bool marked);
+  void setMoved(int row, bool moved);
   void switchView(bool adcView);
   void writeHeadings();
   void clear();
@@ -160,7 +154,7 @@ class MainWindowModel : private LoopTableView {
   BusRunner& bus_;
   ReadingCycle cycle_;
   SelectedDevice device_;
-  std::vector<Row> rows_;
+  LoopGridModel grid_;
   bool adcView_ = true;
   bool periodicDown_ = false;
   int period_ = MinPeriodSeconds;
@@ -176,7 +170,6 @@ class MainWindowModel : private LoopTableView {
   bool marking_ = false;
   int markStartRow_ = 0;
   int markLastRow_ = 0;
-  int chosenRow_ = 0;
   bool markValue_ = false;
   LoopHistory history_;
   // The device the history belongs to.

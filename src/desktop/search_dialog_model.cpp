@@ -16,31 +16,7 @@ const char* const PortSection = "Port";
 const char* const PortKey = "Num";
 const char* const PortNameKey = "Name";
 
-// The byte length of the first `count` characters of UTF-8 `text`, or its
-// whole length when it is shorter.
-size_t utf8Prefix(const std::string& text, size_t count) {
-  size_t pos = 0;
-  for (size_t n = 0; n < count && pos < text.size(); ++n) {
-    ++pos;
-    while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) ++pos;
-  }
-  return pos;
-}
-
 }  // namespace
-
-uint8_t AddressFromLine(const std::string& line) {
-  const size_t start = utf8Prefix(line, 6);
-  const std::string rest = line.substr(start);
-  const std::string field = rest.substr(0, utf8Prefix(rest, 6));
-  size_t pos = 0;
-  while (pos < field.size() && field[pos] == ' ') ++pos;
-  int address = 0;
-  for (; pos < field.size() && field[pos] >= '0' && field[pos] <= '9'; ++pos) {
-    address = address * 10 + (field[pos] - '0');
-  }
-  return static_cast<uint8_t>(address);
-}
 
 SearchDialogModel::SearchDialogModel(SearchDialogView& view, BusRunner* bus,
                                      std::string portSettingsPath, PortChoices portChoices)
@@ -85,10 +61,11 @@ void SearchDialogModel::aboutToShow() {
 void SearchDialogModel::chooseDevice() {
   // An empty list chooses nothing: the dialog stays open and a running scan
   // goes on.
-  if (view_.deviceCount() == 0) return;
+  if (devices().empty()) return;
   view_.setScanTimerEnabled(false);
   if (view_.selectedLine() < 0) view_.selectLine(0);
-  procedure_.SelectedAddress = AddressFromLine(view_.deviceLine(view_.selectedLine()));
+  const size_t line = static_cast<size_t>(view_.selectedLine());
+  procedure_.SelectedAddress = devices().at(std::min(line, devices().size() - 1)).address;
   view_.closeDialog();
 }
 

@@ -24,16 +24,12 @@ class SearchDialogView : public SearchView {
   // -1: no port selected.
   virtual int portIndex() const = 0;
   virtual void setPortIndex(int index) = 0;
-  // -1: no line selected.
+  // The list's selected line, the index of a device in the model's
+  // devices(); -1: no line selected.
   virtual int selectedLine() const = 0;
   virtual void selectLine(int line) = 0;
-  virtual std::string deviceLine(int line) const = 0;
   virtual void closeDialog() = 0;
 };
-
-// The address of a device list line: from the seventh character on, at most
-// six characters, leading blanks skipped, then decimal digits.
-uint8_t AddressFromLine(const std::string& line);
 
 inline constexpr int PortCount = 4;
 
@@ -68,6 +64,8 @@ class SearchDialogModel {
   void cancelClicked();
 
   uint8_t SelectedAddress() const { return procedure_.SelectedAddress; }
+  // The list's devices, line by line.
+  const std::vector<FoundDevice>& devices() const { return procedure_.Devices(); }
   const SearchProcedure& procedure() const { return procedure_; }
 
  private:

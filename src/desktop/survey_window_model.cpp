@@ -220,11 +220,11 @@ std::string SurveyWindowModel::valueText(const RecordChange& change,
     case ChangeValue::Kind::Number:
       break;
   }
-  if (change.what == "type") return DeviceTypeName(static_cast<uint8_t>(std::stoi(value.text)));
+  if (change.what == ChangeKind::Type) return DeviceTypeName(static_cast<uint8_t>(value.number));
   std::string number = value.text;
   std::replace(number.begin(), number.end(), '.', separator());
   // Every other number of a change is a resistance.
-  return change.what == "version" ? number : number + " " + texts::KiloOhms;
+  return change.what == ChangeKind::Version ? number : number + " " + texts::KiloOhms;
 }
 
 std::string SurveyWindowModel::changeText(const RecordChange& change) const {
@@ -233,8 +233,9 @@ std::string SurveyWindowModel::changeText(const RecordChange& change) const {
                          ? texts::Format(texts::ChangeAtLoop, address, std::to_string(*change.loop))
                          : texts::Format(texts::ChangeAtDevice, address);
   line += ChangeLabel(change);
-  if (!change.loop && (change.what == "gone" || change.what == "new")) {
-    return line + " (" + (change.what == "gone" ? change.before : change.after).text + ")";
+  if (!change.loop && (change.what == ChangeKind::Gone || change.what == ChangeKind::New)) {
+    return line + " (" + (change.what == ChangeKind::Gone ? change.before : change.after).text +
+           ")";
   }
   return line + ": " + valueText(change, change.before) + " → " + valueText(change, change.after);
 }

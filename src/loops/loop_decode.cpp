@@ -1,7 +1,5 @@
 #include "loops/loop_decode.h"
 
-#include "common/number_text.h"
-
 namespace loopmon {
 
 Bytes LoopRequest(uint8_t devAddr, uint8_t command, int loop, uint8_t data5) {
@@ -27,12 +25,6 @@ std::string LoopStateText(uint8_t code) {
     default:
       return {};
   }
-}
-
-std::string ResistanceText(uint8_t adc, const Coefficients& coefficients, char separator) {
-  if (adc == 0) return "Обрыв";
-  if (adc == 255) return "КЗ";
-  return FormatFixed(coefficients.a / adc + coefficients.b, 1, separator);
 }
 
 namespace {

@@ -1,13 +1,10 @@
 #pragma once
-// Decoding of the loop answers into the texts of the loop table.
+// The loop requests, and the texts the loop answers decode to.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "loops/coeffs.h"
-#include "loops/loop_layout.h"
-#include "platform/system/locale_info.h"
 #include "transport/frame.h"
 
 namespace loopmon {
@@ -18,11 +15,6 @@ Bytes LoopRequest(uint8_t devAddr, uint8_t command, int loop, uint8_t data5 = 0)
 // The text of a loop state code ("на охране", "тревога", ...); empty for codes
 // without one.
 std::string LoopStateText(uint8_t code);
-
-// Column 2 of the ADC view for devices other than type 9: "Обрыв" for ADC 0,
-// "КЗ" for 255, otherwise a / ADC + b formatted "0.0".
-std::string ResistanceText(uint8_t adc, const Coefficients& coefficients,
-                           char separator = userDecimalSeparator());
 
 // What a line device kind answer shows: the text for column 2 and, for an
 // unexpected answer code or an unknown kind, a message for the user.

@@ -11,10 +11,6 @@ namespace loopmon {
 
 namespace {
 
-// State codes the devices report for a loop in alarm.
-constexpr uint8_t AlarmState = 3;
-constexpr uint8_t FireAlarmState = 37;
-
 // The first slice once a stretch must be thinned; doubled as needed.
 constexpr int64_t FirstSliceMs = 1000;
 
@@ -66,55 +62,6 @@ bool appendThinned(std::vector<HistoryPoint>& points, const HistoryPoint& point,
 
 }  // namespace
 
-const char* ConditionText(LoopCondition condition) {
-  switch (condition) {
-    case LoopCondition::Alarm:
-      return "тревога";
-    case LoopCondition::Open:
-      return "Обрыв";
-    case LoopCondition::Short:
-      return "КЗ";
-    case LoopCondition::Normal:
-      break;
-  }
-  return "Норма";
-}
-
-LoopReading AdcReading(uint8_t address, int loop, WallTime time, uint8_t adc,
-                       const Coefficients& coefficients) {
-  LoopReading reading{
-      address, loop, time, ReadingKind::Adc, adc, std::nullopt, LoopCondition::Normal};
-  if (adc == 0) {
-    reading.condition = LoopCondition::Open;
-  } else if (adc == 255) {
-    reading.condition = LoopCondition::Short;
-  } else {
-    reading.kiloOhms = coefficients.a / adc + coefficients.b;
-  }
-  return reading;
-}
-
-LoopReading LineDeviceReading(uint8_t address, int loop, WallTime time, uint8_t adc,
-                              const std::string& text) {
-  LoopReading reading{
-      address, loop, time, ReadingKind::Adc, adc, std::nullopt, LoopCondition::Normal};
-  if (text == "Обрыв") reading.condition = LoopCondition::Open;
-  if (text == "КЗ") reading.condition = LoopCondition::Short;
-  if (text == "Пожар обрыв" || text == "Пожар замк.") reading.condition = LoopCondition::Alarm;
-  return reading;
-}
-
-LoopReading StateReading(uint8_t address, int loop, WallTime time, uint8_t code) {
-  const bool alarm = code == AlarmState || code == FireAlarmState;
-  return {address,
-          loop,
-          time,
-          ReadingKind::State,
-          code,
-          std::nullopt,
-          alarm ? LoopCondition::Alarm : LoopCondition::Normal};
-}
-
 std::optional<double> HistoryPoint::KiloOhms() const {
   if (std::isnan(kiloOhmsOrNan)) return std::nullopt;
   return kiloOhmsOrNan;
@@ -123,25 +70,28 @@ std::optional<double> HistoryPoint::KiloOhms() const {
 LoopHistory::LoopHistory(Limits limits) : limits_(limits) {}
 
 void LoopHistory::Record(const LoopReading& reading) {
+  if (!reading.answered()) return;
+  const LoopCondition condition =
+      reading.condition == LoopCondition::NotShown ? LoopCondition::Normal : reading.condition;
   std::lock_guard guard(lock_);
   LoopRecord& record = loops_[{reading.address, reading.loop}];
   const size_t kind = static_cast<size_t>(reading.kind);
   // A state reading's state is its code; an ADC reading's is what it shows
   // instead of a number, if anything.
   const uint8_t state =
-      reading.kind == ReadingKind::State ? reading.value : static_cast<uint8_t>(reading.condition);
+      reading.kind == ReadingKind::State ? reading.value : static_cast<uint8_t>(condition);
   const std::optional<uint8_t> lastState = record.lastState[kind];
   // Moves are judged against the last reading of the same kind: switching
   // the view between a loop in alarm and its resistance is no move.
-  const bool move = lastState && record.lastCondition[kind] != reading.condition;
+  const bool move = lastState && record.lastCondition[kind] != condition;
 
   HistoryPoint point;
   point.time = reading.time;
   point.kiloOhmsOrNan = reading.kiloOhms.value_or(std::numeric_limits<double>::quiet_NaN());
   point.kind = reading.kind;
   point.value = reading.value;
-  point.condition = reading.condition;
-  point.from = move ? record.lastCondition[kind] : reading.condition;
+  point.condition = condition;
+  point.from = move ? record.lastCondition[kind] : condition;
   point.stateChange = record.lastKind != reading.kind || lastState != state;
   point.move = move;
 
@@ -157,7 +107,7 @@ void LoopHistory::Record(const LoopReading& reading) {
   record.latest = std::max(record.latest, reading.time);
   ++summary.readings;
   summary.last = reading.time;
-  summary.condition = reading.condition;
+  summary.condition = condition;
   if (reading.kiloOhms) {
     const double value = *reading.kiloOhms;
     if (!summary.minimum || value < summary.minimum->kiloOhms)
@@ -167,7 +117,7 @@ void LoopHistory::Record(const LoopReading& reading) {
   }
   if (move) {
     ++summary.moves;
-    ++summary.into[static_cast<size_t>(reading.condition)];
+    ++summary.into[static_cast<size_t>(condition)];
     ++summary.outOf[static_cast<size_t>(point.from)];
   }
 
@@ -179,7 +129,7 @@ void LoopHistory::Record(const LoopReading& reading) {
   record.tail = point;
   record.lastKind = reading.kind;
   record.lastState[kind] = state;
-  record.lastCondition[kind] = reading.condition;
+  record.lastCondition[kind] = condition;
 }
 
 void LoopHistory::pin(LoopRecord& record, HistoryPoint& point) const {

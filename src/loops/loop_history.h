@@ -7,7 +7,6 @@
 // one thread while another one reads.
 
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -16,47 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "loops/coeffs.h"
+#include "loops/loop_reading.h"
 
 namespace loopmon {
-
-using WallTime = std::chrono::system_clock::time_point;
-
-// Which request a reading answers: the loop ADC or the loop state.
-enum class ReadingKind : uint8_t { Adc, State };
-
-// What a reading says of the loop as far as moves are concerned. A loop in
-// the state view can only be in alarm or not; in the ADC view it is open,
-// shorted or neither (a line device can also report a fire alarm there).
-enum class LoopCondition : uint8_t { Normal, Alarm, Open, Short };
-inline constexpr size_t LoopConditionCount = 4;
-
-// "Норма", "тревога", "Обрыв", "КЗ".
-const char* ConditionText(LoopCondition condition);
-
-// One decoded reading of one loop, as the history takes it.
-struct LoopReading {
-  uint8_t address = 0;
-  int loop = 0;
-  WallTime time;
-  ReadingKind kind = ReadingKind::Adc;
-  // The ADC reading, or the state code.
-  uint8_t value = 0;
-  // Only for ADC readings that show a resistance.
-  std::optional<double> kiloOhms;
-  LoopCondition condition = LoopCondition::Normal;
-};
-
-// An ADC reading of a plain loop: 0 is open, 255 is short, anything else a
-// resistance of a / ADC + b kilo-ohms.
-LoopReading AdcReading(uint8_t address, int loop, WallTime time, uint8_t adc,
-                       const Coefficients& coefficients);
-// An ADC reading of a line controller's device, with the text the table shows
-// for it ("Обрыв", "КЗ", "Пожар обрыв", ...): no resistance.
-LoopReading LineDeviceReading(uint8_t address, int loop, WallTime time, uint8_t adc,
-                              const std::string& text);
-// A state reading: the alarm codes ("тревога", "п. тревога") are alarm.
-LoopReading StateReading(uint8_t address, int loop, WallTime time, uint8_t code);
 
 struct LoopKey {
   uint8_t address = 0;
@@ -129,7 +90,9 @@ class LoopHistory {
   LoopHistory() : LoopHistory(Limits{}) {}
   explicit LoopHistory(Limits limits);
 
-  // Takes one reading; readings of a loop are expected in time order.
+  // Takes one answered reading; readings of a loop are expected in time
+  // order. A reading that shows no condition counts as normal, so a line
+  // device going from "откл." to "Норма" is no move.
   void Record(const LoopReading& reading);
   void Clear();
 

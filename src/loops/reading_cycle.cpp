@@ -18,12 +18,34 @@ constexpr uint8_t AwaitAnswer = 1;
 
 }  // namespace
 
-struct ReadingCycle::Answers {
-  bool loopAnswered = false;
-  Bytes loop;
-  bool lineAnswered = false;
-  Bytes line;
-};
+void ReadLoop(BusRunner& bus, const LoopRequestOf& request, LoopRead done) {
+  const bool adcView = request.kind == ReadingKind::Adc;
+  const Bytes loopRequest = LoopRequest(
+      request.address, adcView ? BusCommand::LoopAdc : BusCommand::LoopState, request.loop);
+  // The line controller's second request follows its loop ADC request within
+  // the same exchange, as it would within one tick.
+  const std::optional<Bytes> lineRequest =
+      adcView && request.deviceType == LineControllerType
+          ? std::optional(LoopRequest(request.address, BusCommand::LineDevice, request.loop, 1))
+          : std::nullopt;
+  auto answers = std::make_shared<LoopAnswers>();
+  bus.run(
+      [loopRequest, lineRequest, answers](TRSSession& session) {
+        answers->loopAnswered = session.DirectRequest(loopRequest, AwaitAnswer);
+        if (!answers->loopAnswered) return;
+        answers->loop = session.LastAnswer();
+        if (!lineRequest || answers->loop.size() < 5) return;
+        answers->lineAnswered = session.DirectRequest(*lineRequest, AwaitAnswer);
+        if (answers->lineAnswered) answers->line = session.LastAnswer();
+      },
+      [request, answers, done = std::move(done)](std::exception_ptr error) {
+        if (error) {
+          done(error, {});
+          return;
+        }
+        done(nullptr, DecodeLoopReading(request, *answers, std::chrono::system_clock::now()));
+      });
+}
 
 std::string ReadingCaption(int loop) {
   return "Состояние шлейфов приборов: ШС №" + std::to_string(loop);
@@ -55,36 +77,21 @@ void ReadingCycle::Tick(TickDone done) {
   }
 
   const SelectedDevice device = view_.Device();
-  const bool adcView = view_.AdcView();
-  const Bytes request =
-      LoopRequest(device.DevAddr, adcView ? BusCommand::LoopAdc : BusCommand::LoopState, loop);
-  // The line controller's second request follows its loop ADC request within
-  // the same exchange, as it would within one tick.
-  const std::optional<Bytes> lineRequest =
-      adcView && device.DevType == LineControllerType
-          ? std::optional(LoopRequest(device.DevAddr, BusCommand::LineDevice, loop, 1))
-          : std::nullopt;
-  auto answers = std::make_shared<Answers>();
-  bus_.run(
-      [request, lineRequest, answers](TRSSession& session) {
-        answers->loopAnswered = session.DirectRequest(request, AwaitAnswer);
-        if (!answers->loopAnswered) return;
-        answers->loop = session.LastAnswer();
-        if (!lineRequest || answers->loop.size() < 5) return;
-        answers->lineAnswered = session.DirectRequest(*lineRequest, AwaitAnswer);
-        if (answers->lineAnswered) answers->line = session.LastAnswer();
-      },
-      [this, loop, device, adcView, answers, reading = reading_,
-       done = std::move(done)](std::exception_ptr error) {
-        if (reading != reading_) return;
-        if (error) {
-          done({.failed = true});
-          std::rethrow_exception(error);
-        }
-        take(loop, device, adcView, *answers);
-        show(loop, device, adcView, *answers);
-        done(advance());
-      });
+  const LoopRequestOf request{device.DevAddr, device.DevType, loop,
+                              view_.AdcView() ? ReadingKind::Adc : ReadingKind::State,
+                              coefficients_};
+  ReadLoop(bus_, request,
+           [this, reading = reading_, done = std::move(done)](std::exception_ptr error,
+                                                              const LoopReading& value) {
+             if (reading != reading_) return;
+             if (error) {
+               done({.failed = true});
+               std::rethrow_exception(error);
+             }
+             if (readingTaken_) readingTaken_(value);
+             show(value);
+             done(advance());
+           });
 }
 
 TickResult ReadingCycle::advance() {
@@ -98,57 +105,22 @@ TickResult ReadingCycle::advance() {
   return {};
 }
 
-void ReadingCycle::show(int loop, const SelectedDevice& device, bool adcView,
-                        const Answers& answers) {
+void ReadingCycle::show(const LoopReading& reading) {
   // A view switched meanwhile has blanked the row; an answer of the other
   // kind has no place in it.
-  if (view_.AdcView() != adcView) return;
-  if (!answers.loopAnswered) {
-    view_.SetCell(0, loop, std::to_string(loop));
-    view_.SetCell(1, loop, "false");
-    return;
+  if (view_.AdcView() != (reading.kind == ReadingKind::Adc)) return;
+  const LoopCells cells =
+      CellsOf(reading, decimalSeparator_ ? *decimalSeparator_ : userDecimalSeparator());
+  // An answered ADC reading rewrites only the cells it changes; every other
+  // reading writes its cells whether or not they differ.
+  const bool onlyChanges = reading.answered() && reading.kind == ReadingKind::Adc;
+  for (int column = 0; column < 3; ++column) {
+    // The box comes up with the ADC reading shown and before its text.
+    if (column == 2 && reading.message) view_.ShowMessage(*reading.message);
+    const std::optional<std::string>& text = cells.columns[static_cast<size_t>(column)];
+    if (!text || (onlyChanges && view_.Cell(column, reading.loop) == *text)) continue;
+    view_.SetCell(column, reading.loop, *text);
   }
-  if (answers.loop.size() < 5) {
-    for (int column = 0; column <= 2; ++column) view_.SetCell(column, loop, "?");
-    return;
-  }
-  const uint8_t value = answers.loop[4];
-  if (!adcView) {
-    view_.SetCell(1, loop, LoopStateText(value));
-    return;
-  }
-  setCellIfDiffers(1, loop, std::to_string(value));
-  std::string text;
-  if (device.DevType != LineControllerType) {
-    text = ResistanceText(value, coefficients_,
-                          decimalSeparator_ ? *decimalSeparator_ : userDecimalSeparator());
-  } else if (answers.lineAnswered) {
-    // The controller leaves column 2 empty when it does not answer; the table
-    // already says enough, so no box interrupts the cycle for it.
-    const LineDeviceText decoded = DecodeLineDevice(answers.line, value);
-    if (decoded.message) view_.ShowMessage(*decoded.message);
-    text = decoded.text;
-  }
-  setCellIfDiffers(2, loop, text);
-}
-
-void ReadingCycle::take(int loop, const SelectedDevice& device, bool adcView,
-                        const Answers& answers) const {
-  if (!readingTaken_ || !answers.loopAnswered || answers.loop.size() < 5) return;
-  const uint8_t value = answers.loop[4];
-  const WallTime now = std::chrono::system_clock::now();
-  if (!adcView) {
-    readingTaken_(StateReading(device.DevAddr, loop, now, value));
-  } else if (device.DevType != LineControllerType) {
-    readingTaken_(AdcReading(device.DevAddr, loop, now, value, coefficients_));
-  } else {
-    const std::string text = answers.lineAnswered ? DecodeLineDevice(answers.line, value).text : "";
-    readingTaken_(LineDeviceReading(device.DevAddr, loop, now, value, text));
-  }
-}
-
-void ReadingCycle::setCellIfDiffers(int column, int row, const std::string& text) {
-  if (view_.Cell(column, row) != text) view_.SetCell(column, row, text);
 }
 
 }  // namespace loopmon

@@ -6,13 +6,13 @@
 // table as a LoopTableView.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "loops/coeffs.h"
-#include "loops/loop_history.h"
-#include "transport/frame.h"
+#include "loops/loop_reading.h"
 
 namespace loopmon {
 
@@ -72,6 +72,13 @@ struct TickResult {
 std::string ReadingCaption(int loop);
 inline constexpr char IdleCaption[] = "Состояние шлейфов приборов";
 
+// One loop read without a table: the tick's requests go through `bus`, and
+// `done` gets the decoded reading on the host's thread (or the exchange's
+// error, with a reading that means nothing). The cycle's ticks and the
+// survey both read with it.
+using LoopRead = std::function<void(std::exception_ptr error, const LoopReading& reading)>;
+void ReadLoop(BusRunner& bus, const LoopRequestOf& request, LoopRead done);
+
 class ReadingCycle {
  public:
   using TickDone = std::function<void(TickResult)>;
@@ -96,20 +103,17 @@ class ReadingCycle {
   // to the window's error handler.
   void Tick(TickDone done);
 
-  // Called with every answered reading of the current reading, when its tick's
-  // answers are back (on the host's thread, before the row shows it), also
-  // when a view switched meanwhile keeps the row from showing it.
+  // Called with every reading of the current reading, answered or not, when
+  // its tick's answers are back (on the host's thread, before the row shows
+  // it), also when a view switched meanwhile keeps the row from showing it.
   void SetReadingTaken(ReadingTaken taken) { readingTaken_ = std::move(taken); }
 
   int CurLoop() const { return curLoop_; }
   const Coefficients& UsedCoefficients() const { return coefficients_; }
 
  private:
-  struct Answers;
-  void show(int loop, const SelectedDevice& device, bool adcView, const Answers& answers);
-  void take(int loop, const SelectedDevice& device, bool adcView, const Answers& answers) const;
+  void show(const LoopReading& reading);
   TickResult advance();
-  void setCellIfDiffers(int column, int row, const std::string& text);
 
   LoopTableView& view_;
   BusRunner& bus_;

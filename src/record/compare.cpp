@@ -12,8 +12,8 @@
 namespace loopmon {
 namespace {
 
-ChangeValue number(std::string text) {
-  return {ChangeValue::Kind::Number, std::move(text)};
+ChangeValue number(double value, int decimals) {
+  return {ChangeValue::Kind::Number, FormatFixed(value, decimals, '.'), value};
 }
 
 ChangeValue textOf(const std::optional<std::string>& text) {
@@ -22,29 +22,42 @@ ChangeValue textOf(const std::optional<std::string>& text) {
 }
 
 ChangeValue versionOf(uint8_t version) {
-  return number(FormatFixed(version / 100.0, 2, '.'));
+  return number(version / 100.0, 2);
 }
 
 // What the ADC view shows of a loop: its resistance, or its text.
 ChangeValue adcViewOf(const LoopRecord& loop) {
-  if (loop.kohm) return number(FormatFixed(*loop.kohm, 1, '.'));
+  if (loop.kohm) return number(*loop.kohm, 1);
   return textOf(loop.text);
 }
 
-// The conditions a loop can become or stop being, by the texts the table
-// shows for them; "" for any other reading.
-std::string conditionOf(const LoopRecord& loop) {
-  if (loop.text == "false") return "unanswered";
-  if (loop.text == "Обрыв") return "open";
-  if (loop.text == "КЗ") return "short";
-  return "";
+// The conditions a loop can become or stop being, as changes; none for any
+// other reading.
+std::optional<ChangeKind> conditionOf(const LoopRecord& loop) {
+  switch (loop.condition) {
+    case LoopCondition::Open:
+      return ChangeKind::Open;
+    case LoopCondition::Short:
+      return ChangeKind::Short;
+    case LoopCondition::Unanswered:
+      return ChangeKind::Unanswered;
+    case LoopCondition::Normal:
+    case LoopCondition::Alarm:
+    case LoopCondition::NotShown:
+      break;
+  }
+  return std::nullopt;
 }
 
-// The records keep resistances to a tenth of a kilo-ohm, so a reading exactly
-// at the tolerance must not pass for beyond it through binary rounding.
+// Older records keep resistances to a tenth of a kilo-ohm, so a reading
+// exactly at the tolerance must not pass for beyond it through binary
+// rounding. Everything is scaled by the earlier value (at least 1) first:
+// the tolerance's share of a huge resistance must not overflow to infinity,
+// which no difference exceeds.
 bool moved(double before, double after, double tolerancePercent) {
-  const double limit = std::abs(before) * tolerancePercent / 100;
-  return std::abs(after - before) > limit + 1e-9 * std::max(1.0, std::abs(before));
+  const double scale = std::max(1.0, std::abs(before));
+  const double difference = std::abs(after / scale - before / scale);
+  return difference > std::abs(before) / scale * (tolerancePercent / 100) + 1e-9;
 }
 
 // The entries of two lists side by side by their number: either side may be
@@ -72,15 +85,15 @@ class Comparison {
       const auto [old, now] = pair;
       const auto addr = static_cast<uint8_t>(address);
       if (now == nullptr) {
-        add(addr, std::nullopt, "gone", textOf(old->name), {});
+        add(addr, std::nullopt, ChangeKind::Gone, textOf(old->name), {});
       } else if (old == nullptr) {
-        add(addr, std::nullopt, "new", {}, textOf(now->name));
+        add(addr, std::nullopt, ChangeKind::New, {}, textOf(now->name));
       } else if (old->type != now->type) {
-        add(addr, std::nullopt, "type", number(std::to_string(old->type)),
-            number(std::to_string(now->type)));
+        add(addr, std::nullopt, ChangeKind::Type, number(old->type, 0), number(now->type, 0));
       } else {
         if (old->version != now->version) {
-          add(addr, std::nullopt, "version", versionOf(old->version), versionOf(now->version));
+          add(addr, std::nullopt, ChangeKind::Version, versionOf(old->version),
+              versionOf(now->version));
         }
         loops(*old, *now);
       }
@@ -90,9 +103,9 @@ class Comparison {
   std::vector<RecordChange> changes;
 
  private:
-  void add(uint8_t addr, std::optional<int> loop, std::string what, ChangeValue before,
+  void add(uint8_t addr, std::optional<int> loop, ChangeKind what, ChangeValue before,
            ChangeValue after) {
-    changes.push_back({addr, loop, std::move(what), std::move(before), std::move(after)});
+    changes.push_back({addr, loop, what, std::move(before), std::move(after)});
   }
 
   void loops(const DeviceRecord& before, const DeviceRecord& after) {
@@ -101,9 +114,9 @@ class Comparison {
     for (const auto& [number, pair] : byNumber) {
       const auto [old, now] = pair;
       if (now == nullptr) {
-        add(after.addr, number, "gone", adcViewOf(*old), {});
+        add(after.addr, number, ChangeKind::Gone, adcViewOf(*old), {});
       } else if (old == nullptr) {
-        add(after.addr, number, "new", {}, adcViewOf(*now));
+        add(after.addr, number, ChangeKind::New, {}, adcViewOf(*now));
       } else {
         loop(after.addr, *old, *now);
       }
@@ -111,31 +124,62 @@ class Comparison {
   }
 
   void loop(uint8_t addr, const LoopRecord& before, const LoopRecord& after) {
-    const std::string was = conditionOf(before);
-    const std::string is = conditionOf(after);
+    const std::optional<ChangeKind> was = conditionOf(before);
+    const std::optional<ChangeKind> is = conditionOf(after);
     if (was != is) {
-      add(addr, after.loop, is.empty() ? was : is, adcViewOf(before), adcViewOf(after));
+      add(addr, after.loop, is ? *is : *was, adcViewOf(before), adcViewOf(after));
     } else if (before.kohm && after.kohm) {
       if (moved(*before.kohm, *after.kohm, tolerancePercent_)) {
-        add(addr, after.loop, "resistance", adcViewOf(before), adcViewOf(after));
+        add(addr, after.loop, ChangeKind::Resistance, adcViewOf(before), adcViewOf(after));
       }
     } else if (adcViewOf(before) != adcViewOf(after)) {
-      add(addr, after.loop, "text", adcViewOf(before), adcViewOf(after));
+      add(addr, after.loop, ChangeKind::Text, adcViewOf(before), adcViewOf(after));
     }
     if (before.state != after.state) {
-      add(addr, after.loop, "state", textOf(before.state), textOf(after.state));
+      add(addr, after.loop, ChangeKind::State, textOf(before.state), textOf(after.state));
     }
   }
 
   double tolerancePercent_;
 };
 
+// A record's text for a terminal: quotes, backslashes and every control
+// character (C0, DEL, C1) escaped, everything else as it is.
+std::string escapedForTerminal(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // U+0080..U+009F: C2 80..C2 9F in UTF-8.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F || c1) {
+      const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : c;
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string shown(const ChangeValue& value, char separator) {
   switch (value.kind) {
     case ChangeValue::Kind::None:
       return "none";
     case ChangeValue::Kind::Text:
-      return "\"" + value.text + "\"";
+      return "\"" + escapedForTerminal(value.text) + "\"";
     case ChangeValue::Kind::Number:
       break;
   }
@@ -144,19 +188,46 @@ std::string shown(const ChangeValue& value, char separator) {
   return text;
 }
 
-std::string jsonOf(const ChangeValue& value) {
+Json jsonOf(const RecordChange& change, const ChangeValue& value) {
   switch (value.kind) {
     case ChangeValue::Kind::None:
-      return "null";
+      return nullptr;
     case ChangeValue::Kind::Text:
-      return jsonString(value.text);
+      return value.text;
     case ChangeValue::Kind::Number:
       break;
   }
-  return value.text;
+  if (change.what == ChangeKind::Type) return static_cast<int>(value.number);
+  return value.number;
 }
 
 }  // namespace
+
+const char* ChangeKindName(ChangeKind kind) {
+  switch (kind) {
+    case ChangeKind::Gone:
+      return "gone";
+    case ChangeKind::New:
+      return "new";
+    case ChangeKind::Type:
+      return "type";
+    case ChangeKind::Version:
+      return "version";
+    case ChangeKind::Resistance:
+      return "resistance";
+    case ChangeKind::Open:
+      return "open";
+    case ChangeKind::Short:
+      return "short";
+    case ChangeKind::Unanswered:
+      return "unanswered";
+    case ChangeKind::Text:
+      return "text";
+    case ChangeKind::State:
+      break;
+  }
+  return "state";
+}
 
 std::vector<RecordChange> CompareRecords(const SiteRecord& before, const SiteRecord& after,
                                          double tolerancePercent) {
@@ -169,50 +240,65 @@ std::string ChangeLine(const RecordChange& change, char separator) {
   std::string line = "address " + std::to_string(change.addr);
   if (change.loop) line += " loop " + std::to_string(*change.loop);
   line += ": ";
-  if (!change.loop && (change.what == "gone" || change.what == "new")) {
-    const ChangeValue& name = change.what == "gone" ? change.before : change.after;
-    return line + change.what + " (" + name.text + ")";
+  const std::string what = ChangeKindName(change.what);
+  if (!change.loop && (change.what == ChangeKind::Gone || change.what == ChangeKind::New)) {
+    const ChangeValue& name = change.what == ChangeKind::Gone ? change.before : change.after;
+    return line + what + " (" + escapedForTerminal(name.text) + ")";
   }
-  if (change.what == "type") {
+  if (change.what == ChangeKind::Type) {
     const auto named = [](const ChangeValue& code) {
-      return code.text + " (" + DeviceTypeName(static_cast<uint8_t>(std::stoi(code.text))) + ")";
+      return code.text + " (" + DeviceTypeName(static_cast<uint8_t>(code.number)) + ")";
     };
     return line + "type " + named(change.before) + " -> " + named(change.after);
   }
-  line +=
-      change.what + " " + shown(change.before, separator) + " -> " + shown(change.after, separator);
-  if (change.what == "resistance") {
-    line += " kOhm";
-    const double before = StrToFloat(change.before.text, '.');
-    if (before != 0) {
-      char percent[32];
-      std::snprintf(percent, sizeof percent, " (%+.0f %%)",
-                    (StrToFloat(change.after.text, '.') - before) / std::abs(before) * 100);
-      line += percent;
-    }
+  line += what + " " + shown(change.before, separator) + " -> " + shown(change.after, separator);
+  if (change.what != ChangeKind::Resistance) return line;
+  line += " kOhm";
+  if (change.before.number != 0) {
+    char percent[32];
+    std::snprintf(
+        percent, sizeof percent, " (%+.0f %%)",
+        (change.after.number - change.before.number) / std::abs(change.before.number) * 100);
+    line += percent;
   }
   return line;
 }
 
 const char* ChangeLabel(const RecordChange& change) {
-  const std::string& what = change.what;
-  if (what == "gone") return change.loop ? "нет ШС" : "нет прибора";
-  if (what == "new") return change.loop ? "новый ШС" : "новый прибор";
-  if (what == "type") return "другой тип";
-  if (what == "version") return "другая версия";
-  if (what == "resistance") return "сопротивление";
-  if (what == "open") return "Обрыв";
-  if (what == "short") return "КЗ";
-  if (what == "unanswered") return "нет ответа";
-  if (what == "state") return "состояние";
+  switch (change.what) {
+    case ChangeKind::Gone:
+      return change.loop ? "нет ШС" : "нет прибора";
+    case ChangeKind::New:
+      return change.loop ? "новый ШС" : "новый прибор";
+    case ChangeKind::Type:
+      return "другой тип";
+    case ChangeKind::Version:
+      return "другая версия";
+    case ChangeKind::Resistance:
+      return "сопротивление";
+    case ChangeKind::Open:
+      return "Обрыв";
+    case ChangeKind::Short:
+      return "КЗ";
+    case ChangeKind::Unanswered:
+      return "нет ответа";
+    case ChangeKind::State:
+      return "состояние";
+    case ChangeKind::Text:
+      break;
+  }
   return "показание";
 }
 
 std::string ChangeJson(const RecordChange& change) {
-  return "{\"addr\":" + std::to_string(change.addr) +
-         ",\"loop\":" + (change.loop ? std::to_string(*change.loop) : "null") +
-         ",\"what\":" + jsonString(change.what) + ",\"old\":" + jsonOf(change.before) +
-         ",\"new\":" + jsonOf(change.after) + "}";
+  const Json json{{"addr", change.addr},
+                  {"loop", change.loop ? Json(*change.loop) : Json()},
+                  {"what", ChangeKindName(change.what)},
+                  {"old", jsonOf(change, change.before)},
+                  {"new", jsonOf(change, change.after)}};
+  JsonStyle style;
+  if (change.what == ChangeKind::Version) style.fixed = {{"old", 2}, {"new", 2}};
+  return JsonText(json, style);
 }
 
 }  // namespace loopmon

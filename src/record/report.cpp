@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -12,11 +13,13 @@
 namespace loopmon {
 namespace {
 
-// The colours the history windows mark the conditions with.
-constexpr const char* AlarmColour = "#e66e00";
-constexpr const char* OpenColour = "#1e5adc";
-constexpr const char* ShortColour = "#aa00aa";
-constexpr const char* NormalColour = "#006e28";
+// A condition's colour as the windows mark it, for CSS.
+std::string colourOf(LoopCondition condition) {
+  const Rgb rgb = ConditionRgb(condition);
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb.red, rgb.green, rgb.blue);
+  return text;
+}
 
 constexpr const char* Layout = R"css(
 @page { size: A4; margin: 12mm 10mm; }
@@ -37,7 +40,7 @@ tr { break-inside: avoid; }
 svg.bar { display: block; }
 svg.bar .scale { fill: #eee; }
 svg.bar .band { fill: #b9dfc3; }
-.unanswered { color: #777; font-style: italic; }
+.unanswered { font-style: italic; }
 .changed { background: #fff1a8; }
 .was { display: block; font-size: 7.5pt; color: #555; font-weight: normal; font-style: normal; }
 .note { font-size: 8pt; color: #444; margin: 1mm 0; }
@@ -48,10 +51,13 @@ svg.bar .band { fill: #b9dfc3; }
 
 std::string style() {
   std::string css = Layout;
-  for (const auto& [name, colour] : {std::pair{"open", OpenColour}, std::pair{"short", ShortColour},
-                                     std::pair{"alarm", AlarmColour}}) {
-    css += std::string(".") + name + " { color: " + colour + "; font-weight: 600; }\n";
+  for (const LoopCondition condition :
+       {LoopCondition::Open, LoopCondition::Short, LoopCondition::Alarm}) {
+    css += std::string(".") + ConditionName(condition) + " { color: " + colourOf(condition) +
+           "; font-weight: 600; }\n";
   }
+  css += std::string(".") + ConditionName(LoopCondition::Unanswered) +
+         " { color: " + colourOf(LoopCondition::Unanswered) + "; }\n";
   return css;
 }
 
@@ -78,16 +84,11 @@ std::string escaped(const std::string& text) {
   return out;
 }
 
-// The class that colours a text of the loop table, "" for none: the table's
-// open and short, the alarm states and a line device's fire alarms.
-std::string conditionClass(const std::optional<std::string>& text) {
-  if (text == "Обрыв") return "open";
-  if (text == "КЗ") return "short";
-  if (text == "тревога" || text == "п. тревога" || text == "Пожар обрыв" || text == "Пожар замк.") {
-    return "alarm";
-  }
-  if (text == "false") return "unanswered";
-  return "";
+// The class that colours a text of the loop table, "" for none: open, short,
+// alarm and unanswered.
+std::string conditionClass(LoopCondition condition) {
+  if (condition == LoopCondition::Normal || condition == LoopCondition::NotShown) return "";
+  return ConditionName(condition);
 }
 
 std::optional<double> median(std::vector<double> values) {
@@ -223,7 +224,7 @@ class Page {
     const RecordChange* readingChange = nullptr;
     if (const auto* changes = changesAt(addr, loop.loop)) {
       for (const RecordChange* change : *changes) {
-        if (change->what == "state") {
+        if (change->what == ChangeKind::State) {
           stateChange = change;
         } else {
           readingChanged = true;
@@ -248,7 +249,7 @@ class Page {
     cell("adc", "", readingChanged);
     if (loop.adc) out_ << *loop.adc;
     out_ << "</td>";
-    cell("r", conditionClass(loop.text), readingChanged);
+    cell("r", conditionClass(loop.condition), readingChanged);
     if (loop.kohm) {
       out_ << number(*loop.kohm, 1);
     } else if (loop.text) {
@@ -260,7 +261,7 @@ class Page {
       if (loop.kohm) bar(*loop.kohm, reference, highest);
     }
     out_ << "</td>";
-    cell("state", conditionClass(loop.state), stateChange != nullptr);
+    cell("state", conditionClass(loop.stateCondition), stateChange != nullptr);
     if (loop.state) out_ << escaped(*loop.state);
     was(stateChange);
     out_ << "</td></tr>\n";
@@ -284,9 +285,10 @@ class Page {
            << "\" height=\"10\"/>";
     }
     out_ << "<rect x=\"0\" y=\"3\" width=\"" << x(value) << "\" height=\"4\" fill=\""
-         << (inside ? NormalColour : AlarmColour) << "\"/>";
+         << colourOf(inside ? LoopCondition::Normal : LoopCondition::Alarm) << "\"/>";
     if (value > top) {
-      out_ << "<path d=\"M96 1 L100 5 L96 9 Z\" fill=\"" << AlarmColour << "\"/>";
+      out_ << "<path d=\"M96 1 L100 5 L96 9 Z\" fill=\"" << colourOf(LoopCondition::Alarm)
+           << "\"/>";
     }
     out_ << "</svg>";
   }

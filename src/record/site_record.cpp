@@ -1,206 +1,263 @@
 #include "record/site_record.h"
 
-#include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <set>
-#include <sstream>
 
-#include "common/number_text.h"
-#include "loops/reading_cycle.h"
+#include "loops/loop_decode.h"
 #include "platform/store/whole_file.h"
 #include "record/json.h"
 
 namespace loopmon {
 namespace {
 
-// A number as the loop table shows it: digits, a sign, one separator.
-bool isShownNumber(const std::string& text) {
-  const size_t digits =
-      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const size_t signs = text.starts_with('-') ? 1 : 0;
-  const size_t separators =
-      std::count_if(text.begin(), text.end(), [](char c) { return c == '.' || c == ','; });
-  return digits > 0 && separators <= 1 && digits + signs + separators == text.size();
-}
-
 std::optional<std::string> textOrNothing(const std::string& text) {
   if (text.empty()) return std::nullopt;
   return text;
 }
 
-std::string numberOrNull(const std::optional<double>& value, int decimals) {
-  return value ? FormatFixed(*value, decimals, '.') : "null";
-}
-
-std::string textOrNull(const std::optional<std::string>& text) {
-  return text ? jsonString(*text) : "null";
-}
-
-// The checks of one document, each failure naming where in the record it is.
-class RecordReader {
+// The checks of one object of a record, each failure naming where in the
+// record it is ("device 5 loop 2 ").
+class Fields {
  public:
-  SiteRecord read(const JsonValue& document) {
-    if (!document.is(JsonValue::Kind::Object) || document.find("devices") == nullptr ||
-        document.find("program") == nullptr) {
-      throw RecordError("not a site record (no \"devices\" and \"program\")");
-    }
-    SiteRecord record;
-    record.site = text(document, "site", "");
-    record.time = text(document, "time", "");
-    record.port = text(document, "port", "");
-    const JsonValue& program = member(document, "program", JsonValue::Kind::Object, "");
-    record.programName = text(program, "name", "program ");
-    record.programVersion = text(program, "version", "program ");
-    const JsonValue& devices = member(document, "devices", JsonValue::Kind::Array, "");
-    std::set<int> addresses;
-    for (const JsonValue& device : devices.items) {
-      record.devices.push_back(readDevice(device));
-      if (!addresses.insert(record.devices.back().addr).second) {
-        throw RecordError("device " + std::to_string(record.devices.back().addr) + " twice");
-      }
-    }
-    return record;
+  Fields(const Json& object, std::string where) : object_(object), where_(std::move(where)) {
+    if (!object_.is_object()) fail("is not an object");
   }
 
- private:
-  static const JsonValue& member(const JsonValue& object, const std::string& name,
-                                 JsonValue::Kind kind, const std::string& where) {
-    if (!object.is(JsonValue::Kind::Object)) throw RecordError(where + "is not an object");
-    const JsonValue* value = object.find(name);
-    if (value == nullptr) throw RecordError(where + "has no \"" + name + "\"");
-    if (!value->is(kind)) throw RecordError(where + "\"" + name + "\" has the wrong kind of value");
-    return *value;
+  void at(std::string where) { where_ = std::move(where); }
+  [[noreturn]] void fail(const std::string& problem) const { throw RecordError(where_ + problem); }
+
+  const Json& member(const char* name) const {
+    const auto found = object_.find(name);
+    if (found == object_.end()) fail(std::string("has no \"") + name + "\"");
+    return *found;
   }
 
-  static std::string text(const JsonValue& object, const std::string& name,
-                          const std::string& where) {
-    return member(object, name, JsonValue::Kind::String, where).text;
+  const Json& typed(const char* name, bool (Json::*is)() const noexcept) const {
+    const Json& value = member(name);
+    if (!(value.*is)()) fail(std::string("\"") + name + "\" has the wrong kind of value");
+    return value;
   }
 
-  static int integer(const JsonValue& object, const std::string& name, int low, int high,
-                     const std::string& where) {
-    const double value = member(object, name, JsonValue::Kind::Number, where).number;
+  std::string text(const char* name) const {
+    return typed(name, &Json::is_string).get<std::string>();
+  }
+
+  double number(const char* name) const { return typed(name, &Json::is_number).get<double>(); }
+
+  int integer(const char* name, int low, int high) const {
+    const double value = number(name);
     if (value != std::floor(value) || value < low || value > high) {
-      throw RecordError(where + "\"" + name + "\" is not a whole number within " +
-                        std::to_string(low) + ".." + std::to_string(high));
+      fail(std::string("\"") + name + "\" is not a whole number within " + std::to_string(low) +
+           ".." + std::to_string(high));
     }
     return static_cast<int>(value);
   }
 
-  static bool isNull(const JsonValue& object, const std::string& name, const std::string& where) {
-    const JsonValue* value = object.find(name);
-    if (value == nullptr) throw RecordError(where + "has no \"" + name + "\"");
-    return value->is(JsonValue::Kind::Null);
+  bool isNull(const char* name) const { return member(name).is_null(); }
+
+  std::optional<std::string> optionalText(const char* name) const {
+    if (isNull(name)) return std::nullopt;
+    return text(name);
   }
 
-  static std::optional<std::string> optionalText(const JsonValue& object, const std::string& name,
-                                                 const std::string& where) {
-    if (isNull(object, name, where)) return std::nullopt;
-    return text(object, name, where);
+  const Json& array(const char* name) const { return typed(name, &Json::is_array); }
+
+  bool has(const char* name) const { return object_.contains(name); }
+
+  LoopCondition condition(const char* name) const {
+    if (isNull(name)) return LoopCondition::NotShown;
+    const std::optional<LoopCondition> condition = ConditionFromName(text(name));
+    if (!condition) fail(std::string("\"") + name + "\" is no condition");
+    return *condition;
   }
 
-  static DeviceRecord readDevice(const JsonValue& device) {
-    const std::string where = "a device ";
-    DeviceRecord record;
-    record.addr = static_cast<uint8_t>(integer(device, "addr", 1, 127, where));
-    const std::string at = "device " + std::to_string(record.addr) + " ";
-    record.type = static_cast<uint8_t>(integer(device, "type", 0, 255, at));
-    record.name = text(device, "name", at);
-    const double version = member(device, "version", JsonValue::Kind::Number, at).number;
-    const long versionByte = version >= 0 && version < 3 ? std::lround(version * 100) : -1;
-    if (versionByte < 0 || versionByte > 255) {
-      throw RecordError(at + "\"version\" is not within 0..2.55");
-    }
-    record.version = static_cast<uint8_t>(versionByte);
-    std::set<int> numbers;
-    for (const JsonValue& loop : member(device, "loops", JsonValue::Kind::Array, at).items) {
-      LoopRecord entry;
-      entry.loop = integer(loop, "loop", 1, 255, at + "loop ");
-      const std::string here = at + "loop " + std::to_string(entry.loop) + " ";
-      if (!numbers.insert(entry.loop).second) throw RecordError(here + "twice");
-      if (!isNull(loop, "adc", here)) entry.adc = integer(loop, "adc", 0, 255, here);
-      if (!isNull(loop, "kohm", here)) {
-        entry.kohm = member(loop, "kohm", JsonValue::Kind::Number, here).number;
-      }
-      entry.text = optionalText(loop, "text", here);
-      entry.state = optionalText(loop, "state", here);
-      record.loops.push_back(std::move(entry));
-    }
-    return record;
-  }
+ private:
+  const Json& object_;
+  std::string where_;
 };
 
-// Paths are UTF-8 on every system; a plain string would be read in the
-// Windows ANSI code page.
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+Json conditionJson(LoopCondition condition) {
+  const char* name = ConditionName(condition);
+  return name != nullptr ? Json(name) : Json();
+}
+
+// Records written before the conditions were kept have only the texts the
+// table showed; the readings' own mapping of those texts gives them back.
+LoopCondition earlierCondition(const LoopRecord& loop) {
+  if (loop.kohm) return LoopCondition::Normal;
+  if (!loop.text) return LoopCondition::NotShown;
+  if (*loop.text == ConditionText(LoopCondition::Unanswered)) return LoopCondition::Unanswered;
+  // "Обрыв" and "КЗ" read alike for a plain loop and a line controller's device.
+  return LineDeviceReading(0, 0, {}, 0, *loop.text).condition;
+}
+
+LoopCondition earlierStateCondition(const std::optional<std::string>& state) {
+  if (!state) return LoopCondition::NotShown;
+  if (*state == ConditionText(LoopCondition::Unanswered)) return LoopCondition::Unanswered;
+  static const std::map<std::string, LoopCondition> byText = [] {
+    std::map<std::string, LoopCondition> conditions;
+    for (int code = 255; code >= 0; --code) {
+      const auto value = static_cast<uint8_t>(code);
+      conditions[LoopStateText(value)] = StateReading(0, 0, {}, value).condition;
+    }
+    return conditions;
+  }();
+  const auto found = byText.find(*state);
+  return found == byText.end() ? LoopCondition::NotShown : found->second;
+}
+
+// A problem deeper in the record, named with the place it is in.
+template <class Read>
+auto within(const std::string& where, Read read) {
+  try {
+    return read();
+  } catch (const RecordError& error) {
+    throw RecordError(where + error.what());
+  }
 }
 
 }  // namespace
 
-LoopRecord LoopValuesOf(const LoopTableView& table, int row, char separator) {
-  const std::string reading = table.Cell(1, row);
-  const std::string resistance = table.Cell(2, row);
-  LoopRecord values;
-  values.loop = row;
-  if (!table.AdcView() || !isShownNumber(reading)) {
-    values.text = textOrNothing(reading);
-    return values;
+LoopRecord LoopRecordOf(const LoopReading& adc, const LoopReading& state) {
+  // The record writes its numbers with a point whatever the locale.
+  const LoopCells adcCells = CellsOf(adc, '.');
+  LoopRecord record;
+  record.loop = adc.loop;
+  record.condition = adc.condition;
+  record.stateCondition = state.condition;
+  record.state = textOrNothing(CellsOf(state, '.').columns[1].value_or(""));
+  if (!adc.answered()) {
+    record.text = textOrNothing(adcCells.columns[1].value_or(""));
+    return record;
   }
-  values.adc = std::stoi(reading);
-  if (isShownNumber(resistance)) {
-    values.kohm = StrToFloat(resistance, separator);
+  record.adc = adc.value;
+  if (adc.kiloOhms && std::isfinite(*adc.kiloOhms)) {
+    record.kohm = adc.kiloOhms;
   } else {
-    values.text = textOrNothing(resistance);
+    record.text = textOrNothing(adcCells.columns[2].value_or(""));
   }
-  return values;
+  return record;
+}
+
+void to_json(Json& json, const LoopRecord& loop) {
+  json = Json{{"loop", loop.loop}};
+  json["adc"] = loop.adc ? Json(*loop.adc) : Json();
+  json["kohm"] = loop.kohm ? Json(*loop.kohm) : Json();
+  json["text"] = loop.text ? Json(*loop.text) : Json();
+  json["state"] = loop.state ? Json(*loop.state) : Json();
+  json["condition"] = conditionJson(loop.condition);
+  json["state_condition"] = conditionJson(loop.stateCondition);
+}
+
+void from_json(const Json& json, LoopRecord& loop) {
+  Fields fields(json, "");
+  loop.loop = fields.integer("loop", 1, 255);
+  fields.at(std::to_string(loop.loop) + " ");
+  loop.adc = fields.isNull("adc") ? std::nullopt : std::optional(fields.integer("adc", 0, 255));
+  loop.kohm = fields.isNull("kohm") ? std::nullopt : std::optional(fields.number("kohm"));
+  loop.text = fields.optionalText("text");
+  loop.state = fields.optionalText("state");
+  if (!fields.has("condition")) {
+    loop.condition = earlierCondition(loop);
+    loop.stateCondition = earlierStateCondition(loop.state);
+    return;
+  }
+  loop.condition = fields.condition("condition");
+  loop.stateCondition = fields.condition("state_condition");
+}
+
+void to_json(Json& json, const DeviceRecord& device) {
+  json = Json{{"addr", device.addr},
+              {"type", device.type},
+              {"name", device.name},
+              {"version", device.version / 100.0},
+              {"loops", device.loops}};
+}
+
+void from_json(const Json& json, DeviceRecord& device) {
+  Fields fields(json, "a device ");
+  device.addr = static_cast<uint8_t>(fields.integer("addr", 1, 127));
+  fields.at("device " + std::to_string(device.addr) + " ");
+  device.type = static_cast<uint8_t>(fields.integer("type", 0, 255));
+  device.name = fields.text("name");
+  const double version = fields.number("version");
+  const long versionByte = version >= 0 && version < 3 ? std::lround(version * 100) : -1;
+  if (versionByte < 0 || versionByte > 255) fields.fail("\"version\" is not within 0..2.55");
+  device.version = static_cast<uint8_t>(versionByte);
+  const std::string where = "device " + std::to_string(device.addr) + " loop ";
+  std::set<int> numbers;
+  for (const Json& entry : fields.array("loops")) {
+    LoopRecord loop = within(where, [&] { return entry.get<LoopRecord>(); });
+    if (!numbers.insert(loop.loop).second) {
+      throw RecordError(where + std::to_string(loop.loop) + " twice");
+    }
+    device.loops.push_back(std::move(loop));
+  }
+}
+
+void to_json(Json& json, const SiteRecord& record) {
+  json = Json{{"site", record.site},
+              {"time", record.time},
+              {"port", record.port},
+              {"program", {{"name", record.programName}, {"version", record.programVersion}}},
+              {"devices", record.devices}};
+}
+
+void from_json(const Json& json, SiteRecord& record) {
+  if (!json.is_object() || !json.contains("devices") || !json.contains("program")) {
+    throw RecordError("not a site record (no \"devices\" and \"program\")");
+  }
+  const Fields fields(json, "");
+  record.site = fields.text("site");
+  record.time = fields.text("time");
+  record.port = fields.text("port");
+  const Fields program(fields.typed("program", &Json::is_object), "program ");
+  record.programName = program.text("name");
+  record.programVersion = program.text("version");
+  std::set<int> addresses;
+  for (const Json& entry : fields.array("devices")) {
+    DeviceRecord device = entry.get<DeviceRecord>();
+    if (!addresses.insert(device.addr).second) {
+      throw RecordError("device " + std::to_string(device.addr) + " twice");
+    }
+    record.devices.push_back(std::move(device));
+  }
 }
 
 std::string RecordJson(const SiteRecord& record) {
-  std::ostringstream out;
-  out << "{\n  \"site\": " << jsonString(record.site)
-      << ",\n  \"time\": " << jsonString(record.time)
-      << ",\n  \"port\": " << jsonString(record.port)
-      << ",\n  \"program\": {\"name\": " << jsonString(record.programName)
-      << ", \"version\": " << jsonString(record.programVersion) << "},\n  \"devices\": [";
-  for (size_t d = 0; d < record.devices.size(); ++d) {
-    const DeviceRecord& device = record.devices[d];
-    out << (d == 0 ? "\n" : ",\n") << "    {\"addr\": " << int{device.addr}
-        << ", \"type\": " << int{device.type} << ", \"name\": " << jsonString(device.name)
-        << ", \"version\": " << FormatFixed(device.version / 100.0, 2, '.') << ", \"loops\": [";
-    for (size_t l = 0; l < device.loops.size(); ++l) {
-      const LoopRecord& loop = device.loops[l];
-      out << (l == 0 ? "\n" : ",\n") << "      {\"loop\": " << loop.loop
-          << ", \"adc\": " << (loop.adc ? std::to_string(*loop.adc) : "null")
-          << ", \"kohm\": " << numberOrNull(loop.kohm, 1) << ", \"text\": " << textOrNull(loop.text)
-          << ", \"state\": " << textOrNull(loop.state) << "}";
-    }
-    out << (device.loops.empty() ? "]}" : "\n    ]}");
+  JsonStyle layout;
+  layout.spaced = true;
+  layout.fixed = {{"version", 2}};
+  layout.multiline = true;
+  layout.itemPerLine = {"devices", "loops"};
+  try {
+    return JsonText(Json(record), layout) + "\n";
+  } catch (const JsonError& error) {
+    throw RecordError(std::string("cannot be written: ") + error.what());
   }
-  out << (record.devices.empty() ? "]\n}\n" : "\n  ]\n}\n");
-  return out.str();
 }
 
 SiteRecord ParseRecord(const std::string& text) {
-  JsonValue document;
+  Json document;
   try {
     document = ParseJson(text);
   } catch (const JsonError& error) {
     throw RecordError(std::string("not JSON: ") + error.what());
   }
-  return RecordReader().read(document);
+  return document.get<SiteRecord>();
 }
 
 SiteRecord LoadRecord(const std::string& path) {
-  std::ifstream file(pathOf(path), std::ios::binary);
-  if (!file) throw RecordError(path + ": cannot be read");
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) throw RecordError(path + ": cannot be read");
+  std::optional<std::string> text;
   try {
-    return ParseRecord(content.str());
+    text = readWholeFile(path);
+  } catch (const FileError& error) {
+    throw RecordError(path + ": cannot be read (" + error.reason() + ")");
+  }
+  if (!text) throw RecordError(path + ": cannot be read (no such file)");
+  try {
+    return ParseRecord(*text);
   } catch (const RecordError& error) {
     throw RecordError(path + ": " + error.what());
   }

@@ -9,25 +9,32 @@
 //                            "state": "на охране"}, ...]}, ...]}
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace loopmon {
+#include "loops/loop_reading.h"
 
-class LoopTableView;
+namespace loopmon {
 
 struct LoopRecord {
   int loop = 0;
   // The ADC view as loopctl read --json gives it: the reading and the
-  // resistance as numbers, or what the table shows instead ("Обрыв", "КЗ",
-  // "откл.", "false" for a loop that did not answer, "?" for a short answer).
+  // resistance (as measured) as numbers, or what the table shows instead
+  // ("Обрыв", "КЗ", "откл.", "false" for a loop that did not answer, "?" for
+  // a short answer).
   std::optional<int> adc;
   std::optional<double> kohm;
   std::optional<std::string> text;
   // The state view's text ("на охране", "false", ...); unset when it shows none.
   std::optional<std::string> state;
+  // What the two views say of the loop ("condition" and "state_condition" in
+  // the file, null for NotShown). A record written before they were kept
+  // takes them from its texts.
+  LoopCondition condition = LoopCondition::NotShown;
+  LoopCondition stateCondition = LoopCondition::NotShown;
 
   bool operator==(const LoopRecord&) const = default;
 };
@@ -62,20 +69,31 @@ class RecordError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// One row of a loop table as a record keeps it (the loop number, and adc,
-// kohm and text of the ADC view, or the state view's text in `text`): the
-// numbers stay numbers, and whatever the table shows instead goes to `text`.
-// `separator` is the one the table's resistances are written with.
-LoopRecord LoopValuesOf(const LoopTableView& table, int row, char separator);
+// A loop as a record keeps it, from its two readings: the ADC view's number
+// and resistance at full precision, or what the table shows instead; the
+// state view's text; the conditions of both.
+LoopRecord LoopRecordOf(const LoopReading& adc, const LoopReading& state);
 
-// The record as JSON, one loop per line, numbers with ".".
+// The JSON of each part of a record. A part that is not what a record holds
+// throws RecordError saying what and where ("device 5 loop 2 \"adc\" ...").
+using Json = nlohmann::ordered_json;
+void to_json(Json& json, const LoopRecord& loop);
+void from_json(const Json& json, LoopRecord& loop);
+void to_json(Json& json, const DeviceRecord& device);
+void from_json(const Json& json, DeviceRecord& device);
+void to_json(Json& json, const SiteRecord& record);
+void from_json(const Json& json, SiteRecord& record);
+
+// The record as JSON, one loop per line, numbers with "."; RecordError when
+// a text in it is not UTF-8.
 std::string RecordJson(const SiteRecord& record);
 
 // Reads a record; RecordError says what is wrong (broken JSON with its line and
 // column, or JSON that is not a site record), without the file's name.
 SiteRecord ParseRecord(const std::string& text);
 
-// ParseRecord of a file; RecordError naming the file.
+// ParseRecord of a file: a regular file of at most WholeFileLimit bytes
+// (whole_file.h); RecordError naming the file.
 SiteRecord LoadRecord(const std::string& path);
 
 // Writes `content` to `path` whole or not at all: an existing file keeps its

@@ -1,6 +1,5 @@
 #include "record/survey.h"
 
-#include <array>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -15,70 +14,18 @@
 namespace loopmon {
 namespace {
 
-// The survey reads resistances with a point whatever the locale: the record
-// keeps numbers, not texts.
-constexpr char TableSeparator = '.';
-
-// The loop table the survey reads into: one device at a time, every row
-// unmarked, a single pass per view. Each row is taken into the record as soon
-// as its tick has shown it.
-class SurveyTable : public LoopTableView {
- public:
-  explicit SurveyTable(std::function<void(const std::string&)> message)
-      : message_(std::move(message)) {}
-
-  void Reset(const DeviceRecord& device, int rows, bool adcView) {
-    device_ = {device.addr, device.type, device.version};
-    cells_.assign(static_cast<size_t>(rows), {});
-    adcView_ = adcView;
-  }
-
-  SelectedDevice Device() const override { return device_; }
-  int RowCount() const override { return static_cast<int>(cells_.size()); }
-  std::string Cell(int column, int row) const override {
-    return inside(column, row) ? cells_[row][column] : std::string();
-  }
-  void SetCell(int column, int row, const std::string& text) override {
-    if (inside(column, row)) cells_[row][column] = text;
-  }
-  bool SkipMark(int) const override { return false; }
-  bool AdcView() const override { return adcView_; }
-  bool PeriodicOn() const override { return false; }
-  int PeriodSeconds() const override { return 1; }
-  void ClearTable() override { cells_.assign(cells_.size(), {}); }
-  void SetCaption(const std::string&) override {}
-  void ShowMessage(const std::string& text) override { message_(text); }
-
- private:
-  bool inside(int column, int row) const {
-    return row >= 0 && row < RowCount() && column >= 0 && column < 3;
-  }
-
-  std::function<void(const std::string&)> message_;
-  SelectedDevice device_;
-  std::vector<std::array<std::string, 3>> cells_;
-  bool adcView_ = true;
-};
-
 enum class Phase { Searching, Reading, Finished };
 
 }  // namespace
 
 struct Survey::State {
   State(BusRunner& bus, const CoefficientsStore& store, SurveyObserver& observer, SurveyPlan plan)
-      : bus(bus),
-        observer(observer),
-        plan(std::move(plan)),
-        table([this](const std::string& text) {
-          this->observer.Message(table.Device().DevAddr, tickLoop, text);
-        }),
-        cycle(table, bus, store, TableSeparator) {}
+      : bus(bus), observer(observer), store(store), plan(std::move(plan)) {}
 
   BusRunner& bus;
   SurveyObserver& observer;
+  const CoefficientsStore& store;
   SurveyPlan plan;
-  SurveyTable table;
-  ReadingCycle cycle;
 
   Phase phase = Phase::Searching;
   bool stopped = false;
@@ -86,22 +33,25 @@ struct Survey::State {
   size_t nextAddress = 0;
   std::vector<DeviceRecord> found;
   size_t nextDevice = 0;
-  // The device whose loops are being read, and the view of its current pass.
+  // The device whose loops are being read, the view of its current pass and
+  // the loop read next; the ADC pass's readings wait for the state pass's.
   DeviceRecord reading;
+  Coefficients coefficients;
+  int loopRows = 0;
   bool adcPass = true;
-  int tickLoop = 0;
+  int nextLoop = 1;
+  std::vector<LoopReading> adcReadings;
   std::vector<DeviceRecord> devices;
 
   void step(std::function<void(bool more)> done);
   void probe(std::function<void(bool more)> done);
   void tick(std::function<void(bool more)> done);
-  // Takes the row just read into the device's record; after the last row of
-  // a pass, begins the next pass or device.
-  void take(int loop);
+  // Takes the loop just read into the device's record; after the last loop
+  // of a pass, begins the next pass or device.
+  void take(const LoopReading& loopReading);
   // Begins reading the next device found that has loop rows (one without is
   // recorded as it is). False when none is left.
   bool beginDevice();
-  void beginPass(bool adcView);
   void fail(const std::function<void(bool more)>& done) {
     phase = Phase::Finished;
     failed = true;
@@ -206,8 +156,12 @@ bool Survey::State::beginDevice() {
   while (nextDevice < found.size()) {
     reading = found[nextDevice++];
     observer.Reading(static_cast<int>(nextDevice), static_cast<int>(found.size()), reading);
-    if (LoopLayoutFor(reading.type).rows > 1) {
-      beginPass(true);
+    loopRows = LoopLayoutFor(reading.type).rows;
+    if (loopRows > 1) {
+      coefficients = store.Lookup(reading.type, reading.version);
+      adcPass = true;
+      nextLoop = 1;
+      adcReadings.clear();
       return true;
     }
     // A type without loop rows: the table would still read loop 1, which
@@ -217,41 +171,38 @@ bool Survey::State::beginDevice() {
   return false;
 }
 
-void Survey::State::beginPass(bool adcView) {
-  adcPass = adcView;
-  table.Reset(reading, LoopLayoutFor(reading.type).rows, adcView);
-  cycle.Start();
-}
-
 void Survey::State::tick(std::function<void(bool more)> done) {
-  tickLoop = cycle.CurLoop();
-  cycle.Tick([this, done = std::move(done)](TickResult result) {
-    if (result.failed) {
-      fail(done);
-      return;
-    }
-    bool going = false;
-    try {
-      take(tickLoop);
-      going = more();
-    } catch (...) {
-      fail(done);
-      throw;
-    }
-    done(going);
-  });
+  const LoopRequestOf request{reading.addr, reading.type, nextLoop,
+                              adcPass ? ReadingKind::Adc : ReadingKind::State, coefficients};
+  ReadLoop(bus, request,
+           [this, done = std::move(done)](std::exception_ptr error, const LoopReading& value) {
+             if (error) {
+               fail(done);
+               std::rethrow_exception(error);
+             }
+             bool going = false;
+             try {
+               if (value.message) observer.Message(value.address, value.loop, *value.message);
+               take(value);
+               going = more();
+             } catch (...) {
+               fail(done);
+               throw;
+             }
+             done(going);
+           });
 }
 
-void Survey::State::take(int loop) {
-  LoopRecord values = LoopValuesOf(table, loop, TableSeparator);
+void Survey::State::take(const LoopReading& loopReading) {
   if (adcPass) {
-    reading.loops.push_back(std::move(values));
+    adcReadings.push_back(loopReading);
   } else {
-    reading.loops[static_cast<size_t>(loop) - 1].state = std::move(values.text);
+    reading.loops.push_back(LoopRecordOf(adcReadings[reading.loops.size()], loopReading));
   }
-  if (loop < table.RowCount() - 1 || stopped) return;
+  if (++nextLoop < loopRows || stopped) return;
+  nextLoop = 1;
   if (adcPass) {
-    beginPass(false);
+    adcPass = false;
     return;
   }
   devices.push_back(std::move(reading));

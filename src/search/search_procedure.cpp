@@ -5,6 +5,7 @@
 #include "platform/serial/port_names.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/answer_rule.h"
 #include "transport/bus_state.h"
 
 namespace loopmon {
@@ -17,6 +18,11 @@ const char* const CheckTitle = "Проверка наличия найденны
 
 bool probe(TRSSession& session, uint8_t address, uint8_t command) {
   return session.DirectRequest({address, 6, 0, command, 0, 0}, 1);
+}
+
+// What the device table holds of a device just found, with its line.
+FoundDevice foundOnBus(TRSSession& session, uint8_t address, std::string line) {
+  return {address, session.GetDeviceType(address), session.DeviceVersion(address), std::move(line)};
 }
 
 }  // namespace
@@ -33,10 +39,12 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
 std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   session.SetDeviceType(address, NoDevice);
   if (!probe(session, address, BusCommand::Presence)) return {};
-  if (!probe(session, address, BusCommand::Identify)) return {};
+  const Bytes identify{address, 6, 0, BusCommand::Identify, 0, 0};
+  if (!session.DirectRequest(identify, 1)) return {};
   const Bytes& answer = session.LastAnswer();
-  if (answer[FrameOffset::Address] != address || answer[FrameOffset::Code] == BusAnswer::Refused)
-    return {};
+  // Only an identity answer names a type and a version: a refusal (code 10)
+  // or an answer owed to another request does not.
+  if (!AnswerFitsRequest(identify, answer)) return {};
   session.SetDeviceType(address, answer[3]);
   session.SetDeviceVersion(address, answer[4]);
   return session.DescribeDevice(address);
@@ -44,16 +52,17 @@ std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
 
 void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
                                Preparation before) {
-  auto line = std::make_shared<std::string>();
+  auto found = std::make_shared<FoundDevice>();
   auto problem = std::make_shared<std::string>();
   const unsigned list = list_;
   const unsigned scan = scan_;
   bus_->run(
-      [address, line, problem, before = std::move(before)](TRSSession& session) {
+      [address, found, problem, before = std::move(before)](TRSSession& session) {
         if (before) *problem = before(session);
-        *line = IdentifyOnBus(session, address);
+        found->line = IdentifyOnBus(session, address);
+        if (!found->line.empty()) *found = foundOnBus(session, address, found->line);
       },
-      [this, line, problem, list, scan, then](std::exception_ptr error) {
+      [this, found, problem, list, scan, then](std::exception_ptr error) {
         // A step of a scan that has been replaced meanwhile moves nothing on.
         const bool current = scan == scan_;
         if (error) {
@@ -66,10 +75,7 @@ void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
           std::rethrow_exception(error);
         }
         if (!problem->empty() && current) view_.showError(*problem, openFailure_.caption);
-        if (!line->empty() && list == list_) {
-          view_.appendDevice(*line);
-          view_.setChooseEnabled(true);
-        }
+        if (!found->line.empty() && list == list_) listDevice(*found);
         if (then && current) (this->*then)();
       });
 }
@@ -166,7 +172,7 @@ void SearchProcedure::ScanStep() {
   if (ScanAddress >= FirstScanned) {
     scanning_ = false;
     showIdle();
-    if (view_.deviceCount() == 0) view_.showListNote(NothingFound);
+    if (devices_.empty()) view_.showListNote(NothingFound);
     return;
   }
   view_.setProgress(ScanAddress);
@@ -188,9 +194,16 @@ void SearchProcedure::EndScan() {
 }
 
 void SearchProcedure::clearList() {
+  devices_.clear();
   view_.clearDevices();
   view_.showListNote("");
   ++list_;
+}
+
+void SearchProcedure::listDevice(const FoundDevice& device) {
+  devices_.push_back(device);
+  view_.appendDevice(device);
+  view_.setChooseEnabled(true);
 }
 
 void SearchProcedure::CheckKnownDevices() {
@@ -215,15 +228,15 @@ void SearchProcedure::checkFrom(int step, unsigned list) {
   }
   const uint8_t address = step == 0 ? FirstScanned : static_cast<uint8_t>(step);
   if (address != FirstScanned) view_.setProgress(address);
-  auto line = std::make_shared<std::string>();
+  auto found = std::make_shared<FoundDevice>();
   bus_->run(
-      [address, line](TRSSession& session) {
+      [address, found](TRSSession& session) {
         if (session.GetDeviceType(address) != NoDevice &&
             probe(session, address, BusCommand::Presence)) {
-          *line = session.DescribeDevice(address);
+          *found = foundOnBus(session, address, session.DescribeDevice(address));
         }
       },
-      [this, step, list, line](std::exception_ptr error) {
+      [this, step, list, found](std::exception_ptr error) {
         // A check that has ended or been replaced (the dialog closed, or
         // shown again) tells nothing: the current one meets the same failure
         // and tells it once.
@@ -232,10 +245,7 @@ void SearchProcedure::checkFrom(int step, unsigned list) {
           endCheck();
           std::rethrow_exception(error);
         }
-        if (!line->empty()) {
-          view_.appendDevice(*line);
-          view_.setChooseEnabled(true);
-        }
+        if (!found->line.empty()) listDevice(*found);
         checkFrom(step + 1, list);
       });
 }
@@ -246,7 +256,7 @@ void SearchProcedure::endCheck() {
   view_.setTitle(checkKeptTitle_);
   view_.setProgress(0);
   view_.setScanTimerEnabled(false);
-  if (view_.deviceCount() > 0) {
+  if (!devices_.empty()) {
     view_.focusDeviceList();
   } else {
     view_.focusSearchButton();

@@ -35,13 +35,22 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
 std::string IdentifyOnBus(TRSSession& session, uint8_t address);
 
 // The dialog's controls as the search sees them.
+// A device the search found: what choosing it selects, and its line in the
+// list ("Адрес:   5  Mivra-Q (версия  1.05)").
+struct FoundDevice {
+  uint8_t address = 0;
+  uint16_t type = 0;
+  uint8_t version = 0;
+  std::string line;
+};
+
 class SearchView {
  public:
   virtual ~SearchView() = default;
 
+  // The procedure's Devices() was emptied, or has grown by `device` at its end.
   virtual void clearDevices() = 0;
-  virtual void appendDevice(const std::string& line) = 0;
-  virtual int deviceCount() const = 0;
+  virtual void appendDevice(const FoundDevice& device) = 0;
   virtual void focusDeviceList() = 0;
   virtual void focusSearchButton() = 0;
   virtual void setChooseEnabled(bool enabled) = 0;
@@ -89,6 +98,8 @@ class SearchProcedure {
   void IdentifyAddress(uint8_t address);
 
   bool Scanning() const { return scanning_; }
+  // The devices of the list, in the order they were found.
+  const std::vector<FoundDevice>& Devices() const { return devices_; }
 
   uint8_t ScanAddress = 0;
   std::string SavedCaption;
@@ -103,6 +114,7 @@ class SearchProcedure {
   void afterFirstProbe();
   void showIdle();
   void clearList();
+  void listDevice(const FoundDevice& device);
   void checkFrom(int step, unsigned list);
   void endCheck();
 
@@ -112,6 +124,7 @@ class SearchProcedure {
   bool scanning_ = false;
   bool checking_ = false;
   std::string checkKeptTitle_;
+  std::vector<FoundDevice> devices_;
   // Counts the clearings of the device list: a result that comes back after
   // its list was cleared belongs to no list any more.
   unsigned list_ = 0;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "session/worker.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon {
 
@@ -18,11 +19,8 @@ constexpr int32_t UnknownType = -1;
 constexpr double RepeatReportDays = 20.0 / (24 * 60);
 
 // The loop kind code of an answer to the loop-kind request, or 255.
-uint8_t lineKind(const Bytes& answer) {
-  if (answer.size() >= 6 && answer[FrameOffset::Code] == BusAnswer::LineDevice &&
-      answer[3] == LineQuery::Kind && answer[4] >= 1 && answer[4] <= 254) {
-    return answer[4];
-  }
+uint8_t lineKind(const Bytes& request, const Bytes& answer) {
+  if (AnswerFitsRequest(request, answer) && answer[4] >= 1 && answer[4] <= 254) return answer[4];
   return NoLineKind;
 }
 
@@ -146,16 +144,11 @@ void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entr
                                 int32_t typeEvent) {
   Transact(s_, PrepareRequest(s_, request), 1);
   const Bytes answer = s_.Answer;
-  if (answer.size() != 6) return;
-  const uint8_t code = answer[FrameOffset::Code];
-  const bool refused = code == BusAnswer::LineDevice && answer[3] == 0 && answer[4] == 2;
-  if (refused) {
+  if (IsAdcRefusal(answer)) {
     QueueSubscriptionRequest(AsyncRequest::RemoveLoop, {addr, entry.NumShl});
     return;
   }
-  const bool accepted = code == BusAnswer::LoopAdc ||
-                        (code == BusAnswer::LineDevice && answer[3] == LineQuery::Reading);
-  if (!accepted) return;
+  if (!AnswerFitsRequest(request, answer)) return;
 
   const int32_t value = answer[4];
   const int32_t moved = entry.LastValue == -1 ? 2 : entry.LastValue - value;
@@ -176,12 +169,10 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
   const uint8_t addr = device.Addr;
   const uint8_t loop = entry.NumShl;
   if (device.TypeDevice == UnknownType) {
-    const bool answered = s_.ShortRequest({addr, 6, 0, BusCommand::Identify, 0, 0}, 1);
-    const Bytes& answer = s_.Answer;
+    const Bytes identify{addr, 6, 0, BusCommand::Identify, 0, 0};
+    const bool answered = s_.ShortRequest(identify, 1);
     device.TypeDevice =
-        answered && answer.size() >= 6 && answer[FrameOffset::Code] == BusAnswer::Identity
-            ? answer[3]
-            : UnknownType;
+        answered && AnswerFitsRequest(identify, s_.Answer) ? s_.Answer[3] : UnknownType;
   }
   int32_t kind = 2;
   for (TLoopA& f : device.Loops) {
@@ -189,8 +180,9 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
     if (!Running()) break;
     uint8_t command = BusCommand::LoopAdc;
     if (device.TypeDevice == TypeWithLineDevices || device.TypeDevice == TypeWithLineKinds) {
-      s_.ShortRequest({addr, 6, 0, BusCommand::LineDevice, loop, LineQuery::Kind}, 1);
-      const uint8_t code = lineKind(s_.Answer);
+      const Bytes kindRequest{addr, 6, 0, BusCommand::LineDevice, loop, LineQuery::Kind};
+      s_.ShortRequest(kindRequest, 1);
+      const uint8_t code = lineKind(kindRequest, s_.Answer);
       command = BusCommand::LineDevice;
       if (device.TypeDevice == TypeWithLineDevices) {
         if (code == LineKindUnreadable) return Kind::Unreadable;

@@ -137,8 +137,8 @@ void SessionWorker::PollStep(uint8_t addr) {
     SimTransactWorker(s_, prepared, 1);
     answered = !s_.Answer.empty();
   } else {
-    Transact(s_, prepared, 1);
-    answered = s_.Answer.size() >= 6 && s_.Answer[FrameOffset::Address] == addr;
+    // The engine takes an answer only from the address asked.
+    answered = Transact(s_, prepared, 1) && s_.Answer.size() >= 6;
   }
   if (answered) {
     PollAnswered(addr, s_.Answer);

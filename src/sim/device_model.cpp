@@ -289,6 +289,16 @@ std::optional<Bytes> SimulatedBus::respond(const Bytes& frame) {
       break;
     case AnswerFault::Echo:
       return frame;
+    case AnswerFault::Code:
+      // A loop state answer where an ADC reading or an identity was asked,
+      // an ADC answer otherwise: each the answer of some other request.
+      answer[FrameOffset::Code] =
+          static_cast<uint8_t>((command == BusCommand::LoopAdc || command == BusCommand::Identify ||
+                                        command == BusCommand::LineDevice
+                                    ? BusAnswer::LoopState
+                                    : BusAnswer::LoopAdc) ^
+                               key);
+      break;
   }
   answer.push_back(FrameChecksum(answer, crcTable_));
   return answer;

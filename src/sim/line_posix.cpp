@@ -185,6 +185,9 @@ class Line {
       return;
     }
     auto at = requestEnd + std::chrono::microseconds(bus_->replyDelayMicros());
+    // Answers leave in the order of their requests: one held back holds back
+    // those behind it, as a network holds a stream.
+    if (!outgoing_.empty()) at = std::max(at, outgoing_.rbegin()->first);
     for (uint8_t byte : *reply) {
       at += CharacterTime;
       outgoing_.emplace(at, byte);

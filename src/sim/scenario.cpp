@@ -204,14 +204,15 @@ class Parser {
         {"ok", AnswerFault::None},         {"none", AnswerFault::Lost},
         {"late", AnswerFault::Late},       {"crc", AnswerFault::Checksum},
         {"length", AnswerFault::Length},   {"short", AnswerFault::Short},
-        {"address", AnswerFault::Address}, {"echo", AnswerFault::Echo},
+        {"address", AnswerFault::Address}, {"other-address", AnswerFault::Address},
+        {"echo", AnswerFault::Echo},       {"other-code", AnswerFault::Code},
     };
     std::replace(value.begin(), value.end(), ',', ' ');
     std::vector<AnswerFault> faults;
     for (const auto& word : words(lower(value))) {
       const auto found = names.find(word);
       if (found == names.end())
-        fail("an answer is ok, none, late, crc, length, short, address or echo");
+        fail("an answer is ok, none, late, crc, length, short, address, echo or other-code");
       faults.push_back(found->second);
     }
     if (faults.empty()) fail("answers needs at least one of ok, none, late, crc, ...");

@@ -54,8 +54,9 @@ enum class AnswerFault {
   Checksum,  // "crc": a wrong checksum
   Length,    // "length": a Length byte one too small, checksum over the bytes as sent
   Short,     // "short": only Address, Length and Code
-  Address,   // "address": from the next address up, checksum to match
+  Address,   // "address" or "other-address": from the next address up, checksum to match
   Echo,      // "echo": the request's own bytes instead of an answer
+  Code,      // "other-code": another request's kind of answer from the device asked
 };
 
 struct DeviceSpec {

@@ -68,8 +68,7 @@ std::pair<const char*, const char*> outcomeNames(TraceOutcome outcome) {
 std::string outcomeWords(const TraceRecord& r) {
   const std::string words = outcomeNames(r.outcome).second;
   if (r.outcome != TraceOutcome::OtherAddress) return words;
-  return (r.accepted ? "answer " : "") + words + " " +
-         std::to_string(r.answer[FrameOffset::Address] & 0x7F);
+  return words + " " + std::to_string(r.answer[FrameOffset::Address] & 0x7F);
 }
 
 // The plain bytes of a keyed frame: the request's Command and Data, the

@@ -82,10 +82,10 @@ bool AttemptTrace::echoes(const uint8_t* received, size_t count) const {
   return false;
 }
 
-TraceOutcome AttemptTrace::judgeLine(const uint8_t* received, size_t count, bool accepted) const {
+TraceOutcome AttemptTrace::judgeLine(const uint8_t* received, size_t count, bool wellFormed) const {
   if (count == 0) return TraceOutcome::Silence;
   if (echoes(received, count)) return TraceOutcome::Echo;
-  if (accepted) {
+  if (wellFormed) {
     const bool same = (received[FrameOffset::Address] & 0x7F) == record_->address();
     return same ? TraceOutcome::Answer : TraceOutcome::OtherAddress;
   }
@@ -97,12 +97,12 @@ TraceOutcome AttemptTrace::judgeLine(const uint8_t* received, size_t count, bool
 }
 
 TraceOutcome AttemptTrace::judgeSimulator(const uint8_t* reply, size_t count, bool parsed,
-                                          bool accepted) const {
+                                          bool wellFormed) const {
   if (!parsed) return TraceOutcome::Malformed;
   if (count == 0) return TraceOutcome::Silence;
   if (echoes(reply, count)) return TraceOutcome::Echo;
   const bool same = (reply[FrameOffset::Address] & 0x7F) == record_->address();
-  if (accepted) return same ? TraceOutcome::Answer : TraceOutcome::OtherAddress;
+  if (wellFormed) return same ? TraceOutcome::Answer : TraceOutcome::OtherAddress;
   if (reply[FrameOffset::Address] == 0) return TraceOutcome::OtherAddress;
   if (count < 2 || size_t{reply[FrameOffset::Length]} + 1 > count) return TraceOutcome::Short;
   return TraceOutcome::BadChecksum;

@@ -38,13 +38,15 @@ class AttemptTrace {
   void readEnded(const SerialPort* port) {
     if (ring_) markReadEnded(port);
   }
-  // The bytes a line route received and whether the engine took them.
-  void finishLine(const uint8_t* received, size_t count, bool accepted) {
-    if (ring_) finish(received, count, judgeLine(received, count, accepted), accepted);
+  // The bytes a line route received, whether they passed the checks of an
+  // answer and whether the engine took them (only from the device asked).
+  void finishLine(const uint8_t* received, size_t count, bool wellFormed, bool accepted) {
+    if (ring_) finish(received, count, judgeLine(received, count, wellFormed), accepted);
   }
   // A simulator reply, once parsed (`parsed` false: not frame text).
-  void finishSimulator(const uint8_t* reply, size_t count, bool parsed, bool accepted) {
-    if (ring_) finish(reply, count, judgeSimulator(reply, count, parsed, accepted), accepted);
+  void finishSimulator(const uint8_t* reply, size_t count, bool parsed, bool wellFormed,
+                       bool accepted) {
+    if (ring_) finish(reply, count, judgeSimulator(reply, count, parsed, wellFormed), accepted);
   }
 
  private:
@@ -53,8 +55,9 @@ class AttemptTrace {
   void begin(BusState& bus, const Bytes& request, bool answerAwaited);
   void markSent(const Bytes& frame, std::optional<uint8_t> key, TraceRoute route, bool onWire);
   void markReadEnded(const SerialPort* port);
-  TraceOutcome judgeLine(const uint8_t* received, size_t count, bool accepted) const;
-  TraceOutcome judgeSimulator(const uint8_t* reply, size_t count, bool parsed, bool accepted) const;
+  TraceOutcome judgeLine(const uint8_t* received, size_t count, bool wellFormed) const;
+  TraceOutcome judgeSimulator(const uint8_t* reply, size_t count, bool parsed,
+                              bool wellFormed) const;
   bool echoes(const uint8_t* received, size_t count) const;
   void finish(const uint8_t* received, size_t count, TraceOutcome outcome, bool accepted);
   void commit();

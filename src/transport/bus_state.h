@@ -105,6 +105,15 @@ class BusState {
   // The port's driver took kernel RS-485 mode when it was opened.
   bool KernelTurnsLine = false;
 
+  // On a local line, the answers each device still owes the tries of one
+  // request that gave up waiting (a remote line keeps its own account): they
+  // are heard out before a different request goes to that device.
+  struct OwedTries {
+    Bytes request;  // the frame as sent
+    int owed = 0;
+  };
+  std::array<OwedTries, 128> LineOwed{};
+
   // Every attempt of every exchange, while switched on (bus_trace.h).
   BusTrace Trace;
 

@@ -28,7 +28,7 @@ enum class TraceOutcome : uint8_t {
   BadLength,     // a Length that disagrees with the bytes, or outside 6..31 bytes
   BadChecksum,   //
   Echo,          // the request's own bytes, or their tail, came back
-  OtherAddress,  // from another address than asked (the engine takes it unless 0)
+  OtherAddress,  // from another address than asked, which the engine never takes
   Malformed,     // a simulator reply that is no frame text
   NotSent,       // the port could not be opened, or the request cannot be framed
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "transport/answer_rule.h"
 #include "transport/attempt_trace.h"
 #include "transport/bus_state.h"
 
@@ -78,8 +79,13 @@ bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSid
   // A reply that repeats the request is an echo, not an answer.
   size_t m = parsed ? simulatorAnswerLength(buffer.bytes.data(), buffer.count, bus.crcTable()) : 0;
   if (m != 0 && repeatsRequest(frame, buffer.bytes.data(), m)) m = 0;
-  if (object) trace.finishSimulator(buffer.bytes.data(), buffer.count, parsed, m != 0);
-  if (m == 0) return false;
+  const bool wellFormed = m != 0;
+  // Another device's answer is owed to another request, not this one's.
+  const bool accepted = wellFormed && FromAskedAddress(frame[FrameOffset::Address],
+                                                       buffer.bytes[FrameOffset::Address]);
+  if (object)
+    trace.finishSimulator(buffer.bytes.data(), buffer.count, parsed, wellFormed, accepted);
+  if (!accepted) return false;
 
   Bytes answer(buffer.bytes.begin(), buffer.bytes.begin() + static_cast<std::ptrdiff_t>(m));
   unscrambleAnswer(answer, key);

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/system/clock.h"
+#include "transport/answer_rule.h"
 #include "transport/attempt_trace.h"
 #include "transport/bus_state.h"
 
@@ -49,7 +50,10 @@ class Exchange {
   void sendThroughDriver();
   size_t receiveOnSerial();
   size_t receiveThroughDriver();
-  bool answerChecks(size_t count) const;
+  bool wellFormed(size_t count) const;
+  bool keepsLineAccount() const;
+  void hearOutOwedAnswers();
+  void noteTry(bool answered);
   void store(size_t count);
   void endSerialExchange();
 
@@ -167,9 +171,48 @@ size_t Exchange::receiveThroughDriver() {
 
 // An echo of the request passes the checks of an answer; a device never
 // sends the request's bytes back.
-bool Exchange::answerChecks(size_t count) const {
+bool Exchange::wellFormed(size_t count) const {
   return lineAnswerAccepted(received_.data(), count, bus_.crcTable()) &&
          !repeatsRequest(frame_, received_.data(), count);
+}
+
+// A remote line keeps the account itself, frame by frame; the driver and an
+// exchange without an answer owe nothing here.
+bool Exchange::keepsLineAccount() const {
+  return answerAwaited_ && !bus_.HasDriver() && !bus_.Port->isRemote() &&
+         frame_[FrameOffset::Address] != 0;
+}
+
+// A device answers its requests in turn: answers still owed to the tries of
+// an earlier request would pass for this one's. They are read and dropped
+// first, each read waiting as long as this request's; the first silence ends
+// the wait, as nothing then is on its way.
+void Exchange::hearOutOwedAnswers() {
+  BusState::OwedTries& tries = bus_.LineOwed[frame_[FrameOffset::Address] & 0x7F];
+  if (tries.owed == 0 || tries.request == frame_) return;
+  if (!bus_.LineTurnsItself()) {
+    port().setDtr(true);
+    port().setRts(false);
+  }
+  const uint8_t device = frame_[FrameOffset::Address] & 0x7F;
+  while (tries.owed > 0) {
+    size_t count = port().read(received_.data(), MinAnswerBytes);
+    if (count == 0) break;
+    const uint8_t length = received_[FrameOffset::Length];
+    if (count == MinAnswerBytes && length > MinAnswerBytes - 1)
+      port().read(received_.data() + MinAnswerBytes, size_t{length} + 1 - MinAnswerBytes);
+    if (FromAskedAddress(device, received_[FrameOffset::Address])) --tries.owed;
+  }
+  tries.owed = 0;
+  turnToSending();
+}
+
+// A try that gave up owes its answer; one that had an answer may have had an
+// earlier try's, so what is owed stays as it was.
+void Exchange::noteTry(bool answered) {
+  BusState::OwedTries& tries = bus_.LineOwed[frame_[FrameOffset::Address] & 0x7F];
+  if (tries.request != frame_) tries = {frame_, 0};
+  if (!answered) ++tries.owed;
 }
 
 void Exchange::store(size_t count) {
@@ -199,11 +242,15 @@ bool Exchange::run() {
 
   if (!bus_.HasDriver()) {
     SetReadTimeouts(bus_, isShortClass(command_));
+    if (keepsLineAccount()) hearOutOwedAnswers();
     turnToSending();
     port().purge(PurgeAction::TxClear);
     port().purge(PurgeAction::TxAbort);
     port().purge(PurgeAction::RxClear);
     port().purge(PurgeAction::RxAbort);
+    // No answer is read after a broadcast.
+    port().requestGoesOut(frame_.data(), frame_.size(),
+                          answerAwaited_ && frame_[FrameOffset::Address] != 0);
     trace_.sending(bus_, frame_, key_);
     sendOnSerial();
     if (frame_[FrameOffset::Address] == 0) {
@@ -226,8 +273,15 @@ bool Exchange::run() {
   bool accepted = true;
   if (answerAwaited_) {
     const size_t count = bus_.HasDriver() ? receiveThroughDriver() : receiveOnSerial();
-    accepted = answerChecks(count);
-    trace_.finishLine(received_.data(), count, accepted);
+    const bool formed = wellFormed(count);
+    // Another device's answer is owed to another request, not this one's.
+    accepted =
+        formed && FromAskedAddress(frame_[FrameOffset::Address], received_[FrameOffset::Address]);
+    trace_.finishLine(received_.data(), count, formed, accepted);
+    // Bytes from the device asked, even damaged ones, were its answer.
+    if (keepsLineAccount())
+      noteTry(count > 0 &&
+              FromAskedAddress(frame_[FrameOffset::Address], received_[FrameOffset::Address]));
     if (accepted) store(count);
   }
   if (!bus_.HasDriver()) endSerialExchange();

@@ -353,6 +353,13 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
   const std::string foreign = folder.file("foreign.json");
   std::ofstream(broken) << "{\"site\": \"Склад\",\n";
   std::ofstream(foreign) << R"({"name": "loopmon", "version": "1.0", "dependencies": {}})";
+  // Files no record is read from, nor a trace written to: neither is waited
+  // on, nor read without end.
+  const std::string fifo = folder.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = folder.file("huge.json");
+  std::ofstream(huge) << "{";
+  std::filesystem::resize_file(huge, 17 << 20);
   const Case cases[] = {
       {{"read", "--port", tty(), "--addr", "0"}, 2, "0 is outside 1..127"},
       {{"read", "--port", tty(), "--addr=128"}, 2, "128 is outside 1..127"},
@@ -377,7 +384,17 @@ TEST_F(Loopctl, BadInputIsOneLineOnStandardError) {
       {{"coeffs", "--type", "99", "--version", "1"}, 1, "type 99 has no built-in coefficients"},
       {{"compare", broken, foreign},
        1,
-       broken + ": not JSON: line 2, column 1: unexpected end, expected a member name"},
+       broken + ": not JSON: line 2, column 1: syntax error while parsing object key"},
+      {{"compare", fifo, foreign}, 1, fifo + ": cannot be read (not a regular file)"},
+      {{"compare", "/dev/zero", foreign}, 1, "/dev/zero: cannot be read (not a regular file)"},
+      {{"compare", huge, foreign}, 1, huge + ": cannot be read (larger than 16 MB)"},
+      {{"report", fifo, "--html", folder.file("fifo.html")}, 1, "(not a regular file)"},
+      {{"scan", "--port", tty(), "--trace=" + fifo},
+       1,
+       "cannot write " + fifo + ": not a regular file"},
+      {{"survey", "--port", tty(), "--site", "\xd1\xea\xeb\xe0\xe4"},
+       2,
+       "--site: the name is not UTF-8 text"},
       {{"compare", foreign, broken}, 1, foreign + ": not a site record"},
       {{"compare", folder.file("missing.json"), foreign}, 1, "missing.json: cannot be read"},
       {{"compare", foreign}, 2, "compare takes two records: OLD.json NEW.json"},
@@ -472,6 +489,63 @@ TEST_F(Loopctl, RemoteLineOverDelayingRelay) {
     EXPECT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(scan.lines(), ScannedLines) << scan.err;
     EXPECT_TRUE(delayMs > 0 || std::chrono::steady_clock::now() - start < silentAtCeiling / 2);
+  }
+}
+
+// Device 5 with four loops, loop k reading 10 k: each answer of a read goes
+// astray in turn (held back past its try's limit, from another address, of
+// another request's kind) on every route: the pseudo-terminal, raw TCP and
+// RFC 2217 through ser2net, and the simulator server (where nothing is late).
+// Every loop shows its own reading or "false", never another loop's.
+TEST_F(Loopctl, RemoteLineOverHeldAnswers) {
+  struct Case {
+    const char* what;
+    const char* answers;  // presence, identification, then loops 1 to 4
+    const char* lateUs;
+    Lines loops;  // number and reading of each loop line
+  };
+  const Lines right{"1\t10", "2\t20", "3\t30", "4\t40"};
+  const Case cases[] = {
+      {"identification held 650 ms", "ok, late", "650000", right},
+      {"loop 2 held 650 ms", "ok, ok, ok, late", "650000", right},
+      {"loop 1 held 2 s", "ok, ok, late", "2000000", right},
+      {"loop 2 from device 6", "ok, ok, ok, other-address", "0", right},
+      {"loop 3 a loop state",
+       "ok, ok, ok, ok, other-code",
+       "0",
+       {"1\t10", "2\t20", "3\tfalse", "4\t40"}},
+  };
+  enum class Route { Line, RawTcp, Rfc2217, Server };
+  for (const Route route : {Route::Line, Route::RawTcp, Route::Rfc2217, Route::Server}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + " on route " + std::to_string(static_cast<int>(route)));
+      std::ofstream(folder.file("bus.ini"))
+          << "[bus]\ndrift = no\n[device 5]\ntype = 4\nversion = 102\nloop.1 = 10\n"
+             "loop.2 = 20\nloop.3 = 30\nloop.4 = 40\nanswers = "
+          << c.answers << ", ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok\nlate-us = " << c.lateUs
+          << "\n";
+      // Time-outs with room for a loaded machine: only the held answer is late.
+      openRegistryFile(folder.file("config/loopmon/system.reg"))
+          ->write(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(200));
+      startLoopsim(route == Route::Server);
+      std::unique_ptr<testing::Ser2netProcess> server;
+      std::string port = route == Route::Server ? "COM1" : tty();
+      if (route == Route::RawTcp || route == Route::Rfc2217) {
+        server = std::make_unique<testing::Ser2netProcess>(SER2NET_PATH, tty());
+        ASSERT_TRUE(server->start());
+        port = route == Route::RawTcp ? server->tcpUrl() : server->rfc2217Url();
+      }
+      const RunResult read = run({"read", "--port", port, "--addr", "5"});
+      EXPECT_EQ(read.status, 0) << read.err;
+      Lines loops;
+      for (const std::string& line : read.lines()) {
+        if (line.empty() || line[0] < '1' || line[0] > '9') continue;
+        loops.push_back(line.substr(0, line.find('\t', line.find('\t') + 1)));
+      }
+      EXPECT_EQ(loops, c.loops) << read.out;
+      server.reset();
+      loopsim.reset();
+    }
   }
 }
 
@@ -635,7 +709,8 @@ void PrintTo(const LoopRecord& loop, std::ostream* out) {
   };
   *out << "{loop " << loop.loop << ", adc " << (loop.adc ? std::to_string(*loop.adc) : "null")
        << ", kohm " << (loop.kohm ? std::to_string(*loop.kohm) : "null") << ", text "
-       << shown(loop.text) << ", state " << shown(loop.state) << "}";
+       << shown(loop.text) << ", state " << shown(loop.state) << ", conditions "
+       << static_cast<int>(loop.condition) << "/" << static_cast<int>(loop.stateCondition) << "}";
 }
 
 namespace {
@@ -643,7 +718,8 @@ namespace {
 class SiteRecordCommands : public Loopctl {
  protected:
   // Every loop as read --json gives it, in the ADC view and the state view;
-  // loops past `last` are left out.
+  // loops past `last` are left out. read --json shows no conditions: those of
+  // `device` are taken.
   std::vector<LoopRecord> readLoops(const DeviceRecord& device, size_t last) {
     std::vector<LoopRecord> loops;
     for (const bool stateView : {false, true}) {
@@ -657,20 +733,19 @@ class SiteRecordCommands : public Loopctl {
       EXPECT_EQ(read.status, 0) << read.err;
       const Lines lines = read.lines();
       for (size_t i = 0; i < lines.size(); ++i) {
-        const JsonValue row = ParseJson(lines[i]);
-        const JsonValue& text = *row.find("text");
+        const Json row = ParseJson(lines[i]);
         const std::optional<std::string> shown =
-            text.is(JsonValue::Kind::String) ? std::optional(text.text) : std::nullopt;
+            row["text"].is_string() ? std::optional(row["text"].get<std::string>()) : std::nullopt;
         if (stateView) {
           loops.at(i).state = shown;
           continue;
         }
         LoopRecord loop;
-        loop.loop = static_cast<int>(row.find("loop")->number);
-        if (row.find("adc")->is(JsonValue::Kind::Number)) {
-          loop.adc = static_cast<int>(row.find("adc")->number);
-        }
-        if (row.find("kohm")->is(JsonValue::Kind::Number)) loop.kohm = row.find("kohm")->number;
+        loop.loop = row["loop"].get<int>();
+        loop.condition = device.loops.at(i).condition;
+        loop.stateCondition = device.loops.at(i).stateCondition;
+        if (row["adc"].is_number()) loop.adc = row["adc"].get<int>();
+        if (row["kohm"].is_number()) loop.kohm = row["kohm"].get<double>();
         loop.text = shown;
         loops.push_back(loop);
       }
@@ -752,7 +827,10 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   EXPECT_EQ(std::tie(controller[0].text, controller[126].text), std::tie("откл.", "откл."));
   EXPECT_EQ(std::tie(plain[1].text, plain[2].text, plain[2].state),
             std::tie("Обрыв", "КЗ", "тревога"));
-  EXPECT_EQ(silent[0], (LoopRecord{1, std::nullopt, std::nullopt, "false", "на охране"}));
+  EXPECT_EQ(silent[0], (LoopRecord{1, std::nullopt, std::nullopt, "false", "на охране",
+                                   LoopCondition::Unanswered, LoopCondition::Normal}));
+  EXPECT_EQ(std::tie(plain[1].condition, plain[2].condition, plain[2].stateCondition),
+            std::make_tuple(LoopCondition::Open, LoopCondition::Short, LoopCondition::Alarm));
 
   const RunResult nothing =
       run({"survey", "--port", "COM1", "--addr", "30-31", "--out", folder.file("none.json")});
@@ -765,7 +843,7 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   later.devices.pop_back();
   std::vector<LoopRecord>& loops = later.devices[1].loops;
   loops[0].kohm = 5.9;
-  loops[1] = {2, 100, 3.1, std::nullopt, "на охране"};
+  loops[1] = {2, 100, 3.1, std::nullopt, "на охране", LoopCondition::Normal, LoopCondition::Normal};
   loops[3].state = "на охране";
   const std::string second = folder.file("second.json");
   std::ofstream(second) << RecordJson(later);
@@ -775,7 +853,7 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   EXPECT_EQ(same.out, "");
   const RunResult changed = run({"compare", first, second});
   EXPECT_EQ(changed.status, 4) << changed.err;
-  EXPECT_EQ(changed.lines(), (Lines{"address 9 loop 1: resistance 3.1 -> 5.9 kOhm (+90 %)",
+  EXPECT_EQ(changed.lines(), (Lines{"address 9 loop 1: resistance 3.1 -> 5.9 kOhm (+88 %)",
                                     "address 9 loop 2: open \"Обрыв\" -> 3.1",
                                     "address 9 loop 2: state \"внимание\" -> \"на охране\"",
                                     "address 9 loop 4: state \"не на охране\" -> \"на охране\"",

@@ -143,10 +143,13 @@ TEST_F(SurveyWindow, SurveysTheDevicesFoundSavesComparesAndChooses) {
     }
   }
 
-  // An earlier record where loop 1 read far higher, 30 was not yet and 50 was.
+  // An earlier record where loop 1 read far higher, the last loop showed
+  // another state, 30 was not yet and 50 was.
   SiteRecord earlier = *model.record();
   earlier.time = "2025-06-01T10:00:00+03:00";
   earlier.devices[0].loops[0].kohm = *earlier.devices[0].loops[0].kohm * 3;
+  earlier.devices[0].loops.back().state = "снят";
+  const std::string lastLoop = "9/" + std::to_string(earlier.devices[0].loops.back().loop);
   earlier.devices[1] = {50, 4, "X", 100, {}};
   write("earlier.json", RecordJson(earlier));
   write("broken.json", "{\"site\": ");
@@ -168,15 +171,16 @@ TEST_F(SurveyWindow, SurveysTheDevicesFoundSavesComparesAndChooses) {
     EXPECT_EQ(view.messages.size(), compare.message.empty() ? 0u : 1u) << compare.file;
     EXPECT_EQ(told.rfind(compare.message, 0), 0u) << told;
   }
-  ASSERT_EQ(view.changes.size(), 3u);
+  ASSERT_EQ(view.changes.size(), 4u);
   EXPECT_EQ(view.changes[0].rfind("Адрес 9, ШС 1: сопротивление: ", 0), 0u) << view.changes[0];
   EXPECT_EQ(view.changes[0].substr(view.changes[0].size() - 7), " кОм");
-  EXPECT_EQ(view.changes[1], "Адрес 30: новый прибор (" + DeviceTypeName(7) + ")");
-  EXPECT_EQ(view.changes[2], "Адрес 50: нет прибора (X)");
-  EXPECT_EQ(view.progress.back(), "Изменения с записи от 2025-06-01T10:00:00+03:00: 3");
-  // A device gone has nothing to show; a line past the changes chooses nothing.
-  for (int line : {0, 1, 2, 3}) model.changeChosen(line);
-  EXPECT_EQ(view.chosen, (std::vector<std::string>{"9/1", "30/0"}));
+  EXPECT_EQ(view.changes[2], "Адрес 30: новый прибор (" + DeviceTypeName(7) + ")");
+  EXPECT_EQ(view.changes[3], "Адрес 50: нет прибора (X)");
+  EXPECT_EQ(view.progress.back(), "Изменения с записи от 2025-06-01T10:00:00+03:00: 4");
+  // The device's last loop is chosen like any other; a device gone has
+  // nothing to show; a line past the changes chooses nothing.
+  for (int line : {0, 1, 2, 3, 4}) model.changeChosen(line);
+  EXPECT_EQ(view.chosen, (std::vector<std::string>{"9/1", lastLoop, "30/0"}));
   // Saved after the comparison, the page has the changes first.
   view.path = folder.file("site.json");
   model.saveClicked();

@@ -22,31 +22,9 @@ struct FakeMainWindow : MainWindowView {
   }
   void showPeriodicDown(bool down) override { periodicDown = down; }
   void showPeriod(int seconds) override { period = seconds; }
-  void showView(bool adc, const LoopColumns& shown) override {
-    adcView = adc;
-    widths = shown.widths;
-  }
-  void showRowCount(int count, bool scroll) override {
-    rows = count;
-    scrollBar = scroll;
-    marks.erase(marks.lower_bound(count), marks.end());
-    moved.erase(moved.lower_bound(count), moved.end());
-  }
-  void showCell(int, int, const std::string&) override {}
-  void showMark(int row, bool marked) override {
-    if (marked) {
-      marks.insert(row);
-    } else {
-      marks.erase(row);
-    }
-  }
-  void showMoved(int row, bool shown) override {
-    if (shown) {
-      moved.insert(row);
-    } else {
-      moved.erase(row);
-    }
-  }
+  void showView(bool adc) override { adcView = adc; }
+  void showGrid() override { ++gridsShown; }
+  void showGridCell(int column, int row) override { cellsShown.insert({column, row}); }
   void showHistory(LoopKey key) override { histories.push_back(key); }
   void startTimer(int delayMs) override { timerMs = delayMs; }
   void stopTimer() override { timerMs = -1; }
@@ -63,11 +41,8 @@ struct FakeMainWindow : MainWindowView {
   bool periodicDown = false;
   int period = 0;
   bool adcView = false;
-  std::array<int, LoopTableColumns> widths{};
-  int rows = 0;
-  bool scrollBar = false;
-  std::set<int> marks;
-  std::set<int> moved;
+  int gridsShown = 0;
+  std::set<std::pair<int, int>> cellsShown;
   std::vector<LoopKey> histories;
   int timerMs = -1;
   Lines messages;
@@ -78,8 +53,7 @@ struct FakeMainWindow : MainWindowView {
 
 struct FakeSearchDialog : SearchDialogView {
   void clearDevices() override { lines.clear(); }
-  void appendDevice(const std::string& line) override { lines.push_back(line); }
-  int deviceCount() const override { return static_cast<int>(lines.size()); }
+  void appendDevice(const FoundDevice& device) override { lines.push_back(device.line); }
   void focusDeviceList() override {}
   void focusSearchButton() override {}
   void setChooseEnabled(bool enabled) override { chooseEnabled = enabled; }
@@ -98,7 +72,6 @@ struct FakeSearchDialog : SearchDialogView {
   void setPortIndex(int index) override { port = index; }
   int selectedLine() const override { return selected; }
   void selectLine(int line) override { selected = line; }
-  std::string deviceLine(int line) const override { return lines.at(static_cast<size_t>(line)); }
   void closeDialog() override { ++closes; }
 
   Lines lines;

@@ -1,49 +1,148 @@
-// The site record without a bus: its file read back as written, the files
-// that are not records, and the comparison of two records.
+// The site record without a bus: its file read back as written, whatever its
+// texts hold, records of before, the files that are not records, the
+// comparison of two records, and the escaping of the texts the lines and the
+// page show.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <random>
 
 #include "record/compare.h"
+#include "record/report.h"
 #include "record/site_record.h"
 
 namespace loopmon {
 namespace {
 
+using enum LoopCondition;
+
 LoopRecord resistance(int loop, double kohm,
                       std::optional<std::string> state = std::string("на охране")) {
-  return {loop, 100, kohm, std::nullopt, std::move(state)};
+  const LoopCondition stateCondition = state ? Normal : NotShown;
+  return {loop, 100, kohm, std::nullopt, std::move(state), Normal, stateCondition};
 }
 
-LoopRecord showing(int loop, std::optional<int> adc, const char* text, const char* state) {
-  return {loop, adc, std::nullopt, text, state ? std::optional<std::string>(state) : std::nullopt};
+LoopRecord showing(int loop, std::optional<int> adc, const char* text, const char* state,
+                   LoopCondition condition, LoopCondition stateCondition = Normal) {
+  return {loop,
+          adc,
+          std::nullopt,
+          text,
+          state ? std::optional<std::string>(state) : std::nullopt,
+          condition,
+          stateCondition};
 }
 
 SiteRecord visit() {
-  return {
-      "Склад \"Север\"\t№1",
-      "2026-12-06T14:03:07.125+03:00",
-      "COM3",
-      "loopctl",
-      "1.3.0",
-      {{5,
-        1,
-        "Mivra-Q",
-        105,
-        {resistance(1, 10.0), showing(2, 0, "Обрыв", "внимание"), showing(3, 255, "КЗ", "тревога"),
-         showing(4, std::nullopt, "false", "false"), resistance(5, -0.5, std::nullopt)}},
-       {127, 9, "Hovra-Y", 101, {showing(1, 143, "Норма", "на охране")}},
-       {40, 77, "Неизвестный тип (77)", 0, {}}}};
+  return {"Склад \"Север\"\t№1",
+          "2026-12-06T14:03:07.125+03:00",
+          "COM3",
+          "loopctl",
+          "1.3.0",
+          {{5,
+            1,
+            "Mivra-Q",
+            105,
+            {resistance(1, 10.0), showing(2, 0, "Обрыв", "внимание", Open),
+             showing(3, 255, "КЗ", "тревога", Short, Alarm),
+             showing(4, std::nullopt, "false", "false", Unanswered, Unanswered),
+             resistance(5, -0.5, std::nullopt)}},
+           {127, 9, "Hovra-Y", 101, {showing(1, 143, "Норма", "на охране", Normal)}},
+           {40, 77, "Неизвестный тип (77)", 0, {}}}};
 }
 
-TEST(SiteRecord, ReadsBackWhatItWrote) {
-  const SiteRecord record = visit();
+TEST(SiteRecord, ReadsBackWhatItWroteAtFullPrecision) {
+  SiteRecord record = visit();
+  record.devices[0].loops[0].kohm = 408.0 / 133 - 1;
+  record.devices[0].loops[4].kohm = 1e308;
   EXPECT_EQ(ParseRecord(RecordJson(record)), record);
   EXPECT_EQ(ParseRecord(RecordJson(SiteRecord{})), SiteRecord{});
+}
+
+// Each text a record keeps, set to one that breaks JSON, HTML and a terminal
+// alike when written raw.
+using TextSetter = std::function<void(SiteRecord&, const std::string&)>;
+const struct {
+  const char* name;
+  TextSetter set;
+} RecordTexts[] = {
+    {"site", [](SiteRecord& r, const std::string& t) { r.site = t; }},
+    {"time", [](SiteRecord& r, const std::string& t) { r.time = t; }},
+    {"port", [](SiteRecord& r, const std::string& t) { r.port = t; }},
+    {"program", [](SiteRecord& r, const std::string& t) { r.programName = t; }},
+    {"program version", [](SiteRecord& r, const std::string& t) { r.programVersion = t; }},
+    {"device name", [](SiteRecord& r, const std::string& t) { r.devices[0].name = t; }},
+    {"loop text", [](SiteRecord& r, const std::string& t) { r.devices[0].loops[1].text = t; }},
+    {"loop state", [](SiteRecord& r, const std::string& t) { r.devices[0].loops[1].state = t; }},
+};
+const std::string Hostile = "\"\\</td><b>&amp;\n\r\t\x01\x1b[2J\x7f\u0085ё";
+
+TEST(SiteRecord, EveryTextIsEscapedInTheFileAndThePage) {
+  const size_t lines = std::ranges::count(RecordJson(visit()), '\n');
+  for (const auto& [name, set] : RecordTexts) {
+    SiteRecord record = visit();
+    set(record, Hostile);
+    const std::string json = RecordJson(record);
+    EXPECT_EQ(ParseRecord(json), record) << name;
+    EXPECT_EQ(std::ranges::count(json, '\n'), lines) << name;
+    EXPECT_FALSE(std::ranges::any_of(json, [](char c) { return c > 0 && c < 0x20 && c != '\n'; }))
+        << name;
+
+    // The page of the record, and the page of another one that lists what
+    // changed since this one.
+    const SiteRecord later = visit();
+    const std::vector<RecordChange> changes = CompareRecords(record, later);
+    const ReportBaseline baseline{record, changes};
+    const std::string page = ReportHtml(record, nullptr, 10, '.');
+    for (const std::string& html : {page, ReportHtml(later, &baseline, 10, '.')}) {
+      EXPECT_EQ(html.find("<b>"), std::string::npos) << name;
+      EXPECT_EQ(html.find("\"\\"), std::string::npos) << name;
+    }
+    EXPECT_NE(page.find("&quot;\\&lt;/td&gt;&lt;b&gt;&amp;amp;"), std::string::npos) << name;
+  }
+  SiteRecord broken = visit();
+  broken.devices[0].name = "\xd1\xea\xeb\xe0\xe4";
+  EXPECT_THROW(RecordJson(broken), RecordError) << "a text that is not UTF-8";
+}
+
+// A record as loopctl wrote it before the conditions were kept: resistances
+// to a tenth, the conditions only in the texts.
+TEST(SiteRecord, RecordsOfBeforeStillRead) {
+  const auto loop = [](const std::string& fields) {
+    return ParseRecord(
+               R"({"site": "", "time": "", "port": "COM1", "program": {"name": "loopctl", )"
+               R"("version": "0.1"}, "devices": [{"addr": 5, "type": 1, "name": "Mivra-Q", )"
+               R"("version": 1.05, "loops": [{"loop": 1, )" +
+               fields + "}]}]}")
+        .devices.at(0)
+        .loops.at(0);
+  };
+  const struct {
+    const char* fields;
+    LoopCondition condition, stateCondition;
+  } cases[] = {
+      {R"("adc": 100, "kohm": 3.1, "text": null, "state": "на охране")", Normal, Normal},
+      {R"("adc": 0, "kohm": null, "text": "Обрыв", "state": "тревога")", Open, Alarm},
+      {R"("adc": 255, "kohm": null, "text": "КЗ", "state": "п. тревога")", Short, Alarm},
+      {R"("adc": null, "kohm": null, "text": "false", "state": "false")", Unanswered, Unanswered},
+      {R"("adc": null, "kohm": null, "text": "?", "state": null)", NotShown, NotShown},
+      {R"("adc": 143, "kohm": null, "text": "Пожар обрыв", "state": null)", Alarm, NotShown},
+      {R"("adc": 1, "kohm": null, "text": "откл.", "state": null)", NotShown, NotShown},
+  };
+  for (const auto& [fields, condition, stateCondition] : cases) {
+    const LoopRecord read = loop(fields);
+    EXPECT_EQ(std::pair(read.condition, read.stateCondition), std::pair(condition, stateCondition))
+        << fields;
+  }
+  EXPECT_EQ(loop(R"("adc": 100, "kohm": 3.1, "text": null, "state": null, )"
+                 R"("condition": "short", "state_condition": null)")
+                .condition,
+            Short);
 }
 
 TEST(SiteRecord, AFileThatIsNoRecordIsNamedWithItsFault) {
@@ -58,14 +157,16 @@ TEST(SiteRecord, AFileThatIsNoRecordIsNamedWithItsFault) {
     std::string text;
     std::string problem;
   } cases[] = {
-      {"", "not JSON: line 1, column 1: unexpected end, expected a value"},
-      {"{\"devices\": [1,\n 2,]}", "not JSON: line 2, column 4: expected a value"},
-      {R"({"a": "\x"})", "unknown escape"},
-      {R"({"a": "\ud800"})", "malformed \\u escape"},
-      {R"({"a": 1e999})", "number out of range"},
-      {R"({"a": 01})", "malformed number"},
+      {"",
+       "not JSON: line 1, column 1: syntax error while parsing value - unexpected end of input"},
+      {"{\"devices\": [1,\n 2,]}", "not JSON: line 2, column 4: syntax error"},
+      {R"({"a": "\x"})", "forbidden character after backslash"},
+      {"{\"a\": \"\xd1\xea\"}", "ill-formed UTF-8 byte"},
+      {R"({"a": "\ud800"})", "surrogate U+D800..U+DBFF must be followed"},
+      {R"({"a": 1e999})", "number overflow"},
+      {R"({"a": 01})", "line 1, column 8: syntax error"},
       {std::string(100, '[') + std::string(100, ']'), "nested too deeply"},
-      {"{} {}", "unexpected text after the end"},
+      {"{} {}", "expected end of input"},
       {R"({"addr": 5, "type": 1, "name": "Mivra-Q", "version": 1.05})", "not a site record"},
       {R"({"program": {"name": "x"}, "devices": []})", "has no \"site\""},
       {R"({"site": "", "time": "", "port": "", "program": {"name": "x"}, "devices": []})",
@@ -80,6 +181,9 @@ TEST(SiteRecord, AFileThatIsNoRecordIsNamedWithItsFault) {
        "device 5 loop 2 \"kohm\" has the wrong kind of value"},
       {device(fine, R"({"loop": 2, "adc": null, "kohm": null, "text": null})"),
        "device 5 loop 2 has no \"state\""},
+      {device(fine, R"({"loop": 2, "adc": null, "kohm": null, "text": null, "state": null, )"
+                    R"("condition": "Обрыв", "state_condition": null})"),
+       "device 5 loop 2 \"condition\" is no condition"},
       {head + R"("devices": [)"
               R"({"addr": 5, "type": 1, "name": "", "version": 1, "loops": []},)"
               R"({"addr": 5, "type": 1, "name": "", "version": 1, "loops": []}]})",
@@ -123,6 +227,17 @@ TEST(SiteRecord, AFailedSaveLeavesNothingBehind) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
                           std::filesystem::directory_iterator()),
             1);
+  // A record is a small file: a huge one is refused before it is read.
+  std::ofstream(folder.file("huge.json")) << "{";
+  std::filesystem::resize_file(folder.file("huge.json"), 17 << 20);
+  try {
+    LoadRecord(folder.file("huge.json"));
+    ADD_FAILURE() << "a huge file read";
+  } catch (const RecordError& error) {
+    EXPECT_NE(std::string(error.what()).find("larger than 16 MB"), std::string::npos)
+        << error.what();
+  }
+  std::filesystem::remove(folder.file("huge.json"));
   SaveWholeFile(folder.file("x.json"), RecordJson(visit()));
   EXPECT_EQ(LoadRecord(folder.file("x.json")), visit());
   try {
@@ -134,7 +249,7 @@ TEST(SiteRecord, AFailedSaveLeavesNothingBehind) {
 }
 
 ChangeValue number(const char* text) {
-  return {ChangeValue::Kind::Number, text};
+  return {ChangeValue::Kind::Number, text, std::stod(text)};
 }
 ChangeValue text(const char* text) {
   return {ChangeValue::Kind::Text, text};
@@ -151,77 +266,70 @@ TEST(CompareRecords, NamesEachChangeOnce) {
     double tolerance;
     std::vector<RecordChange> expected;
   } cases[] = {
-      {"within the tolerance", [&](SiteRecord& r) { loopOf(r, 1).kohm = 11.0; }, 10, {}},
-      {"just beyond it",
+      {"beyond the tolerance",
        [&](SiteRecord& r) { loopOf(r, 1).kohm = 11.1; },
        10,
-       {{5, 1, "resistance", number("10.0"), number("11.1")}}},
-      {"down to it", [&](SiteRecord& r) { loopOf(r, 1).kohm = 9.0; }, 10, {}},
-      {"below it",
-       [&](SiteRecord& r) { loopOf(r, 1).kohm = 8.9; },
-       10,
-       {{5, 1, "resistance", number("10.0"), number("8.9")}}},
-      {"no tolerance",
-       [&](SiteRecord& r) { loopOf(r, 1).kohm = 10.1; },
-       0,
-       {{5, 1, "resistance", number("10.0"), number("10.1")}}},
-      {"a negative resistance",
+       {{5, 1, ChangeKind::Resistance, number("10.0"), number("11.1")}}},
+      {"on the device's last loop",
        [&](SiteRecord& r) { loopOf(r, 5).kohm = -0.6; },
        10,
-       {{5, 5, "resistance", number("-0.5"), number("-0.6")}}},
+       {{5, 5, ChangeKind::Resistance, number("-0.5"), number("-0.6")}}},
       {"became open",
-       [&](SiteRecord& r) { loopOf(r, 1) = showing(1, 0, "Обрыв", "на охране"); },
+       [&](SiteRecord& r) { loopOf(r, 1) = showing(1, 0, "Обрыв", "на охране", Open); },
        10,
-       {{5, 1, "open", number("10.0"), text("Обрыв")}}},
+       {{5, 1, ChangeKind::Open, number("10.0"), text("Обрыв")}}},
       {"stopped being open",
        [&](SiteRecord& r) { loopOf(r, 2) = resistance(2, 3.1, "внимание"); },
        10,
-       {{5, 2, "open", text("Обрыв"), number("3.1")}}},
+       {{5, 2, ChangeKind::Open, text("Обрыв"), number("3.1")}}},
       {"short to open",
-       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, 0, "Обрыв", "тревога"); },
+       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, 0, "Обрыв", "тревога", Open, Alarm); },
        10,
-       {{5, 3, "open", text("КЗ"), text("Обрыв")}}},
+       {{5, 3, ChangeKind::Open, text("КЗ"), text("Обрыв")}}},
       {"answers again",
-       [&](SiteRecord& r) { loopOf(r, 4) = showing(4, 0, "Обрыв", "false"); },
+       [&](SiteRecord& r) { loopOf(r, 4) = showing(4, 0, "Обрыв", "false", Open, Unanswered); },
        10,
-       {{5, 4, "open", text("false"), text("Обрыв")}}},
+       {{5, 4, ChangeKind::Open, text("false"), text("Обрыв")}}},
       {"falls silent",
-       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, {}, "false", "тревога"); },
+       [&](SiteRecord& r) { loopOf(r, 3) = showing(3, {}, "false", "тревога", Unanswered, Alarm); },
        10,
-       {{5, 3, "unanswered", text("КЗ"), text("false")}}},
+       {{5, 3, ChangeKind::Unanswered, text("КЗ"), text("false")}}},
       {"a line device's text",
-       [&](SiteRecord& r) { r.devices[1].loops[0].text = "Пожар обрыв"; },
+       [&](SiteRecord& r) {
+         r.devices[1].loops[0].text = "Пожар обрыв";
+         r.devices[1].loops[0].condition = Alarm;
+       },
        10,
-       {{127, 1, "text", text("Норма"), text("Пожар обрыв")}}},
+       {{127, 1, ChangeKind::Text, text("Норма"), text("Пожар обрыв")}}},
       {"a state",
        [&](SiteRecord& r) { loopOf(r, 1).state = "тревога"; },
        10,
-       {{5, 1, "state", text("на охране"), text("тревога")}}},
+       {{5, 1, ChangeKind::State, text("на охране"), text("тревога")}}},
       {"a state shown",
        [&](SiteRecord& r) { loopOf(r, 5).state = "отключен"; },
        10,
-       {{5, 5, "state", {}, text("отключен")}}},
+       {{5, 5, ChangeKind::State, {}, text("отключен")}}},
       {"a loop gone",
        [&](SiteRecord& r) { r.devices[0].loops.pop_back(); },
        10,
-       {{5, 5, "gone", number("-0.5"), {}}}},
+       {{5, 5, ChangeKind::Gone, number("-0.5"), {}}}},
       {"a device gone",
        [&](SiteRecord& r) { r.devices.erase(r.devices.begin()); },
        10,
-       {{5, std::nullopt, "gone", text("Mivra-Q"), {}}}},
+       {{5, std::nullopt, ChangeKind::Gone, text("Mivra-Q"), {}}}},
       {"a device moved",
        [&](SiteRecord& r) { r.devices[2].addr = 41; },
        10,
-       {{40, std::nullopt, "gone", text("Неизвестный тип (77)"), {}},
-        {41, std::nullopt, "new", {}, text("Неизвестный тип (77)")}}},
+       {{40, std::nullopt, ChangeKind::Gone, text("Неизвестный тип (77)"), {}},
+        {41, std::nullopt, ChangeKind::New, {}, text("Неизвестный тип (77)")}}},
       {"another type",
        [&](SiteRecord& r) { r.devices[0].type = 2; },
        10,
-       {{5, std::nullopt, "type", number("1"), number("2")}}},
+       {{5, std::nullopt, ChangeKind::Type, number("1"), number("2")}}},
       {"another version",
        [&](SiteRecord& r) { r.devices[0].version = 160; },
        10,
-       {{5, std::nullopt, "version", number("1.05"), number("1.60")}}},
+       {{5, std::nullopt, ChangeKind::Version, number("1.05"), number("1.60")}}},
   };
   for (const auto& [name, change, tolerance, expected] : cases) {
     SiteRecord later = visit();
@@ -230,15 +338,55 @@ TEST(CompareRecords, NamesEachChangeOnce) {
   }
 }
 
+// The earlier resistance, the later one, the tolerance, and whether it moved.
+TEST(CompareRecords, AResistanceMovesOnlyBeyondTheTolerance) {
+  const struct {
+    double before, after, tolerance;
+    bool moved;
+  } cases[] = {
+      {10.0, 11.0, 10, false},     {10.0, 9.0, 10, false},        {10.0, 11.1, 10, true},
+      {10.0, 8.9, 10, true},       {3.1, 3.41, 10, false},        {3.1, 3.42, 10, true},
+      {2.5, 2.75, 10, false},      {10.0, 10.1, 0, true},         {10.0, 10.0, 0, false},
+      {0.0, 0.0, 10, false},       {0.0, 0.1, 10, true},          {-0.5, -0.55, 10, false},
+      {1e308, 3.0, 10, true},      {3.0, 1e308, 10, true},        {-1e308, 1e308, 10, true},
+      {1e308, 1e308, 1000, false}, {1e308, 1.1e307, 1000, false},
+  };
+  for (const auto& [before, after, tolerance, moved] : cases) {
+    SiteRecord earlier = visit();
+    SiteRecord later = visit();
+    earlier.devices[0].loops[0].kohm = before;
+    later.devices[0].loops[0].kohm = after;
+    EXPECT_EQ(CompareRecords(earlier, later, tolerance).size(), moved ? 1u : 0u)
+        << before << " -> " << after << " at " << tolerance << " %";
+  }
+}
+
 TEST(CompareRecords, LinesForPeopleAndForScripts) {
-  const RecordChange moved{5, 1, "resistance", number("10.0"), number("12.5")};
+  const RecordChange moved{5, 1, ChangeKind::Resistance, number("10.0"), number("12.5")};
   EXPECT_EQ(ChangeLine(moved, ','), "address 5 loop 1: resistance 10,0 -> 12,5 kOhm (+25 %)");
   EXPECT_EQ(ChangeJson(moved), R"({"addr":5,"loop":1,"what":"resistance","old":10.0,"new":12.5})");
-  const RecordChange gone{12, std::nullopt, "gone", text("Mivra-QX"), {}};
+  const RecordChange gone{12, std::nullopt, ChangeKind::Gone, text("Mivra-QX"), {}};
   EXPECT_EQ(ChangeJson(gone),
             R"({"addr":12,"loop":null,"what":"gone","old":"Mivra-QX","new":null})");
-  EXPECT_EQ(ChangeLine({5, std::nullopt, "type", number("1"), number("2")}, '.'),
+  EXPECT_EQ(ChangeLine({5, std::nullopt, ChangeKind::Type, number("1"), number("2")}, '.'),
             "address 5: type 1 (Mivra-Q) -> 2 (Mivra-QX)");
+  EXPECT_EQ(ChangeJson({5, std::nullopt, ChangeKind::Version, number("1.05"), number("1.60")}),
+            R"({"addr":5,"loop":null,"what":"version","old":1.05,"new":1.60})");
+
+  // A record's texts reach the terminal with their control characters
+  // escaped: no escape sequence, and no line break that forges a line.
+  const struct {
+    RecordChange change;
+    const char* line;
+  } escaped[] = {
+      {{7, std::nullopt, ChangeKind::New, {}, text("X\naddress 7: gone (Y)")},
+       R"(address 7: new (X\naddress 7: gone (Y)))"},
+      {{7, 2, ChangeKind::Text, text("\x1b]0;t\x07\x1b[2J"), text("a\"b\\c\r\t\x7f\u009b")},
+       R"(address 7 loop 2: text "\u001b]0;t\u0007\u001b[2J" -> "a\"b\\c\r\t\u007f\u009b")"},
+      {{7, 2, ChangeKind::State, text("на охране"), {}},
+       R"(address 7 loop 2: state "на охране" -> none)"},
+  };
+  for (const auto& [change, line] : escaped) EXPECT_EQ(ChangeLine(change, '.'), line);
 }
 
 }  // namespace

@@ -12,8 +12,7 @@ using Lines = std::vector<std::string>;
 
 struct RecordingSearchView : SearchView {
   void clearDevices() override { lines.clear(); }
-  void appendDevice(const std::string& line) override { lines.push_back(line); }
-  int deviceCount() const override { return static_cast<int>(lines.size()); }
+  void appendDevice(const FoundDevice& device) override { lines.push_back(device.line); }
   void focusDeviceList() override {}
   void focusSearchButton() override {}
   void setChooseEnabled(bool enabled) override { chooseEnabled = enabled; }

@@ -119,7 +119,7 @@ TEST_F(AttemptRecords, EachAnswerJudgedAsTheEngineSawIt) {
       // own request for the device's answer.
       {sent, TraceOutcome::Echo, false, 7},
       {echoTail, TraceOutcome::Echo, false, 6},
-      {answerFrame(6, 0, {0x21, 0x64}), TraceOutcome::OtherAddress, true, 6},
+      {answerFrame(6, 0, {0x21, 0x64}), TraceOutcome::OtherAddress, false, 6},
   };
   for (const auto& [answer, outcome, accepted, kept] : cases) {
     SCOPED_TRACE(frameHex(answer));

@@ -83,6 +83,9 @@ TEST_F(DriverExchange, IncompleteOrBadAnswersAreRejected) {
   fakes.driver->queueAnswer(bad);
   EXPECT_FALSE(Transact(*bus, Presence5, 1));
   EXPECT_TRUE(bus->Answer.empty());
+  fakes.driver->queueAnswer(answerFrame(6, 2, {0, 0}));
+  EXPECT_FALSE(Transact(*bus, Presence5, 1)) << "another device's answer";
+  EXPECT_TRUE(bus->Answer.empty());
 
   // A driver that reports more than the buffer holds is not believed.
   fakes.driver->queueFetch({5, 5});

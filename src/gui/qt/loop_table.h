@@ -1,49 +1,32 @@
 #pragma once
-// The loop table's grid, drawn as the main window's form says: fixed-style
-// columns on the left, a silver background, 1-pixel grid lines, text at the
-// cell's top-left corner, a marked row's number on red, a moved loop's number
-// with a blue corner. Cell hit-testing for the marking handlers, a
-// context-menu hook, and scrolling by whole rows.
+// The loop table's grid, drawn from the main window model's LoopGridModel as
+// the main window's form says: fixed-style columns on the left, a silver
+// background, 1-pixel grid lines, text at the cell's top-left corner, a
+// marked row's number on red, a moved loop's number with a blue corner, the
+// chosen row framed. It keeps nothing of its own: it tells the grid its
+// height and scroll position and asks it where the cells are.
 
 #include <QAbstractScrollArea>
-#include <QString>
-#include <array>
 #include <functional>
-#include <vector>
 
-#include "loops/loop_layout.h"
+#include "desktop/loop_grid_model.h"
 
 namespace loopmon::qt {
 
 class LoopTable : public QAbstractScrollArea {
   Q_OBJECT
  public:
-  static constexpr int GridLineWidth = 1;
-
   explicit LoopTable(QWidget* parent);
 
-  int rowCount() const { return static_cast<int>(rows_.size()); }
-  // Never below one row; rows dropped lose their texts and marks, new rows
-  // start empty, unmarked and not moved.
-  void setRowCount(int count);
-  void setColumnWidths(const std::array<int, LoopTableColumns>& widths);
-  int colWidth(int col) const { return colWidths_[col]; }
+  // The grid to draw; nothing is drawn before.
+  void setGrid(LoopGridModel* grid);
+  // The grid's rows, columns, scroll bar or chosen row changed.
+  void gridChanged();
+  void cellChanged(int column, int row);
 
-  QString cell(int col, int row) const;
-  void setCell(int col, int row, const QString& text);
-  int mark(int row) const;
-  void setMark(int row, int value);
-  bool moved(int row) const;
-  void setMoved(int row, bool moved);
-  // A row framed and scrolled into sight (0: none).
-  int chosenRow() const { return chosenRow_; }
-  void setChosenRow(int row);
-
-  // Column and row under a point of the grid's client area, -1 for none.
-  void mouseToCell(QPoint point, int& col, int& row) const;
-  QRect cellRect(int col, int row) const;
-  void setVerticalScrollBarShown(bool shown);
-  int topRow() const;
+  QRect cellRect(int column, int row) const;
+  // Column and row under a point of the viewport, -1 for none.
+  GridCell cellAt(QPoint point) const;
 
   std::function<void(Qt::MouseButton button, QPoint point)> onMouseDown;
   std::function<void(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint point)>
@@ -61,19 +44,11 @@ class LoopTable : public QAbstractScrollArea {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  struct Row {
-    std::array<QString, LoopTableColumns> cells;
-    int mark = 0;
-    bool moved = false;
-  };
-  int colLeft(int col) const;
-  int visibleRowCount() const;
-  void updateScrollRange();
-  void drawCell(QPainter& painter, int col, int row, const QRect& rect);
+  void fitViewport();
+  void updateScrollBar();
+  void drawCell(QPainter& painter, int column, int row, const QRect& rect);
 
-  std::vector<Row> rows_;
-  std::array<int, LoopTableColumns> colWidths_{};
-  int chosenRow_ = 0;
+  LoopGridModel* grid_ = nullptr;
 };
 
 }  // namespace loopmon::qt

@@ -57,6 +57,7 @@ MainWindow::MainWindow(Platform platform, Desktop::Files files)
   }
   model_ = std::make_unique<MainWindowModel>(static_cast<MainWindowView&>(*this), desktop_->bus(),
                                              desktop_->store());
+  table()->setGrid(&model_->grid());
 }
 
 MainWindow::~MainWindow() {
@@ -103,23 +104,19 @@ void MainWindow::connectControls() {
   form_->widget(DeviceLabel)->installEventFilter(this);
 
   LoopTable* loops = table();
-  auto cellAt = [loops](QPoint point) {
-    std::pair<int, int> cell{-1, -1};
-    loops->mouseToCell(point, cell.first, cell.second);
-    return cell;
+  loops->onMouseDown = [this, loops](Qt::MouseButton button, QPoint point) {
+    const GridCell cell = loops->cellAt(point);
+    runHandler(this,
+               [&] { model_->tablePressed(cell.column, cell.row, button == Qt::LeftButton); });
   };
-  loops->onMouseDown = [this, cellAt](Qt::MouseButton button, QPoint point) {
-    const auto [col, row] = cellAt(point);
-    runHandler(this, [&] { model_->tablePressed(col, row, button == Qt::LeftButton); });
-  };
-  loops->onMouseMove = [this, cellAt](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                                      QPoint point) {
-    const auto [col, row] = cellAt(point);
+  loops->onMouseMove = [this, loops](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                                     QPoint point) {
+    const GridCell cell = loops->cellAt(point);
     const bool onlyLeft = buttons == Qt::LeftButton && modifiers == Qt::NoModifier;
-    runHandler(this, [&] { model_->tableDragged(col, row, onlyLeft); });
+    runHandler(this, [&] { model_->tableDragged(cell.column, cell.row, onlyLeft); });
   };
-  loops->onMouseUp = [this, cellAt](Qt::MouseButton button, QPoint point) {
-    const int row = cellAt(point).second;
+  loops->onMouseUp = [this, loops](Qt::MouseButton button, QPoint point) {
+    const int row = loops->cellAt(point).row;
     runHandler(this, [&] { model_->tableReleased(row, button == Qt::LeftButton); });
   };
   loops->onContextMenu = [this](QPoint point, QPoint globalPoint) {
@@ -158,9 +155,7 @@ void MainWindow::showTraffic() {
 }
 
 void MainWindow::showLoopMenu(QPoint point, QPoint globalPoint) {
-  int col = -1;
-  int row = -1;
-  table()->mouseToCell(point, col, row);
+  const int row = table()->cellAt(point).row;
   // The traffic is offered anywhere on the table, a loop's history on its row.
   menuRow_ = row;
   historyAction_->setEnabled(row > 0 && model_->historyKey(row).has_value());
@@ -190,37 +185,23 @@ void MainWindow::showPeriod(int seconds) {
   form_->get<QSpinBox>(PeriodField)->setValue(seconds);
 }
 
-void MainWindow::showView(bool adcView, const LoopColumns& columns) {
+void MainWindow::showView(bool adcView) {
   form_->get<TogglePanel>(AdcViewToggle)->setLowered(adcView);
   form_->get<TogglePanel>(StateViewToggle)->setLowered(!adcView);
-  table()->setColumnWidths(columns.widths);
 }
 
-void MainWindow::showRowCount(int rows, bool scrollBar) {
-  table()->setRowCount(rows);
-  table()->setVerticalScrollBarShown(scrollBar);
+void MainWindow::showGrid() {
+  table()->gridChanged();
 }
 
-void MainWindow::showCell(int column, int row, const std::string& text) {
-  table()->setCell(column, row, qtext(text));
-}
-
-void MainWindow::showMark(int row, bool marked) {
-  table()->setMark(row, marked ? 1 : 0);
-}
-
-void MainWindow::showMoved(int row, bool moved) {
-  table()->setMoved(row, moved);
+void MainWindow::showGridCell(int column, int row) {
+  table()->cellChanged(column, row);
 }
 
 void MainWindow::showHistory(LoopKey key) {
   QPointer<HistoryWindow>& window = historyWindows_[key];
   if (window.isNull()) window = new HistoryWindow(model_->history(), key, this);
   showBeside(*window, *this);
-}
-
-void MainWindow::showChosenRow(int row) {
-  table()->setChosenRow(row);
 }
 
 void MainWindow::startTimer(int delayMs) {

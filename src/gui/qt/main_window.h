@@ -62,13 +62,10 @@ class MainWindow : public QWidget, private MainWindowView {
   void showReadControls(bool readEnabled, bool periodicEnabled, bool periodEnabled) override;
   void showPeriodicDown(bool down) override;
   void showPeriod(int seconds) override;
-  void showView(bool adcView, const LoopColumns& columns) override;
-  void showRowCount(int rows, bool scrollBar) override;
-  void showCell(int column, int row, const std::string& text) override;
-  void showMark(int row, bool marked) override;
-  void showMoved(int row, bool moved) override;
+  void showView(bool adcView) override;
+  void showGrid() override;
+  void showGridCell(int column, int row) override;
   void showHistory(LoopKey key) override;
-  void showChosenRow(int row) override;
   void startTimer(int delayMs) override;
   void stopTimer() override;
   void showMessage(const std::string& text) override;

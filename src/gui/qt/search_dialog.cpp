@@ -122,12 +122,8 @@ void SearchDialog::clearDevices() {
   form_->get<NoteList>(DeviceList)->clear();
 }
 
-void SearchDialog::appendDevice(const std::string& line) {
-  form_->get<NoteList>(DeviceList)->addItem(qtext(line));
-}
-
-int SearchDialog::deviceCount() const {
-  return form_->get<NoteList>(DeviceList)->count();
+void SearchDialog::appendDevice(const FoundDevice& device) {
+  form_->get<NoteList>(DeviceList)->addItem(qtext(device.line));
 }
 
 void SearchDialog::focusDeviceList() {
@@ -205,10 +201,6 @@ int SearchDialog::selectedLine() const {
 
 void SearchDialog::selectLine(int line) {
   form_->get<NoteList>(DeviceList)->setCurrentRow(line);
-}
-
-std::string SearchDialog::deviceLine(int line) const {
-  return form_->get<NoteList>(DeviceList)->item(line)->text().toStdString();
 }
 
 void SearchDialog::closeDialog() {

@@ -44,8 +44,7 @@ class SearchDialog : public QDialog, private SearchDialogView {
 
   // SearchDialogView.
   void clearDevices() override;
-  void appendDevice(const std::string& line) override;
-  int deviceCount() const override;
+  void appendDevice(const FoundDevice& device) override;
   void focusDeviceList() override;
   void focusSearchButton() override;
   void setChooseEnabled(bool enabled) override;
@@ -63,7 +62,6 @@ class SearchDialog : public QDialog, private SearchDialogView {
   void setPortIndex(int index) override;
   int selectedLine() const override;
   void selectLine(int line) override;
-  std::string deviceLine(int line) const override;
   void closeDialog() override;
 
   FormWidgets* form_ = nullptr;

@@ -10,179 +10,92 @@ namespace loopmon::win32 {
 
 namespace {
 
-constexpr int GridLine = 1;
 // Text sits this far inside a cell that is not marked.
 constexpr int TextInsetX = 2;
 constexpr int TextInsetY = 1;
-
-const std::string& emptyText() {
-  static const std::string empty;
-  return empty;
-}
 
 COLORREF colourRef(Colour colour) {
   return RGB(colour.red, colour.green, colour.blue);
 }
 
+RECT rectOf(const Rect& rect) {
+  return RECT{rect.left, rect.top, rect.right(), rect.bottom()};
+}
+
 }  // namespace
 
-LoopTable::LoopTable(HWND parent, int id, DWORD style) : rows_(1) {
-  colWidths_.fill(64);
+LoopTable::LoopTable(HWND parent, int id, DWORD style) {
   createWindow({L"Loopmon.LoopTable"}, WS_CHILD | WS_VISIBLE | style, WS_EX_CLIENTEDGE, "", parent,
                id);
-  updateScrollBar();
 }
 
-int LoopTable::px(int pixelsAt96) const {
-  return scaled(pixelsAt96, static_cast<int>(dpi()));
+void LoopTable::setGrid(LoopGridModel* grid) {
+  grid_ = grid;
+  gridChanged();
 }
 
-int LoopTable::rowPitch() const {
-  return px(main_form::TableRowHeight) + GridLine;
-}
-
-int LoopTable::colLeft(int col) const {
-  int left = 0;
-  for (int c = 0; c < col; ++c) left += px(colWidths_[c]) + GridLine;
-  return left;
-}
-
-int LoopTable::visibleRowCount() const {
+void LoopTable::gridChanged() {
+  if (grid_ == nullptr) return;
   RECT client{};
   GetClientRect(hwnd(), &client);
-  return std::max(1, static_cast<int>(client.bottom) / rowPitch());
-}
-
-void LoopTable::setRowCount(int count) {
-  rows_.resize(static_cast<size_t>(std::max(count, 1)));
+  grid_->setViewport(static_cast<int>(client.bottom), static_cast<int>(dpi()));
   updateScrollBar();
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
-void LoopTable::setColumnWidths(const std::array<int, LoopTableColumns>& widths) {
-  colWidths_ = widths;
-  InvalidateRect(hwnd(), nullptr, FALSE);
-}
-
-const std::string& LoopTable::cell(int col, int row) const {
-  if (row < 0 || row >= rowCount() || col < 0 || col >= LoopTableColumns) return emptyText();
-  return rows_[row].cells[col];
-}
-
-void LoopTable::setCell(int col, int row, const std::string& text) {
-  if (row < 0 || row >= rowCount() || col < 0 || col >= LoopTableColumns) return;
-  if (rows_[row].cells[col] == text) return;
-  rows_[row].cells[col] = text;
-  invalidateCell(col, row);
-}
-
-bool LoopTable::mark(int row) const {
-  return row >= 0 && row < rowCount() && rows_[row].marked;
-}
-
-void LoopTable::setMark(int row, bool marked) {
-  if (row < 0 || row >= rowCount() || rows_[row].marked == marked) return;
-  rows_[row].marked = marked;
-  invalidateCell(0, row);
-}
-
-bool LoopTable::moved(int row) const {
-  return row >= 0 && row < rowCount() && rows_[row].moved;
-}
-
-void LoopTable::setMoved(int row, bool moved) {
-  if (row < 0 || row >= rowCount() || rows_[row].moved == moved) return;
-  rows_[row].moved = moved;
-  invalidateCell(0, row);
-}
-
-void LoopTable::setChosenRow(int row) {
-  chosenRow_ = row > 0 && row < rowCount() ? row : 0;
-  if (chosenRow_ != 0 && (chosenRow_ < topRow_ || chosenRow_ >= topRow_ + visibleRowCount())) {
-    scrollTo(chosenRow_ - 1);
-  }
-  InvalidateRect(hwnd(), nullptr, FALSE);
-}
-
-void LoopTable::invalidateCell(int col, int row) {
-  const RECT rect = cellRect(col, row);
+void LoopTable::cellChanged(int column, int row) {
+  if (grid_ == nullptr) return;
+  const RECT rect = cellRect(column, row);
   InvalidateRect(hwnd(), &rect, FALSE);
 }
 
-void LoopTable::setVerticalScrollBarShown(bool shown) {
-  scrollBar_ = shown;
-  if (!shown) topRow_ = 0;
-  updateScrollBar();
-  InvalidateRect(hwnd(), nullptr, FALSE);
-}
-
 void LoopTable::scrollTo(int row) {
-  const int last = std::max(0, rowCount() - visibleRowCount());
-  const int top = scrollBar_ ? std::clamp(row, 0, last) : 0;
-  if (top == topRow_) return;
-  topRow_ = top;
+  if (grid_ == nullptr || !grid_->scrollTo(row)) return;
   updateScrollBar();
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 void LoopTable::updateScrollBar() {
-  ShowScrollBar(hwnd(), SB_VERT, scrollBar_);
-  if (!scrollBar_) return;
+  ShowScrollBar(hwnd(), SB_VERT, grid_->scrollBar());
+  if (!grid_->scrollBar()) return;
   SCROLLINFO info{};
   info.cbSize = sizeof info;
   info.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
   info.nMin = 0;
-  info.nMax = rowCount() - 1;
-  info.nPage = static_cast<UINT>(visibleRowCount());
-  info.nPos = topRow_;
+  info.nMax = grid_->rowCount() - 1;
+  info.nPage = static_cast<UINT>(grid_->visibleRowCount());
+  info.nPos = grid_->topRow();
   SetScrollInfo(hwnd(), SB_VERT, &info, TRUE);
 }
 
-RECT LoopTable::cellRect(int col, int row) const {
-  const int left = colLeft(col);
-  const int top = (row - topRow_) * rowPitch();
-  return RECT{left, top, left + px(colWidths_[col]), top + px(main_form::TableRowHeight)};
+RECT LoopTable::cellRect(int column, int row) const {
+  return grid_ != nullptr ? rectOf(grid_->cellRect(column, row)) : RECT{};
 }
 
-void LoopTable::cellAt(POINT point, int& col, int& row) const {
-  col = -1;
-  row = -1;
-  if (point.x < 0 || point.y < 0) return;
-  for (int c = 0, right = 0; c < LoopTableColumns; ++c) {
-    right += px(colWidths_[c]) + GridLine;
-    if (point.x < right) {
-      col = c;
-      break;
-    }
-  }
-  const int candidate = topRow_ + point.y / rowPitch();
-  if (col >= 0 && candidate < rowCount()) {
-    row = candidate;
-  } else {
-    col = -1;
-  }
+GridCell LoopTable::cellAt(POINT point) const {
+  return grid_ != nullptr ? grid_->cellAt(point.x, point.y) : GridCell{};
 }
 
-void LoopTable::drawCell(HDC dc, int col, int row, const RECT& rect) {
+void LoopTable::drawCell(HDC dc, int column, int row, const RECT& rect) {
   RECT box = rect;
-  if (col < FixedLoopColumns) {
+  if (column < FixedLoopColumns) {
     FillRect(dc, &box, GetSysColorBrush(COLOR_BTNFACE));
     DrawEdge(dc, &box, BDR_RAISEDINNER, BF_RECT);
   }
-  const std::wstring text = widen(rows_[row].cells[col]);
+  const std::wstring text = widen(grid_->cell(column, row));
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   RECT inner{rect.left + TextInsetX, rect.top + TextInsetY, rect.right, rect.bottom};
   const UINT format = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &inner, format);
-  if (col == 0 && rows_[row].marked) {
+  if (column == 0 && grid_->marked(row)) {
     // A loop that is not read: its number on red, without the inner margin.
     HBRUSH red = CreateSolidBrush(colourRef(main_form::SkipMarkColour));
     FillRect(dc, &box, red);
     DeleteObject(red);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format);
   }
-  if (col == 0 && rows_[row].moved) {
-    const int side = px(main_form::MovedCornerSide);
+  if (column == 0 && grid_->moved(row)) {
+    const int side = scaled(main_form::MovedCornerSide, static_cast<int>(dpi()));
     const POINT corner[] = {
         {rect.right, rect.top}, {rect.right - side, rect.top}, {rect.right, rect.top + side}};
     HBRUSH blue = CreateSolidBrush(colourRef(main_form::MovedMarkColour));
@@ -202,25 +115,26 @@ void LoopTable::paint(HDC dc, const RECT& client) {
   HGDIOBJ oldFont = font() ? SelectObject(dc, font()) : nullptr;
   HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
   SetBkMode(dc, TRANSPARENT);
-  const int lastRow = std::min(rowCount(), topRow_ + visibleRowCount() + 1);
-  for (int row = topRow_; row < lastRow; ++row) {
-    for (int col = 0; col < LoopTableColumns; ++col) {
-      const RECT rect = cellRect(col, row);
+  const int lastRow = grid_ != nullptr ? grid_->lastDrawnRow() : -1;
+  for (int row = grid_ != nullptr ? grid_->topRow() : 0; row <= lastRow; ++row) {
+    for (int column = 0; column < LoopTableColumns; ++column) {
+      const RECT rect = cellRect(column, row);
       if (rect.left > client.right) break;
       MoveToEx(dc, rect.right, rect.top, nullptr);
       LineTo(dc, rect.right, rect.bottom + 1);
       MoveToEx(dc, rect.left, rect.bottom, nullptr);
       LineTo(dc, rect.right + 1, rect.bottom);
-      drawCell(dc, col, row, rect);
+      drawCell(dc, column, row, rect);
     }
   }
-  if (chosenRow_ > 0 && chosenRow_ >= topRow_ && chosenRow_ < lastRow) {
-    const RECT first = cellRect(0, chosenRow_);
-    const RECT last = cellRect(LoopTableColumns - 1, chosenRow_);
-    HPEN frame = CreatePen(PS_INSIDEFRAME, px(2), colourRef(main_form::ChosenRowColour));
+  const int chosen = grid_ != nullptr ? grid_->chosenRow() : 0;
+  if (chosen > 0 && chosen >= grid_->topRow() && chosen <= lastRow) {
+    const RECT frameRect = rectOf(grid_->rowRect(chosen));
+    HPEN frame = CreatePen(PS_INSIDEFRAME, scaled(2, static_cast<int>(dpi())),
+                           colourRef(main_form::ChosenRowColour));
     SelectObject(dc, frame);
     HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-    Rectangle(dc, first.left, first.top, last.right + 1, last.bottom + 1);
+    Rectangle(dc, frameRect.left, frameRect.top, frameRect.right + 1, frameRect.bottom + 1);
     SelectObject(dc, oldBrush);
     SelectObject(dc, GetStockObject(BLACK_PEN));
     DeleteObject(frame);
@@ -231,9 +145,9 @@ void LoopTable::paint(HDC dc, const RECT& client) {
 
 void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
   const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-  int col = -1;
-  int row = -1;
-  cellAt(point, col, row);
+  const GridCell cell = cellAt(point);
+  const int col = cell.column;
+  const int row = cell.row;
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -260,14 +174,15 @@ void LoopTable::mouseEvent(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE:
-      updateScrollBar();
+      gridChanged();
       return 0;
     case WM_VSCROLL: {
+      if (grid_ == nullptr) return 0;
       SCROLLINFO info{};
       info.cbSize = sizeof info;
       info.fMask = SIF_ALL;
       GetScrollInfo(hwnd(), SB_VERT, &info);
-      int top = topRow_;
+      int top = grid_->topRow();
       switch (LOWORD(wParam)) {
         case SB_LINEUP:
           --top;
@@ -276,10 +191,10 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
           ++top;
           break;
         case SB_PAGEUP:
-          top -= visibleRowCount();
+          top -= grid_->visibleRowCount();
           break;
         case SB_PAGEDOWN:
-          top += visibleRowCount();
+          top += grid_->visibleRowCount();
           break;
         case SB_THUMBTRACK:
         case SB_THUMBPOSITION:
@@ -289,7 +204,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
           top = 0;
           break;
         case SB_BOTTOM:
-          top = rowCount();
+          top = grid_->rowCount();
           break;
         default:
           break;
@@ -298,8 +213,9 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_MOUSEWHEEL: {
+      if (grid_ == nullptr) return 0;
       const int notches = GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA;
-      scrollTo(topRow_ - 3 * notches);
+      scrollTo(grid_->topRow() - 3 * notches);
       return 0;
     }
     case WM_LBUTTONDOWN:
@@ -312,9 +228,7 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       mouseEvent(message, wParam, lParam);
       if (message == WM_RBUTTONUP && onContextMenu) {
         POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        int col = -1;
-        int row = -1;
-        cellAt(point, col, row);
+        const int row = cellAt(point).row;
         ClientToScreen(hwnd(), &point);
         onContextMenu(row, point);
       }
@@ -325,18 +239,19 @@ LRESULT LoopTable::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
     case WM_KEYDOWN:
+      if (grid_ == nullptr) break;
       switch (wParam) {
         case VK_UP:
-          scrollTo(topRow_ - 1);
+          scrollTo(grid_->topRow() - 1);
           return 0;
         case VK_DOWN:
-          scrollTo(topRow_ + 1);
+          scrollTo(grid_->topRow() + 1);
           return 0;
         case VK_PRIOR:
-          scrollTo(topRow_ - visibleRowCount());
+          scrollTo(grid_->topRow() - grid_->visibleRowCount());
           return 0;
         case VK_NEXT:
-          scrollTo(topRow_ + visibleRowCount());
+          scrollTo(grid_->topRow() + grid_->visibleRowCount());
           return 0;
         default:
           break;

@@ -52,6 +52,7 @@ MainWindow::MainWindow(Platform platform, Desktop::Files files)
   loops.onContextMenu = [this](int row, POINT point) { showLoopMenu(row, point); };
   model_ = std::make_unique<MainWindowModel>(static_cast<MainWindowView&>(*this), desktop_->bus(),
                                              desktop_->store());
+  loops.setGrid(&model_->grid());
 }
 
 MainWindow::~MainWindow() {
@@ -221,37 +222,23 @@ void MainWindow::showPeriod(int seconds) {
   SendMessageW(field, EM_SETSEL, 2, 2);
 }
 
-void MainWindow::showView(bool adcView, const LoopColumns& columns) {
+void MainWindow::showView(bool adcView) {
   custom<TogglePanel>(main_form::AdcViewToggle).setLowered(adcView);
   custom<TogglePanel>(main_form::StateViewToggle).setLowered(!adcView);
-  table().setColumnWidths(columns.widths);
 }
 
-void MainWindow::showRowCount(int rows, bool scrollBar) {
-  table().setRowCount(rows);
-  table().setVerticalScrollBarShown(scrollBar);
+void MainWindow::showGrid() {
+  table().gridChanged();
 }
 
-void MainWindow::showCell(int column, int row, const std::string& text) {
-  table().setCell(column, row, text);
-}
-
-void MainWindow::showMark(int row, bool marked) {
-  table().setMark(row, marked);
-}
-
-void MainWindow::showMoved(int row, bool moved) {
-  table().setMoved(row, moved);
+void MainWindow::showGridCell(int column, int row) {
+  table().cellChanged(column, row);
 }
 
 void MainWindow::showHistory(LoopKey key) {
   std::unique_ptr<HistoryWindow>& history = historyWindows_[key];
   if (!history) history = std::make_unique<HistoryWindow>(hwnd(), model_->history(), key);
   history->open();
-}
-
-void MainWindow::showChosenRow(int row) {
-  table().setChosenRow(row);
 }
 
 void MainWindow::startTimer(int delayMs) {

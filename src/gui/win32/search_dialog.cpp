@@ -138,12 +138,9 @@ void SearchDialog::clearDevices() {
   SendMessageW(control(DeviceList), LB_RESETCONTENT, 0, 0);
 }
 
-void SearchDialog::appendDevice(const std::string& line) {
-  SendMessageW(control(DeviceList), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(line).c_str()));
-}
-
-int SearchDialog::deviceCount() const {
-  return static_cast<int>(SendMessageW(control(DeviceList), LB_GETCOUNT, 0, 0));
+void SearchDialog::appendDevice(const FoundDevice& device) {
+  SendMessageW(control(DeviceList), LB_ADDSTRING, 0,
+               reinterpret_cast<LPARAM>(widen(device.line).c_str()));
 }
 
 void SearchDialog::focusDeviceList() {
@@ -222,15 +219,6 @@ int SearchDialog::selectedLine() const {
 
 void SearchDialog::selectLine(int line) {
   SendMessageW(control(DeviceList), LB_SETCURSEL, static_cast<WPARAM>(line), 0);
-}
-
-std::string SearchDialog::deviceLine(int line) const {
-  HWND list = control(DeviceList);
-  const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(line), 0);
-  if (length == LB_ERR) return {};
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(line), reinterpret_cast<LPARAM>(text.data()));
-  return narrow(text.data(), static_cast<size_t>(length));
 }
 
 void SearchDialog::closeDialog() {

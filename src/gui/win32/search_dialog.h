@@ -43,8 +43,7 @@ class SearchDialog : public FormWindow, private SearchDialogView {
 
   // SearchDialogView.
   void clearDevices() override;
-  void appendDevice(const std::string& line) override;
-  int deviceCount() const override;
+  void appendDevice(const FoundDevice& device) override;
   void focusDeviceList() override;
   void focusSearchButton() override;
   void setChooseEnabled(bool enabled) override;
@@ -62,7 +61,6 @@ class SearchDialog : public FormWindow, private SearchDialogView {
   void setPortIndex(int index) override;
   int selectedLine() const override;
   void selectLine(int line) override;
-  std::string deviceLine(int line) const override;
   void closeDialog() override;
 
   std::string note_;

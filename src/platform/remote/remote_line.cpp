@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/remote/owed_answers.h"
 #include "platform/remote/telnet_codec.h"
 #include "platform/serial/port_names.h"
 #include "platform/serial/read_deadline.h"
@@ -127,8 +128,7 @@ class RemoteLinePort final : public SerialPort {
       }
       codec_ = TelnetCodec();
       delay_.noteConnected();
-      timedOut_.reset();
-      owedUntil_.reset();
+      owed_.forgetAll();
       floodAllowance_ = RemoteFloodBytes;
       pacedUntil_ = SteadyClock::now();
       lost_ = false;
@@ -200,11 +200,6 @@ class RemoteLinePort final : public SerialPort {
       // Bytes that keep coming are left to the read; a flood has ended the
       // connection by then.
       const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
-      // The answer to a request sent after one that was answered late is on
-      // its way still: it must not pass for the next request's.
-      while (owedUntil_ && SteadyClock::now() < *owedUntil_ && pump(msUntil(*owedUntil_)) >= 0) {
-      }
-      owedUntil_.reset();
       received_.clear();
       while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
     }
@@ -218,14 +213,15 @@ class RemoteLinePort final : public SerialPort {
 
   size_t read(uint8_t* buffer, size_t count) override {
     const auto start = SteadyClock::now();
-    readingSince_ = start;
-    lateTaken_ = false;
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
+    const auto limit = std::min(start + deadline.totalLimit(), longest);
+    // What this read would have waited on a local line: the time-outs set,
+    // without the network allowance handed out last.
+    const double localLimitMs = msBetween(start, limit) - allowanceMs_;
+    // An answer later than that and the ceiling on top is not waited for.
+    owed_.tryLimits(localLimitMs, limit + std::chrono::milliseconds(ceilingMs_));
     size_t got = take(buffer, count);
-    // Only a read that found nothing waiting times an answer: the rest of an
-    // answer read in parts has come with its first bytes.
-    const bool timesAnswer = got == 0;
     if (got > 0) deadline.bytesArrived(start);
     while (got < count && isOpen()) {
       const auto now = SteadyClock::now();
@@ -239,32 +235,37 @@ class RemoteLinePort final : public SerialPort {
       }
     }
     arrivals_ = deadline.arrivals();
-    // What this read would have waited on a local line: the time-outs set,
-    // without the network allowance handed out last.
-    const double localLimitMs =
-        msBetween(start, std::min(start + deadline.totalLimit(), longest)) - allowanceMs_;
-    // A late answer to the try before is most often taken by this one's read.
-    timedOut_.reset();
-    readingSince_.reset();
-    const auto finished = SteadyClock::now();
     if (got == count) {
-      const double tookMs = msBetween(start, finished);
-      if (timesAnswer && !lateTaken_) {
-        fastestAnswerMs_ = std::min(fastestAnswerMs_.value_or(RemoteLongestReadMs), tookMs);
-      }
       delay_.noteAnswered();
-      delay_.noteAnswerNeeded(tookMs - localLimitMs, ceilingMs_);
+      delay_.noteAnswerNeeded(msBetween(start, SteadyClock::now()) - localLimitMs, ceilingMs_);
     } else if (isOpen()) {
-      timedOut_ = TimedOutRead{start, localLimitMs, finished};
+      owed_.tryGaveUp();
     }
     return got;
+  }
+
+  // Answers owed to a different request of the same device are awaited
+  // first, as long as they may still come. One that has not come by then may
+  // come still, later than any limit: a new connection brings nothing of the
+  // old one's, so the line connects again rather than guess.
+  void requestGoesOut(const uint8_t* frame, size_t count, bool answerAwaited) override {
+    if (!isOpen() || count == 0) return;
+    if (owed_.owedBefore(frame, count) > 0) {
+      const auto until = owed_.awaitedUntil(frame);
+      while (owed_.owedBefore(frame, count) > 0 && SteadyClock::now() < until &&
+             pump(msUntil(until)) >= 0) {
+      }
+      if (owed_.owedBefore(frame, count) > 0 && isOpen()) connectAgain();
+      received_.clear();
+      if (!isOpen()) return;
+    }
+    if (answerAwaited) owed_.requestSent(frame, count, SteadyClock::now());
   }
 
   ReadArrivals lastReadArrivals() const override { return arrivals_; }
 
   size_t write(const uint8_t* buffer, size_t count) override {
     if (!isOpen()) return 0;
-    lastWrite_ = SteadyClock::now();
     if (!telnet()) return send(buffer, count) ? count : 0;
     const TelnetBytes escaped = TelnetCodec::escape(buffer, count);
     return send(escaped.data(), escaped.size()) ? count : 0;
@@ -279,12 +280,15 @@ class RemoteLinePort final : public SerialPort {
   // would tell the port that the allowance was short. Such a line keeps the
   // ceiling.
   uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
-    if (telnet()) return ceilingMs;
+    ceilingMs_ = ceilingMs;
+    if (telnet()) {
+      allowanceMs_ = ceilingMs;
+      return ceilingMs;
+    }
     if (const std::optional<uint32_t> micros =
             socket_ ? socket_->roundTripMicros() : std::nullopt) {
       delay_.noteKernelRoundTrip(*micros / 1000.0);
     }
-    ceilingMs_ = ceilingMs;
     allowanceMs_ = delay_.allowanceMs(ceilingMs);
     return allowanceMs_;
   }
@@ -294,28 +298,13 @@ class RemoteLinePort final : public SerialPort {
  private:
   bool telnet() const { return address_.protocol == RemoteProtocol::Rfc2217; }
 
-  // Bytes within the ceiling after a read gave up tell how much longer the
-  // answer needed than it was given, so the next try gets that much. A
-  // request sent since then may be answered as late: its answer is owed until
-  // the ceiling is up.
-  void learnFrom(size_t dataBytes) {
-    // Within a read, only bytes sooner than any answer has come can be the
-    // try before's: later ones, and all before an answer has been timed, are
-    // this try's own answer.
-    const bool ownTime =
-        readingSince_ && (!fastestAnswerMs_ ||
-                          msBetween(*readingSince_, SteadyClock::now()) >= *fastestAnswerMs_ / 2);
-    if (dataBytes > 0 && timedOut_ && !ownTime &&
-        SteadyClock::now() < timedOut_->gaveUp + std::chrono::milliseconds(ceilingMs_)) {
-      delay_.noteAnswerNeeded(
-          msBetween(timedOut_->start, SteadyClock::now()) - timedOut_->localLimitMs, ceilingMs_);
-      if (lastWrite_ > timedOut_->start) {
-        owedUntil_ = lastWrite_ + std::chrono::milliseconds(
-                                      static_cast<int64_t>(timedOut_->localLimitMs + ceilingMs_));
-      }
-      timedOut_.reset();
-      lateTaken_ = readingSince_.has_value();
-    }
+  // A new connection with the line's settings and time-outs as they were.
+  void connectAgain() {
+    const CommState state = state_;
+    const CommTimeouts timeouts = timeouts_;
+    if (!open(address_.text())) return;
+    timeouts_ = timeouts;
+    setState(state);
   }
 
   bool fail(const std::string& why) {
@@ -409,9 +398,10 @@ class RemoteLinePort final : public SerialPort {
       return -1;
     }
     TelnetBytes replies;
-    const size_t before = received_.size();
+    const auto now = SteadyClock::now();
+    std::vector<OwedAnswers::LateAnswer> late;
     if (!telnet()) {
-      received_.insert(received_.end(), chunk, chunk + *n);
+      late = owed_.sort(chunk, *n, received_, now);
     } else {
       TelnetBytes data;
       codec_.receive(chunk, *n, data, replies);
@@ -420,13 +410,17 @@ class RemoteLinePort final : public SerialPort {
              std::to_string(MaxSubnegotiationBytes) + " bytes; the connection is dropped");
         return -1;
       }
-      received_.insert(received_.end(), data.begin(), data.end());
+      late = owed_.sort(data.data(), data.size(), received_, now);
     }
     if (!withinPace(*n) || received_.size() > RemoteQueueBytes) {
       floods();
       return -1;
     }
-    learnFrom(received_.size() - before);
+    // An answer that came after its try gave up tells how much longer than
+    // it was given it needed, so the next try gets that much.
+    for (const OwedAnswers::LateAnswer& answer : late) {
+      delay_.noteAnswerNeeded(answer.beyondLocalLimitMs, ceilingMs_);
+    }
     if (!replies.empty() && !send(replies.data(), replies.size())) return -1;
     return static_cast<int>(*n);
   }
@@ -467,17 +461,7 @@ class RemoteLinePort final : public SerialPort {
   NetworkDelay delay_;
   uint32_t ceilingMs_ = 0;
   uint32_t allowanceMs_ = 0;  // the allowance handed out last
-  struct TimedOutRead {
-    SteadyClock::time_point start;
-    double localLimitMs;
-    SteadyClock::time_point gaveUp;
-  };
-  std::optional<TimedOutRead> timedOut_;  // the last read, when it gave up
-  SteadyClock::time_point lastWrite_;
-  std::optional<SteadyClock::time_point> owedUntil_;
-  std::optional<SteadyClock::time_point> readingSince_;  // while a read waits
-  std::optional<double> fastestAnswerMs_;                // of the answers to their own request
-  bool lateTaken_ = false;                               // the read took the try before's answer
+  OwedAnswers owed_;
 };
 
 // Opens a remote line or the local serial port, whichever the name leads to,
@@ -540,6 +524,9 @@ class LinePort final : public SerialPort {
   OpenError openError() const override { return active_ ? active_->openError() : OpenError{}; }
   bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
   bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
+  void requestGoesOut(const uint8_t* frame, size_t count, bool answerAwaited) override {
+    if (active_) active_->requestGoesOut(frame, count, answerAwaited);
+  }
   bool isRemote() const override { return active_ && active_->isRemote(); }
   uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
     return active_ ? active_->networkAllowanceMs(ceilingMs) : ceilingMs;

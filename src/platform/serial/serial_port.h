@@ -98,6 +98,11 @@ class SerialPort {
   // tell; false when it cannot tell.
   virtual bool drain() = 0;
 
+  // Called just before a request frame (checksum included) goes out;
+  // `answerAwaited` when a read for its answer follows. A line that may still
+  // bring answers owed to earlier requests (a remote line) makes sure first
+  // that none of them can pass for this one's; a local port has nothing to do.
+  virtual void requestGoesOut(const uint8_t* /*frame*/, size_t /*count*/, bool /*answerAwaited*/) {}
   // A line behind a network server, which turns the RS-485 line round by
   // itself and adds the network's delay to every answer.
   virtual bool isRemote() const { return false; }

@@ -34,6 +34,9 @@ class SerialPortRelay : public SerialPort {
   }
   ReadArrivals lastReadArrivals() const override { return inner_->lastReadArrivals(); }
   bool drain() override { return inner_->drain(); }
+  void requestGoesOut(const uint8_t* frame, size_t count, bool answerAwaited) override {
+    inner_->requestGoesOut(frame, count, answerAwaited);
+  }
   bool isRemote() const override { return inner_->isRemote(); }
   uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
     return inner_->networkAllowanceMs(ceilingMs);

@@ -4,6 +4,8 @@
 // that is there but cannot be read never passes for an empty one, and a
 // replacement leaves the old file or the new one, never a mix.
 
+#include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,10 +27,16 @@ class FileError : public std::runtime_error {
   std::string reason_;
 };
 
+// Every file read whole is a small one of the program's own; a larger one is
+// refused before it is read rather than held in memory.
+inline constexpr size_t WholeFileLimit = 16 * 1024 * 1024;
+
 // The whole content of the file at `path`; no value when there is no such
 // file (or folder on its way). Throws FileError for any other failure: no
-// permission, an I/O error, a folder in its place.
-std::optional<std::string> readWholeFile(const std::string& path);
+// permission, an I/O error, a folder or anything else than a regular file in
+// its place (a FIFO or a device is never waited on), or more than `limit`
+// bytes.
+std::optional<std::string> readWholeFile(const std::string& path, size_t limit = WholeFileLimit);
 
 // Replaces the file at `path` with `content`, whole or not at all: the content
 // goes to a new file with an unpredictable name beside it (created anew, never
@@ -42,5 +50,11 @@ std::optional<std::string> readWholeFile(const std::string& path);
 // Throws FileError naming the file and the reason; the old file is then
 // untouched and nothing is left beside it.
 void replaceWholeFile(const std::string& path, std::string_view content);
+
+// A file written as it goes (a trace), emptied first or created, under the
+// rules of replaceWholeFile: a link or a file of another user is refused, and
+// so is anything but a regular file, without waiting on a FIFO. The stream
+// is the caller's to close. Throws FileError naming the file and the reason.
+std::FILE* openOwnFileForWriting(const std::string& path);
 
 }  // namespace loopmon

@@ -76,29 +76,15 @@ bool writeAll(int fd, std::string_view content) {
   return true;
 }
 
-}  // namespace
-
-std::optional<std::string> readWholeFile(const std::string& path) {
-  posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) {
-    if (errno == ENOENT) return std::nullopt;
-    fail(path, errno);
-  }
-  std::string content;
-  char chunk[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(path, errno);
-    if (n == 0) return content;
-    content.append(chunk, static_cast<size_t>(n));
-  }
+[[noreturn]] void tooLarge(const std::string& path, size_t limit) {
+  throw FileError(path, "larger than " + std::to_string(limit / (1024 * 1024)) + " MB");
 }
 
-void replaceWholeFile(const std::string& path, std::string_view content) {
-  const std::string target = replacedFile(path);
+// The checks before a file is replaced or written anew: `target` (the file
+// its trusted links lead to) is a regular file of this user, or not there.
+struct stat checkedTarget(const std::string& path, const std::string& target, bool& exists) {
   struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
+  exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) fail(path, errno);
   if (exists && !S_ISREG(old.st_mode)) throw FileError(path, "not a regular file");
   // Permission bits without any write bit stand for Windows' read-only
@@ -117,6 +103,63 @@ void replaceWholeFile(const std::string& path, std::string_view content) {
   if (exists && old.st_uid != ::geteuid() && ::geteuid() != 0) {
     throw FileError(path, "the file belongs to another user");
   }
+  return old;
+}
+
+}  // namespace
+
+std::optional<std::string> readWholeFile(const std::string& path, size_t limit) {
+  // Without O_NONBLOCK the open of a FIFO would wait for a writer.
+  posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return std::nullopt;
+    fail(path, errno);
+  }
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) fail(path, errno);
+  if (S_ISDIR(status.st_mode)) fail(path, EISDIR);
+  if (!S_ISREG(status.st_mode)) throw FileError(path, "not a regular file");
+  if (static_cast<unsigned long long>(status.st_size) > limit) tooLarge(path, limit);
+  std::string content;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(path, errno);
+    if (n == 0) return content;
+    // A file that grows while it is read is held to the same bound.
+    if (content.size() + static_cast<size_t>(n) > limit) tooLarge(path, limit);
+    content.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+std::FILE* openOwnFileForWriting(const std::string& path) {
+  const std::string target = replacedFile(path);
+  bool exists = false;
+  checkedTarget(path, target, exists);
+  // What was checked may be swapped before the open: the open follows no
+  // link, waits on no FIFO, and what it opened is checked again.
+  posix::UniqueFd fd(
+      ::open(target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (!fd.valid()) fail(path, errno);
+  struct stat opened {};
+  if (::fstat(fd.get(), &opened) != 0) fail(path, errno);
+  if (!S_ISREG(opened.st_mode)) throw FileError(path, "not a regular file");
+  if (opened.st_uid != ::geteuid() && ::geteuid() != 0) {
+    throw FileError(path, "the file belongs to another user");
+  }
+  if (::ftruncate(fd.get(), 0) != 0) fail(path, errno);
+  std::FILE* stream = ::fdopen(fd.get(), "w");
+  if (stream == nullptr) fail(path, errno);
+  fd.release();
+  return stream;
+}
+
+void replaceWholeFile(const std::string& path, std::string_view content) {
+  const std::string target = replacedFile(path);
+  bool exists = false;
+  const struct stat old = checkedTarget(path, target, exists);
+  const std::string folder = posix::folderOf(target);
 
   std::string temporary;
   posix::UniqueFd fd = createBeside(target, temporary);

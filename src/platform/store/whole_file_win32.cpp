@@ -6,7 +6,11 @@
 #define _CRT_RAND_S
 #include <stdlib.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "platform/store/whole_file.h"
@@ -26,6 +30,7 @@ class Handle {
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   HANDLE get() const { return handle_; }
+  void release() { handle_ = INVALID_HANDLE_VALUE; }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   bool close() {
     if (!valid()) return true;
@@ -49,9 +54,13 @@ HANDLE createBeside(const std::wstring& target, std::wstring& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+[[noreturn]] void tooLarge(const std::string& path, size_t limit) {
+  throw FileError(path, "larger than " + std::to_string(limit / (1024 * 1024)) + " MB");
+}
+
 }  // namespace
 
-std::optional<std::string> readWholeFile(const std::string& path) {
+std::optional<std::string> readWholeFile(const std::string& path, size_t limit) {
   Handle file(CreateFileW(win32::widen(path).c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -60,14 +69,45 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
     fail(path, code);
   }
+  // A pipe or a device would be waited on or read without end.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw FileError(path, "not a regular file");
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) fail(path, GetLastError());
+  if (static_cast<unsigned long long>(size.QuadPart) > limit) tooLarge(path, limit);
   std::string content;
   char chunk[8192];
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) fail(path, GetLastError());
     if (got == 0) return content;
+    if (content.size() + got > limit) tooLarge(path, limit);
     content.append(chunk, got);
   }
+}
+
+std::FILE* openOwnFileForWriting(const std::string& path) {
+  const std::wstring name = win32::widen(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw FileError(path, "not a regular file");
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    throw FileError(path, "the file is read-only");
+  }
+  Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) fail(path, GetLastError());
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw FileError(path, "not a regular file");
+  if (!SetEndOfFile(file.get())) fail(path, GetLastError());
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);
+  if (fd < 0) throw FileError(path, "cannot be opened as a stream");
+  file.release();
+  std::FILE* stream = _fdopen(fd, "wb");
+  if (stream == nullptr) {
+    _close(fd);
+    throw FileError(path, "cannot be opened as a stream");
+  }
+  return stream;
 }
 
 void replaceWholeFile(const std::string& path, std::string_view content) {

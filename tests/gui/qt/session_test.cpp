@@ -147,7 +147,7 @@ class SessionTest : public QObject {
                 ->text()
                 .startsWith(QStringLiteral("Адрес:   5")));
     QVERIFY(button("readButton")->isEnabled() && tool("periodicButton")->isEnabled());
-    QCOMPARE(grid()->rowCount(), 21);
+    QCOMPARE(loops().rowCount(), 21);
   }
 
   void readOnceInBothViews() {
@@ -201,10 +201,10 @@ class SessionTest : public QObject {
   // asks for the context menu as the desktop does) opens the row's menu and
   // flips no mark; its item opens the loop's history window.
   void aLoopsHistoryOpensFromItsRowMenu() {
-    std::vector<int> marks;
+    std::vector<bool> marks;
     for (int row = 1; row < 21; ++row) {
-      QCOMPARE(grid()->moved(row), window_->model().moved(row));
-      marks.push_back(grid()->mark(row));
+      QCOMPARE(loops().moved(row), window_->model().moved(row));
+      marks.push_back(loops().marked(row));
     }
     auto* menu = control<QMenu>(window_.get(), "loopMenu");
     auto* item = control<QAction>(menu, "historyAction");
@@ -212,7 +212,8 @@ class SessionTest : public QObject {
     QTest::mousePress(window_->windowHandle(), Qt::RightButton, {}, row4);
     QTRY_VERIFY(menu->isVisible());
     QTest::mouseRelease(window_->windowHandle(), Qt::RightButton, {}, row4);
-    for (int row = 1; row < 21; ++row) QCOMPARE(grid()->mark(row), marks[row - 1]);
+    for (int row = 1; row < 21; ++row)
+      QCOMPARE(loops().marked(row), static_cast<bool>(marks[row - 1]));
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
     QTRY_COMPARE(window_->findChildren<HistoryWindow*>().size(), 1);
     HistoryWindow* history = window_->findChildren<HistoryWindow*>().front();
@@ -359,7 +360,7 @@ class SessionTest : public QObject {
       QTest::mouseClick(changes->viewport(), Qt::LeftButton, {},
                         changes->visualItemRect(found.front()).center());
       QTRY_COMPARE(window_->device().DevAddr, uint8_t(choice.address));
-      QCOMPARE(grid()->chosenRow(), choice.loop);
+      QCOMPARE(loops().chosenRow(), choice.loop);
     }
     survey->close();
     QVERIFY(!survey->isVisible());
@@ -382,7 +383,7 @@ class SessionTest : public QObject {
     QVERIFY(window_->model().reading());
     QVERIFY(button("readButton")->isEnabled());
     clickNumber(3);
-    QCOMPARE(grid()->mark(3), 1);
+    QVERIFY(loops().marked(3));
     clickNumber(3);
     ::kill(static_cast<pid_t>(server_.processId()), SIGCONT);
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -470,9 +471,9 @@ class SessionTest : public QObject {
     });
     QTRY_COMPARE(window_->device().DevAddr, uint8_t{127});
     QCOMPARE(window_->device().DevType, uint8_t{9});
-    QCOMPARE(grid()->rowCount(), 128);
-    QCOMPARE(grid()->mark(1), 0);
-    for (int row = 2; row < 128; ++row) QCOMPARE(grid()->mark(row), 1);
+    QCOMPARE(loops().rowCount(), 128);
+    QVERIFY(!loops().marked(1));
+    for (int row = 2; row < 128; ++row) QVERIFY(loops().marked(row));
   }
 
   void typeNineReadsItsLineDevices() {
@@ -666,7 +667,9 @@ class SessionTest : public QObject {
   QToolButton* tool(const char* name) const { return control<QToolButton>(window_.get(), name); }
   QPoint centre(int col, int row) const { return grid()->cellRect(col, row).center(); }
   qt::LoopTable* grid() const { return control<qt::LoopTable>(window_.get(), "loopTable"); }
-  QString cell(int col, int row) const { return grid()->cell(col, row); }
+  // What the table draws.
+  const LoopGridModel& loops() const { return window_->model().grid(); }
+  QString cell(int col, int row) const { return QString::fromStdString(loops().cell(col, row)); }
   std::string path(const char* name) const {
     return dir_.filePath(QString::fromLatin1(name)).toStdString();
   }

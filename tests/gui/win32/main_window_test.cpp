@@ -106,7 +106,9 @@ class MainWindowTest : public ::testing::Test {
   }
 
   HWND main(main_form::Control id) const { return window_->control(id); }
-  const std::string& cell(int col, int row) const { return window_->loopTable().cell(col, row); }
+  // What the table draws.
+  const LoopGridModel& loops() const { return window_->model().grid(); }
+  const std::string& cell(int col, int row) const { return loops().cell(col, row); }
 
   TempFolder folder_;
   DemoBus demo_;
@@ -155,9 +157,9 @@ TEST_F(MainWindowTest, AScanFindsTheBusAndATypeNineDeviceReadsItsLineDevices) {
   });
   ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == 127; }, PassLimitMs));
   const LoopTable& table = window_->loopTable();
-  EXPECT_EQ(table.rowCount(), 128);
-  EXPECT_TRUE(table.verticalScrollBarShown());
-  for (int row = 2; row < 128; ++row) ASSERT_TRUE(table.mark(row)) << row;
+  EXPECT_EQ(loops().rowCount(), 128);
+  EXPECT_TRUE(GetWindowLongW(main(main_form::LoopTable), GWL_STYLE) & WS_VSCROLL);
+  for (int row = 2; row < 128; ++row) ASSERT_TRUE(loops().marked(row)) << row;
 
   // Line device 8 is of a kind the program does not know.
   drag({{0, 8}});
@@ -242,7 +244,7 @@ TEST_F(MainWindowTest, TheSurveySavesComparesAndChoosesALoop) {
     SendMessageW(changes, WM_LBUTTONDOWN, MK_LBUTTON, at(centre(item)));
     SendMessageW(changes, WM_LBUTTONUP, 0, at(centre(item)));
     ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == address; }, PassLimitMs));
-    EXPECT_EQ(window_->loopTable().chosenRow(), loop);
+    EXPECT_EQ(loops().chosenRow(), loop);
   }
   SendMessageW(survey.hwnd(), WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindowVisible(survey.hwnd()));
@@ -297,7 +299,7 @@ TEST_F(MainWindowTest, ReadingsMarksThePeriodFieldAndTheDeviceLabel) {
   // the marked loops not read.
   drag({{0, 3}, {0, 5}, {1, 6}, {2, 8}});
   for (int row = 1; row < 21; ++row) {
-    EXPECT_EQ(window_->loopTable().mark(row), row >= 3 && row <= 8) << row;
+    EXPECT_EQ(loops().marked(row), row >= 3 && row <= 8) << row;
   }
   EXPECT_EQ(paintedColour(0, 4), RGB(255, 0, 0));
   EXPECT_NE(paintedColour(1, 4), RGB(255, 0, 0));

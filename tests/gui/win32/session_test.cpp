@@ -112,13 +112,13 @@ TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
     click(d.control(search_form::ChooseButton));
   });
   ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == 5; }, 10000));
-  EXPECT_EQ(window_->loopTable().rowCount(), 21);
+  EXPECT_EQ(window_->model().grid().rowCount(), 21);
   click(window_->control(main_form::ReadButton));
   ASSERT_TRUE(pumpUntil(
       [&] { return !window_->model().reading() && windowText(window_->hwnd()) == IdleCaption; },
       PassLimitMs));
-  EXPECT_EQ(window_->loopTable().cell(2, 3), "Обрыв");
-  for (int row = 1; row < 21; ++row) EXPECT_FALSE(window_->loopTable().cell(1, row).empty());
+  EXPECT_EQ(window_->model().grid().cell(2, 3), "Обрыв");
+  for (int row = 1; row < 21; ++row) EXPECT_FALSE(window_->model().grid().cell(1, row).empty());
   trafficShowsTheScanFiltersPausesAndSaves();
 }
 

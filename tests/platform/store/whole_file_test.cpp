@@ -1,7 +1,7 @@
 // The stores and the one writer under them, against real files: a store that
-// is there but cannot be read is never taken for an empty one, and a
-// replacement neither follows a link another user planted nor ignores the
-// umask.
+// is there but cannot be read is never taken for an empty one, a FIFO is
+// never waited on, and a replacement (or a trace) neither follows a link
+// another user planted nor ignores the umask.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -53,6 +53,14 @@ TEST(StoreFiles, AStoreThatCannotBeReadIsAnErrorNothingIsWrittenAndTheUmaskHolds
     }
     EXPECT_TRUE(fs::is_empty(path)) << store.file;
   }
+
+  // Neither a FIFO nor a device is read or written whole, nor waited on.
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    EXPECT_THROW(readWholeFile(path), FileError) << path;
+  }
+  EXPECT_THROW(openOwnFileForWriting(fifo), FileError);
 
   const mode_t umask = ::umask(077);
   replaceWholeFile(dir.file("new"), "x");
@@ -108,6 +116,20 @@ TEST(StoreFiles, LinksAndFilesOfAnotherUserAreNotReplaced) {
       ::chmod(kft.c_str(), 0666);
     }
     ASSERT_EQ(::lchown(kft.c_str(), c.owner, c.owner), 0);
+    // A file written as it goes (a trace) under the same rule: refused, it
+    // leaves the file as it was.
+    EXPECT_EQ(asUser(Victim,
+                     [&] {
+                       try {
+                         std::FILE* trace = openOwnFileForWriting(kft);
+                         std::fputs(original.c_str(), trace);
+                         return std::fclose(trace) == 0;
+                       } catch (const FileError&) {
+                         return false;
+                       }
+                     }),
+              c.replaced);
+    EXPECT_EQ(readFile(written), original);
     EXPECT_EQ(asUser(Victim, [&] { return ProfileFile(kft).writeString("1-160", "a", "408"); }),
               c.replaced);
     EXPECT_EQ(readFile(written) == original, !c.replaced) << readFile(written);
