@@ -183,16 +183,19 @@ class ComSimulatorLink final : public SimulatorLink {
     auto apartment = std::make_unique<ComApartment>();
     CLSID classId{};
     HRESULT hr = CLSIDFromProgID(progId, &classId);
-    if (FAILED(hr)) {
-      fail(SimulatorProblem::NotRegistered, progId, failure(progId, "Cannot find", hr));
-    }
+    const bool found = SUCCEEDED(hr);
     IDispatch* dispatch = nullptr;
-    hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                          IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    if (found) {
+      hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                            IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    }
     if (only32BitInprocServer(progId, hr)) {
       throw SimulatorUnavailable(failure(progId, "Cannot create", Only32BitInprocServer));
     }
-    if (FAILED(hr)) fail(creationProblem(hr), progId, failure(progId, "Cannot create", hr));
+    if (FAILED(hr)) {
+      fail(found ? creationProblem(hr) : SimulatorProblem::NotRegistered, progId,
+           failure(progId, found ? "Cannot create" : "Cannot find", hr));
+    }
     DISPID method = DISPID_UNKNOWN;
     std::wstring methodName = win32::widen(simulatorMethodName(side));
     LPOLESTR names = methodName.data();
