@@ -8,6 +8,7 @@
 #include "platform/system/locale_info.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon {
 
@@ -34,7 +35,8 @@ void ReadLoop(BusRunner& bus, const LoopRequestOf& request, LoopRead done) {
         answers->loopAnswered = session.DirectRequest(loopRequest, AwaitAnswer);
         if (!answers->loopAnswered) return;
         answers->loop = session.LastAnswer();
-        if (!lineRequest || answers->loop.size() < 5) return;
+        // Only the controller's own ADC answer is followed by the kind request.
+        if (!lineRequest || !AnswerFitsRequest(loopRequest, answers->loop)) return;
         answers->lineAnswered = session.DirectRequest(*lineRequest, AwaitAnswer);
         if (answers->lineAnswered) answers->line = session.LastAnswer();
       },

@@ -128,19 +128,23 @@ TEST_F(ReadingCycleTest, AdcPassSkipsMarksShowsFailuresAndEnds) {
 
 TEST_F(ReadingCycleTest, LineControllerAsksForTheKindAndReportsAStrangeAnswer) {
   view.device = {9, 9, 100};
-  view.rows = 4;
+  view.rows = 5;
   cycle.Start();
   answers = {{{0x1B, 1}, {0x1C, 1, 160}},
              {{0x39, 1}, {BusAnswer::LineDevice, 1, 5}},
              {{0x1B, 2}, {0x1C, 2, 40}},
              {{0x39, 2}, {0x0A, 1, 5}},
-             {{0x1B, 3}, {0x1C, 3, 50}}};
+             {{0x1B, 3}, {0x1C, 3, 50}},
+             {{0x1B, 4}, {0x1A, 4, 50}},
+             {{0x39, 4}, {BusAnswer::LineDevice, 1, 5}}};
   view.cells[{2, 3}] = "old";
   runPass();
   EXPECT_EQ(requests[1], (Bytes{9, 6, 0, 0x39, 1, 1}));
   EXPECT_EQ(view.Cell(2, 1), "Пожар замк.");
   EXPECT_EQ(view.row(2), "2|40|");
   EXPECT_EQ(view.Cell(2, 3), "") << "a failed kind request empties the cell, silently";
+  EXPECT_EQ(view.row(4), "4|false|") << "an answer of another kind is no reading";
+  EXPECT_EQ(requests.back(), (Bytes{9, 6, 0, 0x1B, 4, 0})) << "and asks for no kind";
 
   // The box comes after column 1 shows the reading and before column 2 changes.
   const auto at = [&](const std::string& e) {
