@@ -93,7 +93,8 @@ TEST_F(SurveyOnTheBusThread, SearchesReadsBothViewsAndStops) {
   ASSERT_EQ(addresses(devices), (std::vector<uint8_t>{9, 12, 30}));
   EXPECT_EQ(devices[0].name, "Mivra-Q");
   EXPECT_EQ(devices[0].loops.size(), 20u);
-  EXPECT_EQ(devices[0].loops[1], (LoopRecord{2, 0, std::nullopt, "Обрыв", "внимание"}));
+  EXPECT_EQ(devices[0].loops[1], (LoopRecord{2, 0, std::nullopt, "Обрыв", "внимание",
+                                             LoopCondition::Open, LoopCondition::Normal}));
   EXPECT_TRUE(devices[0].loops[0].kohm && devices[0].loops[0].state == "на охране");
   EXPECT_EQ(devices[1].loops.size(), 4u);
   EXPECT_TRUE(devices[2].loops.empty());
