@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "common/number_text.h"
+#include "platform/system/locale_info.h"
 
 namespace loopmon {
 namespace {
@@ -229,7 +230,8 @@ TEST(HistoryWindowModel, SavesTheLoopsCsvUnderItsOwnName) {
   model.saveClicked();
   {
     std::ifstream file(saved, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), model.csv());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}),
+              spreadsheetFileText(model.csv()));
   }
   EXPECT_TRUE(view.messages.empty());
   view.path = (folder / "gone" / "loop.csv").string();

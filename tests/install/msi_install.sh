@@ -41,19 +41,21 @@ entries() {
 
 # What the checks below rely on, in the tables themselves.
 table() { msiinfo export "$scratch/new.msi" "$1" | tail -n +4 | tr -d '\r' | cut -f "$2" | sort | paste -sd ' '; }
-[[ $(table File 3) == "README-Windows.txt loopctl.exe loopmon.exe loopmon.lua loopsim.exe" ]] || fail "files: $(table File 3)"
-[[ $(table Shortcut 3,6) == *"loopmon (демо)	demo"* && $(table Shortcut 3) == *"loopmon loopmon (демо)"* ]] ||
+[[ $(table File 3) == "README-Windows.txt guide-ru.html loopctl.exe loopmon.exe loopmon.lua loopsim.exe" ]] ||
+  fail "files: $(table File 3)"
+[[ $(table Shortcut 3,6) == *"loopmon (демо)	demo"* && $(table Shortcut 3) == *"loopmon loopmon (демо)"* &&
+   $(table Shortcut 3) == *"Руководство loopmon"* ]] ||
   fail "shortcuts: $(table Shortcut 3,6)"
 [[ $(table Property 1,2) == *"ALLUSERS	1"*"Manufacturer	loopmon"* ]] || fail "properties: $(table Property 1,2)"
 [[ $(table Upgrade 7) == *WIX_UPGRADE_DETECTED* ]] || fail "no major upgrade: $(table Upgrade 7)"
 
 msiexec /i "$scratch/old.msi"
-for file in loopmon.exe loopctl.exe loopsim.exe README-Windows.txt; do
+for file in loopmon.exe loopctl.exe loopsim.exe README-Windows.txt guide-ru.html; do
   [[ -f "$program_files/$file" ]] || fail "not installed: $file"
 done
 [[ -f "$program_files/../Wireshark/plugins/loopmon.lua" ]] || fail "the dissector is not in Wireshark's plugins"
 menu=$(find "${WINEPREFIX:-$HOME/.wine}/drive_c" -path "*Start Menu/Programs/loopmon" -type d | head -1)
-for shortcut in "loopmon.lnk" "loopmon (демо).lnk"; do
+for shortcut in "loopmon.lnk" "loopmon (демо).lnk" "Руководство loopmon.lnk"; do
   [[ -n $menu && -f "$menu/$shortcut" ]] || fail "no shortcut $shortcut in the Start menu"
 done
 [[ $(entries) == "loopmon 0.0.1" ]] || fail "Apps & features after installing: $(entries)"
