@@ -111,6 +111,9 @@ class BusState {
   struct OwedTries {
     Bytes request;  // the frame as sent
     int owed = 0;
+    // A try of it had an answer: the device answers it, later than it was
+    // given. Tries of a request it never answered owe nothing to wait for.
+    bool answered = false;
   };
   std::array<OwedTries, 128> LineOwed{};
 

@@ -184,12 +184,14 @@ bool Exchange::keepsLineAccount() const {
 }
 
 // A device answers its requests in turn: answers still owed to the tries of
-// an earlier request would pass for this one's. They are read and dropped
-// first, each read waiting as long as this request's; the first silence ends
-// the wait, as nothing then is on its way.
+// an earlier request that the device did answer would pass for this one's.
+// They are read and dropped first, each read waiting as long as this
+// request's; the first silence ends the wait, as nothing then is on its way.
+// A request none of whose tries had an answer is one the device does not
+// answer: a local line holds no answer back for longer than all its tries.
 void Exchange::hearOutOwedAnswers() {
   BusState::OwedTries& tries = bus_.LineOwed[frame_[FrameOffset::Address] & 0x7F];
-  if (tries.owed == 0 || tries.request == frame_) return;
+  if (tries.owed == 0 || !tries.answered || tries.request == frame_) return;
   if (!bus_.LineTurnsItself()) {
     port().setDtr(true);
     port().setRts(false);
@@ -211,8 +213,12 @@ void Exchange::hearOutOwedAnswers() {
 // earlier try's, so what is owed stays as it was.
 void Exchange::noteTry(bool answered) {
   BusState::OwedTries& tries = bus_.LineOwed[frame_[FrameOffset::Address] & 0x7F];
-  if (tries.request != frame_) tries = {frame_, 0};
-  if (!answered) ++tries.owed;
+  if (tries.request != frame_) tries = {frame_, 0, false};
+  if (answered) {
+    tries.answered = true;
+  } else {
+    ++tries.owed;
+  }
 }
 
 void Exchange::store(size_t count) {

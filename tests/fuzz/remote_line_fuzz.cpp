@@ -78,6 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bounded("open ends within bounded socket calls", [&] { port->open(name); });
   bounded("setState ends within bounded socket calls", [&] { port->setState({9600, 8, 0, 0}); });
   bounded("purge ends within bounded socket calls", [&] { port->purge(PurgeAction::RxClear); });
+  // A request in flight, so that what comes is sorted against what device 5 owes.
+  const uint8_t request[] = {5, 6, 0, 0x1B, 1, 0, 0x38};
+  port->requestGoesOut(request, sizeof request, true);
   uint8_t answer[6];
   port->setTimeouts({0, 0, 50, 0, 0});
   bounded("read ends within bounded socket calls", [&] { port->read(answer, sizeof answer); });
