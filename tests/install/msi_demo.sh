@@ -10,6 +10,7 @@
 set -uo pipefail
 wine=$1 build=$2
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$root/scripts/wine-serve.sh"
 scratch=$(mktemp -d)
 export WINEPREFIX=$scratch/prefix WINEARCH=win64 WINEDEBUG=-all LC_ALL=C.UTF-8
 wineserver=$(dirname "$wine")/wineserver
@@ -54,27 +55,9 @@ fi
 [[ -n $(reg_value "$classes\\Simul.Simul2\\CLSID") ]] || fail "Simul.Simul2 not registered for the machine"
 echo "msi_demo: installed at $((SECONDS - started)) s"
 
-# Serves; returns once loopsim says so (0) or has ended (1).
-serve() {
-  local log=$1
-  shift
-  "$wine" "$folder\\loopsim.exe" "$@" >"$log" 2>&1 &
-  server=$!
-  for _ in $(seq 600); do
-    grep -q "serving" "$log" && return 0
-    kill -0 "$server" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-# As Ctrl-C in its console.
-stop() {
-  kill -INT "$server"
-  wait "$server"
-}
 scan() { timeout 300 "$wine" "$folder\\loopctl.exe" scan --port COM1 --addr "$1" 2>"$scratch/scan.err" | tr -d '\r'; }
 
-if serve "$scratch/serve.log" serve; then
+if wine_serve "$scratch/serve.log" "$folder\\loopsim.exe" serve; then
   grep -q "registered by the installation" "$scratch/serve.log" || fail "loopsim wrote classes: $(cat "$scratch/serve.log")"
   out=$(scan 1-20,127)
   [[ $out == *"Адрес:   5  Mivra-Q"*"Адрес:  12"*"Адрес:  20"* ]] ||
@@ -89,14 +72,14 @@ if serve "$scratch/serve.log" serve; then
   said=$(tr -d '\r' <"$scratch/scan.err" | tail -1)
   [[ $said == *"end loopsim"*"start it again"*"(Cannot create Simul.Simulator: "* ]] || fail "a failed activation: $said"
   "$wine" reg import "$scratch/dispatch.reg" >/dev/null 2>&1
-  stop
+  wine_stop
 else
   fail "loopsim.exe serve: $(cat "$scratch/serve.log")"
 fi
 
 # The Start menu's demo: loopsim serves and opens the window on its bus.
 if [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
-  if serve "$scratch/demo.log" demo --trace; then
+  if wine_serve "$scratch/demo.log" "$folder\\loopsim.exe" demo --trace; then
     window=
     for _ in $(seq 300); do
       window=$(xdotool search --name "Состояние шлейфов" 2>/dev/null | head -1)
@@ -133,7 +116,7 @@ if [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
     else
       fail "the demo's window did not open"
     fi
-    kill -0 "$server" 2>/dev/null && stop
+    kill -0 "$server" 2>/dev/null && wine_stop
   else
     fail "loopsim.exe demo: $(cat "$scratch/demo.log")"
   fi

@@ -9,6 +9,8 @@
 #   loopsim_serve.sh WINE LOOPSIM_EXE LOOPCTL_EXE HOST_LOOPSIM HOST_LOOPCTL
 set -uo pipefail
 wine=$1 loopsim=$2 loopctl=$3 host_loopsim=$4 host_loopctl=$5
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$root/scripts/wine-serve.sh"
 scratch=$(mktemp -d)
 pids=()
 cleanup() {
@@ -34,26 +36,6 @@ reg() { "$wine" reg "$@" >/dev/null 2>&1; }
 classes='HKCU\Software\Classes'
 ours='{1C9E6E63-7226-4772-9AC9-C55F2CB8C05C}'
 
-# loopsim.exe serve in the background, with what it prints in LOG; returns once
-# it serves (0) or has ended (1). $server is its process.
-start_server() {
-  local log=$1
-  shift
-  "$wine" "$loopsim" serve "$@" >"$log" 2>&1 &
-  server=$!
-  pids+=("$server")
-  for _ in $(seq 300); do
-    grep -q "serving" "$log" && return 0
-    kill -0 "$server" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-stop_server() {
-  kill -INT "$server"
-  wait "$server"
-}
-
 # The demo bus without its random walk, so both systems read the same values.
 "$host_loopsim" scenario | sed '/^seed = /a drift = no' >"$scratch/bus.ini"
 mkdir -m 700 "$scratch/run"
@@ -74,7 +56,7 @@ scenario=$("$wine" winepath -w "$scratch/bus.ini" 2>/dev/null | tr -d '\r')
 machine='HKLM\Software\Classes'
 reg add "$machine\\Simul.Simulator" /v RegisteredBy /d 'loopsim serve' /f
 reg add "$machine\\Simul.Simulator\\CLSID" /ve /d "$ours" /f
-if start_server "$scratch/serve.log" --scenario "$scenario"; then
+if wine_serve "$scratch/serve.log" "$loopsim" serve --scenario "$scenario"; then
   out=$(timeout 120 "$wine" "$loopctl" "${scan[@]}" 2>/dev/null | tr -d '\r')
   [[ $out == "$linux_scan" ]] || fail "scan through loopsim.exe:"$'\n'"$out"$'\n---\n'"$linux_scan"
   run "$loopctl" read --port COM1 --addr 5
@@ -82,7 +64,7 @@ if start_server "$scratch/serve.log" --scenario "$scenario"; then
   reg query 'HKCR\Simul.Simulator\CLSID' || fail "not registered while serving"
   run "$loopsim" serve
   [[ $? -eq 1 && $out == *"already runs"* ]] || fail "a second server: $out"
-  stop_server
+  wine_stop
   grep -q "stopped" "$scratch/serve.log" || fail "Ctrl-C: $(cat "$scratch/serve.log")"
   ! reg query 'HKCR\Simul.Simulator' || fail "the registration stays after Ctrl-C"
   run "$loopctl" scan --port COM1 --addr 5
@@ -96,10 +78,10 @@ fi
 # Registered by the installation: used, and kept when loopsim stops.
 reg add "$machine\\Simul.Simulator\\CLSID" /ve /d "$ours" /f
 reg add "$machine\\Simul.Simul2\\CLSID" /ve /d '{EA60188A-A67E-4C9C-BE36-BFBBC6520BF1}' /f
-if start_server "$scratch/installed.log"; then
+if wine_serve "$scratch/installed.log" "$loopsim" serve; then
   grep -q "registered by the installation" "$scratch/installed.log" || fail "$(cat "$scratch/installed.log")"
   ! reg query "$classes\\Simul.Simulator" || fail "written for the user beside the installation's"
-  stop_server
+  wine_stop
   reg query "$machine\\Simul.Simulator\\CLSID" || fail "the installation's registration was removed"
 else
   fail "does not serve beside the installation's registration: $(cat "$scratch/installed.log")"
