@@ -86,8 +86,6 @@ void MainWindowModel::ClearTable() {
 void MainWindowModel::searchClicked() {
   // The search takes the bus for itself: a reading does not go on behind it.
   leaveDevice();
-  setRowCount(1, false);
-  showChosenRow(0);
   const uint8_t address = view_.runSearchDialog();
   if (address != 0) deviceChosen(address);
 }
@@ -111,6 +109,11 @@ void MainWindowModel::leaveDevice() {
   setReadControls(false);
   device_ = {};
   ++search_;
+  // The next device starts from an empty table: a row the blanking of a
+  // reading never reaches (past its first rows, or the resistance column)
+  // must not show what the device left behind.
+  setRowCount(1, false);
+  showChosenRow(0);
 }
 
 void MainWindowModel::showChosenRow(int row) {

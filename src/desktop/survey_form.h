@@ -1,7 +1,8 @@
 #pragma once
 // The survey window as designed: the site's name, the survey, save and
-// compare buttons, the progress, and the list of changes since an earlier
-// record, which takes whatever room the user gives the window. No button is
+// compare buttons, the progress, the list of the devices surveyed, and the
+// list of changes since an earlier record, which takes whatever room the user
+// gives the window. No button is
 // the default: an Enter meant for the site's name must not start a survey
 // over the record not yet saved.
 
@@ -19,6 +20,9 @@ enum Control : int {
   ProgressLabel,
   ProgressBar,
   ChangesList,
+  DevicesLabel,
+  DevicesList,
+  ChangesLabel,
 };
 
 // The progress bar counts in hundredths of the survey.
@@ -68,18 +72,36 @@ inline constexpr ControlForm Controls[] = {
      .rect = {8, 94, 504, 17},
      .horizontal = Follow::Stretch,
      .maximum = ProgressSteps},
+    {.id = DevicesLabel,
+     .name = "devicesLabel",
+     .kind = ControlKind::Label,
+     .rect = {8, 120, 504, 16},
+     .text = texts::DevicesLabel,
+     .horizontal = Follow::Stretch},
+    {.id = DevicesList,
+     .name = "devicesList",
+     .kind = ControlKind::ListBox,
+     .rect = {8, 138, 504, 134},
+     .tabOrder = 5,
+     .horizontal = Follow::Stretch},
+    {.id = ChangesLabel,
+     .name = "changesLabel",
+     .kind = ControlKind::Label,
+     .rect = {8, 280, 504, 16},
+     .text = texts::ChangesLabel,
+     .horizontal = Follow::Stretch},
     {.id = ChangesList,
      .name = "changesList",
      .kind = ControlKind::ListBox,
-     .rect = {8, 120, 504, 232},
-     .tabOrder = 5,
+     .rect = {8, 298, 504, 194},
+     .tabOrder = 6,
      .horizontal = Follow::Stretch,
      .vertical = Follow::Stretch},
 };
 
 inline constexpr WindowForm Form{.name = "surveyWindow",
                                  .title = texts::SurveyTitle,
-                                 .client = {520, 360},
+                                 .client = {520, 500},
                                  .font = {"MS Sans Serif", 13, false},
                                  .resizable = true,
                                  .controls = Controls};

@@ -57,7 +57,10 @@ void SurveyWindowModel::surveyClicked() {
   earlier_.reset();
   changes_.clear();
   messages_.clear();
+  deviceLines_.clear();
+  deviceChoices_.clear();
   view_.showRecordControls(false);
+  view_.showDevices({});
   view_.showChanges({});
   view_.showSurveyButton(SearchButtonStop, true);
   view_.showProgress(texts::SurveyStarting, 0);
@@ -128,13 +131,38 @@ void SurveyWindowModel::finished() {
         texts::Format(texts::SurveyDone, std::to_string(devices.size()), std::to_string(loops)),
         survey_form::ProgressSteps);
     view_.showRecordControls(true);
+    listDevices();
   }
-  // Without a record they concern nothing the user keeps.
-  if (!record_ || messages_.empty()) return;
-  std::string text;
-  for (const std::string& message : messages_) text += (text.empty() ? "" : "\n") + message;
   messages_.clear();
-  view_.showMessage(text);
+}
+
+void SurveyWindowModel::listDevices() {
+  for (const DeviceRecord& device : record_->devices) {
+    const LoopCounts counts = CountLoops(device);
+    std::string line =
+        texts::Format(texts::SurveyDevice, std::to_string(device.addr),
+                      device.name + " " + FormatFixed(device.version / 100.0, 2, separator()));
+    if (counts.loops == 0) {
+      line += texts::SurveyNoLoops;
+    } else {
+      line += texts::Format(texts::SurveyDeviceLoops, std::to_string(counts.loops)) +
+              texts::Format(texts::SurveyOpenShort, std::to_string(counts.open),
+                            std::to_string(counts.shorted)) +
+              texts::Format(texts::SurveyAlarmSilent, std::to_string(counts.alarm),
+                            std::to_string(counts.unanswered));
+    }
+    deviceLines_.push_back(line);
+    deviceChoices_.emplace_back(device.addr, 0);
+    for (const Note& note : messages_) {
+      if (note.address != device.addr) continue;
+      deviceLines_.push_back(texts::SurveyMessageIndent +
+                             texts::Format(texts::SurveyMessage, std::to_string(note.address),
+                                           std::to_string(note.loop)) +
+                             note.text);
+      deviceChoices_.emplace_back(note.address, note.loop);
+    }
+  }
+  view_.showDevices(deviceLines_);
 }
 
 void SurveyWindowModel::closed() {
@@ -155,8 +183,7 @@ void SurveyWindowModel::Reading(int index, int count, const DeviceRecord& device
 }
 
 void SurveyWindowModel::Message(uint8_t address, int loop, const std::string& text) {
-  messages_.push_back(
-      texts::Format(texts::SurveyMessage, std::to_string(address), std::to_string(loop)) + text);
+  messages_.push_back({address, loop, text});
 }
 
 void SurveyWindowModel::saveClicked() {
@@ -205,9 +232,9 @@ void SurveyWindowModel::compareClicked() {
   for (const RecordChange& change : changes_) lines.push_back(changeText(change));
   if (lines.empty()) lines.push_back(texts::NoChanges);
   view_.showChanges(lines);
-  view_.showProgress(
-      texts::Format(texts::ChangesSince, earlier_->time, std::to_string(changes_.size())),
-      survey_form::ProgressSteps);
+  view_.showProgress(texts::Format(texts::ChangesSince, LocalTimeText(earlier_->time),
+                                   std::to_string(changes_.size())),
+                     survey_form::ProgressSteps);
 }
 
 std::string SurveyWindowModel::valueText(const RecordChange& change,
@@ -238,6 +265,12 @@ std::string SurveyWindowModel::changeText(const RecordChange& change) const {
            ")";
   }
   return line + ": " + valueText(change, change.before) + " → " + valueText(change, change.after);
+}
+
+void SurveyWindowModel::deviceChosen(int line) {
+  if (line < 0 || line >= static_cast<int>(deviceChoices_.size())) return;
+  const auto [address, loop] = deviceChoices_[static_cast<size_t>(line)];
+  view_.chooseLoop(address, loop);
 }
 
 void SurveyWindowModel::changeChosen(int line) {

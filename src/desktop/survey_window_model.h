@@ -1,9 +1,10 @@
 #pragma once
 // The survey window without a toolkit: the survey of every device the last
 // search found, step by step on the windows' bus thread with its progress and
-// a stop; the record it makes, saved as JSON with its HTML page beside it;
-// and the changes since an earlier record, each of which can choose its
-// device and loop in the main window.
+// a stop; the devices surveyed with what their loops showed; the record it
+// makes, saved as JSON with its HTML page beside it; and the changes since an
+// earlier record. Each line of either list can choose its device and loop in
+// the main window.
 
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,8 @@ class SurveyWindowView {
   virtual void showRecordControls(bool enabled) = 0;
   // `steps` of survey_form::ProgressSteps done.
   virtual void showProgress(const std::string& text, int steps) = 0;
+  // The devices surveyed, each with its messages under it.
+  virtual void showDevices(const std::vector<std::string>& lines) = 0;
   virtual void showChanges(const std::vector<std::string>& lines) = 0;
   // Where to save, offering `suggested`; nothing when the user cancels.
   virtual std::optional<std::string> askSavePath(const std::string& suggested) = 0;
@@ -66,17 +69,21 @@ class SurveyWindowModel : private SurveyObserver {
   void siteChanged(const std::string& text) { site_ = text; }
   void saveClicked();
   void compareClicked();
+  void deviceChosen(int line);
   void changeChosen(int line);
 
   bool running() const { return running_; }
   // The record of the last survey that read every device it found.
   const std::optional<SiteRecord>& record() const { return record_; }
   const std::vector<RecordChange>& changes() const { return changes_; }
+  // The list of devices as the window shows it.
+  const std::vector<std::string>& deviceLines() const { return deviceLines_; }
 
  private:
   void begin(std::vector<uint8_t> addresses, std::string port);
   void step();
   void finished();
+  void listDevices();
   char separator() const;
   std::string changeText(const RecordChange& change) const;
   std::string valueText(const RecordChange& change, const ChangeValue& value) const;
@@ -96,8 +103,16 @@ class SurveyWindowModel : private SurveyObserver {
   std::string site_;
   std::string time_;
   std::string port_;
-  // What the loop table would have shown in boxes, told once with the record.
-  std::vector<std::string> messages_;
+  // What the loop table would have shown in boxes: listed under the device.
+  struct Note {
+    uint8_t address = 0;
+    int loop = 0;
+    std::string text;
+  };
+  std::vector<Note> messages_;
+  // The list of devices, and what each line chooses: a device, or a loop of it.
+  std::vector<std::string> deviceLines_;
+  std::vector<std::pair<uint8_t, int>> deviceChoices_;
   std::optional<SiteRecord> record_;
   std::optional<SiteRecord> earlier_;
   std::vector<RecordChange> changes_;

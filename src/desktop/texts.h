@@ -97,6 +97,15 @@ inline constexpr char SurveyStopped[] = "Обход остановлен: зап
 inline constexpr char SurveyFailed[] = "Обход прерван ошибкой: запись не составлена";
 inline constexpr char SurveyDone[] = "Обход окончен: приборов %1, шлейфов %2";
 inline constexpr char SurveyMessage[] = "Адрес %1, ШС %2: ";
+inline constexpr char DevicesLabel[] = "Приборы:";
+inline constexpr char ChangesLabel[] = "Изменения:";
+inline constexpr char SurveyDevice[] = "Адрес %1, %2";
+inline constexpr char SurveyDeviceLoops[] = " — ШС %1: ";
+inline constexpr char SurveyOpenShort[] = "обрыв %1, КЗ %2, ";
+inline constexpr char SurveyAlarmSilent[] = "тревога %1, нет ответа %2";
+inline constexpr char SurveyNoLoops[] = " — без шлейфов";
+// A device's message stands under its line in the list of devices.
+inline constexpr char SurveyMessageIndent[] = "    ";
 inline constexpr char ChangesSince[] = "Изменения с записи от %1: %2";
 inline constexpr char NoChanges[] = "Изменений нет";
 inline constexpr char ChangeAtDevice[] = "Адрес %1: ";

@@ -33,8 +33,10 @@ th { background: #eee; font-weight: 600; }
 thead { display: table-header-group; }
 tr { break-inside: avoid; }
 .facts th { width: 28mm; }
+.summary { margin-top: 2mm; }
+.summary th, .summary td { text-align: center; min-width: 16mm; }
 .loops { width: 100%; }
-.loops td.n, .loops td.adc { text-align: right; width: 16mm; }
+.loops td.n, .loops td.adc { text-align: right; width: 16mm; white-space: nowrap; }
 .loops td.r { text-align: right; width: 24mm; white-space: nowrap; }
 .loops td.bar { width: 30mm; }
 svg.bar { display: block; }
@@ -112,14 +114,14 @@ class Page {
   std::string render() {
     const std::string title = record_.site.empty() ? "Запись шлейфов" : record_.site;
     out_ << "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
-         << escaped(title + " — " + record_.time) << "</title>\n<style>" << style()
+         << escaped(title + " — " + LocalTimeText(record_.time)) << "</title>\n<style>" << style()
          << "</style>\n</head>\n<body>\n<h1>Запись шлейфов объекта</h1>\n<table class=\"facts\">\n";
     fact("Объект", record_.site);
-    fact("Время", record_.time);
+    fact("Время", LocalTimeText(record_.time));
     fact("Порт", record_.port);
     fact("Программа", record_.programName + " " + record_.programVersion);
-    fact("Приборов", std::to_string(record_.devices.size()));
     out_ << "</table>\n";
+    summary();
     if (baseline_ != nullptr) changeList();
     for (const DeviceRecord& device : record_.devices) deviceTable(device);
     legend();
@@ -130,6 +132,26 @@ class Page {
  private:
   void fact(const std::string& name, const std::string& value) {
     out_ << "<tr><th>" << name << "</th><td>" << escaped(value) << "</td></tr>\n";
+  }
+
+  // What a reader looks for first: how much there is and how much of it is wrong.
+  void summary() {
+    const LoopCounts counts = CountLoops(record_);
+    const std::pair<LoopCondition, int> conditions[] = {
+        {LoopCondition::Open, counts.open},
+        {LoopCondition::Short, counts.shorted},
+        {LoopCondition::Alarm, counts.alarm},
+        {LoopCondition::Unanswered, counts.unanswered}};
+    out_ << "<table class=\"summary\">\n<tr><th>Приборов</th><th>Шлейфов</th><th>Обрыв</th>"
+            "<th>КЗ</th><th>Тревога</th><th>Нет ответа</th>"
+         << (baseline_ != nullptr ? "<th>Изменений</th>" : "") << "</tr>\n<tr><td>"
+         << record_.devices.size() << "</td><td>" << counts.loops << "</td>";
+    for (const auto& [condition, count] : conditions) {
+      out_ << "<td" << (count > 0 ? " class=\"" + conditionClass(condition) + "\"" : "") << ">"
+           << count << "</td>";
+    }
+    if (baseline_ != nullptr) out_ << "<td>" << baseline_->changes.size() << "</td>";
+    out_ << "</tr>\n</table>\n";
   }
 
   std::string number(double value, int decimals) const {
@@ -146,7 +168,8 @@ class Page {
   }
 
   void changeList() {
-    out_ << "<h2>Изменения с записи от " << escaped(baseline_->record.time) << "</h2>\n";
+    out_ << "<h2>Изменения с записи от " << escaped(LocalTimeText(baseline_->record.time))
+         << "</h2>\n";
     if (baseline_->changes.empty()) {
       out_ << "<p>Изменений нет.</p>\n";
       return;
@@ -205,19 +228,37 @@ class Page {
     out_ << "<table class=\"loops\">\n<thead><tr><th>Номер ШС</th><th>Показание АЦП</th>"
             "<th>R кОм</th>"
          << (bars_ ? "<th></th>" : "") << "<th>Состояние ШС</th></tr></thead>\n<tbody>\n";
-    for (const LoopRecord& loop : device.loops) {
+    const auto referenceOf = [&](const LoopRecord& loop) {
       std::optional<double> reference = typical;
       if (old != nullptr) {
         for (const LoopRecord& before : old->loops) {
           if (before.loop == loop.loop && before.kohm) reference = before.kohm;
         }
       }
-      loopRow(device.addr, loop, reference, highest);
+      return reference;
+    };
+    // A line controller's hundred switched-off loops would fill pages: a run
+    // of loops that read alike, none of them changed, is one row.
+    const auto alike = [&](const LoopRecord& a, const LoopRecord& b) {
+      LoopRecord renumbered = b;
+      renumbered.loop = a.loop;
+      return b.loop == a.loop + 1 && renumbered == a && referenceOf(a) == referenceOf(b) &&
+             changesAt(device.addr, a.loop) == nullptr && changesAt(device.addr, b.loop) == nullptr;
+    };
+    for (size_t first = 0; first < device.loops.size();) {
+      size_t last = first;
+      while (last + 1 < device.loops.size() && alike(device.loops[last], device.loops[last + 1])) {
+        ++last;
+      }
+      loopRow(device.addr, device.loops[first], device.loops[last].loop,
+              referenceOf(device.loops[first]), highest);
+      first = last + 1;
     }
     out_ << "</tbody>\n</table>\n</section>\n";
   }
 
-  void loopRow(uint8_t addr, const LoopRecord& loop, std::optional<double> reference,
+  // The row of `loop`, and of the loops after it up to `lastLoop` that read the same.
+  void loopRow(uint8_t addr, const LoopRecord& loop, int lastLoop, std::optional<double> reference,
                double highest) {
     bool readingChanged = false;
     const RecordChange* stateChange = nullptr;
@@ -244,8 +285,9 @@ class Page {
       }
     };
 
-    out_ << "<tr id=\"a" << int{addr} << "-" << loop.loop << "\"><td class=\"n\">" << loop.loop
-         << "</td>";
+    out_ << "<tr id=\"a" << int{addr} << "-" << loop.loop << "\"><td class=\"n\">" << loop.loop;
+    if (lastLoop != loop.loop) out_ << "–" << lastLoop;
+    out_ << "</td>";
     cell("adc", "", readingChanged);
     if (loop.adc) out_ << *loop.adc;
     out_ << "</td>";

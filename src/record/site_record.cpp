@@ -1,11 +1,14 @@
 #include "record/site_record.h"
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <map>
 #include <set>
 
 #include "loops/loop_decode.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/local_time.h"
 #include "record/json.h"
 
 namespace loopmon {
@@ -255,7 +258,7 @@ SiteRecord LoadRecord(const std::string& path) {
   } catch (const FileError& error) {
     throw RecordError(path + ": cannot be read (" + error.reason() + ")");
   }
-  if (!text) throw RecordError(path + ": cannot be read (no such file)");
+  if (!text) throw RecordError(path + ": cannot be read (" + FileNotFound + ")");
   try {
     return ParseRecord(*text);
   } catch (const RecordError& error) {
@@ -269,6 +272,92 @@ void SaveWholeFile(const std::string& path, const std::string& content) {
   } catch (const FileError& error) {
     throw RecordError(path + ": cannot be written (" + error.reason() + ")");
   }
+}
+
+LoopCounts& LoopCounts::operator+=(const LoopCounts& other) {
+  loops += other.loops;
+  open += other.open;
+  shorted += other.shorted;
+  alarm += other.alarm;
+  unanswered += other.unanswered;
+  return *this;
+}
+
+LoopCounts CountLoops(const DeviceRecord& device) {
+  LoopCounts counts;
+  for (const LoopRecord& loop : device.loops) {
+    const auto shows = [&](LoopCondition condition) {
+      return loop.condition == condition || loop.stateCondition == condition ? 1 : 0;
+    };
+    ++counts.loops;
+    counts.open += shows(LoopCondition::Open);
+    counts.shorted += shows(LoopCondition::Short);
+    counts.alarm += shows(LoopCondition::Alarm);
+    counts.unanswered += shows(LoopCondition::Unanswered);
+  }
+  return counts;
+}
+
+LoopCounts CountLoops(const SiteRecord& record) {
+  LoopCounts counts;
+  for (const DeviceRecord& device : record.devices) counts += CountLoops(device);
+  return counts;
+}
+
+namespace {
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+int64_t daysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// "2026-12-07T21:15:31", an optional fraction, then "Z" or "+03:00".
+std::optional<int64_t> secondsOfIsoTime(const std::string& text) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
+                  &second, &used) != 6 ||
+      used != 19) {
+    return std::nullopt;
+  }
+  size_t at = 19;
+  if (at < text.size() && text[at] == '.') {
+    while (++at < text.size() && text[at] >= '0' && text[at] <= '9') {
+    }
+  }
+  int offsetMinutes = 0;
+  const std::string zone = text.substr(at);
+  if (zone != "Z") {
+    int hours = 0, minutes = 0;
+    used = 0;
+    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') ||
+        std::sscanf(zone.c_str() + 1, "%2d:%2d%n", &hours, &minutes, &used) != 2 || used != 5 ||
+        hours > 23 || minutes > 59) {
+      return std::nullopt;
+    }
+    offsetMinutes = (zone[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
+  }
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+    return std::nullopt;
+  }
+  return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second -
+         offsetMinutes * 60;
+}
+
+}  // namespace
+
+std::string LocalTimeText(const std::string& isoTime) {
+  const std::optional<int64_t> seconds = secondsOfIsoTime(isoTime);
+  if (!seconds) return isoTime;
+  const std::tm t = localTimeOf(static_cast<std::time_t>(*seconds)).calendar;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1,
+                t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
 }
 
 }  // namespace loopmon

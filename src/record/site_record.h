@@ -62,6 +62,26 @@ struct SiteRecord {
   bool operator==(const SiteRecord&) const = default;
 };
 
+// How many loops a survey found in each condition a site is checked for; a
+// loop counts once in each that either of its views shows.
+struct LoopCounts {
+  int loops = 0;
+  int open = 0;
+  int shorted = 0;
+  int alarm = 0;
+  int unanswered = 0;
+
+  LoopCounts& operator+=(const LoopCounts& other);
+  bool operator==(const LoopCounts&) const = default;
+};
+LoopCounts CountLoops(const DeviceRecord& device);
+LoopCounts CountLoops(const SiteRecord& record);
+
+// A record's time as the windows show times, in this machine's local time:
+// "07.12.2026 21:15:31". A text that is no ISO 8601 time with its offset (an
+// edited record) is shown as it stands.
+std::string LocalTimeText(const std::string& isoTime);
+
 // A file or text that cannot be taken as a record; what() names the file and
 // the problem.
 class RecordError : public std::runtime_error {

@@ -38,6 +38,7 @@ struct MirrorView : SurveyWindowView {
     EXPECT_TRUE(steps == 0 || steps >= lastSteps) << text << ": the bar never goes back";
     lastSteps = steps;
   }
+  void showDevices(const std::vector<std::string>& shown) override { devices = shown; }
   void showChanges(const std::vector<std::string>& shown) override { changes = shown; }
   std::optional<std::string> askSavePath(const std::string&) override { return path; }
   std::optional<std::string> askRecordPath() override { return path; }
@@ -50,6 +51,7 @@ struct MirrorView : SurveyWindowView {
   bool recordControls = false;
   std::vector<std::string> progress;
   int lastSteps = 0;
+  std::vector<std::string> devices;
   std::vector<std::string> changes;
   std::optional<std::string> path;
   std::vector<std::string> messages;
@@ -118,6 +120,12 @@ TEST_F(SurveyWindow, SurveysTheDevicesFoundSavesComparesAndChooses) {
   ASSERT_TRUE(model.record() && view.recordControls);
   EXPECT_EQ(model.record()->programName, "loopmon");
   EXPECT_EQ(model.record()->devices[0].loops[1].text, "Обрыв");
+  EXPECT_EQ(view.devices,
+            (std::vector<std::string>{
+                "Адрес 9, Mivra-Q 1,60 — ШС 20: обрыв 1, КЗ 0, тревога 0, нет ответа 0",
+                "Адрес 30, " + DeviceTypeName(7) + " 1,00 — без шлейфов"}));
+  EXPECT_TRUE(view.messages.empty());
+  model.deviceChosen(0);
 
   // Saved: the record whole, its page beside it; a folder that is not there: one box, no file.
   struct Save {
@@ -176,11 +184,11 @@ TEST_F(SurveyWindow, SurveysTheDevicesFoundSavesComparesAndChooses) {
   EXPECT_EQ(view.changes[0].substr(view.changes[0].size() - 7), " кОм");
   EXPECT_EQ(view.changes[2], "Адрес 30: новый прибор (" + DeviceTypeName(7) + ")");
   EXPECT_EQ(view.changes[3], "Адрес 50: нет прибора (X)");
-  EXPECT_EQ(view.progress.back(), "Изменения с записи от 2025-06-01T10:00:00+03:00: 4");
+  EXPECT_EQ(view.progress.back(), "Изменения с записи от " + LocalTimeText(earlier.time) + ": 4");
   // The device's last loop is chosen like any other; a device gone has
   // nothing to show; a line past the changes chooses nothing.
   for (int line : {0, 1, 2, 3, 4}) model.changeChosen(line);
-  EXPECT_EQ(view.chosen, (std::vector<std::string>{"9/1", lastLoop, "30/0"}));
+  EXPECT_EQ(view.chosen, (std::vector<std::string>{"9/0", "9/1", lastLoop, "30/0"}));
   // Saved after the comparison, the page has the changes first.
   view.path = folder.file("site.json");
   model.saveClicked();
@@ -191,7 +199,7 @@ TEST_F(SurveyWindow, SurveysTheDevicesFoundSavesComparesAndChooses) {
   survey(5);
   EXPECT_EQ(view.progress.back(), "Обход остановлен: запись не составлена");
   EXPECT_FALSE(model.record() || view.recordControls);
-  EXPECT_TRUE(view.changes.empty());
+  EXPECT_TRUE(view.changes.empty() && view.devices.empty());
   EXPECT_EQ(view.button, "Обход");
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -217,6 +218,29 @@ TEST_F(MainWindowModelTest, ButtonsThroughSingleAndPeriodicReadings) {
   model.searchClicked();
   EXPECT_FALSE(model.reading());
   EXPECT_FALSE(view.periodicDown);
+}
+
+// Chosen in the search or from another window (a survey's change), another
+// device starts from an empty table: nothing of the last one's readings stays,
+// not in the resistance column, not past the rows a reading's start blanks.
+TEST_F(MainWindowModelTest, AnotherDeviceStartsFromAnEmptyTableHoweverItIsChosen) {
+  session.SetDeviceType(7, 1);
+  session.SetDeviceVersion(7, 100);
+  const std::pair<const char*, std::function<void()>> ways[] = {
+      {"the search", [&] { choose(7, 1); }},
+      {"another window", [&] { model.loopChosen(7, 20); }},
+  };
+  for (const auto& [way, chooseSeven] : ways) {
+    SCOPED_TRACE(way);
+    choose(5, 1);
+    model.readClicked();
+    runPass();
+    ASSERT_EQ(row(20), "20|120|2,4");
+    chooseSeven();
+    EXPECT_EQ(model.device().DevAddr, 7);
+    for (int r = 1; r < model.rowCount(); ++r) EXPECT_EQ(row(r), std::to_string(r) + "||");
+  }
+  EXPECT_EQ(model.chosenRow(), 20);
 }
 
 // The simulator object cannot be created: the error reaches the caller (the

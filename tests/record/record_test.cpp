@@ -11,7 +11,9 @@
 #include <functional>
 #include <ostream>
 #include <random>
+#include <regex>
 
+#include "loops/loop_history.h"
 #include "record/compare.h"
 #include "record/report.h"
 #include "record/site_record.h"
@@ -108,6 +110,68 @@ TEST(SiteRecord, EveryTextIsEscapedInTheFileAndThePage) {
   SiteRecord broken = visit();
   broken.devices[0].name = "\xd1\xea\xeb\xe0\xe4";
   EXPECT_THROW(RecordJson(broken), RecordError) << "a text that is not UTF-8";
+}
+
+// What the page shows of each device's loops and of the site: the number
+// cells of its rows, a run of loops that read alike (and did not change) on
+// one row, and the counts at the top.
+TEST(Report, FoldsLoopsThatReadAlikeAndSumsTheSiteUp) {
+  SiteRecord record = visit();
+  std::vector<LoopRecord>& line = record.devices[1].loops;
+  for (int loop = 2; loop <= 6; ++loop) {
+    line.push_back(showing(loop, std::nullopt, "откл.", "внимание", NotShown, Normal));
+  }
+  line.push_back(showing(7, 143, "Норма", "на охране", Normal));
+  line.push_back(showing(8, 143, "Норма", "на охране", Normal));
+  SiteRecord later = record;
+  later.devices[1].loops[7].state = "тревога";
+  const std::vector<RecordChange> changes = CompareRecords(record, later);
+  const ReportBaseline baseline{record, changes};
+  const auto cells = [](const std::string& html, const std::string& from, const std::regex& cell) {
+    const size_t start = html.find(from);
+    const std::string part = html.substr(start, html.find("</table>", start) - start);
+    std::vector<std::string> found;
+    for (std::sregex_iterator at(part.begin(), part.end(), cell), end; at != end; ++at) {
+      found.push_back((*at)[1]);
+    }
+    return found;
+  };
+  const std::regex number("<td class=\"n\">([^<]*)</td>");
+  const std::regex count("<td[^>]*>([0-9]*)</td>");
+  const struct {
+    std::string html;
+    std::vector<std::string> rows;
+    std::vector<std::string> summary;
+  } pages[] = {
+      {ReportHtml(record, nullptr, 10, ','), {"1", "2–6", "7–8"}, {"3", "13", "1", "1", "1", "1"}},
+      {ReportHtml(later, &baseline, 10, ','),
+       {"1", "2–6", "7", "8"},
+       {"3", "13", "1", "1", "1", "1", "1"}},
+  };
+  for (const auto& page : pages) {
+    EXPECT_EQ(cells(page.html, "id=\"a127\"", number), page.rows);
+    EXPECT_EQ(cells(page.html, "class=\"summary\"", count), page.summary);
+    EXPECT_NE(page.html.find("<th>Время</th><td>" + LocalTimeText(record.time) + "</td>"),
+              std::string::npos);
+  }
+}
+
+// A record's time shown in the local time of whoever reads it; a time that is
+// none is shown as it stands.
+TEST(SiteRecord, TimesAreShownInLocalTime) {
+  const WallTime moment{std::chrono::milliseconds(1'796'678'131'185)};
+  const std::string local = IsoTime(moment);
+  const std::string shown = local.substr(8, 2) + "." + local.substr(5, 2) + "." +
+                            local.substr(0, 4) + " " + local.substr(11, 8);
+  for (const std::string& iso :
+       {local, std::string("2026-12-07T21:15:31.185+00:00"), std::string("2026-12-07T21:15:31Z"),
+        std::string("2026-12-08T02:45:31.5+05:30"), std::string("2026-12-07T16:15:31-05:00")}) {
+    EXPECT_EQ(LocalTimeText(iso), shown) << iso;
+  }
+  for (const char* none : {"", "yesterday", "2026-12-07T21:15:31", "2026-13-07T21:15:31Z",
+                           "2026-12-07T21:15:31+0300", "2026-12-07 21:15:31Z"}) {
+    EXPECT_EQ(LocalTimeText(none), none);
+  }
 }
 
 // A record as loopctl wrote it before the conditions were kept: resistances

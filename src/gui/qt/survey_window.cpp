@@ -31,13 +31,17 @@ SurveyWindow::SurveyWindow(BusRunner& bus, const CoefficientsStore& store,
           forward(&SurveyWindowModel::compareClicked));
   connect(form_->get<QLineEdit>(SiteField), &QLineEdit::textChanged, this,
           [this](const QString& text) { model_.siteChanged(text.toStdString()); });
-  auto* changes = form_->get<QListWidget>(ChangesList);
   // A click, the arrow keys or Enter: the line that becomes current is chosen.
-  connect(changes, &QListWidget::currentRowChanged, this,
-          [this](int row) { runHandler(this, [&] { model_.changeChosen(row); }); });
-  connect(changes, &QListWidget::itemActivated, this, [this, changes] {
-    runHandler(this, [&] { model_.changeChosen(changes->currentRow()); });
-  });
+  const auto choosing = [this](int list, void (SurveyWindowModel::*choose)(int)) {
+    auto* lines = form_->get<QListWidget>(list);
+    connect(lines, &QListWidget::currentRowChanged, this,
+            [this, choose](int row) { runHandler(this, [&] { (model_.*choose)(row); }); });
+    connect(lines, &QListWidget::itemActivated, this, [this, lines, choose] {
+      runHandler(this, [&] { (model_.*choose)(lines->currentRow()); });
+    });
+  };
+  choosing(DevicesList, &SurveyWindowModel::deviceChosen);
+  choosing(ChangesList, &SurveyWindowModel::changeChosen);
 }
 
 void SurveyWindow::closeEvent(QCloseEvent* event) {
@@ -61,11 +65,19 @@ void SurveyWindow::showProgress(const std::string& text, int steps) {
   form_->get<QProgressBar>(ProgressBar)->setValue(steps);
 }
 
+void SurveyWindow::showLines(int list, const std::vector<std::string>& lines) {
+  auto* shown = form_->get<QListWidget>(list);
+  const QSignalBlocker quiet(shown);
+  shown->clear();
+  for (const std::string& line : lines) shown->addItem(qtext(line));
+}
+
+void SurveyWindow::showDevices(const std::vector<std::string>& lines) {
+  showLines(DevicesList, lines);
+}
+
 void SurveyWindow::showChanges(const std::vector<std::string>& lines) {
-  auto* list = form_->get<QListWidget>(ChangesList);
-  const QSignalBlocker quiet(list);
-  list->clear();
-  for (const std::string& line : lines) list->addItem(qtext(line));
+  showLines(ChangesList, lines);
 }
 
 std::optional<std::string> SurveyWindow::askSavePath(const std::string& suggested) {

@@ -34,11 +34,14 @@ class SurveyWindow : public QWidget, private SurveyWindowView {
   void showSurveyButton(const std::string& text, bool enabled) override;
   void showRecordControls(bool enabled) override;
   void showProgress(const std::string& text, int steps) override;
+  void showDevices(const std::vector<std::string>& lines) override;
   void showChanges(const std::vector<std::string>& lines) override;
   std::optional<std::string> askSavePath(const std::string& suggested) override;
   std::optional<std::string> askRecordPath() override;
   void showMessage(const std::string& text) override;
   void chooseLoop(uint8_t address, int loop) override;
+
+  void showLines(int list, const std::vector<std::string>& lines);
 
   SurveyWindowModel model_;
   std::function<void(uint8_t address, int loop)> choose_;

@@ -30,9 +30,12 @@ void SurveyWindow::onClose() {
 void SurveyWindow::onCommand(int id, int code) {
   if (id == SiteField && code == EN_CHANGE) {
     model_.siteChanged(windowText(control(SiteField)));
-  } else if (id == ChangesList && code == LBN_SELCHANGE) {
-    const auto line = static_cast<int>(SendMessageW(control(ChangesList), LB_GETCURSEL, 0, 0));
-    runHandler(hwnd(), [&] { model_.changeChosen(line); });
+  } else if ((id == DevicesList || id == ChangesList) && code == LBN_SELCHANGE) {
+    const auto line = static_cast<int>(SendMessageW(control(id), LB_GETCURSEL, 0, 0));
+    runHandler(hwnd(), [&] {
+      if (id == DevicesList) model_.deviceChosen(line);
+      if (id == ChangesList) model_.changeChosen(line);
+    });
   } else if (code == BN_CLICKED) {
     runHandler(hwnd(), [&] {
       if (id == SurveyButton) model_.surveyClicked();
@@ -57,12 +60,20 @@ void SurveyWindow::showProgress(const std::string& text, int steps) {
   SendMessageW(control(ProgressBar), PBM_SETPOS, static_cast<WPARAM>(steps), 0);
 }
 
-void SurveyWindow::showChanges(const std::vector<std::string>& lines) {
-  HWND list = control(ChangesList);
-  SendMessageW(list, LB_RESETCONTENT, 0, 0);
+void SurveyWindow::showLines(int list, const std::vector<std::string>& lines) {
+  HWND shown = control(list);
+  SendMessageW(shown, LB_RESETCONTENT, 0, 0);
   for (const std::string& line : lines) {
-    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(line).c_str()));
+    SendMessageW(shown, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(line).c_str()));
   }
+}
+
+void SurveyWindow::showDevices(const std::vector<std::string>& lines) {
+  showLines(DevicesList, lines);
+}
+
+void SurveyWindow::showChanges(const std::vector<std::string>& lines) {
+  showLines(ChangesList, lines);
 }
 
 std::optional<std::string> SurveyWindow::askSavePath(const std::string& suggested) {

@@ -27,6 +27,11 @@ class FileError : public std::runtime_error {
   std::string reason_;
 };
 
+// The reasons a user can act on, the same on every platform.
+inline constexpr char FileNotFound[] = "not found";
+inline constexpr char FilePermissionDenied[] = "permission denied";
+inline constexpr char FileNotRegular[] = "not a regular file";
+
 // Every file read whole is a small one of the program's own; a larger one is
 // refused before it is read rather than held in memory.
 inline constexpr size_t WholeFileLimit = 16 * 1024 * 1024;

@@ -19,8 +19,20 @@
 namespace loopmon {
 namespace {
 
+// The failures a user can mend are said in the same words on every
+// platform; the rest in the system's own.
 [[noreturn]] void fail(const std::string& path, int code) {
-  throw FileError(path, std::strerror(code));
+  switch (code) {
+    case ENOENT:
+      throw FileError(path, FileNotFound);
+    case EACCES:
+    case EPERM:
+      throw FileError(path, FilePermissionDenied);
+    case EISDIR:
+      throw FileError(path, FileNotRegular);
+    default:
+      throw FileError(path, std::strerror(code));
+  }
 }
 
 // The file a replacement of `path` writes: `path` itself, or the file its
@@ -86,7 +98,7 @@ struct stat checkedTarget(const std::string& path, const std::string& target, bo
   struct stat old {};
   exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) fail(path, errno);
-  if (exists && !S_ISREG(old.st_mode)) throw FileError(path, "not a regular file");
+  if (exists && !S_ISREG(old.st_mode)) throw FileError(path, FileNotRegular);
   // Permission bits without any write bit stand for Windows' read-only
   // attribute, which refuses the write even where the system (to the
   // super-user) would let it by; a folder's bits likewise.
@@ -118,7 +130,7 @@ std::optional<std::string> readWholeFile(const std::string& path, size_t limit) 
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) fail(path, errno);
   if (S_ISDIR(status.st_mode)) fail(path, EISDIR);
-  if (!S_ISREG(status.st_mode)) throw FileError(path, "not a regular file");
+  if (!S_ISREG(status.st_mode)) throw FileError(path, FileNotRegular);
   if (static_cast<unsigned long long>(status.st_size) > limit) tooLarge(path, limit);
   std::string content;
   char chunk[8192];
@@ -144,7 +156,7 @@ std::FILE* openOwnFileForWriting(const std::string& path) {
   if (!fd.valid()) fail(path, errno);
   struct stat opened {};
   if (::fstat(fd.get(), &opened) != 0) fail(path, errno);
-  if (!S_ISREG(opened.st_mode)) throw FileError(path, "not a regular file");
+  if (!S_ISREG(opened.st_mode)) throw FileError(path, FileNotRegular);
   if (opened.st_uid != ::geteuid() && ::geteuid() != 0) {
     throw FileError(path, "the file belongs to another user");
   }

@@ -19,8 +19,24 @@
 namespace loopmon {
 namespace {
 
+// The failures a user can mend are said in the same words on every
+// platform; the rest in the system's own.
 [[noreturn]] void fail(const std::string& path, DWORD code) {
-  throw FileError(path, win32::systemMessage(code));
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      throw FileError(path, FileNotFound);
+    case ERROR_ACCESS_DENIED: {
+      // A folder cannot be opened as a file: Windows calls that a denied access.
+      const DWORD attributes = GetFileAttributesW(win32::widen(path).c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        throw FileError(path, FileNotRegular);
+      }
+      throw FileError(path, FilePermissionDenied);
+    }
+    default:
+      throw FileError(path, win32::systemMessage(code));
+  }
 }
 
 class Handle {
@@ -70,7 +86,7 @@ std::optional<std::string> readWholeFile(const std::string& path, size_t limit) 
     fail(path, code);
   }
   // A pipe or a device would be waited on or read without end.
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw FileError(path, "not a regular file");
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw FileError(path, FileNotRegular);
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size)) fail(path, GetLastError());
   if (static_cast<unsigned long long>(size.QuadPart) > limit) tooLarge(path, limit);
@@ -89,7 +105,7 @@ std::FILE* openOwnFileForWriting(const std::string& path) {
   const std::wstring name = win32::widen(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw FileError(path, "not a regular file");
+    throw FileError(path, FileNotRegular);
   }
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
     throw FileError(path, "the file is read-only");
@@ -97,7 +113,7 @@ std::FILE* openOwnFileForWriting(const std::string& path) {
   Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) fail(path, GetLastError());
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw FileError(path, "not a regular file");
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw FileError(path, FileNotRegular);
   if (!SetEndOfFile(file.get())) fail(path, GetLastError());
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);
   if (fd < 0) throw FileError(path, "cannot be opened as a stream");
@@ -114,7 +130,7 @@ void replaceWholeFile(const std::string& path, std::string_view content) {
   const std::wstring target = win32::widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw FileError(path, "not a regular file");
+    throw FileError(path, FileNotRegular);
   }
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
     throw FileError(path, "the file is read-only");

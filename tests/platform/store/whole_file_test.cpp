@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -48,7 +49,7 @@ TEST(StoreFiles, AStoreThatCannotBeReadIsAnErrorNothingIsWrittenAndTheUmaskHolds
         use(path);
         ADD_FAILURE() << store.file << ": taken for an empty store";
       } catch (const FileError& error) {
-        EXPECT_STREQ(error.what(), (path + ": Is a directory").c_str());
+        EXPECT_STREQ(error.what(), (path + ": not a regular file").c_str());
       }
     }
     EXPECT_TRUE(fs::is_empty(path)) << store.file;
@@ -79,6 +80,40 @@ bool asUser(uid_t uid, const std::function<bool()>& body) {
   }
   int status = 0;
   return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// What keeps a file from being read is said in the same words on every
+// platform, as an ordinary user meets it (the super-user reads whatever the
+// permissions say).
+TEST(StoreFiles, AFileThatCannotBeReadSaysWhy) {
+  testing::ScopedTempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string locked = dir.file("locked.json");
+  writeFile(locked, "{}");
+  ::chmod(locked.c_str(), 0);
+  fs::create_directory(dir.file("folder"));
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0666), 0);
+  const std::pair<std::string, const char*> cases[] = {
+      {locked, "permission denied"},
+      {dir.file("folder"), "not a regular file"},
+      {dir.file("fifo"), "not a regular file"},
+  };
+  const auto reasons = [&] {
+    bool all = true;
+    for (const auto& [path, reason] : cases) {
+      std::string told = "read";
+      try {
+        readWholeFile(path);
+      } catch (const FileError& error) {
+        told = error.reason();
+      }
+      if (told != reason) std::fprintf(stderr, "%s: %s\n", path.c_str(), told.c_str());
+      all = all && told == reason;
+    }
+    return all;
+  };
+  EXPECT_TRUE(::geteuid() == 0 ? asUser(65534, reasons) : reasons());
+  EXPECT_EQ(readWholeFile(dir.file("missing")), std::nullopt) << "a missing store is empty";
 }
 
 // A program folder that others may write: what another user leaves there is
