@@ -180,7 +180,8 @@ std::string shown(const ChangeValue& value, char separator) {
     case ChangeValue::Kind::None:
       return tr("none");
     case ChangeValue::Kind::Text:
-      return "\"" + escapedForTerminal(value.text) + "\"";
+      // Appended, not "\"" + text: GCC 12 warns falsely of a huge copy there.
+      return std::string(1, '"').append(escapedForTerminal(value.text)).append(1, '"');
     case ChangeValue::Kind::Number:
       break;
   }
@@ -255,7 +256,7 @@ std::string ChangeLine(const RecordChange& change, char separator) {
   }
   line += what + " " + shown(change.before, separator) + " -> " + shown(change.after, separator);
   if (change.what != ChangeKind::Resistance) return line;
-  line += " " + std::string(tr("kOhm"));
+  line.append(" ").append(tr("kOhm"));
   if (change.before.number != 0) {
     char percent[32];
     std::snprintf(
