@@ -283,7 +283,8 @@ int send(const std::vector<std::string>& words, TraceOutput* trace) {
   const Bytes& answer = session->LastAnswer();
   printLine(stdout, frameHex(answer));
   std::string data;
-  for (size_t i = 3; i + 1 < answer.size(); ++i) data += " " + std::to_string(answer[i]);
+  // Appended piece by piece: GCC 12 warns falsely of a huge copy in " " + text.
+  for (size_t i = 3; i + 1 < answer.size(); ++i) data.append(" ").append(std::to_string(answer[i]));
   printText(stdout, "address %d, length %d, code %d, data%s, checksum %d\n", answer[0], answer[1],
             answer[2], data.c_str(), answer.back());
   return 0;
