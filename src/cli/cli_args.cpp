@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/translation.h"
+
 namespace loopmon::cli {
 
 Arguments::Arguments(const std::vector<std::string>& words, const std::set<std::string>& valued,
@@ -19,17 +21,17 @@ Arguments::Arguments(const std::vector<std::string>& words, const std::set<std::
     const size_t equals = word.find('=');
     const std::string name = word.substr(0, equals);
     if (flags.count(name) != 0) {
-      if (equals != std::string::npos) throw UsageError(name + " takes no value");
+      if (equals != std::string::npos) throw UsageError(trWith("%s takes no value", {name}));
       flags_.insert(name);
     } else if (valued.count(name) != 0) {
       if (equals != std::string::npos) {
         values_[name] = word.substr(equals + 1);
       } else {
-        if (i + 1 == words.size()) throw UsageError(name + " needs a value");
+        if (i + 1 == words.size()) throw UsageError(trWith("%s needs a value", {name}));
         values_[name] = words[++i];
       }
     } else {
-      throw UsageError("unknown option " + name);
+      throw UsageError(trWith("unknown option %s", {name}));
     }
   }
 }
@@ -40,7 +42,7 @@ bool Arguments::has(const std::string& option) const {
 
 std::string Arguments::required(const std::string& option) const {
   const auto found = values_.find(option);
-  if (found == values_.end()) throw UsageError(option + " is missing");
+  if (found == values_.end()) throw UsageError(trWith("%s is missing", {option}));
   return found->second;
 }
 
@@ -55,11 +57,11 @@ int parseNumber(const std::string& text, int low, int high, const std::string& w
   const bool allDigits =
       !digits.empty() && digits.size() <= 9 &&
       digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos;
-  if (!allDigits) throw UsageError(what + ": '" + text + "' is not a number");
+  if (!allDigits) throw UsageError(trWith("%s: '%s' is not a number", {what, text}));
   const long number = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
   if (number < low || number > high) {
-    throw UsageError(what + ": " + text + " is outside " + std::to_string(low) + ".." +
-                     std::to_string(high));
+    throw UsageError(trWith("%s: %s is outside %s..%s",
+                            {what, text, std::to_string(low), std::to_string(high)}));
   }
   return static_cast<int>(number);
 }
@@ -73,11 +75,11 @@ int parseDeviceVersion(const std::string& text) {
                       !hundredths.empty() && hundredths.size() <= 2 &&
                       hundredths.find_first_not_of("0123456789") == std::string::npos;
   if (!digits) {
-    throw UsageError("--version: '" + text + "' is not a version (such as 1.05 or 105)");
+    throw UsageError(trWith("--version: '%s' is not a version (such as 1.05 or 105)", {text}));
   }
   hundredths.resize(2, '0');
   const int version = (units[0] - '0') * 100 + std::stoi(hundredths);
-  if (version > 255) throw UsageError("--version: " + text + " is outside 0.00..2.55");
+  if (version > 255) throw UsageError(trWith("--version: %s is outside 0.00..2.55", {text}));
   return version;
 }
 
@@ -91,7 +93,7 @@ std::set<int> parseNumberList(const std::string& text, int low, int high, const 
     const int first = parseNumber(item.substr(0, dash), low, high, what);
     const int last =
         dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), low, high, what);
-    if (last < first) throw UsageError(what + ": '" + item + "' is not a rising range");
+    if (last < first) throw UsageError(trWith("%s: '%s' is not a rising range", {what, item}));
     for (int number = first; number <= last; ++number) numbers.insert(number);
     start = end + 1;
   }
@@ -121,7 +123,7 @@ std::vector<uint8_t> parsePollList(const std::string& text) {
     const int first = parseNumber(item.substr(0, dash), 1, 127, "--poll");
     const int last =
         dash == std::string::npos ? first : parseNumber(item.substr(dash + 1), 1, 127, "--poll");
-    if (last < first) throw UsageError("--poll: '" + item + "' is not a rising range");
+    if (last < first) throw UsageError(trWith("%s: '%s' is not a rising range", {"--poll", item}));
     for (int addr = first; addr <= last; ++addr) addresses.push_back(static_cast<uint8_t>(addr));
     start = end + 1;
   }
@@ -136,7 +138,7 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
     const std::string item = text.substr(start, end - start);
     const size_t colon = item.find(':');
     if (colon == std::string::npos)
-      throw UsageError("--subscribe: '" + item + "' is not ADDR:LOOP");
+      throw UsageError(trWith("--subscribe: '%s' is not ADDR:LOOP", {item}));
     loops.emplace_back(parseNumber(item.substr(0, colon), 1, 127, "--subscribe"),
                        parseNumber(item.substr(colon + 1), 1, 255, "--subscribe"));
     start = end + 1;
@@ -152,11 +154,11 @@ void checkWritable(const std::string& option, const std::string& path) {
   std::error_code error;
   const std::filesystem::path file = pathOf(path);
   if (path.empty() || std::filesystem::is_directory(file, error)) {
-    throw CliError(option + ": '" + path + "' is not a file name");
+    throw CliError(trWith("%s: '%s' is not a file name", {option, path}));
   }
   const std::filesystem::path folder = file.parent_path();
   if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
-    throw CliError(option + ": the folder of " + path + " does not exist");
+    throw CliError(trWith("%s: the folder of %s does not exist", {option, path}));
   }
 }
 

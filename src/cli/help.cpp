@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "common/translation.h"
+
 namespace loopmon::cli {
 namespace {
 
@@ -103,7 +105,7 @@ const std::array<CommandHelp, 11> Commands{{
 }  // namespace
 
 std::string programUsage() {
-  std::string text = "usage: loopctl COMMAND [OPTIONS]\n       loopctl help COMMAND\n\n";
+  std::string text = tr("usage: loopctl COMMAND [OPTIONS]\n       loopctl help COMMAND\n\n");
   // Every command's usage lines, its options included: the lines up to the
   // first that does not continue the usage.
   constexpr size_t Prefix = sizeof("usage: ") - 1;
@@ -121,29 +123,29 @@ std::string programUsage() {
       start = next;
     }
   }
-  text += std::string(
-              "\nPORT is COM1..COM256, a device path, or a line behind a network server\n"
-              "(rfc2217://HOST:PORT, tcp://HOST:PORT).\nWhile ") +
-          LOOPMON_SIMULATOR_PROGRAM +
-          " serve runs, every request goes to its simulated bus, whatever\n"
-          "the port. Options take their value as --opt VALUE or --opt=VALUE.\n"
-          "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan or survey found\n"
-          "nothing, 4 compare found changes, 130 interrupted.\n"
-          "\nWith scan, read, send, check, survey and monitor:\n"
-          "  --trace[=FILE]       every attempt on the bus, one line each (time, address,\n"
-          "                       request, outcome, answer times, meaning), to standard\n"
-          "                       error or FILE\n"
-          "  --trace-format json  one JSON object per attempt instead\n"
-          "  --trace-format pcapng  with --trace=FILE: a capture for Wireshark, written\n"
-          "                       whole at the end (dissector: loopmon.lua, see README)\n"
-          "  --stats              at the end, per device on standard error: requests,\n"
-          "                       answers, silences, damaged answers, retries, answer time\n";
+  text += trWith(
+      "\nPORT is COM1..COM256, a device path, or a line behind a network server\n"
+      "(rfc2217://HOST:PORT, tcp://HOST:PORT).\n"
+      "While %s serve runs, every request goes to its simulated bus, whatever\n"
+      "the port. Options take their value as --opt VALUE or --opt=VALUE.\n"
+      "Exit status: 0 done, 1 failed, 2 bad command line, 3 scan or survey found\n"
+      "nothing, 4 compare found changes, 130 interrupted.\n"
+      "\nWith scan, read, send, check, survey and monitor:\n"
+      "  --trace[=FILE]       every attempt on the bus, one line each (time, address,\n"
+      "                       request, outcome, answer times, meaning), to standard\n"
+      "                       error or FILE\n"
+      "  --trace-format json  one JSON object per attempt instead\n"
+      "  --trace-format pcapng  with --trace=FILE: a capture for Wireshark, written\n"
+      "                       whole at the end (dissector: loopmon.lua, see README)\n"
+      "  --stats              at the end, per device on standard error: requests,\n"
+      "                       answers, silences, damaged answers, retries, answer time\n",
+      {LOOPMON_SIMULATOR_PROGRAM});
   return text;
 }
 
 std::string commandUsage(const std::string& command) {
   for (const CommandHelp& entry : Commands) {
-    if (command == entry.name) return entry.text;
+    if (command == entry.name) return tr(entry.text);
   }
   return {};
 }

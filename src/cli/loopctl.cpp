@@ -25,6 +25,7 @@
 #include "cli/scan_command.h"
 #include "cli/trace_output.h"
 #include "common/number_text.h"
+#include "common/translation.h"
 #include "loops/coeffs.h"
 #include "loops/loop_decode.h"
 #include "loops/loop_layout.h"
@@ -72,7 +73,7 @@ PortChoice parsePort(const std::string& text) {
   }
   std::error_code error;
   if (!std::filesystem::exists(pathOf(text), error)) {
-    throw CliError("unknown port " + text + " (no such device)");
+    throw CliError(trWith("unknown port %s (no such device)", {text}));
   }
   return {1, text, text};
 }
@@ -96,12 +97,13 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port, TraceOutput* trace,
 
 int ports(const std::vector<std::string>& words) {
   const Arguments args(words, {"--map"}, {});
-  if (!args.plain().empty()) throw UsageError("ports takes no words: " + args.plain().front());
+  if (!args.plain().empty())
+    throw UsageError(trWith("%s takes no words: %s", {"ports", args.plain().front()}));
   auto registry = openSystemRegistry();
   if (args.has("--map")) {
     const std::string mapping = args.required("--map");
     const size_t equals = mapping.find('=');
-    if (equals == std::string::npos) throw UsageError("--map: expected COMn=DEVICE");
+    if (equals == std::string::npos) throw UsageError(tr("--map: expected COMn=DEVICE"));
     const std::string comName = mapping.substr(0, equals);
     const std::string device = mapping.substr(equals + 1);
     // Exactly the names --port takes as COM names.
@@ -114,9 +116,10 @@ int ports(const std::vector<std::string>& words) {
     if (isRemoteLineName(device)) {
       if (!parseRemoteLine(device, problem)) throw UsageError("--map: " + problem);
     } else if (device.empty() || !std::filesystem::exists(pathOf(device), error)) {
-      throw CliError("--map: no device " + device);
+      throw CliError(trWith("--map: no device %s", {device}));
     }
-    if (!mapPort(*registry, comName, device)) throw CliError("--map: the mapping cannot be stored");
+    if (!mapPort(*registry, comName, device))
+      throw CliError(tr("--map: the mapping cannot be stored"));
   }
   for (const PortEntry& entry : listPorts(*registry)) {
     std::string line = (entry.comName.empty() ? "-" : entry.comName) + "\t" + entry.devicePath;
@@ -152,26 +155,27 @@ std::vector<Field> loopRecord(const LoopReading& reading, char separator) {
 int read(const std::vector<std::string>& words, TraceOutput* trace) {
   const Arguments args(words, {"--port", "--addr", "--skip", "--period", "--passes"},
                        {"--state", "--all-rows", "--csv", "--summary", "--json"});
-  if (!args.plain().empty()) throw UsageError("read takes no words: " + args.plain().front());
+  if (!args.plain().empty())
+    throw UsageError(trWith("%s takes no words: %s", {"read", args.plain().front()}));
   const PortChoice port = parsePort(args.required("--port"));
   const auto addr = static_cast<uint8_t>(parseNumber(args.required("--addr"), 1, 127, "--addr"));
   const std::set<int> skipped =
       args.has("--skip") ? parseLoopList(args.required("--skip")) : std::set<int>{};
   const bool periodic = args.has("--period");
-  if (args.has("--passes") && !periodic) throw UsageError("--passes needs --period");
+  if (args.has("--passes") && !periodic) throw UsageError(tr("--passes needs --period"));
   const int periodSeconds =
       periodic ? parseNumber(args.required("--period"), 1, 30, "--period") : 1;
   // Without --passes a periodic reading runs until it is interrupted.
   const int passes =
       args.has("--passes") ? parseNumber(args.required("--passes"), 1, 1'000'000, "--passes") : 0;
   if (args.has("--json") && args.has("--csv"))
-    throw UsageError("--json and --csv exclude each other");
+    throw UsageError(trWith("%s and %s exclude each other", {"--json", "--csv"}));
   const RecordFormat format = args.has("--json")  ? RecordFormat::Json
                               : args.has("--csv") ? RecordFormat::Csv
                                                   : RecordFormat::Text;
   const bool summary = args.has("--summary");
   if (summary && format == RecordFormat::Csv)
-    throw UsageError("--summary and --csv exclude each other");
+    throw UsageError(trWith("%s and %s exclude each other", {"--summary", "--csv"}));
 
   auto session = openBus(port, trace);
   ConsoleSearchView identified;
@@ -180,7 +184,7 @@ int read(const std::vector<std::string>& words, TraceOutput* trace) {
   search.IdentifyAddress(addr);
   checkLine(*session);
   if (identified.lines().empty()) {
-    throw CliError("no device answers at address " + std::to_string(addr));
+    throw CliError(trWith("no device answers at address %s", {std::to_string(addr)}));
   }
 
   const SelectedDevice device{addr, static_cast<uint8_t>(session->GetDeviceType(addr)),
@@ -257,7 +261,8 @@ int send(const std::vector<std::string>& words, TraceOutput* trace) {
     request.push_back(static_cast<uint8_t>(parseNumber(word, 0, 255, "byte")));
   }
   if (request.size() < 5) {
-    throw UsageError("a request has at least 5 bytes: address, length, modifier, command, data");
+    throw UsageError(
+        tr("a request has at least 5 bytes: address, length, modifier, command, data"));
   }
   if (request.size() > MaxFrameBytes - 1) {
     throw UsageError("request too long: " + std::to_string(request.size()) +
@@ -268,17 +273,18 @@ int send(const std::vector<std::string>& words, TraceOutput* trace) {
     // Every device hears it and none answers: send it once, awaiting nothing,
     // instead of showing the all-zero stand-in answer the exchange keeps.
     session->DirectRequest(request, 0);
-    std::printf("address 0 is a broadcast: nothing is read back\n");
+    std::printf("%s", tr("address 0 is a broadcast: nothing is read back\n"));
     return 0;
   }
   if (!session->DirectRequest(request, 1)) {
     checkLine(*session);
-    throw CliError("no answer from address " + std::to_string(request[0]));
+    throw CliError(trWith("no answer from address %s", {std::to_string(request[0])}));
   }
   const Bytes& answer = session->LastAnswer();
   printLine(stdout, frameHex(answer));
   std::string data;
-  for (size_t i = 3; i + 1 < answer.size(); ++i) data += " " + std::to_string(answer[i]);
+  // Appended piece by piece: GCC 12 warns falsely of a huge copy in " " + text.
+  for (size_t i = 3; i + 1 < answer.size(); ++i) data.append(" ").append(std::to_string(answer[i]));
   printText(stdout, "address %d, length %d, code %d, data%s, checksum %d\n", answer[0], answer[1],
             answer[2], data.c_str(), answer.back());
   return 0;
@@ -295,7 +301,8 @@ void printCoefficients(const Coefficients& coefficients) {
 
 int coeffs(const std::vector<std::string>& words) {
   const Arguments args(words, {"--type", "--version"}, {});
-  if (!args.plain().empty()) throw UsageError("coeffs takes no words: " + args.plain().front());
+  if (!args.plain().empty())
+    throw UsageError(trWith("%s takes no words: %s", {"coeffs", args.plain().front()}));
   const auto type = static_cast<uint8_t>(parseNumber(args.required("--type"), 0, 255, "--type"));
   const auto version = static_cast<uint8_t>(parseDeviceVersion(args.required("--version")));
   const CoefficientsStore store;
@@ -324,9 +331,10 @@ int coeffs(const std::vector<std::string>& words) {
 
 int calibrate(const std::vector<std::string>& words) {
   const Arguments args(words, {"--type", "--version", "--r1", "--acp1", "--r2", "--acp2"}, {});
-  if (!args.plain().empty()) throw UsageError("calibrate takes no words: " + args.plain().front());
+  if (!args.plain().empty())
+    throw UsageError(trWith("%s takes no words: %s", {"calibrate", args.plain().front()}));
   if (args.has("--type") != args.has("--version")) {
-    throw UsageError("--type and --version go together");
+    throw UsageError(tr("--type and --version go together"));
   }
   // The resistances are stored as the dialog stores them: with the locale's
   // separator, whichever of the two was typed.
@@ -384,14 +392,14 @@ int dispatch(const std::string& command, const std::vector<std::string>& rest, T
       return openBus(parsePort(port), trace, std::move(owner));
     });
   }
-  throw UsageError("unknown command " + command);
+  throw UsageError(trWith("unknown command %s", {command}));
 }
 
 int runCommand(const std::string& command, std::vector<std::string> rest) {
   const TraceOptions traceOptions = takeTraceOptions(rest);
   if (traceOptions.any() && !usesBus(command)) {
-    if (commandUsage(command).empty()) throw UsageError("unknown command " + command);
-    throw UsageError("--trace and --stats go with scan, read, send, check, survey and monitor");
+    if (commandUsage(command).empty()) throw UsageError(trWith("unknown command %s", {command}));
+    throw UsageError(tr("--trace and --stats go with scan, read, send, check, survey and monitor"));
   }
   std::optional<TraceOutput> output;
   if (traceOptions.any()) output.emplace(traceOptions);
@@ -425,7 +433,8 @@ int run(const std::vector<std::string>& words) {
     }
     if (command == "help") {
       const std::string usage = commandUsage(rest.front());
-      if (usage.empty() || rest.size() > 1) throw UsageError("no help for " + rest.back());
+      if (usage.empty() || rest.size() > 1)
+        throw UsageError(trWith("no help for %s", {rest.back()}));
       writeText(stdout, usage);
       return ExitSuccess;
     }
@@ -438,13 +447,13 @@ int run(const std::vector<std::string>& words) {
     }
     return runCommand(command, rest);
   } catch (const UsageError& error) {
-    printText(stderr, "loopctl: %s (see %s)\n", error.what(), helpCall.c_str());
+    printText(stderr, tr("loopctl: %s (see %s)\n"), error.what(), helpCall.c_str());
     return ExitUsage;
   } catch (const std::exception& error) {
     printText(stderr, "loopctl: %s\n", error.what());
     return ExitFailure;
   } catch (...) {
-    printText(stderr, "loopctl: an unexpected error ended the command\n");
+    printText(stderr, "%s", tr("loopctl: an unexpected error ended the command\n"));
     return ExitFailure;
   }
 }
@@ -453,6 +462,7 @@ int run(const std::vector<std::string>& words) {
 }  // namespace loopmon::cli
 
 int main(int argc, char** argv) {
+  loopmon::useUserLanguage("loopctl");
   std::vector<std::string> words = loopmon::commandLineWords(argc, argv);
   if (!words.empty()) words.erase(words.begin());
   return loopmon::cli::run(words);

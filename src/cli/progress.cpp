@@ -36,7 +36,9 @@ void ProgressLine::show(const std::string& text) {
 
 void ProgressLine::end() {
   if (!shown_ || mode_ == Mode::Lines) return;
-  writeText(stream_, mode_ == Mode::Escapes ? "\r\033[K" : "\r" + std::string(width_, ' ') + "\r");
+  // Appended piece by piece: GCC 12 warns falsely of a huge copy in "\r" + text.
+  const std::string blank = std::string("\r").append(width_, ' ').append("\r");
+  writeText(stream_, mode_ == Mode::Escapes ? "\r\033[K" : blank);
   std::fflush(stream_);
   shown_ = false;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/number_text.h"
+#include "common/translation.h"
 #include "loops/loop_decode.h"
 #include "loops/loop_layout.h"
 #include "platform/system/console.h"
@@ -88,7 +89,7 @@ void FeedSubscriptions(TRSSession& session, LoopHistory& history,
 
 void PrintSummary(std::FILE* out, const LoopHistory& history, bool json) {
   if (!json) {
-    std::fprintf(out, "addr\tloop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort\n");
+    writeText(out, tr("addr\tloop\treadings\tmin kOhm\tmax kOhm\tmoves\talarm\topen\tshort\n"));
   }
   for (const LoopKey& key : history.Loops()) {
     const LoopSummary s = *history.Summary(key);

@@ -9,6 +9,7 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "common/number_text.h"
+#include "common/translation.h"
 #include "loops/coeffs.h"
 #include "loops/loop_history.h"
 #include "platform/system/console.h"
@@ -33,13 +34,14 @@ class ConsoleSurveyObserver : public SurveyObserver {
   }
   void Reading(int index, int count, const DeviceRecord& device) override {
     progress_.show(
-        "device " + std::to_string(index) + " of " + std::to_string(count) + ": " +
+        trWith("device %s of %s: ", {std::to_string(index), std::to_string(count)}) +
         DeviceDescription(device.addr, device.name, device.version, userDecimalSeparator()));
   }
   void Message(uint8_t address, int loop, const std::string& text) override {
     progress_.end();
-    printLine(stderr,
-              "address " + std::to_string(address) + " loop " + std::to_string(loop) + ": " + text);
+    printLine(
+        stderr,
+        trWith("address %s loop %s: ", {std::to_string(address), std::to_string(loop)}) + text);
   }
   void end() { progress_.end(); }
 
@@ -54,10 +56,10 @@ double tolerancePercent(const Arguments& args) {
   try {
     percent = StrToFloat(withDecimalSeparator(text, '.'), '.');
   } catch (const ConversionError&) {
-    throw UsageError("--tolerance: '" + text + "' is not a number");
+    throw UsageError(trWith("%s: '%s' is not a number", {"--tolerance", text}));
   }
   if (!(percent >= 0 && percent <= 1000)) {
-    throw UsageError("--tolerance: " + text + " is outside 0..1000");
+    throw UsageError(trWith("--tolerance: %s is outside 0..1000", {text}));
   }
   return percent;
 }
@@ -66,7 +68,8 @@ double tolerancePercent(const Arguments& args) {
 
 int survey(const std::vector<std::string>& words, const BusOpener& open) {
   const Arguments args(words, {"--port", "--addr", "--site", "--out"}, {});
-  if (!args.plain().empty()) throw UsageError("survey takes no words: " + args.plain().front());
+  if (!args.plain().empty())
+    throw UsageError(trWith("%s takes no words: %s", {"survey", args.plain().front()}));
   const std::string addressText = args.value("--addr", "1-127");
   SurveyPlan plan{ScanOrder(parseNumberList(addressText, 1, 127, "--addr"))};
   const std::string out = args.value("--out", "");
@@ -75,7 +78,8 @@ int survey(const std::vector<std::string>& words, const BusOpener& open) {
   // The record is UTF-8 throughout; a name typed in another encoding would
   // make the record unreadable, or be taken for other letters.
   if (!IsJsonText(site)) {
-    throw UsageError("--site: the name is not UTF-8 text (set the terminal's encoding to UTF-8)");
+    throw UsageError(
+        tr("--site: the name is not UTF-8 text (set the terminal's encoding to UTF-8)"));
   }
   const std::string port = args.required("--port");
   auto session = open(port);
@@ -94,12 +98,13 @@ int survey(const std::vector<std::string>& words, const BusOpener& open) {
   }
   observer.end();
   if (InterruptGuard::requested() != 0) {
-    printText(stderr, "survey interrupted: nothing written\n");
+    printText(stderr, "%s", tr("survey interrupted: nothing written\n"));
     return InterruptGuard::exitStatus();
   }
   record.devices = survey.Devices();
   if (record.devices.empty()) {
-    printText(stderr, "loopctl: no device answers at %s: nothing written\n", addressText.c_str());
+    printText(stderr, tr("loopctl: no device answers at %s: nothing written\n"),
+              addressText.c_str());
     return ExitNothingFound;
   }
   const std::string json = RecordJson(record);
@@ -111,16 +116,17 @@ int survey(const std::vector<std::string>& words, const BusOpener& open) {
   }
   size_t loops = 0;
   for (const DeviceRecord& device : record.devices) loops += device.loops.size();
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  printText(stderr, "%zu devices, %zu loops surveyed in %.1f s\n", record.devices.size(), loops,
-            seconds);
+  const std::string seconds = FormatFixed(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 1);
+  printText(stderr, tr("%zu devices, %zu loops surveyed in %s s\n"), record.devices.size(), loops,
+            seconds.c_str());
   return ExitSuccess;
 }
 
 int compare(const std::vector<std::string>& words) {
   const Arguments args(words, {"--tolerance"}, {"--json"});
-  if (args.plain().size() != 2) throw UsageError("compare takes two records: OLD.json NEW.json");
+  if (args.plain().size() != 2)
+    throw UsageError(tr("compare takes two records: OLD.json NEW.json"));
   const double tolerance = tolerancePercent(args);
   const SiteRecord before = LoadRecord(args.plain()[0]);
   const SiteRecord after = LoadRecord(args.plain()[1]);
@@ -134,7 +140,7 @@ int compare(const std::vector<std::string>& words) {
 
 int report(const std::vector<std::string>& words) {
   const Arguments args(words, {"--compare", "--html", "--tolerance"}, {});
-  if (args.plain().size() != 1) throw UsageError("report takes one record: FILE.json");
+  if (args.plain().size() != 1) throw UsageError(tr("report takes one record: FILE.json"));
   const std::string html = args.required("--html");
   const double tolerance = tolerancePercent(args);
   checkWritable("--html", html);

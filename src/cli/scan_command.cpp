@@ -12,6 +12,7 @@
 #include "cli/progress.h"
 #include "cli/records.h"
 #include "common/number_text.h"
+#include "common/translation.h"
 #include "platform/system/locale_info.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
@@ -41,9 +42,10 @@ void checkLine(const TRSSession& session) {
 
 int scan(const std::vector<std::string>& words, const BusOpener& open) {
   const Arguments args(words, {"--port", "--addr"}, {"--json", "--csv"});
-  if (!args.plain().empty()) throw UsageError("scan takes no words: " + args.plain().front());
+  if (!args.plain().empty())
+    throw UsageError(trWith("%s takes no words: %s", {"scan", args.plain().front()}));
   if (args.has("--json") && args.has("--csv"))
-    throw UsageError("--json and --csv exclude each other");
+    throw UsageError(trWith("%s and %s exclude each other", {"--json", "--csv"}));
   const std::string addressText = args.value("--addr", "1-127");
   const std::vector<uint8_t> order = ScanOrder(parseNumberList(addressText, 1, 127, "--addr"));
   const RecordFormat format = args.has("--json")  ? RecordFormat::Json
@@ -85,18 +87,20 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
   }
   progress.end();
 
-  const double seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
+  // The seconds with the locale's separator, as every number the user reads.
+  const std::string seconds =
+      FormatFixed(std::chrono::duration<double>(SteadyClock::now() - started).count(), 1);
   if (InterruptGuard::requested() != 0) {
-    printText(stderr, "scan interrupted: %d found, %zu of %zu addresses probed\n", found, probed,
-              order.size());
+    printText(stderr, tr("scan interrupted: %d found, %zu of %zu addresses probed\n"), found,
+              probed, order.size());
     return InterruptGuard::exitStatus();
   }
   if (found == 0) {
-    printText(stderr, "loopctl: no device answers at %s (%zu addresses probed in %.1f s)\n",
-              addressText.c_str(), probed, seconds);
+    printText(stderr, tr("loopctl: no device answers at %s (%zu addresses probed in %s s)\n"),
+              addressText.c_str(), probed, seconds.c_str());
     return ExitNothingFound;
   }
-  printText(stderr, "%d found, %zu addresses probed in %.1f s\n", found, probed, seconds);
+  printText(stderr, tr("%d found, %zu addresses probed in %s s\n"), found, probed, seconds.c_str());
   return ExitSuccess;
 }
 

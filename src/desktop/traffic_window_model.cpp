@@ -4,6 +4,7 @@
 
 #include "desktop/texts.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/locale_info.h"
 #include "traffic/capture.h"
 #include "traffic/trace_text.h"
 
@@ -19,7 +20,7 @@ static_assert(BatchLimit < TrafficWindowModel::MaxLines);
 }  // namespace
 
 TrafficWindowModel::TrafficWindowModel(TrafficWindowView& view, BusTrace& trace)
-    : view_(view), trace_(trace) {
+    : view_(view), trace_(trace), wording_{true, userDecimalSeparator()} {
   batch_.reserve(BatchLimit);
 }
 
@@ -52,16 +53,16 @@ void TrafficWindowModel::refresh() {
     if (shown(line)) added.push_back(line.text);
     lines_.push_back(std::move(line));
   };
-  if (dropped != 0) add({0, droppedText(dropped), std::nullopt, dropped});
+  if (dropped != 0) add({0, droppedText(dropped, wording_), std::nullopt, dropped});
   for (const TraceRecord& record : batch_) {
     counters_.add(record);
-    add({record.address(), traceText(record), record});
+    add({record.address(), traceText(record, wording_), record});
   }
   int removed = 0;
   for (; lines_.size() > MaxLines; lines_.pop_front()) removed += shown(lines_.front()) ? 1 : 0;
   if (paused_) return;
   view_.showLinesMoved(removed, added);
-  view_.showCounters(countersTable(counters_));
+  view_.showCounters(countersTable(counters_, wording_));
 }
 
 void TrafficWindowModel::filterChanged(const std::string& text) {
@@ -88,7 +89,7 @@ void TrafficWindowModel::clearClicked() {
 void TrafficWindowModel::showAll() {
   if (paused_) return;
   view_.showLines(shownLines());
-  view_.showCounters(countersTable(counters_));
+  view_.showCounters(countersTable(counters_, wording_));
 }
 
 std::vector<std::string> TrafficWindowModel::shownLines() const {
@@ -103,7 +104,7 @@ std::string TrafficWindowModel::text() const {
   std::string text;
   for (const std::string& line : shownLines()) text += line + '\n';
   text += '\n';
-  for (const std::string& line : countersTable(counters_)) text += line + '\n';
+  for (const std::string& line : countersTable(counters_, wording_)) text += line + '\n';
   return text;
 }
 

@@ -86,6 +86,8 @@ class TrafficWindowModel {
   std::vector<TraceRecord> batch_;
   std::deque<Line> lines_;
   TrafficCounters counters_;
+  // The program's Russian with the locale's separator; loopctl keeps English.
+  const TraceWording wording_;
   std::optional<uint8_t> filter_;
   bool paused_ = false;
 };

@@ -25,10 +25,11 @@ void ReadLoop(BusRunner& bus, const LoopRequestOf& request, LoopRead done) {
       request.address, adcView ? BusCommand::LoopAdc : BusCommand::LoopState, request.loop);
   // The line controller's second request follows its loop ADC request within
   // the same exchange, as it would within one tick.
-  const std::optional<Bytes> lineRequest =
-      adcView && request.deviceType == LineControllerType
-          ? std::optional(LoopRequest(request.address, BusCommand::LineDevice, request.loop, 1))
-          : std::nullopt;
+  // Set in a statement of its own: GCC 12 takes an optional made by a
+  // conditional expression for one that may be destroyed unset.
+  std::optional<Bytes> lineRequest;
+  if (adcView && request.deviceType == LineControllerType)
+    lineRequest = LoopRequest(request.address, BusCommand::LineDevice, request.loop, 1);
   auto answers = std::make_shared<LoopAnswers>();
   bus.run(
       [loopRequest, lineRequest, answers](TRSSession& session) {

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "common/number_text.h"
+#include "common/translation.h"
 #include "record/json.h"
 #include "session/session.h"
 
@@ -177,9 +178,10 @@ std::string escapedForTerminal(const std::string& text) {
 std::string shown(const ChangeValue& value, char separator) {
   switch (value.kind) {
     case ChangeValue::Kind::None:
-      return "none";
+      return tr("none");
     case ChangeValue::Kind::Text:
-      return "\"" + escapedForTerminal(value.text) + "\"";
+      // Appended, not "\"" + text: GCC 12 warns falsely of a huge copy there.
+      return std::string(1, '"').append(escapedForTerminal(value.text)).append(1, '"');
     case ChangeValue::Kind::Number:
       break;
   }
@@ -237,10 +239,11 @@ std::vector<RecordChange> CompareRecords(const SiteRecord& before, const SiteRec
 }
 
 std::string ChangeLine(const RecordChange& change, char separator) {
-  std::string line = "address " + std::to_string(change.addr);
-  if (change.loop) line += " loop " + std::to_string(*change.loop);
-  line += ": ";
-  const std::string what = ChangeKindName(change.what);
+  const std::string addr = std::to_string(change.addr);
+  std::string line = change.loop
+                         ? trWith("address %s loop %s: ", {addr, std::to_string(*change.loop)})
+                         : trWith("address %s: ", {addr});
+  const std::string what = tr(ChangeKindName(change.what));
   if (!change.loop && (change.what == ChangeKind::Gone || change.what == ChangeKind::New)) {
     const ChangeValue& name = change.what == ChangeKind::Gone ? change.before : change.after;
     return line + what + " (" + escapedForTerminal(name.text) + ")";
@@ -249,11 +252,11 @@ std::string ChangeLine(const RecordChange& change, char separator) {
     const auto named = [](const ChangeValue& code) {
       return code.text + " (" + DeviceTypeName(static_cast<uint8_t>(code.number)) + ")";
     };
-    return line + "type " + named(change.before) + " -> " + named(change.after);
+    return line + tr("type") + " " + named(change.before) + " -> " + named(change.after);
   }
   line += what + " " + shown(change.before, separator) + " -> " + shown(change.after, separator);
   if (change.what != ChangeKind::Resistance) return line;
-  line += " kOhm";
+  line.append(" ").append(tr("kOhm"));
   if (change.before.number != 0) {
     char percent[32];
     std::snprintf(

@@ -30,7 +30,19 @@ class ReplayTable {
   size_t size() const { return answers_.size(); }
 
  private:
-  std::map<Bytes, Answer> answers_;
+  // Frames by length, then byte by byte: an order all the same, and one
+  // GCC 12 does not take for a comparison of unbounded length, as it takes
+  // vector's own.
+  struct FrameOrder {
+    bool operator()(const Bytes& a, const Bytes& b) const {
+      if (a.size() != b.size()) return a.size() < b.size();
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return a[i] < b[i];
+      }
+      return false;
+    }
+  };
+  std::map<Bytes, Answer, FrameOrder> answers_;
 };
 
 class ReplayError : public std::runtime_error {

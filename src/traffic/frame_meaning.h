@@ -12,8 +12,24 @@ namespace loopmon {
 
 enum class FrameRole { Request, Answer };
 
+// Who reads a trace's words: scripts and capture tools read English with a
+// decimal point (loopctl --trace, its files, loopsim), the user reads the
+// traffic window and its saved file in the program's Russian, with the
+// locale's separator.
+struct TraceWording {
+  bool russian = false;
+  char separator = '.';
+};
+inline constexpr TraceWording ScriptWording{};
+
+// The English or the Russian text, as `wording` wants.
+inline const char* say(const TraceWording& wording, const char* english, const char* russian) {
+  return wording.russian ? russian : english;
+}
+
 // `frame` is plain (descrambled), its checksum included or not. Empty for a
 // frame too short to say anything.
-std::string frameMeaning(const Bytes& frame, FrameRole role);
+std::string frameMeaning(const Bytes& frame, FrameRole role,
+                         const TraceWording& wording = ScriptWording);
 
 }  // namespace loopmon

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "traffic/frame_meaning.h"
 #include "transport/bus_trace.h"
 
 namespace loopmon {
@@ -22,14 +23,15 @@ struct TraceLine {
   std::string meaning;  // "presence? => present"
 };
 
-TraceLine describeRecord(const TraceRecord& record);
+TraceLine describeRecord(const TraceRecord& record, const TraceWording& wording = ScriptWording);
 
 // A moment as the trace lines show it, local: "14:03:07.125431".
 std::string clockTime(int64_t wallMicros);
 
 // One line: "14:03:07.125431 addr 5 try 1/6 05 06 00 01 00 00 DC | answer
-// 2.1..7.3 ms 05 05 02 00 00 1C | presence? => present".
-std::string traceText(const TraceRecord& record);
+// 2.1..7.3 ms 05 05 02 00 00 1C | presence? => present"; in the window's
+// words "14:03:07.125431 адрес 5 попытка 1/6 ... | ответ 2,1..7,3 мс ...".
+std::string traceText(const TraceRecord& record, const TraceWording& wording = ScriptWording);
 
 // The outcome in one word for machines: "answer", "silence", "checksum", ...
 const char* outcomeKey(TraceOutcome outcome);
@@ -38,6 +40,6 @@ const char* outcomeKey(TraceOutcome outcome);
 std::optional<double> msAfterRequest(const TraceRecord& record, int64_t moment);
 
 // What a reader says of records it lost.
-std::string droppedText(uint64_t count);
+std::string droppedText(uint64_t count, const TraceWording& wording = ScriptWording);
 
 }  // namespace loopmon

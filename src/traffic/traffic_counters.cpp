@@ -1,7 +1,9 @@
 #include "traffic/traffic_counters.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <array>
+
+#include "common/number_text.h"
 
 namespace loopmon {
 
@@ -10,6 +12,12 @@ namespace {
 constexpr int64_t StepMicros = 10;
 // Two seconds; what takes longer is counted there.
 constexpr size_t Steps = 200'000;
+
+// Characters, not bytes, for lining up columns.
+size_t utf8Length(std::string_view text) {
+  return static_cast<size_t>(std::ranges::count_if(
+      text, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
 
 }  // namespace
 
@@ -60,24 +68,39 @@ void TrafficCounters::add(const TraceRecord& record) {
   if (!record.accepted && record.attempt == record.attempts) ++device.failed;
 }
 
-std::vector<std::string> countersTable(const TrafficCounters& counters) {
-  std::vector<std::string> lines{
-      "addr requests answers silences damaged unsent retries failed median-ms worst-ms"};
-  const auto ms = [](const std::optional<double>& value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value.value_or(0));
-    return value ? std::string(text) : std::string("-");
+std::vector<std::string> countersTable(const TrafficCounters& counters,
+                                       const TraceWording& wording) {
+  // Each column as wide as its heading, the numbers to its right edge.
+  const std::array<const char*, 10> headings =
+      wording.russian
+          ? std::array<const char*, 10>{"адр.",       "запросов",  "ответов",  "молчаний",
+                                        "искажено",   "непослано", "повторов", "неудач",
+                                        "медиана-мс", "худшее-мс"}
+          : std::array<const char*, 10>{"addr",   "requests", "answers", "silences",  "damaged",
+                                        "unsent", "retries",  "failed",  "median-ms", "worst-ms"};
+  const auto row = [&headings](const std::array<std::string, 10>& cells) {
+    std::string line;
+    for (size_t i = 0; i < cells.size(); ++i) {
+      const size_t width = utf8Length(headings[i]);
+      if (i != 0) line += ' ';
+      if (cells[i].size() < width) line.append(width - cells[i].size(), ' ');
+      line += cells[i];
+    }
+    return line;
+  };
+  std::array<std::string, 10> heading;
+  std::copy(headings.begin(), headings.end(), heading.begin());
+  std::vector<std::string> lines{row(heading)};
+  // Not printf's %.1f, whose separator a toolkit may have set behind our back.
+  const auto ms = [&wording](const std::optional<double>& value) {
+    return value ? FormatFixed(*value, 1, wording.separator) : std::string("-");
   };
   for (const auto& [address, d] : counters.devices()) {
-    char text[160];
-    std::snprintf(
-        text, sizeof text, "%4u %8llu %7llu %8llu %7llu %6llu %7llu %6llu %9s %8s", address,
-        static_cast<unsigned long long>(d.requests), static_cast<unsigned long long>(d.answers),
-        static_cast<unsigned long long>(d.silences), static_cast<unsigned long long>(d.damaged),
-        static_cast<unsigned long long>(d.unsent), static_cast<unsigned long long>(d.retries),
-        static_cast<unsigned long long>(d.failed), ms(d.medianAnswerMs()).c_str(),
-        ms(d.worstAnswerMs()).c_str());
-    lines.push_back(text);
+    lines.push_back(
+        row({std::to_string(address), std::to_string(d.requests), std::to_string(d.answers),
+             std::to_string(d.silences), std::to_string(d.damaged), std::to_string(d.unsent),
+             std::to_string(d.retries), std::to_string(d.failed), ms(d.medianAnswerMs()),
+             ms(d.worstAnswerMs())}));
   }
   return lines;
 }

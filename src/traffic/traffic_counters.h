@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "traffic/frame_meaning.h"
 #include "transport/bus_trace.h"
 
 namespace loopmon {
@@ -46,7 +47,8 @@ class TrafficCounters {
 };
 
 // The counters as a table: a heading line, then one line per device, the
-// columns separated by blanks.
-std::vector<std::string> countersTable(const TrafficCounters& counters);
+// columns separated by blanks and each as wide as its heading.
+std::vector<std::string> countersTable(const TrafficCounters& counters,
+                                       const TraceWording& wording = ScriptWording);
 
 }  // namespace loopmon

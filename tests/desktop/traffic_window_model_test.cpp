@@ -46,7 +46,7 @@ TraceRecord attempt(uint8_t address, TraceOutcome outcome) {
 }
 
 size_t linesOf(const std::vector<std::string>& lines, uint8_t address) {
-  const std::string tag = " addr " + std::to_string(address) + " ";
+  const std::string tag = " адрес " + std::to_string(address) + " ";
   return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
     return l.find(tag) != std::string::npos;
   }));
@@ -115,7 +115,7 @@ TEST(TrafficWindowModel, SaysWhatTheTraceLostAndSavesWhatItShows) {
   trace.active()->push(attempt(9, TraceOutcome::BadChecksum));
   model.refresh();
   ASSERT_EQ(view.lines.size(), 2u) << "shown whatever the filter";
-  EXPECT_EQ(view.lines[0], "trace: 3 records dropped (the reader fell behind)");
+  EXPECT_EQ(view.lines[0], "обмен: пропущено записей: 3 (чтение не успевало)");
   EXPECT_EQ(model.text(), view.lines[0] + "\n" + view.lines[1] + "\n\n" + view.counters[0] + "\n" +
                               view.counters[1] + "\n" + view.counters[2] + "\n");
   const DeviceTraffic& five = model.counters().devices().at(5);

@@ -18,7 +18,8 @@ fail() {
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=(bin/loopctl bin/loopsim share/man/man1/loopctl.1 share/man/man1/loopsim.1
           share/bash-completion/completions/loopctl share/bash-completion/completions/loopsim
-          "lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/loopmon.lua")
+          "lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/loopmon.lua"
+          share/locale/ru/LC_MESSAGES/loopctl.mo)
 if [[ $gui == with-gui ]]; then
   expected+=(bin/loopmon share/man/man1/loopmon.1 share/applications/loopmon.desktop
              share/applications/loopmon-demo.desktop
@@ -29,6 +30,8 @@ for file in "${expected[@]}"; do
 done
 version=$("$prefix/bin/loopctl" --version) || fail "the installed loopctl does not run"
 [[ $version =~ ^loopctl\ [0-9]+\.[0-9]+ ]] || fail "loopctl --version: $version"
+[[ $(LANG=ru_RU.UTF-8 LC_ALL= "$prefix/bin/loopctl" --help) == "Использование: loopctl"* ]] ||
+  fail "the installed loopctl does not find its Russian texts"
 grep -q "^\.TH LOOPCTL 1 .*\"loopmon ${version#loopctl }\"" "$prefix/share/man/man1/loopctl.1" ||
   fail "the man page does not carry the version"
 if [[ $gui == with-gui ]]; then

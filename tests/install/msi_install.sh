@@ -41,7 +41,7 @@ entries() {
 
 # What the checks below rely on, in the tables themselves.
 table() { msiinfo export "$scratch/new.msi" "$1" | tail -n +4 | tr -d '\r' | cut -f "$2" | sort | paste -sd ' '; }
-[[ $(table File 3) == "README-Windows.txt guide-ru.html loopctl.exe loopmon.exe loopmon.lua loopsim.exe" ]] ||
+[[ $(table File 3) == "README-Windows.txt guide-ru.html loopctl.exe loopctl.mo loopmon.exe loopmon.lua loopsim.exe" ]] ||
   fail "files: $(table File 3)"
 [[ $(table Shortcut 3,6) == *"loopmon (демо)	demo"* && $(table Shortcut 3) == *"loopmon loopmon (демо)"* &&
    $(table Shortcut 3) == *"Руководство loopmon"* ]] ||
@@ -61,6 +61,10 @@ done
 [[ $(entries) == "loopmon 0.0.1" ]] || fail "Apps & features after installing: $(entries)"
 installed='C:\Program Files\loopmon\loopctl.exe'
 [[ $("$wine" "$installed" --version | tr -d '\r') == "loopctl "* ]] || fail "the installed loopctl.exe does not run"
+[[ -f "$program_files/locale/ru/LC_MESSAGES/loopctl.mo" ]] || fail "not installed: loopctl.mo"
+# Wine takes the interface language from the locale: Russian there, English under C.
+[[ $(LC_ALL=ru_RU.UTF-8 "$wine" "$installed" --help | tr -d '\r') == "Использование: loopctl"* ]] ||
+  fail "the installed loopctl.exe does not speak Russian"
 
 # The program folder made read-only (Wine's folders all take writes, even
 # for root): a coefficients file shipped beside the program is copied to

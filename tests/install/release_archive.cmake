@@ -1,6 +1,7 @@
 # Packs the Windows build as a release and checks what a user unzips: exactly
 # loopmon.exe, loopctl.exe, loopsim.exe, README-Windows.txt, the Russian guide
-# guide-ru.html and the Wireshark dissector loopmon.lua in one folder, the text with a byte order mark, CRLF
+# guide-ru.html and the Wireshark dissector loopmon.lua in one folder, loopctl's
+# translations under locale/, the text with a byte order mark, CRLF
 # line ends and the Russian texts intact.
 # cmake -DBUILD=<build dir> -DCPACK=<cpack> -DARCHIVE=<file name without .zip> -P release_archive.cmake
 set(out ${BUILD}/release-archive-test)
@@ -22,7 +23,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${ou
 file(GLOB_RECURSE files RELATIVE ${out}/unzipped ${out}/unzipped/*)
 list(SORT files)
 set(expected ${ARCHIVE}/README-Windows.txt ${ARCHIVE}/guide-ru.html ${ARCHIVE}/loopctl.exe
-             ${ARCHIVE}/loopmon.exe ${ARCHIVE}/loopmon.lua ${ARCHIVE}/loopsim.exe)
+             ${ARCHIVE}/locale/ru/LC_MESSAGES/loopctl.mo ${ARCHIVE}/loopmon.exe
+             ${ARCHIVE}/loopmon.lua ${ARCHIVE}/loopsim.exe)
 if(NOT result EQUAL 0 OR NOT files STREQUAL expected)
   message(FATAL_ERROR "the archive holds '${files}', not '${expected}'")
 endif()

@@ -9,6 +9,7 @@
 #include "bus_fixture.h"
 #include "traffic/frame_meaning.h"
 #include "traffic/trace_pump.h"
+#include "traffic/trace_text.h"
 #include "traffic/traffic_counters.h"
 
 using namespace loopmon;
@@ -193,6 +194,13 @@ TEST(FrameMeaning, QuestionsAndNews) {
   };
   for (const auto& [frame, meaning] : answers)
     EXPECT_EQ(frameMeaning(frame, FrameRole::Answer), meaning) << frameHex(frame);
+  // The window's words: the program's Russian with the locale's separator.
+  const TraceWording window{true, ','};
+  EXPECT_EQ(frameMeaning({5, 6, 0, 0x1B, 12, 0}, FrameRole::Request, window), "АЦП ШС 12?");
+  EXPECT_EQ(frameMeaning({5, 5, 0, 1, 105}, FrameRole::Answer, window),
+            "тип 1 Mivra-Q, версия 1,05");
+  EXPECT_EQ(frameMeaning({5, 5, 0x1A, 3, 24}, FrameRole::Answer, window),
+            "ШС 3: состояние 24 на охране");
 }
 
 TraceRecord attempt(uint8_t address, uint8_t number, TraceOutcome outcome,
@@ -234,6 +242,36 @@ TEST(TrafficCounters, AttemptsAddUpPerDevice) {
                 {nine.requests, nine.attempts, nine.silences, nine.retries, nine.failed}),
             std::vector<uint64_t>({1, 6, 6, 5, 1}));
   EXPECT_FALSE(nine.medianAnswerMs());
+
+  // Scripts read the English table, the window the Russian one; the columns
+  // line up under their headings in both.
+  EXPECT_EQ(
+      countersTable(counters),
+      (std::vector<std::string>{
+          "addr requests answers silences damaged unsent retries failed median-ms worst-ms",
+          "   5        3       3        1       1      0       2      0       4.0      9.0",
+          "   9        1       0        6       0      0       5      1         -        -"}));
+  EXPECT_EQ(
+      countersTable(counters, {true, ','})[1],
+      "   5        3       3        1        1         0        2      0        4,0       9,0");
+  EXPECT_EQ(
+      countersTable(counters, {true, ','})[0],
+      "адр. запросов ответов молчаний искажено непослано повторов неудач медиана-мс худшее-мс");
+}
+
+TEST(TraceText, ScriptsReadEnglishAndTheWindowRussian) {
+  TraceRecord silence = attempt(5, 2, TraceOutcome::Silence);
+  silence.readEndMicros = 1000 + 12'500;
+  const std::string english = traceText(silence);
+  const std::string russian = traceText(silence, {true, ','});
+  EXPECT_NE(english.find(" addr 5 try 2/6 05 00 00 00 00 00 00 | silence 12.5 ms | command 0x00"),
+            std::string::npos)
+      << english;
+  EXPECT_NE(
+      russian.find(" адрес 5 попытка 2/6 05 00 00 00 00 00 00 | молчание 12,5 мс | команда 0x00"),
+      std::string::npos)
+      << russian;
+  EXPECT_EQ(droppedText(2, {true, ','}), "обмен: пропущено записей: 2 (чтение не успевало)");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ class TrafficWindow : public FormWindow, private TrafficWindowView {
   void onCommand(int id, int code) override;
   void onTimer(UINT_PTR id) override;
   void onClose() override;
+  void onLaidOut() override;
 
  private:
   // TrafficWindowView.
@@ -37,8 +38,16 @@ class TrafficWindow : public FormWindow, private TrafficWindowView {
   std::optional<std::string> askCapturePath(const std::string& suggested) override;
   void showMessage(const std::string& text) override;
 
+  void scrollToEnd();
+
   HWND owner_;
   TrafficWindowModel model_;
+  // Whether the list showed its newest line when lines last came: a list
+  // made smaller (a window restored after maximising) keeps its top line and
+  // would lose the end, so it is scrolled there again.
+  bool following_ = true;
+  // The widest line in the list, in pixels.
+  int widestLine_ = 0;
 };
 
 }  // namespace loopmon::win32

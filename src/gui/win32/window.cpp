@@ -24,6 +24,11 @@ constexpr int SpinArrowsWidth = 16;
 constexpr int SpinArrowsId = 1000;
 // The buttons' images and the window's small icon, at 96 DPI.
 constexpr int IconSize = 16;
+// A button's image list holds a picture per state, in the order of the
+// visual styles' push button states: normal, hot, pressed, disabled,
+// defaulted, stylus hot.
+constexpr int ButtonStates = 6;
+constexpr int DisabledState = 3;
 
 int iconResource(ButtonIcon icon) {
   switch (icon) {
@@ -189,6 +194,49 @@ HICON loadProgramIcon(int id, int size) {
                                        size, size, LR_DEFAULTCOLOR));
 }
 
+namespace {
+
+// `icon` as a disabled control shows its picture: each colour turned to its
+// brightness, lightened, at half the opacity. Null when the icon cannot be read.
+HICON greyedIcon(HICON icon) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return nullptr;
+  BITMAP bitmap{};
+  HICON greyed = nullptr;
+  if (info.hbmColor && GetObjectW(info.hbmColor, sizeof bitmap, &bitmap) != 0) {
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = -bitmap.bmHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> pixels(static_cast<size_t>(bitmap.bmWidth) * bitmap.bmHeight);
+    HDC screen = GetDC(nullptr);
+    void* bits = nullptr;
+    HBITMAP color = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (color && GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format,
+                           DIB_RGB_COLORS) == bitmap.bmHeight) {
+      for (uint32_t& pixel : pixels) {
+        const uint32_t brightness =
+            (((pixel >> 16) & 0xFF) * 30 + ((pixel >> 8) & 0xFF) * 59 + (pixel & 0xFF) * 11) / 100;
+        const uint32_t grey = 112 + brightness * 9 / 16;
+        pixel = ((pixel >> 25) << 24) | (grey << 16) | (grey << 8) | grey;
+      }
+      std::memcpy(bits, pixels.data(), pixels.size() * sizeof pixels[0]);
+      ICONINFO made{TRUE, 0, 0, info.hbmMask, color};
+      greyed = CreateIconIndirect(&made);
+    }
+    if (color) DeleteObject(color);
+    ReleaseDC(nullptr, screen);
+  }
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  return greyed;
+}
+
+}  // namespace
+
 Window::~Window() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
@@ -316,6 +364,7 @@ FormWindow::~FormWindow() {
   for (HICON icon : icons_) {
     if (icon) DestroyIcon(icon);
   }
+  for (HIMAGELIST images : buttonImages_) ImageList_Destroy(images);
 }
 
 void FormWindow::create(HWND owner) {
@@ -366,15 +415,13 @@ void FormWindow::createControl(const ControlForm& control) {
     }
     case ControlKind::PushButton: {
       const DWORD type = control.defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-      const bool iconOnly = control.icon != ButtonIcon::None && *control.text == '\0';
-      created =
-          createChild(hwnd(), WC_BUTTONW, common | type | (iconOnly ? BS_ICON : 0), control.id);
+      // A picture comes as the button's image list (loadIcons), with or without text.
+      created = createChild(hwnd(), WC_BUTTONW, common | type, control.id);
       break;
     }
     case ControlKind::LatchButton:
       // A check box drawn as a button stays down while checked.
-      created = createChild(hwnd(), WC_BUTTONW, common | BS_AUTOCHECKBOX | BS_PUSHLIKE | BS_ICON,
-                            control.id);
+      created = createChild(hwnd(), WC_BUTTONW, common | BS_AUTOCHECKBOX | BS_PUSHLIKE, control.id);
       break;
     case ControlKind::TogglePanel:
       custom_[control.id] = std::make_unique<TogglePanel>(hwnd(), control.id, common);
@@ -404,7 +451,9 @@ void FormWindow::createControl(const ControlForm& control) {
       break;
     case ControlKind::ListBox:
       created =
-          createChild(hwnd(), WC_LISTBOXW, common | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+          // The horizontal bar shows only once a window sets a width wider than the list.
+          createChild(hwnd(), WC_LISTBOXW,
+                      common | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
                       control.id, WS_EX_CLIENTEDGE);
       break;
     case ControlKind::ProgressBar:
@@ -602,16 +651,34 @@ void FormWindow::loadIcons() {
     loaded.push_back(loadProgramIcon(iconId_, size));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(loaded.back()));
   }
+  std::vector<HIMAGELIST> images;
   for (const ControlForm& control : form_.controls) {
     if (control.icon == ButtonIcon::None) continue;
-    loaded.push_back(loadProgramIcon(iconResource(control.icon), size));
-    SendMessageW(this->control(control.id), BM_SETIMAGE, IMAGE_ICON,
-                 reinterpret_cast<LPARAM>(loaded.back()));
+    HICON picture = loadProgramIcon(iconResource(control.icon), size);
+    loaded.push_back(picture);
+    // Windows greys a disabled button's icon by its mask, which leaves a
+    // grey disc of a picture drawn in soft alpha: the button is given its
+    // own grey picture for that state instead.
+    HICON greyed = greyedIcon(picture);
+    loaded.push_back(greyed);
+    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, ButtonStates, 0);
+    for (int state = 0; state < ButtonStates; ++state)
+      ImageList_AddIcon(list, state == DisabledState && greyed ? greyed : picture);
+    images.push_back(list);
+    const bool iconOnly = *control.text == '\0';
+    BUTTON_IMAGELIST assigned{
+        list,
+        {},
+        static_cast<UINT>(iconOnly ? BUTTON_IMAGELIST_ALIGN_CENTER : BUTTON_IMAGELIST_ALIGN_LEFT)};
+    SendMessageW(this->control(control.id), BCM_SETIMAGELIST, 0,
+                 reinterpret_cast<LPARAM>(&assigned));
   }
   for (HICON icon : icons_) {
     if (icon) DestroyIcon(icon);
   }
+  for (HIMAGELIST list : buttonImages_) ImageList_Destroy(list);
   icons_ = std::move(loaded);
+  buttonImages_ = std::move(images);
 }
 
 void FormWindow::changeDpi(UINT dpi, const RECT& suggested) {

@@ -16,6 +16,8 @@
 #include "desktop/form.h"
 #include "platform/system/windows_api_win32.h"
 
+#include <commctrl.h>
+
 namespace loopmon::win32 {
 
 std::string windowText(HWND window);
@@ -169,6 +171,8 @@ class FormWindow : public Window {
   HWND tooltips_ = nullptr;
   // The window's small icon and the buttons' images at the current DPI.
   std::vector<HICON> icons_;
+  // The buttons' pictures by state, the disabled one greyed.
+  std::vector<HIMAGELIST> buttonImages_;
   std::map<int, std::unique_ptr<DrawnControl>> custom_;
   std::vector<std::pair<FontSpec, HFONT>> fonts_;
   // The control that had the focus when the window was last left.

@@ -1,6 +1,9 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cstdlib>
+#include <string_view>
+
 #include "platform/system/locale_info.h"
 
 namespace loopmon {
@@ -18,6 +21,28 @@ char userDecimalSeparator() {
   char separator = radix && radix[0] != '\0' && radix[1] == '\0' ? radix[0] : '.';
   ::freelocale(user);
   return separator;
+}
+
+std::vector<std::string> userLanguages() {
+  const auto variable = [](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+  };
+  std::string locale = variable("LC_ALL");
+  if (locale.empty()) locale = variable("LC_MESSAGES");
+  if (locale.empty()) locale = variable("LANG");
+  const std::string_view base = std::string_view(locale).substr(0, locale.find_first_of(".@"));
+  if (base.empty() || base == "C" || base == "POSIX") return {};
+  std::vector<std::string> languages;
+  // LANGUAGE orders the languages of a chosen locale, as gettext lets it.
+  const std::string list = variable("LANGUAGE");
+  for (size_t start = 0; start < list.size();) {
+    const size_t end = std::min(list.find(':', start), list.size());
+    if (end > start) addLanguageNames(languages, list.substr(start, end - start));
+    start = end + 1;
+  }
+  if (languages.empty()) addLanguageNames(languages, locale);
+  return languages;
 }
 
 std::string spreadsheetFileText(const std::string& lines) {

@@ -268,8 +268,8 @@ class SessionTest : public QObject {
     QTRY_VERIFY(!counters->findItems(QStringLiteral(" 100 "), Qt::MatchStartsWith).isEmpty());
     QTest::keyClicks(control<QLineEdit>(traffic, "filterField"), QStringLiteral("5"));
     QVERIFY(lines().size() > 0);
-    QCOMPARE(lines().filter(QStringLiteral(" addr 5 ")).size() +
-                 lines().filter(QStringLiteral("trace: ")).size(),
+    QCOMPARE(lines().filter(QStringLiteral(" адрес 5 ")).size() +
+                 lines().filter(QStringLiteral("обмен: ")).size(),
              lines().size());
     auto* pause = control<QPushButton>(traffic, "pauseButton");
     QTest::mouseClick(pause, Qt::LeftButton);

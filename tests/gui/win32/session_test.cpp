@@ -62,7 +62,7 @@ class Session : public ::testing::Test {
     const std::vector<std::string> ofFive = lines(list);
     ASSERT_FALSE(ofFive.empty());
     for (const std::string& line : ofFive) {
-      EXPECT_TRUE(line.find(" addr 5 ") != std::string::npos || line.rfind("trace: ", 0) == 0)
+      EXPECT_TRUE(line.find(" адрес 5 ") != std::string::npos || line.rfind("обмен: ", 0) == 0)
           << line;
     }
     HWND pause = traffic.control(traffic_form::PauseButton);

@@ -150,5 +150,33 @@ TEST(Folders, FilesBesideTheProgramMoveToTheUserFolderWhenItCannotBeWritten) {
   EXPECT_EQ(userConfigFolder(), dir.path() + "/loopmon/");
 }
 
+TEST(UserLanguages, FollowTheEnvironmentAsGettextDoes) {
+  struct Case {
+    const char* all;
+    const char* messages;
+    const char* lang;
+    const char* language;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases{
+      {nullptr, nullptr, "ru_RU.UTF-8", nullptr, {"ru_RU", "ru"}},
+      {"C", nullptr, "ru_RU.UTF-8", nullptr, {}},
+      {"C.UTF-8", nullptr, nullptr, "ru", {}},
+      {nullptr, "de_DE@euro", "ru_RU.UTF-8", nullptr, {"de_DE", "de"}},
+      {nullptr, nullptr, "en_US.UTF-8", "de:ru_UA", {"de", "ru_UA", "ru"}},
+      {nullptr, nullptr, nullptr, nullptr, {}},
+  };
+  for (const Case& c : cases) {
+    const auto value = [](const char* text) {
+      return text ? std::optional<std::string>(text) : std::nullopt;
+    };
+    ScopedEnv all("LC_ALL", value(c.all));
+    ScopedEnv messages("LC_MESSAGES", value(c.messages));
+    ScopedEnv lang("LANG", value(c.lang));
+    ScopedEnv language("LANGUAGE", value(c.language));
+    EXPECT_EQ(userLanguages(), c.expected) << (c.lang ? c.lang : "") << " " << (c.all ? c.all : "");
+  }
+}
+
 }  // namespace
 }  // namespace loopmon
