@@ -45,8 +45,8 @@ off_t completeLength(int fd, off_t size, const std::string& path) {
 }  // namespace
 
 AppendFile::AppendFile(const std::string& path) : path_(path), handle_(std::make_unique<Handle>()) {
-  handle_->fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                       0666);
+  handle_->fd =
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (handle_->fd < 0) fail(path, errno);
   struct stat status {};
   if (::fstat(handle_->fd, &status) != 0) fail(path, errno);

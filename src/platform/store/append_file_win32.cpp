@@ -46,8 +46,9 @@ int64_t completeLength(HANDLE file, int64_t size, const std::string& path) {
 }  // namespace
 
 AppendFile::AppendFile(const std::string& path) : path_(path), handle_(std::make_unique<Handle>()) {
-  handle_->file = CreateFileW(win32::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  handle_->file =
+      CreateFileW(win32::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_->file == INVALID_HANDLE_VALUE) fail(path);
   if (GetFileType(handle_->file) != FILE_TYPE_DISK) throw FileError(path, "not a regular file");
   LARGE_INTEGER length;
