@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "traffic/trace_pump.h"
 #include "transport/bus_state.h"
+#include "watch/flapping.h"
 
 namespace loopmon {
 

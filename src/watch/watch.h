@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "watch/event_log.h"
-#include "watch/flapping.h"
 #include "watch/watch_state.h"
 
 namespace loopmon {
@@ -34,7 +33,6 @@ struct WatchSettings {
   std::string metrics;
   // Passes of each line before it ends by itself; 0: until stopped.
   int passes = 0;
-  FlapThresholds flapping;
 };
 
 // A session on `port` whose port is not opened yet; the watch opens it.
