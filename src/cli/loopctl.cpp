@@ -398,7 +398,17 @@ int dispatch(const std::string& command, const std::vector<std::string>& rest, T
     });
   }
   if (command == "watch") {
-    return watch(rest, [](const std::string& port) { return watchedBus(parsePort(port)); });
+    return watch(rest, [](const std::string& port) {
+      try {
+        return watchedBus(parsePort(port));
+      } catch (const UsageError&) {
+        throw;
+      } catch (const CliError&) {
+        // A device that is not there yet (a converter unplugged when the
+        // service starts) is waited for like one unplugged later.
+        return watchedBus({1, port, port});
+      }
+    });
   }
   throw UsageError("unknown command " + command);
 }

@@ -57,8 +57,8 @@ int watch(const std::vector<std::string>& words, const SessionMaker& makeSession
       throw UsageError(std::string("--metrics: ") + error.what());
     }
   }
-  // Each port is checked before the watch begins: a typing error is told at
-  // once, while a converter that is only unplugged is waited for.
+  // Each port is taken before the watch begins: a name that is no port is
+  // told at once, while a device that cannot be opened yet is waited for.
   std::vector<std::unique_ptr<TRSSession>> sessions;
   for (const std::string& port : settings.ports) sessions.push_back(makeSession(port));
 
