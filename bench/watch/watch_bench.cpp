@@ -45,8 +45,13 @@ int main(int argc, char** argv) {
   }
   std::ofstream(folder.file("bus.ini")) << scenario;
   std::vector<std::unique_ptr<testing::LoopsimProcess>> sims;
-  std::vector<std::string> args{"watch", "--addr", "1-" + std::to_string(Devices), "--passes",
-                                std::to_string(passes), "--log", folder.file("log")};
+  std::vector<std::string> args{"watch",
+                                "--addr",
+                                "1-" + std::to_string(Devices),
+                                "--passes",
+                                std::to_string(passes),
+                                "--log",
+                                folder.file("log")};
   for (int line = 0; line < lines; ++line) {
     const std::string tty = folder.file("tty" + std::to_string(line));
     sims.push_back(std::make_unique<testing::LoopsimProcess>(
@@ -72,8 +77,9 @@ int main(int argc, char** argv) {
   std::printf("  wall time          %8.1f s\n", seconds);
   std::printf("  CPU                %8.1f s = %.1f %% of one core\n", cpu, 100 * cpu / seconds);
   std::printf("  peak memory        %8.1f MB\n", usage.ru_maxrss / 1024.0);
-  std::printf("  pass of a line     %8.1f ms (wire time %.1f ms, ratio %.2f; the first pass\n"
-              "                     identifies the devices too)\n",
-              1000 * seconds / passes, wirePassMs, 1000 * seconds / passes / wirePassMs);
+  std::printf(
+      "  pass of a line     %8.1f ms (wire time %.1f ms, ratio %.2f; the first pass\n"
+      "                     identifies the devices too)\n",
+      1000 * seconds / passes, wirePassMs, 1000 * seconds / passes / wirePassMs);
   return status;
 }
