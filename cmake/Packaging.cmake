@@ -54,6 +54,10 @@ else()
     set(wireshark_plugins lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
   endif()
   install(FILES data/wireshark/loopmon.lua DESTINATION ${wireshark_plugins})
+  # The watch as a service, off until the administrator enables it.
+  install(FILES data/systemd/loopmon-watch.service DESTINATION lib/systemd/system)
+  install(FILES data/prometheus/prometheus.yml data/prometheus/loopmon-alerts.yml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/loopmon/prometheus)
   if(TARGET loopmon)
     install(FILES data/loopmon.desktop data/loopmon-demo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES data/loopmon.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

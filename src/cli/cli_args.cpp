@@ -30,6 +30,7 @@ Arguments::Arguments(const std::vector<std::string>& words, const std::set<std::
         if (i + 1 == words.size()) throw UsageError(trWith("%s needs a value", {name}));
         values_[name] = words[++i];
       }
+      repeated_[name].push_back(values_[name]);
     } else {
       throw UsageError(trWith("unknown option %s", {name}));
     }
@@ -49,6 +50,11 @@ std::string Arguments::required(const std::string& option) const {
 std::string Arguments::value(const std::string& option, const std::string& fallback) const {
   const auto found = values_.find(option);
   return found == values_.end() ? fallback : found->second;
+}
+
+std::vector<std::string> Arguments::all(const std::string& option) const {
+  const auto found = repeated_.find(option);
+  return found == repeated_.end() ? std::vector<std::string>{} : found->second;
 }
 
 int parseNumber(const std::string& text, int low, int high, const std::string& what) {

@@ -38,11 +38,14 @@ class Arguments {
   std::string required(const std::string& option) const;
   std::string value(const std::string& option, const std::string& fallback) const;
   const std::vector<std::string>& plain() const { return plain_; }
+  // Every value of an option given more than once, in order.
+  std::vector<std::string> all(const std::string& option) const;
 
  private:
   std::map<std::string, std::string> values_;
   std::set<std::string> flags_;
   std::vector<std::string> plain_;
+  std::map<std::string, std::vector<std::string>> repeated_;
 };
 
 // A decimal integer (or hexadecimal after "0x") within [low, high]; UsageError

@@ -12,7 +12,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 11> Commands{{
+const std::array<CommandHelp, 12> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -100,6 +100,26 @@ const std::array<CommandHelp, 11> Commands{{
      "Watches the bus with the background worker and prints one line per event,\n"
      "until --duration has passed or Ctrl-C; --summary ends with one line per\n"
      "subscribed loop, as read --summary does.\n"},
+    {"watch",
+     "usage: loopctl watch --port PORT [--port PORT ...] [--addr LIST] [--period S]\n"
+     "                     [--log DIR] [--log-size MB] [--metrics HOST:PORT]\n"
+     "                     [--site TEXT] [--passes K]\n"
+     "Watches whole buses unattended: each line on its own, its devices found by a\n"
+     "search of --addr (default 1-127) and one further address a pass for\n"
+     "newcomers, every loop read in both views every pass. Writes one JSON line\n"
+     "per event: started, device found, condition (from, to, kohm, adc), flapping\n"
+     "started and stopped, device gone and back, line lost and back (with the\n"
+     "gap), stopped. A lost line is opened again every second.\n"
+     "  --period S      at least S seconds from a pass's start to the next\n"
+     "                  (default 0: as fast as the bus allows)\n"
+     "  --log DIR       the events to DIR/watch.jsonl, rotated by size, all files\n"
+     "                  together within --log-size MB (default 100); without it,\n"
+     "                  to standard output\n"
+     "  --metrics HOST:PORT  serves /metrics (OpenMetrics) for Prometheus; HOST\n"
+     "                  127.0.0.1 unless given\n"
+     "  --site TEXT     the site's name in the events and the metrics\n"
+     "  --passes K      ends after K passes of each line\n"
+     "Ends with a stopped event on Ctrl-C or SIGTERM (exit status 0 for SIGTERM).\n"},
 }};
 
 }  // namespace

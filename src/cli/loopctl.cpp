@@ -24,6 +24,7 @@
 #include "cli/records.h"
 #include "cli/scan_command.h"
 #include "cli/trace_output.h"
+#include "cli/watch_command.h"
 #include "common/number_text.h"
 #include "common/translation.h"
 #include "loops/coeffs.h"
@@ -91,6 +92,18 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port, TraceOutput* trace,
   }
   if (!session->Bus().Simulator.enabled && !OpenPort(session->Bus())) {
     throw CliError(DescribeOpenFailure(session->Bus()));
+  }
+  return session;
+}
+
+// A session on the chosen port for the watch, which opens the port itself
+// and waits for one that cannot be opened yet.
+std::unique_ptr<TRSSession> watchedBus(const PortChoice& port) {
+  auto session = std::make_unique<TRSSession>(Platform::system());
+  if (port.path.empty()) {
+    session->SetComPort(port.comPort);
+  } else {
+    session->SetPortPath(port.path);
   }
   return session;
 }
@@ -390,6 +403,19 @@ int dispatch(const std::string& command, const std::vector<std::string>& rest, T
   if (command == "monitor") {
     return monitor(rest, [trace](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
       return openBus(parsePort(port), trace, std::move(owner));
+    });
+  }
+  if (command == "watch") {
+    return watch(rest, [](const std::string& port) {
+      try {
+        return watchedBus(parsePort(port));
+      } catch (const UsageError&) {
+        throw;
+      } catch (const CliError&) {
+        // A device that is not there yet (a converter unplugged when the
+        // service starts) is waited for like one unplugged later.
+        return watchedBus({1, port, port});
+      }
     });
   }
   throw UsageError(trWith("unknown command %s", {command}));

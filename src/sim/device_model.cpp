@@ -147,6 +147,14 @@ SimulatedDevice::SimulatedDevice(const DeviceSpec& spec, uint64_t seed, bool dri
 }
 
 bool SimulatedDevice::hears(uint8_t command) {
+  if (awayLeft_ > 0) {
+    --awayLeft_;
+    return false;
+  }
+  if (command == BusCommand::Presence && spec_.awayFor > 0 && ++presences_ == spec_.awayAt) {
+    awayLeft_ = spec_.awayFor - 1;
+    return false;
+  }
   if (spec_.silent || spec_.ignoredCommands.contains(command)) return false;
   if (spec_.dropPercent == 0) return true;
   return std::uniform_int_distribution<int>(0, 99)(random_) >= spec_.dropPercent;

@@ -65,6 +65,9 @@ class SimulatedDevice {
   std::map<int, SimulatedLoop> loops_;
   std::vector<EventAnswer> events_;
   size_t faultNext_ = 0;
+  // Presence requests heard, and the requests still not heard while away.
+  int presences_ = 0;
+  int awayLeft_ = 0;
 };
 
 class SimulatedBus : public BusResponder {

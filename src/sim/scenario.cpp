@@ -122,6 +122,11 @@ class Parser {
       d.refusesIdentify = flag(value);
     } else if (name == "silent") {
       d.silent = flag(value);
+    } else if (name == "away") {
+      const auto parts = words(value);
+      if (parts.size() != 2) fail("away is two numbers: the presence request, then the requests");
+      d.awayAt = static_cast<int>(number(parts[0], 1'000'000));
+      d.awayFor = static_cast<int>(number(parts[1], 1'000'000));
     } else if (name == "ignore") {
       for (const auto& command : words(value)) d.ignoredCommands.insert(byte(command));
     } else if (name == "drop") {

@@ -63,11 +63,15 @@ struct DeviceSpec {
   uint8_t address = 0;
   uint8_t type = 1;
   uint8_t version = 100;
-  int loopCount = 0;                      // loops 1..loopCount
-  std::optional<uint8_t> key;             // answers keyed requests when set
-  std::optional<uint8_t> falseCode;       // answers every request with this code
-  bool refusesIdentify = false;           // answers command 13 with code 10
-  bool silent = false;                    // never answers
+  int loopCount = 0;                 // loops 1..loopCount
+  std::optional<uint8_t> key;        // answers keyed requests when set
+  std::optional<uint8_t> falseCode;  // answers every request with this code
+  bool refusesIdentify = false;      // answers command 13 with code 10
+  bool silent = false;               // never answers
+  // From its awayAt-th presence request on (from 1), it hears none of the
+  // next awayFor requests: a device that leaves the bus and comes back.
+  int awayAt = 0;
+  int awayFor = 0;
   std::set<uint8_t> ignoredCommands;      // commands it never answers
   int dropPercent = 0;                    // share of requests it does not hear
   bool loopEvents = false;                // a loop changing state raises an event answer

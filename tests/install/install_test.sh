@@ -19,7 +19,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=(bin/loopctl bin/loopsim share/man/man1/loopctl.1 share/man/man1/loopsim.1
           share/bash-completion/completions/loopctl share/bash-completion/completions/loopsim
           "lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/loopmon.lua"
-          share/locale/ru/LC_MESSAGES/loopctl.mo)
+          share/locale/ru/LC_MESSAGES/loopctl.mo
+          lib/systemd/system/loopmon-watch.service share/doc/loopmon/prometheus/loopmon-alerts.yml)
 if [[ $gui == with-gui ]]; then
   expected+=(bin/loopmon share/man/man1/loopmon.1 share/applications/loopmon.desktop
              share/applications/loopmon-demo.desktop

@@ -124,6 +124,7 @@ TEST(Scenarios, MistakesNameTheirLine) {
       {"[bus]\ncrc = other\n", "line 2"},
       {"[device 5]\nevent = 4 3\n", "line 2"},
       {"[device 5]\nsilent = maybe\n", "line 2"},
+      {"[device 5]\naway = 3\n", "line 2"},
       {"type = 1\n", "line 1"},
       {"[device 5]\njust words\n", "line 2"},
   };

@@ -1,0 +1,14 @@
+#pragma once
+// loopctl watch: the unattended watch of whole buses, with its event log and
+// its metrics, until SIGINT or SIGTERM (or --passes).
+
+#include <string>
+#include <vector>
+
+#include "watch/watch.h"
+
+namespace loopmon::cli {
+
+int watch(const std::vector<std::string>& words, const SessionMaker& makeSession);
+
+}  // namespace loopmon::cli
