@@ -14,7 +14,8 @@
 // Then the same scan over RFC 2217 and over raw TCP through ser2net on the
 // loopback address, serving the same pseudo-terminal, and raw TCP through a
 // relay that delays each way by 0, 5 and 30 ms with jitter, as ratios to the
-// local line.
+// local line; and the whole survey through that relay, as ratios to the
+// survey over the local line.
 //
 //   scan_bench
 
@@ -52,8 +53,7 @@ constexpr int Attempts = 6;
 class QuietView : public SearchView {
  public:
   void clearDevices() override { devices = 0; }
-  void appendDevice(const std::string&) override { ++devices; }
-  int deviceCount() const override { return devices; }
+  void appendDevice(const FoundDevice&) override { ++devices; }
   void focusDeviceList() override {}
   void focusSearchButton() override {}
   void setChooseEnabled(bool) override {}
@@ -109,12 +109,36 @@ double loopsIdealMicros(const DeviceRecord& device, const LineSettings& s, doubl
        (s.CmdTimeoutConstant + AnswerBytes * s.CmdTimeoutMultiplier) * 1000.0 + pauseMicros);
   double micros = 0;
   for (const LoopRecord& loop : device.loops) {
-    const bool adcAnswered = loop.text != "false";
+    const bool adcAnswered = loop.condition != LoopCondition::Unanswered;
     micros += adcAnswered ? answered : silent;
     if (adcAnswered && device.type == LineControllerType) micros += answered;
-    micros += loop.state != "false" ? answered : silent;
+    micros += loop.stateCondition != LoopCondition::Unanswered ? answered : silent;
   }
   return micros;
+}
+
+// A whole-bus survey through `session`, its steps back to back as loopctl
+// runs them; `times` hears of each device.
+struct SurveyRun {
+  double seconds = 0;
+  std::vector<DeviceRecord> devices;
+};
+SurveyRun runSurvey(TRSSession& session, const CoefficientsStore& store, SurveyTimes& times) {
+  InlineBus bus(session);
+  std::set<int> everyAddress;
+  for (int address = 1; address <= 127; ++address) everyAddress.insert(address);
+  Survey survey(bus, store, times, {ScanOrder(everyAddress)});
+  const auto started = SurveyTimes::Clock::now();
+  for (bool more = true; more;) survey.Step([&more](bool next) { more = next; });
+  const auto ended = SurveyTimes::Clock::now();
+  times.readingFrom.push_back(ended);
+  return {std::chrono::duration<double>(ended - started).count(), survey.Devices()};
+}
+
+size_t loopCount(const std::vector<DeviceRecord>& devices) {
+  size_t loops = 0;
+  for (const DeviceRecord& device : devices) loops += device.loops.size();
+  return loops;
 }
 
 }  // namespace
@@ -165,18 +189,11 @@ int main() {
   std::printf("measured  %8.3f s\n", measuredS);
   std::printf("ratio     %8.3f (goal within 1.05)\n", measuredS / idealS);
 
-  // The survey, its steps back to back as loopctl runs them.
   SurveyTimes times;
   const CoefficientsStore store(folder.file("ohmgauge.kft"), '.');
-  InlineBus bus(session);
-  std::set<int> everyAddress;
-  for (int address = 1; address <= 127; ++address) everyAddress.insert(address);
-  Survey survey(bus, store, times, {ScanOrder(everyAddress)});
   const auto surveyStart = SurveyTimes::Clock::now();
-  for (bool more = true; more;) survey.Step([&more](bool next) { more = next; });
-  const auto surveyEnd = SurveyTimes::Clock::now();
-  const std::vector<DeviceRecord>& surveyed = survey.Devices();
-  times.readingFrom.push_back(surveyEnd);
+  const SurveyRun local = runSurvey(session, store, times);
+  const std::vector<DeviceRecord>& surveyed = local.devices;
   const auto seconds = [](auto from, auto to) {
     return std::chrono::duration<double>(to - from).count();
   };
@@ -200,7 +217,7 @@ int main() {
     std::printf("%3d %-26s %6zu %8.3f s %8.3f s %7.3f\n", device.addr, device.name.c_str(),
                 device.loops.size(), deviceS, deviceIdealS, deviceS / deviceIdealS);
   }
-  const double surveyS = seconds(surveyStart, surveyEnd);
+  const double surveyS = local.seconds;
   std::printf("%-30s %6s %8.3f s %8.3f s %7.3f (goal within 1.05)\n", "whole survey", "", surveyS,
               surveyIdealS, surveyS / surveyIdealS);
   std::printf("time per device %.3f s (loops of both views), %.3f s with the search\n",
@@ -234,6 +251,19 @@ int main() {
                 remoteView.devices,
                 remote.Bus().Port->networkAllowanceMs(remote.Bus().Settings.NetworkAllowance));
     allFound = allFound && remoteView.devices == expected;
+  }
+
+  std::printf("\nthe whole survey through the relay, against the survey over the local line\n");
+  std::printf("%-12s %8s %8s %8s %6s\n", "line", "seconds", "ratio", "devices", "loops");
+  for (const auto& [delayMs, relay] :
+       {std::pair{0, &relay0}, std::pair{5, &relay5}, std::pair{30, &relay30}}) {
+    TRSSession remote(Platform::system());
+    remote.SetPortPath(relay->tcpUrl());
+    SurveyTimes remoteTimes;
+    const SurveyRun run = runSurvey(remote, store, remoteTimes);
+    std::printf("relay %2d ms %8.3f %8.3f %8zu %6zu\n", delayMs, run.seconds, run.seconds / surveyS,
+                run.devices.size(), loopCount(run.devices));
+    allFound = allFound && static_cast<int>(run.devices.size()) == expected;
   }
   return view.devices == expected && allFound && static_cast<int>(surveyed.size()) == expected ? 0
                                                                                                : 1;

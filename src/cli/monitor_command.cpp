@@ -129,13 +129,7 @@ void print(const EventLine& line, bool json) {
   std::fflush(stdout);
 }
 
-// The reading of an ADC answer (offset 4 of the 6-byte frame).
-std::optional<int> readingOf(const Bytes& answer) {
-  if (answer.size() < 6) return std::nullopt;
-  return answer[4];
-}
-
-void assignHandlers(TRSSession& session, bool json) {
+void assignHandlers(TRSSession& session, const SubscribedDevices& devices, bool json) {
   session.OnLostDevice = [json](uint8_t addr) { print({"lost", addr, {}, {}, {}, {}}, json); };
   session.OnNewDevice = [json](uint8_t addr) { print({"new", addr, {}, {}, {}, {}}, json); };
   session.OnFalseDevice = [json](uint8_t addr) { print({"false", addr, {}, {}, {}, {}}, json); };
@@ -148,13 +142,20 @@ void assignHandlers(TRSSession& session, bool json) {
     if (code == 26) loop = frame[3];
     print({"event", frame[FrameOffset::Address], loop, {}, {}, frame}, json);
   };
-  session.OnNewADC = [json](const Bytes& answer, uint8_t, uint8_t loop, int32_t typeEvent,
-                            const void* data, int32_t) {
+  session.OnNewADC = [json, devices](const Bytes& answer, uint8_t command, uint8_t loop,
+                                     int32_t typeEvent, const void* data, int32_t) {
     // Each subscription carries its address as its own data; one-off
     // readings of unsubscribed loops carry the address in their answer.
-    const int addr = data ? *static_cast<const uint8_t*>(data)
-                          : (answer.empty() ? 0 : answer[FrameOffset::Address]);
-    print({"adc", addr, loop, readingOf(answer), typeEvent, {}}, json);
+    const uint8_t addr = data ? *static_cast<const uint8_t*>(data)
+                              : (answer.empty() ? 0 : answer[FrameOffset::Address]);
+    const auto reading = SubscribedReading(devices, addr, command, loop, answer);
+    print({"adc",
+           addr,
+           loop,
+           reading ? std::optional<int>(reading->value) : std::nullopt,
+           typeEvent,
+           {}},
+          json);
   };
   session.OnNewTypeEventADC = [json](uint8_t addr, uint8_t loop, int32_t, int32_t kind) {
     print({"kind", addr, loop, {}, kind, {}}, json);
@@ -195,13 +196,13 @@ int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
   LoopHistory history;
   auto owner = std::make_shared<MainThreadOwner>();
   std::unique_ptr<TRSSession> session = open(port, owner);
-  assignHandlers(*session, json);
   identify(*session, loops);
-  if (args.has("--summary")) {
-    std::vector<uint8_t> subscribed;
-    for (const auto& entry : loops) subscribed.push_back(entry.first);
-    FeedSubscriptions(*session, history, subscribed);
-  }
+  std::vector<uint8_t> subscribed;
+  for (const auto& entry : loops) subscribed.push_back(entry.first);
+  const SubscribedDevices devices =
+      SubscribedDevicesOf(*session, subscribed, args.has("--summary"));
+  assignHandlers(*session, devices, json);
+  if (args.has("--summary")) FeedSubscriptions(*session, history, devices);
   session->SetPollSchedule(schedule);
   for (const auto& [addr, loop] : loops) session->SubscribeLoop(addr, loop, {addr});
   session->SetAdcPeriod(static_cast<uint32_t>(periodMs));

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/number_text.h"
@@ -12,7 +13,6 @@
 #include "loops/loop_layout.h"
 #include "platform/system/console.h"
 #include "record/json.h"
-#include "transport/answer_rule.h"
 #include "transport/frame.h"
 
 namespace loopmon::cli {
@@ -41,48 +41,48 @@ Json inOutJson(const LoopSummary& summary, LoopCondition condition) {
 
 }  // namespace
 
-void FeedSubscriptions(TRSSession& session, LoopHistory& history,
-                       const std::vector<uint8_t>& addresses) {
-  struct Device {
-    uint16_t type = 0;
-    Coefficients coefficients;
-  };
-  std::map<uint8_t, Device> devices;
+SubscribedDevices SubscribedDevicesOf(const TRSSession& session,
+                                      const std::vector<uint8_t>& addresses, bool coefficients) {
+  SubscribedDevices devices;
   const CoefficientsStore store;
   for (uint8_t addr : addresses) {
     const uint16_t type = session.GetDeviceType(addr);
-    devices[addr] = {type, store.Lookup(static_cast<uint8_t>(type), session.DeviceVersion(addr))};
+    devices[addr].type = type;
+    if (coefficients) {
+      devices[addr].coefficients =
+          store.Lookup(static_cast<uint8_t>(type), session.DeviceVersion(addr));
+    }
   }
-  session.OnNewADC = [shown = session.OnNewADC, &history, devices](
+  return devices;
+}
+
+std::optional<LoopReading> SubscribedReading(const SubscribedDevices& devices, uint8_t addr,
+                                             uint8_t command, uint8_t loop, const Bytes& answer) {
+  if (answer.empty()) return std::nullopt;
+  const auto device = devices.find(addr);
+  const SubscribedDevice known = device == devices.end() ? SubscribedDevice{} : device->second;
+  // A line device's reading means what its kind says; the subscription does
+  // not know that kind, so the reading is kept as it is, without a resistance.
+  const LoopRequestOf request{
+      addr,
+      command == BusCommand::LineDevice ? LineControllerType : static_cast<uint8_t>(known.type),
+      loop, ReadingKind::Adc, known.coefficients};
+  LoopReading reading =
+      DecodeLoopReading(request, {true, answer, false, {}}, std::chrono::system_clock::now());
+  if (!reading.answered()) return std::nullopt;
+  return reading;
+}
+
+void FeedSubscriptions(TRSSession& session, LoopHistory& history, SubscribedDevices devices) {
+  session.OnNewADC = [shown = session.OnNewADC, &history, devices = std::move(devices)](
                          const Bytes& answer, uint8_t command, uint8_t loop, int32_t typeEvent,
                          const void* data, int32_t dataLength) {
     if (shown) shown(answer, command, loop, typeEvent, data, dataLength);
-    if (!data || answer.size() < 6) return;
+    if (!data) return;
     const uint8_t addr = *static_cast<const uint8_t*>(data);
-    const auto device = devices.find(addr);
-    // An answer from another device, or an ADC answer of another form, is
-    // not this loop's reading.
-    if (device == devices.end() || !FromAskedAddress(addr, answer[FrameOffset::Address])) return;
-    const WallTime now = std::chrono::system_clock::now();
-    const uint8_t value = answer[4];
-    switch (answer[FrameOffset::Code]) {
-      case BusAnswer::LoopAdc:
-        if (IsAdcAnswer(answer)) {
-          history.Record(AdcReading(addr, loop, now, value, device->second.coefficients));
-        }
-        break;
-      case BusAnswer::LineDevice:
-        // A line device's reading means what its kind says; the subscription
-        // does not know that kind, so the reading is kept as it is.
-        if (IsAdcAnswer(answer)) {
-          history.Record(LineDeviceReading(addr, loop, now, value, ""));
-        }
-        break;
-      case BusAnswer::LoopState:
-        history.Record(StateReading(addr, loop, now, value));
-        break;
-      default:
-        break;
+    if (!devices.contains(addr)) return;
+    if (auto reading = SubscribedReading(devices, addr, command, loop, answer)) {
+      history.Record(*reading);
     }
   };
 }

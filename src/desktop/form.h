@@ -58,6 +58,7 @@ enum class ControlKind : uint8_t {
   ProgressBar,
   LoopTable,  // the loop table grid
   Plot,       // a loop's history drawn
+  ModelList,  // a list box that draws its rows from its window's model and keeps no texts
 };
 
 enum class ButtonIcon : uint8_t { None, Search, Read, Tools, Periodic };

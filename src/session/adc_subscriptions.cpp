@@ -142,8 +142,9 @@ bool SessionWorker::ReadLoop(TStructDeviceA& device, TLoopA& entry, bool mayDete
 
 void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entry,
                                 int32_t typeEvent) {
-  Transact(s_, PrepareRequest(s_, request), 1);
+  const bool answered = Transact(s_, PrepareRequest(s_, request), 1);
   const Bytes answer = s_.Answer;
+  NoteExchange(request, answered ? answer : Bytes{});
   if (IsAdcRefusal(answer)) {
     QueueSubscriptionRequest(AsyncRequest::RemoveLoop, {addr, entry.NumShl});
     return;
@@ -171,6 +172,7 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
   if (device.TypeDevice == UnknownType) {
     const Bytes identify{addr, 6, 0, BusCommand::Identify, 0, 0};
     const bool answered = s_.ShortRequest(identify, 1);
+    NoteExchange(identify, answered ? s_.Answer : Bytes{});
     device.TypeDevice =
         answered && AnswerFitsRequest(identify, s_.Answer) ? s_.Answer[3] : UnknownType;
   }
@@ -181,7 +183,7 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
     uint8_t command = BusCommand::LoopAdc;
     if (device.TypeDevice == TypeWithLineDevices || device.TypeDevice == TypeWithLineKinds) {
       const Bytes kindRequest{addr, 6, 0, BusCommand::LineDevice, loop, LineQuery::Kind};
-      s_.ShortRequest(kindRequest, 1);
+      NoteExchange(kindRequest, s_.ShortRequest(kindRequest, 1) ? s_.Answer : Bytes{});
       const uint8_t code = lineKind(kindRequest, s_.Answer);
       command = BusCommand::LineDevice;
       if (device.TypeDevice == TypeWithLineDevices) {
@@ -213,7 +215,8 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
 
     TTypeReport typeReport{addr, f.NumShl, device.TypeDevice, kind};
     if (!Deliver(SessionMessage::NewTypeEventAdc, &typeReport)) break;
-    s_.ShortRequest({addr, 6, 0, BusCommand::LoopState, f.NumShl, 0}, 1);
+    const Bytes stateRequest{addr, 6, 0, BusCommand::LoopState, f.NumShl, 0};
+    NoteExchange(stateRequest, s_.ShortRequest(stateRequest, 1) ? s_.Answer : Bytes{});
     Bytes state = s_.Answer;
     if (!Deliver(SessionMessage::NewEvent, &state)) break;
     DecodeEvent(state, Origin::Determination);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/system/simulator_link.h"
+#include "transport/answer_rule.h"
 
 namespace loopmon {
 
@@ -28,6 +29,28 @@ bool isDeviceAddress(uint8_t addr) {
 // Codes of a device that speaks the protocol: present, or present with an event.
 bool isPresenceCode(uint8_t code) {
   return code == 2 || isEventCode(code);
+}
+
+// The requests whose answers say what they answer: an ADC or line device
+// reading, a loop kind, the device type, a loop state. No presence answer
+// passes for an answer to one of them.
+bool SaysWhatItAnswers(const Bytes& request) {
+  if (request.size() < 6) return false;
+  switch (request[FrameOffset::Command]) {
+    case BusCommand::LoopAdc:
+    case BusCommand::LineDevice:
+    case BusCommand::Identify:
+    case BusCommand::LoopState:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsAnswerTo(const Bytes& request, const Bytes& answer) {
+  if (!SaysWhatItAnswers(request) || !AnswerFitsRequest(request, answer)) return false;
+  return request[FrameOffset::Command] != BusCommand::LoopState ||
+         answer[FrameOffset::Code] == BusAnswer::LoopState;
 }
 
 }  // namespace
@@ -140,10 +163,25 @@ void SessionWorker::PollStep(uint8_t addr) {
     // The engine takes an answer only from the address asked.
     answered = Transact(s_, prepared, 1) && s_.Answer.size() >= 6;
   }
+  // The answer owed to an earlier request of the device, come late, says
+  // nothing of this poll: the device is neither false nor heard.
+  if (answered && IsAnswerTo(unanswered_[addr], s_.Answer)) {
+    unanswered_[addr].clear();
+    answered = false;
+  }
   if (answered) {
     PollAnswered(addr, s_.Answer);
   } else {
     PollUnanswered(addr);
+  }
+}
+
+void SessionWorker::NoteExchange(const Bytes& request, const Bytes& answer) {
+  Bytes& owed = unanswered_[request[FrameOffset::Address] & 0x7F];
+  if (IsAnswerTo(request, answer)) {
+    if (owed == request) owed.clear();
+  } else if (SaysWhatItAnswers(request)) {
+    owed = request;
   }
 }
 

@@ -11,6 +11,7 @@
 // host may look at once the worker is off, is changed before hand-overs for
 // the same reason.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -68,6 +69,9 @@ class SessionWorker {
   void PollStep(uint8_t addr);
   void PollUnanswered(uint8_t addr);
   void PollAnswered(uint8_t addr, const Bytes& answer);
+  // The worker's exchange of `request` with its device ended with `answer`
+  // (empty: none).
+  void NoteExchange(const Bytes& request, const Bytes& answer);
 
   // event_decoding.cpp
   void DecodeEvent(const Bytes& frame, Origin origin);
@@ -101,6 +105,10 @@ class SessionWorker {
   // A hand-over of this cycle found the worker switched off.
   bool stopped_ = false;
   uint32_t lastAdcRequestMs_ = 0;
+  // Per device, the worker's last request whose answer says what it answers
+  // and that got no such answer: that answer may still come, late, to a later
+  // request (a network that held it back), and is then not that one's.
+  std::array<Bytes, 128> unanswered_;
   // Host commands taken over from AsyncList, each with its own 256-byte block.
   // What a stop leaves unanswered is answered by the next cycle.
   std::vector<AsyncCommand> privateList_;

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -549,6 +550,43 @@ TEST_F(Loopctl, RemoteLineOverHeldAnswers) {
       }
       EXPECT_EQ(loops, c.loops) << read.out;
       server.reset();
+      loopsim.reset();
+    }
+  }
+}
+
+// The worker's presence polls and loop readings share the line with a held
+// answer: the device is never taken for a false one, and every reading shown
+// is its own loop's (loop k reads 10·k).
+TEST_F(Loopctl, RemoteLineMonitorOverHeldAnswers) {
+  // Which of the device's answers is held, counted from the first after the
+  // identification.
+  for (const char* held : {"late", "ok, late", "ok, ok, ok, late", "ok, ok, ok, ok, ok, late"}) {
+    for (const bool rfc2217 : {false, true}) {
+      SCOPED_TRACE(std::string(held) + (rfc2217 ? " over rfc2217" : " over raw tcp"));
+      std::ofstream(folder.file("bus.ini"))
+          << "[bus]\ndrift = no\n[device 5]\ntype = 4\nversion = 102\nloop.1 = 10\n"
+             "loop.2 = 20\nloop.3 = 30\nloop.4 = 40\nanswers = ok, "
+          << held << ", ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok, ok"
+          << "\nlate-us = 650000\n";
+      openRegistryFile(folder.file("config/loopmon/system.reg"))
+          ->write(LineSettingsKey, "TimeoutConstant", RegValue::ofDword(200));
+      startLoopsim(false);
+      testing::Ser2netProcess server(SER2NET_PATH, tty());
+      ASSERT_TRUE(server.start());
+      const RunResult monitor =
+          run({"monitor", "--port", rfc2217 ? server.rfc2217Url() : server.tcpUrl(), "--poll", "5",
+               "--subscribe", "5:1,5:2,5:3,5:4", "--adc-period", "50", "--duration", "6"});
+      EXPECT_EQ(monitor.status, 0) << monitor.err;
+      std::set<std::string> loopsRead;
+      for (const std::string& line : monitor.lines()) {
+        std::smatch m;
+        EXPECT_FALSE(std::regex_search(line, std::regex("\t(false|new|lost)\t"))) << monitor.out;
+        if (!std::regex_search(line, m, std::regex("\tadc\t5\t(\\d)\t(\\d+)\t"))) continue;
+        EXPECT_EQ(m[2], std::to_string(10 * std::stoi(m[1]))) << monitor.out;
+        loopsRead.insert(m[1]);
+      }
+      EXPECT_EQ(loopsRead, (std::set<std::string>{"1", "2", "3", "4"})) << monitor.out;
       loopsim.reset();
     }
   }

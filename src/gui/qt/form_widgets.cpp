@@ -172,6 +172,8 @@ QWidget* FormWidgets::create(const ControlForm& control) {
       return new LoopTable(&window_);
     case ControlKind::Plot:
       return new Plot(&window_);
+    case ControlKind::ModelList:
+      return new NoteListView(&window_);
   }
   return nullptr;
 }

@@ -4,6 +4,17 @@
 
 namespace loopmon::qt {
 
+namespace {
+
+void paintNote(QAbstractItemView& list, const QString& note) {
+  if (note.isEmpty() || (list.model() && list.model()->rowCount() > 0)) return;
+  QPainter painter(list.viewport());
+  painter.setPen(list.palette().color(QPalette::Disabled, QPalette::Text));
+  painter.drawText(list.viewport()->rect(), Qt::AlignCenter, note);
+}
+
+}  // namespace
+
 void NoteList::setNote(const QString& note) {
   note_ = note;
   viewport()->update();
@@ -11,10 +22,17 @@ void NoteList::setNote(const QString& note) {
 
 void NoteList::paintEvent(QPaintEvent* event) {
   QListWidget::paintEvent(event);
-  if (count() > 0 || note_.isEmpty()) return;
-  QPainter painter(viewport());
-  painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
-  painter.drawText(viewport()->rect(), Qt::AlignCenter, note_);
+  paintNote(*this, note_);
+}
+
+void NoteListView::setNote(const QString& note) {
+  note_ = note;
+  viewport()->update();
+}
+
+void NoteListView::paintEvent(QPaintEvent* event) {
+  QListView::paintEvent(event);
+  paintNote(*this, note_);
 }
 
 }  // namespace loopmon::qt

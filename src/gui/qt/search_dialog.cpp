@@ -1,5 +1,6 @@
 #include "gui/qt/search_dialog.h"
 
+#include <QAbstractListModel>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -26,6 +27,40 @@ constexpr int ScanIntervalMs = 10;
 
 }  // namespace
 
+// The search model's devices as the list's rows. It keeps only how many rows
+// the list has been told of, so that a device the scan adds is announced as
+// a row inserted.
+class DeviceRows : public QAbstractListModel {
+ public:
+  DeviceRows(QObject* parent, const std::unique_ptr<SearchDialogModel>& model)
+      : QAbstractListModel(parent), model_(model) {}
+
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : shown_; }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_) return {};
+    return qtext(model_->devices()[static_cast<size_t>(index.row())].line);
+  }
+
+  void cleared() {
+    beginResetModel();
+    shown_ = 0;
+    endResetModel();
+  }
+
+  void appended() {
+    const int devices = static_cast<int>(model_->devices().size());
+    if (devices <= shown_) return;
+    beginInsertRows({}, shown_, devices - 1);
+    shown_ = devices;
+    endInsertRows();
+  }
+
+ private:
+  const std::unique_ptr<SearchDialogModel>& model_;
+  int shown_ = 0;
+};
+
 SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath,
                            SearchDialogModel::PortChoices portChoices)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
@@ -42,7 +77,9 @@ SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath,
           [this] { forward([](SearchDialogModel& m) { m.chooseDevice(); }); });
   connect(form_->get<QPushButton>(CancelButton), &QPushButton::clicked, this,
           [this] { forward([](SearchDialogModel& m) { m.cancelClicked(); }); });
-  auto* list = form_->get<NoteList>(DeviceList);
+  rows_ = new DeviceRows(this, model_);
+  auto* list = form_->get<NoteListView>(DeviceList);
+  list->setModel(rows_);
   list->installEventFilter(this);
   list->viewport()->installEventFilter(this);
   model_ = std::make_unique<SearchDialogModel>(static_cast<SearchDialogView&>(*this), bus,
@@ -86,7 +123,7 @@ void SearchDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {
-  auto* list = form_->get<NoteList>(DeviceList);
+  auto* list = form_->get<NoteListView>(DeviceList);
   if (watched == list && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -119,11 +156,11 @@ void SearchDialog::fitPortSelector() {
 }
 
 void SearchDialog::clearDevices() {
-  form_->get<NoteList>(DeviceList)->clear();
+  rows_->cleared();
 }
 
-void SearchDialog::appendDevice(const FoundDevice& device) {
-  form_->get<NoteList>(DeviceList)->addItem(qtext(device.line));
+void SearchDialog::appendDevice(const FoundDevice&) {
+  rows_->appended();
 }
 
 void SearchDialog::focusDeviceList() {
@@ -176,7 +213,7 @@ void SearchDialog::showError(const std::string& text, const std::string& caption
 }
 
 void SearchDialog::showListNote(const std::string& note) {
-  form_->get<NoteList>(DeviceList)->setNote(qtext(note));
+  form_->get<NoteListView>(DeviceList)->setNote(qtext(note));
 }
 
 void SearchDialog::setPortItems(const std::vector<std::string>& texts) {
@@ -195,12 +232,12 @@ void SearchDialog::setPortIndex(int index) {
 }
 
 int SearchDialog::selectedLine() const {
-  const auto* list = form_->get<NoteList>(DeviceList);
-  return list->selectedItems().isEmpty() ? -1 : list->currentRow();
+  const auto* list = form_->get<NoteListView>(DeviceList);
+  return list->selectionModel()->hasSelection() ? list->currentIndex().row() : -1;
 }
 
 void SearchDialog::selectLine(int line) {
-  form_->get<NoteList>(DeviceList)->setCurrentRow(line);
+  form_->get<NoteListView>(DeviceList)->setCurrentIndex(rows_->index(line));
 }
 
 void SearchDialog::closeDialog() {

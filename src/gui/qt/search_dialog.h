@@ -15,6 +15,7 @@ class QTimer;
 
 namespace loopmon::qt {
 
+class DeviceRows;
 class FormWidgets;
 
 class SearchDialog : public QDialog, private SearchDialogView {
@@ -66,6 +67,8 @@ class SearchDialog : public QDialog, private SearchDialogView {
 
   FormWidgets* form_ = nullptr;
   QTimer* scanTimer_ = nullptr;
+  // What the device list shows: the model's devices.
+  DeviceRows* rows_ = nullptr;
   std::unique_ptr<SearchDialogModel> model_;
 };
 

@@ -134,13 +134,20 @@ void SearchDialog::onCancel() {
   forward([](SearchDialogModel& m) { m.cancelClicked(); });
 }
 
+std::string SearchDialog::listRow(int id, int row) const {
+  if (!model_) return {};
+  const auto& devices = model_->devices();
+  if (id != DeviceList || row < 0 || static_cast<size_t>(row) >= devices.size()) return {};
+  return devices[static_cast<size_t>(row)].line;
+}
+
 void SearchDialog::clearDevices() {
   SendMessageW(control(DeviceList), LB_RESETCONTENT, 0, 0);
 }
 
-void SearchDialog::appendDevice(const FoundDevice& device) {
-  SendMessageW(control(DeviceList), LB_ADDSTRING, 0,
-               reinterpret_cast<LPARAM>(widen(device.line).c_str()));
+void SearchDialog::appendDevice(const FoundDevice&) {
+  // A row without data: listRow draws it from the model's device.
+  SendMessageW(control(DeviceList), LB_ADDSTRING, 0, 0);
 }
 
 void SearchDialog::focusDeviceList() {

@@ -27,6 +27,7 @@ class SearchDialog : public FormWindow, private SearchDialogView {
   // Shown and not closing.
   bool shown() const { return runningModal(); }
   const SearchDialogModel& model() const { return *model_; }
+  std::string listRow(int id, int row) const override;
 
  protected:
   void onCommand(int id, int code) override;

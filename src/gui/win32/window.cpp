@@ -29,6 +29,8 @@ constexpr int IconSize = 16;
 // defaulted, stylus hot.
 constexpr int ButtonStates = 6;
 constexpr int DisabledState = 3;
+// A drawn list row's text starts this far in, as a list box's own does, at 96 DPI.
+constexpr int ListRowIndent = 2;
 
 int iconResource(ButtonIcon icon) {
   switch (icon) {
@@ -468,6 +470,13 @@ void FormWindow::createControl(const ControlForm& control) {
       custom_[control.id] = std::make_unique<Plot>(hwnd(), control.id);
       created = custom_[control.id]->hwnd();
       break;
+    case ControlKind::ModelList:
+      // Rows without data: each row is drawn from the window's model (listRow).
+      created = createChild(
+          hwnd(), WC_LISTBOXW,
+          common | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED | LBS_NODATA,
+          control.id, WS_EX_CLIENTEDGE);
+      break;
   }
   setWindowText(created, control.text);
 }
@@ -550,6 +559,10 @@ void FormWindow::layOut() {
     HWND window = this->control(control.id);
     HFONT controlFont = fontOf(control);
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(controlFont), FALSE);
+    // A list that draws its rows takes no height from its font by itself.
+    if (control.kind == ControlKind::ModelList) {
+      SendMessageW(window, LB_SETITEMHEIGHT, 0, textExtent(window, controlFont, L"Ag").cy);
+    }
     Rect rect = placeControl(control, dpi, extra_);
     if (control.kind == ControlKind::DropDownList) rect.height += scaled(DropDownListHeight, dpi);
     if (control.kind == ControlKind::SpinEdit) {
@@ -724,6 +737,27 @@ void FormWindow::drawLabel(const DRAWITEMSTRUCT& item) {
   }
 }
 
+void FormWindow::drawListRow(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT area = item.rcItem;
+  // An empty list draws only its focus.
+  if (item.itemID != static_cast<UINT>(-1)) {
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    FillRect(dc, &area, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    HGDIOBJ old = SelectObject(dc, fontOf(form_.control(static_cast<int>(item.CtlID))));
+    const std::wstring text =
+        widen(listRow(static_cast<int>(item.CtlID), static_cast<int>(item.itemID)));
+    RECT textArea = area;
+    textArea.left += scaled(ListRowIndent, static_cast<int>(dpi_));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textArea,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+  }
+  if ((item.itemState & ODS_FOCUS) != 0) DrawFocusRect(dc, &area);
+}
+
 LRESULT CALLBACK FormWindow::editProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT_PTR, DWORD_PTR window) {
   if (message == WM_CHAR && wParam >= L' ' &&
@@ -771,9 +805,15 @@ LRESULT FormWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       onActivated(true);
       return 0;
-    case WM_DRAWITEM:
-      drawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlType == ODT_LISTBOX) {
+        drawListRow(item);
+      } else {
+        drawLabel(item);
+      }
       return TRUE;
+    }
     case WM_DPICHANGED:
       changeDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;

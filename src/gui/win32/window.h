@@ -115,6 +115,8 @@ class FormWindow : public Window {
   }
   // The hint a control shows, "" for none.
   std::string hint(int id) const;
+  // The text the model list `id` draws in row `row`.
+  virtual std::string listRow(int /*id*/, int /*row*/) const { return {}; }
 
   // Shown and brought to the front; centred on `anchor`'s monitor the first time.
   void show(HWND anchor = nullptr);
@@ -160,6 +162,7 @@ class FormWindow : public Window {
   void addHint(const ControlForm& control);
   void placeHints();
   void drawLabel(const DRAWITEMSTRUCT& item);
+  void drawListRow(const DRAWITEMSTRUCT& item);
   void sizeWindow();
   void loadIcons();
   void changeDpi(UINT dpi, const RECT& suggested);

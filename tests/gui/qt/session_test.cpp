@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QProcess>
@@ -106,14 +107,14 @@ class SessionTest : public QObject {
         [](QDialog* d) {
           QTest::mouseClick(control<QPushButton>(d, "cancelButton"), Qt::LeftButton);
         },
-        [](QDialog* d) { QTest::keyClick(control<QListWidget>(d, "deviceList"), Qt::Key_Escape); },
+        [](QDialog* d) { QTest::keyClick(control<QListView>(d, "deviceList"), Qt::Key_Escape); },
         [](QDialog* d) { d->close(); }};
     for (const auto& close : closings) {
       search([&](QDialog* d) {
         QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), 3);
-        QCOMPARE(control<QListWidget>(d, "deviceList")->count(), 0);
+        QCOMPARE(control<QListView>(d, "deviceList")->model()->rowCount(), 0);
         // Enter in the empty list keeps the dialog open.
-        QTest::keyClick(control<QListWidget>(d, "deviceList"), Qt::Key_Return);
+        QTest::keyClick(control<QListView>(d, "deviceList"), Qt::Key_Return);
         QVERIFY(d->isVisible());
         close(d);
         QVERIFY(!d->isVisible());
@@ -124,14 +125,16 @@ class SessionTest : public QObject {
 
   void searchAndChooseATypeOneDevice() {
     search([&](QDialog* d) {
-      auto* list = control<QListWidget>(d, "deviceList");
+      auto* list = control<QListView>(d, "deviceList");
       QTest::mouseClick(control<QPushButton>(d, "searchButton"), Qt::LeftButton);
       // The traffic window opens from the table's menu while the scan runs.
       control<QAction>(window_.get(), "trafficAction")->trigger();
       QTRY_COMPARE_WITH_TIMEOUT(control<QPushButton>(d, "searchButton")->text(),
                                 QStringLiteral("Поиск"), ScanTimeoutMs);
       QStringList lines;
-      for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
+      for (int row = 0; row < list->model()->rowCount(); ++row) {
+        lines << list->model()->index(row, 0).data().toString();
+      }
       // The versions' decimal separator is the locale's.
       lines.replaceInStrings(QStringLiteral(","), QStringLiteral("."));
       QCOMPARE(lines, (QStringList{QStringLiteral("Адрес: 127  Hovra-Y (версия  1.01)"),
@@ -139,7 +142,7 @@ class SessionTest : public QObject {
                                    QStringLiteral("Адрес:  12  Mivra-QX (версия  1.10)"),
                                    QStringLiteral("Адрес:  20  Hovra-J (версия  1.02)"),
                                    QStringLiteral("Адрес:  63  Mivra-QW (версия  1.05)")}));
-      list->setCurrentRow(1);
+      list->setCurrentIndex(list->model()->index(1, 0));
       QTest::mouseClick(control<QPushButton>(d, "chooseButton"), Qt::LeftButton);
     });
     QTRY_COMPARE(window_->device().DevAddr, uint8_t{5});
@@ -475,8 +478,8 @@ class SessionTest : public QObject {
 
   void enterWithoutSelectionChoosesTheFirstLine() {
     search([&](QDialog* d) {
-      auto* list = control<QListWidget>(d, "deviceList");
-      QTRY_COMPARE(list->count(), 5);  // the devices found earlier still answer
+      auto* list = control<QListView>(d, "deviceList");
+      QTRY_COMPARE(list->model()->rowCount(), 5);  // the devices found earlier still answer
       list->clearSelection();
       QTest::keyClick(list, Qt::Key_Return);
     });
@@ -602,10 +605,11 @@ class SessionTest : public QObject {
       QTest::mouseClick(button, Qt::LeftButton);
       QTRY_COMPARE(boxes.boxes.size(), 1);
       QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("Поиск"), ScanTimeoutMs);
-      QCOMPARE(control<NoteList>(d, "deviceList")->note(), QStringLiteral("Приборы не найдены"));
+      QCOMPARE(control<NoteListView>(d, "deviceList")->note(),
+               QStringLiteral("Приборы не найдены"));
       QTest::mouseClick(button, Qt::LeftButton);
       QTRY_COMPARE(boxes.boxes.size(), 2);
-      QCOMPARE(control<NoteList>(d, "deviceList")->note(), QString());
+      QCOMPARE(control<NoteListView>(d, "deviceList")->note(), QString());
       QTest::mouseClick(button, Qt::LeftButton);
       QTRY_COMPARE(button->text(), QStringLiteral("Поиск"));
     });

@@ -60,8 +60,8 @@ class MainWindowTest : public ::testing::Test {
     window_->session().SetDeviceVersion(address, version);
     search([&](SearchDialog& d) {
       if (inside) inside();
-      ASSERT_TRUE(pumpUntil([&] { return !lines(d.control(search_form::DeviceList)).empty(); },
-                            PassLimitMs));
+      ASSERT_TRUE(
+          pumpUntil([&] { return !drawnLines(d, search_form::DeviceList).empty(); }, PassLimitMs));
       press(d.control(search_form::DeviceList), VK_RETURN);
     });
     ASSERT_TRUE(pumpUntil([&] { return window_->device().DevAddr == address; }, PassLimitMs));
@@ -151,7 +151,7 @@ TEST_F(MainWindowTest, AScanFindsTheBusAndATypeNineDeviceReadsItsLineDevices) {
     for (uint8_t address : {127, 5, 12, 20, 63}) {
       expected.push_back(window_->session().DescribeDevice(address));
     }
-    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+    EXPECT_EQ(drawnLines(d, search_form::DeviceList), expected);
     SendMessageW(d.control(search_form::DeviceList), LB_SETCURSEL, 0, 0);
     click(d.control(search_form::ChooseButton));
   });

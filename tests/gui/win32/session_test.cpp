@@ -107,7 +107,7 @@ TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
     for (uint8_t address : {127, 5, 12, 20, 63}) {
       expected.push_back(window_->session().DescribeDevice(address));
     }
-    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+    EXPECT_EQ(drawnLines(d, search_form::DeviceList), expected);
     SendMessageW(d.control(search_form::DeviceList), LB_SETCURSEL, 1, 0);
     click(d.control(search_form::ChooseButton));
   });
@@ -132,13 +132,13 @@ TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
   ASSERT_TRUE(window_->session().Bus().Simulator.enabled);
   search([&](SearchDialog& d) {
     click(d.control(search_form::SearchButton));
-    ASSERT_TRUE(pumpUntil([&] { return lines(d.control(search_form::DeviceList)).size() == 2; },
-                          ScanLimitMs));
+    ASSERT_TRUE(
+        pumpUntil([&] { return drawnLines(d, search_form::DeviceList).size() == 2; }, ScanLimitMs));
     click(d.control(search_form::SearchButton));
     ASSERT_TRUE(pumpUntil([&] { return !d.model().procedure().Scanning(); }, PassLimitMs));
     const std::vector<std::string> expected{window_->session().DescribeDevice(127),
                                             window_->session().DescribeDevice(5)};
-    EXPECT_EQ(lines(d.control(search_form::DeviceList)), expected);
+    EXPECT_EQ(drawnLines(d, search_form::DeviceList), expected);
   });
 }
 

@@ -106,6 +106,14 @@ inline std::vector<std::string> lines(HWND list, bool dropDown = false) {
   return texts;
 }
 
+// The lines a model list draws: one per row it has, as its window gives them.
+inline std::vector<std::string> drawnLines(const win32::FormWindow& window, int id) {
+  std::vector<std::string> texts;
+  const auto rows = static_cast<int>(SendMessageW(window.control(id), LB_GETCOUNT, 0, 0));
+  for (int row = 0; row < rows; ++row) texts.push_back(window.listRow(id, row));
+  return texts;
+}
+
 // The width of `text` in the font `control` draws with.
 inline int textWidth(HWND control, const std::string& text) {
   HDC dc = GetDC(control);
