@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <utility>
@@ -32,6 +33,7 @@
 #include "platform/platform.h"
 #include "record/survey.h"
 #include "scoped_temp_dir.h"
+#include "search/quick_search.h"
 #include "search/search_procedure.h"
 #include "ser2net_process.h"
 #include "session/bus_runner.h"
@@ -52,8 +54,7 @@ constexpr int Attempts = 6;
 class QuietView : public SearchView {
  public:
   void clearDevices() override { devices = 0; }
-  void appendDevice(const std::string&) override { ++devices; }
-  int deviceCount() const override { return devices; }
+  void appendDevice(const FoundDevice&) override { ++devices; }
   void focusDeviceList() override {}
   void focusSearchButton() override {}
   void setChooseEnabled(bool) override {}
@@ -75,6 +76,18 @@ class QuietView : public SearchView {
   std::string title_;
   std::string caption_ = SearchButtonSearch;
 };
+
+// Seconds of a quick search of every address through `session`, and the
+// devices it found.
+std::pair<double, int> quickScan(TRSSession& session) {
+  std::set<int> everyAddress;
+  for (int address = 1; address <= 127; ++address) everyAddress.insert(address);
+  QuickScan quick(ScanOrder(everyAddress));
+  int found = 0;
+  const auto started = std::chrono::steady_clock::now();
+  while (!quick.Done()) found += quick.Step(session).empty() ? 0 : 1;
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), found};
+}
 
 // Seconds of a full scan through `session`; the devices found go to `view`.
 double scanSeconds(TRSSession& session, QuietView& view) {
@@ -164,6 +177,38 @@ int main() {
   std::printf("ideal     %8.3f s (silent address %.1f ms)\n", idealS, silentMicros / 1000);
   std::printf("measured  %8.3f s\n", measuredS);
   std::printf("ratio     %8.3f (goal within 1.05)\n", measuredS / idealS);
+
+  // The quick search beside the full one: on the demo bus, then on a bus
+  // with no device at all.
+  {
+    TRSSession quickSession(Platform::system());
+    quickSession.SetPortPath(folder.file("tty"));
+    const auto [demoQuickS, demoFound] = quickScan(quickSession);
+    std::ofstream(folder.file("empty.ini")) << "[bus]\n";
+    testing::LoopsimProcess empty(LOOPSIM_PATH, {"pty", "--scenario", folder.file("empty.ini"),
+                                                 "--link", folder.file("empty")});
+    for (std::string line = empty.readLine(); line.rfind("loopsim: linked as", 0) != 0;
+         line = empty.readLine()) {
+      if (line.empty()) {
+        std::fprintf(stderr, "scan_bench: loopsim did not start on the empty bus\n");
+        return 1;
+      }
+    }
+    TRSSession emptyFull(Platform::system());
+    emptyFull.SetPortPath(folder.file("empty"));
+    QuietView emptyView;
+    const double emptyFullS = scanSeconds(emptyFull, emptyView);
+    TRSSession emptyQuick(Platform::system());
+    emptyQuick.SetPortPath(folder.file("empty"));
+    const double emptyQuickS = quickScan(emptyQuick).first;
+    std::printf("\nthe quick search beside the full one (127 addresses)\n");
+    std::printf("%-10s %10s %10s %7s %6s %6s\n", "bus", "full", "quick", "ratio", "found", "goal");
+    std::printf("%-10s %8.3f s %8.3f s %7.3f %3d/%-2d %6s\n", "demo", measuredS, demoQuickS,
+                demoQuickS / measuredS, demoFound, view.devices, "1/3");
+    std::printf("%-10s %8.3f s %8.3f s %7.3f %6s %6s\n", "empty", emptyFullS, emptyQuickS,
+                emptyQuickS / emptyFullS, "", "1/4");
+    if (demoFound != view.devices) return 1;
+  }
 
   // The survey, its steps back to back as loopctl runs them.
   SurveyTimes times;

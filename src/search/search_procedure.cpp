@@ -39,6 +39,10 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
 std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   session.SetDeviceType(address, NoDevice);
   if (!probe(session, address, BusCommand::Presence)) return {};
+  return IdentifyPresent(session, address);
+}
+
+std::string IdentifyPresent(TRSSession& session, uint8_t address) {
   const Bytes identify{address, 6, 0, BusCommand::Identify, 0, 0};
   if (!session.DirectRequest(identify, 1)) return {};
   const Bytes& answer = session.LastAnswer();

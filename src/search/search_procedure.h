@@ -33,6 +33,9 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
 // device table (NoDevice when no device identifies itself). Returns the
 // device's description line, or "".
 std::string IdentifyOnBus(TRSSession& session, uint8_t address);
+// The same after the presence request has been answered: the identification
+// alone.
+std::string IdentifyPresent(TRSSession& session, uint8_t address);
 
 // The dialog's controls as the search sees them.
 // A device the search found: what choosing it selects, and its line in the

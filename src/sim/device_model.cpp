@@ -148,6 +148,10 @@ SimulatedDevice::SimulatedDevice(const DeviceSpec& spec, uint64_t seed, bool dri
 
 bool SimulatedDevice::hears(uint8_t command) {
   if (spec_.silent || spec_.ignoredCommands.contains(command)) return false;
+  if (unheard_ < spec_.deafFirst) {
+    ++unheard_;
+    return false;
+  }
   if (spec_.dropPercent == 0) return true;
   return std::uniform_int_distribution<int>(0, 99)(random_) >= spec_.dropPercent;
 }
