@@ -1,5 +1,6 @@
 #include "gui/qt/search_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -42,6 +43,9 @@ SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath,
           [this] { forward([](SearchDialogModel& m) { m.chooseDevice(); }); });
   connect(form_->get<QPushButton>(CancelButton), &QPushButton::clicked, this,
           [this] { forward([](SearchDialogModel& m) { m.cancelClicked(); }); });
+  connect(form_->get<QCheckBox>(QuickOption), &QCheckBox::clicked, this, [this](bool checked) {
+    forward([checked](SearchDialogModel& m) { m.quickToggled(checked); });
+  });
   auto* list = form_->get<NoteList>(DeviceList);
   list->installEventFilter(this);
   list->viewport()->installEventFilter(this);
@@ -205,6 +209,10 @@ void SearchDialog::selectLine(int line) {
 
 void SearchDialog::closeDialog() {
   reject();
+}
+
+void SearchDialog::setQuickChecked(bool checked) {
+  form_->get<QCheckBox>(QuickOption)->setChecked(checked);
 }
 
 }  // namespace loopmon::qt
