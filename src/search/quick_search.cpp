@@ -30,15 +30,16 @@ int QuickScan::NextIndex() const {
 }
 
 uint32_t QuickScan::LimitMs(const LineSettings& settings) const {
-  // A quarter more than the slowest answer so far, for the device's jitter;
-  // an answer that still comes late is heard by the next try. Only an answer
-  // that begins just after the wait and ends before the next request has
-  // left goes unheard, as the line is cleared around the sending: each pass
-  // waits longer than the one before by more than that gap.
-  const auto learned = static_cast<uint32_t>((neededMicros_ * 5 / 4 + 999) / 1000) + 1;
-  const uint32_t gap = 2 + settings.StartTimeout;
-  const uint32_t limit = std::max(FirstLimitMs, learned) + static_cast<uint32_t>(pass_ - 1) * gap;
-  return std::min(settings.TimeoutConstant, limit);
+  // An eighth more than the slowest answer so far, for the device's jitter;
+  // an answer that still comes later is heard in part, or by the next try.
+  // Only an answer that begins just after the wait and ends before the next
+  // request has left goes unheard, as the line is cleared around the
+  // sending: the second pass waits longer than the first by more than that
+  // gap, so that what the first missed it hears in part, and what it misses
+  // the first heard late.
+  const auto learned = static_cast<uint32_t>((neededMicros_ * 9 / 8 + 999) / 1000) + 1;
+  const uint32_t gap = pass_ == 2 ? 2 + settings.StartTimeout : 0;
+  return std::min(settings.TimeoutConstant, std::max(FirstLimitMs, learned) + gap);
 }
 
 void QuickScan::advance() {
@@ -88,8 +89,14 @@ std::string QuickScan::Step(TRSSession& session) {
   const BusState::Heard heard = session.Bus().LastHeard;
   const uint8_t before = previous_;
   previous_ = address;
-  if (!answered && heard.bytes == 0) {
-    if (pass_ < Passes) silent_.push_back(address);
+  // A whole answer from another address is that device's, late for its own
+  // try: this address had no try of its own yet, and waits for the next
+  // pass. Damaged bytes may be this device's answer or the tail of the one
+  // probed before.
+  const bool late = !answered && heard.wellFormed && heard.address != address;
+  if (late) owe(heard.address);
+  if (!answered && (heard.bytes == 0 || late) && pass_ < Passes) {
+    silent_.push_back(address);
     advance();
     return {};
   }
@@ -99,14 +106,8 @@ std::string QuickScan::Step(TRSSession& session) {
     settled_.insert(address);
     return IdentifyPresent(session, address);
   }
-  // A whole answer from another address is that device's, late for its own
-  // try; damaged bytes may be this device's answer or the tail of the one
-  // probed before.
-  if (heard.wellFormed && heard.address != address) {
-    owe(heard.address);
-  } else {
-    owe(before);
-  }
+  if (heard.bytes == 0) return {};
+  if (!late) owe(before);
   return fullRequest(session, address);
 }
 

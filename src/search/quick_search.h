@@ -22,10 +22,10 @@ class QuickScan {
  public:
   // A device that answers one request in three is heard on the third pass.
   static constexpr int Passes = 3;
-  // Before any answer: a little more than the shortest answer's wire time. A
-  // device that has begun its answer by then is heard in part and gets the
-  // full request; a slower one is heard late, by the next try.
-  static constexpr uint32_t FirstLimitMs = 8;
+  // Before any answer: about the shortest answer's wire time. A device that
+  // has begun its answer by then is heard in part and gets the full request;
+  // a slower one is heard late, by the next try.
+  static constexpr uint32_t FirstLimitMs = 6;
 
   // `order` as ScanOrder gives it; each address is taken once.
   explicit QuickScan(const std::vector<uint8_t>& order);
