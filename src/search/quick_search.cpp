@@ -9,6 +9,13 @@
 
 namespace loopmon {
 
+namespace {
+
+// One 10-bit character at 9600 baud.
+constexpr int64_t CharacterMicros = 1041;
+
+}  // namespace
+
 QuickScan::QuickScan(const std::vector<uint8_t>& order) : order_(order), pending_(order) {
   std::set<uint8_t> seen;
   std::erase_if(pending_, [&seen](uint8_t address) { return !seen.insert(address).second; });
@@ -30,8 +37,9 @@ int QuickScan::NextIndex() const {
 }
 
 uint32_t QuickScan::LimitMs(const LineSettings& settings) const {
-  // An eighth more than the slowest answer so far, for the device's jitter;
-  // an answer that still comes later is heard in part, or by the next try.
+  // An eighth more than the latest start of an answer so far, for the
+  // devices' jitter; an answer that still starts later is heard by the next
+  // try.
   // Only an answer that begins just after the wait and ends before the next
   // request has left goes unheard, as the line is cleared around the
   // sending: the second pass waits longer than the first by more than that
@@ -58,8 +66,12 @@ void QuickScan::owe(uint8_t address) {
 }
 
 void QuickScan::learn(TRSSession& session) {
+  // When its first byte came: a wait that long hears the answer begin, and a
+  // begun answer gets the full request.
   const BusState::Heard& heard = session.Bus().LastHeard;
-  if (heard.bytes > 0) neededMicros_ = std::max(neededMicros_, heard.readMicros);
+  if (heard.bytes == 0) return;
+  const auto rest = static_cast<int64_t>(heard.bytes - 1) * CharacterMicros;
+  neededMicros_ = std::max(neededMicros_, heard.readMicros - rest);
 }
 
 std::string QuickScan::fullRequest(TRSSession& session, uint8_t address) {

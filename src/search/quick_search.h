@@ -1,8 +1,8 @@
 #pragma once
 // The quick search: one try per address with a short wait, then passes over
 // the addresses that stayed silent. The wait is sized from the answers this
-// bus has given: never shorter than any of them needed, never longer than the
-// line settings' own. An address where anything at all was heard (an answer,
+// bus has given: never shorter than any of them needed to begin, never longer
+// than the line settings' own. An address where anything at all was heard (an answer,
 // damaged bytes, another request's late answer naming it) gets the full
 // presence request with all its attempts and the full identification, so a
 // device is listed only on the answers the full search would take from it.
