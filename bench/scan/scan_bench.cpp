@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <utility>
@@ -33,6 +34,7 @@
 #include "platform/platform.h"
 #include "record/survey.h"
 #include "scoped_temp_dir.h"
+#include "search/quick_search.h"
 #include "search/search_procedure.h"
 #include "ser2net_process.h"
 #include "session/bus_runner.h"
@@ -75,6 +77,18 @@ class QuietView : public SearchView {
   std::string title_;
   std::string caption_ = SearchButtonSearch;
 };
+
+// Seconds of a quick search of every address through `session`, and the
+// devices it found.
+std::pair<double, int> quickScan(TRSSession& session) {
+  std::set<int> everyAddress;
+  for (int address = 1; address <= 127; ++address) everyAddress.insert(address);
+  QuickScan quick(ScanOrder(everyAddress));
+  int found = 0;
+  const auto started = std::chrono::steady_clock::now();
+  while (!quick.Done()) found += quick.Step(session).empty() ? 0 : 1;
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), found};
+}
 
 // Seconds of a full scan through `session`; the devices found go to `view`.
 double scanSeconds(TRSSession& session, QuietView& view) {
@@ -188,6 +202,34 @@ int main() {
   std::printf("ideal     %8.3f s (silent address %.1f ms)\n", idealS, silentMicros / 1000);
   std::printf("measured  %8.3f s\n", measuredS);
   std::printf("ratio     %8.3f (goal within 1.05)\n", measuredS / idealS);
+
+  // The quick search beside the full one: on the demo bus, then on a bus
+  // with no device at all. A line is opened for one session at a time.
+  {
+    const auto [demoQuickS, demoFound] = quickScan(session);
+    std::ofstream(folder.file("empty.ini")) << "[bus]\n";
+    testing::LoopsimProcess empty(LOOPSIM_PATH, {"pty", "--scenario", folder.file("empty.ini"),
+                                                 "--link", folder.file("empty")});
+    for (std::string line = empty.readLine(); line.rfind("loopsim: linked as", 0) != 0;
+         line = empty.readLine()) {
+      if (line.empty()) {
+        std::fprintf(stderr, "scan_bench: loopsim did not start on the empty bus\n");
+        return 1;
+      }
+    }
+    TRSSession emptyFull(Platform::system());
+    emptyFull.SetPortPath(folder.file("empty"));
+    QuietView emptyView;
+    const double emptyFullS = scanSeconds(emptyFull, emptyView);
+    const double emptyQuickS = quickScan(emptyFull).first;
+    std::printf("\nthe quick search beside the full one (127 addresses)\n");
+    std::printf("%-10s %10s %10s %7s %6s %6s\n", "bus", "full", "quick", "ratio", "found", "goal");
+    std::printf("%-10s %8.3f s %8.3f s %7.3f %3d/%-2d %6s\n", "demo", measuredS, demoQuickS,
+                demoQuickS / measuredS, demoFound, view.devices, "1/3");
+    std::printf("%-10s %8.3f s %8.3f s %7.3f %6s %6s\n", "empty", emptyFullS, emptyQuickS,
+                emptyQuickS / emptyFullS, "", "1/4");
+    if (demoFound != view.devices) return 1;
+  }
 
   SurveyTimes times;
   const CoefficientsStore store(folder.file("ohmgauge.kft"), '.');

@@ -18,11 +18,13 @@ const std::array<CommandHelp, 12> Commands{{
      "Lists the serial ports and the COM names they answer to.\n"
      "  --map COMn=DEVICE|URL  lets COMn name DEVICE (or a network line) from now on\n"},
     {"scan",
-     "usage: loopctl scan --port PORT [--addr LIST] [--json | --csv]\n"
+     "usage: loopctl scan --port PORT [--addr LIST] [--quick] [--json | --csv]\n"
      "Searches the bus and prints one line per device that answers: address 127\n"
      "first, then the others in rising order. Progress (N/127) goes to standard\n"
      "error, and a summary line at the end.\n"
      "  --addr LIST   addresses to probe, e.g. 1-20,127 (default 1-127)\n"
+     "  --quick       one short try per address, then two passes over the silent\n"
+     "                ones; whatever answers gets every attempt of the full search\n"
      "  --json        one JSON object per device: addr, type, name, version\n"
      "  --csv         CSV: addr, type, name, version\n"
      "Exit status 3 when no device answers.\n"},
@@ -65,12 +67,14 @@ const std::array<CommandHelp, 12> Commands{{
      "Works out the coefficients from two reference points; with --type and\n"
      "--version stores them in ohmgauge.kft. KOHM takes \".\" or \",\".\n"},
     {"survey",
-     "usage: loopctl survey --port PORT [--addr LIST] [--site TEXT] [--out FILE.json]\n"
+     "usage: loopctl survey --port PORT [--addr LIST] [--quick] [--site TEXT]\n"
+     "                      [--out FILE.json]\n"
      "Searches the bus and reads every loop of every device found in both views\n"
      "(a line controller's 127 numbers included), as read does; writes the site\n"
      "record as one JSON document. Progress (N/127, then device K of M) goes to\n"
      "standard error.\n"
      "  --addr LIST   addresses to search, e.g. 1-20,127 (default 1-127)\n"
+     "  --quick       the quick search, as scan --quick makes it\n"
      "  --site TEXT   the site's name, kept in the record\n"
      "  --out FILE    the record's file, written whole or not at all (default:\n"
      "                standard output)\n"

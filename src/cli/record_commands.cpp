@@ -67,11 +67,12 @@ double tolerancePercent(const Arguments& args) {
 }  // namespace
 
 int survey(const std::vector<std::string>& words, const BusOpener& open) {
-  const Arguments args(words, {"--port", "--addr", "--site", "--out"}, {});
+  const Arguments args(words, {"--port", "--addr", "--site", "--out"}, {"--quick"});
   if (!args.plain().empty())
     throw UsageError(trWith("%s takes no words: %s", {"survey", args.plain().front()}));
   const std::string addressText = args.value("--addr", "1-127");
   SurveyPlan plan{ScanOrder(parseNumberList(addressText, 1, 127, "--addr"))};
+  plan.quick = args.has("--quick");
   const std::string out = args.value("--out", "");
   if (args.has("--out")) checkWritable("--out", out);
   const std::string site = args.value("--site", "");

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <set>
 #include <utility>
 
 #include "cli/cli_args.h"
@@ -14,6 +15,7 @@
 #include "common/number_text.h"
 #include "common/translation.h"
 #include "platform/system/locale_info.h"
+#include "search/quick_search.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 
@@ -41,7 +43,7 @@ void checkLine(const TRSSession& session) {
 }
 
 int scan(const std::vector<std::string>& words, const BusOpener& open) {
-  const Arguments args(words, {"--port", "--addr"}, {"--json", "--csv"});
+  const Arguments args(words, {"--port", "--addr"}, {"--json", "--csv", "--quick"});
   if (!args.plain().empty())
     throw UsageError(trWith("%s takes no words: %s", {"scan", args.plain().front()}));
   if (args.has("--json") && args.has("--csv"))
@@ -66,24 +68,41 @@ int scan(const std::vector<std::string>& words, const BusOpener& open) {
   const auto started = SteadyClock::now();
   size_t probed = 0;
   int found = 0;
-  for (const uint8_t address : order) {
+  const auto list = [&](uint8_t address) {
+    ++found;
+    progress.end();
+    if (format == RecordFormat::Text) {
+      printLine(stdout, session->DescribeDevice(address));
+      return;
+    }
+    const auto type = static_cast<uint8_t>(session->GetDeviceType(address));
+    const uint8_t version = session->DeviceVersion(address);
+    writer.record({Field::number(address), Field::number(type), Field::textOf(DeviceTypeName(type)),
+                   Field::number(versionText(version, separator), version / 100.0)});
+  };
+  if (args.has("--quick")) {
+    QuickScan quick(order);
+    std::set<uint8_t> reached;
+    while (!quick.Done() && InterruptGuard::requested() == 0) {
+      const uint8_t address = quick.NextAddress();
+      progress.show(ScanTitle + std::to_string(address) + " (" + std::to_string(quick.NextIndex()) +
+                    "/" + std::to_string(order.size()) + ", pass " + std::to_string(quick.Pass()) +
+                    ")");
+      const bool listed = !quick.Step(*session).empty();
+      checkLine(*session);
+      reached.insert(address);
+      probed = reached.size();
+      if (listed) list(address);
+    }
+  }
+  for (const uint8_t address : args.has("--quick") ? std::vector<uint8_t>{} : order) {
     if (InterruptGuard::requested() != 0) break;
     progress.show(ScanTitle + std::to_string(address) + " (" + std::to_string(probed + 1) + "/" +
                   std::to_string(order.size()) + ")");
     search.IdentifyAddress(address);
     checkLine(*session);
     ++probed;
-    if (session->GetDeviceType(address) == NoDevice) continue;
-    ++found;
-    progress.end();
-    if (format == RecordFormat::Text) {
-      printLine(stdout, session->DescribeDevice(address));
-      continue;
-    }
-    const auto type = static_cast<uint8_t>(session->GetDeviceType(address));
-    const uint8_t version = session->DeviceVersion(address);
-    writer.record({Field::number(address), Field::number(type), Field::textOf(DeviceTypeName(type)),
-                   Field::number(versionText(version, separator), version / 100.0)});
+    if (session->GetDeviceType(address) != NoDevice) list(address);
   }
   progress.end();
 

@@ -56,6 +56,7 @@ enum class ControlKind : uint8_t {
   DropDownList,  // a list that drops down, no typing
   ListBox,
   ProgressBar,
+  CheckBox,   // a box ticked on and off, its text beside it
   LoopTable,  // the loop table grid
   Plot,       // a loop's history drawn
   ModelList,  // a list box that draws its rows from its window's model and keeps no texts

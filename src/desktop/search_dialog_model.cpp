@@ -15,6 +15,8 @@ namespace {
 const char* const PortSection = "Port";
 const char* const PortKey = "Num";
 const char* const PortNameKey = "Name";
+const char* const SearchSection = "Search";
+const char* const QuickKey = "Quick";
 
 }  // namespace
 
@@ -38,8 +40,10 @@ void SearchDialogModel::aboutToShow() {
   // dialog has started its check.
   std::exception_ptr unreadable;
   int index = -1;
+  bool quick = false;
   try {
     const ProfileFile settings(portSettingsPath_);
+    quick = settings.readInt(SearchSection, QuickKey, 0) == 1;
     index = settings.readInt(PortSection, PortKey, 0);
     if (index >= PortCount) {
       const std::string name = settings.readString(PortSection, PortNameKey, "");
@@ -54,6 +58,9 @@ void SearchDialogModel::aboutToShow() {
     unreadable = std::current_exception();
   }
   view_.setPortIndex(index >= 0 ? index : -1);
+  procedure_.SetQuick(quick);
+  quickKept_ = quick;
+  view_.setQuickChecked(quick);
   procedure_.CheckKnownDevices();
   if (unreadable) std::rethrow_exception(unreadable);
 }
@@ -67,6 +74,11 @@ void SearchDialogModel::chooseDevice() {
   const size_t line = static_cast<size_t>(view_.selectedLine());
   procedure_.SelectedAddress = devices().at(std::min(line, devices().size() - 1)).address;
   view_.closeDialog();
+}
+
+void SearchDialogModel::quickToggled(bool checked) {
+  procedure_.SetQuick(checked);
+  quickKept_ = true;
 }
 
 void SearchDialogModel::cancelClicked() {
@@ -87,7 +99,12 @@ void SearchDialogModel::closed() {
   }
   // The dialog has closed all the same; the refused save is told as every
   // other save's is.
-  if (!ProfileFile(portSettingsPath_).writeStrings(PortSection, entries)) {
+  // The option is written once it has been chosen: a file that never had it
+  // stays as the port alone leaves it.
+  ProfileFile settings(portSettingsPath_);
+  if (!settings.writeStrings(PortSection, entries) ||
+      (quickKept_ &&
+       !settings.writeStrings(SearchSection, {{QuickKey, procedure_.Quick() ? "1" : "0"}}))) {
     throw FileWriteError(portSettingsPath_);
   }
 }

@@ -29,6 +29,8 @@ class SearchDialogView : public SearchView {
   virtual int selectedLine() const = 0;
   virtual void selectLine(int line) = 0;
   virtual void closeDialog() = 0;
+  // The quick search's option.
+  virtual void setQuickChecked(bool checked) = 0;
 };
 
 inline constexpr int PortCount = 4;
@@ -62,6 +64,8 @@ class SearchDialogModel {
   // The choose button, a double click or Enter in the list.
   void chooseDevice();
   void cancelClicked();
+  // The quick search's option; "pcom.ini" keeps it under [Search] Quick.
+  void quickToggled(bool checked);
 
   uint8_t SelectedAddress() const { return procedure_.SelectedAddress; }
   // The list's devices, line by line.
@@ -73,6 +77,8 @@ class SearchDialogModel {
   SearchProcedure procedure_;
   std::string portSettingsPath_;
   PortChoices portChoices_;
+  // The quick search's option was chosen, or read from "pcom.ini".
+  bool quickKept_ = false;
   // The names of the selector's items, as last shown.
   std::vector<std::string> portNames_;
 };

@@ -17,6 +17,7 @@ enum Control : int {
   PortSelector,
   DeviceList,
   ProgressBar,
+  QuickOption,
 };
 
 inline constexpr ControlForm Controls[] = {
@@ -54,10 +55,11 @@ inline constexpr ControlForm Controls[] = {
      .rect = {200, 6, 105, 21},
      .tabOrder = 4,
      .horizontal = Follow::Stretch},
+    // The list gives up the height of the quick search's option below it.
     {.id = DeviceList,
      .name = "deviceList",
      .kind = ControlKind::ModelList,
-     .rect = {8, 40, 297, 169},
+     .rect = {8, 40, 297, 149},
      .tabOrder = 5,
      .horizontal = Follow::Stretch},
     {.id = ProgressBar,
@@ -66,6 +68,13 @@ inline constexpr ControlForm Controls[] = {
      .rect = {9, 216, 297, 17},
      .horizontal = Follow::Stretch,
      .maximum = 127},
+    {.id = QuickOption,
+     .name = "quickOption",
+     .kind = ControlKind::CheckBox,
+     .rect = {8, 193, 297, 18},
+     .text = texts::QuickSearch,
+     .tabOrder = 6,
+     .horizontal = Follow::Stretch},
 };
 
 // Laid out for an outer size of 324 x 306 with a single fixed border; the

@@ -33,6 +33,7 @@ inline constexpr char LoopHistoryItem[] = "История шлейфа...";
 // The search dialog.
 inline constexpr char SearchTitle[] = "Поиск приборов";
 inline constexpr char Choose[] = "Выбрать";
+inline constexpr char QuickSearch[] = "Быстрый поиск";
 inline constexpr char Cancel[] = "Отмена";
 inline constexpr char SerialPort[] = "Последовательный порт";
 

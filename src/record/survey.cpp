@@ -7,6 +7,7 @@
 #include "loops/coeffs.h"
 #include "loops/loop_layout.h"
 #include "loops/reading_cycle.h"
+#include "search/quick_search.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
@@ -20,7 +21,10 @@ enum class Phase { Searching, Reading, Finished };
 
 struct Survey::State {
   State(BusRunner& bus, const CoefficientsStore& store, SurveyObserver& observer, SurveyPlan plan)
-      : bus(bus), observer(observer), store(store), plan(std::move(plan)) {}
+      : bus(bus), observer(observer), store(store), plan(std::move(plan)) {
+    if (this->plan.search && this->plan.quick)
+      quick = std::make_shared<QuickScan>(this->plan.addresses);
+  }
 
   BusRunner& bus;
   SurveyObserver& observer;
@@ -31,6 +35,8 @@ struct Survey::State {
   bool stopped = false;
   bool failed = false;
   size_t nextAddress = 0;
+  // Shared with the step on the bus, which alone moves it on.
+  std::shared_ptr<QuickScan> quick;
   std::vector<DeviceRecord> found;
   size_t nextDevice = 0;
   // The device whose loops are being read, the view of its current pass and
@@ -61,7 +67,8 @@ struct Survey::State {
   // false once the survey has ended.
   bool more() {
     if (stopped) phase = Phase::Finished;
-    if (phase == Phase::Searching && nextAddress == plan.addresses.size()) {
+    const bool searched = quick ? quick->Done() : nextAddress == plan.addresses.size();
+    if (phase == Phase::Searching && searched) {
       phase = Phase::Reading;
       if (!beginDevice()) phase = Phase::Finished;
     }
@@ -117,9 +124,9 @@ void Survey::State::step(std::function<void(bool more)> done) {
 }
 
 void Survey::State::probe(std::function<void(bool more)> done) {
-  const uint8_t address = plan.addresses[nextAddress];
-  observer.Probing(static_cast<int>(nextAddress) + 1, static_cast<int>(plan.addresses.size()),
-                   address);
+  const uint8_t address = quick ? quick->NextAddress() : plan.addresses[nextAddress];
+  const int index = quick ? quick->NextIndex() : static_cast<int>(nextAddress) + 1;
+  observer.Probing(index, static_cast<int>(plan.addresses.size()), address);
   struct Found {
     bool answered = false;
     uint8_t type = 0;
@@ -127,8 +134,10 @@ void Survey::State::probe(std::function<void(bool more)> done) {
   };
   auto result = std::make_shared<Found>();
   bus.run(
-      [address, result, search = plan.search](TRSSession& session) {
-        if (search) {
+      [address, result, search = plan.search, quick = quick](TRSSession& session) {
+        if (quick) {
+          result->answered = !quick->Step(session).empty();
+        } else if (search) {
           result->answered = !IdentifyOnBus(session, address).empty();
         } else {
           result->answered = session.GetDeviceType(address) != NoDevice &&

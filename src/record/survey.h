@@ -33,6 +33,8 @@ struct SurveyPlan {
   // already holds (a search made just before) are read, each that still
   // answers the presence request.
   bool search = true;
+  // With a search: the quick search (quick_search.h) instead of the full one.
+  bool quick = false;
 };
 
 // Told on the host's thread as the survey moves on.

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/serial/port_names.h"
+#include "search/quick_search.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "transport/answer_rule.h"
@@ -39,6 +40,10 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses) {
 std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   session.SetDeviceType(address, NoDevice);
   if (!probe(session, address, BusCommand::Presence)) return {};
+  return IdentifyPresent(session, address);
+}
+
+std::string IdentifyPresent(TRSSession& session, uint8_t address) {
   const Bytes identify{address, 6, 0, BusCommand::Identify, 0, 0};
   if (!session.DirectRequest(identify, 1)) return {};
   const Bytes& answer = session.LastAnswer();
@@ -50,16 +55,36 @@ std::string IdentifyOnBus(TRSSession& session, uint8_t address) {
   return session.DescribeDevice(address);
 }
 
+SearchProcedure::SearchProcedure(SearchView& view, BusRunner* bus, OpenFailureMessage openFailure)
+    : view_(view), bus_(bus), openFailure_(std::move(openFailure)) {}
+
+SearchProcedure::~SearchProcedure() = default;
+
 void SearchProcedure::identify(uint8_t address, void (SearchProcedure::*then)(),
                                Preparation before) {
+  run(
+      address, [address](TRSSession& session) { return IdentifyOnBus(session, address); }, then,
+      std::move(before));
+}
+
+void SearchProcedure::probeNext(void (SearchProcedure::*then)(), Preparation before) {
+  run(
+      quickScan_->NextAddress(),
+      [quick = quickScan_](TRSSession& session) { return quick->Step(session); }, then,
+      std::move(before));
+}
+
+void SearchProcedure::run(uint8_t address, Probe probe, void (SearchProcedure::*then)(),
+                          Preparation before) {
   auto found = std::make_shared<FoundDevice>();
   auto problem = std::make_shared<std::string>();
   const unsigned list = list_;
   const unsigned scan = scan_;
   bus_->run(
-      [address, found, problem, before = std::move(before)](TRSSession& session) {
+      [address, found, problem, before = std::move(before),
+       probe = std::move(probe)](TRSSession& session) {
         if (before) *problem = before(session);
-        found->line = IdentifyOnBus(session, address);
+        found->line = probe(session);
         if (!found->line.empty()) *found = foundOnBus(session, address, found->line);
       },
       [this, found, problem, list, scan, then](std::exception_ptr error) {
@@ -138,18 +163,29 @@ void SearchProcedure::StartStopScan() {
   ScanAddress = FirstScanned;
   view_.setTitle(ScanTitle + std::to_string(FirstScanned));
   view_.setChooseEnabled(false);
+  quickScan_.reset();
+  if (quick_) {
+    std::set<int> everyAddress;
+    for (int address = 1; address <= 127; ++address) everyAddress.insert(address);
+    quickScan_ = std::make_shared<QuickScan>(ScanOrder(everyAddress));
+  }
   // The port, the cleared table and the first probe in one exchange: a port
   // that cannot be set up ends the scan with one message; one that cannot be
   // opened is told once, and the scan runs all the same, each probe trying
   // to open it again.
-  identify(FirstScanned, &SearchProcedure::afterFirstProbe, [setPort](TRSSession& session) {
+  Preparation prepare = [setPort](TRSSession& session) {
     std::string problem = setPort(session);
     for (int address = 1; address <= 127; ++address) {
       session.SetDeviceType(static_cast<uint8_t>(address), NoDevice);
       session.SetDeviceVersion(static_cast<uint8_t>(address), 0);
     }
     return problem;
-  });
+  };
+  if (quickScan_) {
+    probeNext(&SearchProcedure::afterFirstProbe, std::move(prepare));
+  } else {
+    identify(FirstScanned, &SearchProcedure::afterFirstProbe, std::move(prepare));
+  }
 }
 
 void SearchProcedure::afterFirstProbe() {
@@ -169,15 +205,20 @@ void SearchProcedure::showIdle() {
 void SearchProcedure::ScanStep() {
   view_.setScanTimerEnabled(false);
   if (!scanning_) return;
-  if (ScanAddress >= FirstScanned) {
+  if (quickScan_ ? quickScan_->Done() : ScanAddress >= FirstScanned) {
     scanning_ = false;
     showIdle();
     if (devices_.empty()) view_.showListNote(NothingFound);
     return;
   }
+  if (quickScan_) ScanAddress = quickScan_->NextAddress();
   view_.setProgress(ScanAddress);
   view_.setTitle(ScanTitle + std::to_string(ScanAddress));
-  identify(ScanAddress, &SearchProcedure::afterScanStep, {});
+  if (quickScan_) {
+    probeNext(&SearchProcedure::afterScanStep, {});
+  } else {
+    identify(ScanAddress, &SearchProcedure::afterScanStep, {});
+  }
 }
 
 void SearchProcedure::afterScanStep() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "transport/bus_state.h"
 
 namespace loopmon {
+
+class QuickScan;
 
 // Texts of the search button.
 inline constexpr const char* SearchButtonSearch = "Поиск";
@@ -33,6 +36,9 @@ std::vector<uint8_t> ScanOrder(const std::set<int>& addresses);
 // device table (NoDevice when no device identifies itself). Returns the
 // device's description line, or "".
 std::string IdentifyOnBus(TRSSession& session, uint8_t address);
+// The same after the presence request has been answered: the identification
+// alone.
+std::string IdentifyPresent(TRSSession& session, uint8_t address);
 
 // The dialog's controls as the search sees them.
 // A device the search found: what choosing it selects, and its line in the
@@ -81,8 +87,14 @@ class SearchProcedure {
  public:
   // `bus` null: no session to search with; the search button reports it.
   explicit SearchProcedure(SearchView& view, BusRunner* bus = nullptr,
-                           OpenFailureMessage openFailure = {})
-      : view_(view), bus_(bus), openFailure_(std::move(openFailure)) {}
+                           OpenFailureMessage openFailure = {});
+  ~SearchProcedure();
+  SearchProcedure(const SearchProcedure&) = delete;
+  SearchProcedure& operator=(const SearchProcedure&) = delete;
+
+  // The scans started from now on are quick searches (quick_search.h).
+  void SetQuick(bool quick) { quick_ = quick; }
+  bool Quick() const { return quick_; }
 
   // The search button: starts a scan when none runs, stops the running one
   // otherwise. A step on the bus still ends and lists what it found.
@@ -110,6 +122,10 @@ class SearchProcedure {
   // returns, unless empty, is shown as an error before the probe's result.
   using Preparation = std::function<std::string(TRSSession& session)>;
   void identify(uint8_t address, void (SearchProcedure::*then)(), Preparation before);
+  void probeNext(void (SearchProcedure::*then)(), Preparation before);
+  // Runs `probe` on the bus for `address` and lists what it found.
+  using Probe = std::function<std::string(TRSSession& session)>;
+  void run(uint8_t address, Probe probe, void (SearchProcedure::*then)(), Preparation before);
   void afterScanStep();
   void afterFirstProbe();
   void showIdle();
@@ -122,6 +138,10 @@ class SearchProcedure {
   BusRunner* bus_;
   OpenFailureMessage openFailure_;
   bool scanning_ = false;
+  bool quick_ = false;
+  // The running quick search; shared with its step on the bus, which alone
+  // moves it on.
+  std::shared_ptr<QuickScan> quickScan_;
   bool checking_ = false;
   std::string checkKeptTitle_;
   std::vector<FoundDevice> devices_;

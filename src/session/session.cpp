@@ -146,6 +146,10 @@ bool TRSSession::DirectRequest(const Bytes& request, uint8_t mode) {
   return core_->DirectRequest(request, mode);
 }
 
+bool TRSSession::ProbeOnce(const Bytes& request, uint8_t mode, uint32_t shortLimitMs) {
+  return core_->ProbeOnce(request, mode, shortLimitMs);
+}
+
 bool TRSSession::WorkerRequest(const Bytes& request, uint8_t mode) {
   return core_->WorkerRequest(request, mode);
 }

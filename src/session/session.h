@@ -169,6 +169,9 @@ class TRSSession {
   // Raises PortLostError once when the port has gone (see ReportPortLoss),
   // and SimulatorUnavailable when the simulator cannot be reached.
   bool DirectRequest(const Bytes& request, uint8_t mode);
+  // One attempt of a direct request whose short-class read waits
+  // `shortLimitMs` at most (never longer than the line settings allow).
+  bool ProbeOnce(const Bytes& request, uint8_t mode, uint32_t shortLimitMs);
   // The worker's requests: up to 11 attempts with per-address bookkeeping,
   // and up to 4 without.
   bool WorkerRequest(const Bytes& request, uint8_t mode);

@@ -1,5 +1,6 @@
 #include "session/session_core.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "common/number_text.h"
@@ -173,6 +174,20 @@ bool SessionCore::Request(const Bytes& request, uint8_t mode, int attempts, bool
 }
 
 bool SessionCore::DirectRequest(const Bytes& request, uint8_t mode) {
+  return windowRequest(request, mode, DirectAttempts);
+}
+
+bool SessionCore::ProbeOnce(const Bytes& request, uint8_t mode, uint32_t shortLimitMs) {
+  struct LimitRestore {
+    uint32_t& constant;
+    uint32_t kept;
+    ~LimitRestore() { constant = kept; }
+  } restore{Settings.TimeoutConstant, Settings.TimeoutConstant};
+  Settings.TimeoutConstant = std::min(Settings.TimeoutConstant, shortLimitMs);
+  return windowRequest(request, mode, 1);
+}
+
+bool SessionCore::windowRequest(const Bytes& request, uint8_t mode, int attempts) {
   // Work is put back also when the simulator cannot be reached and the
   // request ends with an exception.
   struct WorkRestore {
@@ -182,7 +197,7 @@ bool SessionCore::DirectRequest(const Bytes& request, uint8_t mode) {
   } restore{*this, Work()};
   SetWork(false);
 
-  bool done = Request(request, mode, DirectAttempts, true);
+  bool done = Request(request, mode, attempts, true);
   // The window hears of a lost port once, rather than a row of silent
   // failures; the worker's own requests only see devices fall silent.
   ReportPortLoss(*this);

@@ -36,6 +36,7 @@ class SessionCore : public BusState {
   void SetSearchPriority(uint8_t value);
 
   bool DirectRequest(const Bytes& request, uint8_t mode);
+  bool ProbeOnce(const Bytes& request, uint8_t mode, uint32_t shortLimitMs);
   bool WorkerRequest(const Bytes& request, uint8_t mode);
   bool ShortRequest(const Bytes& request, uint8_t mode);
 
@@ -98,6 +99,8 @@ class SessionCore : public BusState {
  private:
   friend class SessionWorker;
   bool Request(const Bytes& request, uint8_t mode, int attempts, bool bookkeeping);
+  // A request of the window's: the worker off meanwhile, the answer to LastAnswer.
+  bool windowRequest(const Bytes& request, uint8_t mode, int attempts);
 
   TRSSession& host_;
   std::atomic<bool> Work_{false};

@@ -156,6 +156,10 @@ bool SimulatedDevice::hears(uint8_t command) {
     return false;
   }
   if (spec_.silent || spec_.ignoredCommands.contains(command)) return false;
+  if (unheard_ < spec_.deafFirst) {
+    ++unheard_;
+    return false;
+  }
   if (spec_.dropPercent == 0) return true;
   return std::uniform_int_distribution<int>(0, 99)(random_) >= spec_.dropPercent;
 }

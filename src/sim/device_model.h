@@ -62,6 +62,7 @@ class SimulatedDevice {
   DeviceSpec spec_;
   bool drift_;
   std::mt19937_64 random_;
+  int unheard_ = 0;  // of the first requests not heard
   std::map<int, SimulatedLoop> loops_;
   std::vector<EventAnswer> events_;
   size_t faultNext_ = 0;

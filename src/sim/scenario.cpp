@@ -131,6 +131,8 @@ class Parser {
       for (const auto& command : words(value)) d.ignoredCommands.insert(byte(command));
     } else if (name == "drop") {
       d.dropPercent = static_cast<int>(number(value, 100));
+    } else if (name == "deaf-first") {
+      d.deafFirst = static_cast<int>(number(value, 1000));
     } else if (name == "loop-events") {
       d.loopEvents = flag(value);
     } else if (name == "event") {

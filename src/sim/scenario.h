@@ -74,6 +74,7 @@ struct DeviceSpec {
   int awayFor = 0;
   std::set<uint8_t> ignoredCommands;      // commands it never answers
   int dropPercent = 0;                    // share of requests it does not hear
+  int deafFirst = 0;                      // its first requests that it does not hear
   bool loopEvents = false;                // a loop changing state raises an event answer
   std::vector<EventAnswer> events;        // pending at start, oldest first
   std::optional<uint32_t> latencyMicros;  // line mode: from the request's end to the answer

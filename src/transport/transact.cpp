@@ -131,6 +131,7 @@ size_t Exchange::receiveOnSerial() {
     }
   }
   trace_.readStarts();
+  const int64_t waitStart = clock().counter();
   size_t count = port().read(received_.data(), MinAnswerBytes);
   trace_.readEnded(&port());
   const uint8_t length = received_[FrameOffset::Length];
@@ -139,6 +140,8 @@ size_t Exchange::receiveOnSerial() {
     count += port().read(received_.data() + MinAnswerBytes, size_t{length} + 1 - MinAnswerBytes);
     trace_.readEnded(&port());
   }
+  if (bus_.CounterFrequency > 0)
+    bus_.LastHeard.readMicros = (clock().counter() - waitStart) * 1'000'000 / bus_.CounterFrequency;
   return count;
 }
 
@@ -236,7 +239,10 @@ void Exchange::endSerialExchange() {
 }
 
 bool Exchange::run() {
-  if (answerAwaited_) bus_.Answer.clear();
+  if (answerAwaited_) {
+    bus_.Answer.clear();
+    bus_.LastHeard = {};
+  }
   bus_.AnswerFrame.count = 0;
   if (!bus_.PortOpen() && !bus_.DriverReady && !OpenPort(bus_)) return false;
 
@@ -284,6 +290,9 @@ bool Exchange::run() {
     accepted =
         formed && FromAskedAddress(frame_[FrameOffset::Address], received_[FrameOffset::Address]);
     trace_.finishLine(received_.data(), count, formed, accepted);
+    bus_.LastHeard.bytes = count;
+    bus_.LastHeard.address = count > 0 ? received_[FrameOffset::Address] & 0x7F : 0;
+    bus_.LastHeard.wellFormed = formed;
     // Bytes from the device asked, even damaged ones, were its answer.
     if (keepsLineAccount())
       noteTry(count > 0 &&

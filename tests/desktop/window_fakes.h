@@ -73,6 +73,7 @@ struct FakeSearchDialog : SearchDialogView {
   int selectedLine() const override { return selected; }
   void selectLine(int line) override { selected = line; }
   void closeDialog() override { ++closes; }
+  void setQuickChecked(bool checked) override { quick = checked; }
 
   Lines lines;
   bool chooseEnabled = false;
@@ -86,6 +87,7 @@ struct FakeSearchDialog : SearchDialogView {
   Lines errors;
   int selected = -1;
   int closes = 0;
+  bool quick = false;
 };
 
 }  // namespace loopmon::testing

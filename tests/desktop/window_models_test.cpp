@@ -329,6 +329,38 @@ TEST(SearchDialogModel, StartStopChooseAndTheRememberedPort) {
   EXPECT_EQ(ProfileFile(ini).readInt("Port", "Num", -1), 0);
 }
 
+// The quick search: off until chosen, and then remembered under a key of its
+// own; it lists what the full search lists.
+TEST(SearchDialogModel, TheQuickSearchIsChosenAndRemembered) {
+  testing::FakePlatform fake;
+  fake.line->setResponder(deviceAtFive);
+  TRSSession session(fake.platform());
+  InlineBus bus(session);
+  testing::ScopedTempDir dir;
+  const std::string ini = dir.file("pcom.ini");
+  FakeSearchDialog view;
+  view.quick = true;
+  SearchDialogModel dialog(view, &bus, ini);
+  dialog.aboutToShow();
+  EXPECT_FALSE(view.quick);
+  dialog.closed();
+  EXPECT_EQ(ProfileFile(ini).readString("Search", "Quick", "none"), "none");
+
+  dialog.aboutToShow();
+  dialog.quickToggled(true);
+  dialog.searchClicked();
+  while (view.timer) dialog.scanTimerFired();
+  EXPECT_EQ(view.lines, Lines{session.DescribeDevice(5)});
+  EXPECT_EQ(view.caption, SearchButtonSearch);
+  dialog.closed();
+  EXPECT_EQ(ProfileFile(ini).readInt("Search", "Quick", -1), 1);
+  dialog.aboutToShow();
+  EXPECT_TRUE(view.quick);
+  dialog.quickToggled(false);
+  dialog.closed();
+  EXPECT_EQ(ProfileFile(ini).readInt("Search", "Quick", -1), 0);
+}
+
 // A further port is remembered by its name beside the index, so that a
 // converter unplugged since is not replaced by whatever now stands there.
 TEST(SearchDialogModel, AFurtherPortIsRememberedByItsName) {

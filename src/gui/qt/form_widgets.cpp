@@ -1,5 +1,6 @@
 #include "gui/qt/form_widgets.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -168,6 +169,8 @@ QWidget* FormWidgets::create(const ControlForm& control) {
       progress->setTextVisible(false);
       return progress;
     }
+    case ControlKind::CheckBox:
+      return new QCheckBox(text, &window_);
     case ControlKind::LoopTable:
       return new LoopTable(&window_);
     case ControlKind::Plot:

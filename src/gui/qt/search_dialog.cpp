@@ -1,6 +1,7 @@
 #include "gui/qt/search_dialog.h"
 
 #include <QAbstractListModel>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -77,6 +78,9 @@ SearchDialog::SearchDialog(BusRunner* bus, std::string portSettingsPath,
           [this] { forward([](SearchDialogModel& m) { m.chooseDevice(); }); });
   connect(form_->get<QPushButton>(CancelButton), &QPushButton::clicked, this,
           [this] { forward([](SearchDialogModel& m) { m.cancelClicked(); }); });
+  connect(form_->get<QCheckBox>(QuickOption), &QCheckBox::clicked, this, [this](bool checked) {
+    forward([checked](SearchDialogModel& m) { m.quickToggled(checked); });
+  });
   rows_ = new DeviceRows(this, model_);
   auto* list = form_->get<NoteListView>(DeviceList);
   list->setModel(rows_);
@@ -242,6 +246,10 @@ void SearchDialog::selectLine(int line) {
 
 void SearchDialog::closeDialog() {
   reject();
+}
+
+void SearchDialog::setQuickChecked(bool checked) {
+  form_->get<QCheckBox>(QuickOption)->setChecked(checked);
 }
 
 }  // namespace loopmon::qt

@@ -64,6 +64,7 @@ class SearchDialog : public QDialog, private SearchDialogView {
   int selectedLine() const override;
   void selectLine(int line) override;
   void closeDialog() override;
+  void setQuickChecked(bool checked) override;
 
   FormWidgets* form_ = nullptr;
   QTimer* scanTimer_ = nullptr;

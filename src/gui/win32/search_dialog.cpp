@@ -123,6 +123,10 @@ void SearchDialog::onCommand(int id, int code) {
   if (id == SearchButton) forward([](SearchDialogModel& m) { m.searchClicked(); });
   if (id == ChooseButton) forward([](SearchDialogModel& m) { m.chooseDevice(); });
   if (id == CancelButton) forward([](SearchDialogModel& m) { m.cancelClicked(); });
+  if (id == QuickOption) {
+    const bool checked = SendMessageW(control(QuickOption), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    forward([checked](SearchDialogModel& m) { m.quickToggled(checked); });
+  }
 }
 
 void SearchDialog::onTimer(UINT_PTR id) {
@@ -231,6 +235,10 @@ void SearchDialog::selectLine(int line) {
 void SearchDialog::closeDialog() {
   KillTimer(hwnd(), ScanTimerId);
   endModal();
+}
+
+void SearchDialog::setQuickChecked(bool checked) {
+  SendMessageW(control(QuickOption), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 }  // namespace loopmon::win32

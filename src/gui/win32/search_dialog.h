@@ -63,6 +63,7 @@ class SearchDialog : public FormWindow, private SearchDialogView {
   int selectedLine() const override;
   void selectLine(int line) override;
   void closeDialog() override;
+  void setQuickChecked(bool checked) override;
 
   std::string note_;
   std::unique_ptr<SearchDialogModel> model_;

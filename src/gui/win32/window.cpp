@@ -462,6 +462,9 @@ void FormWindow::createControl(const ControlForm& control) {
       created = createChild(hwnd(), PROGRESS_CLASSW, common, control.id);
       SendMessageW(created, PBM_SETRANGE32, control.minimum, control.maximum);
       break;
+    case ControlKind::CheckBox:
+      created = createChild(hwnd(), WC_BUTTONW, common | BS_AUTOCHECKBOX, control.id);
+      break;
     case ControlKind::LoopTable:
       custom_[control.id] = std::make_unique<LoopTable>(hwnd(), control.id, common);
       created = custom_[control.id]->hwnd();

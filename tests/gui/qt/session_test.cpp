@@ -7,6 +7,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
@@ -109,17 +110,24 @@ class SessionTest : public QObject {
         },
         [](QDialog* d) { QTest::keyClick(control<QListView>(d, "deviceList"), Qt::Key_Escape); },
         [](QDialog* d) { d->close(); }};
-    for (const auto& close : closings) {
+    // The quick search's option: off at first, then chosen and remembered,
+    // then put off again.
+    const int quickKept[] = {1, 0, 0};
+    for (size_t n = 0; n < std::size(closings); ++n) {
       search([&](QDialog* d) {
         QCOMPARE(control<QComboBox>(d, "portSelector")->currentIndex(), 3);
         QCOMPARE(control<QListView>(d, "deviceList")->model()->rowCount(), 0);
         // Enter in the empty list keeps the dialog open.
         QTest::keyClick(control<QListView>(d, "deviceList"), Qt::Key_Return);
         QVERIFY(d->isVisible());
-        close(d);
+        auto* quick = control<QCheckBox>(d, "quickOption");
+        QCOMPARE(quick->isChecked(), n == 1);
+        if (n < 2) QTest::mouseClick(quick, Qt::LeftButton, {}, QPoint(6, quick->height() / 2));
+        closings[n](d);
         QVERIFY(!d->isVisible());
       });
       QCOMPARE(window_->device().DevAddr, uint8_t{0});
+      QCOMPARE(ProfileFile(path("pcom.ini")).readInt("Search", "Quick", -1), quickKept[n]);
     }
   }
 

@@ -41,6 +41,10 @@ TEST_F(SearchDialogTest, EveryWayOfClosingReturnsZeroAndRemembersThePort) {
       {"Esc in the list", [&] { press(dialog.control(DeviceList), VK_ESCAPE); }},
       {"close box", [&] { SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0); }},
   };
+  // The quick search's option: off at first, then chosen and remembered,
+  // then put off again.
+  const int quickKept[] = {1, 0, 0};
+  int n = 0;
   for (const auto& closing : closings) {
     SCOPED_TRACE(closing.way);
     ProfileFile(settings()).writeString("Port", "Num", "3");
@@ -51,8 +55,12 @@ TEST_F(SearchDialogTest, EveryWayOfClosingReturnsZeroAndRemembersThePort) {
       press(dialog.control(DeviceList), VK_RETURN);
       stayedOpen = dialog.shown() && IsWindowVisible(dialog.hwnd());
       SendMessageW(dialog.control(PortSelector), CB_SETCURSEL, 1, 0);
+      const LRESULT quick = SendMessageW(dialog.control(QuickOption), BM_GETCHECK, 0, 0);
+      EXPECT_EQ(quick, n == 1 ? BST_CHECKED : BST_UNCHECKED);
+      if (n < 2) click(dialog.control(QuickOption));
       closing.close();
     });
+    EXPECT_EQ(ProfileFile(settings()).readInt("Search", "Quick", -1), quickKept[n++]);
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(chosen, 0);
     EXPECT_FALSE(IsWindowVisible(dialog.hwnd()));
