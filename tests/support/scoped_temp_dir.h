@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -14,9 +15,16 @@ namespace loopmon::testing {
 
 class ScopedTempDir {
  public:
+  // A name nobody holds yet, made by this test alone: create_directory
+  // says whether the folder was new, as mkdtemp does, on either system.
   ScopedTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "loopmon-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate =
+          std::filesystem::temp_directory_path() / ("loopmon-test-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+    }
   }
   ~ScopedTempDir() {
     std::error_code ignored;
@@ -57,7 +65,11 @@ class ScopedEnv {
 
  private:
   void set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+    ::_putenv_s(name_.c_str(), value ? value->c_str() : "");
+#else
     value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
+#endif
   }
 
   std::string name_;
