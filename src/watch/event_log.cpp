@@ -27,12 +27,13 @@ std::string EventLog::fileName(int index) {
 
 void EventLog::rotate() {
   const fs::path folder = fs::u8path(folder_);
+  // Closed first: Windows renames no file that is open.
+  file_.reset();
   std::error_code ignored;
   fs::remove(folder / fileName(bound_.files - 1), ignored);
   for (int index = bound_.files - 2; index >= 0; --index) {
     fs::rename(folder / fileName(index), folder / fileName(index + 1), ignored);
   }
-  file_.reset();
   file_ = std::make_unique<AppendFile>(folder_ + "/" + fileName(0));
 }
 

@@ -22,8 +22,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${ou
                 RESULT_VARIABLE result)
 file(GLOB_RECURSE files RELATIVE ${out}/unzipped ${out}/unzipped/*)
 list(SORT files)
-set(expected ${ARCHIVE}/README-Windows.txt ${ARCHIVE}/guide-ru.html ${ARCHIVE}/loopctl.exe
-             ${ARCHIVE}/locale/ru/LC_MESSAGES/loopctl.mo ${ARCHIVE}/loopmon.exe
+set(expected ${ARCHIVE}/README-Windows.txt ${ARCHIVE}/guide-ru.html
+             ${ARCHIVE}/locale/ru/LC_MESSAGES/loopctl.mo ${ARCHIVE}/loopctl.exe ${ARCHIVE}/loopmon.exe
              ${ARCHIVE}/loopmon.lua ${ARCHIVE}/loopsim.exe)
 if(NOT result EQUAL 0 OR NOT files STREQUAL expected)
   message(FATAL_ERROR "the archive holds '${files}', not '${expected}'")
