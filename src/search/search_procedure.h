@@ -123,9 +123,9 @@ class SearchProcedure {
   using Preparation = std::function<std::string(TRSSession& session)>;
   void identify(uint8_t address, void (SearchProcedure::*then)(), Preparation before);
   void probeNext(void (SearchProcedure::*then)(), Preparation before);
-  // Runs `probe` on the bus for `address` and lists what it found.
-  using Probe = std::function<std::string(TRSSession& session)>;
-  void run(uint8_t address, Probe probe, void (SearchProcedure::*then)(), Preparation before);
+  // Runs `probe` on the bus and lists the device it found, if any.
+  using Probe = std::function<FoundDevice(TRSSession& session)>;
+  void run(Probe probe, void (SearchProcedure::*then)(), Preparation before);
   void afterScanStep();
   void afterFirstProbe();
   void showIdle();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "fake_platform.h"
 #include "held_bus.h"
 #include "platform/system/simulator_link.h"
@@ -85,6 +87,34 @@ TEST(SearchOnAFakeLine, ScanListsOnlyIdentificationsFromTheProbedAddressAndCheck
   EXPECT_EQ(view.note, NothingFound);
   search.CheckKnownDevices();
   EXPECT_EQ(view.note, "");
+}
+
+// The dialog's quick search takes several short tries to a timer tick; a
+// device right after another is still found, and in the full search's order.
+TEST(SearchOnAFakeLine, TheQuickSearchListsNeighboursInFewTicks) {
+  testing::FakePlatform fake;
+  const std::set<int> present{5, 6, 7, 100};
+  fake.line->setResponder([&](const Bytes& request) -> std::optional<Bytes> {
+    if (present.count(request[0]) == 0) return std::nullopt;
+    Bytes answer{request[0], 5, 2, 0, 0};
+    if (request[3] == 13) answer = {request[0], 5, 0, 2, 105};
+    answer.push_back(FrameChecksum(answer));
+    return answer;
+  });
+  TRSSession session(fake.platform());
+  RecordingSearchView view;
+  view.port = "COM1";
+  InlineBus bus(session);
+  SearchProcedure search(view, &bus);
+  search.SetQuick(true);
+  search.StartStopScan();
+  int ticks = 0;
+  for (; view.timerEnabled; ++ticks) search.ScanStep();
+  Lines listed;
+  for (const int address : present) listed.push_back(session.DescribeDevice(uint8_t(address)));
+  EXPECT_EQ(view.lines, listed);
+  EXPECT_LT(ticks, 127 / 2);
+  view.expectIdle();
 }
 
 TEST(SearchOnAFakeLine, TheSelectorsFirstWordNamesThePortThatOpens) {
