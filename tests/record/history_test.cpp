@@ -1,0 +1,179 @@
+// A site's loops across its visits: records found in a folder tree whatever
+// their order and whatever else lies there, matched by site and device, and
+// the forecast of a drifting loop against flat ones.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "record/history.h"
+#include "scoped_temp_dir.h"
+
+namespace loopmon {
+namespace {
+
+using testing::ScopedTempDir;
+using testing::writeFile;
+
+constexpr int64_t Day = 86400;
+constexpr int64_t VisitInterval = 182 * Day;
+const int64_t FirstVisit = RecordTimeOf("2020-01-15T10:00:00+03:00")->seconds;
+
+// A record of the loops 1.. of the devices given as (addr, type, kOhm of each loop).
+struct DeviceLoops {
+  uint8_t addr;
+  uint8_t type;
+  std::vector<double> kohm;
+};
+SiteRecord visitAt(const std::string& site, int64_t seconds,
+                   const std::vector<DeviceLoops>& devices) {
+  SiteRecord record{site, IsoDateOf(seconds, 180) + "T10:00:00+03:00", "COM1", "loopctl", "1", {}};
+  for (const auto& [addr, type, kohms] : devices) {
+    DeviceRecord device{addr, type, "Mivra-Q", 105, {}};
+    for (size_t i = 0; i < kohms.size(); ++i) {
+      device.loops.push_back({static_cast<int>(i) + 1, 100, kohms[i], std::nullopt, std::nullopt,
+                              LoopCondition::Normal, LoopCondition::NotShown});
+    }
+    record.devices.push_back(device);
+  }
+  return record;
+}
+
+FoundRecord found(SiteRecord record) {
+  const RecordInstant time = *RecordTimeOf(record.time);
+  return {"", std::move(record), time};
+}
+
+TEST(History, DatesAreTheCalendarDaysOfTheirOffset) {
+  const struct {
+    int64_t seconds;
+    int offsetMinutes;
+    const char* date;
+  } cases[] = {{0, 0, "1970-01-01"},
+               {-1, 0, "1969-12-31"},
+               {951'782'400, 0, "2000-02-29"},
+               {4'107'542'399, 0, "2100-02-28"},
+               {1'796'682'600, 0, "2026-12-07"},
+               {1'796'682'600, 180, "2026-12-08"},
+               {1'796'612'400, -300, "2026-12-06"}};
+  for (const auto& [seconds, offset, date] : cases) {
+    EXPECT_EQ(IsoDateOf(seconds, offset), date) << seconds << " at " << offset;
+  }
+}
+
+// Ten visits half a year apart, one loop drifting from 3.0 kOhm (band
+// 2.7..3.3) with a little noise: the date the fitted line leaves the band
+// lies within one visit of where the true drift crosses it, and only a
+// crossing before the next visit is due (the last visit is the tenth).
+TEST(History, ADriftingLoopIsForecastWithinOneVisit) {
+  const struct {
+    double perVisit;
+    bool due;
+  } drifts[] = {{0.1, true}, {0.0316, true}, {0.02, false}, {-0.05, true}, {-0.012, false}};
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> noise(-0.005, 0.005);
+  for (const auto& [perVisit, due] : drifts) {
+    std::vector<FoundRecord> records;
+    for (int visit = 0; visit < 10; ++visit) {
+      const double drifting = 3.0 + perVisit * visit + noise(random);
+      records.push_back(found(visitAt("Склад", FirstVisit + visit * VisitInterval,
+                                      {{5, 1, {3.0 + noise(random), drifting}}})));
+    }
+    const std::vector<LoopSeries> loops = LoopHistories(records, {});
+    ASSERT_EQ(loops.size(), 2u);
+    const LoopSeries& drifted = loops[due ? 0 : 1];
+    EXPECT_EQ(drifted.loop, 2) << perVisit;
+    EXPECT_EQ(drifted.beforeNextVisit, due) << perVisit;
+    ASSERT_TRUE(drifted.leaves) << perVisit;
+    const double crossing = FirstVisit + (perVisit > 0 ? 0.3 : -0.3) / perVisit * VisitInterval;
+    EXPECT_LT(std::fabs(static_cast<double>(*drifted.leaves) - crossing), VisitInterval)
+        << perVisit << ": " << IsoDateOf(*drifted.leaves, 180);
+    EXPECT_NEAR(*drifted.slope, perVisit / (VisitInterval / SecondsPerMonth), 0.002) << perVisit;
+    EXPECT_FALSE(loops[due ? 1 : 0].beforeNextVisit) << perVisit;
+  }
+}
+
+// 100 loops that only scatter (up to 5 % of 3.0 kOhm) over ten visits: none is
+// due before the next visit, with the bands the first visit sets or a given one.
+TEST(History, FlatNoisyLoopsAreNotFlagged) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> noise(-0.15, 0.15);
+  std::vector<FoundRecord> records;
+  for (int visit = 0; visit < 10; ++visit) {
+    std::vector<DeviceLoops> devices;
+    for (uint8_t addr = 1; addr <= 5; ++addr) {
+      devices.push_back({addr, 1, {}});
+      for (int loop = 0; loop < 20; ++loop) devices.back().kohm.push_back(3.0 + noise(random));
+    }
+    records.push_back(found(visitAt("Склад", FirstVisit + visit * VisitInterval, devices)));
+  }
+  HistoryOptions given;
+  given.bands[1] = {2.5, 3.5};
+  for (const HistoryOptions& options : {HistoryOptions{}, given}) {
+    const std::vector<LoopSeries> loops = LoopHistories(records, options);
+    ASSERT_EQ(loops.size(), 100u);
+    for (const LoopSeries& loop : loops) {
+      EXPECT_FALSE(loop.beforeNextVisit)
+          << int{loop.addr} << "/" << loop.loop << " leaves " << IsoDateOf(*loop.leaves, 180);
+    }
+  }
+}
+
+// One folder tree as a laptop keeps it: the file names say nothing of the
+// order, another site's record lies among them, a device is replaced by one
+// of another type, another is missing for a visit, and files that are not
+// records are named and left out.
+TEST(History, RecordsAreMatchedBySiteAndDeviceWhateverTheFiles) {
+  ScopedTempDir folder;
+  std::filesystem::create_directory(folder.file("2021"));
+  const auto visit = [](int n) { return FirstVisit + n * VisitInterval; };
+  const struct {
+    const char* name;
+    std::string text;
+  } files[] = {
+      {"a.json", RecordJson(visitAt("A", visit(3), {{5, 2, {9.0}}, {7, 1, {4.0}}}))},
+      {"b.json", RecordJson(visitAt("A", visit(0), {{5, 1, {3.0, 1.0}}, {7, 1, {4.0}}}))},
+      {"2021/c.JSON", RecordJson(visitAt("A", visit(2), {{5, 1, {3.0, 1.0}}, {7, 1, {4.2}}}))},
+      {"d.json", RecordJson(visitAt("A", visit(1), {{5, 1, {3.1, 1.0}}}))},
+      {"e.json", RecordJson(visitAt("B", visit(1), {{5, 1, {6.0}}}))},
+      {"notes.json", "{\"site\": \"A\"}"},
+      {"2021/broken.json", "{\"devices\": ["},
+      {"report.html", "<html>"},
+  };
+  for (const auto& [name, text] : files) writeFile(folder.file(name), text);
+  const RecordSet set = LoadRecords({folder.path()});
+  ASSERT_EQ(set.skipped.size(), 2u);
+  EXPECT_NE(set.skipped[0].find("2021/broken.json: not JSON"), std::string::npos) << set.skipped[0];
+  EXPECT_NE(set.skipped[1].find("notes.json: not a site record"), std::string::npos)
+      << set.skipped[1];
+
+  const struct {
+    std::string site;
+    int addr, type, loop;
+    std::vector<double> kohm;
+  } expected[] = {
+      {"A", 5, 1, 1, {3.0, 3.1, 3.0}}, {"A", 5, 1, 2, {1.0, 1.0, 1.0}}, {"A", 5, 2, 1, {9.0}},
+      {"A", 7, 1, 1, {4.0, 4.2, 4.0}}, {"B", 5, 1, 1, {6.0}},
+  };
+  const std::vector<LoopSeries> loops = LoopHistories(set.records, {});
+  ASSERT_EQ(loops.size(), std::size(expected));
+  for (size_t i = 0; i < loops.size(); ++i) {
+    const auto& want = expected[i];
+    std::vector<double> kohm;
+    for (const LoopPoint& point : loops[i].points) kohm.push_back(point.kohm);
+    EXPECT_EQ(
+        std::tuple(loops[i].site, int{loops[i].addr}, int{loops[i].type}, loops[i].loop, kohm),
+        std::tuple(want.site, want.addr, want.type, want.loop, want.kohm))
+        << i;
+    EXPECT_EQ(loops[i].lastVisit, visit(want.site == "A" ? 3 : 1)) << i;
+  }
+  // Files given by name are read whatever they are called, or named as missing.
+  const RecordSet given =
+      LoadRecords({folder.file("report.html"), folder.file("e.json"), folder.file("gone.json")});
+  EXPECT_EQ(given.records.size(), 1u);
+  EXPECT_EQ(given.skipped.size(), 2u);
+}
+
+}  // namespace
+}  // namespace loopmon
