@@ -12,7 +12,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 12> Commands{{
+const std::array<CommandHelp, 13> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -124,6 +124,24 @@ const std::array<CommandHelp, 12> Commands{{
      "  --site TEXT     the site's name in the events and the metrics\n"
      "  --passes K      ends after K passes of each line\n"
      "Ends with a stopped event on Ctrl-C or SIGTERM (exit status 0 for SIGTERM).\n"},
+    {"history",
+     "usage: loopctl history DIR|FILE... [--band TYPE:LOW..HIGH] [--next TIME]\n"
+     "                       [--tolerance PCT] [--json]\n"
+     "Follows each loop of a site across its visits, from the site records in the\n"
+     "folders given (with their subfolders, every *.json) and the files given: its\n"
+     "kilo-ohms visit by visit, its drift in kOhm per month with the standard\n"
+     "error, and where the drift is more than twice its error the date its line\n"
+     "leaves the loop's band. Loops that leave it before the next visit come first,\n"
+     "their date marked \"!\". Records are matched by site, devices by address and\n"
+     "type; a file that is not a record is named on standard error and left out.\n"
+     "  --band TYPE:LOW..HIGH  the band of the loops of device type TYPE in\n"
+     "                kilo-ohms, once per type (default: the loop's first\n"
+     "                resistance give or take the tolerance)\n"
+     "  --next TIME   when the next visit is due after the last: 180d, 26w, 6m or\n"
+     "                1y (default 6m)\n"
+     "  --tolerance PCT  the band's width, in percent (default 10)\n"
+     "  --json        one JSON object per loop: site, addr, type, loop, visits, kohm,\n"
+     "                band, slope, slope_error, leaves_band, before_next_visit\n"},
 }};
 
 }  // namespace

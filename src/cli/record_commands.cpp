@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "cli/cli_args.h"
 #include "cli/help.h"
@@ -15,6 +16,7 @@
 #include "platform/system/console.h"
 #include "platform/system/locale_info.h"
 #include "record/compare.h"
+#include "record/history.h"
 #include "record/json.h"
 #include "record/report.h"
 #include "record/survey.h"
@@ -62,6 +64,58 @@ double tolerancePercent(const Arguments& args) {
     throw UsageError(trWith("--tolerance: %s is outside 0..1000", {text}));
   }
   return percent;
+}
+
+// "6m": a number of days, weeks, months or years (1..9999).
+int64_t durationSeconds(const std::string& option, const std::string& text) {
+  const double units[] = {86400, 7 * 86400, SecondsPerMonth, 12 * SecondsPerMonth};
+  const size_t unit = text.empty() ? std::string::npos : std::string("dwmy").find(text.back());
+  const std::string digits = text.substr(0, text.empty() ? 0 : text.size() - 1);
+  if (unit == std::string::npos || digits.empty() || digits.size() > 4 ||
+      digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) == 0) {
+    throw UsageError(trWith("%s: '%s' is not a time such as 180d, 26w, 6m or 1y", {option, text}));
+  }
+  return static_cast<int64_t>(std::stoi(digits) * units[unit]);
+}
+
+// Every --band TYPE:LOW..HIGH, kilo-ohms with "." or ",".
+std::map<uint8_t, Band> givenBands(const Arguments& args) {
+  std::map<uint8_t, Band> bands;
+  for (const std::string& text : args.all("--band")) {
+    const size_t colon = text.find(':');
+    const size_t dots = text.find("..", colon == std::string::npos ? 0 : colon);
+    if (colon == std::string::npos || dots == std::string::npos) {
+      throw UsageError(trWith("--band: '%s' is not TYPE:LOW..HIGH", {text}));
+    }
+    const auto type = static_cast<uint8_t>(parseNumber(text.substr(0, colon), 0, 255, "--band"));
+    Band band;
+    try {
+      band.low =
+          StrToFloat(withDecimalSeparator(text.substr(colon + 1, dots - colon - 1), '.'), '.');
+      band.high = StrToFloat(withDecimalSeparator(text.substr(dots + 2), '.'), '.');
+    } catch (const ConversionError&) {
+      throw UsageError(trWith("--band: '%s' is not TYPE:LOW..HIGH", {text}));
+    }
+    if (!(band.low <= band.high)) {
+      throw UsageError(trWith("--band: '%s' is not TYPE:LOW..HIGH", {text}));
+    }
+    bands[type] = band;
+  }
+  return bands;
+}
+
+// The records of `paths`, each file that is none named on standard error.
+RecordSet recordsOf(const std::vector<std::string>& paths) {
+  RecordSet set = LoadRecords(paths);
+  for (const std::string& skipped : set.skipped) {
+    printLine(stderr, "loopctl: " + trWith("skipped %s", {TerminalText(skipped)}));
+  }
+  if (set.records.empty()) throw CliError(tr("no site record found"));
+  return set;
+}
+
+std::string dateOf(const LoopSeries& series) {
+  return series.leaves ? IsoDateOf(*series.leaves, series.offsetMinutes) : "";
 }
 
 }  // namespace
@@ -155,6 +209,59 @@ int report(const std::vector<std::string>& words) {
   const std::vector<RecordChange> changes = CompareRecords(before, record, tolerance);
   const ReportBaseline baseline{before, changes};
   SaveWholeFile(html, ReportHtml(record, &baseline, tolerance, separator));
+  return ExitSuccess;
+}
+
+int history(const std::vector<std::string>& words) {
+  const Arguments args(words, {"--band", "--next", "--tolerance"}, {"--json"});
+  if (args.plain().empty()) throw UsageError(tr("history takes folders or records: DIR|FILE..."));
+  HistoryOptions options;
+  options.tolerancePercent = tolerancePercent(args);
+  options.bands = givenBands(args);
+  options.nextVisitSeconds = durationSeconds("--next", args.value("--next", "6m"));
+  const RecordSet set = recordsOf(args.plain());
+  const std::vector<LoopSeries> loops = LoopHistories(set.records, options);
+  const char separator = userDecimalSeparator();
+  if (args.has("--json")) {
+    for (const LoopSeries& series : loops) {
+      Json kohm = Json::array();
+      for (const LoopPoint& point : series.points) kohm.push_back(point.kohm);
+      const auto optional = [](const std::optional<double>& value) {
+        return value ? Json(*value) : Json();
+      };
+      const Json line{{"site", series.site},
+                      {"addr", series.addr},
+                      {"type", series.type},
+                      {"loop", series.loop},
+                      {"visits", series.points.size()},
+                      {"kohm", kohm},
+                      {"band", {series.band.low, series.band.high}},
+                      {"slope", optional(series.slope)},
+                      {"slope_error", optional(series.slopeError)},
+                      {"leaves_band", series.leaves ? Json(dateOf(series)) : Json()},
+                      {"before_next_visit", series.beforeNextVisit}};
+      printLine(stdout, JsonText(line));
+    }
+    return ExitSuccess;
+  }
+  printLine(stdout, tr("site\taddr\ttype\tloop\tvisits\tkOhm\tkOhm/month\tleaves band"));
+  for (const LoopSeries& series : loops) {
+    std::string values;
+    for (const LoopPoint& point : series.points) {
+      values += (values.empty() ? "" : " ") + FormatFixed(point.kohm, 1, separator);
+    }
+    std::string slope = "-";
+    if (series.slope) {
+      slope = (*series.slope >= 0 ? "+" : "") + FormatFixed(*series.slope, 4, separator);
+      if (series.slopeError) slope += " ± " + FormatFixed(*series.slopeError, 4, separator);
+    }
+    std::string leaves = series.leaves ? dateOf(series) : "-";
+    if (series.beforeNextVisit) leaves += " !";
+    printLine(stdout, TerminalText(series.site) + "\t" + std::to_string(series.addr) + "\t" +
+                          std::to_string(series.type) + "\t" + std::to_string(series.loop) + "\t" +
+                          std::to_string(series.points.size()) + "\t" + values + "\t" + slope +
+                          "\t" + leaves);
+  }
   return ExitSuccess;
 }
 

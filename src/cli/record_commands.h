@@ -1,5 +1,5 @@
 #pragma once
-// loopctl survey, compare and report: the site record from the command line,
+// loopctl survey, compare, report and history: the site record from the command line,
 // over the core's survey, record file, comparison and page.
 
 #include <string>
@@ -16,5 +16,9 @@ int survey(const std::vector<std::string>& words, const BusOpener& open);
 int compare(const std::vector<std::string>& words);
 
 int report(const std::vector<std::string>& words);
+
+// Each loop of the sites the records hold across their visits: its series,
+// drift and when it leaves its band; those due before the next visit first.
+int history(const std::vector<std::string>& words);
 
 }  // namespace loopmon::cli

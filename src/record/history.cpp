@@ -112,7 +112,7 @@ RecordSet LoadRecords(const std::vector<std::string>& paths) {
     }
   }
   std::ranges::stable_sort(set.records, [](const FoundRecord& a, const FoundRecord& b) {
-    return std::tie(a.time.seconds, a.path) < std::tie(b.time.seconds, b.path);
+    return a.time.seconds < b.time.seconds;
   });
   return set;
 }

@@ -25,7 +25,7 @@ struct FoundRecord {
 
 struct RecordSet {
   // Earliest first, whatever the order of the files; records of one time in
-  // the order of their paths.
+  // the order found (the files given, a folder's by name).
   std::vector<FoundRecord> records;
   // One line per file not taken ("PATH: not a site record ..."), in the
   // order met.
