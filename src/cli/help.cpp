@@ -12,7 +12,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 13> Commands{{
+const std::array<CommandHelp, 14> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -142,6 +142,16 @@ const std::array<CommandHelp, 13> Commands{{
      "  --tolerance PCT  the band's width, in percent (default 10)\n"
      "  --json        one JSON object per loop: site, addr, type, loop, visits, kohm,\n"
      "                band, slope, slope_error, leaves_band, before_next_visit\n"},
+    {"verify",
+     "usage: loopctl verify FILE.json [--html FILE.html]\n"
+     "Says whether a record's page (report's, or the one the desktop program saves\n"
+     "beside the record) and the record still belong together: the page carries\n"
+     "the SHA-256 of the record's file on its last page, the certificate to sign,\n"
+     "and the digest of its own bytes. Prints the record's SHA-256, then whether\n"
+     "the page was changed since it was written, and whether the record is the\n"
+     "one the page was written for, changed since, or another record.\n"
+     "  --html FILE   the page (default: the record's name with .html)\n"
+     "Exit status 0 when they belong together and neither changed, 4 otherwise.\n"},
 }};
 
 }  // namespace

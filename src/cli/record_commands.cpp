@@ -10,9 +10,11 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "common/number_text.h"
+#include "common/sha256.h"
 #include "common/translation.h"
 #include "loops/coeffs.h"
 #include "loops/loop_history.h"
+#include "platform/store/whole_file.h"
 #include "platform/system/console.h"
 #include "platform/system/locale_info.h"
 #include "record/compare.h"
@@ -114,6 +116,18 @@ RecordSet recordsOf(const std::vector<std::string>& paths) {
   return set;
 }
 
+// A file's bytes, whatever they hold.
+std::string bytesOf(const std::string& path) {
+  std::optional<std::string> bytes;
+  try {
+    bytes = readWholeFile(path);
+  } catch (const FileError& error) {
+    throw CliError(path + ": cannot be read (" + error.reason() + ")");
+  }
+  if (!bytes) throw CliError(path + ": cannot be read (" + FileNotFound + ")");
+  return *bytes;
+}
+
 std::string dateOf(const LoopSeries& series) {
   return series.leaves ? IsoDateOf(*series.leaves, series.offsetMinutes) : "";
 }
@@ -199,16 +213,18 @@ int report(const std::vector<std::string>& words) {
   const std::string html = args.required("--html");
   const double tolerance = tolerancePercent(args);
   checkWritable("--html", html);
-  const SiteRecord record = LoadRecord(args.plain()[0]);
+  std::string bytes;
+  const SiteRecord record = LoadRecord(args.plain()[0], bytes);
+  const std::string digest = Sha256Hex(bytes);
   const char separator = userDecimalSeparator();
   if (!args.has("--compare")) {
-    SaveWholeFile(html, ReportHtml(record, nullptr, tolerance, separator));
+    SaveWholeFile(html, ReportHtml(record, digest, nullptr, tolerance, separator));
     return ExitSuccess;
   }
   const SiteRecord before = LoadRecord(args.required("--compare"));
   const std::vector<RecordChange> changes = CompareRecords(before, record, tolerance);
   const ReportBaseline baseline{before, changes};
-  SaveWholeFile(html, ReportHtml(record, &baseline, tolerance, separator));
+  SaveWholeFile(html, ReportHtml(record, digest, &baseline, tolerance, separator));
   return ExitSuccess;
 }
 
@@ -263,6 +279,31 @@ int history(const std::vector<std::string>& words) {
                           "\t" + leaves);
   }
   return ExitSuccess;
+}
+
+int verify(const std::vector<std::string>& words) {
+  const Arguments args(words, {"--html"}, {});
+  if (args.plain().size() != 1) throw UsageError(tr("verify takes one record: FILE.json"));
+  const std::string recordPath = args.plain()[0];
+  const std::string pagePath = args.value("--html", ReportPathFor(recordPath));
+  const std::string bytes = bytesOf(recordPath);
+  const std::optional<PageCheck> check = CheckPage(bytesOf(pagePath), bytes);
+  if (!check) throw CliError(trWith("%s: no record's certificate in it", {pagePath}));
+  const std::string page = TerminalText(pagePath);
+  const std::string record = TerminalText(recordPath);
+  printLine(stdout, "SHA-256 " + check->recordDigest + "  " + record);
+  if (!check->seal.intact) printLine(stdout, trWith("%s: changed since it was written", {page}));
+  if (!check->recordChanged) {
+    printLine(stdout, trWith("%s: the record the page was written for, unchanged", {record}));
+  } else if (check->otherRecord) {
+    printLine(stdout, trWith("%s: written for another record (%s, %s)",
+                             {page, TerminalText(check->seal.site),
+                              TerminalText(LocalTimeText(check->seal.time))}));
+  } else {
+    printLine(stdout, trWith("%s: changed since the page was written (on the page SHA-256 %s)",
+                             {record, TerminalText(check->seal.recordDigest)}));
+  }
+  return check->belong() ? ExitSuccess : ExitChanged;
 }
 
 }  // namespace loopmon::cli

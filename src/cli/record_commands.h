@@ -1,5 +1,5 @@
 #pragma once
-// loopctl survey, compare, report and history: the site record from the command line,
+// loopctl survey, compare, report, history and verify: the site record from the command line,
 // over the core's survey, record file, comparison and page.
 
 #include <string>
@@ -20,5 +20,9 @@ int report(const std::vector<std::string>& words);
 // Each loop of the sites the records hold across their visits: its series,
 // drift and when it leaves its band; those due before the next visit first.
 int history(const std::vector<std::string>& words);
+
+// Returns ExitSuccess when the page and the record belong together and
+// neither changed since the page was written, ExitChanged otherwise.
+int verify(const std::vector<std::string>& words);
 
 }  // namespace loopmon::cli

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/number_text.h"
+#include "common/sha256.h"
 #include "session/session.h"
 
 namespace loopmon {
@@ -48,6 +49,11 @@ svg.bar .band { fill: #b9dfc3; }
 .note { font-size: 8pt; color: #444; margin: 1mm 0; }
 .changes { width: 100%; margin-bottom: 2mm; }
 .tag { font-size: 8pt; font-weight: 600; background: #fff1a8; padding: 0 1.5mm; white-space: normal; }
+.certificate { break-before: page; }
+.certificate .digest { font: 9pt "DejaVu Sans Mono", "Liberation Mono", monospace; word-spacing: 1.5mm; }
+.signatures { width: 100%; margin-top: 6mm; }
+.signatures td { height: 14mm; vertical-align: bottom; }
+.signatures tbody th { width: 24mm; }
 @media print { body { max-width: none; padding: 0; } }
 )css";
 
@@ -100,11 +106,57 @@ std::optional<double> median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+constexpr const char* RecordDigestName = "loopmon-record-sha256";
+constexpr const char* SiteName = "loopmon-site";
+constexpr const char* TimeName = "loopmon-time";
+constexpr const char* PageDigestName = "loopmon-page-sha256";
+
+// Where the content of the page's meta `name` begins, npos for none.
+size_t metaContent(const std::string& html, const char* name) {
+  const std::string opening = std::string("<meta name=\"") + name + "\" content=\"";
+  const size_t found = html.find(opening);
+  return found == std::string::npos ? found : found + opening.size();
+}
+
+std::optional<std::string> metaText(const std::string& html, const char* name) {
+  const size_t start = metaContent(html, name);
+  const size_t end = start == std::string::npos ? start : html.find('"', start);
+  if (end == std::string::npos) return std::nullopt;
+  std::string text;
+  for (size_t at = start; at < end; ++at) {
+    bool entity = false;
+    for (const auto& [entityName, character] : {std::pair{"&amp;", '&'}, std::pair{"&lt;", '<'},
+                                                std::pair{"&gt;", '>'}, std::pair{"&quot;", '"'}}) {
+      const size_t length = std::char_traits<char>::length(entityName);
+      if (html.compare(at, length, entityName) == 0) {
+        text += character;
+        at += length - 1;
+        entity = true;
+        break;
+      }
+    }
+    if (!entity) text += html[at];
+  }
+  return text;
+}
+
+// The page with the digest of itself in its place, taken with that place
+// holding zeros.
+std::string sealed(std::string html) {
+  const size_t at = metaContent(html, PageDigestName);
+  html.replace(at, 64, Sha256Hex(html));
+  return html;
+}
+
 class Page {
  public:
-  Page(const SiteRecord& record, const ReportBaseline* baseline, double tolerancePercent,
-       char separator)
-      : record_(record), baseline_(baseline), tolerance_(tolerancePercent), separator_(separator) {
+  Page(const SiteRecord& record, const std::string& recordDigest, const ReportBaseline* baseline,
+       double tolerancePercent, char separator)
+      : record_(record),
+        digest_(recordDigest),
+        baseline_(baseline),
+        tolerance_(tolerancePercent),
+        separator_(separator) {
     if (baseline_ == nullptr) return;
     for (const RecordChange& change : baseline_->changes) {
       changes_[{change.addr, change.loop.value_or(0)}].push_back(&change);
@@ -114,7 +166,12 @@ class Page {
   std::string render() {
     const std::string title = record_.site.empty() ? "Запись шлейфов" : record_.site;
     out_ << "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
-         << escaped(title + " — " + LocalTimeText(record_.time)) << "</title>\n<style>" << style()
+         << escaped(title + " — " + LocalTimeText(record_.time)) << "</title>\n";
+    meta(RecordDigestName, digest_);
+    meta(SiteName, record_.site);
+    meta(TimeName, record_.time);
+    meta(PageDigestName, std::string(64, '0'));
+    out_ << "<style>" << style()
          << "</style>\n</head>\n<body>\n<h1>Запись шлейфов объекта</h1>\n<table class=\"facts\">\n";
     fact("Объект", record_.site);
     fact("Время", LocalTimeText(record_.time));
@@ -125,11 +182,40 @@ class Page {
     if (baseline_ != nullptr) changeList();
     for (const DeviceRecord& device : record_.devices) deviceTable(device);
     legend();
+    certificate();
     out_ << "</body>\n</html>\n";
-    return out_.str();
+    return sealed(out_.str());
   }
 
  private:
+  void meta(const char* name, const std::string& content) {
+    out_ << "<meta name=\"" << name << "\" content=\"" << escaped(content) << "\">\n";
+  }
+
+  // The last page, printed and signed at the handover: what was checked and
+  // the digest of the record it rests on, so the paper names one file.
+  void certificate() {
+    const LoopCounts counts = CountLoops(record_);
+    out_ << "<section class=\"certificate\">\n<h1>Акт проверки шлейфов</h1>\n"
+            "<table class=\"facts\">\n";
+    fact("Объект", record_.site);
+    fact("Дата", LocalTimeText(record_.time).substr(0, 10));
+    fact("Проверено", std::to_string(record_.devices.size()) + " приб., " +
+                          std::to_string(counts.loops) + " ШС");
+    out_ << "</table>\n<p>Показания всех шлейфов сняты и сохранены в файле записи объекта. "
+            "SHA-256 этого файла:</p>\n<p class=\"digest\">";
+    for (size_t at = 0; at < digest_.size(); at += 8) {
+      out_ << (at == 0 ? "" : " ") << escaped(digest_.substr(at, 8));
+    }
+    out_ << "</p>\n<p class=\"note\">Изменённый файл записи даёт другую сумму "
+            "(проверка: loopctl verify).</p>\n<table class=\"signatures\">\n"
+            "<thead><tr><th></th><th>Ф. И. О.</th><th>Подпись</th><th>Дата</th></tr></thead>\n";
+    for (const char* who : {"Инженер", "Заказчик"}) {
+      out_ << "<tr><th>" << who << "</th><td></td><td></td><td></td></tr>\n";
+    }
+    out_ << "</table>\n</section>\n";
+  }
+
   void fact(const std::string& name, const std::string& value) {
     out_ << "<tr><th>" << name << "</th><td>" << escaped(value) << "</td></tr>\n";
   }
@@ -349,6 +435,7 @@ class Page {
   }
 
   const SiteRecord& record_;
+  const std::string& digest_;
   const ReportBaseline* baseline_;
   double tolerance_;
   char separator_;
@@ -359,9 +446,47 @@ class Page {
 
 }  // namespace
 
-std::string ReportHtml(const SiteRecord& record, const ReportBaseline* baseline,
-                       double tolerancePercent, char separator) {
-  return Page(record, baseline, tolerancePercent, separator).render();
+std::string ReportHtml(const SiteRecord& record, const std::string& recordDigest,
+                       const ReportBaseline* baseline, double tolerancePercent, char separator) {
+  return Page(record, recordDigest, baseline, tolerancePercent, separator).render();
+}
+
+std::optional<ReportSeal> ReadReportSeal(const std::string& html) {
+  const std::optional<std::string> recordDigest = metaText(html, RecordDigestName);
+  const std::optional<std::string> site = metaText(html, SiteName);
+  const std::optional<std::string> time = metaText(html, TimeName);
+  const size_t at = metaContent(html, PageDigestName);
+  if (!recordDigest || !site || !time || at == std::string::npos || html.size() < at + 64) {
+    return std::nullopt;
+  }
+  std::string zeroed = html;
+  zeroed.replace(at, 64, std::string(64, '0'));
+  return ReportSeal{Sha256Hex(zeroed) == html.substr(at, 64), *recordDigest, *site, *time};
+}
+
+std::optional<PageCheck> CheckPage(const std::string& html, const std::string& recordBytes) {
+  std::optional<ReportSeal> seal = ReadReportSeal(html);
+  if (!seal) return std::nullopt;
+  PageCheck check{*std::move(seal), Sha256Hex(recordBytes)};
+  check.recordChanged = check.recordDigest != check.seal.recordDigest;
+  if (check.recordChanged) {
+    try {
+      const SiteRecord record = ParseRecord(recordBytes);
+      check.otherRecord = record.site != check.seal.site || record.time != check.seal.time;
+    } catch (const RecordError&) {
+      // What no longer reads as a record is told as changed.
+    }
+  }
+  return check;
+}
+
+std::string ReportPathFor(const std::string& jsonPath) {
+  const size_t name = jsonPath.find_last_of("/\\") + 1;
+  const size_t dot = jsonPath.rfind('.');
+  const std::string base =
+      dot != std::string::npos && dot > name ? jsonPath.substr(0, dot) : jsonPath;
+  const std::string html = base + ".html";
+  return html == jsonPath ? jsonPath + ".html" : html;
 }
 
 }  // namespace loopmon

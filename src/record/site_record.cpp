@@ -252,6 +252,11 @@ SiteRecord ParseRecord(const std::string& text) {
 }
 
 SiteRecord LoadRecord(const std::string& path) {
+  std::string bytes;
+  return LoadRecord(path, bytes);
+}
+
+SiteRecord LoadRecord(const std::string& path, std::string& bytes) {
   std::optional<std::string> text;
   try {
     text = readWholeFile(path);
@@ -259,8 +264,9 @@ SiteRecord LoadRecord(const std::string& path) {
     throw RecordError(path + ": cannot be read (" + error.reason() + ")");
   }
   if (!text) throw RecordError(path + ": cannot be read (" + FileNotFound + ")");
+  bytes = std::move(*text);
   try {
-    return ParseRecord(*text);
+    return ParseRecord(bytes);
   } catch (const RecordError& error) {
     throw RecordError(path + ": " + error.what());
   }

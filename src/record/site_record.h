@@ -126,8 +126,9 @@ std::string RecordJson(const SiteRecord& record);
 SiteRecord ParseRecord(const std::string& text);
 
 // ParseRecord of a file: a regular file of at most WholeFileLimit bytes
-// (whole_file.h); RecordError naming the file.
+// (whole_file.h); RecordError naming the file. `bytes` gets the file as read.
 SiteRecord LoadRecord(const std::string& path);
+SiteRecord LoadRecord(const std::string& path, std::string& bytes);
 
 // Writes `content` to `path` whole or not at all: an existing file keeps its
 // old content when the write fails. RecordError naming the file and the reason.

@@ -61,7 +61,7 @@ expect "LANG=en_US.UTF-8 LANGUAGE=de:ru" "Использование: loopctl К
 for command in ports scan read send check coeffs calibrate survey compare report monitor; do
   expect "$ru" "Использование: loopctl $command " help "$command"
 done
-for command in history; do
+for command in history verify; do
   expect "$ru" "Использование: loopctl $command " help "$command"
 done
 expect "$ru" "loopctl: неизвестная команда frobnicate (см. loopctl --help)" frobnicate
