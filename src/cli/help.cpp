@@ -12,7 +12,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 14> Commands{{
+const std::array<CommandHelp, 15> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -152,6 +152,17 @@ const std::array<CommandHelp, 14> Commands{{
      "one the page was written for, changed since, or another record.\n"
      "  --html FILE   the page (default: the record's name with .html)\n"
      "Exit status 0 when they belong together and neither changed, 4 otherwise.\n"},
+    {"sites",
+     "usage: loopctl sites DIR... [--every TIME] [--html OUT.html]\n"
+     "Lists every site of the records in the folders given (with their\n"
+     "subfolders, every *.json), one line each: its last visit (marked overdue\n"
+     "when more than --every ago), visits, devices and loops of the latest record,\n"
+     "the loops worst off in it (open, short, unanswered, alarm, then the\n"
+     "resistances furthest outside their band) and the loops forecast to leave\n"
+     "their band before the next visit, as history forecasts them.\n"
+     "  --every TIME  how often a site is visited: 180d, 26w, 6m or 1y (default 6m)\n"
+     "  --html OUT    also an index page, each site linking the page beside its\n"
+     "                latest record where there is one\n"},
 }};
 
 }  // namespace

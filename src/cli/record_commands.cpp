@@ -1,6 +1,8 @@
 #include "cli/record_commands.h"
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -21,6 +23,7 @@
 #include "record/history.h"
 #include "record/json.h"
 #include "record/report.h"
+#include "record/site_index.h"
 #include "record/survey.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
@@ -126,6 +129,31 @@ std::string bytesOf(const std::string& path) {
   }
   if (!bytes) throw CliError(path + ": cannot be read (" + FileNotFound + ")");
   return *bytes;
+}
+
+// The address of `target` from the folder of `page`, for a link: relative,
+// "/" between folders, every byte but letters, digits, "-._~/" escaped.
+std::string linkFrom(const std::string& page, const std::string& target) {
+  std::error_code error;
+  const auto whole = [&error](const std::string& path) {
+    return std::filesystem::absolute(pathOf(path), error).lexically_normal();
+  };
+  const std::u8string relative =
+      whole(target).lexically_relative(whole(page).parent_path()).generic_u8string();
+  std::string link;
+  for (const char8_t byte : relative) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (std::isalnum(c) != 0 && c < 0x80) {
+      link += static_cast<char>(c);
+    } else if (std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
+      link += static_cast<char>(c);
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      link += escaped;
+    }
+  }
+  return link;
 }
 
 std::string dateOf(const LoopSeries& series) {
@@ -304,6 +332,54 @@ int verify(const std::vector<std::string>& words) {
                              {record, TerminalText(check->seal.recordDigest)}));
   }
   return check->belong() ? ExitSuccess : ExitChanged;
+}
+
+int sites(const std::vector<std::string>& words) {
+  const Arguments args(words, {"--every", "--html"}, {});
+  if (args.plain().empty()) throw UsageError(tr("sites takes folders of records: DIR..."));
+  HistoryOptions options;
+  options.nextVisitSeconds = durationSeconds("--every", args.value("--every", "6m"));
+  const std::string html = args.value("--html", "");
+  if (args.has("--html")) checkWritable("--html", html);
+  const RecordSet set = recordsOf(args.plain());
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  const std::vector<SiteSummary> summaries = SiteSummaries(set.records, options, now);
+  const char separator = userDecimalSeparator();
+  printLine(
+      stdout,
+      tr("site\tlast visit\tvisits\tdevices\tloops\tworst loops\tleave band before next visit"));
+  for (const SiteSummary& site : summaries) {
+    std::string worst;
+    for (size_t i = 0; i < site.worst.size() && i < 5; ++i) {
+      const WorstLoop& loop = site.worst[i];
+      worst += (i == 0 ? "" : ", ") + std::to_string(loop.addr) + "/" + std::to_string(loop.loop) +
+               " " +
+               (loop.condition != LoopCondition::Normal
+                    ? tr(ConditionName(loop.condition))
+                    : FormatFixed(loop.kohm.value_or(0), 1, separator) + " " + tr("kOhm"));
+    }
+    if (site.worst.size() > 5)
+      worst += trWith(", %s more", {std::to_string(site.worst.size() - 5)});
+    std::string due;
+    for (const LoopSeries& loop : site.due) due += (due.empty() ? "" : ", ") + DueLoopText(loop);
+    std::string visit = IsoDateOf(site.lastVisit.seconds, site.lastVisit.offsetMinutes);
+    if (site.overdue) visit += " " + std::string(tr("overdue"));
+    printLine(stdout, TerminalText(site.site) + "\t" + visit + "\t" + std::to_string(site.visits) +
+                          "\t" + std::to_string(site.devices) + "\t" +
+                          std::to_string(site.counts.loops) + "\t" + worst + "\t" + due);
+  }
+  if (html.empty()) return ExitSuccess;
+  std::vector<std::string> links;
+  for (const SiteSummary& site : summaries) {
+    const std::string page = ReportPathFor(site.latestPath);
+    std::error_code error;
+    links.push_back(std::filesystem::is_regular_file(pathOf(page), error) ? linkFrom(html, page)
+                                                                          : "");
+  }
+  SaveWholeFile(html, SitesHtml(summaries, links, separator));
+  return ExitSuccess;
 }
 
 }  // namespace loopmon::cli

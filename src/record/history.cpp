@@ -164,4 +164,72 @@ std::vector<LoopSeries> LoopHistories(const std::vector<FoundRecord>& records,
   return histories;
 }
 
+std::vector<SiteSummary> SiteSummaries(const std::vector<FoundRecord>& records,
+                                       const HistoryOptions& options, int64_t now) {
+  std::map<std::string, SiteSummary> sites;
+  std::map<std::string, const FoundRecord*> latest;
+  for (const FoundRecord& found : records) {
+    SiteSummary& summary = sites[found.record.site];
+    summary.site = found.record.site;
+    ++summary.visits;
+    latest[found.record.site] = &found;
+  }
+  std::map<std::tuple<std::string, int, int, int>, Band> bands;
+  for (LoopSeries& series : LoopHistories(records, options)) {
+    bands[{series.site, series.addr, series.type, series.loop}] = series.band;
+    if (series.beforeNextVisit) sites[series.site].due.push_back(std::move(series));
+  }
+  std::vector<SiteSummary> summaries;
+  for (auto& [name, summary] : sites) {
+    const FoundRecord& last = *latest.at(name);
+    summary.latestPath = last.path;
+    summary.latestTime = last.record.time;
+    summary.lastVisit = last.time;
+    summary.overdue = now - last.time.seconds > options.nextVisitSeconds;
+    summary.devices = static_cast<int>(last.record.devices.size());
+    summary.counts = CountLoops(last.record);
+    for (const DeviceRecord& device : last.record.devices) {
+      for (const LoopRecord& loop : device.loops) {
+        WorstLoop worst{device.addr, loop.loop, LoopCondition::Normal, loop.kohm, 0};
+        for (const LoopCondition condition : {LoopCondition::Open, LoopCondition::Short,
+                                              LoopCondition::Unanswered, LoopCondition::Alarm}) {
+          if (worst.condition == LoopCondition::Normal &&
+              (loop.condition == condition || loop.stateCondition == condition)) {
+            worst.condition = condition;
+          }
+        }
+        const auto band = bands.find({name, device.addr, device.type, loop.loop});
+        if (loop.kohm && band != bands.end()) {
+          const double middle = (band->second.low + band->second.high) / 2;
+          const double off =
+              std::max({band->second.low - *loop.kohm, *loop.kohm - band->second.high, 0.0});
+          worst.outside = middle > 0 ? off / middle : off;
+        }
+        if (worst.condition != LoopCondition::Normal || worst.outside > 0) {
+          summary.worst.push_back(worst);
+        }
+      }
+    }
+    const auto rank = [](const WorstLoop& loop) {
+      switch (loop.condition) {
+        case LoopCondition::Open:
+        case LoopCondition::Short:
+          return 0;
+        case LoopCondition::Unanswered:
+          return 1;
+        case LoopCondition::Alarm:
+          return 2;
+        default:
+          return 3;
+      }
+    };
+    std::ranges::stable_sort(summary.worst, [&](const WorstLoop& a, const WorstLoop& b) {
+      if (rank(a) != rank(b)) return rank(a) < rank(b);
+      return a.outside > b.outside;
+    });
+    summaries.push_back(std::move(summary));
+  }
+  return summaries;
+}
+
 }  // namespace loopmon

@@ -94,4 +94,40 @@ struct LoopSeries {
 std::vector<LoopSeries> LoopHistories(const std::vector<FoundRecord>& records,
                                       const HistoryOptions& options);
 
+// A loop worth a look in a site's latest record: what either view says of
+// it, or how far its resistance lies outside its band.
+struct WorstLoop {
+  uint8_t addr = 0;
+  int loop = 0;
+  // Open, short, unanswered or alarm in either view; Normal otherwise.
+  LoopCondition condition = LoopCondition::Normal;
+  std::optional<double> kohm;
+  // How far outside the band, as a share of the band's middle; 0 inside.
+  double outside = 0;
+};
+
+// One site at a glance.
+struct SiteSummary {
+  std::string site;
+  // The latest record's file and time.
+  std::string latestPath;
+  std::string latestTime;
+  RecordInstant lastVisit;
+  int visits = 0;
+  // More than the options' next-visit time has passed since the last visit.
+  bool overdue = false;
+  // Of the latest record.
+  int devices = 0;
+  LoopCounts counts;
+  // Open and short first, then unanswered, alarm, and the resistances
+  // furthest outside their band.
+  std::vector<WorstLoop> worst;
+  // Loops forecast to leave their band before the next visit, soonest first.
+  std::vector<LoopSeries> due;
+};
+
+// Every site of the records, by name; `now` in seconds since 1970 UTC.
+std::vector<SiteSummary> SiteSummaries(const std::vector<FoundRecord>& records,
+                                       const HistoryOptions& options, int64_t now);
+
 }  // namespace loopmon

@@ -69,29 +69,6 @@ std::string style() {
   return css;
 }
 
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // The class that colours a text of the loop table, "" for none: open, short,
 // alarm and unanswered.
 std::string conditionClass(LoopCondition condition) {
@@ -166,7 +143,7 @@ class Page {
   std::string render() {
     const std::string title = record_.site.empty() ? "Запись шлейфов" : record_.site;
     out_ << "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
-         << escaped(title + " — " + LocalTimeText(record_.time)) << "</title>\n";
+         << HtmlText(title + " — " + LocalTimeText(record_.time)) << "</title>\n";
     meta(RecordDigestName, digest_);
     meta(SiteName, record_.site);
     meta(TimeName, record_.time);
@@ -189,7 +166,7 @@ class Page {
 
  private:
   void meta(const char* name, const std::string& content) {
-    out_ << "<meta name=\"" << name << "\" content=\"" << escaped(content) << "\">\n";
+    out_ << "<meta name=\"" << name << "\" content=\"" << HtmlText(content) << "\">\n";
   }
 
   // The last page, printed and signed at the handover: what was checked and
@@ -205,7 +182,7 @@ class Page {
     out_ << "</table>\n<p>Показания всех шлейфов сняты и сохранены в файле записи объекта. "
             "SHA-256 этого файла:</p>\n<p class=\"digest\">";
     for (size_t at = 0; at < digest_.size(); at += 8) {
-      out_ << (at == 0 ? "" : " ") << escaped(digest_.substr(at, 8));
+      out_ << (at == 0 ? "" : " ") << HtmlText(digest_.substr(at, 8));
     }
     out_ << "</p>\n<p class=\"note\">Изменённый файл записи даёт другую сумму "
             "(проверка: loopctl verify).</p>\n<table class=\"signatures\">\n"
@@ -217,7 +194,7 @@ class Page {
   }
 
   void fact(const std::string& name, const std::string& value) {
-    out_ << "<tr><th>" << name << "</th><td>" << escaped(value) << "</td></tr>\n";
+    out_ << "<tr><th>" << name << "</th><td>" << HtmlText(value) << "</td></tr>\n";
   }
 
   // What a reader looks for first: how much there is and how much of it is wrong.
@@ -250,11 +227,11 @@ class Page {
     if (value.kind == ChangeValue::Kind::Number) {
       std::replace(text.begin(), text.end(), '.', separator_);
     }
-    return escaped(text);
+    return HtmlText(text);
   }
 
   void changeList() {
-    out_ << "<h2>Изменения с записи от " << escaped(LocalTimeText(baseline_->record.time))
+    out_ << "<h2>Изменения с записи от " << HtmlText(LocalTimeText(baseline_->record.time))
          << "</h2>\n";
     if (baseline_->changes.empty()) {
       out_ << "<p>Изменений нет.</p>\n";
@@ -286,7 +263,7 @@ class Page {
 
   void deviceTable(const DeviceRecord& device) {
     out_ << "<section class=\"device\" id=\"a" << int{device.addr} << "\">\n<h2>"
-         << escaped(DeviceDescription(device.addr, device.name, device.version, separator_));
+         << HtmlText(DeviceDescription(device.addr, device.name, device.version, separator_));
     if (const auto* changes = changesAt(device.addr, 0)) {
       for (const RecordChange* change : *changes) {
         out_ << " <span class=\"tag\">" << ChangeLabel(*change);
@@ -381,7 +358,7 @@ class Page {
     if (loop.kohm) {
       out_ << number(*loop.kohm, 1);
     } else if (loop.text) {
-      out_ << escaped(*loop.text);
+      out_ << HtmlText(*loop.text);
     }
     was(readingChange);
     if (bars_) {
@@ -390,7 +367,7 @@ class Page {
     }
     out_ << "</td>";
     cell("state", conditionClass(loop.stateCondition), stateChange != nullptr);
-    if (loop.state) out_ << escaped(*loop.state);
+    if (loop.state) out_ << HtmlText(*loop.state);
     was(stateChange);
     out_ << "</td></tr>\n";
   }
@@ -478,6 +455,29 @@ std::optional<PageCheck> CheckPage(const std::string& html, const std::string& r
     }
   }
   return check;
+}
+
+std::string HtmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
 }
 
 std::string ReportPathFor(const std::string& jsonPath) {

@@ -62,6 +62,9 @@ struct PageCheck {
 // No value for a page that carries no seal.
 std::optional<PageCheck> CheckPage(const std::string& html, const std::string& recordBytes);
 
+// `text` for an HTML text or attribute: & < > " as entities.
+std::string HtmlText(const std::string& text);
+
 // Where the HTML page of the record saved at `jsonPath` goes: the same name
 // with ".html" for its extension, never the record's own file.
 std::string ReportPathFor(const std::string& jsonPath);

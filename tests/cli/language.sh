@@ -61,7 +61,7 @@ expect "LANG=en_US.UTF-8 LANGUAGE=de:ru" "Использование: loopctl К
 for command in ports scan read send check coeffs calibrate survey compare report monitor; do
   expect "$ru" "Использование: loopctl $command " help "$command"
 done
-for command in history verify; do
+for command in history verify sites; do
   expect "$ru" "Использование: loopctl $command " help "$command"
 done
 expect "$ru" "loopctl: неизвестная команда frobnicate (см. loopctl --help)" frobnicate
@@ -78,6 +78,7 @@ expect "$ru" "объект	адрес	тип	ШС	посещений	кОм	кО
 	5	1	11	2	3,0 7,9	-	-" history "$scratch/old.json" "$scratch/new.json"
 json='{"site":"","addr":5,"type":1,"loop":11,"visits":2,"kohm":[3.0,7.9],"band":[2.7,3.3000000000000003],"slope":null,"slope_error":null,"leaves_band":null,"before_next_visit":false}'
 expect "$ru" "$json" history "$scratch/old.json" "$scratch/new.json" --json
+expect "$ru" "объект	последнее посещение	посещений	приборов	шлейфов	худшие шлейфы" sites "$scratch"
 expect "$ru" "найдено: 1, опрошено адресов: 2 за " scan --port COM1 --addr 8,9
 expect LC_ALL=C "1 found, 2 addresses probed in " scan --port COM1 --addr 8,9
 expect "$ru" "адрес	ШС	показаний	мин. кОм" read --port COM1 --addr 9 --skip 2-20 --summary

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "record/history.h"
+#include "record/site_index.h"
 #include "scoped_temp_dir.h"
 
 namespace loopmon {
@@ -173,6 +174,42 @@ TEST(History, RecordsAreMatchedBySiteAndDeviceWhateverTheFiles) {
       LoadRecords({folder.file("report.html"), folder.file("e.json"), folder.file("gone.json")});
   EXPECT_EQ(given.records.size(), 1u);
   EXPECT_EQ(given.skipped.size(), 2u);
+}
+
+// Each site at a glance: overdue against the time given, its latest record's
+// worst loops (a condition first, then the furthest out of band), and the
+// loops due to leave their band; the index page names each and links its page.
+TEST(History, SitesAtAGlance) {
+  const auto visit = [](int n) { return FirstVisit + n * VisitInterval; };
+  std::vector<FoundRecord> records;
+  for (int n = 0; n < 4; ++n) {
+    // Loop 1 drifts out, loop 2 jumps far out at the last visit, loop 3 a little.
+    records.push_back(
+        found(visitAt("A <1>", visit(n),
+                      {{5, 1, {3.0 + 0.09 * n, n == 3 ? 9.0 : 3.0, n == 3 ? 3.5 : 3.0, 3.0}}})));
+  }
+  records.back().record.devices[0].loops[3] = {
+      4, 0, std::nullopt, "Обрыв", "тревога", LoopCondition::Open, LoopCondition::Alarm};
+  records.push_back(found(visitAt("B", visit(5), {{7, 1, {4.0}}})));
+  const std::vector<SiteSummary> sites = SiteSummaries(records, {}, visit(5) + 30 * Day);
+  ASSERT_EQ(sites.size(), 2u);
+  const SiteSummary& a = sites[0];
+  EXPECT_EQ(std::tuple(a.site, a.visits, a.overdue, a.devices, a.lastVisit.seconds),
+            std::tuple(std::string("A <1>"), 4, true, 1, visit(3)));
+  std::vector<std::pair<int, LoopCondition>> worst;
+  for (const WorstLoop& loop : a.worst) worst.emplace_back(loop.loop, loop.condition);
+  EXPECT_EQ(worst,
+            (std::vector<std::pair<int, LoopCondition>>{
+                {4, LoopCondition::Open}, {2, LoopCondition::Normal}, {3, LoopCondition::Normal}}));
+  ASSERT_EQ(a.due.size(), 1u);
+  EXPECT_EQ(a.due[0].loop, 1);
+  EXPECT_EQ(std::tuple(sites[1].site, sites[1].overdue, sites[1].worst.size(), sites[1].due.size()),
+            std::tuple(std::string("B"), false, size_t{0}, size_t{0}));
+
+  const std::string page = SitesHtml(sites, {"a%20b/x.html", ""}, ',');
+  EXPECT_NE(page.find("<a href=\"a%20b/x.html\">A &lt;1&gt;</a>"), std::string::npos);
+  EXPECT_NE(page.find("5/4 Обрыв, 5/2 9,0 кОм, 5/3 3,5 кОм"), std::string::npos) << page;
+  EXPECT_NE(page.find("<td>B</td>"), std::string::npos);
 }
 
 }  // namespace
