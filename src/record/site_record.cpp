@@ -380,8 +380,8 @@ std::string IsoDateOf(int64_t seconds, int offsetMinutes) {
   const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
   const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
   char text[64];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", static_cast<long long>(year),
-                static_cast<long long>(month), static_cast<long long>(day));
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day));
   return text;
 }
 
