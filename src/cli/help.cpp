@@ -91,13 +91,16 @@ const std::array<CommandHelp, 15> Commands{{
      "that is not a record.\n"},
     {"report",
      "usage: loopctl report FILE.json [--compare OLD.json] --html OUT.html\n"
-     "                      [--tolerance PCT]\n"
+     "                      [--tolerance PCT] [--history DIR]\n"
      "Writes the record as a self-contained HTML page that prints on A4: each\n"
      "device's loops, the resistances as bars against their normal band, open,\n"
      "short and alarm marked; with --compare the changes first, marked in the\n"
-     "tables.\n"
+     "tables. The last page is a certificate to sign with the record's SHA-256.\n"
      "  --tolerance PCT  the width of the normal band and of what counts as a\n"
-     "                change, in percent (default 10)\n"},
+     "                change, in percent (default 10)\n"
+     "  --history DIR the site's records in DIR up to this one: each loop's\n"
+     "                series drawn with its band and forecast, and the loops\n"
+     "                due to leave their band before the next visit first\n"},
     {"monitor",
      "usage: loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...]\n"
      "                       [--adc-period MS] [--duration S] [--json] [--summary]\n"

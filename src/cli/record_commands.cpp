@@ -110,13 +110,29 @@ std::map<uint8_t, Band> givenBands(const Arguments& args) {
 }
 
 // The records of `paths`, each file that is none named on standard error.
-RecordSet recordsOf(const std::vector<std::string>& paths) {
+RecordSet recordsOf(const std::vector<std::string>& paths, bool required = true) {
   RecordSet set = LoadRecords(paths);
   for (const std::string& skipped : set.skipped) {
     printLine(stderr, "loopctl: " + trWith("skipped %s", {TerminalText(skipped)}));
   }
-  if (set.records.empty()) throw CliError(tr("no site record found"));
+  if (required && set.records.empty()) throw CliError(tr("no site record found"));
   return set;
+}
+
+// The site's records of `folder` up to `record` (at `path`), which is the
+// last of them whether it lies in the folder or not.
+std::vector<FoundRecord> siteRecordsUpTo(const std::string& folder, const std::string& path,
+                                         const SiteRecord& record) {
+  const std::optional<RecordInstant> time = RecordTimeOf(record.time);
+  if (!time) throw CliError(path + ": \"time\" is no ISO 8601 time with its offset");
+  std::vector<FoundRecord> records;
+  for (FoundRecord& found : recordsOf({folder}, false).records) {
+    if (found.record.site != record.site || found.time.seconds > time->seconds) continue;
+    if (found.time.seconds == time->seconds && found.record == record) continue;
+    records.push_back(std::move(found));
+  }
+  records.push_back({path, record, *time});
+  return records;
 }
 
 // A file's bytes, whatever they hold.
@@ -236,7 +252,7 @@ int compare(const std::vector<std::string>& words) {
 }
 
 int report(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--compare", "--html", "--tolerance"}, {});
+  const Arguments args(words, {"--compare", "--html", "--tolerance", "--history"}, {});
   if (args.plain().size() != 1) throw UsageError(tr("report takes one record: FILE.json"));
   const std::string html = args.required("--html");
   const double tolerance = tolerancePercent(args);
@@ -245,14 +261,26 @@ int report(const std::vector<std::string>& words) {
   const SiteRecord record = LoadRecord(args.plain()[0], bytes);
   const std::string digest = Sha256Hex(bytes);
   const char separator = userDecimalSeparator();
+  std::vector<LoopSeries> loops;
+  std::optional<ReportHistory> history;
+  if (args.has("--history")) {
+    HistoryOptions options;
+    options.tolerancePercent = tolerance;
+    const std::vector<FoundRecord> records =
+        siteRecordsUpTo(args.required("--history"), args.plain()[0], record);
+    loops = LoopHistories(records, options);
+    history.emplace(
+        ReportHistory{loops, static_cast<int>(records.size()), options.nextVisitSeconds});
+  }
+  const ReportHistory* shownHistory = history ? &*history : nullptr;
   if (!args.has("--compare")) {
-    SaveWholeFile(html, ReportHtml(record, digest, nullptr, tolerance, separator));
+    SaveWholeFile(html, ReportHtml(record, digest, nullptr, tolerance, separator, shownHistory));
     return ExitSuccess;
   }
   const SiteRecord before = LoadRecord(args.required("--compare"));
   const std::vector<RecordChange> changes = CompareRecords(before, record, tolerance);
   const ReportBaseline baseline{before, changes};
-  SaveWholeFile(html, ReportHtml(record, digest, &baseline, tolerance, separator));
+  SaveWholeFile(html, ReportHtml(record, digest, &baseline, tolerance, separator, shownHistory));
   return ExitSuccess;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <tuple>
 
 #include "common/number_text.h"
 #include "common/sha256.h"
@@ -49,6 +50,14 @@ svg.bar .band { fill: #b9dfc3; }
 .note { font-size: 8pt; color: #444; margin: 1mm 0; }
 .changes { width: 100%; margin-bottom: 2mm; }
 .tag { font-size: 8pt; font-weight: 600; background: #fff1a8; padding: 0 1.5mm; white-space: normal; }
+.loops td.series { width: 24mm; }
+svg.series { display: block; }
+svg.series .scale { fill: #f6f6f6; }
+svg.series .band { fill: #b9dfc3; }
+svg.series .next { stroke: #888; stroke-width: 0.5; }
+svg.series .fit { stroke: #c00000; stroke-width: 0.8; stroke-dasharray: 2 1.5; }
+svg.series .leaves { fill: #c00000; }
+svg.series .kohm { fill: none; stroke: #000; stroke-width: 1; }
 .certificate { break-before: page; }
 .certificate .digest { font: 9pt "DejaVu Sans Mono", "Liberation Mono", monospace; word-spacing: 1.5mm; }
 .signatures { width: 100%; margin-top: 6mm; }
@@ -128,12 +137,18 @@ std::string sealed(std::string html) {
 class Page {
  public:
   Page(const SiteRecord& record, const std::string& recordDigest, const ReportBaseline* baseline,
-       double tolerancePercent, char separator)
+       double tolerancePercent, char separator, const ReportHistory* history)
       : record_(record),
         digest_(recordDigest),
         baseline_(baseline),
         tolerance_(tolerancePercent),
-        separator_(separator) {
+        separator_(separator),
+        history_(history) {
+    if (history_ != nullptr) {
+      for (const LoopSeries& series : history_->loops) {
+        series_[{series.addr, series.type, series.loop}] = &series;
+      }
+    }
     if (baseline_ == nullptr) return;
     for (const RecordChange& change : baseline_->changes) {
       changes_[{change.addr, change.loop.value_or(0)}].push_back(&change);
@@ -156,6 +171,7 @@ class Page {
     fact("Программа", record_.programName + " " + record_.programVersion);
     out_ << "</table>\n";
     summary();
+    if (history_ != nullptr) dueList();
     if (baseline_ != nullptr) changeList();
     for (const DeviceRecord& device : record_.devices) deviceTable(device);
     legend();
@@ -290,7 +306,12 @@ class Page {
     bars_ = !resistances.empty();
     out_ << "<table class=\"loops\">\n<thead><tr><th>Номер ШС</th><th>Показание АЦП</th>"
             "<th>R кОм</th>"
-         << (bars_ ? "<th></th>" : "") << "<th>Состояние ШС</th></tr></thead>\n<tbody>\n";
+         << (bars_ ? "<th></th>" : "") << (bars_ && history_ ? "<th>По посещениям</th>" : "")
+         << "<th>Состояние ШС</th></tr></thead>\n<tbody>\n";
+    const auto seriesOf = [&](const LoopRecord& loop) -> const LoopSeries* {
+      const auto found = series_.find({device.addr, device.type, loop.loop});
+      return found == series_.end() ? nullptr : found->second;
+    };
     const auto referenceOf = [&](const LoopRecord& loop) {
       std::optional<double> reference = typical;
       if (old != nullptr) {
@@ -306,7 +327,9 @@ class Page {
       LoopRecord renumbered = b;
       renumbered.loop = a.loop;
       return b.loop == a.loop + 1 && renumbered == a && referenceOf(a) == referenceOf(b) &&
-             changesAt(device.addr, a.loop) == nullptr && changesAt(device.addr, b.loop) == nullptr;
+             changesAt(device.addr, a.loop) == nullptr &&
+             changesAt(device.addr, b.loop) == nullptr && seriesOf(a) == nullptr &&
+             seriesOf(b) == nullptr;
     };
     for (size_t first = 0; first < device.loops.size();) {
       size_t last = first;
@@ -314,7 +337,7 @@ class Page {
         ++last;
       }
       loopRow(device.addr, device.loops[first], device.loops[last].loop,
-              referenceOf(device.loops[first]), highest);
+              referenceOf(device.loops[first]), highest, seriesOf(device.loops[first]));
       first = last + 1;
     }
     out_ << "</tbody>\n</table>\n</section>\n";
@@ -322,7 +345,7 @@ class Page {
 
   // The row of `loop`, and of the loops after it up to `lastLoop` that read the same.
   void loopRow(uint8_t addr, const LoopRecord& loop, int lastLoop, std::optional<double> reference,
-               double highest) {
+               double highest, const LoopSeries* series) {
     bool readingChanged = false;
     const RecordChange* stateChange = nullptr;
     const RecordChange* readingChange = nullptr;
@@ -365,6 +388,10 @@ class Page {
       out_ << "</td><td class=\"bar\">";
       if (loop.kohm) bar(*loop.kohm, reference, highest);
     }
+    if (bars_ && history_ != nullptr) {
+      out_ << "</td><td class=\"series\">";
+      if (series != nullptr) sparkline(*series);
+    }
     out_ << "</td>";
     cell("state", conditionClass(loop.stateCondition), stateChange != nullptr);
     if (loop.state) out_ << HtmlText(*loop.state);
@@ -398,6 +425,86 @@ class Page {
     out_ << "</svg>";
   }
 
+  // The loops to look at before the next visit, soonest first.
+  void dueList() {
+    int64_t lastVisit = 0;
+    int offsetMinutes = 0;
+    std::vector<const LoopSeries*> due;
+    for (const LoopSeries& series : history_->loops) {
+      lastVisit = series.lastVisit;
+      offsetMinutes = series.offsetMinutes;
+      if (series.beforeNextVisit) due.push_back(&series);
+    }
+    std::ranges::stable_sort(due, {}, [](const LoopSeries* series) { return *series->leaves; });
+    out_ << "<h2>До следующего посещения";
+    if (lastVisit != 0) {
+      out_ << " (" << IsoDateOf(lastVisit + history_->nextVisitSeconds, offsetMinutes) << ")";
+    }
+    out_ << "</h2>\n";
+    if (due.empty()) {
+      out_ << "<p>По " << history_->records << " записям объекта ни один шлейф не выйдет из "
+           << "нормы до следующего посещения.</p>\n";
+      return;
+    }
+    out_ << "<table class=\"changes due\">\n<thead><tr><th>Адрес</th><th>ШС</th><th>R кОм</th>"
+            "<th>Уход, кОм в месяц</th><th>Выход из нормы</th></tr></thead>\n<tbody>\n";
+    for (const LoopSeries* series : due) {
+      out_ << "<tr><td><a href=\"#a" << int{series->addr} << "-" << series->loop << "\">"
+           << int{series->addr} << "</a></td><td>" << series->loop << "</td><td>"
+           << number(series->points.back().kohm, 1) << "</td><td>"
+           << (*series->slope >= 0 ? "+" : "") << number(*series->slope, 4) << " ± "
+           << number(*series->slopeError, 4) << "</td><td class=\"alarm\">"
+           << IsoDateOf(*series->leaves, series->offsetMinutes) << "</td></tr>\n";
+    }
+    out_ << "</tbody>\n</table>\n";
+  }
+
+  // The loop's resistances visit by visit over its band, up to when the next
+  // visit is due; where a forecast is made, the drift's line to the date it
+  // leaves the band, marked there.
+  void sparkline(const LoopSeries& series) {
+    constexpr double Width = 90, Height = 18;
+    const int64_t start = series.points.front().seconds;
+    const int64_t end = std::max(series.lastVisit + history_->nextVisitSeconds, start + 1);
+    double low = series.band.low, high = series.band.high;
+    for (const LoopPoint& point : series.points) {
+      low = std::min(low, point.kohm);
+      high = std::max(high, point.kohm);
+    }
+    const double margin = std::max((high - low) * 0.08, 0.01);
+    low -= margin;
+    high += margin;
+    const auto x = [&](int64_t seconds) {
+      return static_cast<double>(seconds - start) / static_cast<double>(end - start) * Width;
+    };
+    const auto y = [&](double kohm) { return (high - kohm) / (high - low) * Height; };
+    out_ << "<svg class=\"series\" width=\"90\" height=\"18\" viewBox=\"0 0 90 18\">"
+         << "<rect class=\"scale\" x=\"0\" y=\"0\" width=\"90\" height=\"18\"/>"
+         << "<rect class=\"band\" x=\"0\" y=\"" << y(series.band.high)
+         << "\" width=\"90\" height=\"" << y(series.band.low) - y(series.band.high) << "\"/>"
+         << "<line class=\"next\" x1=\"" << x(series.lastVisit) << "\" y1=\"0\" x2=\""
+         << x(series.lastVisit) << "\" y2=\"18\"/>";
+    if (series.leaves) {
+      const double limit = *series.slope > 0 ? series.band.high : series.band.low;
+      const auto lineAt = [&](int64_t seconds) {
+        return limit +
+               *series.slope * static_cast<double>(seconds - *series.leaves) / SecondsPerMonth;
+      };
+      const int64_t until = std::clamp(*series.leaves, start, end);
+      out_ << "<line class=\"fit\" x1=\"0\" y1=\"" << y(lineAt(start)) << "\" x2=\"" << x(until)
+           << "\" y2=\"" << y(lineAt(until)) << "\"/>";
+      if (*series.leaves >= start && *series.leaves <= end) {
+        out_ << "<circle class=\"leaves\" cx=\"" << x(until) << "\" cy=\"" << y(limit)
+             << "\" r=\"2\"/>";
+      }
+    }
+    out_ << "<polyline class=\"kohm\" points=\"";
+    for (const LoopPoint& point : series.points) {
+      out_ << x(point.seconds) << "," << y(point.kohm) << " ";
+    }
+    out_ << "\"/></svg>";
+  }
+
   void legend() {
     out_ << "<p class=\"note\">Полоса под сопротивлением — норма шлейфа: ";
     out_ << (baseline_ != nullptr ? "его сопротивление в прежней записи"
@@ -409,6 +516,14 @@ class Page {
          << "нет ответа";
     if (baseline_ != nullptr) out_ << "; <span class=\"changed\">изменено</span> с прежней записи";
     out_ << ".</p>\n";
+    if (history_ != nullptr) {
+      out_ << "<p class=\"note\">По посещениям: сопротивление шлейфа в каждой записи объекта, "
+              "полоса — его первое сопротивление ± "
+           << FloatToStr(tolerance_, separator_)
+           << " %, черта — это посещение; пунктир — уход по методу наименьших квадратов до "
+              "даты выхода из нормы (кружок), если уход больше удвоенной ошибки; шкала идёт "
+              "до следующего посещения.</p>\n";
+    }
   }
 
   const SiteRecord& record_;
@@ -416,6 +531,8 @@ class Page {
   const ReportBaseline* baseline_;
   double tolerance_;
   char separator_;
+  const ReportHistory* history_;
+  std::map<std::tuple<int, int, int>, const LoopSeries*> series_;
   bool bars_ = false;
   std::map<std::pair<int, int>, std::vector<const RecordChange*>> changes_;
   std::ostringstream out_;
@@ -424,8 +541,9 @@ class Page {
 }  // namespace
 
 std::string ReportHtml(const SiteRecord& record, const std::string& recordDigest,
-                       const ReportBaseline* baseline, double tolerancePercent, char separator) {
-  return Page(record, recordDigest, baseline, tolerancePercent, separator).render();
+                       const ReportBaseline* baseline, double tolerancePercent, char separator,
+                       const ReportHistory* history) {
+  return Page(record, recordDigest, baseline, tolerancePercent, separator, history).render();
 }
 
 std::optional<ReportSeal> ReadReportSeal(const std::string& html) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "record/compare.h"
+#include "record/history.h"
 #include "record/site_record.h"
 
 namespace loopmon {
@@ -22,15 +23,26 @@ struct ReportBaseline {
   const std::vector<RecordChange>& changes;
 };
 
+// The site's loops across its visits up to the reported one.
+struct ReportHistory {
+  // LoopHistories of the site's records, the reported one the last.
+  const std::vector<LoopSeries>& loops;
+  int records = 0;
+  int64_t nextVisitSeconds = 0;
+};
+
 // A loop's normal band is its resistance in the baseline, give or take the
 // tolerance; without a baseline (or a resistance in it) it is the median of
 // the device's resistances give or take the tolerance, since the loops of one
 // device are mostly wired alike. Numbers are written with `separator`. The
 // last page is a certificate to sign with `recordDigest`, the SHA-256 of the
 // record's file (Sha256Hex); the page carries it, the record's site and time,
-// and the digest of its own bytes, for ReadReportSeal.
+// and the digest of its own bytes, for ReadReportSeal. With a history each
+// loop's row draws its series, band and forecast, and the loops due to leave
+// their band before the next visit are listed first.
 std::string ReportHtml(const SiteRecord& record, const std::string& recordDigest,
-                       const ReportBaseline* baseline, double tolerancePercent, char separator);
+                       const ReportBaseline* baseline, double tolerancePercent, char separator,
+                       const ReportHistory* history = nullptr);
 
 // What a page of ReportHtml says of itself and of its record.
 struct ReportSeal {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "record/history.h"
+#include "record/report.h"
 #include "record/site_index.h"
 #include "scoped_temp_dir.h"
 
@@ -210,6 +211,37 @@ TEST(History, SitesAtAGlance) {
   EXPECT_NE(page.find("<a href=\"a%20b/x.html\">A &lt;1&gt;</a>"), std::string::npos);
   EXPECT_NE(page.find("5/4 Обрыв, 5/2 9,0 кОм, 5/3 3,5 кОм"), std::string::npos) << page;
   EXPECT_NE(page.find("<td>B</td>"), std::string::npos);
+}
+
+// The page of the last visit with the site's history: the loops due before
+// the next visit listed first, soonest first, and every loop of the record
+// in its table, each with a resistance drawn across the visits.
+TEST(History, TheReportListsTheDueLoopsFirstAndDrawsEachSeries) {
+  std::vector<FoundRecord> records;
+  for (int n = 0; n < 6; ++n) {
+    records.push_back(found(visitAt("A", FirstVisit + n * VisitInterval,
+                                    {{5, 1, {3.0, 3.0 + 0.06 * n, 3.0 - 0.1 * n}}, {9, 3, {}}})));
+  }
+  records.back().record.devices[1].loops.push_back(
+      {1, 143, std::nullopt, "Норма", "на охране", LoopCondition::Normal, LoopCondition::Normal});
+  HistoryOptions options;
+  const std::vector<LoopSeries> loops = LoopHistories(records, options);
+  const ReportHistory history{loops, 6, options.nextVisitSeconds};
+  const std::string page = ReportHtml(records.back().record, "", nullptr, 10, ',', &history);
+  const size_t due = page.find("До следующего посещения");
+  const size_t third = page.find("<a href=\"#a5-3\">"), second = page.find("<a href=\"#a5-2\">");
+  const size_t table = page.find("id=\"a5\"");
+  EXPECT_TRUE(due < third && third < second && second < table) << page;
+  for (const char* row : {"id=\"a5-1\"", "id=\"a5-2\"", "id=\"a5-3\"", "id=\"a9-1\""}) {
+    EXPECT_NE(page.find(row), std::string::npos) << row;
+  }
+  size_t drawn = 0;
+  for (size_t at = page.find("<svg class=\"series\""); at != std::string::npos;
+       at = page.find("<svg class=\"series\"", at + 1)) {
+    ++drawn;
+  }
+  EXPECT_EQ(drawn, 3u);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
 }
 
 }  // namespace
