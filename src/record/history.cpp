@@ -147,9 +147,11 @@ std::vector<LoopSeries> LoopHistories(const std::vector<FoundRecord>& records,
       series.band = given->second;
     } else {
       const double first = series.points.front().kohm;
-      const auto [low, high] = std::minmax(first * (1 - options.tolerancePercent / 100),
-                                           first * (1 + options.tolerancePercent / 100));
-      series.band = {low, high};
+      // A negative resistance (a loop read below its calibration) turns the
+      // band round.
+      const double one = first * (1 - options.tolerancePercent / 100);
+      const double other = first * (1 + options.tolerancePercent / 100);
+      series.band = {std::min(one, other), std::max(one, other)};
     }
     fit(series);
     series.beforeNextVisit =
