@@ -12,7 +12,7 @@ struct CommandHelp {
   const char* text;
 };
 
-const std::array<CommandHelp, 12> Commands{{
+const std::array<CommandHelp, 15> Commands{{
     {"ports",
      "usage: loopctl ports [--map COMn=DEVICE|URL]\n"
      "Lists the serial ports and the COM names they answer to.\n"
@@ -91,13 +91,16 @@ const std::array<CommandHelp, 12> Commands{{
      "that is not a record.\n"},
     {"report",
      "usage: loopctl report FILE.json [--compare OLD.json] --html OUT.html\n"
-     "                      [--tolerance PCT]\n"
+     "                      [--tolerance PCT] [--history DIR]\n"
      "Writes the record as a self-contained HTML page that prints on A4: each\n"
      "device's loops, the resistances as bars against their normal band, open,\n"
      "short and alarm marked; with --compare the changes first, marked in the\n"
-     "tables.\n"
+     "tables. The last page is a certificate to sign with the record's SHA-256.\n"
      "  --tolerance PCT  the width of the normal band and of what counts as a\n"
-     "                change, in percent (default 10)\n"},
+     "                change, in percent (default 10)\n"
+     "  --history DIR the site's records in DIR up to this one: each loop's\n"
+     "                series drawn with its band and forecast, and the loops\n"
+     "                due to leave their band before the next visit first\n"},
     {"monitor",
      "usage: loopctl monitor --port PORT --poll LIST [--subscribe ADDR:LOOP,...]\n"
      "                       [--adc-period MS] [--duration S] [--json] [--summary]\n"
@@ -124,6 +127,45 @@ const std::array<CommandHelp, 12> Commands{{
      "  --site TEXT     the site's name in the events and the metrics\n"
      "  --passes K      ends after K passes of each line\n"
      "Ends with a stopped event on Ctrl-C or SIGTERM (exit status 0 for SIGTERM).\n"},
+    {"history",
+     "usage: loopctl history DIR|FILE... [--band TYPE:LOW..HIGH] [--next TIME]\n"
+     "                       [--tolerance PCT] [--json]\n"
+     "Follows each loop of a site across its visits, from the site records in the\n"
+     "folders given (with their subfolders, every *.json) and the files given: its\n"
+     "kilo-ohms visit by visit, its drift in kOhm per month with the standard\n"
+     "error, and where the drift is more than twice its error the date its line\n"
+     "leaves the loop's band. Loops that leave it before the next visit come first,\n"
+     "their date marked \"!\". Records are matched by site, devices by address and\n"
+     "type; a file that is not a record is named on standard error and left out.\n"
+     "  --band TYPE:LOW..HIGH  the band of the loops of device type TYPE in\n"
+     "                kilo-ohms, once per type (default: the loop's first\n"
+     "                resistance give or take the tolerance)\n"
+     "  --next TIME   when the next visit is due after the last: 180d, 26w, 6m or\n"
+     "                1y (default 6m)\n"
+     "  --tolerance PCT  the band's width, in percent (default 10)\n"
+     "  --json        one JSON object per loop: site, addr, type, loop, visits, kohm,\n"
+     "                band, slope, slope_error, leaves_band, before_next_visit\n"},
+    {"verify",
+     "usage: loopctl verify FILE.json [--html FILE.html]\n"
+     "Says whether a record's page (report's, or the one the desktop program saves\n"
+     "beside the record) and the record still belong together: the page carries\n"
+     "the SHA-256 of the record's file on its last page, the certificate to sign,\n"
+     "and the digest of its own bytes. Prints the record's SHA-256, then whether\n"
+     "the page was changed since it was written, and whether the record is the\n"
+     "one the page was written for, changed since, or another record.\n"
+     "  --html FILE   the page (default: the record's name with .html)\n"
+     "Exit status 0 when they belong together and neither changed, 4 otherwise.\n"},
+    {"sites",
+     "usage: loopctl sites DIR... [--every TIME] [--html OUT.html]\n"
+     "Lists every site of the records in the folders given (with their\n"
+     "subfolders, every *.json), one line each: its last visit (marked overdue\n"
+     "when more than --every ago), visits, devices and loops of the latest record,\n"
+     "the loops worst off in it (open, short, unanswered, alarm, then the\n"
+     "resistances furthest outside their band) and the loops forecast to leave\n"
+     "their band before the next visit, as history forecasts them.\n"
+     "  --every TIME  how often a site is visited: 180d, 26w, 6m or 1y (default 6m)\n"
+     "  --html OUT    also an index page, each site linking the page beside its\n"
+     "                latest record where there is one\n"},
 }};
 
 }  // namespace

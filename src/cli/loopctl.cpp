@@ -400,6 +400,9 @@ int dispatch(const std::string& command, const std::vector<std::string>& rest, T
   if (command == "survey") return survey(rest, open);
   if (command == "compare") return compare(rest);
   if (command == "report") return report(rest);
+  if (command == "history") return history(rest);
+  if (command == "verify") return verify(rest);
+  if (command == "sites") return sites(rest);
   if (command == "monitor") {
     return monitor(rest, [trace](const std::string& port, std::shared_ptr<OwnerDispatcher> owner) {
       return openBus(parsePort(port), trace, std::move(owner));

@@ -1,7 +1,10 @@
 #include "cli/record_commands.h"
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "cli/cli_args.h"
 #include "cli/help.h"
@@ -9,14 +12,18 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "common/number_text.h"
+#include "common/sha256.h"
 #include "common/translation.h"
 #include "loops/coeffs.h"
 #include "loops/loop_history.h"
+#include "platform/store/whole_file.h"
 #include "platform/system/console.h"
 #include "platform/system/locale_info.h"
 #include "record/compare.h"
+#include "record/history.h"
 #include "record/json.h"
 #include "record/report.h"
+#include "record/site_index.h"
 #include "record/survey.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
@@ -62,6 +69,111 @@ double tolerancePercent(const Arguments& args) {
     throw UsageError(trWith("--tolerance: %s is outside 0..1000", {text}));
   }
   return percent;
+}
+
+// "6m": a number of days, weeks, months or years (1..9999).
+int64_t durationSeconds(const std::string& option, const std::string& text) {
+  const double units[] = {86400, 7 * 86400, SecondsPerMonth, 12 * SecondsPerMonth};
+  const size_t unit = text.empty() ? std::string::npos : std::string("dwmy").find(text.back());
+  const std::string digits = text.substr(0, text.empty() ? 0 : text.size() - 1);
+  if (unit == std::string::npos || digits.empty() || digits.size() > 4 ||
+      digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) == 0) {
+    throw UsageError(trWith("%s: '%s' is not a time such as 180d, 26w, 6m or 1y", {option, text}));
+  }
+  return static_cast<int64_t>(std::stoi(digits) * units[unit]);
+}
+
+// Every --band TYPE:LOW..HIGH, kilo-ohms with "." or ",".
+std::map<uint8_t, Band> givenBands(const Arguments& args) {
+  std::map<uint8_t, Band> bands;
+  for (const std::string& text : args.all("--band")) {
+    const size_t colon = text.find(':');
+    const size_t dots = text.find("..", colon == std::string::npos ? 0 : colon);
+    if (colon == std::string::npos || dots == std::string::npos) {
+      throw UsageError(trWith("--band: '%s' is not TYPE:LOW..HIGH", {text}));
+    }
+    const auto type = static_cast<uint8_t>(parseNumber(text.substr(0, colon), 0, 255, "--band"));
+    Band band;
+    try {
+      band.low =
+          StrToFloat(withDecimalSeparator(text.substr(colon + 1, dots - colon - 1), '.'), '.');
+      band.high = StrToFloat(withDecimalSeparator(text.substr(dots + 2), '.'), '.');
+    } catch (const ConversionError&) {
+      throw UsageError(trWith("--band: '%s' is not TYPE:LOW..HIGH", {text}));
+    }
+    if (!(band.low <= band.high)) {
+      throw UsageError(trWith("--band: '%s' is not TYPE:LOW..HIGH", {text}));
+    }
+    bands[type] = band;
+  }
+  return bands;
+}
+
+// The records of `paths`, each file that is none named on standard error.
+RecordSet recordsOf(const std::vector<std::string>& paths, bool required = true) {
+  RecordSet set = LoadRecords(paths);
+  for (const std::string& skipped : set.skipped) {
+    printLine(stderr, "loopctl: " + trWith("skipped %s", {TerminalText(skipped)}));
+  }
+  if (required && set.records.empty()) throw CliError(tr("no site record found"));
+  return set;
+}
+
+// The site's records of `folder` up to `record` (at `path`), which is the
+// last of them whether it lies in the folder or not.
+std::vector<FoundRecord> siteRecordsUpTo(const std::string& folder, const std::string& path,
+                                         const SiteRecord& record) {
+  const std::optional<RecordInstant> time = RecordTimeOf(record.time);
+  if (!time) throw CliError(path + ": \"time\" is no ISO 8601 time with its offset");
+  std::vector<FoundRecord> records;
+  for (FoundRecord& found : recordsOf({folder}, false).records) {
+    if (found.record.site != record.site || found.time.seconds > time->seconds) continue;
+    if (found.time.seconds == time->seconds && found.record == record) continue;
+    records.push_back(std::move(found));
+  }
+  records.push_back({path, record, *time});
+  return records;
+}
+
+// A file's bytes, whatever they hold.
+std::string bytesOf(const std::string& path) {
+  std::optional<std::string> bytes;
+  try {
+    bytes = readWholeFile(path);
+  } catch (const FileError& error) {
+    throw CliError(path + ": cannot be read (" + error.reason() + ")");
+  }
+  if (!bytes) throw CliError(path + ": cannot be read (" + FileNotFound + ")");
+  return *bytes;
+}
+
+// The address of `target` from the folder of `page`, for a link: relative,
+// "/" between folders, every byte but letters, digits, "-._~/" escaped.
+std::string linkFrom(const std::string& page, const std::string& target) {
+  std::error_code error;
+  const auto whole = [&error](const std::string& path) {
+    return std::filesystem::absolute(pathOf(path), error).lexically_normal();
+  };
+  const std::u8string relative =
+      whole(target).lexically_relative(whole(page).parent_path()).generic_u8string();
+  std::string link;
+  for (const char8_t byte : relative) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (std::isalnum(c) != 0 && c < 0x80) {
+      link += static_cast<char>(c);
+    } else if (std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
+      link += static_cast<char>(c);
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      link += escaped;
+    }
+  }
+  return link;
+}
+
+std::string dateOf(const LoopSeries& series) {
+  return series.leaves ? IsoDateOf(*series.leaves, series.offsetMinutes) : "";
 }
 
 }  // namespace
@@ -140,21 +252,161 @@ int compare(const std::vector<std::string>& words) {
 }
 
 int report(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--compare", "--html", "--tolerance"}, {});
+  const Arguments args(words, {"--compare", "--html", "--tolerance", "--history"}, {});
   if (args.plain().size() != 1) throw UsageError(tr("report takes one record: FILE.json"));
   const std::string html = args.required("--html");
   const double tolerance = tolerancePercent(args);
   checkWritable("--html", html);
-  const SiteRecord record = LoadRecord(args.plain()[0]);
+  std::string bytes;
+  const SiteRecord record = LoadRecord(args.plain()[0], bytes);
+  const std::string digest = Sha256Hex(bytes);
   const char separator = userDecimalSeparator();
+  std::vector<LoopSeries> loops;
+  std::optional<ReportHistory> history;
+  if (args.has("--history")) {
+    HistoryOptions options;
+    options.tolerancePercent = tolerance;
+    const std::vector<FoundRecord> records =
+        siteRecordsUpTo(args.required("--history"), args.plain()[0], record);
+    loops = LoopHistories(records, options);
+    history.emplace(
+        ReportHistory{loops, static_cast<int>(records.size()), options.nextVisitSeconds});
+  }
+  const ReportHistory* shownHistory = history ? &*history : nullptr;
   if (!args.has("--compare")) {
-    SaveWholeFile(html, ReportHtml(record, nullptr, tolerance, separator));
+    SaveWholeFile(html, ReportHtml(record, digest, nullptr, tolerance, separator, shownHistory));
     return ExitSuccess;
   }
   const SiteRecord before = LoadRecord(args.required("--compare"));
   const std::vector<RecordChange> changes = CompareRecords(before, record, tolerance);
   const ReportBaseline baseline{before, changes};
-  SaveWholeFile(html, ReportHtml(record, &baseline, tolerance, separator));
+  SaveWholeFile(html, ReportHtml(record, digest, &baseline, tolerance, separator, shownHistory));
+  return ExitSuccess;
+}
+
+int history(const std::vector<std::string>& words) {
+  const Arguments args(words, {"--band", "--next", "--tolerance"}, {"--json"});
+  if (args.plain().empty()) throw UsageError(tr("history takes folders or records: DIR|FILE..."));
+  HistoryOptions options;
+  options.tolerancePercent = tolerancePercent(args);
+  options.bands = givenBands(args);
+  options.nextVisitSeconds = durationSeconds("--next", args.value("--next", "6m"));
+  const RecordSet set = recordsOf(args.plain());
+  const std::vector<LoopSeries> loops = LoopHistories(set.records, options);
+  const char separator = userDecimalSeparator();
+  if (args.has("--json")) {
+    for (const LoopSeries& series : loops) {
+      Json kohm = Json::array();
+      for (const LoopPoint& point : series.points) kohm.push_back(point.kohm);
+      const auto optional = [](const std::optional<double>& value) {
+        return value ? Json(*value) : Json();
+      };
+      const Json line{{"site", series.site},
+                      {"addr", series.addr},
+                      {"type", series.type},
+                      {"loop", series.loop},
+                      {"visits", series.points.size()},
+                      {"kohm", kohm},
+                      {"band", {series.band.low, series.band.high}},
+                      {"slope", optional(series.slope)},
+                      {"slope_error", optional(series.slopeError)},
+                      {"leaves_band", series.leaves ? Json(dateOf(series)) : Json()},
+                      {"before_next_visit", series.beforeNextVisit}};
+      printLine(stdout, JsonText(line));
+    }
+    return ExitSuccess;
+  }
+  printLine(stdout, tr("site\taddr\ttype\tloop\tvisits\tkOhm\tkOhm/month\tleaves band"));
+  for (const LoopSeries& series : loops) {
+    std::string values;
+    for (const LoopPoint& point : series.points) {
+      values += (values.empty() ? "" : " ") + FormatFixed(point.kohm, 1, separator);
+    }
+    std::string slope = "-";
+    if (series.slope) {
+      slope = (*series.slope >= 0 ? "+" : "") + FormatFixed(*series.slope, 4, separator);
+      if (series.slopeError) slope += " ± " + FormatFixed(*series.slopeError, 4, separator);
+    }
+    std::string leaves = series.leaves ? dateOf(series) : "-";
+    if (series.beforeNextVisit) leaves += " !";
+    printLine(stdout, TerminalText(series.site) + "\t" + std::to_string(series.addr) + "\t" +
+                          std::to_string(series.type) + "\t" + std::to_string(series.loop) + "\t" +
+                          std::to_string(series.points.size()) + "\t" + values + "\t" + slope +
+                          "\t" + leaves);
+  }
+  return ExitSuccess;
+}
+
+int verify(const std::vector<std::string>& words) {
+  const Arguments args(words, {"--html"}, {});
+  if (args.plain().size() != 1) throw UsageError(tr("verify takes one record: FILE.json"));
+  const std::string recordPath = args.plain()[0];
+  const std::string pagePath = args.value("--html", ReportPathFor(recordPath));
+  const std::string bytes = bytesOf(recordPath);
+  const std::optional<PageCheck> check = CheckPage(bytesOf(pagePath), bytes);
+  if (!check) throw CliError(trWith("%s: no record's certificate in it", {pagePath}));
+  const std::string page = TerminalText(pagePath);
+  const std::string record = TerminalText(recordPath);
+  printLine(stdout, "SHA-256 " + check->recordDigest + "  " + record);
+  if (!check->seal.intact) printLine(stdout, trWith("%s: changed since it was written", {page}));
+  if (!check->recordChanged) {
+    printLine(stdout, trWith("%s: the record the page was written for, unchanged", {record}));
+  } else if (check->otherRecord) {
+    printLine(stdout, trWith("%s: written for another record (%s, %s)",
+                             {page, TerminalText(check->seal.site),
+                              TerminalText(LocalTimeText(check->seal.time))}));
+  } else {
+    printLine(stdout, trWith("%s: changed since the page was written (on the page SHA-256 %s)",
+                             {record, TerminalText(check->seal.recordDigest)}));
+  }
+  return check->belong() ? ExitSuccess : ExitChanged;
+}
+
+int sites(const std::vector<std::string>& words) {
+  const Arguments args(words, {"--every", "--html"}, {});
+  if (args.plain().empty()) throw UsageError(tr("sites takes folders of records: DIR..."));
+  HistoryOptions options;
+  options.nextVisitSeconds = durationSeconds("--every", args.value("--every", "6m"));
+  const std::string html = args.value("--html", "");
+  if (args.has("--html")) checkWritable("--html", html);
+  const RecordSet set = recordsOf(args.plain());
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  const std::vector<SiteSummary> summaries = SiteSummaries(set.records, options, now);
+  const char separator = userDecimalSeparator();
+  printLine(
+      stdout,
+      tr("site\tlast visit\tvisits\tdevices\tloops\tworst loops\tleave band before next visit"));
+  for (const SiteSummary& site : summaries) {
+    std::string worst;
+    for (size_t i = 0; i < site.worst.size() && i < 5; ++i) {
+      const WorstLoop& loop = site.worst[i];
+      worst += (i == 0 ? "" : ", ") + std::to_string(loop.addr) + "/" + std::to_string(loop.loop) +
+               " " +
+               (loop.condition != LoopCondition::Normal
+                    ? tr(ConditionName(loop.condition))
+                    : FormatFixed(loop.kohm.value_or(0), 1, separator) + " " + tr("kOhm"));
+    }
+    if (site.worst.size() > 5)
+      worst += trWith(", %s more", {std::to_string(site.worst.size() - 5)});
+    std::string due;
+    for (const LoopSeries& loop : site.due) due += (due.empty() ? "" : ", ") + DueLoopText(loop);
+    std::string visit = IsoDateOf(site.lastVisit.seconds, site.lastVisit.offsetMinutes);
+    if (site.overdue) visit += " " + std::string(tr("overdue"));
+    printLine(stdout, TerminalText(site.site) + "\t" + visit + "\t" + std::to_string(site.visits) +
+                          "\t" + std::to_string(site.devices) + "\t" +
+                          std::to_string(site.counts.loops) + "\t" + worst + "\t" + due);
+  }
+  if (html.empty()) return ExitSuccess;
+  std::vector<std::string> links;
+  for (const SiteSummary& site : summaries) {
+    const std::string page = ReportPathFor(site.latestPath);
+    std::error_code error;
+    links.push_back(std::filesystem::is_regular_file(pathOf(page), error) ? linkFrom(html, page)
+                                                                          : "");
+  }
+  SaveWholeFile(html, SitesHtml(summaries, links, separator));
   return ExitSuccess;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// loopctl survey, compare and report: the site record from the command line,
-// over the core's survey, record file, comparison and page.
+// loopctl survey, compare, report, history, verify and sites: the site record from the command
+// line, over the core's survey, record file, comparison and page.
 
 #include <string>
 #include <vector>
@@ -16,5 +16,17 @@ int survey(const std::vector<std::string>& words, const BusOpener& open);
 int compare(const std::vector<std::string>& words);
 
 int report(const std::vector<std::string>& words);
+
+// Each loop of the sites the records hold across their visits: its series,
+// drift and when it leaves its band; those due before the next visit first.
+int history(const std::vector<std::string>& words);
+
+// Returns ExitSuccess when the page and the record belong together and
+// neither changed since the page was written, ExitChanged otherwise.
+int verify(const std::vector<std::string>& words);
+
+// Every site of a folder tree of records at a glance; with --html an index
+// page linking the page of each site's latest record.
+int sites(const std::vector<std::string>& words);
 
 }  // namespace loopmon::cli

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "common/number_text.h"
+#include "common/sha256.h"
 #include "desktop/survey_form.h"
 #include "desktop/texts.h"
 #include "loops/loop_history.h"
@@ -23,15 +24,6 @@ namespace {
 constexpr int CheckSteps = survey_form::ProgressSteps / 10;
 
 }  // namespace
-
-std::string ReportPathFor(const std::string& jsonPath) {
-  const size_t name = jsonPath.find_last_of("/\\") + 1;
-  const size_t dot = jsonPath.rfind('.');
-  const std::string base =
-      dot != std::string::npos && dot > name ? jsonPath.substr(0, dot) : jsonPath;
-  const std::string html = base + ".html";
-  return html == jsonPath ? jsonPath + ".html" : html;
-}
 
 SurveyWindowModel::SurveyWindowModel(SurveyWindowView& view, BusRunner& bus,
                                      const CoefficientsStore& store,
@@ -192,9 +184,10 @@ void SurveyWindowModel::saveClicked() {
   if (!path || path->empty()) return;
   std::optional<ReportBaseline> baseline;
   if (earlier_) baseline.emplace(ReportBaseline{*earlier_, changes_});
+  const std::string json = RecordJson(*record_);
   const std::pair<std::string, std::string> files[] = {
-      {*path, RecordJson(*record_)},
-      {ReportPathFor(*path), ReportHtml(*record_, baseline ? &*baseline : nullptr,
+      {*path, json},
+      {ReportPathFor(*path), ReportHtml(*record_, Sha256Hex(json), baseline ? &*baseline : nullptr,
                                         DefaultTolerancePercent, separator())}};
   for (const auto& [file, content] : files) {
     try {

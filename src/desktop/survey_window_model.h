@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "record/compare.h"
+#include "record/report.h"
 #include "record/site_record.h"
 #include "record/survey.h"
 
@@ -44,10 +45,6 @@ class SurveyWindowView {
   // (0: the device alone).
   virtual void chooseLoop(uint8_t address, int loop) = 0;
 };
-
-// Where the HTML page of the record saved at `jsonPath` goes: the same name
-// with ".html" for its extension, never the record's own file.
-std::string ReportPathFor(const std::string& jsonPath);
 
 class SurveyWindowModel : private SurveyObserver {
  public:

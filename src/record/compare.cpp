@@ -144,9 +144,9 @@ class Comparison {
   double tolerancePercent_;
 };
 
-// A record's text for a terminal: quotes, backslashes and every control
-// character (C0, DEL, C1) escaped, everything else as it is.
-std::string escapedForTerminal(const std::string& text) {
+}  // namespace
+
+std::string TerminalText(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -175,13 +175,15 @@ std::string escapedForTerminal(const std::string& text) {
   return out;
 }
 
+namespace {
+
 std::string shown(const ChangeValue& value, char separator) {
   switch (value.kind) {
     case ChangeValue::Kind::None:
       return tr("none");
     case ChangeValue::Kind::Text:
       // Appended, not "\"" + text: GCC 12 warns falsely of a huge copy there.
-      return std::string(1, '"').append(escapedForTerminal(value.text)).append(1, '"');
+      return std::string(1, '"').append(TerminalText(value.text)).append(1, '"');
     case ChangeValue::Kind::Number:
       break;
   }
@@ -246,7 +248,7 @@ std::string ChangeLine(const RecordChange& change, char separator) {
   const std::string what = tr(ChangeKindName(change.what));
   if (!change.loop && (change.what == ChangeKind::Gone || change.what == ChangeKind::New)) {
     const ChangeValue& name = change.what == ChangeKind::Gone ? change.before : change.after;
-    return line + what + " (" + escapedForTerminal(name.text) + ")";
+    return line + what + " (" + TerminalText(name.text) + ")";
   }
   if (change.what == ChangeKind::Type) {
     const auto named = [](const ChangeValue& code) {

@@ -72,6 +72,10 @@ std::vector<RecordChange> CompareRecords(const SiteRecord& before, const SiteRec
 // record can neither drive the terminal nor forge a line of its own.
 std::string ChangeLine(const RecordChange& change, char separator);
 
+// A record's text for a terminal: quotes, backslashes and every control
+// character (C0, DEL, C1) escaped, everything else as it is.
+std::string TerminalText(const std::string& text);
+
 // What kind of change it is in the windows' words, for a list of changes
 // ("сопротивление", "Обрыв", "новый прибор", ...).
 const char* ChangeLabel(const RecordChange& change);

@@ -252,6 +252,11 @@ SiteRecord ParseRecord(const std::string& text) {
 }
 
 SiteRecord LoadRecord(const std::string& path) {
+  std::string bytes;
+  return LoadRecord(path, bytes);
+}
+
+SiteRecord LoadRecord(const std::string& path, std::string& bytes) {
   std::optional<std::string> text;
   try {
     text = readWholeFile(path);
@@ -259,8 +264,9 @@ SiteRecord LoadRecord(const std::string& path) {
     throw RecordError(path + ": cannot be read (" + error.reason() + ")");
   }
   if (!text) throw RecordError(path + ": cannot be read (" + FileNotFound + ")");
+  bytes = std::move(*text);
   try {
-    return ParseRecord(*text);
+    return ParseRecord(bytes);
   } catch (const RecordError& error) {
     throw RecordError(path + ": " + error.what());
   }
@@ -316,8 +322,9 @@ int64_t daysFromCivil(int64_t year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-// "2026-12-07T21:15:31", an optional fraction, then "Z" or "+03:00".
-std::optional<int64_t> secondsOfIsoTime(const std::string& text) {
+}  // namespace
+
+std::optional<RecordInstant> RecordTimeOf(const std::string& text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
                   &second, &used) != 6 ||
@@ -344,19 +351,37 @@ std::optional<int64_t> secondsOfIsoTime(const std::string& text) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
     return std::nullopt;
   }
-  return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second -
-         offsetMinutes * 60;
+  return RecordInstant{daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+                           second - offsetMinutes * 60,
+                       offsetMinutes};
 }
 
-}  // namespace
-
 std::string LocalTimeText(const std::string& isoTime) {
-  const std::optional<int64_t> seconds = secondsOfIsoTime(isoTime);
-  if (!seconds) return isoTime;
-  const std::tm t = localTimeOf(static_cast<std::time_t>(*seconds)).calendar;
+  const std::optional<RecordInstant> instant = RecordTimeOf(isoTime);
+  if (!instant) return isoTime;
+  const std::tm t = localTimeOf(static_cast<std::time_t>(instant->seconds)).calendar;
   char text[64];
   std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1,
                 t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
+}
+
+std::string IsoDateOf(int64_t seconds, int offsetMinutes) {
+  // The inverse of daysFromCivil.
+  const int64_t local = seconds + int64_t{offsetMinutes} * 60;
+  const int64_t days = (local >= 0 ? local : local - 86399) / 86400 + 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day));
   return text;
 }
 

@@ -82,6 +82,19 @@ LoopCounts CountLoops(const SiteRecord& record);
 // edited record) is shown as it stands.
 std::string LocalTimeText(const std::string& isoTime);
 
+// A record's time as an instant and the offset it was written with.
+struct RecordInstant {
+  // Seconds since 1970-01-01 UTC.
+  int64_t seconds = 0;
+  int offsetMinutes = 0;
+};
+// "2026-12-07T21:15:31", an optional fraction, then "Z" or "+03:00"; no value
+// for any other text.
+std::optional<RecordInstant> RecordTimeOf(const std::string& isoTime);
+
+// The calendar date ("2027-03-01") of an instant at a UTC offset.
+std::string IsoDateOf(int64_t seconds, int offsetMinutes);
+
 // A file or text that cannot be taken as a record; what() names the file and
 // the problem.
 class RecordError : public std::runtime_error {
@@ -113,8 +126,9 @@ std::string RecordJson(const SiteRecord& record);
 SiteRecord ParseRecord(const std::string& text);
 
 // ParseRecord of a file: a regular file of at most WholeFileLimit bytes
-// (whole_file.h); RecordError naming the file.
+// (whole_file.h); RecordError naming the file. `bytes` gets the file as read.
 SiteRecord LoadRecord(const std::string& path);
+SiteRecord LoadRecord(const std::string& path, std::string& bytes);
 
 // Writes `content` to `path` whole or not at all: an existing file keeps its
 // old content when the write fails. RecordError naming the file and the reason.

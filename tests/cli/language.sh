@@ -61,6 +61,9 @@ expect "LANG=en_US.UTF-8 LANGUAGE=de:ru" "Использование: loopctl К
 for command in ports scan read send check coeffs calibrate survey compare report monitor; do
   expect "$ru" "Использование: loopctl $command " help "$command"
 done
+for command in history verify sites; do
+  expect "$ru" "Использование: loopctl $command " help "$command"
+done
 expect "$ru" "loopctl: неизвестная команда frobnicate (см. loopctl --help)" frobnicate
 expect "$ru" "--addr: 0 вне 1..127" scan --port COM1 --addr 0
 expect "$ru" "адрес 5, ШС 11: сопротивление 3,0 -> 7,9 кОм (+163 %)" \
@@ -70,6 +73,12 @@ expect LC_ALL=C "address 5 loop 11: resistance 3.0 -> 7.9 kOhm (+163 %)" \
 json='{"addr":5,"loop":11,"what":"resistance","old":3.0,"new":7.9}'
 expect "$ru" "$json" compare "$scratch/old.json" "$scratch/new.json" --json
 expect LC_ALL=C "$json" compare "$scratch/old.json" "$scratch/new.json" --json
+# Two records of one time: a series, but no drift to tell.
+expect "$ru" "объект	адрес	тип	ШС	посещений	кОм	кОм/мес.	выход из нормы
+	5	1	11	2	3,0 7,9	-	-" history "$scratch/old.json" "$scratch/new.json"
+json='{"site":"","addr":5,"type":1,"loop":11,"visits":2,"kohm":[3.0,7.9],"band":[2.7,3.3000000000000003],"slope":null,"slope_error":null,"leaves_band":null,"before_next_visit":false}'
+expect "$ru" "$json" history "$scratch/old.json" "$scratch/new.json" --json
+expect "$ru" "объект	последнее посещение	посещений	приборов	шлейфов	худшие шлейфы" sites "$scratch"
 expect "$ru" "найдено: 1, опрошено адресов: 2 за " scan --port COM1 --addr 8,9
 expect LC_ALL=C "1 found, 2 addresses probed in " scan --port COM1 --addr 8,9
 expect "$ru" "адрес	ШС	показаний	мин. кОм" read --port COM1 --addr 9 --skip 2-20 --summary

@@ -100,8 +100,8 @@ TEST(SiteRecord, EveryTextIsEscapedInTheFileAndThePage) {
     const SiteRecord later = visit();
     const std::vector<RecordChange> changes = CompareRecords(record, later);
     const ReportBaseline baseline{record, changes};
-    const std::string page = ReportHtml(record, nullptr, 10, '.');
-    for (const std::string& html : {page, ReportHtml(later, &baseline, 10, '.')}) {
+    const std::string page = ReportHtml(record, "", nullptr, 10, '.');
+    for (const std::string& html : {page, ReportHtml(later, "", &baseline, 10, '.')}) {
       EXPECT_EQ(html.find("<b>"), std::string::npos) << name;
       EXPECT_EQ(html.find("\"\\"), std::string::npos) << name;
     }
@@ -143,8 +143,10 @@ TEST(Report, FoldsLoopsThatReadAlikeAndSumsTheSiteUp) {
     std::vector<std::string> rows;
     std::vector<std::string> summary;
   } pages[] = {
-      {ReportHtml(record, nullptr, 10, ','), {"1", "2–6", "7–8"}, {"3", "13", "1", "1", "1", "1"}},
-      {ReportHtml(later, &baseline, 10, ','),
+      {ReportHtml(record, "", nullptr, 10, ','),
+       {"1", "2–6", "7–8"},
+       {"3", "13", "1", "1", "1", "1"}},
+      {ReportHtml(later, "", &baseline, 10, ','),
        {"1", "2–6", "7", "8"},
        {"3", "13", "1", "1", "1", "1", "1"}},
   };
