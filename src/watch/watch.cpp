@@ -19,6 +19,8 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+constexpr size_t TraceRingRecords = 512;
+
 double secondsSince(SteadyClock::time_point since) {
   return std::chrono::round<std::chrono::milliseconds>(SteadyClock::now() - since).count() / 1000.0;
 }
@@ -67,12 +69,16 @@ class Watch::Line {
         log_(log),
         state_(state),
         stopping_(stopping) {
-    pump_ =
-        std::make_unique<TracePump>(session_->Bus().Trace.start(), std::chrono::milliseconds(200),
-                                    [this](const std::vector<TraceRecord>& batch, uint64_t) {
-                                      for (const TraceRecord& record : batch)
-                                        state_.addTraffic(port_, record);
-                                    });
+    // The pump takes the records every 200 ms and a line makes an attempt in
+    // a few milliseconds at the least: a ring of TraceRingRecords holds
+    // seconds of them, where the default ring would cost each of many lines
+    // over a megabyte.
+    pump_ = std::make_unique<TracePump>(session_->Bus().Trace.start(TraceRingRecords),
+                                        std::chrono::milliseconds(200),
+                                        [this](const std::vector<TraceRecord>& batch, uint64_t) {
+                                          for (const TraceRecord& record : batch)
+                                            state_.addTraffic(port_, record);
+                                        });
     state_.setLine(port_, false);
     thread_ = std::thread([this] { run(); });
   }
@@ -80,14 +86,17 @@ class Watch::Line {
     if (thread_.joinable()) thread_.join();
   }
 
+  // Joins the thread and ends the pump, so the line's traffic is all counted.
   void join() {
     if (thread_.joinable()) thread_.join();
+    pump_.reset();
   }
   bool done() const { return done_; }
+  int passes() const { return passes_; }
+  const std::string& port() const { return port_; }
 
  private:
   void run() {
-    int passes = 0;
     while (!stopping_) {
       if (!up_ && !reopen()) {
         waitUntil(SteadyClock::now() + std::chrono::seconds(1));
@@ -100,7 +109,8 @@ class Watch::Line {
         lost(error.what());
         continue;
       }
-      if (settings_.passes > 0 && ++passes >= settings_.passes) break;
+      if (searched_) ++passes_;
+      if (settings_.passes > 0 && passes_ >= settings_.passes) break;
       waitUntil(began + settings_.period);
     }
     done_ = true;
@@ -282,6 +292,8 @@ class Watch::Line {
   std::vector<uint8_t> known_;
   std::map<uint8_t, DeviceWatch> devices_;
   size_t nextProbe_ = 0;
+  // Passes ended, the search that found the devices among them.
+  std::atomic<int> passes_{0};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
@@ -320,8 +332,20 @@ void Watch::stop(const std::string& reason) {
   if (stopped_) return;
   stopped_ = true;
   stopping_ = true;
-  for (auto& line : lines_) line->join();
-  log_.write({{"event", "stopped"}, {"reason", reason}});
+  // What each line did, so the log says how much was read and missed.
+  Json lines = Json::array();
+  for (auto& line : lines_) {
+    line->join();
+    const DeviceTraffic traffic = state_.lineTraffic(line->port());
+    lines.push_back({{"line", line->port()},
+                     {"passes", line->passes()},
+                     {"requests", traffic.requests},
+                     {"retries", traffic.retries},
+                     {"silences", traffic.silences},
+                     {"damaged", traffic.damaged},
+                     {"failed", traffic.failed}});
+  }
+  log_.write({{"event", "stopped"}, {"reason", reason}, {"lines", std::move(lines)}});
 }
 
 }  // namespace loopmon

@@ -58,7 +58,8 @@ std::vector<Json> logLines(const std::string& path, bool lastMayBeCut = false) {
 std::string summary(const Json& event) {
   Json kept = event;
   kept.erase("time");
-  for (const char* changing : {"gap_s", "kohm", "state", "ports", "log", "metrics", "percent"}) {
+  for (const char* changing :
+       {"gap_s", "kohm", "state", "ports", "log", "metrics", "percent", "lines"}) {
     kept.erase(changing);
   }
   return JsonText(kept);
