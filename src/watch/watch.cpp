@@ -11,7 +11,7 @@
 #include "session/session.h"
 #include "traffic/trace_pump.h"
 #include "transport/bus_state.h"
-#include "watch/flapping.h"
+#include "watch/loop_watch.h"
 
 namespace loopmon {
 
@@ -25,16 +25,6 @@ double secondsSince(SteadyClock::time_point since) {
   return std::chrono::round<std::chrono::milliseconds>(SteadyClock::now() - since).count() / 1000.0;
 }
 
-Json conditionJson(LoopCondition condition) {
-  const char* name = ConditionName(condition);
-  return name ? Json(name) : Json(nullptr);
-}
-
-template <typename T>
-Json optionalJson(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
-
 // The survey's progress is of no interest to a watch; a line controller's
 // messages are in its loops' readings.
 class QuietObserver : public SurveyObserver {
@@ -42,12 +32,6 @@ class QuietObserver : public SurveyObserver {
   void Probing(int, int, uint8_t) override {}
   void Reading(int, int, const DeviceRecord&) override {}
   void Message(uint8_t, int, const std::string&) override {}
-};
-
-struct LoopWatch {
-  LoopCondition condition = LoopCondition::NotShown;
-  uint64_t changes = 0;
-  FlapDetector flap;
 };
 
 struct DeviceWatch {
@@ -226,10 +210,10 @@ class Watch::Line {
     known_.push_back(device.addr);
     Json conditions = Json::array();
     for (const LoopRecord& loop : device.loops) {
-      LoopWatch& loopWatch = watch.loops[loop.loop];
-      loopWatch.condition = loop.condition;
+      const LoopWatch& loopWatch =
+          watch.loops.insert_or_assign(loop.loop, LoopWatch(loop.condition)).first->second;
       figures(device.addr, loopWatch, loop);
-      conditions.push_back(conditionJson(loop.condition));
+      conditions.push_back(ConditionJson(loop.condition));
     }
     Json foundEvent = event("device found");
     foundEvent["addr"] = device.addr;
@@ -242,37 +226,14 @@ class Watch::Line {
   }
 
   void update(uint8_t address, LoopWatch& watch, const LoopRecord& loop) {
-    const LoopCondition before = watch.condition;
-    const bool changed = loop.condition != before;
-    const FlapDetector::Turn turn = watch.flap.add(changed);
-    watch.condition = loop.condition;
-    if (changed) ++watch.changes;
+    std::optional<Json> made = watch.take(loop);
     figures(address, watch, loop);
-    const char* name = turn == FlapDetector::Turn::Started   ? "flapping started"
-                       : turn == FlapDetector::Turn::Stopped ? "flapping stopped"
-                       : changed && !watch.flap.flapping()   ? "condition"
-                                                             : nullptr;
-    if (!name) return;
-    Json change = event(name);
-    change["addr"] = address;
-    change["loop"] = loop.loop;
-    if (turn == FlapDetector::Turn::Started) {
-      change["percent"] = watch.flap.percent();
-    } else if (turn == FlapDetector::Turn::Stopped) {
-      change["condition"] = conditionJson(loop.condition);
-    } else {
-      change["from"] = conditionJson(before);
-      change["to"] = conditionJson(loop.condition);
-    }
-    change["kohm"] = optionalJson(loop.kohm);
-    change["adc"] = optionalJson(loop.adc);
-    change["state"] = optionalJson(loop.state);
-    log_.write(std::move(change));
+    if (made) log_.write(LoopEvent(port_, address, loop.loop, std::move(*made)));
   }
 
   void figures(uint8_t address, const LoopWatch& watch, const LoopRecord& loop) {
     state_.setLoop(port_, address, loop.loop,
-                   {loop.kohm, loop.adc, loop.condition, watch.changes, watch.flap.flapping()});
+                   {loop.kohm, loop.adc, loop.condition, watch.changes(), watch.flapping()});
   }
 
   const WatchSettings& settings_;
