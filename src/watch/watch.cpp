@@ -91,8 +91,10 @@ class Watch::Line {
         pass();
       } catch (const std::exception& error) {
         lost(error.what());
+        waitUntil(SteadyClock::now() + std::chrono::seconds(1));
         continue;
       }
+      back();
       if (searched_) ++passes_;
       if (settings_.passes > 0 && passes_ >= settings_.passes) break;
       waitUntil(began + settings_.period);
@@ -122,23 +124,30 @@ class Watch::Line {
     }
     up_ = true;
     state_.setLine(port_, true);
-    if (lostSince_) {
-      Json back = event("line back");
-      back["gap_s"] = secondsSince(*lostSince_);
-      log_.write(std::move(back));
-      lostSince_.reset();
-    }
     return true;
+  }
+
+  // A line is back once a pass over it has ended: a port that opens is not
+  // yet a bus that answers (a simulator always opens), and a line that
+  // fails again at once must not fill the log with losses and returns.
+  void back() {
+    if (!lostSince_) return;
+    Json backEvent = event("line back");
+    backEvent["gap_s"] = secondsSince(*lostSince_);
+    log_.write(std::move(backEvent));
+    lostSince_.reset();
   }
 
   void lost(const std::string& reason) {
     up_ = false;
-    lostSince_ = SteadyClock::now();
     state_.setLine(port_, false);
+    ClosePort(session_->Bus());
+    // Still the loss already told.
+    if (lostSince_) return;
+    lostSince_ = SteadyClock::now();
     Json lostEvent = event("line lost");
     lostEvent["reason"] = reason;
     log_.write(std::move(lostEvent));
-    ClosePort(session_->Bus());
   }
 
   // The devices that answered of those asked; no value when the watch is

@@ -92,12 +92,14 @@ class Watch : public ::testing::Test {
     registry->write(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
   }
 
-  void startLoopsim(const std::string& scenario) {
+  // A line on the pseudo-terminal tty(), or the simulator server.
+  void startLoopsim(const std::string& scenario, bool server = false) {
     std::ofstream(folder.file("bus.ini")) << scenario;
-    loopsim = std::make_unique<testing::LoopsimProcess>(
-        LOOPSIM_PATH,
-        std::vector<std::string>{"pty", "--scenario", folder.file("bus.ini"), "--link", tty()});
-    for (std::string out = loopsim->readLine(); !out.starts_with("loopsim: linked as");
+    std::vector<std::string> args{server ? "serve" : "pty", "--scenario", folder.file("bus.ini")};
+    if (!server) args.insert(args.end(), {"--link", tty()});
+    loopsim = std::make_unique<testing::LoopsimProcess>(LOOPSIM_PATH, args);
+    const std::string ready = server ? "loopsim: serving" : "loopsim: linked as";
+    for (std::string out = loopsim->readLine(); !out.starts_with(ready);
          out = loopsim->readLine()) {
       ASSERT_FALSE(out.empty()) << "loopsim did not start";
     }
@@ -210,6 +212,23 @@ TEST_F(Watch, RidesOutAnUnpluggedLine) {
   ASSERT_TRUE(awaitEvent("line lost"));
   std::this_thread::sleep_for(2s);
   startLoopsim(bus);
+  ASSERT_EQ(watch->waitExit(), 0);
+  expectOneGap();
+}
+
+// The simulator server gone in the middle of a watch: every port opens, so
+// the line is only back once a pass has answers again, and one loss is told
+// once, not once a second.
+TEST_F(Watch, RidesOutASimulatorRestart) {
+  const testing::PrivateRuntimeFolder runtime;
+  const std::string bus = "[bus]\ndrift = no\n[device 5]\ntype = 4\n";
+  startLoopsim(bus, true);
+  auto watch = startWatch({"--addr", "5", "--passes", "30"}, "COM1");
+  ASSERT_TRUE(awaitEvent("device found"));
+  loopsim.reset();
+  ASSERT_TRUE(awaitEvent("line lost"));
+  std::this_thread::sleep_for(3s);
+  startLoopsim(bus, true);
   ASSERT_EQ(watch->waitExit(), 0);
   expectOneGap();
 }

@@ -10,11 +10,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/scripts/wine-serve.sh"
 scratch=$(mktemp -d)
 service=loopmon-watch-test
-pids=()
+server=""
 cleanup() {
   "$wine" sc stop "$service" >/dev/null 2>&1
   "$wine" sc delete "$service" >/dev/null 2>&1
-  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+  [[ -n $server ]] && kill -KILL "$server" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$scratch"
 }
@@ -61,5 +61,7 @@ await "$scratch/service" "stopped" || fail "the service's stop: $(events "$scrat
 grep -q '"event":"stopped","reason":"terminated"' "$scratch/service/watch.jsonl" ||
   fail "stopped for another reason: $(tail -1 "$scratch/service/watch.jsonl")"
 
+wine_stop
+server=""
 [[ $failures -eq 0 ]] && echo "loopctl.exe watches, also as a service, and stops as it must"
 [[ $failures -eq 0 ]]
