@@ -110,7 +110,7 @@ const std::array<CommandHelp, 15> Commands{{
     {"watch",
      "usage: loopctl watch --port PORT [--port PORT ...] [--addr LIST] [--period S]\n"
      "                     [--log DIR] [--log-size MB] [--metrics HOST:PORT]\n"
-     "                     [--site TEXT] [--passes K]\n"
+     "                     [--site TEXT] [--passes K] [--service]\n"
      "Watches whole buses unattended: each line on its own, its devices found by a\n"
      "search of --addr (default 1-127) and one further address a pass for\n"
      "newcomers, every loop read in both views every pass. Writes one JSON line\n"
@@ -126,6 +126,8 @@ const std::array<CommandHelp, 15> Commands{{
      "                  127.0.0.1 unless given\n"
      "  --site TEXT     the site's name in the events and the metrics\n"
      "  --passes K      ends after K passes of each line\n"
+     "  --service       run by the service manager (Windows: registered with sc\n"
+     "                  create, see the README; systemd needs no option)\n"
      "Ends with a stopped event on Ctrl-C or SIGTERM (exit status 0 for SIGTERM).\n"},
     {"history",
      "usage: loopctl history DIR|FILE... [--band TYPE:LOW..HIGH] [--next TIME]\n"

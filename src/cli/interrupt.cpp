@@ -1,11 +1,14 @@
 #include "cli/interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace loopmon::cli {
 namespace {
 
-volatile std::sig_atomic_t received = 0;
+// Set by a signal handler or by another thread, so lock-free.
+std::atomic<int> received{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void noteSignal(int signal) {
   received = signal;
@@ -26,6 +29,10 @@ InterruptGuard::~InterruptGuard() {
 
 int InterruptGuard::requested() {
   return received;
+}
+
+void InterruptGuard::request(int signal) {
+  received = signal;
 }
 
 int InterruptGuard::exitStatus() {

@@ -14,6 +14,9 @@ class InterruptGuard {
 
   // The signal that asked for the end, 0 while none has.
   static int requested();
+  // Asks for the end as `signal` would, from any thread: a service
+  // manager's stop comes as SIGTERM.
+  static void request(int signal);
   // The exit status for the signal received: 128 + its number, as shells report it.
   static int exitStatus();
 };

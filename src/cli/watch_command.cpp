@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -12,6 +13,7 @@
 #include "cli/help.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
+#include "cli/service.h"
 #include "record/json.h"
 #include "search/search_procedure.h"
 #include "session/session.h"
@@ -23,7 +25,7 @@ int watch(const std::vector<std::string>& words, const SessionMaker& makeSession
   const Arguments args(
       words,
       {"--port", "--addr", "--period", "--log", "--log-size", "--metrics", "--site", "--passes"},
-      {});
+      {"--service"});
   if (!args.plain().empty()) throw UsageError("watch takes no words: " + args.plain().front());
   WatchSettings settings;
   settings.ports = args.all("--port");
@@ -72,20 +74,24 @@ int watch(const std::vector<std::string>& words, const SessionMaker& makeSession
       throw CliError(error.what());
     }
   }
-  size_t next = 0;
-  Watch watcher(
-      settings, [&sessions, &next](const std::string&) { return std::move(sessions[next++]); }, log,
-      state);
-  const InterruptGuard interrupt;
-  watcher.start();
-  while (InterruptGuard::requested() == 0 && !watcher.finished()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  const int signal = InterruptGuard::requested();
-  watcher.stop(signal == SIGTERM ? "terminated" : signal != 0 ? "interrupted" : "passes done");
-  // A service manager's stop is the watch's normal end; Ctrl-C is reported
-  // as every command reports it.
-  return signal == SIGINT ? InterruptGuard::exitStatus() : ExitSuccess;
+  auto run = [&](const std::function<void()>& running) {
+    size_t next = 0;
+    Watch watcher(
+        settings, [&sessions, &next](const std::string&) { return std::move(sessions[next++]); },
+        log, state);
+    const InterruptGuard interrupt;
+    running();
+    watcher.start();
+    while (InterruptGuard::requested() == 0 && !watcher.finished()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const int signal = InterruptGuard::requested();
+    watcher.stop(signal == SIGTERM ? "terminated" : signal != 0 ? "interrupted" : "passes done");
+    // A service manager's stop is the watch's normal end; Ctrl-C is reported
+    // as every command reports it.
+    return signal == SIGINT ? InterruptGuard::exitStatus() : ExitSuccess;
+  };
+  return args.has("--service") ? RunAsService(run) : run([] {});
 }
 
 }  // namespace loopmon::cli

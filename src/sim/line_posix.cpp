@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,6 +58,9 @@ class Line {
     std::printf("loopsim: line on %s\n", devicePath_.c_str());
     if (!makeLink()) return 1;
     std::fflush(stdout);
+    // The line keeps a UART's moments: the kernel must not put off its
+    // wake-ups to gather them with others (by 50 us each by default).
+    ::prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0);
     const int stopFd = stopSignalDescriptor();
 
     while (true) {
@@ -214,12 +218,15 @@ class Line {
   }
 
   void sendDue(Steady::time_point now) {
-    // Like a UART: one character time per byte at least, also when this loop
-    // woke up late.
+    // Like a UART: one character time per byte at least. A loop that woke up
+    // late only hands the byte over late: the line went on shifting bits
+    // meanwhile, so the next byte's time counts from this one's, or a late
+    // wake-up would stretch the rest of the answer by as much.
     if (!outgoing_.empty() && outgoing_.begin()->first <= now && now >= nextCharacterAt_) {
+      const auto onLine = std::max(outgoing_.begin()->first, nextCharacterAt_);
       writeOut(&outgoing_.begin()->second, 1);
       outgoing_.erase(outgoing_.begin());
-      nextCharacterAt_ = now + CharacterTime;
+      nextCharacterAt_ = onLine + CharacterTime;
     }
   }
 

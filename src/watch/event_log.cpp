@@ -12,7 +12,8 @@ namespace loopmon {
 
 namespace fs = std::filesystem;
 
-EventLog::EventLog(std::string folder, LogBound bound) : folder_(std::move(folder)), bound_(bound) {
+EventLog::EventLog(std::string folder, LogBound bound, Now now)
+    : folder_(std::move(folder)), bound_(bound), now_(std::move(now)) {
   if (folder_.empty()) return;
   std::error_code ignored;
   fs::create_directories(fs::u8path(folder_), ignored);
@@ -38,7 +39,7 @@ void EventLog::rotate() {
 }
 
 void EventLog::write(Json event) {
-  Json line = {{"time", IsoTime(std::chrono::system_clock::now())}};
+  Json line = {{"time", IsoTime(now_())}};
   for (auto& [key, value] : event.items()) line[key] = std::move(value);
   JsonStyle style;
   style.replaceInvalid = true;

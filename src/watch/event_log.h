@@ -5,7 +5,9 @@
 // goes, so that the folder never holds much more than the bound. Each line
 // is flushed to disk as it is written.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,9 +27,12 @@ struct LogBound {
 
 class EventLog {
  public:
+  // Where each event's time comes from.
+  using Now = std::function<std::chrono::system_clock::time_point()>;
+
   // `folder` empty: the events go to standard output only. Throws FileError
   // when the current file cannot be opened.
-  EventLog(std::string folder, LogBound bound = {});
+  EventLog(std::string folder, LogBound bound = {}, Now now = std::chrono::system_clock::now);
   ~EventLog();
   EventLog(const EventLog&) = delete;
   EventLog& operator=(const EventLog&) = delete;
@@ -44,6 +49,7 @@ class EventLog {
 
   std::string folder_;
   LogBound bound_;
+  Now now_;
   std::mutex mutex_;
   std::unique_ptr<AppendFile> file_;
   bool failing_ = false;

@@ -11,7 +11,7 @@
 #include "session/session.h"
 #include "traffic/trace_pump.h"
 #include "transport/bus_state.h"
-#include "watch/flapping.h"
+#include "watch/loop_watch.h"
 
 namespace loopmon {
 
@@ -19,18 +19,10 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+constexpr size_t TraceRingRecords = 512;
+
 double secondsSince(SteadyClock::time_point since) {
   return std::chrono::round<std::chrono::milliseconds>(SteadyClock::now() - since).count() / 1000.0;
-}
-
-Json conditionJson(LoopCondition condition) {
-  const char* name = ConditionName(condition);
-  return name ? Json(name) : Json(nullptr);
-}
-
-template <typename T>
-Json optionalJson(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
 }
 
 // The survey's progress is of no interest to a watch; a line controller's
@@ -40,12 +32,6 @@ class QuietObserver : public SurveyObserver {
   void Probing(int, int, uint8_t) override {}
   void Reading(int, int, const DeviceRecord&) override {}
   void Message(uint8_t, int, const std::string&) override {}
-};
-
-struct LoopWatch {
-  LoopCondition condition = LoopCondition::NotShown;
-  uint64_t changes = 0;
-  FlapDetector flap;
 };
 
 struct DeviceWatch {
@@ -67,12 +53,16 @@ class Watch::Line {
         log_(log),
         state_(state),
         stopping_(stopping) {
-    pump_ =
-        std::make_unique<TracePump>(session_->Bus().Trace.start(), std::chrono::milliseconds(200),
-                                    [this](const std::vector<TraceRecord>& batch, uint64_t) {
-                                      for (const TraceRecord& record : batch)
-                                        state_.addTraffic(port_, record);
-                                    });
+    // The pump takes the records every 200 ms and a line makes an attempt in
+    // a few milliseconds at the least: a ring of TraceRingRecords holds
+    // seconds of them, where the default ring would cost each of many lines
+    // over a megabyte.
+    pump_ = std::make_unique<TracePump>(session_->Bus().Trace.start(TraceRingRecords),
+                                        std::chrono::milliseconds(200),
+                                        [this](const std::vector<TraceRecord>& batch, uint64_t) {
+                                          for (const TraceRecord& record : batch)
+                                            state_.addTraffic(port_, record);
+                                        });
     state_.setLine(port_, false);
     thread_ = std::thread([this] { run(); });
   }
@@ -80,14 +70,17 @@ class Watch::Line {
     if (thread_.joinable()) thread_.join();
   }
 
+  // Joins the thread and ends the pump, so the line's traffic is all counted.
   void join() {
     if (thread_.joinable()) thread_.join();
+    pump_.reset();
   }
   bool done() const { return done_; }
+  int passes() const { return passes_; }
+  const std::string& port() const { return port_; }
 
  private:
   void run() {
-    int passes = 0;
     while (!stopping_) {
       if (!up_ && !reopen()) {
         waitUntil(SteadyClock::now() + std::chrono::seconds(1));
@@ -98,9 +91,12 @@ class Watch::Line {
         pass();
       } catch (const std::exception& error) {
         lost(error.what());
+        waitUntil(SteadyClock::now() + std::chrono::seconds(1));
         continue;
       }
-      if (settings_.passes > 0 && ++passes >= settings_.passes) break;
+      back();
+      if (searched_) ++passes_;
+      if (settings_.passes > 0 && passes_ >= settings_.passes) break;
       waitUntil(began + settings_.period);
     }
     done_ = true;
@@ -128,23 +124,30 @@ class Watch::Line {
     }
     up_ = true;
     state_.setLine(port_, true);
-    if (lostSince_) {
-      Json back = event("line back");
-      back["gap_s"] = secondsSince(*lostSince_);
-      log_.write(std::move(back));
-      lostSince_.reset();
-    }
     return true;
+  }
+
+  // A line is back once a pass over it has ended: a port that opens is not
+  // yet a bus that answers (a simulator always opens), and a line that
+  // fails again at once must not fill the log with losses and returns.
+  void back() {
+    if (!lostSince_) return;
+    Json backEvent = event("line back");
+    backEvent["gap_s"] = secondsSince(*lostSince_);
+    log_.write(std::move(backEvent));
+    lostSince_.reset();
   }
 
   void lost(const std::string& reason) {
     up_ = false;
-    lostSince_ = SteadyClock::now();
     state_.setLine(port_, false);
+    ClosePort(session_->Bus());
+    // Still the loss already told.
+    if (lostSince_) return;
+    lostSince_ = SteadyClock::now();
     Json lostEvent = event("line lost");
     lostEvent["reason"] = reason;
     log_.write(std::move(lostEvent));
-    ClosePort(session_->Bus());
   }
 
   // The devices that answered of those asked; no value when the watch is
@@ -216,10 +219,10 @@ class Watch::Line {
     known_.push_back(device.addr);
     Json conditions = Json::array();
     for (const LoopRecord& loop : device.loops) {
-      LoopWatch& loopWatch = watch.loops[loop.loop];
-      loopWatch.condition = loop.condition;
+      const LoopWatch& loopWatch =
+          watch.loops.insert_or_assign(loop.loop, LoopWatch(loop.condition)).first->second;
       figures(device.addr, loopWatch, loop);
-      conditions.push_back(conditionJson(loop.condition));
+      conditions.push_back(ConditionJson(loop.condition));
     }
     Json foundEvent = event("device found");
     foundEvent["addr"] = device.addr;
@@ -232,37 +235,14 @@ class Watch::Line {
   }
 
   void update(uint8_t address, LoopWatch& watch, const LoopRecord& loop) {
-    const LoopCondition before = watch.condition;
-    const bool changed = loop.condition != before;
-    const FlapDetector::Turn turn = watch.flap.add(changed);
-    watch.condition = loop.condition;
-    if (changed) ++watch.changes;
+    std::optional<Json> made = watch.take(loop);
     figures(address, watch, loop);
-    const char* name = turn == FlapDetector::Turn::Started   ? "flapping started"
-                       : turn == FlapDetector::Turn::Stopped ? "flapping stopped"
-                       : changed && !watch.flap.flapping()   ? "condition"
-                                                             : nullptr;
-    if (!name) return;
-    Json change = event(name);
-    change["addr"] = address;
-    change["loop"] = loop.loop;
-    if (turn == FlapDetector::Turn::Started) {
-      change["percent"] = watch.flap.percent();
-    } else if (turn == FlapDetector::Turn::Stopped) {
-      change["condition"] = conditionJson(loop.condition);
-    } else {
-      change["from"] = conditionJson(before);
-      change["to"] = conditionJson(loop.condition);
-    }
-    change["kohm"] = optionalJson(loop.kohm);
-    change["adc"] = optionalJson(loop.adc);
-    change["state"] = optionalJson(loop.state);
-    log_.write(std::move(change));
+    if (made) log_.write(LoopEvent(port_, address, loop.loop, std::move(*made)));
   }
 
   void figures(uint8_t address, const LoopWatch& watch, const LoopRecord& loop) {
     state_.setLoop(port_, address, loop.loop,
-                   {loop.kohm, loop.adc, loop.condition, watch.changes, watch.flap.flapping()});
+                   {loop.kohm, loop.adc, loop.condition, watch.changes(), watch.flapping()});
   }
 
   const WatchSettings& settings_;
@@ -282,6 +262,8 @@ class Watch::Line {
   std::vector<uint8_t> known_;
   std::map<uint8_t, DeviceWatch> devices_;
   size_t nextProbe_ = 0;
+  // Passes ended, the search that found the devices among them.
+  std::atomic<int> passes_{0};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
@@ -320,8 +302,20 @@ void Watch::stop(const std::string& reason) {
   if (stopped_) return;
   stopped_ = true;
   stopping_ = true;
-  for (auto& line : lines_) line->join();
-  log_.write({{"event", "stopped"}, {"reason", reason}});
+  // What each line did, so the log says how much was read and missed.
+  Json lines = Json::array();
+  for (auto& line : lines_) {
+    line->join();
+    const DeviceTraffic traffic = state_.lineTraffic(line->port());
+    lines.push_back({{"line", line->port()},
+                     {"passes", line->passes()},
+                     {"requests", traffic.requests},
+                     {"retries", traffic.retries},
+                     {"silences", traffic.silences},
+                     {"damaged", traffic.damaged},
+                     {"failed", traffic.failed}});
+  }
+  log_.write({{"event", "stopped"}, {"reason", reason}, {"lines", std::move(lines)}});
 }
 
 }  // namespace loopmon

@@ -49,7 +49,7 @@ class Watch {
   // Writes the "started" event and starts a thread per line.
   void start();
   // Asks the lines to end after their current exchange, joins them and writes
-  // the "stopped" event with `reason`.
+  // the "stopped" event with `reason` and each line's passes and traffic.
   void stop(const std::string& reason);
   // True once every line has done its passes.
   bool finished() const;

@@ -71,6 +71,24 @@ void WatchState::addTraffic(const std::string& line, const TraceRecord& record) 
   traffic_[line].add(record);
 }
 
+DeviceTraffic WatchState::lineTraffic(const std::string& line) const {
+  const std::lock_guard lock(mutex_);
+  DeviceTraffic total;
+  const auto found = traffic_.find(line);
+  if (found == traffic_.end()) return total;
+  for (const auto& [address, device] : found->second.devices()) {
+    total.requests += device.requests;
+    total.attempts += device.attempts;
+    total.answers += device.answers;
+    total.silences += device.silences;
+    total.damaged += device.damaged;
+    total.unsent += device.unsent;
+    total.retries += device.retries;
+    total.failed += device.failed;
+  }
+  return total;
+}
+
 std::string WatchState::openMetrics() const {
   const std::lock_guard lock(mutex_);
   const std::string site = "site=" + MetricLabelValue(site_);

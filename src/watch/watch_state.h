@@ -31,6 +31,8 @@ class WatchState {
   void setDevice(const std::string& line, uint8_t address, bool present);
   void setLine(const std::string& line, bool up);
   void addTraffic(const std::string& line, const TraceRecord& record);
+  // The line's traffic, all its devices together (no answer times).
+  DeviceTraffic lineTraffic(const std::string& line) const;
 
   // Everything in the OpenMetrics text format, "# EOF" at the end.
   std::string openMetrics() const;

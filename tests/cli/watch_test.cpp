@@ -22,6 +22,7 @@
 #include "platform/store/registry.h"
 #include "record/json.h"
 #include "scoped_temp_dir.h"
+#include "ser2net_process.h"
 #include "transport/line_settings.h"
 
 namespace loopmon {
@@ -58,7 +59,8 @@ std::vector<Json> logLines(const std::string& path, bool lastMayBeCut = false) {
 std::string summary(const Json& event) {
   Json kept = event;
   kept.erase("time");
-  for (const char* changing : {"gap_s", "kohm", "state", "ports", "log", "metrics", "percent"}) {
+  for (const char* changing :
+       {"gap_s", "kohm", "state", "ports", "log", "metrics", "percent", "lines"}) {
     kept.erase(changing);
   }
   return JsonText(kept);
@@ -90,19 +92,23 @@ class Watch : public ::testing::Test {
     registry->write(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
   }
 
-  void startLoopsim(const std::string& scenario) {
+  // A line on the pseudo-terminal tty(), or the simulator server.
+  void startLoopsim(const std::string& scenario, bool server = false) {
     std::ofstream(folder.file("bus.ini")) << scenario;
-    loopsim = std::make_unique<testing::LoopsimProcess>(
-        LOOPSIM_PATH,
-        std::vector<std::string>{"pty", "--scenario", folder.file("bus.ini"), "--link", tty()});
-    for (std::string out = loopsim->readLine(); !out.starts_with("loopsim: linked as");
+    std::vector<std::string> args{server ? "serve" : "pty", "--scenario", folder.file("bus.ini")};
+    if (!server) args.insert(args.end(), {"--link", tty()});
+    loopsim = std::make_unique<testing::LoopsimProcess>(LOOPSIM_PATH, args);
+    const std::string ready = server ? "loopsim: serving" : "loopsim: linked as";
+    for (std::string out = loopsim->readLine(); !out.starts_with(ready);
          out = loopsim->readLine()) {
       ASSERT_FALSE(out.empty()) << "loopsim did not start";
     }
   }
 
-  std::unique_ptr<testing::LoopsimProcess> startWatch(std::vector<std::string> args) {
-    args.insert(args.begin(), {"watch", "--port", tty(), "--log", logFolder()});
+  std::unique_ptr<testing::LoopsimProcess> startWatch(std::vector<std::string> args,
+                                                      std::string port = {}) {
+    args.insert(args.begin(),
+                {"watch", "--port", port.empty() ? tty() : port, "--log", logFolder()});
     return std::make_unique<testing::LoopsimProcess>(folder.file("bin/loopctl"), args);
   }
 
@@ -115,6 +121,20 @@ class Watch : public ::testing::Test {
       }
     }
     return false;
+  }
+
+  // The log of a watch whose line went away once for two seconds or so.
+  void expectOneGap() {
+    std::vector<std::string> names;
+    double gap = 0;
+    for (const Json& event : logLines(logFile())) {
+      names.push_back(event["event"]);
+      if (event["event"] == "line back") gap = event["gap_s"];
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"started", "device found", "line lost", "line back",
+                                               "stopped"}));
+    EXPECT_GE(gap, 1.5);
+    EXPECT_LT(gap, 60);
   }
 
   std::string tty() const { return folder.file("tty"); }
@@ -193,16 +213,41 @@ TEST_F(Watch, RidesOutAnUnpluggedLine) {
   std::this_thread::sleep_for(2s);
   startLoopsim(bus);
   ASSERT_EQ(watch->waitExit(), 0);
-  std::vector<std::string> names;
-  double gap = 0;
-  for (const Json& event : logLines(logFile())) {
-    names.push_back(event["event"]);
-    if (event["event"] == "line back") gap = event["gap_s"];
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"started", "device found", "line lost", "line back",
-                                             "stopped"}));
-  EXPECT_GE(gap, 1.5);
-  EXPECT_LT(gap, 60);
+  expectOneGap();
+}
+
+// The simulator server gone in the middle of a watch: every port opens, so
+// the line is only back once a pass has answers again, and one loss is told
+// once, not once a second.
+TEST_F(Watch, RidesOutASimulatorRestart) {
+  const testing::PrivateRuntimeFolder runtime;
+  const std::string bus = "[bus]\ndrift = no\n[device 5]\ntype = 4\n";
+  startLoopsim(bus, true);
+  auto watch = startWatch({"--addr", "5", "--passes", "30"}, "COM1");
+  ASSERT_TRUE(awaitEvent("device found"));
+  loopsim.reset();
+  ASSERT_TRUE(awaitEvent("line lost"));
+  std::this_thread::sleep_for(3s);
+  startLoopsim(bus, true);
+  ASSERT_EQ(watch->waitExit(), 0);
+  expectOneGap();
+}
+
+// ser2net, serving the line over the network, stopped and started again in
+// the middle of a watch: the same as an unplugged converter.
+TEST_F(Watch, RidesOutAServerRestart) {
+  if (std::string(SER2NET_PATH).empty()) GTEST_SKIP() << "no ser2net";
+  startLoopsim("[bus]\ndrift = no\n[device 5]\ntype = 4\n");
+  testing::Ser2netProcess server(SER2NET_PATH, tty());
+  ASSERT_TRUE(server.start()) << "ser2net does not serve; scripts/install-deps installs it";
+  auto watch = startWatch({"--addr", "5", "--passes", "30"}, server.tcpUrl());
+  ASSERT_TRUE(awaitEvent("device found"));
+  server.kill();
+  ASSERT_TRUE(awaitEvent("line lost"));
+  std::this_thread::sleep_for(2s);
+  ASSERT_TRUE(server.start());
+  ASSERT_EQ(watch->waitExit(), 0);
+  expectOneGap();
 }
 
 // Killed while it writes: every line but the last is whole, and the next
