@@ -377,16 +377,19 @@ TEST(SessionThread, SwitchOffDuringAHandOverDoesNotWait) {
     std::atomic<bool> inHandOver{false};
     std::atomic<bool> wentOn{false};
     std::unique_ptr<TRSSessionThread> worker;
+    // The threads reach the session through its own pointer: the owner's
+    // reset below writes only `worker`.
+    TRSSessionThread* session = nullptr;
     const auto handler = [&] {
       inHandOver = true;
       if (from == From::Elsewhere) {
         std::lock_guard wait(gate);
       } else {
-        worker->Suspend();
+        session->Suspend();
       }
     };
     worker = std::make_unique<TRSSessionThread>([&] {
-      const bool goOn = worker->HandOver([&] {
+      const bool goOn = session->HandOver([&] {
         if (from == From::OwnerHandler) {
           std::thread(handler).join();
         } else {
@@ -395,6 +398,7 @@ TEST(SessionThread, SwitchOffDuringAHandOverDoesNotWait) {
       });
       if (goOn) wentOn = true;
     });
+    session = worker.get();
     worker->Resume();
     while (!inHandOver.load()) std::this_thread::yield();
     worker->Suspend();
