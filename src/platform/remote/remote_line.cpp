@@ -39,9 +39,10 @@ double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
 }
 
 // What a remote line learns of its network: the round trip (the system's TCP
-// estimate, and over RFC 2217 the time the server takes to answer a control
-// request, which also covers a relay between) and how much later than a local
-// line's time-outs allow the answers have come.
+// estimate; where the system tells none, over RFC 2217 the time the server
+// takes to answer a control request, which also holds the server's own
+// handling: ser2net takes some 8 ms on the loopback address) and how much
+// later than a local line's time-outs allow the answers have come.
 class NetworkDelay {
  public:
   void noteKernelRoundTrip(double ms) { kernelMs_ = ms; }
@@ -64,7 +65,7 @@ class NetworkDelay {
   // read within the ceiling, shows how much of it it needed.
   uint32_t allowanceMs(uint32_t ceilingMs) const {
     if (!answered_) return ceilingMs;
-    const double roundTripMs = std::max(kernelMs_.value_or(0), serverMs_.value_or(0));
+    const double roundTripMs = kernelMs_ ? *kernelMs_ : serverMs_.value_or(0);
     const double fromNetwork = std::max(2 * roundTripMs + ServerGatheringMs, answersNeededMs_);
     return static_cast<uint32_t>(std::min<double>(std::ceil(fromNetwork), ceilingMs));
   }

@@ -271,10 +271,10 @@ TEST(RemoteLine, NetworkAllowanceFollowsTheLineWithinItsCeiling) {
   }
 }
 
-// Over RFC 2217 the server's answers to control requests time the network and
-// the server: the allowance covers twice that round trip and the server's
-// gathering, within the ceiling. While an answer is owed, no purge goes to the
-// server, which would drop the late answer there: the line learns of it instead.
+// Over RFC 2217, where the system tells no round trip, the server's answers to
+// control requests time the network and the server: the allowance covers
+// twice that round trip and the server's gathering, within the ceiling. While an answer is owed, no
+// purge goes to the server, which would drop the late answer there: the line learns of it instead.
 TEST(RemoteLine, Rfc2217AllowanceFollowsTheServersAnswers) {
   struct Case {
     int answerMs;  // the server's answer to the purge comes so much later
@@ -286,7 +286,7 @@ TEST(RemoteLine, Rfc2217AllowanceFollowsTheServersAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answerMs);
     ScriptedServer server;
-    auto port = remotePort();
+    auto port = makeRemoteLinePort([] { return std::make_unique<NoRoundTrip>(); });
     ASSERT_TRUE(openAgainst(*port, server, server.url("rfc2217"), Agreement));
     port->setTimeouts({0, 0, 30 + port->networkAllowanceMs(50), 0, 0});
     port->purge(PurgeAction::RxClear);
