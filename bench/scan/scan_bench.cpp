@@ -11,8 +11,9 @@
 // loop of every device in both views) against the ideal of the same requests:
 // each answered loop request is the request and the answer on the wire with
 // the latency and StartTimeout, as above; the time per device is printed.
-// Then the same scan over RFC 2217 and over raw TCP through ser2net on the
-// loopback address, serving the same pseudo-terminal, and raw TCP through a
+// Then the same scan over RFC 2217 (with the allowance it learns, and with the
+// ceiling it kept before it learned) and over raw TCP through ser2net on the
+// loopback address, serving the same pseudo-terminal, and either through a
 // relay that delays each way by 0, 5 and 30 ms with jitter, as ratios to the
 // local line; and the whole survey through that relay, as ratios to the
 // survey over the local line.
@@ -32,6 +33,7 @@
 #include "loops/loop_layout.h"
 #include "loopsim_process.h"
 #include "platform/platform.h"
+#include "platform/serial/serial_port_relay.h"
 #include "record/survey.h"
 #include "scoped_temp_dir.h"
 #include "search/quick_search.h"
@@ -99,6 +101,14 @@ double scanSeconds(TRSSession& session, QuietView& view) {
   while (view.timer) search.ScanStep();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
+
+// A line that waits the whole ceiling for every answer, as RFC 2217 did
+// before it learned its network.
+class CeilingKept final : public SerialPortRelay {
+ public:
+  using SerialPortRelay::SerialPortRelay;
+  uint32_t networkAllowanceMs(uint32_t ceilingMs) override { return ceilingMs; }
+};
 
 // When each device's reading began, and when the survey ended.
 struct SurveyTimes : SurveyObserver {
@@ -273,23 +283,38 @@ int main() {
   }
   std::printf(
       "\nthe same scan through ser2net on 127.0.0.1; NetworkAllowance %u ms at most on\n"
-      "each read time-out (raw TCP: as the round trip and the answers call for)\n",
+      "each read time-out, as the round trip and the answers call for\n",
       session.Bus().Settings.NetworkAllowance);
-  std::printf("%-10s %8s %8s %6s %12s\n", "line", "seconds", "ratio", "found", "allowance ms");
+  std::printf("%-22s %8s %8s %6s %12s\n", "line", "seconds", "ratio", "found", "allowance ms");
   const int expected = static_cast<int>(devices.size());
   bool allFound = true;
   const testing::DelayingRelay relay0(server.tcpPort(), 0);
   const testing::DelayingRelay relay5(server.tcpPort(), 5);
   const testing::DelayingRelay relay30(server.tcpPort(), 30);
-  for (const auto& [name, url] :
-       {std::pair{"RFC 2217", server.rfc2217Url()}, std::pair{"raw TCP", server.tcpUrl()},
-        std::pair{"relay 0 ms", relay0.tcpUrl()}, std::pair{"relay 5 ms", relay5.tcpUrl()},
-        std::pair{"relay 30 ms", relay30.tcpUrl()}}) {
+  const testing::DelayingRelay telnetRelay0(server.rfc2217Port(), 0);
+  const testing::DelayingRelay telnetRelay5(server.rfc2217Port(), 5);
+  const testing::DelayingRelay telnetRelay30(server.rfc2217Port(), 30);
+  struct RemoteRow {
+    const char* name;
+    std::string url;
+    bool ceilingKept = false;
+  };
+  for (const RemoteRow& row :
+       {RemoteRow{"RFC 2217, ceiling kept", server.rfc2217Url(), true},
+        RemoteRow{"RFC 2217", server.rfc2217Url()}, RemoteRow{"raw TCP", server.tcpUrl()},
+        RemoteRow{"raw TCP relay 0 ms", relay0.tcpUrl()},
+        RemoteRow{"raw TCP relay 5 ms", relay5.tcpUrl()},
+        RemoteRow{"raw TCP relay 30 ms", relay30.tcpUrl()},
+        RemoteRow{"RFC 2217 relay 0 ms", telnetRelay0.rfc2217Url()},
+        RemoteRow{"RFC 2217 relay 5 ms", telnetRelay5.rfc2217Url()},
+        RemoteRow{"RFC 2217 relay 30 ms", telnetRelay30.rfc2217Url()}}) {
     TRSSession remote(Platform::system());
-    remote.SetPortPath(url);
+    remote.SetPortPath(row.url);
+    if (row.ceilingKept)
+      remote.Bus().Port = std::make_unique<CeilingKept>(std::move(remote.Bus().Port));
     QuietView remoteView;
     const double remoteS = scanSeconds(remote, remoteView);
-    std::printf("%-10s %8.3f %8.3f %6d %12u\n", name, remoteS, remoteS / measuredS,
+    std::printf("%-22s %8.3f %8.3f %6d %12u\n", row.name, remoteS, remoteS / measuredS,
                 remoteView.devices,
                 remote.Bus().Port->networkAllowanceMs(remote.Bus().Settings.NetworkAllowance));
     allFound = allFound && remoteView.devices == expected;

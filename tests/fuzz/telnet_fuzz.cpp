@@ -1,7 +1,7 @@
 // Bytes from a telnet server in pieces as the network hands them over: the
-// same data and replies wherever the pieces split, replies that are only
-// negotiation answers, no more data than came in, and no subnegotiation that
-// runs on.
+// same data, replies and COM port answers wherever the pieces split, replies
+// that are only negotiation answers, no more data than came in, and no
+// subnegotiation that runs on.
 
 #include "fuzz_check.h"
 #include "platform/remote/telnet_codec.h"
@@ -15,6 +15,7 @@ namespace {
 struct Outcome {
   TelnetBytes data;
   TelnetBytes replies;
+  TelnetBytes comPortAnswers;
   bool broken = false;
   TelnetCodec::Option comPort = TelnetCodec::Option::Pending;
   TelnetCodec::Option binary = TelnetCodec::Option::Pending;
@@ -26,6 +27,8 @@ Outcome receive(TelnetCodec& codec, const TelnetBytes& input, size_t piece) {
   for (size_t at = 0; at < input.size(); at += piece) {
     codec.receive(input.data() + at, std::min(piece, input.size() - at), outcome.data,
                   outcome.replies);
+    const TelnetBytes answers = codec.takeComPortAnswers();
+    outcome.comPortAnswers.insert(outcome.comPortAnswers.end(), answers.begin(), answers.end());
   }
   outcome.broken = codec.broken();
   outcome.comPort = codec.comPort();
@@ -44,7 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TelnetCodec whole;
   TelnetCodec split;
   const Outcome once = receive(whole, input, input.size() + 1);
-  require(once == receive(split, input, piece), "any split gives the same data and replies");
+  require(once == receive(split, input, piece),
+          "any split gives the same data, replies and COM port answers");
+  for (const uint8_t code : once.comPortAnswers) {
+    require(code >= ServerAnswerOffset, "COM port answers are the server's codes only");
+  }
   require(once.data.size() <= input.size(), "data never exceeds the input");
   require(once.replies.size() % 3 == 0, "replies are whole commands");
   for (size_t i = 0; i < once.replies.size(); i += 3) {

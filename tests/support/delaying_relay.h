@@ -25,6 +25,7 @@ class DelayingRelay {
   }
 
   std::string tcpUrl() const { return listener_.url("tcp"); }
+  std::string rfc2217Url() const { return listener_.url("rfc2217"); }
 
  private:
   using Steady = std::chrono::steady_clock;

@@ -52,6 +52,7 @@ class Ser2netProcess {
   std::string rfc2217Url() const { return "rfc2217://127.0.0.1:" + std::to_string(rfc2217Port_); }
   std::string tcpUrl() const { return "tcp://127.0.0.1:" + std::to_string(tcpPort_); }
   uint16_t tcpPort() const { return tcpPort_; }
+  uint16_t rfc2217Port() const { return rfc2217Port_; }
 
  private:
   std::string connection(const std::string& name, const std::string& accepter,

@@ -27,6 +27,10 @@ unsigned OwedAnswers::owedBefore(const uint8_t* frame, size_t count) const {
   return debt.owed > 0 && !sameRequest(debt.request, frame, count) ? debt.owed : 0;
 }
 
+bool OwedAnswers::owesAny() const {
+  return std::any_of(debts_.begin(), debts_.end(), [](const Debt& debt) { return debt.owed > 0; });
+}
+
 OwedAnswers::Time OwedAnswers::awaitedUntil(const uint8_t* frame) const {
   return debts_[deviceOf(frame[0])].until;
 }

@@ -34,6 +34,8 @@ class OwedAnswers {
   // must first have the answers owed to a different request of that device:
   // their number, 0 when none stand in its way.
   unsigned owedBefore(const uint8_t* frame, size_t count) const;
+  // Whether any device still owes an answer.
+  bool owesAny() const;
   // Until when the answers owed by the device of `frame` are awaited at most.
   Time awaitedUntil(const uint8_t* frame) const;
 

@@ -27,17 +27,28 @@ constexpr const char* RawTcpPrefix = "tcp://";
 // two (ser2net: two, about 2 ms at 9600 baud); this covers that and the
 // scheduling of both ends.
 constexpr double ServerGatheringMs = 5;
+// An answer that came after its try gave up cost a retry: the allowance then
+// covers a quarter more than it needed, for the jitter that made it late.
+constexpr double LateAnswerHeadroom = 1.25;
+// Control requests whose answers are awaited, as far as they are kept: a
+// server that leaves some unanswered must not grow the list.
+constexpr size_t KeptControlRequests = 16;
 
 double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
 // What a remote line learns of its network: the round trip (the system's TCP
-// estimate) and how much later than a local line's time-outs allow the
-// answers have come.
+// estimate; where the system tells none, over RFC 2217 the time the server
+// takes to answer a control request, which also holds the server's own
+// handling: ser2net takes some 8 ms on the loopback address) and how much
+// later than a local line's time-outs allow the answers have come.
 class NetworkDelay {
  public:
   void noteKernelRoundTrip(double ms) { kernelMs_ = ms; }
+  // Smoothed as TCP smooths its own estimate: one slow answer moves it an
+  // eighth of the way.
+  void noteServerRoundTrip(double ms) { serverMs_ = serverMs_ ? (7 * *serverMs_ + ms) / 8 : ms; }
   // A server may still be setting its line up when the connection is new:
   // until the line has answered once, the ceiling holds.
   void noteAnswered() { answered_ = true; }
@@ -45,16 +56,23 @@ class NetworkDelay {
   void noteAnswerNeeded(double ms, uint32_t ceilingMs) {
     if (ms > 0) answersNeededMs_ = std::max(answersNeededMs_, std::min<double>(ms, ceilingMs));
   }
+  void noteLateAnswer(double ms, uint32_t ceilingMs) {
+    noteAnswerNeeded(ms * LateAnswerHeadroom, ceilingMs);
+  }
   // Twice the round trip, for its jitter, and the server's gathering; never
-  // below what an answer has needed; the ceiling while no round trip is known.
+  // below what an answer has needed. Where neither the system nor the server
+  // tells a round trip, the answers' times alone size it: the first answer,
+  // read within the ceiling, shows how much of it it needed.
   uint32_t allowanceMs(uint32_t ceilingMs) const {
-    if (!answered_ || !kernelMs_) return ceilingMs;
-    const double fromNetwork = std::max(2 * *kernelMs_ + ServerGatheringMs, answersNeededMs_);
+    if (!answered_) return ceilingMs;
+    const double roundTripMs = kernelMs_ ? *kernelMs_ : serverMs_.value_or(0);
+    const double fromNetwork = std::max(2 * roundTripMs + ServerGatheringMs, answersNeededMs_);
     return static_cast<uint32_t>(std::min<double>(std::ceil(fromNetwork), ceilingMs));
   }
 
  private:
   std::optional<double> kernelMs_;
+  std::optional<double> serverMs_;
   double answersNeededMs_ = 0;
   bool answered_ = false;
 };
@@ -127,6 +145,7 @@ class RemoteLinePort final : public SerialPort {
                           : describe(failed));
       }
       codec_ = TelnetCodec();
+      controlsAwaited_.clear();
       delay_.noteConnected();
       owed_.forgetAll();
       floodAllowance_ = RemoteFloodBytes;
@@ -185,14 +204,17 @@ class RemoteLinePort final : public SerialPort {
 
   // The server's buffers are purged by command; the bytes already on their
   // way here are taken off the connection and dropped. Writes are synchronous,
-  // so the abort actions have nothing of their own to do.
+  // so the abort actions have nothing of their own to do. While an answer is
+  // owed, the server keeps the line's bytes: a late answer purged there would
+  // leave its debt unpaid (the device's next request waiting for it, then a
+  // new connection) and the line unaware that its allowance was short.
   bool purge(PurgeAction action) override {
     if (!isOpen()) return false;
     if (action == PurgeAction::TxClear) {
       return !telnet() ||
              sendCommand(TelnetCodec::comPortCommand(telnet::PurgeData, {telnet::PurgeToSend}));
     }
-    if (action == PurgeAction::RxClear && telnet() &&
+    if (action == PurgeAction::RxClear && telnet() && !owed_.owesAny() &&
         !sendCommand(TelnetCodec::comPortCommand(telnet::PurgeData, {telnet::PurgeReceived}))) {
       return false;
     }
@@ -275,16 +297,8 @@ class RemoteLinePort final : public SerialPort {
   // here can tell when they have left it.
   bool drain() override { return false; }
   bool isRemote() const override { return true; }
-  // Over RFC 2217 every request first purges the server's buffer of the
-  // line's bytes, and with it an answer later than the allowance: nothing
-  // would tell the port that the allowance was short. Such a line keeps the
-  // ceiling.
   uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
     ceilingMs_ = ceilingMs;
-    if (telnet()) {
-      allowanceMs_ = ceilingMs;
-      return ceilingMs;
-    }
     if (const std::optional<uint32_t> micros =
             socket_ ? socket_->roundTripMicros() : std::nullopt) {
       delay_.noteKernelRoundTrip(*micros / 1000.0);
@@ -410,6 +424,7 @@ class RemoteLinePort final : public SerialPort {
              std::to_string(MaxSubnegotiationBytes) + " bytes; the connection is dropped");
         return -1;
       }
+      for (const uint8_t code : codec_.takeComPortAnswers()) serverAnswered(code, now);
       late = owed_.sort(data.data(), data.size(), received_, now);
     }
     if (!withinPace(*n) || received_.size() > RemoteQueueBytes) {
@@ -419,7 +434,7 @@ class RemoteLinePort final : public SerialPort {
     // An answer that came after its try gave up tells how much longer than
     // it was given it needed, so the next try gets that much.
     for (const OwedAnswers::LateAnswer& answer : late) {
-      delay_.noteAnswerNeeded(answer.beyondLocalLimitMs, ceilingMs_);
+      delay_.noteLateAnswer(answer.beyondLocalLimitMs, ceilingMs_);
     }
     if (!replies.empty() && !send(replies.data(), replies.size())) return -1;
     return static_cast<int>(*n);
@@ -437,7 +452,23 @@ class RemoteLinePort final : public SerialPort {
     return lose();
   }
 
-  bool sendCommand(const TelnetBytes& command) { return send(command.data(), command.size()); }
+  bool sendCommand(const TelnetBytes& command) {
+    if (!send(command.data(), command.size())) return false;
+    if (controlsAwaited_.size() == KeptControlRequests) controlsAwaited_.pop_front();
+    controlsAwaited_.push_back({command[3], SteadyClock::now()});
+    return true;
+  }
+
+  // The server answers a command with its code + 100, in the order sent; the
+  // commands before the one answered are taken as left unanswered.
+  void serverAnswered(uint8_t code, SteadyClock::time_point now) {
+    const auto answered = std::find_if(
+        controlsAwaited_.begin(), controlsAwaited_.end(),
+        [code](const auto& sent) { return sent.first + telnet::ServerAnswerOffset == code; });
+    if (answered == controlsAwaited_.end()) return;
+    delay_.noteServerRoundTrip(msBetween(answered->second, now));
+    controlsAwaited_.erase(controlsAwaited_.begin(), answered + 1);
+  }
 
   bool setControl(uint8_t value) {
     if (!isOpen() || !telnet()) return false;  // a raw line has no modem lines to set
@@ -462,6 +493,8 @@ class RemoteLinePort final : public SerialPort {
   uint32_t ceilingMs_ = 0;
   uint32_t allowanceMs_ = 0;  // the allowance handed out last
   OwedAnswers owed_;
+  // The control requests sent (command code, when) whose answers are awaited.
+  std::deque<std::pair<uint8_t, SteadyClock::time_point>> controlsAwaited_;
 };
 
 // Opens a remote line or the local serial port, whichever the name leads to,

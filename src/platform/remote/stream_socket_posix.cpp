@@ -45,9 +45,11 @@ AddressLookup lookUpAddresses(const std::string& host, uint16_t port) {
     return {{unknown ? SocketError::HostNotFound : SocketError::Other, ::gai_strerror(resolved)},
             {}};
   }
-  AddressLookup lookup{{}, resolvedAddresses(found)};
+  // The addresses first and the result whole at the end: GCC 12 at -O3 takes
+  // a result built around the call for one whose text may be left unset.
+  std::vector<ResolvedAddress> addresses = resolvedAddresses(found);
   ::freeaddrinfo(found);
-  return lookup;
+  return {{}, std::move(addresses)};
 }
 
 namespace {

@@ -65,6 +65,8 @@ void TelnetCodec::receive(const uint8_t* bytes, size_t count, TelnetBytes& data,
         } else if (byte == Sb) {
           state_ = State::Sub;
           subnegotiationBytes_ = 0;
+          subOption_ = 0;
+          subCommand_ = 0;
         } else {
           state_ = State::Data;  // NOP, GA, BRK and the like carry nothing for the line
         }
@@ -73,13 +75,24 @@ void TelnetCodec::receive(const uint8_t* bytes, size_t count, TelnetBytes& data,
         answer(verb_, byte, replies);
         state_ = State::Data;
         break;
-      // The server's COM port answers only confirm what was set; they are skipped.
+      // The server's COM port answers only confirm what was set: their values
+      // are skipped, their codes kept, as their coming times the server.
       case State::Sub:
         broken_ = ++subnegotiationBytes_ > MaxSubnegotiationBytes;
-        if (byte == Iac) state_ = State::SubIac;
+        if (byte == Iac) {
+          state_ = State::SubIac;
+        } else if (subnegotiationBytes_ == 1) {
+          subOption_ = byte;
+        } else if (subnegotiationBytes_ == 2) {
+          subCommand_ = byte;
+        }
         break;
       case State::SubIac:
         state_ = byte == Se ? State::Data : State::Sub;
+        if (byte == Se && subnegotiationBytes_ >= 2 && subOption_ == ComPortOption &&
+            subCommand_ >= ServerAnswerOffset) {
+          comPortAnswers_.push_back(subCommand_);
+        }
         break;
     }
   }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace loopmon {
@@ -30,6 +31,7 @@ inline constexpr uint8_t SetParity = 3;
 inline constexpr uint8_t SetStopSize = 4;
 inline constexpr uint8_t SetControl = 5;
 inline constexpr uint8_t PurgeData = 12;
+inline constexpr uint8_t ServerAnswerOffset = 100;
 
 // Values of SetControl and PurgeData.
 inline constexpr uint8_t NoFlowControl = 1;
@@ -62,6 +64,9 @@ class TelnetCodec {
   // more, and the connection must go.
   void receive(const uint8_t* bytes, size_t count, TelnetBytes& data, TelnetBytes& replies);
   bool broken() const { return broken_; }
+  // The server's answers to COM port commands (the command's code + 100)
+  // that have come whole since the last call, in their order.
+  TelnetBytes takeComPortAnswers() { return std::exchange(comPortAnswers_, {}); }
 
   Option comPort() const { return comPort_; }
   // Binary both ways: accepted only when the server agreed to both directions.
@@ -83,6 +88,9 @@ class TelnetCodec {
   State state_ = State::Data;
   uint8_t verb_ = 0;
   size_t subnegotiationBytes_ = 0;
+  uint8_t subOption_ = 0;
+  uint8_t subCommand_ = 0;
+  TelnetBytes comPortAnswers_;
   bool broken_ = false;
   Option comPort_ = Option::Pending;  // we send COM port commands
   Option binaryOut_ = Option::Pending;
