@@ -22,8 +22,10 @@
 #include <vector>
 
 #include "platform/system/clock.h"
+#include "recording_clock.h"
 
 using namespace loopmon;
+using loopmon::bench::RecordingClock;
 
 namespace {
 
@@ -46,31 +48,6 @@ bool underWine() {
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
 }
-
-// The system clock, with its own fixed spin margin in place of the one its
-// sleeps teach, when asked.
-class MarginClock final : public Clock {
- public:
-  explicit MarginClock(std::shared_ptr<Clock> inner) : inner_(std::move(inner)) {}
-  bool fixedMargin = false;
-  void sleepUntilCounter(int64_t target) override { inner_->sleepUntilCounter(target); }
-  int64_t clockSpinMarginMicros() const override { return inner_->clockSpinMarginMicros(); }
-  int64_t spinMarginMicros() const override {
-    return fixedMargin ? clockSpinMarginMicros() : Clock::spinMarginMicros();
-  }
-  uint32_t tickCountMs() override { return inner_->tickCountMs(); }
-  int64_t counter() override { return inner_->counter(); }
-  int64_t counterFrequency() override { return inner_->counterFrequency(); }
-  void sleepMs(uint32_t ms) override { inner_->sleepMs(ms); }
-  void sleepMicros(uint32_t micros) override { inner_->sleepMicros(micros); }
-  void yield() override { inner_->yield(); }
-  void beginTimerPeriod() override { inner_->beginTimerPeriod(); }
-  void endTimerPeriod() override { inner_->endTimerPeriod(); }
-  double nowDays() override { return inner_->nowDays(); }
-
- private:
-  std::shared_ptr<Clock> inner_;
-};
 
 struct Figures {
   std::vector<double> lateMicros;
@@ -95,7 +72,7 @@ void printFigures(const char* kind, const Figures& f) {
       100 * cpuMicros / static_cast<double>(WaitMicros));
 }
 
-void measure(MarginClock& clock, int waits, int block, Figures& fixed, Figures& learning) {
+void measure(RecordingClock& clock, int waits, int block, Figures& fixed, Figures& learning) {
   const int64_t frequency = clock.counterFrequency();
   const FineTimerPeriod finePeriod(clock);
   for (int i = 0; i < 2 * waits; ++i) {
@@ -119,7 +96,7 @@ void measure(MarginClock& clock, int waits, int block, Figures& fixed, Figures& 
 int main(int argc, char** argv) {
   const int waits = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
   const int block = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
-  MarginClock clock(systemClock());
+  RecordingClock clock(systemClock());
   std::printf("the timed send's wait of %.3f ms against the counter (%lld counts/s)%s\n",
               WaitMicros / 1e3, static_cast<long long>(clock.counterFrequency()),
               underWine() ? ", figures of Wine, not of Windows" : "");
