@@ -29,7 +29,7 @@ constexpr uint8_t Echo = 1;
 const TelnetBytes Offers{Iac, Will, BinaryOption, Iac, Do, BinaryOption, Iac, Will, ComPortOption};
 
 std::unique_ptr<SerialPort> remotePort() {
-  return makeRemoteLinePort([] { return makeStreamSocket(); });
+  return makeRemoteLinePort(systemClock(), [] { return makeStreamSocket(); });
 }
 
 // Opens `url` while the server answers the client's offers with `answers`.
@@ -200,7 +200,7 @@ void checkAllowanceFollowsTheLine(const char* scheme, bool systemRoundTrip) {
   const bool telnet = scheme == std::string("rfc2217");
   ScriptedServer server;
   auto port = systemRoundTrip ? remotePort()
-                              : makeRemoteLinePort([] { return std::make_unique<NoRoundTrip>(); });
+                              : makeRemoteLinePort(systemClock(), [] { return std::make_unique<NoRoundTrip>(); });
   if (telnet) {
     ASSERT_TRUE(openAgainst(*port, server, server.url(scheme), Agreement));
   } else {
@@ -286,7 +286,7 @@ TEST(RemoteLine, Rfc2217AllowanceFollowsTheServersAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answerMs);
     ScriptedServer server;
-    auto port = makeRemoteLinePort([] { return std::make_unique<NoRoundTrip>(); });
+    auto port = makeRemoteLinePort(systemClock(), [] { return std::make_unique<NoRoundTrip>(); });
     ASSERT_TRUE(openAgainst(*port, server, server.url("rfc2217"), Agreement));
     port->setTimeouts({0, 0, 30 + port->networkAllowanceMs(50), 0, 0});
     port->purge(PurgeAction::RxClear);
