@@ -258,4 +258,29 @@ TEST(RemoteLineOnAFakeClock, TheServersAnswersTimeTheRoundTrip) {
   EXPECT_LE(port->networkAllowanceMs(50), 36u);
 }
 
+// A server that cannot carry the line is named, with what it lacks; one that
+// stays silent is given up after the negotiation's bound, not waited on.
+TEST(RemoteLineOnAFakeClock, ServersThatCannotCarryTheLineAreNamed) {
+  struct Case {
+    const char* what;
+    TelnetBytes answers;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"COM port option refused",
+       {Iac, Dont, ComPortOption, Iac, Do, BinaryOption, Iac, Will, BinaryOption},
+       "rfc2217://box:2001: the server refuses the COM port option (RFC 2217)"},
+      {"no telnet at all", {}, "rfc2217://box:2001: no answer to the COM port option within 2 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto clock = std::make_shared<FakeClock>();
+    auto port = makeRemoteLinePort(
+        clock, [&] { return std::make_unique<PlayedConnection>(*clock, c.answers, std::nullopt); });
+    EXPECT_FALSE(port->open("rfc2217://box:2001"));
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_EQ(port->failure().rfind(c.problem, 0), 0u) << port->failure();
+  }
+}
+
 }  // namespace

@@ -83,30 +83,6 @@ TEST(RemoteLine, Rfc2217CarriesTheLineAndItsSettings) {
   EXPECT_EQ(TelnetBytes(answer, answer + 3), (TelnetBytes{9, Iac, 10}));
 }
 
-TEST(RemoteLine, ServersThatCannotCarryTheLineAreNamed) {
-  struct Case {
-    const char* what;
-    TelnetBytes answers;
-    std::string problem;
-  };
-  const Case cases[] = {
-      {"COM port option refused",
-       {Iac, Dont, ComPortOption, Iac, Do, BinaryOption, Iac, Will, BinaryOption},
-       "the server refuses the COM port option (RFC 2217)"},
-
-      {"no telnet at all", {}, "no answer to the COM port option within 2 s"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScriptedServer server;
-    auto port = remotePort();
-    EXPECT_FALSE(openAgainst(*port, server, server.url("rfc2217"), c.answers));
-    EXPECT_FALSE(port->isOpen());
-    EXPECT_EQ(port->failure().rfind(server.url("rfc2217") + ": ", 0), 0u) << port->failure();
-    EXPECT_NE(port->failure().find(c.problem), std::string::npos) << port->failure();
-  }
-}
-
 TEST(RemoteLine, NamesAndConnectFailures) {
   std::string problem;
   const auto address = parseRemoteLine("RFC2217://[::1]:4001", problem);
