@@ -1,6 +1,6 @@
 #include "platform/platform.h"
 
-#include "platform/remote/remote_line.h"
+#include "platform/remote/line_port.h"
 #include "platform/system/os_version.h"
 
 namespace loopmon {
@@ -11,7 +11,9 @@ Platform Platform::system() {
   p.registry = openSystemRegistry();
   p.markers = makeMarkerService();
   p.simulatorLink = makeSimulatorLink();
-  p.makeSerialPort = [registry = p.registry] { return makeLinePort(registry); };
+  p.makeSerialPort = [registry = p.registry, clock = p.clock] {
+    return makeLinePort(registry, clock);
+  };
   p.makeBusDriver = [] { return loopmon::makeBusDriver(); };
   OsVersion version = queryOsVersion();
   p.isNt5 = version.ntPlatform && version.major == 5;

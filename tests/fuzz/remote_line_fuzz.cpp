@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Watched for a millisecond and made once: a server in memory closes at once
   // or never, and real time spent waiting for it is time not spent fuzzing.
   auto port = makeRemoteLinePort(
+      systemClock(),
       [&] {
         return std::make_unique<PlayedSocket>(bytes, data[1] % 64 + 1, (data[0] & 2) != 0, calls);
       },

@@ -1,103 +1,26 @@
 #include "platform/remote/remote_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <cmath>
 #include <deque>
-#include <thread>
 #include <utility>
 
+#include "platform/remote/clock_time.h"
+#include "platform/remote/com_port_settings.h"
+#include "platform/remote/flood_guard.h"
+#include "platform/remote/network_delay.h"
 #include "platform/remote/owed_answers.h"
 #include "platform/remote/telnet_codec.h"
-#include "platform/serial/port_names.h"
 #include "platform/serial/read_deadline.h"
-#include "platform/store/registry.h"
-#include "platform/store/whole_file.h"
 #include "platform/system/deadline.h"
 
 namespace loopmon {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
+using Time = std::chrono::steady_clock::time_point;
 
-constexpr const char* Rfc2217Prefix = "rfc2217://";
-constexpr const char* RawTcpPrefix = "tcp://";
-// A device server passes the line's bytes on after a pause of a character or
-// two (ser2net: two, about 2 ms at 9600 baud); this covers that and the
-// scheduling of both ends.
-constexpr double ServerGatheringMs = 5;
-// An answer that came after its try gave up cost a retry: the allowance then
-// covers a quarter more than it needed, for the jitter that made it late.
-constexpr double LateAnswerHeadroom = 1.25;
-// Control requests whose answers are awaited, as far as they are kept: a
-// server that leaves some unanswered must not grow the list.
-constexpr size_t KeptControlRequests = 16;
-
-double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+double msBetween(Time from, Time to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-// What a remote line learns of its network: the round trip (the system's TCP
-// estimate; where the system tells none, over RFC 2217 the time the server
-// takes to answer a control request, which also holds the server's own
-// handling: ser2net takes some 8 ms on the loopback address) and how much
-// later than a local line's time-outs allow the answers have come.
-class NetworkDelay {
- public:
-  void noteKernelRoundTrip(double ms) { kernelMs_ = ms; }
-  // Smoothed as TCP smooths its own estimate: one slow answer moves it an
-  // eighth of the way.
-  void noteServerRoundTrip(double ms) { serverMs_ = serverMs_ ? (7 * *serverMs_ + ms) / 8 : ms; }
-  // A server may still be setting its line up when the connection is new:
-  // until the line has answered once, the ceiling holds.
-  void noteAnswered() { answered_ = true; }
-  void noteConnected() { answered_ = false; }
-  void noteAnswerNeeded(double ms, uint32_t ceilingMs) {
-    if (ms > 0) answersNeededMs_ = std::max(answersNeededMs_, std::min<double>(ms, ceilingMs));
-  }
-  void noteLateAnswer(double ms, uint32_t ceilingMs) {
-    noteAnswerNeeded(ms * LateAnswerHeadroom, ceilingMs);
-  }
-  // Twice the round trip, for its jitter, and the server's gathering; never
-  // below what an answer has needed. Where neither the system nor the server
-  // tells a round trip, the answers' times alone size it: the first answer,
-  // read within the ceiling, shows how much of it it needed.
-  uint32_t allowanceMs(uint32_t ceilingMs) const {
-    if (!answered_) return ceilingMs;
-    const double roundTripMs = kernelMs_ ? *kernelMs_ : serverMs_.value_or(0);
-    const double fromNetwork = std::max(2 * roundTripMs + ServerGatheringMs, answersNeededMs_);
-    return static_cast<uint32_t>(std::min<double>(std::ceil(fromNetwork), ceilingMs));
-  }
-
- private:
-  std::optional<double> kernelMs_;
-  std::optional<double> serverMs_;
-  double answersNeededMs_ = 0;
-  bool answered_ = false;
-};
-
-bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
-         });
-}
-
-// Win32 DCB codes to the values of RFC 2217.
-uint8_t parityValue(uint8_t dcbParity) {
-  return dcbParity <= 4 ? static_cast<uint8_t>(dcbParity + 1) : 1;
-}
-uint8_t stopSizeValue(uint8_t dcbStopBits) {
-  switch (dcbStopBits) {
-    case 1:
-      return 3;  // one and a half
-    case 2:
-      return 2;
-    default:
-      return 1;
-  }
 }
 
 std::string describe(const SocketFailure& failure) {
@@ -121,8 +44,9 @@ std::string describe(const SocketFailure& failure) {
 
 class RemoteLinePort final : public SerialPort {
  public:
-  RemoteLinePort(std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling)
-      : makeSocket_(std::move(makeSocket)), settling_(settling) {}
+  RemoteLinePort(std::shared_ptr<Clock> clock,
+                 std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling)
+      : clock_(std::move(clock)), makeSocket_(std::move(makeSocket)), settling_(settling) {}
 
   bool open(const std::string& name) override {
     close();
@@ -135,7 +59,7 @@ class RemoteLinePort final : public SerialPort {
     address_ = *address;
     // One socket for every connection of the port: it keeps its name lookup.
     if (!socket_) socket_ = makeSocket_();
-    const auto giveUp = SteadyClock::now() + std::chrono::milliseconds(settling_.busyServerMs);
+    const auto giveUp = now() + std::chrono::milliseconds(settling_.busyServerMs);
     std::string said;
     while (true) {
       if (const SocketFailure failed =
@@ -145,19 +69,17 @@ class RemoteLinePort final : public SerialPort {
                           : describe(failed));
       }
       codec_ = TelnetCodec();
-      controlsAwaited_.clear();
       delay_.noteConnected();
       owed_.forgetAll();
-      floodAllowance_ = RemoteFloodBytes;
-      pacedUntil_ = SteadyClock::now();
+      flood_.restart(now());
       lost_ = false;
       if ((!telnet() || negotiate()) && settles(said)) break;
       if (!lost_) return false;
-      if (SteadyClock::now() >= giveUp) {
+      if (now() >= giveUp) {
         return fail("the server closes every connection at once" +
                     (said.empty() ? std::string() : ": \"" + said + "\""));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(settling_.settleMs));
+      clock_->sleepMs(settling_.settleMs);
     }
     failure_.clear();
     timeouts_ = CommTimeouts{};
@@ -180,14 +102,10 @@ class RemoteLinePort final : public SerialPort {
     if (!isOpen()) return false;
     state_ = state;
     if (!telnet()) return true;
-    // The server's own flow control stays off: the bus has no handshake lines.
-    return sendCommand(TelnetCodec::baudRateCommand(state.baudRate)) &&
-           sendCommand(TelnetCodec::comPortCommand(telnet::SetDataSize, {state.byteSize})) &&
-           sendCommand(
-               TelnetCodec::comPortCommand(telnet::SetParity, {parityValue(state.parity)})) &&
-           sendCommand(
-               TelnetCodec::comPortCommand(telnet::SetStopSize, {stopSizeValue(state.stopBits)})) &&
-           sendCommand(TelnetCodec::comPortCommand(telnet::SetControl, {telnet::NoFlowControl}));
+    for (const TelnetBytes& command : comPortSettingCommands(state)) {
+      if (!sendCommand(command)) return false;
+    }
+    return true;
   }
 
   bool setupQueues(uint32_t, uint32_t) override { return isOpen(); }
@@ -221,9 +139,9 @@ class RemoteLinePort final : public SerialPort {
     if (action == PurgeAction::RxClear || action == PurgeAction::RxAbort) {
       // Bytes that keep coming are left to the read; a flood has ended the
       // connection by then.
-      const auto deadline = SteadyClock::now() + std::chrono::milliseconds(RemotePurgeLongestMs);
+      const auto deadline = now() + std::chrono::milliseconds(RemotePurgeLongestMs);
       received_.clear();
-      while (SteadyClock::now() < deadline && pump(0) > 0) received_.clear();
+      while (now() < deadline && pump(0) > 0) received_.clear();
     }
     return isOpen();
   }
@@ -234,7 +152,7 @@ class RemoteLinePort final : public SerialPort {
   uint32_t takeLineErrors() override { return 0; }
 
   size_t read(uint8_t* buffer, size_t count) override {
-    const auto start = SteadyClock::now();
+    const auto start = now();
     ReadDeadline deadline(timeouts_, count, start);
     const auto longest = start + std::chrono::milliseconds(RemoteLongestReadMs);
     const auto limit = std::min(start + deadline.totalLimit(), longest);
@@ -246,20 +164,20 @@ class RemoteLinePort final : public SerialPort {
     size_t got = take(buffer, count);
     if (got > 0) deadline.bytesArrived(start);
     while (got < count && isOpen()) {
-      const auto now = SteadyClock::now();
-      const auto until = std::min(now + deadline.remaining(now, got), longest);
-      if (until <= now) break;
-      if (pump(msUntil(until, now)) < 0) break;
+      const Time at = now();
+      const auto until = std::min(at + deadline.remaining(at, got), longest);
+      if (until <= at) break;
+      if (pump(msUntil(until, at)) < 0) break;
       const size_t more = take(buffer + got, count - got);
       if (more > 0) {
         got += more;
-        deadline.bytesArrived(SteadyClock::now());
+        deadline.bytesArrived(now());
       }
     }
     arrivals_ = deadline.arrivals();
     if (got == count) {
       delay_.noteAnswered();
-      delay_.noteAnswerNeeded(msBetween(start, SteadyClock::now()) - localLimitMs, ceilingMs_);
+      delay_.noteAnswerNeeded(msBetween(start, now()) - localLimitMs, ceilingMs_);
     } else if (isOpen()) {
       owed_.tryGaveUp();
     }
@@ -274,14 +192,14 @@ class RemoteLinePort final : public SerialPort {
     if (!isOpen() || count == 0) return;
     if (owed_.owedBefore(frame, count) > 0) {
       const auto until = owed_.awaitedUntil(frame);
-      while (owed_.owedBefore(frame, count) > 0 && SteadyClock::now() < until &&
-             pump(msUntil(until)) >= 0) {
+      while (owed_.owedBefore(frame, count) > 0 && now() < until &&
+             pump(msUntil(until, now())) >= 0) {
       }
       if (owed_.owedBefore(frame, count) > 0 && isOpen()) connectAgain();
       received_.clear();
       if (!isOpen()) return;
     }
-    if (answerAwaited) owed_.requestSent(frame, count, SteadyClock::now());
+    if (answerAwaited) owed_.requestSent(frame, count, now());
   }
 
   ReadArrivals lastReadArrivals() const override { return arrivals_; }
@@ -345,27 +263,14 @@ class RemoteLinePort final : public SerialPort {
                 " KB more than a bus carries); the connection is dropped");
   }
 
-  // Counts `bytes` that came against what the line's pace allows since the
-  // connection began; false once they run RemoteFloodBytes beyond it.
-  bool withinPace(size_t bytes) {
-    const auto now = SteadyClock::now();
-    const double seconds = std::chrono::duration<double>(now - pacedUntil_).count();
-    pacedUntil_ = now;
-    floodAllowance_ = std::min<double>(RemoteFloodBytes,
-                                       floodAllowance_ + seconds * RemoteLinePaceBytesPerSecond);
-    floodAllowance_ -= static_cast<double>(bytes);
-    return floodAllowance_ >= 0;
-  }
-
   // Offers binary transmission and the COM port option and waits, answering
   // the server's own requests, until it has taken or refused each of them.
   bool negotiate() {
     const TelnetBytes offers = codec_.offers();
     if (!send(offers.data(), offers.size())) return false;
-    const auto deadline =
-        SteadyClock::now() + std::chrono::milliseconds(RemoteNegotiationTimeoutMs);
+    const auto deadline = now() + std::chrono::milliseconds(RemoteNegotiationTimeoutMs);
     while (!codec_.settled()) {
-      const uint32_t left = msUntil(deadline);
+      const uint32_t left = msUntil(deadline, now());
       if (left == 0) {
         return fail("no answer to the COM port option within " +
                     std::to_string(RemoteNegotiationTimeoutMs / 1000) +
@@ -385,12 +290,12 @@ class RemoteLinePort final : public SerialPort {
   // Watches a new connection for its settling time: false when the server closes
   // it meanwhile, with the printable text it sent before in `said`.
   bool settles(std::string& said) {
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(settling_.settleMs);
+    const auto until = now() + std::chrono::milliseconds(settling_.settleMs);
     while (true) {
-      const auto now = SteadyClock::now();
-      if (now >= until) return true;
+      const Time at = now();
+      if (at >= until) return true;
       const std::string before(received_.begin(), received_.end());
-      if (pump(msUntil(until, now)) < 0) {
+      if (pump(msUntil(until, at)) < 0) {
         said.clear();
         for (const char c : before) {
           if (c >= ' ' && c <= '~') said += c;
@@ -412,10 +317,10 @@ class RemoteLinePort final : public SerialPort {
       return -1;
     }
     TelnetBytes replies;
-    const auto now = SteadyClock::now();
+    const Time at = now();
     std::vector<OwedAnswers::LateAnswer> late;
     if (!telnet()) {
-      late = owed_.sort(chunk, *n, received_, now);
+      late = owed_.sort(chunk, *n, received_, at);
     } else {
       TelnetBytes data;
       codec_.receive(chunk, *n, data, replies);
@@ -424,10 +329,10 @@ class RemoteLinePort final : public SerialPort {
              std::to_string(MaxSubnegotiationBytes) + " bytes; the connection is dropped");
         return -1;
       }
-      for (const uint8_t code : codec_.takeComPortAnswers()) serverAnswered(code, now);
-      late = owed_.sort(data.data(), data.size(), received_, now);
+      for (const uint8_t code : codec_.takeComPortAnswers()) delay_.noteServerAnswered(code, at);
+      late = owed_.sort(data.data(), data.size(), received_, at);
     }
-    if (!withinPace(*n) || received_.size() > RemoteQueueBytes) {
+    if (!flood_.admits(*n, received_.size(), at)) {
       floods();
       return -1;
     }
@@ -454,20 +359,8 @@ class RemoteLinePort final : public SerialPort {
 
   bool sendCommand(const TelnetBytes& command) {
     if (!send(command.data(), command.size())) return false;
-    if (controlsAwaited_.size() == KeptControlRequests) controlsAwaited_.pop_front();
-    controlsAwaited_.push_back({command[3], SteadyClock::now()});
+    delay_.noteControlSent(command[3], now());
     return true;
-  }
-
-  // The server answers a command with its code + 100, in the order sent; the
-  // commands before the one answered are taken as left unanswered.
-  void serverAnswered(uint8_t code, SteadyClock::time_point now) {
-    const auto answered = std::find_if(
-        controlsAwaited_.begin(), controlsAwaited_.end(),
-        [code](const auto& sent) { return sent.first + telnet::ServerAnswerOffset == code; });
-    if (answered == controlsAwaited_.end()) return;
-    delay_.noteServerRoundTrip(msBetween(answered->second, now));
-    controlsAwaited_.erase(controlsAwaited_.begin(), answered + 1);
   }
 
   bool setControl(uint8_t value) {
@@ -475,6 +368,9 @@ class RemoteLinePort final : public SerialPort {
     return sendCommand(TelnetCodec::comPortCommand(telnet::SetControl, {value}));
   }
 
+  Time now() const { return clockTime(*clock_); }
+
+  std::shared_ptr<Clock> clock_;
   std::function<std::unique_ptr<StreamSocket>()> makeSocket_;
   RemoteSettling settling_;
   std::unique_ptr<StreamSocket> socket_;
@@ -485,154 +381,21 @@ class RemoteLinePort final : public SerialPort {
   CommTimeouts timeouts_;
   ReadArrivals arrivals_;
   std::string failure_;
-  std::string dropped_;        // why the line was dropped, until taken
-  double floodAllowance_ = 0;  // bytes the line may still bring beyond its pace
-  SteadyClock::time_point pacedUntil_;
+  std::string dropped_;  // why the line was dropped, until taken
+  FloodGuard flood_;
   bool lost_ = false;  // the last connection broke; cleared by the next open
   NetworkDelay delay_;
   uint32_t ceilingMs_ = 0;
   uint32_t allowanceMs_ = 0;  // the allowance handed out last
   OwedAnswers owed_;
-  // The control requests sent (command code, when) whose answers are awaited.
-  std::deque<std::pair<uint8_t, SteadyClock::time_point>> controlsAwaited_;
-};
-
-// Opens a remote line or the local serial port, whichever the name leads to,
-// and hands every call to it.
-class LinePort final : public SerialPort {
- public:
-  explicit LinePort(std::shared_ptr<const Registry> registry) : registry_(std::move(registry)) {}
-
-  bool open(const std::string& name) override {
-    close();
-    std::string target = name;
-    storeFailure_.clear();
-    try {
-      if (registry_) target = resolvePortName(*registry_, name);
-    } catch (const FileError& error) {
-      // The store of COM names cannot be read: the port cannot be told.
-      active_ = nullptr;
-      storeFailure_ = name + ": " + error.what();
-      return false;
-    }
-    if (isRemoteLineName(target)) {
-      if (!remote_) remote_ = makeRemoteLinePort([] { return makeStreamSocket(); });
-      active_ = remote_.get();
-      return remote_->open(target);
-    }
-    if (!local_) local_ = makeSerialPort();
-    active_ = local_.get();
-    return local_->open(name);
-  }
-
-  void close() override {
-    if (active_) active_->close();
-  }
-  bool isOpen() const override { return active_ && active_->isOpen(); }
-  bool getState(CommState& state) override { return active_ && active_->getState(state); }
-  bool setState(const CommState& state) override { return active_ && active_->setState(state); }
-  bool setupQueues(uint32_t receiveBytes, uint32_t transmitBytes) override {
-    return active_ && active_->setupQueues(receiveBytes, transmitBytes);
-  }
-  bool getTimeouts(CommTimeouts& timeouts) override {
-    return active_ && active_->getTimeouts(timeouts);
-  }
-  bool setTimeouts(const CommTimeouts& timeouts) override {
-    return active_ && active_->setTimeouts(timeouts);
-  }
-  bool purge(PurgeAction action) override { return active_ && active_->purge(action); }
-  bool setDtr(bool on) override { return active_ && active_->setDtr(on); }
-  bool setRts(bool on) override { return active_ && active_->setRts(on); }
-  uint32_t takeLineErrors() override { return active_ ? active_->takeLineErrors() : 0; }
-  size_t read(uint8_t* buffer, size_t count) override {
-    return active_ ? active_->read(buffer, count) : 0;
-  }
-  size_t write(const uint8_t* buffer, size_t count) override {
-    return active_ ? active_->write(buffer, count) : 0;
-  }
-  ReadArrivals lastReadArrivals() const override {
-    return active_ ? active_->lastReadArrivals() : ReadArrivals{};
-  }
-  bool drain() override { return active_ && active_->drain(); }
-  OpenError openError() const override { return active_ ? active_->openError() : OpenError{}; }
-  bool supportsKernelRs485() override { return active_ && active_->supportsKernelRs485(); }
-  bool enableKernelRs485() override { return active_ && active_->enableKernelRs485(); }
-  void requestGoesOut(const uint8_t* frame, size_t count, bool answerAwaited) override {
-    if (active_) active_->requestGoesOut(frame, count, answerAwaited);
-  }
-  bool isRemote() const override { return active_ && active_->isRemote(); }
-  uint32_t networkAllowanceMs(uint32_t ceilingMs) override {
-    return active_ ? active_->networkAllowanceMs(ceilingMs) : ceilingMs;
-  }
-  std::string failure() const override { return active_ ? active_->failure() : storeFailure_; }
-  std::string takeDropped() override { return active_ ? active_->takeDropped() : std::string(); }
-
- private:
-  std::shared_ptr<const Registry> registry_;
-  std::unique_ptr<SerialPort> local_;
-  std::unique_ptr<SerialPort> remote_;
-  SerialPort* active_ = nullptr;
-  std::string storeFailure_;
 };
 
 }  // namespace
 
-std::string RemoteLineAddress::text() const {
-  const bool bracketed = host.find(':') != std::string::npos;
-  return std::string(protocol == RemoteProtocol::Rfc2217 ? Rfc2217Prefix : RawTcpPrefix) +
-         (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
-bool isRemoteLineName(const std::string& name) {
-  return startsWithNoCase(name, Rfc2217Prefix) || startsWithNoCase(name, RawTcpPrefix);
-}
-
-std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::string& problem) {
-  RemoteLineAddress address;
-  std::string rest;
-  if (startsWithNoCase(name, Rfc2217Prefix)) {
-    rest = name.substr(std::string(Rfc2217Prefix).size());
-  } else if (startsWithNoCase(name, RawTcpPrefix)) {
-    address.protocol = RemoteProtocol::RawTcp;
-    rest = name.substr(std::string(RawTcpPrefix).size());
-  } else {
-    problem = name + ": not a remote line (rfc2217://HOST:PORT or tcp://HOST:PORT)";
-    return std::nullopt;
-  }
-  const size_t colon = rest.rfind(':');
-  std::string host = colon == std::string::npos ? rest : rest.substr(0, colon);
-  const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
-  // Brackets hold an IPv6 address and nothing else holds a colon; no name
-  // holds brackets, a slash, blanks or control characters.
-  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
-  if (bracketed) host = host.substr(1, host.size() - 2);
-  const bool unusable = std::any_of(host.begin(), host.end(), [&](unsigned char c) {
-    return c <= ' ' || c == 0x7F || c == '[' || c == ']' || c == '/' || (c == ':' && !bracketed);
-  });
-  if (unusable) host.clear();
-  long number = 0;
-  const bool digits =
-      !port.empty() && port.size() <= 5 &&
-      std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (digits) number = std::stol(port);
-  if (host.empty() || !digits || number < 1 || number > 65535) {
-    problem = name + ": expected " +
-              (address.protocol == RemoteProtocol::Rfc2217 ? "rfc2217" : "tcp") +
-              "://HOST:PORT with a port of 1..65535";
-    return std::nullopt;
-  }
-  address.host = host;
-  address.port = static_cast<uint16_t>(number);
-  return address;
-}
-
 std::unique_ptr<SerialPort> makeRemoteLinePort(
-    std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling) {
-  return std::make_unique<RemoteLinePort>(std::move(makeSocket), settling);
-}
-
-std::unique_ptr<SerialPort> makeLinePort(std::shared_ptr<const Registry> registry) {
-  return std::make_unique<LinePort>(std::move(registry));
+    std::shared_ptr<Clock> clock, std::function<std::unique_ptr<StreamSocket>()> makeSocket,
+    RemoteSettling settling) {
+  return std::make_unique<RemoteLinePort>(std::move(clock), std::move(makeSocket), settling);
 }
 
 }  // namespace loopmon

@@ -12,10 +12,9 @@
 
 #include "platform/remote/stream_socket.h"
 #include "platform/serial/serial_port.h"
+#include "platform/system/clock.h"
 
 namespace loopmon {
-
-class Registry;
 
 enum class RemoteProtocol { Rfc2217, RawTcp };
 
@@ -66,15 +65,11 @@ struct RemoteSettling {
   uint32_t busyServerMs = RemoteBusyServerMs;
 };
 
-// A port on a remote line, over connections that `makeSocket` gives. It opens
-// remote line names only. After a lost connection it reports itself closed, so
-// the next exchange connects again.
+// A port on a remote line, over connections that `makeSocket` gives, timed and
+// waiting on `clock`. It opens remote line names only. After a lost connection
+// it reports itself closed, so the next exchange connects again.
 std::unique_ptr<SerialPort> makeRemoteLinePort(
-    std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling = {});
-
-// The port that a session opens: a remote line when the name, or the device
-// `registry` maps a COMn name to, is a remote line name; the local serial port
-// otherwise.
-std::unique_ptr<SerialPort> makeLinePort(std::shared_ptr<const Registry> registry);
+    std::shared_ptr<Clock> clock, std::function<std::unique_ptr<StreamSocket>()> makeSocket,
+    RemoteSettling settling = {});
 
 }  // namespace loopmon

@@ -1,7 +1,8 @@
 #pragma once
 // A serial port that hands every call to another one: the base of wrappers
 // that watch a few calls (timings of an exchange) and must pass the rest on
-// unchanged, also the calls the interface gains later.
+// unchanged, also the calls the interface gains later; and of ports that
+// choose, as they open, which of the ports they own the calls go to.
 
 #include <memory>
 #include <string>
@@ -13,7 +14,8 @@ namespace loopmon {
 
 class SerialPortRelay : public SerialPort {
  public:
-  explicit SerialPortRelay(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
+  explicit SerialPortRelay(std::unique_ptr<SerialPort> inner)
+      : owned_(std::move(inner)), inner_(owned_.get()) {}
 
   bool open(const std::string& name) override { return inner_->open(name); }
   OpenError openError() const override { return inner_->openError(); }
@@ -46,8 +48,15 @@ class SerialPortRelay : public SerialPort {
   bool supportsKernelRs485() override { return inner_->supportsKernelRs485(); }
   bool enableKernelRs485() override { return inner_->enableKernelRs485(); }
 
+ protected:
+  // The port given at the start, and the one the calls go to from now on,
+  // which the relay's owner keeps alive.
+  SerialPort& relayed() { return *owned_; }
+  void relayTo(SerialPort& port) { inner_ = &port; }
+
  private:
-  std::unique_ptr<SerialPort> inner_;
+  std::unique_ptr<SerialPort> owned_;
+  SerialPort* inner_;
 };
 
 }  // namespace loopmon

@@ -91,7 +91,7 @@ TEST(RemoteLineWin32, AllowanceFromTheSystemOrTheAnswers) {
   using namespace std::chrono;
   LoopbackServer server;
   StreamSocket* connection = nullptr;
-  auto port = makeRemoteLinePort([&connection] {
+  auto port = makeRemoteLinePort(systemClock(), [&connection] {
     std::unique_ptr<StreamSocket> socket = makeStreamSocket();
     connection = socket.get();
     return socket;

@@ -54,6 +54,32 @@ TEST(TelnetCodec, NegotiationAnswersOnlyChangesAndDeclinesForeignOptions) {
   }
 }
 
+// A subnegotiation is taken up to its bound and breaks the codec one byte
+// beyond it, whether or not its end ever comes.
+TEST(TelnetCodec, SubnegotiationBoundAtItsExactLimit) {
+  struct Case {
+    size_t bytes;  // after IAC SB, its closing IAC counted
+    bool broken;
+  };
+  const Case cases[] = {{MaxSubnegotiationBytes - 1, false},
+                        {MaxSubnegotiationBytes, false},
+                        {MaxSubnegotiationBytes + 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    TelnetBytes stream{Iac, Sb, ComPortOption, PurgeData + ServerAnswerOffset};
+    stream.resize(2 + c.bytes - 1, 0);
+    stream.insert(stream.end(), {Iac, Se, 7});
+    TelnetCodec codec;
+    TelnetBytes data, replies;
+    codec.receive(stream.data(), stream.size(), data, replies);
+    EXPECT_EQ(codec.broken(), c.broken);
+    if (!c.broken) {
+      EXPECT_EQ(codec.takeComPortAnswers(), TelnetBytes{PurgeData + ServerAnswerOffset});
+      EXPECT_EQ(data, TelnetBytes{7}) << "the line's data after it";
+    }
+  }
+}
+
 TEST(TelnetCodec, OutgoingBytesAndCommands) {
   const TelnetBytes frame{5, Iac, 0, Iac, Iac};
   EXPECT_EQ(TelnetCodec::escape(frame.data(), frame.size()),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/system/deadline.h"
 
 namespace loopmon {
@@ -28,24 +30,32 @@ TEST(ReadDeadline, TotalLimitIsMultiplierPerByteAndConstantFromTheStart) {
   EXPECT_EQ(ReadDeadline({0, 5, 0}, 6, T0).remaining(at(1), 0), ms(29));
 }
 
+// The interval counts from the last bytes that came, not from the read's
+// start nor from its first bytes, and ends the read at its exact end.
 TEST(ReadDeadline, IntervalCountsFromTheLatestBytesOnly) {
-  ReadDeadline intervalOnly({20, 0, 0}, 6, T0);
-  EXPECT_EQ(intervalOnly.remaining(at(5000), 0), ms(5000))
-      << "only the 10 s bound before the first byte";
-  intervalOnly.bytesArrived(at(100));
-  EXPECT_EQ(intervalOnly.remaining(at(110), 1), ms(10));
-  intervalOnly.bytesArrived(at(115));
-  EXPECT_EQ(intervalOnly.remaining(at(140), 2), ms(0));
-
-  ReadDeadline both({20, 0, 30}, 6, T0);
-  both.bytesArrived(at(20));
-  EXPECT_EQ(both.remaining(at(20), 2), ms(10)) << "the total limit comes first";
-
-  // All zero waits for every byte, but never for good.
-  ReadDeadline none({0, 0, 0}, 6, T0);
-  none.bytesArrived(at(9000));
-  EXPECT_EQ(none.remaining(at(9500), 5), ms(500));
-  EXPECT_EQ(none.remaining(at(200000), 5), ms(0));
+  struct Case {
+    const char* what;
+    CommTimeouts timeouts;
+    std::vector<int> arrivalsMs;
+    int nowMs;
+    int remainingMs;
+  };
+  const Case cases[] = {
+      {"only the 10 s bound before the first byte", {20, 0, 0}, {}, 5000, 5000},
+      {"from the one byte", {20, 0, 0}, {100}, 110, 10},
+      {"from the last of two", {20, 0, 0}, {100, 115}, 130, 5},
+      {"a millisecond before its end", {20, 0, 0}, {100, 115}, 134, 1},
+      {"at its end", {20, 0, 0}, {100, 115}, 135, 0},
+      {"the total limit comes first", {20, 0, 30}, {20}, 20, 10},
+      {"all zero waits for every byte", {0, 0, 0}, {9000}, 9500, 500},
+      {"but never for good", {0, 0, 0}, {9000}, 200000, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ReadDeadline deadline(c.timeouts, 6, T0);
+    for (const int arrival : c.arrivalsMs) deadline.bytesArrived(at(arrival));
+    EXPECT_EQ(deadline.remaining(at(c.nowMs), c.arrivalsMs.size()), ms(c.remainingMs));
+  }
 }
 
 TEST(ReadDeadline, MaxdwordMeaningsAndNoOverflow) {
