@@ -15,8 +15,6 @@
 
 namespace loopmon {
 
-class Registry;
-
 enum class RemoteProtocol { Rfc2217, RawTcp };
 
 struct RemoteLineAddress {
@@ -26,9 +24,6 @@ struct RemoteLineAddress {
   // The name as it is written: "rfc2217://host:port".
   std::string text() const;
 };
-
-// A name with the "rfc2217://" or "tcp://" prefix (any letter case).
-bool isRemoteLineName(const std::string& name);
 
 // The address in a remote line name; no value and the reason in `problem` when
 // the rest of the name is not HOST:PORT with a port of 1..65535.
@@ -71,10 +66,5 @@ struct RemoteSettling {
 // the next exchange connects again.
 std::unique_ptr<SerialPort> makeRemoteLinePort(
     std::function<std::unique_ptr<StreamSocket>()> makeSocket, RemoteSettling settling = {});
-
-// The port that a session opens: a remote line when the name, or the device
-// `registry` maps a COMn name to, is a remote line name; the local serial port
-// otherwise.
-std::unique_ptr<SerialPort> makeLinePort(std::shared_ptr<const Registry> registry);
 
 }  // namespace loopmon
