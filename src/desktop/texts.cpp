@@ -1,7 +1,7 @@
 #include "desktop/texts.h"
 
 #include "common/number_text.h"
-#include "platform/system/simulator_link.h"
+#include "platform/simulator/simulator_link.h"
 #include "transport/line_settings.h"
 
 namespace loopmon::texts {

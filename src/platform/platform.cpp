@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
-#include "platform/remote/line_port.h"
+#include "platform/line_port.h"
+#include "platform/store/program_folder.h"
 #include "platform/system/os_version.h"
 
 namespace loopmon {
@@ -9,7 +10,7 @@ Platform Platform::system() {
   Platform p;
   p.clock = systemClock();
   p.registry = openSystemRegistry();
-  p.markers = makeMarkerService();
+  p.markers = makeMarkerService(runtimeFolder);
   p.simulatorLink = makeSimulatorLink();
   p.makeSerialPort = [registry = p.registry, clock = p.clock] {
     return makeLinePort(registry, clock);

@@ -7,10 +7,10 @@
 
 #include "platform/serial/bus_driver.h"
 #include "platform/serial/serial_port.h"
+#include "platform/simulator/simulator_link.h"
 #include "platform/store/registry.h"
 #include "platform/system/clock.h"
 #include "platform/system/named_marker.h"
-#include "platform/system/simulator_link.h"
 
 namespace loopmon {
 

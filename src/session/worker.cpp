@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/system/simulator_link.h"
+#include "platform/simulator/simulator_link.h"
 #include "transport/answer_rule.h"
 
 namespace loopmon {

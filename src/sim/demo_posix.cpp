@@ -28,12 +28,12 @@ std::atomic<int> programStatus{0};
 
 int playDemo(const ServeOptions& options) {
   // Another server already runs: serving refuses, and no window is opened.
-  if (makeMarkerService()->openExisting("SIMUL")) return serveSimulator(options);
+  if (makeMarkerService(runtimeFolder)->openExisting("SIMUL")) return serveSimulator(options);
   // SIGTERM ends the server only once its handler is in place.
   stopSignalDescriptor();
   std::thread([] {
     // The program goes into simulator mode only if the marker is up when it starts.
-    const auto markers = makeMarkerService();
+    const auto markers = makeMarkerService(runtimeFolder);
     for (int tries = 0; tries < 200 && !markers->openExisting("SIMUL"); ++tries) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

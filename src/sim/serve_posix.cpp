@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/simulator/simulator_socket_posix.h"
+#include "platform/store/program_folder.h"
 #include "platform/system/named_marker.h"
-#include "platform/system/simulator_socket_posix.h"
 #include "sim/device_model.h"
 #include "sim/front_ends.h"
 #include "sim/socket_calls.h"
@@ -181,7 +182,7 @@ class Server {
 
   std::unique_ptr<BusResponder> bus_;
   SocketCalls calls_;
-  std::unique_ptr<MarkerService> markers_ = makeMarkerService();
+  std::unique_ptr<MarkerService> markers_ = makeMarkerService(runtimeFolder);
   std::unique_ptr<MarkerHold> ownership_;
   std::string path_;
   int listener_ = -1;

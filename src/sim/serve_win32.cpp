@@ -22,9 +22,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/simulator/simulator_link.h"
 #include "platform/store/program_folder.h"
 #include "platform/system/named_marker.h"
-#include "platform/system/simulator_link.h"
 #include "platform/system/windows_api_win32.h"
 #include "sim/device_model.h"
 #include "sim/front_ends.h"
@@ -372,7 +372,7 @@ class ComLibrary {
 
 // Serves until a stop is requested; `serving` runs once the marker is up.
 int serve(const ServeOptions& options, const std::function<void()>& serving) {
-  const auto markers = makeMarkerService();
+  const auto markers = makeMarkerService(runtimeFolder);
   bool existed = false;
   auto starting = markers->create("loopsim-starting", existed);
   auto marker = markers->create("SIMUL", existed);

@@ -1,7 +1,7 @@
 #include "sim/socket_calls.h"
 
-#include "platform/system/simulator_link.h"
-#include "platform/system/simulator_socket_posix.h"
+#include "platform/simulator/simulator_link.h"
+#include "platform/simulator/simulator_socket_posix.h"
 #include "sim/trace.h"
 
 namespace loopmon::sim {

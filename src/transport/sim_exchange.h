@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/system/simulator_link.h"
+#include "platform/simulator/simulator_link.h"
 #include "transport/frame.h"
 
 namespace loopmon {

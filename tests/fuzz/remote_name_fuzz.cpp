@@ -3,6 +3,7 @@
 
 #include "fuzz_check.h"
 #include "platform/remote/remote_line.h"
+#include "platform/serial/port_names.h"
 
 using namespace loopmon;
 using fuzz::require;

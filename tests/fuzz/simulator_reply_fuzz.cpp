@@ -4,7 +4,7 @@
 // bounded; a whole reply's text goes on to the frame parser.
 
 #include "fuzz_check.h"
-#include "platform/system/simulator_socket_posix.h"
+#include "platform/simulator/simulator_socket_posix.h"
 #include "transport/sim_exchange.h"
 
 using namespace loopmon;

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "fuzz_check.h"
-#include "platform/system/simulator_socket_posix.h"
+#include "platform/simulator/simulator_socket_posix.h"
 #include "sim/device_model.h"
 #include "sim/scenario.h"
 #include "sim/socket_calls.h"

@@ -8,7 +8,7 @@
 
 #include "fake_platform.h"
 #include "held_bus.h"
-#include "platform/system/simulator_link.h"
+#include "platform/simulator/simulator_link.h"
 #include "search/port_choices.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"

@@ -21,7 +21,7 @@
 #include "fake_clock.h"
 #include "loopsim_process.h"
 #include "memory_registry.h"
-#include "platform/system/simulator_socket_posix.h"
+#include "platform/simulator/simulator_socket_posix.h"
 #include "transport/bus_state.h"
 
 using namespace loopmon;

@@ -13,7 +13,8 @@
 
 #include "loopsim_serve_win32.h"
 #include "platform/platform.h"
-#include "platform/system/simulator_link.h"
+#include "platform/simulator/simulator_link.h"
+#include "platform/store/program_folder.h"
 #include "platform/system/windows_api_win32.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
@@ -40,7 +41,7 @@ TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   TRSSession session(Platform::system());
   ASSERT_TRUE(session.Bus().Simulator.enabled) << "SIMUL of the other process is seen";
   bool existed = false;
-  EXPECT_NE(makeMarkerService()->create("SIMUL", existed), nullptr);
+  EXPECT_NE(makeMarkerService(runtimeFolder)->create("SIMUL", existed), nullptr);
   EXPECT_TRUE(existed) << "the other process created it first";
 
   // COM4 has nothing behind it: every answer comes from the server.
@@ -110,7 +111,8 @@ TEST(SimulatorLink, NoObjectWhileNoLoopsimServes) {
                 registered ? SimulatorProblem::NotServing : SimulatorProblem::NotRegistered)
           << error.what();
     }
-    EXPECT_FALSE(makeMarkerService()->openExisting("SIMUL")) << "registered " << registered;
+    EXPECT_FALSE(makeMarkerService(runtimeFolder)->openExisting("SIMUL"))
+        << "registered " << registered;
   }
   loopmon::testing::LoopsimServe::forgetRegistration();
   expectApartmentAsFound("a failed creation");
@@ -121,7 +123,7 @@ TEST(SimulatorLink, NoObjectWhileNoLoopsimServes) {
 // moment longer than loopsim holds it) instead of failing.
 TEST(SimulatorLink, WaitsForAStartingServer) {
   bool existed = false;
-  auto starting = makeMarkerService()->create("loopsim-starting", existed);
+  auto starting = makeMarkerService(runtimeFolder)->create("loopsim-starting", existed);
   ASSERT_NE(starting, nullptr);
   loopmon::testing::LoopsimServe server;
   auto client = std::async(std::launch::async, [] {

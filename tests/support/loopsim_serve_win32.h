@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/store/program_folder.h"
 #include "platform/system/named_marker.h"
 #include "platform/system/windows_api_win32.h"
 
@@ -32,7 +33,7 @@ class LoopsimServe {
     started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                               nullptr, nullptr, &startup, &process_);
     CloseHandle(log);
-    const auto markers = makeMarkerService();
+    const auto markers = makeMarkerService(runtimeFolder);
     for (int tries = 0; started_ && tries < 300 && !markers->openExisting("SIMUL"); ++tries) {
       Sleep(100);
     }

@@ -26,9 +26,6 @@ struct RemoteLineAddress {
   std::string text() const;
 };
 
-// A name with the "rfc2217://" or "tcp://" prefix (any letter case).
-bool isRemoteLineName(const std::string& name);
-
 // The address in a remote line name; no value and the reason in `problem` when
 // the rest of the name is not HOST:PORT with a port of 1..65535.
 std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::string& problem);

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/serial/port_names.h"
+
 namespace loopmon {
 namespace {
-
-constexpr const char* Rfc2217Prefix = "rfc2217://";
-constexpr const char* RawTcpPrefix = "tcp://";
 
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
@@ -23,10 +22,6 @@ std::string RemoteLineAddress::text() const {
   const bool bracketed = host.find(':') != std::string::npos;
   return std::string(protocol == RemoteProtocol::Rfc2217 ? Rfc2217Prefix : RawTcpPrefix) +
          (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
-bool isRemoteLineName(const std::string& name) {
-  return startsWithNoCase(name, Rfc2217Prefix) || startsWithNoCase(name, RawTcpPrefix);
 }
 
 std::optional<RemoteLineAddress> parseRemoteLine(const std::string& name, std::string& problem) {

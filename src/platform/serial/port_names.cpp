@@ -1,6 +1,20 @@
 #include "platform/serial/port_names.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace loopmon {
+
+bool isRemoteLineName(const std::string& name) {
+  const auto startsWith = [&name](const std::string& prefix) {
+    return name.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), name.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) ==
+                    std::tolower(static_cast<unsigned char>(b));
+           });
+  };
+  return startsWith(Rfc2217Prefix) || startsWith(RawTcpPrefix);
+}
 
 std::optional<int> comPortNumber(const std::string& name) {
   if (name.size() < 4 || name.size() > 6) return std::nullopt;

@@ -37,6 +37,14 @@ struct DeviceRoots {
   std::string dev = "/dev";
 };
 
+// The prefixes of a remote line's name: telnet with the COM port option, or
+// the line's bytes as they are.
+inline constexpr const char* Rfc2217Prefix = "rfc2217://";
+inline constexpr const char* RawTcpPrefix = "tcp://";
+
+// A name with the "rfc2217://" or "tcp://" prefix (any letter case).
+bool isRemoteLineName(const std::string& name);
+
 // n of "COMn" for n in 1..MaxComPort (any letter case, no leading zero);
 // none for any other name.
 std::optional<int> comPortNumber(const std::string& name);

@@ -7,7 +7,6 @@
 #include <optional>
 #include <set>
 
-#include "platform/remote/remote_line.h"
 #include "platform/serial/port_names.h"
 #include "platform/store/registry.h"
 #include "platform/system/files_posix.h"

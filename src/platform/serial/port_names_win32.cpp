@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-#include "platform/remote/remote_line.h"
 #include "platform/serial/port_names.h"
 #include "platform/store/registry.h"
 #include "platform/system/windows_api_win32.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/store/program_folder.h"
+#include "platform/store/runtime_folder_posix.h"
 #include "platform/store/whole_file.h"
 #include "platform/system/files_posix.h"
 

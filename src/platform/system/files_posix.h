@@ -41,13 +41,6 @@ std::string folderOf(const std::string& path);
 // that cannot be read.
 std::optional<std::string> readFile(const std::string& path);
 
-// The per-user runtime folder: `shared` (a fixed name such as
-// /tmp/loopmon-<uid>/) when it is, or can be made, this user's own and
-// private. When another user made it first, a fresh private folder beside it
-// (`shared` without its slash, a dot and a random suffix), whose name is kept
-// in the file `pointer` for every later call to find; "" when none can be had.
-std::string privateRuntimeFolder(const std::string& shared, const std::string& pointer);
-
 // Waits for and holds an exclusive lock on `lockPath` (created on demand) until
 // the returned descriptor is destroyed. Invalid when the file cannot be opened.
 UniqueFd lockExclusive(const std::string& lockPath);

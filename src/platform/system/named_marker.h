@@ -4,6 +4,7 @@
 // exists while at least one holder keeps it, and vanishes when the last holder
 // ends, also on a crash.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,9 @@ class MarkerService {
   virtual std::unique_ptr<MarkerHold> openExisting(const std::string& name) = 0;
 };
 
-std::unique_ptr<MarkerService> makeMarkerService();
+// The system's markers. On POSIX they are files in the folder `folder` names
+// at each hold ("" when there is none), so a folder removed meanwhile is made
+// again; Windows names its mutexes in the session's namespace and never asks.
+std::unique_ptr<MarkerService> makeMarkerService(std::function<std::string()> folder);
 
 }  // namespace loopmon

@@ -13,8 +13,8 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <utility>
 
-#include "platform/store/program_folder.h"
 #include "platform/system/files_posix.h"
 #include "platform/system/named_marker.h"
 
@@ -47,6 +47,8 @@ std::string markerFileName(const std::string& name) {
 
 class FileMarkerService final : public MarkerService {
  public:
+  explicit FileMarkerService(std::function<std::string()> folder) : folder_(std::move(folder)) {}
+
   std::unique_ptr<MarkerHold> create(const std::string& name, bool& alreadyExisted) override {
     alreadyExisted = false;
     return hold(name, /*joinOnly=*/false, alreadyExisted);
@@ -58,8 +60,8 @@ class FileMarkerService final : public MarkerService {
   }
 
  private:
-  static std::unique_ptr<MarkerHold> hold(const std::string& name, bool joinOnly, bool& existed) {
-    std::string folder = runtimeFolder();
+  std::unique_ptr<MarkerHold> hold(const std::string& name, bool joinOnly, bool& existed) {
+    std::string folder = folder_();
     if (folder.empty()) return nullptr;
     std::string path = folder + markerFileName(name);
     posix::UniqueFd guard = posix::lockExclusive(path + ".guard");
@@ -72,12 +74,14 @@ class FileMarkerService final : public MarkerService {
     if (!lockRetryingSignals(fd.get(), LOCK_SH)) return nullptr;
     return std::make_unique<FileMarkerHold>(std::move(fd));
   }
+
+  std::function<std::string()> folder_;
 };
 
 }  // namespace
 
-std::unique_ptr<MarkerService> makeMarkerService() {
-  return std::make_unique<FileMarkerService>();
+std::unique_ptr<MarkerService> makeMarkerService(std::function<std::string()> folder) {
+  return std::make_unique<FileMarkerService>(std::move(folder));
 }
 
 }  // namespace loopmon

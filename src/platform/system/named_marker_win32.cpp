@@ -40,7 +40,7 @@ class MutexMarkers final : public MarkerService {
 
 }  // namespace
 
-std::unique_ptr<MarkerService> makeMarkerService() {
+std::unique_ptr<MarkerService> makeMarkerService(std::function<std::string()>) {
   return std::make_unique<MutexMarkers>();
 }
 

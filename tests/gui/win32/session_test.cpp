@@ -16,6 +16,7 @@
 #include "loops/reading_cycle.h"
 #include "loopsim_serve_win32.h"
 #include "platform/store/profile_file.h"
+#include "platform/store/program_folder.h"
 #include "platform/system/named_marker.h"
 #include "session/session.h"
 #include "transport/bus_state.h"
@@ -152,7 +153,7 @@ bool simulatorRegistered() {
 TEST_F(Session, ASearchWithoutTheSimulatorShowsOneBox) {
   if (simulatorRegistered()) GTEST_SKIP() << "a simulator server is registered here";
   bool existed = false;
-  const auto marker = makeMarkerService()->create("SIMUL", existed);
+  const auto marker = makeMarkerService(runtimeFolder)->create("SIMUL", existed);
   open();
   ASSERT_TRUE(window_->session().Bus().Simulator.enabled);
   BoxCapture boxes;

@@ -9,9 +9,9 @@
 
 #include <vector>
 
+#include "platform/simulator/simulator_link.h"
 #include "platform/store/registry.h"
 #include "platform/system/os_version.h"
-#include "platform/system/simulator_link.h"
 #include "platform/system/windows_api_win32.h"
 #include "transport/bus_state.h"
 

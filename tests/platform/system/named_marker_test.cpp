@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "platform/store/program_folder.h"
 #include "platform/system/named_marker.h"
 #include "scoped_temp_dir.h"
 
@@ -54,7 +55,7 @@ class Markers : public ::testing::Test {
 
   testing::ScopedTempDir dir_;
   testing::ScopedEnv runtime_{"XDG_RUNTIME_DIR", dir_.path()};
-  std::unique_ptr<MarkerService> service_ = makeMarkerService();
+  std::unique_ptr<MarkerService> service_ = makeMarkerService(runtimeFolder);
 };
 
 TEST_F(Markers, ExistWhileAnyHoldIsAlive) {
@@ -74,7 +75,7 @@ TEST_F(Markers, ExistWhileAnyHoldIsAlive) {
 TEST_F(Markers, AnotherProcessSeesTheMarkerUntilItsHolderDies) {
   Child child([](std::unique_ptr<MarkerHold>& hold) {
     bool existed = true;
-    hold = makeMarkerService()->create("MutexVELTA485", existed);
+    hold = makeMarkerService(runtimeFolder)->create("MutexVELTA485", existed);
     return hold && !existed;
   });
   ASSERT_TRUE(child.result());
@@ -95,7 +96,7 @@ TEST_F(Markers, ExactlyOneOfManySimultaneousCreatorsIsFirst) {
       children.push_back(std::make_unique<Child>([&, c](std::unique_ptr<MarkerHold>& hold) {
         char start;
         if (::read(gate[0], &start, 1) != 1) return false;
-        auto service = makeMarkerService();
+        auto service = makeMarkerService(runtimeFolder);
         if (c % 2) {
           // Asking whether the marker exists must not disturb a creator.
           for (int i = 0; i < 300; ++i) service->openExisting(name);

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/store/program_folder.h"
+#include "platform/store/runtime_folder_posix.h"
 #include "platform/system/clock.h"
 #include "platform/system/files_posix.h"
 #include "platform/system/locale_info.h"

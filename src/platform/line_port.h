@@ -1,7 +1,5 @@
 #pragma once
-// The port that a session opens: a remote line when the name, or the device a
-// COMn name is mapped to, is a remote line name; the local serial port
-// otherwise.
+// The port a session opens, whichever kind of line its name leads to.
 
 #include <memory>
 
@@ -12,7 +10,9 @@ namespace loopmon {
 
 class Registry;
 
-// `registry` maps COMn names to devices; the remote line waits on `clock`.
+// A remote line when the name, or the device `registry` maps a COMn name to,
+// is a remote line name; the local serial port otherwise. The remote line
+// waits on `clock`.
 std::unique_ptr<SerialPort> makeLinePort(std::shared_ptr<const Registry> registry,
                                          std::shared_ptr<Clock> clock);
 

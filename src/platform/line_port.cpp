@@ -1,4 +1,4 @@
-#include "platform/remote/line_port.h"
+#include "platform/line_port.h"
 
 #include <string>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "platform/system/simulator_link.h"
+#include "platform/simulator/simulator_link.h"
 
 namespace loopmon {
 

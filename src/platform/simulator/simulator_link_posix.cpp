@@ -8,9 +8,9 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/simulator/simulator_link.h"
+#include "platform/simulator/simulator_socket_posix.h"
 #include "platform/store/program_folder.h"
-#include "platform/system/simulator_link.h"
-#include "platform/system/simulator_socket_posix.h"
 
 namespace loopmon {
 

@@ -9,8 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/simulator/simulator_link.h"
+#include "platform/store/program_folder.h"
 #include "platform/system/named_marker.h"
-#include "platform/system/simulator_link.h"
 #include "platform/system/windows_api_win32.h"
 
 namespace loopmon {
@@ -87,7 +88,7 @@ std::string advice(SimulatorProblem problem, const wchar_t* progId) {
 // A starting loopsim is waited for, so that a program started together with
 // it (the demo's window, a script) does not fail.
 void waitWhileStarting(const wchar_t* progId) {
-  const auto markers = makeMarkerService();
+  const auto markers = makeMarkerService(runtimeFolder);
   for (DWORD waited = 0; markers->openExisting(StartingMarker); waited += StartingPollMs) {
     if (waited >= StartingWaitMs) {
       fail(SimulatorProblem::Starting, progId, win32::narrow(progId) + " is not served yet");
@@ -102,8 +103,8 @@ void waitWhileStarting(const wchar_t* progId) {
 // for a class no server offers ends at once); without it, none runs.
 SimulatorProblem creationProblem(HRESULT hr) {
   if (hr == REGDB_E_CLASSNOTREG) return SimulatorProblem::NotRegistered;
-  return makeMarkerService()->openExisting("SIMUL") ? SimulatorProblem::Unreachable
-                                                    : SimulatorProblem::NotServing;
+  return makeMarkerService(runtimeFolder)->openExisting("SIMUL") ? SimulatorProblem::Unreachable
+                                                                 : SimulatorProblem::NotServing;
 }
 
 // A key of HKEY_CLASSES_ROOT as 32-bit programs see it.
