@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "cli/cli_args.h"
 #include "platform/serial/port_names.h"
@@ -126,31 +128,25 @@ RoundTrip measure(TRSSession& session, TimingPort& timing, uint8_t address) {
   return result;
 }
 
-// How late this machine wakes from the timed send's sleeps: timed waits as
-// the send makes them, until the clock has a window of its own sleeps.
-void reportWakeLateness(Clock& clock) {
+// How late this machine wakes from the timed send's sleeps, and the spin
+// margin that covers it.
+struct WakeFigures {
+  double lateMs = 0;
+  double marginMs = 0;
+};
+
+// Timed waits as the send makes them, until the clock has a window of its
+// own sleeps; nothing without a high-resolution counter.
+std::optional<WakeFigures> measureWakeLateness(Clock& clock) {
   const int64_t frequency = clock.counterFrequency();
-  if (frequency <= 0) {
-    report("wake-up", "n/a", "no high-resolution counter: the padded send is used");
-    return;
-  }
+  if (frequency <= 0) return std::nullopt;
   WakeLateness& lateness = clock.wakeLateness();
   for (size_t i = 0; i < WakeLateness::Window && lateness.sleepsNoted() < WakeLateness::Window;
        ++i) {
     waitForCounter(clock, clock.counter() + frequency * WakeProbeMicros / 1'000'000);
   }
-  const double lateMs = static_cast<double>(lateness.highQuantileMicros().value_or(0)) / 1000;
-  const double marginMs = static_cast<double>(clock.spinMarginMicros()) / 1000;
-  char detail[160];
-  std::snprintf(detail, sizeof detail,
-                "sleeps wake up to %.2f ms late (99 in 100); the timed send spins the last %.2f ms",
-                lateMs, marginMs);
-  const bool covered = lateMs < marginMs;
-  report("wake-up", covered ? "ok" : "warn",
-         covered ? detail
-                 : std::string(detail) +
-                       ": a busy machine, where a longer spin is preempted too; some "
-                       "turnarounds come late");
+  return WakeFigures{static_cast<double>(lateness.highQuantileMicros().value_or(0)) / 1000,
+                     static_cast<double>(clock.spinMarginMicros()) / 1000};
 }
 
 double median(std::vector<double> values) {
@@ -163,110 +159,184 @@ std::string currentFlags(const LineSettings& s) {
          (s.USARTMode ? "present" : "absent");
 }
 
+struct CheckRequest {
+  std::string port;
+  // 0: no device to measure.
+  uint8_t address = 0;
+  bool fix = false;
+};
+
+CheckRequest parseCheck(const Arguments& args) {
+  if (!args.plain().empty()) throw UsageError("check takes no words: " + args.plain().front());
+  CheckRequest request;
+  request.port = args.required("--port");
+  if (args.has("--addr"))
+    request.address = static_cast<uint8_t>(parseNumber(args.required("--addr"), 1, 127, "--addr"));
+  request.fix = args.has("--fix");
+  return request;
+}
+
+// What the port, the converter and the machine showed.
+struct Findings {
+  double openMs = 0;
+  // Nothing: the port takes no bytes.
+  std::optional<bool> echo;
+  // Nothing: no converter with a USB latency timer.
+  std::optional<int> latencyMs;
+  // With --fix: whether the timer could be set, and why not.
+  std::optional<bool> latencyFixed;
+  std::string fixProblem;
+  std::optional<WakeFigures> wake;
+  // Nothing without --addr.
+  std::optional<RoundTrip> trip;
+  LineSettings settings;
+  bool rs485 = false;
+  bool kernelTurnsLine = false;
+};
+
+Findings examine(TRSSession& session, const CheckRequest& request, double openMs) {
+  Findings found;
+  found.openMs = openMs;
+  auto timing = std::make_unique<TimingPort>(std::move(session.Bus().Port));
+  TimingPort& port = *timing;
+  session.Bus().Port = std::move(timing);
+
+  found.echo = echoSeen(session);
+  const std::optional<PortEntry> entry = entryOf(session);
+  found.latencyMs = entry ? readLatencyTimer(*entry) : std::nullopt;
+  if (found.latencyMs && *found.latencyMs > 1 && request.fix) {
+    found.latencyFixed = setLatencyTimer(*entry, 1, found.fixProblem);
+  }
+  found.wake = measureWakeLateness(*session.Bus().platform.clock);
+  if (request.address != 0) found.trip = measure(session, port, request.address);
+  found.settings = session.Bus().Settings;
+  found.rs485 = port.supportsKernelRs485();
+  found.kernelTurnsLine = session.Bus().KernelTurnsLine;
+  return found;
+}
+
+struct Verdict {
+  const char* item;
+  const char* verdict;
+  std::string detail;
+};
+
+Verdict latencyVerdict(const Findings& found) {
+  if (!found.latencyMs) return {"latency timer", "n/a", "not a converter with a USB latency timer"};
+  const std::string latency = std::to_string(*found.latencyMs);
+  if (*found.latencyMs <= 1) return {"latency timer", "ok", latency + " ms"};
+  if (!found.latencyFixed) {
+    return {"latency timer", "warn",
+            latency +
+                " ms: every answer arrives up to that much later; "
+                "1 ms with loopctl check --fix"};
+  }
+  if (*found.latencyFixed) return {"latency timer", "fixed", "set from " + latency + " ms to 1 ms"};
+  return {"latency timer", "fail",
+          latency + " ms, cannot be set (" + found.fixProblem + "): run as root"};
+}
+
+Verdict wakeVerdict(const Findings& found) {
+  if (!found.wake) {
+    return {"wake-up", "n/a", "no high-resolution counter: the padded send is used"};
+  }
+  char detail[160];
+  std::snprintf(detail, sizeof detail,
+                "sleeps wake up to %.2f ms late (99 in 100); the timed send spins the last %.2f ms",
+                found.wake->lateMs, found.wake->marginMs);
+  if (found.wake->lateMs < found.wake->marginMs) return {"wake-up", "ok", detail};
+  return {"wake-up", "warn",
+          std::string(detail) +
+              ": a busy machine, where a longer spin is preempted too; some "
+              "turnarounds come late"};
+}
+
+void tripVerdicts(const Findings& found, uint8_t address, std::vector<Verdict>& verdicts) {
+  if (!found.trip) {
+    verdicts.push_back(
+        {"round trip", "n/a", "give --addr N to measure the exchange with a device"});
+    return;
+  }
+  const RoundTrip& trip = *found.trip;
+  const std::string answered =
+      std::to_string(trip.answered) + " of " + std::to_string(RoundTrips) + " answered";
+  if (trip.tripMs.empty()) {
+    verdicts.push_back({"round trip", "fail", "no answer from address " + std::to_string(address)});
+    return;
+  }
+  verdicts.push_back(
+      {"round trip", trip.answered == RoundTrips ? "ok" : "warn",
+       ms(median(trip.tripMs)) + " to address " + std::to_string(address) + " (" + answered + ")"});
+  const double margin = median(trip.marginMs);
+  verdicts.push_back({"turnaround", margin >= 0 ? "ok" : "warn",
+                      margin >= 0 ? ms(margin) + " from listening to the answer's first byte"
+                                  : "the answer began " + ms(-margin) +
+                                        " before the line was turned round: lower TailInUS"});
+}
+
+Verdict lineSettingsVerdict(const Findings& found) {
+  const LineSettings& s = found.settings;
+  if (found.echo && *found.echo) {
+    const bool fits = !s.SmartPI && !s.USARTMode;
+    return {"line settings", fits ? "ok" : "warn",
+            fits ? currentFlags(s) + ": the echo is cleared after the timed send"
+                 : "set SmartPI and USARTMode absent: only the timed send and the clearing "
+                   "after it keep the echo out of the answer"};
+  }
+  if (found.trip && !found.trip->tripMs.empty()) {
+    return {"line settings", "ok", currentFlags(s) + " work with this converter"};
+  }
+  if (found.trip) {
+    return {"line settings", "warn",
+            std::string("no answer with ") + currentFlags(s) +
+                ": a converter that turns the line round by itself needs SmartPI present" +
+                (found.rs485 ? "; or let the kernel turn it (KernelRS485 = 1)" : "")};
+  }
+  return {"line settings", "n/a", currentFlags(s) + "; give --addr N to try them"};
+}
+
+// One verdict per finding, in the order they are printed.
+std::vector<Verdict> verdictsOf(const Findings& found, uint8_t address) {
+  std::vector<Verdict> verdicts;
+  verdicts.push_back({"open time", found.openMs < 100 ? "ok" : "warn",
+                      ms(found.openMs) + (found.openMs < 100 ? "" : ": slow for a serial port")});
+  if (!found.echo) {
+    verdicts.push_back({"echo", "fail", "the port takes no bytes"});
+  } else {
+    verdicts.push_back(
+        {"echo", *found.echo ? "warn" : "ok",
+         *found.echo
+             ? "the converter hands our own bytes back (its receiver stays on while sending)"
+             : "none: the converter does not hand our own bytes back"});
+  }
+  verdicts.push_back(latencyVerdict(found));
+  verdicts.push_back(wakeVerdict(found));
+  tripVerdicts(found, address, verdicts);
+  verdicts.push_back(lineSettingsVerdict(found));
+  verdicts.push_back(
+      {"kernel RS-485", found.rs485 ? "ok" : "n/a",
+       found.kernelTurnsLine ? "on: the kernel turns the line round (KernelRS485 = 1)"
+       : found.rs485         ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
+                             : "not supported by this port's driver"});
+  return verdicts;
+}
+
 }  // namespace
 
-int check(const std::vector<std::string>& words, const PortOpener& open) {
-  const Arguments args(words, {"--port", "--addr"}, {"--fix"});
-  if (!args.plain().empty()) throw UsageError("check takes no words: " + args.plain().front());
-  const std::string portText = args.required("--port");
-  // 0: no device to measure.
-  const auto address = static_cast<uint8_t>(
-      args.has("--addr") ? parseNumber(args.required("--addr"), 1, 127, "--addr") : 0);
-
+int check(const Arguments& args, const PortOpener& open) {
+  const CheckRequest request = parseCheck(args);
   const auto openStart = Steady::now();
-  std::unique_ptr<TRSSession> session = open(portText);
+  std::unique_ptr<TRSSession> session = open(request.port);
   const double openMs = msSince(openStart);
   if (session->Bus().Simulator.enabled) {
     report("port", "n/a", "simulator mode (loopsim serve runs): the port is not used");
     return 0;
   }
   bool failed = false;
-  report("open time", openMs < 100 ? "ok" : "warn",
-         ms(openMs) + (openMs < 100 ? "" : ": slow for a serial port"));
-
-  auto timing = std::make_unique<TimingPort>(std::move(session->Bus().Port));
-  TimingPort& port = *timing;
-  session->Bus().Port = std::move(timing);
-
-  const std::optional<bool> echo = echoSeen(*session);
-  if (!echo) {
-    report("echo", "fail", "the port takes no bytes");
-    failed = true;
-  } else {
-    report("echo", *echo ? "warn" : "ok",
-           *echo ? "the converter hands our own bytes back (its receiver stays on while sending)"
-                 : "none: the converter does not hand our own bytes back");
+  for (const Verdict& verdict : verdictsOf(examine(*session, request, openMs), request.address)) {
+    report(verdict.item, verdict.verdict, verdict.detail);
+    failed = failed || std::string_view(verdict.verdict) == "fail";
   }
-
-  const std::optional<PortEntry> entry = entryOf(*session);
-  const std::optional<int> latency = entry ? readLatencyTimer(*entry) : std::nullopt;
-  if (!latency) {
-    report("latency timer", "n/a", "not a converter with a USB latency timer");
-  } else if (*latency <= 1) {
-    report("latency timer", "ok", std::to_string(*latency) + " ms");
-  } else if (args.has("--fix")) {
-    std::string why;
-    if (setLatencyTimer(*entry, 1, why)) {
-      report("latency timer", "fixed", "set from " + std::to_string(*latency) + " ms to 1 ms");
-    } else {
-      report("latency timer", "fail",
-             std::to_string(*latency) + " ms, cannot be set (" + why + "): run as root");
-      failed = true;
-    }
-  } else {
-    report("latency timer", "warn",
-           std::to_string(*latency) +
-               " ms: every answer arrives up to that much later; "
-               "1 ms with loopctl check --fix");
-  }
-
-  reportWakeLateness(*session->Bus().platform.clock);
-
-  std::optional<RoundTrip> trip;
-  if (address == 0) {
-    report("round trip", "n/a", "give --addr N to measure the exchange with a device");
-  } else {
-    trip = measure(*session, port, address);
-    const std::string answered =
-        std::to_string(trip->answered) + " of " + std::to_string(RoundTrips) + " answered";
-    if (trip->tripMs.empty()) {
-      report("round trip", "fail", "no answer from address " + std::to_string(address));
-      failed = true;
-    } else {
-      report("round trip", trip->answered == RoundTrips ? "ok" : "warn",
-             ms(median(trip->tripMs)) + " to address " + std::to_string(address) + " (" + answered +
-                 ")");
-      const double margin = median(trip->marginMs);
-      report("turnaround", margin >= 0 ? "ok" : "warn",
-             margin >= 0 ? ms(margin) + " from listening to the answer's first byte"
-                         : "the answer began " + ms(-margin) +
-                               " before the line was turned round: lower TailInUS");
-    }
-  }
-
-  const LineSettings& s = session->Bus().Settings;
-  const bool rs485 = port.supportsKernelRs485();
-  if (echo && *echo) {
-    const bool fits = !s.SmartPI && !s.USARTMode;
-    report("line settings", fits ? "ok" : "warn",
-           fits ? currentFlags(s) + ": the echo is cleared after the timed send"
-                : "set SmartPI and USARTMode absent: only the timed send and the clearing "
-                  "after it keep the echo out of the answer");
-  } else if (trip && !trip->tripMs.empty()) {
-    report("line settings", "ok", currentFlags(s) + " work with this converter");
-  } else if (trip) {
-    report("line settings", "warn",
-           std::string("no answer with ") + currentFlags(s) +
-               ": a converter that turns the line round by itself needs SmartPI present" +
-               (rs485 ? "; or let the kernel turn it (KernelRS485 = 1)" : ""));
-  } else {
-    report("line settings", "n/a", currentFlags(s) + "; give --addr N to try them");
-  }
-
-  report("kernel RS-485", rs485 ? "ok" : "n/a",
-         session->Bus().KernelTurnsLine ? "on: the kernel turns the line round (KernelRS485 = 1)"
-         : rs485 ? "supported: KernelRS485 = 1 lets the kernel turn the line round"
-                 : "not supported by this port's driver");
   return failed ? 1 : 0;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "session/session.h"
 
 namespace loopmon::cli {
@@ -18,6 +19,6 @@ namespace loopmon::cli {
 using PortOpener = std::function<std::unique_ptr<TRSSession>(const std::string& port)>;
 
 // Returns the exit status: 0 when nothing failed, 1 otherwise.
-int check(const std::vector<std::string>& words, const PortOpener& open);
+int check(const Arguments& args, const PortOpener& open);
 
 }  // namespace loopmon::cli

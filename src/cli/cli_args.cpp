@@ -152,10 +152,6 @@ std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& t
   return loops;
 }
 
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 void checkWritable(const std::string& option, const std::string& path) {
   std::error_code error;
   const std::filesystem::path file = pathOf(path);

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/system/utf8.h"
+
 namespace loopmon::cli {
 
 // A problem the user has to fix; what() is the one line loopctl prints.
@@ -70,11 +72,6 @@ std::vector<uint8_t> parsePollList(const std::string& text);
 
 // "5:1,5:2,7:3": address (1..127) and loop number (1..255) pairs.
 std::vector<std::pair<uint8_t, uint8_t>> parseSubscriptions(const std::string& text);
-
-// A file name as the command line gave it (UTF-8 on every system, from the
-// UTF-16 command line on Windows) as a path for the file functions; a plain
-// string would be taken in the Windows ANSI code page there.
-std::filesystem::path pathOf(const std::string& utf8);
 
 // A decimal fraction typed with either "." or "," as its separator, whatever
 // the locale, given back with `separator` in its place; the text is otherwise

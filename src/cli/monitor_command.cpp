@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -15,6 +14,7 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/read_summary.h"
+#include "common/iso_time.h"
 #include "record/json.h"
 #include "transport/answer_rule.h"
 
@@ -88,26 +88,12 @@ struct EventLine {
   Bytes frame;  // the device's event frame, for "event" lines
 };
 
-std::string timestamp() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  // Only the main thread prints, so the shared result of gmtime is safe.
-  const std::tm* utc = std::gmtime(&seconds);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", utc);
-  char withMillis[40];
-  std::snprintf(withMillis, sizeof withMillis, "%s.%03dZ", text, static_cast<int>(millis));
-  return withMillis;
-}
-
 std::string field(const std::optional<int>& value, const char* absent) {
   return value ? std::to_string(*value) : absent;
 }
 
 void print(const EventLine& line, bool json) {
-  const std::string time = timestamp();
+  const std::string time = IsoUtcTime(std::chrono::system_clock::now());
   const std::string frame = frameHex(line.frame);
   if (json) {
     const auto orNull = [](const std::optional<int>& value) {
@@ -134,12 +120,10 @@ void assignHandlers(TRSSession& session, const SubscribedDevices& devices, bool 
   session.OnNewDevice = [json](uint8_t addr) { print({"new", addr, {}, {}, {}, {}}, json); };
   session.OnFalseDevice = [json](uint8_t addr) { print({"false", addr, {}, {}, {}, {}}, json); };
   session.OnNewEvent = [json](Bytes frame) {
-    // The loop sits at offset 4 of an event answer (code 4), at offset 3 of a
-    // loop-state answer (code 26).
     const uint8_t code = frame[FrameOffset::Code];
     std::optional<int> loop;
-    if (code == 4) loop = frame[4];
-    if (code == 26) loop = frame[3];
+    if (code == 4) loop = frame[AnswerField::EventLoop];
+    if (code == 26) loop = frame[AnswerField::StateLoop];
     print({"event", frame[FrameOffset::Address], loop, {}, {}, frame}, json);
   };
   session.OnNewADC = [json, devices](const Bytes& answer, uint8_t command, uint8_t loop,
@@ -172,16 +156,14 @@ void identify(TRSSession& session, const std::vector<std::pair<uint8_t, uint8_t>
     if (!session.DirectRequest(request, 1)) continue;
     const Bytes& answer = session.LastAnswer();
     if (!AnswerFitsRequest(request, answer)) continue;
-    session.SetDeviceType(addr, answer[3]);
-    session.SetDeviceVersion(addr, answer[4]);
+    session.SetDeviceType(addr, answer[AnswerField::DeviceType]);
+    session.SetDeviceVersion(addr, answer[AnswerField::DeviceVersion]);
   }
 }
 
 }  // namespace
 
-int monitor(const std::vector<std::string>& words, const SessionOpener& open) {
-  const Arguments args(words, {"--port", "--poll", "--subscribe", "--adc-period", "--duration"},
-                       {"--json", "--summary"});
+int monitor(const Arguments& args, const SessionOpener& open) {
   if (!args.plain().empty()) throw UsageError("monitor takes no words: " + args.plain().front());
   const std::string port = args.required("--port");
   const std::vector<uint8_t> schedule = parsePollList(args.required("--poll"));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "session/session.h"
 
 namespace loopmon::cli {
@@ -18,6 +19,6 @@ using SessionOpener = std::function<std::unique_ptr<TRSSession>(
 
 // Runs until --duration has passed (exit status 0), or until SIGINT or
 // SIGTERM (128 + the signal's number).
-int monitor(const std::vector<std::string>& words, const SessionOpener& open);
+int monitor(const Arguments& args, const SessionOpener& open);
 
 }  // namespace loopmon::cli

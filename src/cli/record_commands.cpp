@@ -16,7 +16,6 @@
 #include "common/translation.h"
 #include "loops/coeffs.h"
 #include "loops/loop_history.h"
-#include "platform/store/whole_file.h"
 #include "platform/system/console.h"
 #include "platform/system/locale_info.h"
 #include "record/compare.h"
@@ -135,18 +134,6 @@ std::vector<FoundRecord> siteRecordsUpTo(const std::string& folder, const std::s
   return records;
 }
 
-// A file's bytes, whatever they hold.
-std::string bytesOf(const std::string& path) {
-  std::optional<std::string> bytes;
-  try {
-    bytes = readWholeFile(path);
-  } catch (const FileError& error) {
-    throw CliError(path + ": cannot be read (" + error.reason() + ")");
-  }
-  if (!bytes) throw CliError(path + ": cannot be read (" + FileNotFound + ")");
-  return *bytes;
-}
-
 // The address of `target` from the folder of `page`, for a link: relative,
 // "/" between folders, every byte but letters, digits, "-._~/" escaped.
 std::string linkFrom(const std::string& page, const std::string& target) {
@@ -178,8 +165,7 @@ std::string dateOf(const LoopSeries& series) {
 
 }  // namespace
 
-int survey(const std::vector<std::string>& words, const BusOpener& open) {
-  const Arguments args(words, {"--port", "--addr", "--site", "--out"}, {"--quick"});
+int survey(const Arguments& args, const BusOpener& open) {
   if (!args.plain().empty())
     throw UsageError(trWith("%s takes no words: %s", {"survey", args.plain().front()}));
   const std::string addressText = args.value("--addr", "1-127");
@@ -236,8 +222,7 @@ int survey(const std::vector<std::string>& words, const BusOpener& open) {
   return ExitSuccess;
 }
 
-int compare(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--tolerance"}, {"--json"});
+int compare(const Arguments& args) {
   if (args.plain().size() != 2)
     throw UsageError(tr("compare takes two records: OLD.json NEW.json"));
   const double tolerance = tolerancePercent(args);
@@ -251,8 +236,7 @@ int compare(const std::vector<std::string>& words) {
   return changes.empty() ? ExitSuccess : ExitChanged;
 }
 
-int report(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--compare", "--html", "--tolerance", "--history"}, {});
+int report(const Arguments& args) {
   if (args.plain().size() != 1) throw UsageError(tr("report takes one record: FILE.json"));
   const std::string html = args.required("--html");
   const double tolerance = tolerancePercent(args);
@@ -284,8 +268,7 @@ int report(const std::vector<std::string>& words) {
   return ExitSuccess;
 }
 
-int history(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--band", "--next", "--tolerance"}, {"--json"});
+int history(const Arguments& args) {
   if (args.plain().empty()) throw UsageError(tr("history takes folders or records: DIR|FILE..."));
   HistoryOptions options;
   options.tolerancePercent = tolerancePercent(args);
@@ -337,13 +320,12 @@ int history(const std::vector<std::string>& words) {
   return ExitSuccess;
 }
 
-int verify(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--html"}, {});
+int verify(const Arguments& args) {
   if (args.plain().size() != 1) throw UsageError(tr("verify takes one record: FILE.json"));
   const std::string recordPath = args.plain()[0];
   const std::string pagePath = args.value("--html", ReportPathFor(recordPath));
-  const std::string bytes = bytesOf(recordPath);
-  const std::optional<PageCheck> check = CheckPage(bytesOf(pagePath), bytes);
+  const std::string bytes = ReadFileBytes(recordPath);
+  const std::optional<PageCheck> check = CheckPage(ReadFileBytes(pagePath), bytes);
   if (!check) throw CliError(trWith("%s: no record's certificate in it", {pagePath}));
   const std::string page = TerminalText(pagePath);
   const std::string record = TerminalText(recordPath);

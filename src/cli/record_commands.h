@@ -10,20 +10,20 @@
 namespace loopmon::cli {
 
 // Returns ExitNothingFound when no device answers; nothing is written then.
-int survey(const std::vector<std::string>& words, const BusOpener& open);
+int survey(const Arguments& args, const BusOpener& open);
 
 // Returns ExitSuccess when nothing changed, ExitChanged when something did.
-int compare(const std::vector<std::string>& words);
+int compare(const Arguments& args);
 
-int report(const std::vector<std::string>& words);
+int report(const Arguments& args);
 
 // Each loop of the sites the records hold across their visits: its series,
 // drift and when it leaves its band; those due before the next visit first.
-int history(const std::vector<std::string>& words);
+int history(const Arguments& args);
 
 // Returns ExitSuccess when the page and the record belong together and
 // neither changed since the page was written, ExitChanged otherwise.
-int verify(const std::vector<std::string>& words);
+int verify(const Arguments& args);
 
 // Every site of a folder tree of records at a glance; with --html an index
 // page linking the page of each site's latest record.

@@ -3,7 +3,6 @@
 // numbers in columns of their own and texts in theirs, so a spreadsheet or a
 // script never meets "Обрыв" where it expects kilo-ohms.
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -14,10 +13,6 @@
 namespace loopmon::cli {
 
 enum class RecordFormat { Text, Csv, Json };
-
-// Local time with its offset from UTC, to the millisecond:
-// "2026-12-06T14:03:07.125+03:00".
-std::string isoTimestamp(std::chrono::system_clock::time_point time);
 
 // One field of a record: what CSV and the text table show (a number with
 // the locale's separator, a text, or nothing), and the JSON value it is.

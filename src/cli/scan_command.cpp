@@ -42,8 +42,7 @@ void checkLine(const TRSSession& session) {
     throw CliError(session.Bus().Port->failure());
 }
 
-int scan(const std::vector<std::string>& words, const BusOpener& open) {
-  const Arguments args(words, {"--port", "--addr"}, {"--json", "--csv", "--quick"});
+int scan(const Arguments& args, const BusOpener& open) {
   if (!args.plain().empty())
     throw UsageError(trWith("%s takes no words: %s", {"scan", args.plain().front()}));
   if (args.has("--json") && args.has("--csv"))

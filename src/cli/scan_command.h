@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "session/session.h"
 
 namespace loopmon::cli {
@@ -23,6 +24,6 @@ using BusOpener = std::function<std::unique_ptr<TRSSession>(const std::string& p
 void checkLine(const TRSSession& session);
 
 // Returns the exit status: ExitNothingFound when no device answers.
-int scan(const std::vector<std::string>& words, const BusOpener& open);
+int scan(const Arguments& args, const BusOpener& open);
 
 }  // namespace loopmon::cli

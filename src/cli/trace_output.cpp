@@ -6,6 +6,7 @@
 #include "cli/cli_args.h"
 #include "cli/output.h"
 #include "cli/records.h"
+#include "common/iso_time.h"
 #include "platform/store/whole_file.h"
 #include "platform/system/console.h"
 #include "traffic/trace_text.h"
@@ -64,7 +65,7 @@ std::vector<Field> jsonRecord(const TraceRecord& r) {
   const std::chrono::system_clock::time_point wall(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(
           std::chrono::microseconds(r.wallMicros)));
-  return {Field::textOf(isoTimestamp(wall)),
+  return {Field::textOf(IsoTime(wall)),
           Field::number(line.address),
           count(r.exchange),
           inRequest ? Field::number(r.attempt) : Field::empty(),

@@ -21,11 +21,7 @@
 
 namespace loopmon::cli {
 
-int watch(const std::vector<std::string>& words, const SessionMaker& makeSession) {
-  const Arguments args(
-      words,
-      {"--port", "--addr", "--period", "--log", "--log-size", "--metrics", "--site", "--passes"},
-      {"--service"});
+int watch(const Arguments& args, const SessionMaker& makeSession) {
   if (!args.plain().empty()) throw UsageError("watch takes no words: " + args.plain().front());
   WatchSettings settings;
   settings.ports = args.all("--port");

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "watch/watch.h"
 
 namespace loopmon::cli {
 
-int watch(const std::vector<std::string>& words, const SessionMaker& makeSession);
+int watch(const Arguments& args, const SessionMaker& makeSession);
 
 }  // namespace loopmon::cli

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string_view>
 
+#include "platform/system/text_scan.h"
+
 namespace loopmon {
 
 ConversionError ConversionError::invalidFloat(const std::string& text) {
@@ -236,18 +238,9 @@ int StrToInt(const std::string& text) {
   const uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
   uint64_t magnitude = 0;
   for (; i < n; ++i) {
-    int digit = 0;
-    const char c = text[i];
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      throw fail();
-    }
-    magnitude = magnitude * base + digit;
+    const int digit = digitValue(text[i], base);
+    if (digit < 0) throw fail();
+    magnitude = magnitude * base + static_cast<unsigned>(digit);
     if (magnitude > limit) throw fail();
   }
   const auto bits = static_cast<uint32_t>(negative ? 0 - magnitude : magnitude);

@@ -76,9 +76,9 @@ LineDeviceText kindText(uint8_t kind, uint8_t adc) {
 
 LineDeviceText DecodeLineDevice(const Bytes& answer, uint8_t adc) {
   if (answer.size() < 5) return {};
-  const uint8_t code = answer[2];
-  const uint8_t answerClass = answer[3];
-  const uint8_t value = answer[4];
+  const uint8_t code = answer[FrameOffset::Code];
+  const uint8_t answerClass = answer[AnswerField::LineClass];
+  const uint8_t value = answer[AnswerField::LoopValue];
   if (code != BusAnswer::LineDevice) {
     return {"", "Возможно команда не поддерживается: " + std::to_string(code)};
   }

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
-
-#include "platform/system/local_time.h"
 
 namespace loopmon {
 
@@ -212,21 +209,6 @@ size_t LoopHistory::MemoryBytes() const {
     bytes += NodeBytes + entry.second.points.capacity() * sizeof(HistoryPoint);
   }
   return bytes;
-}
-
-std::string IsoTime(WallTime time) {
-  const int64_t millis = millisOf(time);
-  const int64_t seconds = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
-  const LocalTime local = localTimeOf(static_cast<std::time_t>(seconds));
-  const std::tm& t = local.calendar;
-  const int offset = local.utcOffsetMinutes;
-  const int offsetAbs = offset < 0 ? -offset : offset;
-  char text[128];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
-                static_cast<int>(millis - seconds * 1000), offset < 0 ? '-' : '+', offsetAbs / 60,
-                offsetAbs % 60);
-  return text;
 }
 
 }  // namespace loopmon

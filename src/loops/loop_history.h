@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/iso_time.h"
 #include "loops/loop_reading.h"
 
 namespace loopmon {
@@ -133,8 +134,5 @@ class LoopHistory {
   mutable std::mutex lock_;
   std::map<LoopKey, LoopRecord> loops_;
 };
-
-// "2026-12-06T14:26:45.123+03:00": local time with its offset from UTC.
-std::string IsoTime(WallTime time);
 
 }  // namespace loopmon

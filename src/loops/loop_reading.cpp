@@ -109,7 +109,7 @@ LoopReading DecodeLoopReading(const LoopRequestOf& request, const LoopAnswers& a
   if (!AnswerFitsRequest(asked, answers.loop)) {
     return unanswered(request, time, AnswerStatus::Unanswered);
   }
-  const uint8_t value = answers.loop[4];
+  const uint8_t value = answers.loop[AnswerField::LoopValue];
   if (!adc) {
     return StateReading(request.address, request.loop, time, value);
   }

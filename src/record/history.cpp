@@ -5,19 +5,12 @@
 #include <filesystem>
 #include <tuple>
 
+#include "platform/system/utf8.h"
+
 namespace loopmon {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-fs::path pathOfUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
 
 bool namedJson(const fs::path& path) {
   std::string extension = utf8Of(path.extension());
@@ -32,7 +25,7 @@ std::vector<std::string> jsonFilesUnder(const std::string& folder,
                                         std::vector<std::string>& skipped) {
   std::vector<std::string> files;
   std::error_code error;
-  fs::recursive_directory_iterator entry(pathOfUtf8(folder), error);
+  fs::recursive_directory_iterator entry(pathOf(folder), error);
   for (const fs::recursive_directory_iterator end; !error && entry != end; entry.increment(error)) {
     std::error_code kindError;
     if (entry->is_regular_file(kindError) && namedJson(entry->path())) {
@@ -92,7 +85,7 @@ RecordSet LoadRecords(const std::vector<std::string>& paths) {
   std::vector<std::string> files;
   for (const std::string& path : paths) {
     std::error_code error;
-    if (fs::is_directory(pathOfUtf8(path), error)) {
+    if (fs::is_directory(pathOf(path), error)) {
       for (std::string& file : jsonFilesUnder(path, set.skipped)) files.push_back(std::move(file));
     } else {
       files.push_back(path);

@@ -256,15 +256,19 @@ SiteRecord LoadRecord(const std::string& path) {
   return LoadRecord(path, bytes);
 }
 
-SiteRecord LoadRecord(const std::string& path, std::string& bytes) {
-  std::optional<std::string> text;
+std::string ReadFileBytes(const std::string& path) {
+  std::optional<std::string> bytes;
   try {
-    text = readWholeFile(path);
+    bytes = readWholeFile(path);
   } catch (const FileError& error) {
     throw RecordError(path + ": cannot be read (" + error.reason() + ")");
   }
-  if (!text) throw RecordError(path + ": cannot be read (" + FileNotFound + ")");
-  bytes = std::move(*text);
+  if (!bytes) throw RecordError(path + ": cannot be read (" + FileNotFound + ")");
+  return std::move(*bytes);
+}
+
+SiteRecord LoadRecord(const std::string& path, std::string& bytes) {
+  bytes = ReadFileBytes(path);
   try {
     return ParseRecord(bytes);
   } catch (const RecordError& error) {
@@ -310,20 +314,6 @@ LoopCounts CountLoops(const SiteRecord& record) {
   return counts;
 }
 
-namespace {
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t daysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-}  // namespace
-
 std::optional<RecordInstant> RecordTimeOf(const std::string& text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
@@ -351,7 +341,7 @@ std::optional<RecordInstant> RecordTimeOf(const std::string& text) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
     return std::nullopt;
   }
-  return RecordInstant{daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+  return RecordInstant{DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
                            second - offsetMinutes * 60,
                        offsetMinutes};
 }
@@ -363,25 +353,6 @@ std::string LocalTimeText(const std::string& isoTime) {
   char text[64];
   std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1,
                 t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-  return text;
-}
-
-std::string IsoDateOf(int64_t seconds, int offsetMinutes) {
-  // The inverse of daysFromCivil.
-  const int64_t local = seconds + int64_t{offsetMinutes} * 60;
-  const int64_t days = (local >= 0 ? local : local - 86399) / 86400 + 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-  const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-  const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(year),
-                static_cast<int>(month), static_cast<int>(day));
   return text;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/iso_time.h"
 #include "loops/loop_reading.h"
 
 namespace loopmon {
@@ -92,9 +93,6 @@ struct RecordInstant {
 // for any other text.
 std::optional<RecordInstant> RecordTimeOf(const std::string& isoTime);
 
-// The calendar date ("2027-03-01") of an instant at a UTC offset.
-std::string IsoDateOf(int64_t seconds, int offsetMinutes);
-
 // A file or text that cannot be taken as a record; what() names the file and
 // the problem.
 class RecordError : public std::runtime_error {
@@ -124,6 +122,10 @@ std::string RecordJson(const SiteRecord& record);
 // Reads a record; RecordError says what is wrong (broken JSON with its line and
 // column, or JSON that is not a site record), without the file's name.
 SiteRecord ParseRecord(const std::string& text);
+
+// A record's or its page's bytes: a regular file of at most WholeFileLimit
+// bytes (whole_file.h); RecordError "PATH: cannot be read (reason)".
+std::string ReadFileBytes(const std::string& path);
 
 // ParseRecord of a file: a regular file of at most WholeFileLimit bytes
 // (whole_file.h); RecordError naming the file. `bytes` gets the file as read.

@@ -53,8 +53,8 @@ std::string IdentifyPresent(TRSSession& session, uint8_t address) {
   // Only an identity answer names a type and a version: a refusal (code 10)
   // or an answer owed to another request does not.
   if (!AnswerFitsRequest(identify, answer)) return {};
-  session.SetDeviceType(address, answer[3]);
-  session.SetDeviceVersion(address, answer[4]);
+  session.SetDeviceType(address, answer[AnswerField::DeviceType]);
+  session.SetDeviceVersion(address, answer[AnswerField::DeviceVersion]);
   return session.DescribeDevice(address);
 }
 

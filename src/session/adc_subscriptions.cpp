@@ -20,7 +20,9 @@ constexpr double RepeatReportDays = 20.0 / (24 * 60);
 
 // The loop kind code of an answer to the loop-kind request, or 255.
 uint8_t lineKind(const Bytes& request, const Bytes& answer) {
-  if (AnswerFitsRequest(request, answer) && answer[4] >= 1 && answer[4] <= 254) return answer[4];
+  if (AnswerFitsRequest(request, answer) && answer[AnswerField::LoopValue] >= 1 &&
+      answer[AnswerField::LoopValue] <= 254)
+    return answer[AnswerField::LoopValue];
   return NoLineKind;
 }
 
@@ -151,7 +153,7 @@ void SessionWorker::AdcExchange(const Bytes& request, uint8_t addr, TLoopA& entr
   }
   if (!AnswerFitsRequest(request, answer)) return;
 
-  const int32_t value = answer[4];
+  const int32_t value = answer[AnswerField::LoopValue];
   const int32_t moved = entry.LastValue == -1 ? 2 : entry.LastValue - value;
   const double now = s_.platform.clock->nowDays();
   if (moved > 1 || moved < -1) {
@@ -173,8 +175,9 @@ SessionWorker::Kind SessionWorker::DetermineKind(TStructDeviceA& device, const T
     const Bytes identify{addr, 6, 0, BusCommand::Identify, 0, 0};
     const bool answered = s_.ShortRequest(identify, 1);
     NoteExchange(identify, answered ? s_.Answer : Bytes{});
-    device.TypeDevice =
-        answered && AnswerFitsRequest(identify, s_.Answer) ? s_.Answer[3] : UnknownType;
+    device.TypeDevice = answered && AnswerFitsRequest(identify, s_.Answer)
+                            ? s_.Answer[AnswerField::DeviceType]
+                            : UnknownType;
   }
   int32_t kind = 2;
   for (TLoopA& f : device.Loops) {

@@ -125,11 +125,11 @@ void SessionWorker::DecodeEvent(const Bytes& frame, Origin origin) {
   uint8_t event = 0;
   uint8_t loop = 0;
   if (answerCode == EventAnswerCode) {
-    event = frame[3];
-    loop = frame[4];
+    event = frame[AnswerField::EventCode];
+    loop = frame[AnswerField::EventLoop];
   } else if (answerCode == LoopStateAnswerCode) {
-    loop = frame[3];
-    event = frame[4];
+    loop = frame[AnswerField::StateLoop];
+    event = frame[AnswerField::StateCode];
   } else {
     return;
   }
@@ -220,7 +220,7 @@ void SessionWorker::AsyncCommandStep() {
 
     if (request.size() >= 6 && request[FrameOffset::Command] == BusCommand::LoopState) {
       TStructDeviceA* device = FindDevice(request[FrameOffset::Address]);
-      const TLoopA* entry = device ? FindLoop(*device, request[4]) : nullptr;
+      const TLoopA* entry = device ? FindLoop(*device, request[FrameOffset::RequestData]) : nullptr;
       if (entry) DetermineKind(*device, *entry);
       if (!Running()) return;
     }

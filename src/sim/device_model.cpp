@@ -267,8 +267,8 @@ std::optional<Bytes> SimulatedBus::respond(const Bytes& frame) {
     key = *target->spec().key ^ frame[FrameOffset::Modifier];
   }
   const uint8_t command = frame[FrameOffset::Command] ^ key;
-  const uint8_t data1 = frame[4] ^ key;
-  const uint8_t data2 = frame.size() > 6 ? frame[5] ^ key : 0;
+  const uint8_t data1 = frame[FrameOffset::RequestData] ^ key;
+  const uint8_t data2 = frame.size() > 6 ? frame[FrameOffset::RequestData + 1] ^ key : 0;
   if (!target->hears(command)) return std::nullopt;
   const auto reply = target->answer(command, data1, data2);
   if (!reply) return std::nullopt;

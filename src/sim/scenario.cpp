@@ -6,16 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/system/text_scan.h"
+
 namespace loopmon::sim {
 
 namespace {
 
-std::string trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
+// A line read on Linux from a file written on Windows keeps its CR.
+constexpr std::string_view LineBlanks = " \t\r";
 
 std::string lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -39,14 +37,15 @@ class Parser {
     std::string raw;
     while (std::getline(in, raw)) {
       ++line_;
-      const std::string entry = trim(stripComment(raw));
+      const std::string entry(trimmed(stripComment(raw), LineBlanks));
       if (entry.empty()) continue;
       if (entry.front() == '[') {
         openSection(entry);
       } else {
         const auto equals = entry.find('=');
         if (equals == std::string::npos) fail("expected \"name = value\"");
-        setValue(lower(trim(entry.substr(0, equals))), trim(entry.substr(equals + 1)));
+        setValue(lower(std::string(trimmed(entry.substr(0, equals), LineBlanks))),
+                 std::string(trimmed(entry.substr(equals + 1), LineBlanks)));
       }
     }
     for (auto& device : scenario_.devices) {

@@ -90,12 +90,14 @@ std::string frameMeaning(const Bytes& frame, FrameRole role, const TraceWording&
   if (role == FrameRole::Request) {
     // A second data byte only where the Length says so, not the checksum.
     const bool twoData = frame[FrameOffset::Length] > 5 && frame.size() > 5;
-    return requestMeaning(frame[FrameOffset::Command], frame[4], twoData ? frame[5] : 0, wording);
+    return requestMeaning(frame[FrameOffset::Command], frame[FrameOffset::RequestData],
+                          twoData ? frame[FrameOffset::RequestData + 1] : 0, wording);
   }
   // Every answer of this bus has Length 5: Code and two data bytes. An echo
   // of a request, for one, does not.
   if (frame[FrameOffset::Length] != 5) return {};
-  return answerMeaning(frame[FrameOffset::Code], frame[3], frame[4], wording);
+  return answerMeaning(frame[FrameOffset::Code], frame[FrameOffset::AnswerData],
+                       frame[FrameOffset::AnswerData + 1], wording);
 }
 
 }  // namespace loopmon

@@ -21,7 +21,27 @@ inline constexpr size_t Length = 1;
 inline constexpr size_t Modifier = 2;  // requests
 inline constexpr size_t Code = 2;      // answers
 inline constexpr size_t Command = 3;   // requests
+// A request's data bytes follow its Command (the loop asked for first); an
+// answer's two follow its Code.
+inline constexpr size_t RequestData = 4;
+inline constexpr size_t AnswerData = 3;
 }  // namespace FrameOffset
+
+// The two data bytes of each answer the system reads.
+namespace AnswerField {
+// Identify.
+inline constexpr size_t DeviceType = FrameOffset::AnswerData;
+inline constexpr size_t DeviceVersion = FrameOffset::AnswerData + 1;
+// A loop's ADC reading, state code or kind, and a line device's class and value.
+inline constexpr size_t LineClass = FrameOffset::AnswerData;
+inline constexpr size_t LoopValue = FrameOffset::AnswerData + 1;
+// An event (code 4): the event, then the loop.
+inline constexpr size_t EventCode = FrameOffset::AnswerData;
+inline constexpr size_t EventLoop = FrameOffset::AnswerData + 1;
+// A loop's state event (code 26): the loop, then its state.
+inline constexpr size_t StateLoop = FrameOffset::AnswerData;
+inline constexpr size_t StateCode = FrameOffset::AnswerData + 1;
+}  // namespace AnswerField
 
 // Request commands and answer codes of the devices on the bus.
 namespace BusCommand {

@@ -93,8 +93,9 @@ bool simExchange(BusState& bus, const Bytes& request, uint8_t mode, SimulatorSid
   bus.AnswerFrame.count = static_cast<uint8_t>(m);
   bus.Answer = answer;
 
-  if (side == SimulatorSide::Worker && m > 3 &&
-      std::ranges::find(WorkerPauseValues, answer[3]) != WorkerPauseValues.end()) {
+  if (side == SimulatorSide::Worker && m > FrameOffset::AnswerData &&
+      std::ranges::find(WorkerPauseValues, answer[FrameOffset::AnswerData]) !=
+          WorkerPauseValues.end()) {
     clock.sleepMs(WorkerAnswerPauseMs);
   }
   if (m > FrameOffset::Code && isEventCode(answer[FrameOffset::Code])) {

@@ -17,6 +17,7 @@
 #include "record/compare.h"
 #include "record/report.h"
 #include "record/site_record.h"
+#include "scoped_temp_dir.h"
 
 namespace loopmon {
 namespace {
@@ -266,27 +267,8 @@ TEST(SiteRecord, AFileThatIsNoRecordIsNamedWithItsFault) {
   }
 }
 
-// A folder of the test's own, on either system.
-class TempFolder {
- public:
-  TempFolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("loopmon-record-" + std::to_string(std::random_device()()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 TEST(SiteRecord, AFailedSaveLeavesNothingBehind) {
-  const TempFolder folder;
+  const testing::ScopedTempDir folder;
   std::filesystem::create_directory(folder.file("taken"));
   EXPECT_THROW(SaveWholeFile(folder.file("taken"), "{}"), RecordError);
   EXPECT_THROW(SaveWholeFile(folder.file("missing/x.json"), "{}"), RecordError);

@@ -1,16 +1,11 @@
 #include <cstdint>
 
 #include "platform/store/profile_file.h"
+#include "platform/system/text_scan.h"
 
 namespace loopmon {
 
 namespace {
-
-std::string trimBlanks(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-}
 
 bool hasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
@@ -37,28 +32,19 @@ int profileInteger(const std::string& value) {
   // and the result wraps at 32 bits.
   uint32_t result = 0;
   for (; i < value.size(); ++i) {
-    const char c = value[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      break;
-    }
-    result = result * base + digit;
+    const int digit = digitValue(value[i], static_cast<int>(base));
+    if (digit < 0) break;
+    result = result * base + static_cast<unsigned>(digit);
   }
   return static_cast<int32_t>(negative ? 0u - result : result);
 }
 
 bool acceptableProfileEntries(const std::string& section,
                               const std::vector<std::pair<std::string, std::string>>& entries) {
-  if (hasLineBreak(section) || trimBlanks(section).empty()) return false;
+  if (hasLineBreak(section) || trimmed(section).empty()) return false;
   if (section.find(']') != std::string::npos) return false;
   for (const auto& [key, value] : entries) {
-    if (hasLineBreak(key) || hasLineBreak(value) || trimBlanks(key).empty()) return false;
+    if (hasLineBreak(key) || hasLineBreak(value) || trimmed(key).empty()) return false;
     if (key.find('=') != std::string::npos) return false;
   }
   return true;

@@ -3,16 +3,11 @@
 
 #include "platform/store/profile_file.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/text_scan.h"
 
 namespace loopmon {
 
 namespace {
-
-std::string trimBlanks(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-}
 
 bool equalNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -55,19 +50,20 @@ ProfileText loadText(const std::string& path) {
 }
 
 std::optional<std::string> sectionName(const std::string& line) {
-  const std::string trimmed = trimBlanks(line);
-  if (trimmed.empty() || trimmed[0] != '[') return std::nullopt;
-  const size_t close = trimmed.find(']');
-  return trimBlanks(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  const std::string_view text = trimmed(line);
+  if (text.empty() || text[0] != '[') return std::nullopt;
+  const size_t close = text.find(']');
+  return std::string(
+      trimmed(text.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
 }
 
 // The key of a "key=value" line; nothing for comments, headers and other lines.
 std::optional<std::string> keyName(const std::string& line) {
-  const std::string trimmed = trimBlanks(line);
-  if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '[') return std::nullopt;
-  const size_t equals = trimmed.find('=');
+  const std::string_view text = trimmed(line);
+  if (text.empty() || text[0] == ';' || text[0] == '[') return std::nullopt;
+  const size_t equals = text.find('=');
   if (equals == std::string::npos) return std::nullopt;
-  std::string key = trimBlanks(trimmed.substr(0, equals));
+  std::string key(trimmed(text.substr(0, equals)));
   if (key.empty()) return std::nullopt;
   return key;
 }
@@ -80,7 +76,7 @@ struct SectionSpan {
 
 std::optional<SectionSpan> findSection(const std::vector<std::string>& lines,
                                        const std::string& section) {
-  const std::string wanted = trimBlanks(section);
+  const std::string wanted(trimmed(section));
   for (size_t i = 0; i < lines.size(); ++i) {
     const auto name = sectionName(lines[i]);
     if (!name || !equalNoCase(*name, wanted)) continue;
@@ -93,7 +89,7 @@ std::optional<SectionSpan> findSection(const std::vector<std::string>& lines,
 
 std::optional<size_t> findKey(const std::vector<std::string>& lines, SectionSpan span,
                               const std::string& key) {
-  const std::string wanted = trimBlanks(key);
+  const std::string wanted(trimmed(key));
   for (size_t i = span.begin; i < span.end; ++i) {
     const auto name = keyName(lines[i]);
     if (name && equalNoCase(*name, wanted)) return i;
@@ -114,7 +110,7 @@ void setKey(ProfileText& text, const std::string& section, const std::string& ke
     // Built by appending: GCC 12 at -O3 takes `"[" + std::string&&` for an
     // overlapping copy (-Wrestrict) where there is none.
     std::string heading = "[";
-    heading += trimBlanks(section);
+    heading += trimmed(section);
     heading += ']';
     insertLine(text, lines.size(), std::move(heading));
     span = SectionSpan{lines.size(), lines.size()};
@@ -126,8 +122,8 @@ void setKey(ProfileText& text, const std::string& section, const std::string& ke
   // After the section's last line with content, so that blank lines that part
   // it from the next section stay where they are.
   size_t insertAt = span->end;
-  while (insertAt > span->begin && trimBlanks(lines[insertAt - 1]).empty()) --insertAt;
-  insertLine(text, insertAt, trimBlanks(key) + "=" + value);
+  while (insertAt > span->begin && trimmed(lines[insertAt - 1]).empty()) --insertAt;
+  insertLine(text, insertAt, std::string(trimmed(key)) + "=" + value);
 }
 
 }  // namespace
@@ -140,7 +136,7 @@ std::string ProfileFile::readString(const std::string& section, const std::strin
   const auto at = findKey(text.lines, *span, key);
   if (!at) return defaultValue;
   const std::string& line = text.lines[*at];
-  return trimBlanks(line.substr(line.find('=') + 1));
+  return std::string(trimmed(std::string_view(line).substr(line.find('=') + 1)));
 }
 
 std::vector<std::string> ProfileFile::keys(const std::string& section) const {

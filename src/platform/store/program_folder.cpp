@@ -5,17 +5,9 @@
 
 #include "platform/store/program_folder.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/utf8.h"
 
 namespace loopmon {
-namespace {
-
-// The program's paths are UTF-8 on every system; std::filesystem would read
-// a plain string in the Windows ANSI code page.
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-}  // namespace
 
 std::string besideProgramPath(const std::string& name) {
   const std::string program = programFolder();

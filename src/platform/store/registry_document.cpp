@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "platform/system/text_scan.h"
 #include "platform/system/utf8.h"
 
 namespace loopmon {
@@ -139,12 +140,6 @@ bool ended(std::string_view line) {
   return !line.empty() && line.back() == '\n';
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // Long hex data continues on the next, indented line after a trailing
 // backslash. Lines written here never start with a blank, so a damaged line
 // ending in a backslash cannot swallow them.
@@ -155,17 +150,10 @@ bool continues(std::string_view line, std::string_view next) {
 }
 
 bool blank(std::string_view line) {
-  return trim(content(line)).empty();
+  return trimmed(content(line)).empty();
 }
 
 // --- Values -------------------------------------------------------------------
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = lowerAscii(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // A quoted string with \\ and \" escapes starting at s[pos]; pos ends after the
 // closing quote.
@@ -188,11 +176,11 @@ std::optional<std::string> parseQuoted(std::string_view s, size_t& pos) {
 }
 
 std::optional<uint32_t> parseDword(std::string_view s) {
-  s = trim(s);
+  s = trimmed(s);
   if (s.empty() || s.size() > 8) return std::nullopt;
   uint32_t v = 0;
   for (char c : s) {
-    int d = hexDigit(c);
+    int d = digitValue(c, 16);
     if (d < 0) return std::nullopt;
     v = (v << 4) | static_cast<uint32_t>(d);
   }
@@ -201,15 +189,16 @@ std::optional<uint32_t> parseDword(std::string_view s) {
 
 std::optional<std::vector<uint8_t>> parseHexBytes(std::string_view s) {
   std::vector<uint8_t> bytes;
-  s = trim(s);
+  s = trimmed(s);
   if (s.empty()) return bytes;
   size_t start = 0;
   while (start <= s.size()) {
     size_t end = s.find(',', start);
     if (end == std::string_view::npos) end = s.size();
-    std::string_view item = trim(s.substr(start, end - start));
-    if (item.size() != 2 || hexDigit(item[0]) < 0 || hexDigit(item[1]) < 0) return std::nullopt;
-    bytes.push_back(static_cast<uint8_t>(hexDigit(item[0]) * 16 + hexDigit(item[1])));
+    std::string_view item = trimmed(s.substr(start, end - start));
+    if (item.size() != 2 || digitValue(item[0], 16) < 0 || digitValue(item[1], 16) < 0)
+      return std::nullopt;
+    bytes.push_back(static_cast<uint8_t>(digitValue(item[0], 16) * 16 + digitValue(item[1], 16)));
     start = end + 1;
   }
   return bytes;
@@ -227,14 +216,14 @@ std::optional<std::pair<std::string, RegValue>> parseValueLine(std::string_view 
     if (!quoted) return std::nullopt;
     name = std::move(*quoted);
   }
-  std::string_view rest = trim(line.substr(pos));
+  std::string_view rest = trimmed(line.substr(pos));
   if (rest.empty() || rest[0] != '=') return std::nullopt;
-  std::string_view data = trim(rest.substr(1));
+  std::string_view data = trimmed(rest.substr(1));
 
   if (!data.empty() && data[0] == '"') {
     size_t at = 0;
     std::optional<std::string> text = parseQuoted(data, at);
-    if (!text || !trim(data.substr(at)).empty()) return std::nullopt;
+    if (!text || !trimmed(data.substr(at)).empty()) return std::nullopt;
     return std::pair{std::move(name), RegValue::ofString(std::move(*text))};
   }
   if (startsWithName(data, "dword:")) {
@@ -332,7 +321,7 @@ void RegistryDocument::index() {
     while (i + 1 < lines_.size() && continues(lines_[i], lines_[i + 1])) ++i;
     const size_t last = i++;
     if (first == last) {
-      std::string_view t = trim(content(lines_[first]));
+      std::string_view t = trimmed(content(lines_[first]));
       if (t.empty() || t == kHeader || t == kOldHeader) continue;
       if (t.front() == '[' && t.back() == ']' && t.size() > 2 && t[1] != '-') {
         std::string path = normalizePath(t.substr(1, t.size() - 2));
@@ -347,7 +336,7 @@ void RegistryDocument::index() {
     current->end = last + 1;
     std::string joined;
     for (size_t k = first; k <= last; ++k) {
-      std::string_view piece = trim(content(lines_[k]));
+      std::string_view piece = trimmed(content(lines_[k]));
       if (k < last && !piece.empty() && piece.back() == '\\') piece.remove_suffix(1);
       joined += piece;
     }

@@ -1,7 +1,9 @@
 #pragma once
-// UTF-8, the program's one text encoding: a code point appended in it.
+// UTF-8, the program's one text encoding: a code point appended in it, and
+// file names to and from the paths of the file functions.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace loopmon {
@@ -23,6 +25,18 @@ inline void appendUtf8(std::string& out, uint32_t codePoint) {
     out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (codePoint & 0x3F));
   }
+}
+
+// A UTF-8 file name as a path; std::filesystem would take a plain string in
+// the Windows ANSI code page.
+inline std::filesystem::path pathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A path's name in UTF-8.
+inline std::string utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
 }
 
 }  // namespace loopmon
