@@ -374,7 +374,7 @@ int history(const std::vector<std::string>& words) {
     }
     std::string leaves = series.leaves ? dateOf(series) : "-";
     if (series.beforeNextVisit) leaves += " !";
-    printLine(stdout, TerminalText(series.site) + "\t" + std::to_string(series.addr) + "\t" +
+    printLine(stdout, TableText(series.site) + "\t" + std::to_string(series.addr) + "\t" +
                           std::to_string(series.type) + "\t" + std::to_string(series.loop) + "\t" +
                           std::to_string(series.points.size()) + "\t" + values + "\t" + slope +
                           "\t" + leaves);
@@ -441,7 +441,7 @@ int sites(const std::vector<std::string>& words) {
     for (const LoopSeries& loop : site.due) due += (due.empty() ? "" : ", ") + DueLoopText(loop);
     std::string visit = IsoDateOf(site.lastVisit.seconds, site.lastVisit.offsetMinutes);
     if (site.overdue) visit += " " + std::string(tr("overdue"));
-    printLine(stdout, TerminalText(site.site) + "\t" + visit + "\t" + std::to_string(site.visits) +
+    printLine(stdout, TableText(site.site) + "\t" + visit + "\t" + std::to_string(site.visits) +
                           "\t" + std::to_string(site.devices) + "\t" +
                           std::to_string(site.counts.loops) + "\t" + worst + "\t" + due);
   }
