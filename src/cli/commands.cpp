@@ -246,6 +246,7 @@ const std::vector<Command>& commands() {
        [](const CommandCall& call) { return verify(call.args); }},
       {"sites",
        "usage: loopctl sites DIR... [--every TIME] [--html OUT.html]\n"
+       "                     [--band TYPE:LOW..HIGH] [--tolerance PCT]\n"
        "Lists every site of the records in the folders given (with their\n"
        "subfolders, every *.json), one line each: its last visit (marked overdue\n"
        "when more than --every ago), visits, devices and loops of the latest record,\n"
@@ -253,9 +254,14 @@ const std::vector<Command>& commands() {
        "resistances furthest outside their band) and the loops forecast to leave\n"
        "their band before the next visit, as history forecasts them.\n"
        "  --every TIME  how often a site is visited: 180d, 26w, 6m or 1y (default 6m)\n"
-       "  --html OUT    also an index page, each site linking the page beside its\n"
-       "                latest record where there is one\n",
-       {"--every", "--html"},
+       "  --html OUT    also an index page, each site linking the report of its\n"
+       "                latest record: the page beside the record, or one written\n"
+       "                beside the index with the site's history\n"
+       "  --band TYPE:LOW..HIGH  the band of the loops of device type TYPE in\n"
+       "                kilo-ohms, once per type (default: the loop's first\n"
+       "                resistance give or take the tolerance)\n"
+       "  --tolerance PCT  the band's width, in percent (default 10)\n",
+       {"--every", "--html", "--band", "--tolerance"},
        {},
        BusUse::None,
        [](const CommandCall& call) { return sites(call.words); }},

@@ -1,10 +1,12 @@
 #include "cli/record_commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "cli/cli_args.h"
 #include "cli/help.h"
@@ -157,6 +159,49 @@ std::string linkFrom(const std::string& page, const std::string& target) {
     }
   }
   return link;
+}
+
+std::filesystem::path wholePath(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::absolute(pathOf(path), error).lexically_normal();
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+// A name for the page of `record` in the folder of `index`: the record's own,
+// numbered where another page has it.
+std::string pageBeside(const std::string& index, const std::string& record,
+                       std::set<std::filesystem::path>& taken) {
+  const std::filesystem::path folder = wholePath(index).parent_path();
+  const std::string stem = utf8Of(pathOf(record).stem());
+  for (int n = 1;; ++n) {
+    const std::filesystem::path page =
+        folder / pathOf(stem + (n > 1 ? "-" + std::to_string(n) : "") + ".html");
+    if (taken.insert(page).second) return utf8Of(page);
+  }
+}
+
+// The report of a site's latest record with its history from every record of
+// the site found, as `report --history` writes it.
+void writeLatestReport(const std::string& page, const SiteSummary& site,
+                       const std::vector<FoundRecord>& records, const HistoryOptions& options,
+                       char separator) {
+  std::vector<FoundRecord> siteRecords;
+  for (const FoundRecord& found : records) {
+    if (found.record.site == site.site) siteRecords.push_back(found);
+  }
+  // The latest record goes last, whichever of several at its time it is.
+  const auto latest = std::ranges::find(siteRecords, site.latestPath, &FoundRecord::path);
+  std::rotate(latest, latest + 1, siteRecords.end());
+  const std::string digest = Sha256Hex(bytesOf(site.latestPath));
+  const std::vector<LoopSeries> loops = LoopHistories(siteRecords, options);
+  const ReportHistory history{loops, static_cast<int>(siteRecords.size()),
+                              options.nextVisitSeconds};
+  SaveWholeFile(page, ReportHtml(siteRecords.back().record, digest, nullptr,
+                                 options.tolerancePercent, separator, &history));
 }
 
 std::string dateOf(const LoopSeries& series) {
@@ -312,7 +357,7 @@ int history(const Arguments& args) {
     }
     std::string leaves = series.leaves ? dateOf(series) : "-";
     if (series.beforeNextVisit) leaves += " !";
-    printLine(stdout, TerminalText(series.site) + "\t" + std::to_string(series.addr) + "\t" +
+    printLine(stdout, TableText(series.site) + "\t" + std::to_string(series.addr) + "\t" +
                           std::to_string(series.type) + "\t" + std::to_string(series.loop) + "\t" +
                           std::to_string(series.points.size()) + "\t" + values + "\t" + slope +
                           "\t" + leaves);
@@ -345,9 +390,11 @@ int verify(const Arguments& args) {
 }
 
 int sites(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--every", "--html"}, {});
+  const Arguments args(words, {"--every", "--html", "--band", "--tolerance"}, {});
   if (args.plain().empty()) throw UsageError(tr("sites takes folders of records: DIR..."));
   HistoryOptions options;
+  options.tolerancePercent = tolerancePercent(args);
+  options.bands = givenBands(args);
   options.nextVisitSeconds = durationSeconds("--every", args.value("--every", "6m"));
   const std::string html = args.value("--html", "");
   if (args.has("--html")) checkWritable("--html", html);
@@ -376,17 +423,24 @@ int sites(const std::vector<std::string>& words) {
     for (const LoopSeries& loop : site.due) due += (due.empty() ? "" : ", ") + DueLoopText(loop);
     std::string visit = IsoDateOf(site.lastVisit.seconds, site.lastVisit.offsetMinutes);
     if (site.overdue) visit += " " + std::string(tr("overdue"));
-    printLine(stdout, TerminalText(site.site) + "\t" + visit + "\t" + std::to_string(site.visits) +
+    printLine(stdout, TableText(site.site) + "\t" + visit + "\t" + std::to_string(site.visits) +
                           "\t" + std::to_string(site.devices) + "\t" +
                           std::to_string(site.counts.loops) + "\t" + worst + "\t" + due);
   }
   if (html.empty()) return ExitSuccess;
+  // The pages beside the latest records are never written over, and no two
+  // sites' pages written beside the index share a name.
+  std::set<std::filesystem::path> taken;
+  for (const SiteSummary& site : summaries) taken.insert(wholePath(ReportPathFor(site.latestPath)));
   std::vector<std::string> links;
   for (const SiteSummary& site : summaries) {
-    const std::string page = ReportPathFor(site.latestPath);
+    std::string page = ReportPathFor(site.latestPath);
     std::error_code error;
-    links.push_back(std::filesystem::is_regular_file(pathOf(page), error) ? linkFrom(html, page)
-                                                                          : "");
+    if (!std::filesystem::is_regular_file(pathOf(page), error)) {
+      page = pageBeside(html, site.latestPath, taken);
+      writeLatestReport(page, site, set.records, options, separator);
+    }
+    links.push_back(linkFrom(html, page));
   }
   SaveWholeFile(html, SitesHtml(summaries, links, separator));
   return ExitSuccess;

@@ -142,14 +142,20 @@ void HistoryWindowModel::refresh() {
 
 std::vector<PlotShape> HistoryWindowModel::plot(Size area, int dpi,
                                                 const TextMeasure& measure) const {
+  return PlotSeries(series_, area, dpi, measure, separator(), clockText);
+}
+
+std::vector<PlotShape> PlotSeries(const std::vector<HistoryPoint>& series, Size area, int dpi,
+                                  const TextMeasure& measure, char separator,
+                                  const std::function<std::string(WallTime)>& timeText) {
   const auto px = [dpi](int at96) { return scaled(at96, dpi); };
   const int lineHeight = measure.lineHeight;
-  const std::optional<ResistanceScale> scale = ScaleFor(series_);
+  const std::optional<ResistanceScale> scale = ScaleFor(series);
   std::vector<std::string> tickTexts;
   int tickWidth = 0;
   if (scale) {
     for (double tick : scale->ticks) {
-      tickTexts.push_back(FormatFixed(tick, scale->decimals, separator()));
+      tickTexts.push_back(FormatFixed(tick, scale->decimals, separator));
       tickWidth = std::max(tickWidth, measure.width(tickTexts.back()));
     }
   }
@@ -176,14 +182,14 @@ std::vector<PlotShape> HistoryWindowModel::plot(Size area, int dpi,
   const double bottom = area.height - lineHeight - px(8);
   if (right - left < px(40) || bottom - top < px(30)) return picture.shapes;
   picture.frame(left, top, right, bottom, AxisColour);
-  if (series_.empty()) {
+  if (series.empty()) {
     picture.text((left + right) / 2, (top + bottom - lineHeight) / 2, texts::NoReadings,
                  TextAlign::Centre, AxisColour);
     return picture.shapes;
   }
 
   // Time runs left to right over the whole run of readings.
-  const auto [earliest, latest] = std::ranges::minmax(series_, {}, &HistoryPoint::time);
+  const auto [earliest, latest] = std::ranges::minmax(series, {}, &HistoryPoint::time);
   const WallTime start = earliest.time;
   const double spanMs = std::max(1000.0, millisBetween(start, latest.time));
   const auto xOf = [&](WallTime time) {
@@ -198,20 +204,20 @@ std::vector<PlotShape> HistoryWindowModel::plot(Size area, int dpi,
     picture.text(step == 0   ? left
                  : step == 1 ? (left + right) / 2
                              : right,
-                 bottom + px(3), clockText(time), align);
+                 bottom + px(3), timeText(time), align);
   }
 
   // How long the loop stayed in each condition: a strip along the bottom.
   const int strip = px(6);
-  for (size_t i = 0; i < series_.size(); ++i) {
-    if (series_[i].condition == LoopCondition::Normal) continue;
-    const double from = xOf(series_[i].time);
-    const double to = i + 1 < series_.size() ? xOf(series_[i + 1].time) : right;
+  for (size_t i = 0; i < series.size(); ++i) {
+    if (series[i].condition == LoopCondition::Normal) continue;
+    const double from = xOf(series[i].time);
+    const double to = i + 1 < series.size() ? xOf(series[i + 1].time) : right;
     picture.fill(from, bottom - strip, std::max(to, from + px(2)), bottom,
-                 ConditionColour(series_[i].condition));
+                 ConditionColour(series[i].condition));
   }
   // Each move into alarm, open or short: a line across the plot.
-  for (const HistoryPoint& point : series_) {
+  for (const HistoryPoint& point : series) {
     if (!point.move || point.condition == LoopCondition::Normal) continue;
     const double x = xOf(point.time);
     picture.line(x, top + 1, x, bottom - strip, ConditionColour(point.condition),
@@ -235,7 +241,7 @@ std::vector<PlotShape> HistoryWindowModel::plot(Size area, int dpi,
   const Colour lineColour = ConditionColour(LoopCondition::Normal);
   const int width = std::max(1, px(2));
   std::optional<std::pair<double, double>> previous;
-  for (const HistoryPoint& point : series_) {
+  for (const HistoryPoint& point : series) {
     const std::optional<double> kiloOhms = point.KiloOhms();
     if (!kiloOhms || !std::isfinite(*kiloOhms)) {
       previous.reset();

@@ -54,6 +54,13 @@ struct TextMeasure {
   int lineHeight = 0;
 };
 
+// The plot of `series` for an area of `area` pixels at `dpi`: its resistance
+// on a scale that holds it, the conditions and moves marked, and the span of
+// its times along the bottom as `timeText` tells them.
+std::vector<PlotShape> PlotSeries(const std::vector<HistoryPoint>& series, Size area, int dpi,
+                                  const TextMeasure& measure, char separator,
+                                  const std::function<std::string(WallTime)>& timeText);
+
 class HistoryWindowView {
  public:
   virtual ~HistoryWindowView() = default;

@@ -23,6 +23,7 @@ enum Control : int {
   DevicesLabel,
   DevicesList,
   ChangesLabel,
+  SiteHistoryButton,
 };
 
 // The progress bar counts in hundredths of the survey.
@@ -61,6 +62,12 @@ inline constexpr ControlForm Controls[] = {
      .text = texts::CompareWith,
      .tabOrder = 4,
      .enabled = false},
+    {.id = SiteHistoryButton,
+     .name = "siteHistoryButton",
+     .kind = ControlKind::PushButton,
+     .rect = {346, 40, 166, 25},
+     .text = texts::SiteHistoryItem,
+     .tabOrder = 5},
     {.id = ProgressLabel,
      .name = "progressLabel",
      .kind = ControlKind::Label,
@@ -82,7 +89,7 @@ inline constexpr ControlForm Controls[] = {
      .name = "devicesList",
      .kind = ControlKind::ListBox,
      .rect = {8, 138, 504, 134},
-     .tabOrder = 5,
+     .tabOrder = 6,
      .horizontal = Follow::Stretch},
     {.id = ChangesLabel,
      .name = "changesLabel",
@@ -94,7 +101,7 @@ inline constexpr ControlForm Controls[] = {
      .name = "changesList",
      .kind = ControlKind::ListBox,
      .rect = {8, 298, 504, 194},
-     .tabOrder = 6,
+     .tabOrder = 7,
      .horizontal = Follow::Stretch,
      .vertical = Follow::Stretch},
 };

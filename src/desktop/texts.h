@@ -120,6 +120,21 @@ inline constexpr char ReadFailed[] = "Не удалось прочитать ф�
 inline constexpr char NoSuchFile[] = "файла нет";
 inline constexpr char NotARecord[] = "Файл %1 — не запись шлейфов: %2";
 
+// The site's history: its records' loops across the visits.
+inline constexpr char SiteHistoryItem[] = "История объекта...";
+inline constexpr char SiteHistoryTitle[] = "История объекта";
+inline constexpr char ChooseRecordsFolder[] = "Папка записей объекта";
+inline constexpr char SiteHistoryLoaded[] = "Записей: %1, шлейфов: %2";
+inline constexpr char NoRecordsIn[] = "В папке %1 нет записей шлейфов";
+inline constexpr char SiteHistoryLoop[] = "Адрес %1, ШС %2: ";
+inline constexpr char SiteHistoryVisits[] = "посещений %1, последнее %2 кОм";
+inline constexpr char SiteHistorySlope[] = ", %1 кОм/мес";
+inline constexpr char SiteHistoryLeaves[] = ", выйдет из полосы %1";
+// Loops forecast to leave their band before the next visit lead with it.
+inline constexpr char SiteHistoryDue[] = "До следующего посещения! ";
+inline constexpr char SkippedLabel[] = "Пропущенные файлы:";
+inline constexpr char LoopsLabel[] = "Шлейфы, первыми — те, что выйдут из полосы:";
+
 // The file dialog's own words, where the toolkit lets the program give them.
 inline constexpr char SaveButton[] = "Сохранить";
 inline constexpr char FileNameLabel[] = "Имя файла:";

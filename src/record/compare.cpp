@@ -146,7 +146,9 @@ class Comparison {
 
 }  // namespace
 
-std::string TerminalText(const std::string& text) {
+namespace {
+
+std::string escapedText(const std::string& text, bool quotes) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -154,7 +156,7 @@ std::string TerminalText(const std::string& text) {
     const bool c1 = c == 0xC2 && i + 1 < text.size() &&
                     static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                     static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (c == '"' || c == '\\') {
+    if ((quotes && c == '"') || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c == '\n') {
@@ -173,6 +175,16 @@ std::string TerminalText(const std::string& text) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string TerminalText(const std::string& text) {
+  return escapedText(text, true);
+}
+
+std::string TableText(const std::string& text) {
+  return escapedText(text, false);
 }
 
 namespace {

@@ -75,6 +75,9 @@ std::string ChangeLine(const RecordChange& change, char separator);
 // A record's text for a terminal: quotes, backslashes and every control
 // character (C0, DEL, C1) escaped, everything else as it is.
 std::string TerminalText(const std::string& text);
+// A record's text for a cell of a tab-separated table: as TerminalText, but
+// quotes as they are, for the cell is not quoted.
+std::string TableText(const std::string& text);
 
 // What kind of change it is in the windows' words, for a list of changes
 // ("сопротивление", "Обрыв", "новый прибор", ...).

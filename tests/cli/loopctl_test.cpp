@@ -927,6 +927,17 @@ TEST_F(SiteRecordCommands, SurveyKeepsWhatReadShowsAndCompareNamesWhatMoved) {
   const std::string changes = slurp(folder.file("changes.html"));
   EXPECT_NE(changes.find("Изменения с записи от " + LocalTimeText(record.time)), std::string::npos);
   EXPECT_NE(changes.find("<span class=\"was\">было Обрыв</span>"), std::string::npos);
+
+  // The index links the latest record's page, written beside the index where
+  // the record has none, with the site's history and its certificate.
+  std::filesystem::create_directory(folder.file("index"));
+  const std::string index = folder.file("index/sites.html");
+  const RunResult indexed =
+      run({"sites", folder.path(), "--html", index, "--band", "1:2..4", "--tolerance", "20"});
+  EXPECT_EQ(indexed.status, 0) << indexed.err;
+  EXPECT_NE(slurp(index).find("href=\"second.html\""), std::string::npos);
+  EXPECT_EQ(run({"verify", second, "--html", folder.file("index/second.html")}).status, 0);
+  EXPECT_EQ(run({"sites", folder.path(), "--band", "1:4..2"}).status, 2);
 }
 
 // The bus as Wireshark shows it, and a site's bus replayed at the office:

@@ -13,14 +13,16 @@
 #include "desktop/main_form.h"
 #include "desktop/password_form.h"
 #include "desktop/search_form.h"
+#include "desktop/site_history_form.h"
+#include "desktop/survey_form.h"
 #include "desktop/traffic_form.h"
 
 namespace loopmon {
 namespace {
 
-const WindowForm* const Forms[] = {&main_form::Form,     &search_form::Form,
-                                   &password_form::Form, &calibration_form::Form,
-                                   &history_form::Form,  &traffic_form::Form};
+const WindowForm* const Forms[] = {
+    &main_form::Form,    &search_form::Form,  &password_form::Form, &calibration_form::Form,
+    &history_form::Form, &traffic_form::Form, &survey_form::Form,   &site_history_form::Form};
 
 bool overlap(const Rect& a, const Rect& b) {
   return a.left < b.right() && b.left < a.right() && a.top < b.bottom() && b.top < a.bottom();
@@ -65,6 +67,10 @@ TEST(Forms, TabVisitsTheControlsInTheirDesignedOrder) {
        {"r1Field", "acp1Field", "r2Field", "acp2Field", "enterButton", "cancelButton",
         "typeSelector", "versionField"}},
       {&history_form::Form, {"saveButton"}},
+      {&survey_form::Form,
+       {"siteField", "surveyButton", "saveButton", "compareButton", "siteHistoryButton",
+        "devicesList", "changesList"}},
+      {&site_history_form::Form, {"loopsList", "skippedList"}},
   };
   for (const auto& c : cases) {
     std::vector<const ControlForm*> stops;

@@ -435,6 +435,9 @@ TEST(CompareRecords, LinesForPeopleAndForScripts) {
        R"(address 7 loop 2: state "на охране" -> none)"},
   };
   for (const auto& [change, line] : escaped) EXPECT_EQ(ChangeLine(change, '.'), line);
+  // A table's cell is not quoted: its quotes stay, what would break the table is escaped.
+  EXPECT_EQ(TableText("Склад \"Север\"\tкорп. 2\\3\n\x1b[2J"),
+            R"(Склад "Север"\tкорп. 2\\3\n\u001b[2J)");
 }
 
 }  // namespace

@@ -84,6 +84,21 @@ std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const
   return askFile(parent, title, {}, filter, suffix, false);
 }
 
+std::optional<std::string> askFolderPath(QWidget* parent, const char* title, const char* suffix) {
+  FileFolders* folders = currentFolders();
+  QFileDialog dialog(parent, QString::fromUtf8(title),
+                     QString::fromStdString(folders ? folders->folderFor(suffix) : std::string()));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8(texts::OpenButton));
+  dialog.setLabelText(QFileDialog::Reject, QString::fromUtf8(texts::Cancel));
+  dialog.setLabelText(QFileDialog::FileName, QString::fromUtf8(texts::FolderLabel));
+  dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8(texts::FolderLabel));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
 void showError(QWidget* parent, const std::exception& error) {
   showMessageBox(parent, QString::fromStdString(texts::ErrorText(error)), applicationTitle(),
                  QMessageBox::Critical);

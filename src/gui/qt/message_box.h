@@ -48,6 +48,10 @@ std::optional<std::string> askSaveFile(QWidget* parent, const char* title,
 std::optional<std::string> askOpenFile(QWidget* parent, const char* title, const char* filter,
                                        const char* suffix);
 
+// The toolkit's own folder dialog in the window's words, starting in the
+// folder last used for files ending in `suffix`; nothing when cancelled.
+std::optional<std::string> askFolderPath(QWidget* parent, const char* title, const char* suffix);
+
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.
 void showError(QWidget* parent, const std::exception& error);

@@ -11,6 +11,7 @@
 #include "desktop/texts.h"
 #include "gui/qt/form_widgets.h"
 #include "gui/qt/message_box.h"
+#include "gui/qt/site_history_window.h"
 
 namespace loopmon::qt {
 
@@ -29,6 +30,8 @@ SurveyWindow::SurveyWindow(BusRunner& bus, const CoefficientsStore& store,
           forward(&SurveyWindowModel::saveClicked));
   connect(form_->get<QPushButton>(CompareButton), &QPushButton::clicked, this,
           forward(&SurveyWindowModel::compareClicked));
+  connect(form_->get<QPushButton>(SiteHistoryButton), &QPushButton::clicked, this,
+          &SurveyWindow::openSiteHistory);
   connect(form_->get<QLineEdit>(SiteField), &QLineEdit::textChanged, this,
           [this](const QString& text) { model_.siteChanged(text.toStdString()); });
   // A click, the arrow keys or Enter: the line that becomes current is chosen.
@@ -42,6 +45,12 @@ SurveyWindow::SurveyWindow(BusRunner& bus, const CoefficientsStore& store,
   };
   choosing(DevicesList, &SurveyWindowModel::deviceChosen);
   choosing(ChangesList, &SurveyWindowModel::changeChosen);
+}
+
+void SurveyWindow::openSiteHistory() {
+  if (siteHistory_ == nullptr) siteHistory_ = new SiteHistoryWindow(this);
+  siteHistory_->chooseFolder = chooseSiteFolder;
+  siteHistory_->openBeside(*this);
 }
 
 void SurveyWindow::closeEvent(QCloseEvent* event) {

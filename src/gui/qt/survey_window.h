@@ -12,6 +12,7 @@
 namespace loopmon::qt {
 
 class FormWidgets;
+class SiteHistoryWindow;
 
 class SurveyWindow : public QWidget, private SurveyWindowView {
   Q_OBJECT
@@ -25,6 +26,10 @@ class SurveyWindow : public QWidget, private SurveyWindowView {
   // file dialogs ask when unset. An empty path does nothing.
   std::function<QString()> chooseSavePath;
   std::function<QString()> chooseRecordPath;
+  // The site's history window once "История объекта..." has made it; null before.
+  SiteHistoryWindow* siteHistory() const { return siteHistory_; }
+  // Which folder "История объекта..." opens; the folder dialog asks when unset.
+  std::function<QString()> chooseSiteFolder;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -42,10 +47,12 @@ class SurveyWindow : public QWidget, private SurveyWindowView {
   void chooseLoop(uint8_t address, int loop) override;
 
   void showLines(int list, const std::vector<std::string>& lines);
+  void openSiteHistory();
 
   SurveyWindowModel model_;
   std::function<void(uint8_t address, int loop)> choose_;
   FormWidgets* form_ = nullptr;
+  SiteHistoryWindow* siteHistory_ = nullptr;
 };
 
 }  // namespace loopmon::qt

@@ -1,6 +1,7 @@
 #include "gui/win32/message_box.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <utility>
@@ -22,6 +23,10 @@ SavePathHook& currentSavePathHook() {
 }
 OpenPathHook& currentOpenPathHook() {
   static OpenPathHook hook;
+  return hook;
+}
+FolderPathHook& currentFolderPathHook() {
+  static FolderPathHook hook;
   return hook;
 }
 FileFolders*& currentFolders() {
@@ -100,6 +105,26 @@ std::optional<std::string> askOpenFile(HWND owner, const char* title, const char
                                        const wchar_t* pattern, const wchar_t* extension) {
   if (const OpenPathHook& hook = currentOpenPathHook()) return hook();
   return askFile(owner, title, {}, filter, pattern, extension, false);
+}
+
+FolderPathHook setFolderPathHook(FolderPathHook hook) {
+  return std::exchange(currentFolderPathHook(), std::move(hook));
+}
+
+std::optional<std::string> askFolderPath(HWND owner, const char* title) {
+  if (const FolderPathHook& hook = currentFolderPathHook()) return hook();
+  const std::wstring caption = widen(title);
+  BROWSEINFOW browse{};
+  browse.hwndOwner = owner;
+  browse.lpszTitle = caption.c_str();
+  browse.ulFlags = BIF_RETURNONLYFSDIRS;
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
+  if (chosen == nullptr) return std::nullopt;
+  std::wstring path(32768, L'\0');
+  const bool named = SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()), 0);
+  CoTaskMemFree(chosen);
+  if (!named) return std::nullopt;
+  return narrow(path.c_str(), wcslen(path.c_str()));
 }
 
 void showError(HWND owner, const std::exception& error) {

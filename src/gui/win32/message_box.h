@@ -55,6 +55,15 @@ OpenPathHook setOpenPathHook(OpenPathHook hook);
 std::optional<std::string> askOpenFile(HWND owner, const char* title, const char* filter,
                                        const wchar_t* pattern, const wchar_t* extension);
 
+// Asks which folder to open; nothing when the user cancels.
+using FolderPathHook = std::function<std::optional<std::string>()>;
+// While a hook is set it answers instead of the folder dialog; an empty hook
+// brings the dialog back. Returns the hook it replaced.
+FolderPathHook setFolderPathHook(FolderPathHook hook);
+
+// The shell's folder dialog over `owner`, for an existing folder of files.
+std::optional<std::string> askFolderPath(HWND owner, const char* title);
+
 // The application's general error handler: a failed conversion or computation
 // shows its message and the rest of the handler does not run.
 void showError(HWND owner, const std::exception& error);

@@ -4,6 +4,7 @@
 
 #include "desktop/texts.h"
 #include "gui/win32/message_box.h"
+#include "gui/win32/site_history_window.h"
 
 namespace loopmon::win32 {
 
@@ -17,6 +18,8 @@ SurveyWindow::SurveyWindow(HWND owner, BusRunner& bus, const CoefficientsStore& 
       choose_(std::move(choose)) {
   create(owner);
 }
+
+SurveyWindow::~SurveyWindow() = default;
 
 void SurveyWindow::open() {
   showBeside(owner_);
@@ -41,6 +44,10 @@ void SurveyWindow::onCommand(int id, int code) {
       if (id == SurveyButton) model_.surveyClicked();
       if (id == SaveButton) model_.saveClicked();
       if (id == CompareButton) model_.compareClicked();
+      if (id == SiteHistoryButton) {
+        if (!siteHistory_) siteHistory_ = std::make_unique<SiteHistoryWindow>(hwnd());
+        siteHistory_->open();
+      }
     });
   }
 }

@@ -4,6 +4,7 @@
 // survey; the main window keeps it until the bus thread has ended.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,15 +15,20 @@
 
 namespace loopmon::win32 {
 
+class SiteHistoryWindow;
+
 class SurveyWindow : public FormWindow, private SurveyWindowView {
  public:
   // `choose` shows a device and loop (0: none) in the main window.
   SurveyWindow(HWND owner, BusRunner& bus, const CoefficientsStore& store,
                std::function<void(uint8_t address, int loop)> choose);
+  ~SurveyWindow() override;
 
   // Shown in front.
   void open();
   const SurveyWindowModel& model() const { return model_; }
+  // The site's history window once "История объекта..." has made it; null before.
+  SiteHistoryWindow* siteHistory() const { return siteHistory_.get(); }
 
  protected:
   void onCommand(int id, int code) override;
@@ -45,6 +51,7 @@ class SurveyWindow : public FormWindow, private SurveyWindowView {
   HWND owner_;
   SurveyWindowModel model_;
   std::function<void(uint8_t address, int loop)> choose_;
+  std::unique_ptr<SiteHistoryWindow> siteHistory_;
 };
 
 }  // namespace loopmon::win32

@@ -39,6 +39,7 @@
 #include "gui/qt/note_list.h"
 #include "gui/qt/password_dialog.h"
 #include "gui/qt/search_dialog.h"
+#include "gui/qt/site_history_window.h"
 #include "gui/qt/survey_window.h"
 #include "gui/qt/toggle_panel.h"
 #include "gui/qt/traffic_window.h"
@@ -382,7 +383,24 @@ class SessionTest : public QObject {
         QCOMPARE(cell(1, row) + cell(2, row), QString());
       }
     }
-    // Its picture stays in the build folder, to be looked at.
+    // The folder of the two records: their loops, each with its visits.
+    survey->chooseSiteFolder = [&] { return QString::fromStdString(path("")); };
+    QTest::mouseClick(control<QPushButton>(survey, "siteHistoryButton"), Qt::LeftButton);
+    SiteHistoryWindow* history = survey->siteHistory();
+    QVERIFY(history != nullptr && history->isVisible());
+    QCOMPARE(history->windowTitle(), QStringLiteral("История объекта — Склад 3"));
+    auto* siteLoops = control<QListWidget>(history, "loopsList");
+    QCOMPARE(size_t(siteLoops->count()), history->model().loops().size());
+    QVERIFY(siteLoops->count() > 0);
+    QVERIFY(siteLoops->item(0)->text().contains(QStringLiteral("посещений 2")));
+    QCOMPARE(siteLoops->currentRow(), 0);
+    siteLoops->setCurrentRow(1);
+    QCOMPARE(history->model().chosen(), std::optional<size_t>(1));
+    QCOMPARE(control<QListWidget>(history, "skippedList")->count(), 0);
+    QVERIFY(boxes.boxes.isEmpty());
+    // Their pictures stay in the build folder, to be looked at.
+    QVERIFY(history->grab().save(QStringLiteral("site_history_window.png")));
+    history->close();
     QVERIFY(survey->grab().save(QStringLiteral("survey_window.png")));
     survey->close();
     QVERIFY(!survey->isVisible());

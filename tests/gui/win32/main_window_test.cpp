@@ -16,6 +16,7 @@
 #include "gui/win32/loop_table.h"
 #include "gui/win32/password_dialog.h"
 #include "gui/win32/search_dialog.h"
+#include "gui/win32/site_history_window.h"
 #include "gui/win32/survey_window.h"
 #include "gui/win32/toggle_panel.h"
 #include "loops/reading_cycle.h"
@@ -254,6 +255,29 @@ TEST_F(MainWindowTest, TheSurveySavesComparesAndChoosesALoop) {
     // Nothing the device read before leaves behind.
     for (int row = 1; row < loops().rowCount(); ++row) EXPECT_EQ(cell(1, row) + cell(2, row), "");
   }
+  // The folder of the two records: their loops, each with its visits.
+  setFolderPathHook([&] { return std::optional(folder_.file("")); });
+  click(survey.control(survey_form::SiteHistoryButton));
+  setFolderPathHook({});
+  ASSERT_NE(survey.siteHistory(), nullptr);
+  SiteHistoryWindow& history = *survey.siteHistory();
+  EXPECT_TRUE(IsWindowVisible(history.hwnd()));
+  EXPECT_EQ(windowText(history.hwnd()), "История объекта — Склад 3");
+  expectPlacedAsDesigned(history);
+  HWND siteLoops = history.control(site_history_form::LoopsList);
+  const std::vector<std::string> loopLines = lines(siteLoops);
+  ASSERT_EQ(loopLines.size(), history.model().loops().size());
+  ASSERT_GT(loopLines.size(), 1u);
+  EXPECT_NE(loopLines[0].find("посещений 2"), std::string::npos) << loopLines[0];
+  RECT item{};
+  SendMessageW(siteLoops, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+  SendMessageW(siteLoops, WM_LBUTTONDOWN, MK_LBUTTON, at(centre(item)));
+  SendMessageW(siteLoops, WM_LBUTTONUP, 0, at(centre(item)));
+  EXPECT_EQ(history.model().chosen(), std::optional<size_t>(1));
+  EXPECT_TRUE(lines(history.control(site_history_form::SkippedList)).empty());
+  EXPECT_TRUE(boxes.boxes.empty());
+  SendMessageW(history.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindowVisible(history.hwnd()));
   SendMessageW(survey.hwnd(), WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindowVisible(survey.hwnd()));
 }
