@@ -20,6 +20,7 @@
 #include "loops/loop_history.h"
 #include "platform/system/console.h"
 #include "platform/system/locale_info.h"
+#include "platform/system/utf8.h"
 #include "record/compare.h"
 #include "record/history.h"
 #include "record/json.h"
@@ -136,15 +137,16 @@ std::vector<FoundRecord> siteRecordsUpTo(const std::string& folder, const std::s
   return records;
 }
 
+std::filesystem::path wholePath(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::absolute(pathOf(path), error).lexically_normal();
+}
+
 // The address of `target` from the folder of `page`, for a link: relative,
 // "/" between folders, every byte but letters, digits, "-._~/" escaped.
 std::string linkFrom(const std::string& page, const std::string& target) {
-  std::error_code error;
-  const auto whole = [&error](const std::string& path) {
-    return std::filesystem::absolute(pathOf(path), error).lexically_normal();
-  };
   const std::u8string relative =
-      whole(target).lexically_relative(whole(page).parent_path()).generic_u8string();
+      wholePath(target).lexically_relative(wholePath(page).parent_path()).generic_u8string();
   std::string link;
   for (const char8_t byte : relative) {
     const auto c = static_cast<unsigned char>(byte);
@@ -159,16 +161,6 @@ std::string linkFrom(const std::string& page, const std::string& target) {
     }
   }
   return link;
-}
-
-std::filesystem::path wholePath(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::absolute(pathOf(path), error).lexically_normal();
-}
-
-std::string utf8Of(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
 }
 
 // A name for the page of `record` in the folder of `index`: the record's own,
@@ -196,7 +188,7 @@ void writeLatestReport(const std::string& page, const SiteSummary& site,
   // The latest record goes last, whichever of several at its time it is.
   const auto latest = std::ranges::find(siteRecords, site.latestPath, &FoundRecord::path);
   std::rotate(latest, latest + 1, siteRecords.end());
-  const std::string digest = Sha256Hex(bytesOf(site.latestPath));
+  const std::string digest = Sha256Hex(ReadFileBytes(site.latestPath));
   const std::vector<LoopSeries> loops = LoopHistories(siteRecords, options);
   const ReportHistory history{loops, static_cast<int>(siteRecords.size()),
                               options.nextVisitSeconds};

@@ -7,20 +7,12 @@
 
 #include "platform/store/profile_file.h"
 #include "platform/store/whole_file.h"
+#include "platform/system/utf8.h"
 
 namespace loopmon {
 namespace {
 
 constexpr char Section[] = "Folders";
-
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string utf8Of(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
-}
 
 std::string kindOf(const std::string& name) {
   std::string extension = utf8Of(pathOf(name).extension());
