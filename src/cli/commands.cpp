@@ -264,7 +264,7 @@ const std::vector<Command>& commands() {
        {"--every", "--html", "--band", "--tolerance"},
        {},
        BusUse::None,
-       [](const CommandCall& call) { return sites(call.words); }},
+       [](const CommandCall& call) { return sites(call.args); }},
   };
   return table;
 }

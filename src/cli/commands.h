@@ -23,11 +23,10 @@ enum class BusUse {
   OwnSessions,
 };
 
-// What a command is run with: its words parsed by its options, the words as
-// given, and the trace when one was asked for.
+// What a command is run with: its words parsed by its options, and the trace
+// when one was asked for.
 struct CommandCall {
   const Arguments& args;
-  const std::vector<std::string>& words;
   TraceOutput* trace = nullptr;
 };
 

@@ -27,7 +27,7 @@ int runCommand(const Command& command, std::vector<std::string> rest) {
   const Arguments args(rest, command.valued, command.flags);
   std::optional<TraceOutput> output;
   if (traceOptions.any()) output.emplace(traceOptions);
-  const int status = command.run({args, rest, output ? &*output : nullptr});
+  const int status = command.run({args, output ? &*output : nullptr});
   if (output) output->finish();
   return status;
 }

@@ -381,8 +381,7 @@ int verify(const Arguments& args) {
   return check->belong() ? ExitSuccess : ExitChanged;
 }
 
-int sites(const std::vector<std::string>& words) {
-  const Arguments args(words, {"--every", "--html", "--band", "--tolerance"}, {});
+int sites(const Arguments& args) {
   if (args.plain().empty()) throw UsageError(tr("sites takes folders of records: DIR..."));
   HistoryOptions options;
   options.tolerancePercent = tolerancePercent(args);

@@ -3,7 +3,6 @@
 // line, over the core's survey, record file, comparison and page.
 
 #include <string>
-#include <vector>
 
 #include "cli/scan_command.h"
 
@@ -27,6 +26,6 @@ int verify(const Arguments& args);
 
 // Every site of a folder tree of records at a glance; with --html an index
 // page linking the page of each site's latest record.
-int sites(const std::vector<std::string>& words);
+int sites(const Arguments& args);
 
 }  // namespace loopmon::cli
