@@ -84,12 +84,12 @@ void report(int out, const std::string& text) {
     TRSSession session(Platform::system());
     session.SetPortPath(url);
     report(out, std::to_string(maxRssKb()) + "\n");
-    if (!OpenPort(session.Bus())) {
-      message = DescribeOpenFailure(session.Bus());
+    if (!session.OpenPort()) {
+      message = session.DescribeOpenFailure();
     } else if (session.DirectRequest({9, 6, 0, 1, 0, 0}, 1)) {
       message = "answered";
     } else {
-      message = session.Bus().Port->failure().empty() ? "no answer" : session.Bus().Port->failure();
+      message = session.PortFailure().empty() ? "no answer" : session.PortFailure();
     }
   } catch (const std::exception& error) {
     message = error.what();

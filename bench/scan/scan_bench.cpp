@@ -185,7 +185,7 @@ int main() {
   QuietView view;
   const double measuredS = scanSeconds(session, view);
 
-  const LineSettings& s = session.Bus().Settings;
+  const LineSettings& s = session.Settings();
   const double requestMicros = RequestBytes * CharacterMicros;
   const double pauseMicros = s.StartTimeout * 1000.0;
   const double silentMicros =
@@ -284,7 +284,7 @@ int main() {
   std::printf(
       "\nthe same scan through ser2net on 127.0.0.1; NetworkAllowance %u ms at most on\n"
       "each read time-out, as the round trip and the answers call for\n",
-      session.Bus().Settings.NetworkAllowance);
+      session.Settings().NetworkAllowance);
   std::printf("%-22s %8s %8s %6s %12s\n", "line", "seconds", "ratio", "found", "allowance ms");
   const int expected = static_cast<int>(devices.size());
   bool allFound = true;
@@ -310,13 +310,15 @@ int main() {
         RemoteRow{"RFC 2217 relay 30 ms", telnetRelay30.rfc2217Url()}}) {
     TRSSession remote(Platform::system());
     remote.SetPortPath(row.url);
-    if (row.ceilingKept)
-      remote.Bus().Port = std::make_unique<CeilingKept>(std::move(remote.Bus().Port));
+    if (row.ceilingKept) {
+      remote.WrapPort([](std::unique_ptr<SerialPort> port) -> std::unique_ptr<SerialPort> {
+        return std::make_unique<CeilingKept>(std::move(port));
+      });
+    }
     QuietView remoteView;
     const double remoteS = scanSeconds(remote, remoteView);
     std::printf("%-22s %8.3f %8.3f %6d %12u\n", row.name, remoteS, remoteS / measuredS,
-                remoteView.devices,
-                remote.Bus().Port->networkAllowanceMs(remote.Bus().Settings.NetworkAllowance));
+                remoteView.devices, remote.NetworkAllowanceMs());
     allFound = allFound && remoteView.devices == expected;
   }
 

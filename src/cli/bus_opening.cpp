@@ -10,7 +10,6 @@
 #include "platform/platform.h"
 #include "platform/remote/remote_line.h"
 #include "platform/serial/port_names.h"
-#include "transport/bus_state.h"
 
 namespace loopmon::cli {
 namespace {
@@ -54,8 +53,8 @@ std::unique_ptr<TRSSession> openBus(const PortChoice& port, TraceOutput* trace,
   auto session = std::make_unique<TRSSession>(Platform::system(), std::move(owner));
   if (trace) trace->attach(*session);
   choosePort(*session, port);
-  if (!session->Bus().Simulator.enabled && !OpenPort(session->Bus())) {
-    throw CliError(DescribeOpenFailure(session->Bus()));
+  if (!session->SimulatorMode() && !session->OpenPort()) {
+    throw CliError(session->DescribeOpenFailure());
   }
   return session;
 }

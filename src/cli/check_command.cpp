@@ -13,7 +13,7 @@
 #include "platform/serial/serial_port_relay.h"
 #include "platform/serial/usb_latency.h"
 #include "platform/system/clock.h"
-#include "transport/bus_state.h"
+#include "transport/line_settings.h"
 
 namespace loopmon::cli {
 namespace {
@@ -74,7 +74,7 @@ class TimingPort final : public SerialPortRelay {
 // The listing's entry for the device the session opens, for what it is.
 std::optional<PortEntry> entryOf(const TRSSession& session) {
   const std::string name = session.PortName();
-  const Registry& registry = *session.Bus().platform.registry;
+  const Registry& registry = *session.Services().registry;
   std::error_code error;
   const auto device = std::filesystem::weakly_canonical(resolvePortName(registry, name), error);
   for (const PortEntry& entry : listPorts(registry)) {
@@ -89,11 +89,10 @@ std::optional<PortEntry> entryOf(const TRSSession& session) {
 
 // Sends bytes no device answers while the line is driven, as it is while the
 // engine sends, and looks for them coming back.
-std::optional<bool> echoSeen(TRSSession& session) {
-  SerialPort& port = *session.Bus().Port;
+std::optional<bool> echoSeen(const TRSSession& session, SerialPort& port) {
   const size_t n = sizeof Probe;
   port.setTimeouts({0, 0, static_cast<uint32_t>(n * CharacterMs) + 50, 0, 0});
-  if (!session.Bus().LineTurnsItself()) {
+  if (!session.LineTurnsItself()) {
     port.setDtr(false);
     port.setRts(true);
   }
@@ -115,7 +114,7 @@ RoundTrip measure(TRSSession& session, TimingPort& timing, uint8_t address) {
   const Bytes request{address, 6, 0, 1, 0, 0};
   for (int i = 0; i < RoundTrips; ++i) {
     timing.exchange = {};
-    if (!Transact(session.Bus(), PrepareRequest(session.Bus(), request), 1)) continue;
+    if (!session.ExchangeOnce(request)) continue;
     ++result.answered;
     const TimingPort::Exchange& e = timing.exchange;
     if (!e.sent || !e.listening || !e.answered) continue;
@@ -197,21 +196,25 @@ struct Findings {
 Findings examine(TRSSession& session, const CheckRequest& request, double openMs) {
   Findings found;
   found.openMs = openMs;
-  auto timing = std::make_unique<TimingPort>(std::move(session.Bus().Port));
+  TimingPort* timing = nullptr;
+  session.WrapPort([&timing](std::unique_ptr<SerialPort> inner) -> std::unique_ptr<SerialPort> {
+    auto wrapped = std::make_unique<TimingPort>(std::move(inner));
+    timing = wrapped.get();
+    return wrapped;
+  });
   TimingPort& port = *timing;
-  session.Bus().Port = std::move(timing);
 
-  found.echo = echoSeen(session);
+  found.echo = echoSeen(session, port);
   const std::optional<PortEntry> entry = entryOf(session);
   found.latencyMs = entry ? readLatencyTimer(*entry) : std::nullopt;
   if (found.latencyMs && *found.latencyMs > 1 && request.fix) {
     found.latencyFixed = setLatencyTimer(*entry, 1, found.fixProblem);
   }
-  found.wake = measureWakeLateness(*session.Bus().platform.clock);
+  found.wake = measureWakeLateness(*session.Services().clock);
   if (request.address != 0) found.trip = measure(session, port, request.address);
-  found.settings = session.Bus().Settings;
+  found.settings = session.Settings();
   found.rs485 = port.supportsKernelRs485();
-  found.kernelTurnsLine = session.Bus().KernelTurnsLine;
+  found.kernelTurnsLine = session.KernelTurnsLine();
   return found;
 }
 
@@ -328,7 +331,7 @@ int check(const Arguments& args, const PortOpener& open) {
   const auto openStart = Steady::now();
   std::unique_ptr<TRSSession> session = open(request.port);
   const double openMs = msSince(openStart);
-  if (session->Bus().Simulator.enabled) {
+  if (session->SimulatorMode()) {
     report("port", "n/a", "simulator mode (loopsim serve runs): the port is not used");
     return 0;
   }

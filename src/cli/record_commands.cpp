@@ -29,6 +29,7 @@
 #include "record/survey.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
+#include "session/device_names.h"
 
 namespace loopmon::cli {
 namespace {

@@ -18,6 +18,7 @@
 #include "search/quick_search.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
+#include "session/device_names.h"
 
 namespace loopmon::cli {
 namespace {
@@ -38,8 +39,7 @@ JsonStyle versionStyle() {
 }  // namespace
 
 void checkLine(const TRSSession& session) {
-  if (session.Bus().Port && !session.Bus().Port->failure().empty())
-    throw CliError(session.Bus().Port->failure());
+  if (const std::string failure = session.PortFailure(); !failure.empty()) throw CliError(failure);
 }
 
 int scan(const Arguments& args, const BusOpener& open) {

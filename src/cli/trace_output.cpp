@@ -10,7 +10,7 @@
 #include "platform/store/whole_file.h"
 #include "platform/system/console.h"
 #include "traffic/trace_text.h"
-#include "transport/bus_state.h"
+#include "transport/bus_trace.h"
 
 namespace loopmon::cli {
 
@@ -204,7 +204,7 @@ void TraceOutput::attach(TRSSession& session) {
   // One reader at a time: a session opened after another takes over.
   pump_.reset();
   pump_ = std::make_unique<TracePump>(
-      session.Bus().Trace.start(), PumpPeriod,
+      session.Trace().start(), PumpPeriod,
       [this](const std::vector<TraceRecord>& batch, uint64_t dropped) { write(batch, dropped); });
 }
 

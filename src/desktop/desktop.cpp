@@ -4,7 +4,6 @@
 #include "platform/store/program_folder.h"
 #include "search/port_choices.h"
 #include "session/session.h"
-#include "transport/bus_state.h"
 
 namespace loopmon {
 
@@ -29,7 +28,7 @@ Desktop::~Desktop() {
 }
 
 SearchDialogModel::PortChoices Desktop::portChoices() const {
-  return [registry = session_->Bus().platform.registry] {
+  return [registry = session_->Services().registry] {
     return registry ? searchPortChoices(listPorts(*registry)) : searchPortChoices({});
   };
 }

@@ -6,7 +6,6 @@
 #include "desktop/texts.h"
 #include "session/bus_runner.h"
 #include "session/session.h"
-#include "transport/bus_state.h"
 
 namespace loopmon {
 
@@ -289,7 +288,7 @@ void MainWindowModel::toolsClicked() {
 }
 
 void MainWindowModel::deviceLabelDoubleClicked() {
-  bus_.run([](TRSSession& session) { ClosePort(session.Bus()); }, rethrowIfFailed);
+  bus_.run([](TRSSession& session) { session.ClosePort(); }, rethrowIfFailed);
 }
 
 void MainWindowModel::tablePressed(int column, int row, bool leftButton) {

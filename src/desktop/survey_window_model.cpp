@@ -14,6 +14,7 @@
 #include "record/report.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
+#include "session/device_names.h"
 #include "session/session.h"
 
 namespace loopmon {

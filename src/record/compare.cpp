@@ -8,7 +8,7 @@
 #include "common/number_text.h"
 #include "common/translation.h"
 #include "record/json.h"
-#include "session/session.h"
+#include "session/device_names.h"
 
 namespace loopmon {
 namespace {

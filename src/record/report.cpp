@@ -10,7 +10,7 @@
 
 #include "common/number_text.h"
 #include "common/sha256.h"
-#include "session/session.h"
+#include "session/device_names.h"
 
 namespace loopmon {
 namespace {

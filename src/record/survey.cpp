@@ -10,6 +10,7 @@
 #include "search/quick_search.h"
 #include "search/search_procedure.h"
 #include "session/bus_runner.h"
+#include "session/device_names.h"
 #include "session/session.h"
 
 namespace loopmon {

@@ -68,7 +68,7 @@ void QuickScan::owe(uint8_t address) {
 void QuickScan::learn(TRSSession& session) {
   // When its first byte came: a wait that long hears the answer begin, and a
   // begun answer gets the full request.
-  const BusState::Heard& heard = session.Bus().LastHeard;
+  const HeardAnswer heard = session.LastHeard();
   if (heard.bytes == 0) return;
   const auto rest = static_cast<int64_t>(heard.bytes - 1) * CharacterMicros;
   neededMicros_ = std::max(neededMicros_, heard.readMicros - rest);
@@ -96,9 +96,9 @@ std::string QuickScan::Step(TRSSession& session) {
     return {};
   }
   session.SetDeviceType(address, NoDevice);
-  const uint32_t limit = LimitMs(session.Bus().Settings);
+  const uint32_t limit = LimitMs(session.Settings());
   const bool answered = session.ProbeOnce({address, 6, 0, BusCommand::Presence, 0, 0}, 1, limit);
-  const BusState::Heard heard = session.Bus().LastHeard;
+  const HeardAnswer heard = session.LastHeard();
   const uint8_t before = previous_;
   previous_ = address;
   // A whole answer from another address is that device's, late for its own

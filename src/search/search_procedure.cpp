@@ -146,12 +146,11 @@ void SearchProcedure::StartStopScan() {
     } else {
       session.SetPortPath(name);
     }
-    BusState& bus = session.Bus();
-    if (OpenPort(bus) || bus.Simulator.enabled) return {};
+    if (session.OpenPort() || session.SimulatorMode()) return {};
     // A line given up as it opened (a server that floods) ends the scan with
     // its own account instead of being tried at every address.
-    if (!bus.PortDropReason.empty()) ReportPortLoss(bus);
-    return text ? text(OpenFailureOf(bus)) : DescribeOpenFailure(bus);
+    session.ReportDroppedLine();
+    return text ? text(session.OpenFailureOf()) : session.DescribeOpenFailure();
   };
   // Decided by the scan's own state, and shown at once: a step still on the
   // bus ends there and lists what it found, but no further step follows.

@@ -2,54 +2,10 @@
 
 #include <utility>
 
-#include "common/number_text.h"
 #include "platform/system/locale_info.h"
 #include "session/session_core.h"
 
 namespace loopmon {
-
-std::string DeviceTypeName(uint8_t code) {
-  switch (code) {
-    case 0:
-      return "Hovra";
-    case 1:
-      return "Mivra-Q";
-    case 2:
-      return "Mivra-QX";
-    case 3:
-      return "Hovra-F";
-    case 4:
-      return "Hovra-J";
-    case 5:
-      return "Fyzo";
-    case 6:
-      return "Mivra-Z";
-    case 7:
-      return "Hovra-M";
-    case 8:
-      return "Hovra-W";
-    case 9:
-      return "Hovra-Y";
-    case 10:
-      return "Hovra-Z";
-    case 11:
-      return "Mivra-QW";
-    case 12:
-      return "Hovra-X";
-    case 13:
-      return "Hovra-Q";
-    case 16:
-      return "Hovra-H";
-    default:
-      return "Неизвестный тип (" + std::to_string(code) + ")";
-  }
-}
-
-std::string DeviceDescription(uint8_t addr, const std::string& name, uint8_t version,
-                              char separator) {
-  return "Адрес: " + FormatIntWidth(addr, 3) + "  " + name + " (версия  " +
-         FormatFloatWidth(version / 100.0, 3, 2, separator) + ")";
-}
 
 void TRSSession::MessageHandler(const TMessage& message) {
   try {
@@ -231,12 +187,74 @@ void TRSSession::UnsubscribeAll() {
   core_->UnsubscribeAll();
 }
 
-BusState& TRSSession::Bus() {
-  return *core_;
+bool TRSSession::SimulatorMode() const {
+  return core_->Simulator.enabled;
 }
 
-const BusState& TRSSession::Bus() const {
-  return *core_;
+bool TRSSession::OpenPort() {
+  return loopmon::OpenPort(*core_);
+}
+
+void TRSSession::ClosePort() {
+  loopmon::ClosePort(*core_);
+}
+
+OpenFailure TRSSession::OpenFailureOf() const {
+  return loopmon::OpenFailureOf(*core_);
+}
+
+std::string TRSSession::DescribeOpenFailure() const {
+  return loopmon::DescribeOpenFailure(*core_);
+}
+
+void TRSSession::ReportDroppedLine() {
+  if (!core_->PortDropReason.empty()) ReportPortLoss(*core_);
+}
+
+std::string TRSSession::PortFailure() const {
+  return core_->Port ? core_->Port->failure() : std::string();
+}
+
+BusTrace& TRSSession::Trace() {
+  return core_->Trace;
+}
+
+const LineSettings& TRSSession::Settings() const {
+  return core_->Settings;
+}
+
+bool TRSSession::LineTurnsItself() const {
+  return core_->LineTurnsItself();
+}
+
+bool TRSSession::KernelTurnsLine() const {
+  return core_->KernelTurnsLine;
+}
+
+uint32_t TRSSession::NetworkAllowanceMs() const {
+  return core_->Port ? core_->Port->networkAllowanceMs(core_->Settings.NetworkAllowance)
+                     : core_->Settings.NetworkAllowance;
+}
+
+HeardAnswer TRSSession::LastHeard() const {
+  return core_->LastHeard;
+}
+
+const Platform& TRSSession::Services() const {
+  return core_->platform;
+}
+
+void TRSSession::WrapPort(
+    const std::function<std::unique_ptr<SerialPort>(std::unique_ptr<SerialPort>)>& wrap) {
+  core_->Port = wrap(std::move(core_->Port));
+}
+
+bool TRSSession::ExchangeOnce(const Bytes& request) {
+  return Transact(*core_, PrepareRequest(*core_, request), 1);
+}
+
+SessionCore& CoreOf(TRSSession& session) {
+  return *session.core_;
 }
 
 }  // namespace loopmon

@@ -122,16 +122,11 @@ struct SessionStatistics {
   uint32_t failedPolls = 0;
 };
 
-class BusState;
+class BusTrace;
 class SessionCore;
-
-// Model name of a device type code.
-std::string DeviceTypeName(uint8_t code);
-
-// The device description line "Адрес: %3d  %s (версия  %3.2f)" of an address,
-// its model name and version byte.
-std::string DeviceDescription(uint8_t addr, const std::string& name, uint8_t version,
-                              char separator);
+struct HeardAnswer;
+struct LineSettings;
+struct OpenFailure;
 
 class TRSSession {
  public:
@@ -223,15 +218,51 @@ class TRSSession {
   void UnsubscribeDevice(uint8_t addr);
   void UnsubscribeAll();
 
-  // The connection, its line settings, its trace and the simulator state
-  // (transport/bus_state.h), for tools that look at the line itself.
-  BusState& Bus();
-  const BusState& Bus() const;
-  // The state behind the session (session_core.h), for the session's own
-  // parts and their tests.
-  SessionCore& Core() { return *core_; }
+  // The line itself, for the tools that look at it (transport/bus_state.h
+  // has the types). The exchanges go to the simulator instead of a port.
+  bool SimulatorMode() const;
+  // (Re)opens and configures the port, or binds the bus driver; false only
+  // when the port cannot be opened. Throws PortSettingsError when the port
+  // instance's "Settings" cannot be saved.
+  bool OpenPort();
+  // Closes the port, or releases the bus driver and puts its "Settings" back.
+  void ClosePort();
+  // Why the last OpenPort failed, and the same in one line for the user.
+  OpenFailure OpenFailureOf() const;
+  std::string DescribeOpenFailure() const;
+  // Raises PortLostError when the line was given up with an account of its
+  // own (a server that floods as it opens) and that loss was not raised yet.
+  void ReportDroppedLine();
+  // The port's own account of why it failed; "" when it has none or there is
+  // no port.
+  std::string PortFailure() const;
+  // Every attempt of every exchange, while switched on.
+  BusTrace& Trace();
+  const LineSettings& Settings() const;
+  // The line turns round by itself (SmartPI, the kernel's RS-485 mode, a
+  // network server); the kernel's RS-485 mode was taken at the last open.
+  bool LineTurnsItself() const;
+  bool KernelTurnsLine() const;
+  // How much later than on a local line an answer may come: what the port has
+  // measured of its network, the line's NetworkAllowance at most.
+  uint32_t NetworkAllowanceMs() const;
+  // What the read of the latest exchange heard, taken or not.
+  HeardAnswer LastHeard() const;
+  // The services the session was made with.
+  const Platform& Services() const;
+  // Puts a port of the caller's making between the session and its port
+  // (one that times the line, say); `wrap` is given the port and returns
+  // the one the session uses from then on.
+  void WrapPort(
+      const std::function<std::unique_ptr<SerialPort>(std::unique_ptr<SerialPort>)>& wrap);
+  // One attempt of a request on the line, keyed as the line settings want,
+  // with nothing of the session's bookkeeping: no retry, no worker switch,
+  // no LastAnswer.
+  bool ExchangeOnce(const Bytes& request);
 
  private:
+  // The session's own parts and their tests reach the state through it.
+  friend SessionCore& CoreOf(TRSSession& session);
   std::unique_ptr<SessionCore> core_;
 };
 

@@ -5,6 +5,7 @@
 
 #include "common/number_text.h"
 #include "platform/system/locale_info.h"
+#include "session/device_names.h"
 #include "session/worker.h"
 
 namespace loopmon {

@@ -21,6 +21,9 @@ namespace loopmon {
 class SessionWorker;
 struct PendingDelivery;
 
+// The state behind a session, for the session's own parts and their tests.
+SessionCore& CoreOf(TRSSession& session);
+
 class SessionCore : public BusState {
  public:
   // `host` is the session whose handlers the hand-overs run. A null owner

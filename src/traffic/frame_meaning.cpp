@@ -4,7 +4,7 @@
 
 #include "common/number_text.h"
 #include "loops/loop_decode.h"
-#include "session/session.h"
+#include "session/device_names.h"
 
 namespace loopmon {
 

@@ -50,6 +50,16 @@ class PortLostError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What the read of the latest exchange on a line heard, taken or not: the
+// quick search tells a silent address from one whose answer came damaged,
+// late or after another request's, and sizes its wait from the answers'.
+struct HeardAnswer {
+  size_t bytes = 0;
+  uint8_t address = 0;  // the first byte, bit 7 dropped
+  bool wellFormed = false;
+  int64_t readMicros = 0;  // from the wait's start to the read's end
+};
+
 // Where the operating system lists its serial-port instances.
 inline constexpr const char* SerialInstancesKey = "Enum\\BIOS\\*PNP0501";
 
@@ -117,16 +127,7 @@ class BusState {
   };
   std::array<OwedTries, 128> LineOwed{};
 
-  // What the read of the latest exchange on a line heard, taken or not: the
-  // quick search tells a silent address from one whose answer came damaged,
-  // late or after another request's, and sizes its wait from the answers'.
-  struct Heard {
-    size_t bytes = 0;
-    uint8_t address = 0;  // the first byte, bit 7 dropped
-    bool wellFormed = false;
-    int64_t readMicros = 0;  // from the wait's start to the read's end
-  };
-  Heard LastHeard;
+  HeardAnswer LastHeard;
 
   // Every attempt of every exchange, while switched on (bus_trace.h).
   BusTrace Trace;

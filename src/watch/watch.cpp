@@ -10,7 +10,7 @@
 #include "session/bus_runner.h"
 #include "session/session.h"
 #include "traffic/trace_pump.h"
-#include "transport/bus_state.h"
+#include "transport/bus_trace.h"
 #include "watch/loop_watch.h"
 
 namespace loopmon {
@@ -57,7 +57,7 @@ class Watch::Line {
     // a few milliseconds at the least: a ring of TraceRingRecords holds
     // seconds of them, where the default ring would cost each of many lines
     // over a megabyte.
-    pump_ = std::make_unique<TracePump>(session_->Bus().Trace.start(TraceRingRecords),
+    pump_ = std::make_unique<TracePump>(session_->Trace().start(TraceRingRecords),
                                         std::chrono::milliseconds(200),
                                         [this](const std::vector<TraceRecord>& batch, uint64_t) {
                                           for (const TraceRecord& record : batch)
@@ -112,12 +112,11 @@ class Watch::Line {
   Json event(const char* name) const { return {{"event", name}, {"line", port_}}; }
 
   bool reopen() {
-    BusState& bus = session_->Bus();
-    if (!bus.Simulator.enabled && !OpenPort(bus)) {
+    if (!session_->SimulatorMode() && !session_->OpenPort()) {
       if (!lostSince_) {
         lostSince_ = SteadyClock::now();
         Json lostEvent = event("line lost");
-        lostEvent["reason"] = DescribeOpenFailure(bus);
+        lostEvent["reason"] = session_->DescribeOpenFailure();
         log_.write(std::move(lostEvent));
       }
       return false;
@@ -141,7 +140,7 @@ class Watch::Line {
   void lost(const std::string& reason) {
     up_ = false;
     state_.setLine(port_, false);
-    ClosePort(session_->Bus());
+    session_->ClosePort();
     // Still the loss already told.
     if (lostSince_) return;
     lostSince_ = SteadyClock::now();
@@ -155,8 +154,9 @@ class Watch::Line {
   std::optional<std::vector<DeviceRecord>> survey(std::vector<uint8_t> addresses, bool search) {
     Survey run(bus_, store_, observer_, {std::move(addresses), search});
     for (bool more = true; more && !stopping_;) run.Step([&more](bool next) { more = next; });
-    const BusState& bus = session_->Bus();
-    if (bus.Port && !bus.Port->failure().empty()) throw std::runtime_error(bus.Port->failure());
+    if (const std::string failure = session_->PortFailure(); !failure.empty()) {
+      throw std::runtime_error(failure);
+    }
     if (!run.Finished() || run.Stopped()) return std::nullopt;
     return run.Devices();
   }

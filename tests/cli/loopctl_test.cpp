@@ -31,6 +31,7 @@
 #include "record/site_record.h"
 #include "scoped_temp_dir.h"
 #include "ser2net_process.h"
+#include "session/device_names.h"
 #include "session/session.h"
 #include "traffic/capture.h"
 #include "traffic/frame_meaning.h"

@@ -11,6 +11,7 @@
 #include "loops/coeffs.h"
 #include "scoped_temp_dir.h"
 #include "session/bus_runner.h"
+#include "session/device_names.h"
 #include "session/session.h"
 #include "sim/device_model.h"
 #include "sim/scenario.h"

@@ -78,7 +78,7 @@ class SearchOverLoopsim : public ::testing::TestWithParam<Route> {
     registry->set(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
     platform.registry = registry;
     auto session = std::make_unique<TRSSession>(platform);
-    EXPECT_EQ(session->Bus().Simulator.enabled, GetParam() == Route::Server);
+    EXPECT_EQ(session->SimulatorMode(), GetParam() == Route::Server);
     session->SetPortPath(folder.file("tty"));
     return session;
   }

@@ -13,8 +13,11 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "fake_platform.h"
+#include "platform/serial/serial_port_relay.h"
+#include "session/device_names.h"
 #include "session/session_core.h"
 #include "session/worker.h"
 
@@ -63,7 +66,7 @@ TEST(SessionConstruction, TakesMarkersDriverAndLineSettingsAndGivesThemBack) {
     for (const char* marker : {"MutexVELTA485", "VELTA_RS485_MUTEX", "VELTA"}) {
       EXPECT_TRUE(fake.markers->exists(marker)) << marker;
     }
-    EXPECT_FALSE(session.Core().Simulator.enabled);
+    EXPECT_FALSE(session.SimulatorMode());
     EXPECT_EQ(fake.driver->codes(), std::vector<uint32_t>{DriverCode::Bind});
     EXPECT_EQ(fake.driver->calls().at(0).input, (Bytes{1, 0, 0, 0})) << "port 1";
     // The line settings were read: the two values written back when absent.
@@ -72,17 +75,17 @@ TEST(SessionConstruction, TakesMarkersDriverAndLineSettingsAndGivesThemBack) {
     EXPECT_EQ(session.ComPort(), 1);
     EXPECT_FALSE(session.Work());
     for (int addr = 1; addr <= 127; ++addr) {
-      EXPECT_EQ(session.Core().DeviceTypes[addr], NoDevice);
-      EXPECT_EQ(session.Core().DeviceVersions[addr], 0);
-      EXPECT_EQ(session.Core().KeyWord[addr], NoKey);
-      EXPECT_EQ(session.Core().PollWeight[addr], 128);
+      EXPECT_EQ(CoreOf(session).DeviceTypes[addr], NoDevice);
+      EXPECT_EQ(CoreOf(session).DeviceVersions[addr], 0);
+      EXPECT_EQ(CoreOf(session).KeyWord[addr], NoKey);
+      EXPECT_EQ(CoreOf(session).PollWeight[addr], 128);
     }
-    EXPECT_EQ(session.Core().PollDivisor, 15);
-    EXPECT_EQ(session.Core().Settings.DeviceTimeout, 10);
-    EXPECT_EQ(session.Core().CounterFrequency, fake.clock->counterFrequency());
+    EXPECT_EQ(CoreOf(session).PollDivisor, 15);
+    EXPECT_EQ(CoreOf(session).Settings.DeviceTimeout, 10);
+    EXPECT_EQ(CoreOf(session).CounterFrequency, fake.clock->counterFrequency());
     EXPECT_EQ(fake.clock->timerPeriodDepth(), 0) << "raised only while an exchange runs";
     EXPECT_TRUE(fake.line->calls().empty()) << "the port opens with the first exchange";
-    ASSERT_TRUE(OpenPort(session.Core()));
+    ASSERT_TRUE(session.OpenPort());
     EXPECT_EQ(fake.registry->read(instance, "Settings"), RegValue::ofBinary({0, 0, 0, 0}));
   }
   EXPECT_EQ(fake.driver->codes().back(), DriverCode::Release);
@@ -103,8 +106,8 @@ TEST(SessionConstruction, SecondSessionAndSimulatorMarker) {
   {
     TRSSession session(fake.platform());
     EXPECT_EQ(fake.driver->opens(), 0);
-    EXPECT_TRUE(session.Core().Simulator.enabled);
-    EXPECT_EQ(session.Core().Settings.DeviceTimeout, 20);
+    EXPECT_TRUE(session.SimulatorMode());
+    EXPECT_EQ(CoreOf(session).Settings.DeviceTimeout, 20);
     EXPECT_EQ(fake.markers->holders("SIMUL"), 1) << "only looked at, not kept";
   }
   EXPECT_EQ(fake.markers->holders("MutexVELTA485"), 1);
@@ -140,6 +143,38 @@ TEST(SessionProperties, WorkAndComPortEdgeCases) {
   EXPECT_EQ(fake.line->callTexts().front(), "open COM3");
 }
 
+// A line a server gives up as it opens: the open fails, with the line's own
+// account of why.
+class GivenUpLine final : public SerialPortRelay {
+ public:
+  using SerialPortRelay::SerialPortRelay;
+  bool open(const std::string&) override { return false; }
+  std::string failure() const override { return "refused"; }
+  std::string takeDropped() override { return std::exchange(dropped_, {}); }
+
+ private:
+  std::string dropped_ = "the server floods the line";
+};
+
+TEST(LineOperations, ALineGivenUpAsItOpensIsRaisedOnceWithItsOwnAccount) {
+  FakePlatform fake;
+  TRSSession session(fake.platform());
+  EXPECT_EQ(session.PortFailure(), "");
+  EXPECT_NO_THROW(session.ReportDroppedLine()) << "nothing given up yet";
+  session.WrapPort([](std::unique_ptr<SerialPort> port) -> std::unique_ptr<SerialPort> {
+    return std::make_unique<GivenUpLine>(std::move(port));
+  });
+  EXPECT_FALSE(session.OpenPort());
+  EXPECT_EQ(session.PortFailure(), "refused") << "the wrapper is the session's port now";
+  try {
+    session.ReportDroppedLine();
+    ADD_FAILURE() << "the loss was not raised";
+  } catch (const PortLostError& error) {
+    EXPECT_STREQ(error.what(), "the server floods the line");
+  }
+  EXPECT_NO_THROW(session.ReportDroppedLine()) << "once per loss";
+}
+
 TEST(RequestWrappers, AttemptsAndBookkeeping) {
   using Wrapper = bool (TRSSession::*)(const Bytes&, uint8_t);
   const struct {
@@ -156,10 +191,10 @@ TEST(RequestWrappers, AttemptsAndBookkeeping) {
     fake.line->setResponder(std::ref(device));
     EXPECT_FALSE((session.*wrapper)(Presence5, 1));
     EXPECT_EQ(device.requests, attempts);
-    EXPECT_EQ(session.Core().AttemptCount, static_cast<uint32_t>(attempts));
-    EXPECT_EQ(session.Core().AttemptFailCount, static_cast<uint32_t>(attempts));
-    EXPECT_EQ(session.Core().RequestFailCount, bookkeeping ? 1u : 0u);
-    EXPECT_EQ(session.Core().MissCount[5], bookkeeping ? 1 : 0);
+    EXPECT_EQ(CoreOf(session).AttemptCount, static_cast<uint32_t>(attempts));
+    EXPECT_EQ(CoreOf(session).AttemptFailCount, static_cast<uint32_t>(attempts));
+    EXPECT_EQ(CoreOf(session).RequestFailCount, bookkeeping ? 1u : 0u);
+    EXPECT_EQ(CoreOf(session).MissCount[5], bookkeeping ? 1 : 0);
 
     Device lastChance(attempts - 1);
     fake.line->setResponder(std::ref(lastChance));
@@ -177,8 +212,8 @@ TEST(RequestWrappers, DirectRequestSucceedsOnTheThirdAttempt) {
     workDuringRequest.push_back(session.Work());
     return device(request);
   });
-  session.Core().MissCount[5] = 9;
-  session.Core().LostSet.set(5);
+  CoreOf(session).MissCount[5] = 9;
+  CoreOf(session).LostSet.set(5);
   std::vector<uint8_t> returned;
   session.OnNewDevice = [&](uint8_t addr) { returned.push_back(addr); };
   session.SetWork(true);
@@ -186,10 +221,10 @@ TEST(RequestWrappers, DirectRequestSucceedsOnTheThirdAttempt) {
   ASSERT_TRUE(session.DirectRequest(Presence5, 1));
   EXPECT_EQ(device.requests, 3);
   EXPECT_EQ(session.LastAnswer(), presenceAnswer(5));
-  EXPECT_EQ(session.Core().AttemptFailCount, 2u);
-  EXPECT_EQ(session.Core().MissCount[5], 0);
-  EXPECT_GT(session.Core().LastAnswerTime[5], 0.0);
-  EXPECT_FALSE(session.Core().LostSet.test(5));
+  EXPECT_EQ(CoreOf(session).AttemptFailCount, 2u);
+  EXPECT_EQ(CoreOf(session).MissCount[5], 0);
+  EXPECT_GT(CoreOf(session).LastAnswerTime[5], 0.0);
+  EXPECT_FALSE(CoreOf(session).LostSet.test(5));
   EXPECT_EQ(returned, std::vector<uint8_t>{5});
   EXPECT_EQ(workDuringRequest, std::vector<bool>(3, false)) << "the worker off meanwhile";
   EXPECT_TRUE(session.Work()) << "and back on after";
@@ -203,11 +238,11 @@ TEST(RequestWrappers, DirectRequestLastAnswerRuleAndUnreachableSimulator) {
   fake.simulatorLink = std::make_shared<FixedSimulator>(frameToText(shortAnswer));
   {
     TRSSession session(fake.platform());
-    session.Core().LastAnswer = {1, 2, 3, 4, 5, 6};
+    CoreOf(session).LastAnswer = {1, 2, 3, 4, 5, 6};
     EXPECT_FALSE(session.DirectRequest(Presence5, 1)) << "an answer shorter than 6 bytes";
-    EXPECT_EQ(session.Core().Answer, shortAnswer);
+    EXPECT_EQ(CoreOf(session).Answer, shortAnswer);
     EXPECT_TRUE(session.LastAnswer().empty());
-    EXPECT_EQ(session.Core().AttemptCount, 1u);
+    EXPECT_EQ(CoreOf(session).AttemptCount, 1u);
   }
   fake.simulatorLink = std::make_shared<FixedSimulator>(std::nullopt);
   TRSSession session(fake.platform());
@@ -220,28 +255,28 @@ TEST(HostOperations, ScheduleAndRingLimits) {
   FakePlatform fake;
   TRSSession session(fake.platform());
   EXPECT_TRUE(session.SetPollSchedule(std::vector<uint8_t>(2500, 127)));
-  EXPECT_EQ(session.Core().PollCount, 2500);
+  EXPECT_EQ(CoreOf(session).PollCount, 2500);
   EXPECT_FALSE(session.SetPollSchedule(std::vector<uint8_t>(2501, 5)));
   EXPECT_FALSE(session.SetPollSchedule({5, 128}));
-  EXPECT_EQ(session.Core().PollCount, 2500) << "a refused schedule changes nothing";
+  EXPECT_EQ(CoreOf(session).PollCount, 2500) << "a refused schedule changes nothing";
 
   // One slot stays free: a full ring would read as empty.
   for (int i = 0; i < 255; ++i) ASSERT_TRUE(session.QueueRequest(Bytes(65, 5))) << i;
   EXPECT_FALSE(session.QueueRequest({5, 6, 0, 1, 0, 0}));
-  EXPECT_EQ(session.Core().CommandRing[1], Bytes(64, 5));
+  EXPECT_EQ(CoreOf(session).CommandRing[1], Bytes(64, 5));
 }
 
 TEST(DeviceTable, AddressesOutsideTheBusAreFilteredLinesDescribedAndTypesNamed) {
   FakePlatform fake;
   TRSSession session(fake.platform());
-  const auto before = session.Core().DeviceTypes;
+  const auto before = CoreOf(session).DeviceTypes;
   for (const int outside : {0, 128, 255}) session.SetDeviceType(outside, 5);
-  EXPECT_EQ(session.Core().DeviceTypes, before);
+  EXPECT_EQ(CoreOf(session).DeviceTypes, before);
   EXPECT_EQ(session.GetDeviceType(200), 0);
   session.SetDeviceType(5, 1);
-  session.Core().DeviceVersions[5] = 105;
+  CoreOf(session).DeviceVersions[5] = 105;
   session.SetDeviceType(127, 9);
-  session.Core().DeviceVersions[127] = 255;
+  CoreOf(session).DeviceVersions[127] = 255;
 
   const std::tuple<uint8_t, char, std::string> lines[] = {
       {5, '.', "Адрес:   5  Mivra-Q (версия  1.05)"},

@@ -38,7 +38,7 @@ TEST_F(Loopsim, ServerDeviceThatFallsSilentIsLostOnceAndNewWhenItAnswersAgain) {
   EventRecord record;
   auto session = std::make_unique<TRSSession>(Platform::system(), owner);
   record.attach(*session, owner.get());
-  ASSERT_TRUE(session->Core().Simulator.enabled);
+  ASSERT_TRUE(session->SimulatorMode());
   const auto seen = [&](const char* name) {
     return eventually([&] { return !record.named(name).empty(); });
   };

@@ -75,8 +75,8 @@ TEST_F(WorkerTest, FalseDeviceClearsItsKeyEntersLostSetAndIsReportedToSubscripti
   session->SubscribeLoop(6, 1, {0xAB});
   ASSERT_TRUE(
       runUntil([&] { return !record.named("false").empty() && !record.named("adc").empty(); }));
-  EXPECT_EQ(session->Core().KeyWord[6], 0);
-  EXPECT_TRUE(session->Core().LostSet.test(6));
+  EXPECT_EQ(CoreOf(*session).KeyWord[6], 0);
+  EXPECT_TRUE(CoreOf(*session).LostSet.test(6));
   const SeenEvent report = record.named("adc")[0];
   EXPECT_EQ(report.value, -3);
   EXPECT_TRUE(report.frame.empty());
@@ -157,7 +157,7 @@ TEST_F(WorkerTest, LineDeviceRefusalsRemoveALoopAndAnUnreadableKindTheDevice) {
            std::any_of(reports.begin(), reports.end(),
                        [&](const SeenEvent& e) { return e.addr == 7 && e.value == 2; });
   }));
-  const auto& set = session->Core().DeviceSet.Devices;
+  const auto& set = CoreOf(*session).DeviceSet.Devices;
   ASSERT_EQ(set.size(), 1u);
   EXPECT_EQ(set[0].Addr, 7);
   ASSERT_EQ(set[0].Loops.size(), 1u);
@@ -226,18 +226,18 @@ TEST_F(WorkerTest, SilentDeviceIsLostAtTheFirstPollPastBothLimits) {
     if (limits.simulator && !fake.markers->exists("SIMUL")) fake.markers->holdElsewhere("SIMUL");
     remake(owner);
     session->SetLostThresholds(limits.deviceTimeout, limits.weight);
-    session->Core().PollDivisor = limits.divisor;
+    CoreOf(*session).PollDivisor = limits.divisor;
     ASSERT_TRUE(session->SetPollSchedule({Silent}));
     std::atomic<int32_t> missesAtLoss{0};
     double silenceAtLoss = 0;
     session->OnLostDevice = [&](uint8_t addr) {
-      missesAtLoss = session->Core().MissCount[addr];
-      silenceAtLoss = (fake.clock->nowDays() - session->Core().LastAnswerTime[addr]) * 86'400;
+      missesAtLoss = CoreOf(*session).MissCount[addr];
+      silenceAtLoss = (fake.clock->nowDays() - CoreOf(*session).LastAnswerTime[addr]) * 86'400;
     };
     const auto runUntilLost = [&](int32_t misses, double lastAnswerDays) {
-      session->Core().MissCount[Silent] = misses;
-      session->Core().LastAnswerTime[Silent] = lastAnswerDays;
-      session->Core().LostSet.reset(Silent);
+      CoreOf(*session).MissCount[Silent] = misses;
+      CoreOf(*session).LastAnswerTime[Silent] = lastAnswerDays;
+      CoreOf(*session).LostSet.reset(Silent);
       missesAtLoss = 0;
       return runUntil([&] { return missesAtLoss != 0; });
     };
@@ -295,7 +295,7 @@ TEST_F(WorkerTest, AStopFromAHandlerStillDeliversWhatThePollTookFromTheBus) {
   // A device back from silence reports an event, which the poll has already
   // acknowledged when the handler of its return stops the worker.
   devices.set(5, {.pollCode = 4, .pollEvents = {{3, 2}}});
-  session->Core().LostSet.set(5);
+  CoreOf(*session).LostSet.set(5);
   session->OnNewDevice = [&](uint8_t) { session->SetWork(false); };
   pollUntilAHandlerStops(5);
   EXPECT_EQ(record.named("event").size(), 1u);
@@ -332,7 +332,7 @@ TEST_F(WorkerTest, ChangingThePortWhileTheWorkerRunsStopsReleasesAndRestarts) {
   ASSERT_TRUE(morePolls(3));
   session->SetWork(false);
   EXPECT_EQ(session->ComPort(), 2);
-  EXPECT_TRUE(session->Core().PortOpen());
+  EXPECT_TRUE(CoreOf(*session).PortOpen());
 }
 
 TEST_F(WorkerTest, DestroyingARunningSessionFromAnotherThreadOrOnTheOwner) {
@@ -380,8 +380,8 @@ TEST_F(WorkerTest, ABusFailureThatRaisesEndsOnlyTheCycle) {
   session->SetWork(true);
   std::this_thread::sleep_for(50ms);
   session->SetWork(false);
-  EXPECT_GT(session->Core().CycleCount, 2u);
-  EXPECT_EQ(session->Core().RingHead, session->Core().RingTail);
+  EXPECT_GT(CoreOf(*session).CycleCount, 2u);
+  EXPECT_EQ(CoreOf(*session).RingHead, CoreOf(*session).RingTail);
   EXPECT_THROW(session->DirectRequest(Identify, 1), PortSettingsError);
 
   // Whatever a simulator object raises, not only the simulator's own error,
@@ -405,7 +405,7 @@ TEST_F(WorkerTest, EmptyOrAllZeroScheduleDoesNotHang) {
     std::this_thread::sleep_for(10ms);
     session->SetWork(false);
   }
-  EXPECT_EQ(session->Core().CycleCount, 0u);
+  EXPECT_EQ(CoreOf(*session).CycleCount, 0u);
 }
 
 }  // namespace

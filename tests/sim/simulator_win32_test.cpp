@@ -39,7 +39,7 @@ class SimulatorMode : public ::testing::Test {
 
 TEST_F(SimulatorMode, SearchAndWorkerGoToTheAutomationServer) {
   TRSSession session(Platform::system());
-  ASSERT_TRUE(session.Bus().Simulator.enabled) << "SIMUL of the other process is seen";
+  ASSERT_TRUE(session.SimulatorMode()) << "SIMUL of the other process is seen";
   bool existed = false;
   EXPECT_NE(makeMarkerService(runtimeFolder)->create("SIMUL", existed), nullptr);
   EXPECT_TRUE(existed) << "the other process created it first";

@@ -63,9 +63,9 @@ class TraceOverLoopsim : public ::testing::TestWithParam<Route> {
     registry->set(LineSettingsKey, "StartTimeout", RegValue::ofDword(1));
     platform.registry = registry;
     session = std::make_unique<TRSSession>(platform);
-    ASSERT_EQ(session->Bus().Simulator.enabled, !line());
+    ASSERT_EQ(session->SimulatorMode(), !line());
     session->SetPortPath(folder.file("tty"));
-    ring = session->Bus().Trace.start();
+    ring = session->Trace().start();
   }
 
   bool line() const { return GetParam() == Route::Line; }

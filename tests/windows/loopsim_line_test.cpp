@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "search_view_fake.h"
 #include "session/bus_runner.h"
+#include "session/device_names.h"
 #include "session/session.h"
 #include "transport/bus_state.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 TEST(LoopsimLine, TheWindowsSessionFindsAndReadsTheDemoBus) {
   TRSSession session(Platform::system());
-  ASSERT_FALSE(session.Bus().Simulator.enabled) << "no SIMUL marker: the serial route";
+  ASSERT_FALSE(session.SimulatorMode()) << "no SIMUL marker: the serial route";
   session.SetComPort(3);
   loopmon::testing::RecordingSearchView list;
   list.port = "COM3";

@@ -23,7 +23,6 @@
 #include "gui/qt/toggle_panel.h"
 #include "gui/qt/traffic_window.h"
 #include "session/session.h"
-#include "transport/bus_state.h"
 
 namespace loopmon::qt {
 
@@ -150,7 +149,7 @@ void MainWindow::showSurvey() {
 
 void MainWindow::showTraffic() {
   if (trafficWindow_.isNull())
-    trafficWindow_ = new TrafficWindow(desktop_->session().Bus().Trace, this);
+    trafficWindow_ = new TrafficWindow(desktop_->session().Trace(), this);
   showBeside(*trafficWindow_, *this);
 }
 

@@ -15,7 +15,6 @@
 #include "gui/win32/traffic_window.h"
 #include "gui/win32/window_thread.h"
 #include "session/session.h"
-#include "transport/bus_state.h"
 
 namespace loopmon::win32 {
 
@@ -79,7 +78,7 @@ const TogglePanel& MainWindow::toggle(main_form::Control id) const {
 
 TrafficWindow& MainWindow::trafficWindow() {
   if (!trafficWindow_)
-    trafficWindow_ = std::make_unique<TrafficWindow>(hwnd(), desktop_->session().Bus().Trace);
+    trafficWindow_ = std::make_unique<TrafficWindow>(hwnd(), desktop_->session().Trace());
   return *trafficWindow_;
 }
 

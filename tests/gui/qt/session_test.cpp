@@ -310,7 +310,7 @@ class SessionTest : public QObject {
     QVERIFY(traffic->grab().save(QStringLiteral("traffic_window.png")));
     traffic->close();
     QTRY_VERIFY(window_->findChildren<TrafficWindow*>().isEmpty());
-    QCOMPARE(window_->session().Bus().Trace.active(), nullptr);
+    QCOMPARE(window_->session().Trace().active(), nullptr);
   }
 
   // The devices found, surveyed from the table's menu while the window stays

@@ -89,7 +89,7 @@ class Session : public ::testing::Test {
     std::ifstream captured(std::filesystem::path(widen(capture)), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(captured), {}), traffic.model().capture());
     SendMessageW(traffic.hwnd(), WM_CLOSE, 0, 0);
-    EXPECT_EQ(window_->session().Bus().Trace.active(), nullptr);
+    EXPECT_EQ(window_->session().Trace().active(), nullptr);
   }
 
   TempFolder folder_;
@@ -130,7 +130,7 @@ TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
   loopmon::testing::LoopsimServe server;
   ASSERT_TRUE(server.started());
   open();
-  ASSERT_TRUE(window_->session().Bus().Simulator.enabled);
+  ASSERT_TRUE(window_->session().SimulatorMode());
   search([&](SearchDialog& d) {
     click(d.control(search_form::SearchButton));
     ASSERT_TRUE(
@@ -155,7 +155,7 @@ TEST_F(Session, ASearchWithoutTheSimulatorShowsOneBox) {
   bool existed = false;
   const auto marker = makeMarkerService(runtimeFolder)->create("SIMUL", existed);
   open();
-  ASSERT_TRUE(window_->session().Bus().Simulator.enabled);
+  ASSERT_TRUE(window_->session().SimulatorMode());
   BoxCapture boxes;
   search([&](SearchDialog& d) {
     HWND button = d.control(search_form::SearchButton);

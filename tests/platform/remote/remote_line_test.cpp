@@ -206,7 +206,7 @@ TEST(RemoteLine, ASessionHearsOfADroppedLineAtOnce) {
   const std::string url = server.url("tcp");
   TRSSession session(Platform::system());
   session.SetPortPath(url);
-  ASSERT_TRUE(OpenPort(session.Bus()));
+  ASSERT_TRUE(session.OpenPort());
   ASSERT_TRUE(server.accept());
   server.flood({});
   // Flooded meanwhile, the connection holds far more than a bus carries.
