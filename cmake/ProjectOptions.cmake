@@ -1,6 +1,8 @@
 # Warnings and sanitizers, attached to every target through interface targets.
 add_library(loopmon_warnings INTERFACE)
-target_compile_options(loopmon_warnings INTERFACE -Wall -Wextra -Wpedantic)
+target_compile_options(loopmon_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                                   -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wcast-qual
+                                                   -Wold-style-cast)
 if(LOOPMON_WERROR)
   target_compile_options(loopmon_warnings INTERFACE -Werror)
 endif()

@@ -36,10 +36,9 @@ struct QuietWindow : MainWindowView {
   void showReadControls(bool, bool, bool) override {}
   void showPeriodicDown(bool) override {}
   void showPeriod(int) override {}
-  void showView(bool, const LoopColumns&) override {}
-  void showRowCount(int, bool) override {}
-  void showCell(int, int, const std::string&) override {}
-  void showMark(int, bool) override {}
+  void showView(bool) override {}
+  void showGrid() override {}
+  void showGridCell(int, int) override {}
   void startTimer(int delayMs) override { timerMs = delayMs; }
   void stopTimer() override { timerMs = -1; }
   void showMessage(const std::string&) override {}

@@ -34,7 +34,8 @@ class LinePort final : public SerialPortRelay {
       return false;
     }
     if (isRemoteLineName(target)) {
-      if (!remote_) remote_ = makeRemoteLinePort(clock_, [] { return makeStreamSocket(); });
+      if (!remote_)
+        remote_ = makeRemoteLinePort(clock_, [clock = clock_] { return makeStreamSocket(clock); });
       relayTo(*remote_);
       return remote_->open(target);
     }

@@ -21,8 +21,9 @@ enum class Phase { Searching, Reading, Finished };
 }  // namespace
 
 struct Survey::State {
-  State(BusRunner& bus, const CoefficientsStore& store, SurveyObserver& observer, SurveyPlan plan)
-      : bus(bus), observer(observer), store(store), plan(std::move(plan)) {
+  State(BusRunner& runner, const CoefficientsStore& coefficientStore, SurveyObserver& watcher,
+        SurveyPlan chosen)
+      : bus(runner), observer(watcher), store(coefficientStore), plan(std::move(chosen)) {
     if (this->plan.search && this->plan.quick)
       quick = std::make_shared<QuickScan>(this->plan.addresses);
   }

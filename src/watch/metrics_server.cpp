@@ -1,6 +1,7 @@
 #include "watch/metrics_server.h"
 
 #include "platform/remote/listen_socket.h"
+#include "platform/system/clock.h"
 #include "watch/watch_state.h"
 
 namespace loopmon {
@@ -48,7 +49,7 @@ std::string MetricsReply(const std::string& request, const WatchState& state) {
 }
 
 MetricsServer::MetricsServer(const MetricsAddress& address, const WatchState& state)
-    : state_(state), socket_(makeListenSocket()) {
+    : state_(state), socket_(makeListenSocket(systemClock())) {
   if (const SocketFailure failure = socket_->listen(address.host, address.port)) {
     throw std::runtime_error("--metrics: cannot listen on " + address.host + ":" +
                              std::to_string(address.port) + ": " + failure.systemText);

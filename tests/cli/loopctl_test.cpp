@@ -717,7 +717,7 @@ TEST_F(Loopctl, PeriodicSummaryCountsTheMovesTheLoopMade) {
   std::vector<int> taken;
   for (int i = 0; i < std::stoi(m[1]); ++i) taken.push_back(Script[(6 + i) % Script.size()]);
   EXPECT_GE(taken.size(), 2u);
-  EXPECT_EQ(std::stoi(m[2]), movesOf(taken, [](int adc) { return adc == 45 ? 1 : 0; }));
+  EXPECT_EQ(std::stoi(m[2]), movesOf(taken, [](int value) { return value == 45 ? 1 : 0; }));
 }
 
 // The subscription reports only readings that moved; its summary counts the

@@ -17,8 +17,8 @@ using Lines = std::vector<std::string>;
 struct FakeMainWindow : MainWindowView {
   void showCaption(const std::string& text) override { caption = text; }
   void showDeviceLabel(const std::string& text) override { label = text; }
-  void showReadControls(bool read, bool periodic, bool period) override {
-    controls = {read, periodic, period};
+  void showReadControls(bool read, bool periodic, bool periodField) override {
+    controls = {read, periodic, periodField};
   }
   void showPeriodicDown(bool down) override { periodicDown = down; }
   void showPeriod(int seconds) override { period = seconds; }

@@ -204,8 +204,8 @@ TEST_P(SearchOverLoopsim, QuickSearchFindsWhatTheFullSearchFinds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, SearchOverLoopsim, ::testing::Values(Route::Line, Route::Server),
-                         [](const auto& info) {
-                           return info.param == Route::Line ? "Pty" : "SimulatorServer";
+                         [](const auto& instance) {
+                           return instance.param == Route::Line ? "Pty" : "SimulatorServer";
                          });
 
 }  // namespace

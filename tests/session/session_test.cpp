@@ -36,7 +36,7 @@ const Bytes Presence5{5, 6, 0, 1, 0, 0};
 
 // Stays silent `silent` times, then answers presence at 5.
 struct Device {
-  explicit Device(int silent = 1'000) : silent(silent) {}
+  explicit Device(int silences = 1'000) : silent(silences) {}
   int silent;
   int requests = 0;
   std::optional<Bytes> operator()(const Bytes&) {
@@ -46,7 +46,7 @@ struct Device {
 
 // The simulator side answering every request with one fixed text, or not there.
 struct FixedSimulator : SimulatorLink, SimulatorObject {
-  explicit FixedSimulator(std::optional<std::string> reply) : reply(std::move(reply)) {}
+  explicit FixedSimulator(std::optional<std::string> text) : reply(std::move(text)) {}
   std::unique_ptr<SimulatorObject> create(SimulatorSide) override {
     if (!reply) throw SimulatorUnavailable("no simulator");
     return std::make_unique<FixedSimulator>(reply);

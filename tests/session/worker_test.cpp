@@ -199,7 +199,7 @@ TEST_F(WorkerTest, SilentDeviceIsLostAtTheFirstPollPastBothLimits) {
     polledAt[0] = std::exchange(polledAt[1], fake.clock->nowMicros());
   };
   struct SilentSimulator : SimulatorLink, SimulatorObject {
-    explicit SilentSimulator(std::function<void()> heard) : heard(std::move(heard)) {}
+    explicit SilentSimulator(std::function<void()> onCall) : heard(std::move(onCall)) {}
     std::unique_ptr<SimulatorObject> create(SimulatorSide) override {
       return std::make_unique<SilentSimulator>(heard);
     }

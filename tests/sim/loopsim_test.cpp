@@ -70,7 +70,7 @@ Bytes withChecksum(Bytes frame) {
 // Records sleeps and simulator calls in the order they happened, around the
 // objects of a real link, or with scripted replies when there is none.
 struct Recorder : FakeClock, SimulatorLink {
-  explicit Recorder(std::shared_ptr<SimulatorLink> inner) : inner(std::move(inner)) {}
+  explicit Recorder(std::shared_ptr<SimulatorLink> link) : inner(std::move(link)) {}
   void add(const std::string& event) {
     std::lock_guard guard(lock);
     events.push_back(event);
@@ -84,8 +84,8 @@ struct Recorder : FakeClock, SimulatorLink {
     if (onSleep) onSleep(ms);
   }
   struct Object : SimulatorObject {
-    Object(Recorder& to, std::string method, std::unique_ptr<SimulatorObject> inner)
-        : to(to), method(std::move(method)), inner(std::move(inner)) {}
+    Object(Recorder& recorder, std::string name, std::unique_ptr<SimulatorObject> object)
+        : to(recorder), method(std::move(name)), inner(std::move(object)) {}
     ~Object() override { to.add("release " + method); }
     std::string call(const std::string& text) override {
       to.add(method + " " + text);

@@ -36,8 +36,8 @@ class FakeMarkers : public MarkerService, public std::enable_shared_from_this<Fa
 
  private:
   struct Hold : MarkerHold {
-    Hold(std::shared_ptr<FakeMarkers> markers, std::string name)
-        : markers(std::move(markers)), name(std::move(name)) {}
+    Hold(std::shared_ptr<FakeMarkers> owner, std::string held)
+        : markers(std::move(owner)), name(std::move(held)) {}
     ~Hold() override {
       std::lock_guard lock(markers->mutex_);
       --markers->holders_[name];

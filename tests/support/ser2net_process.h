@@ -15,6 +15,7 @@
 
 #include "loopsim_process.h"
 #include "platform/remote/stream_socket.h"
+#include "platform/system/clock.h"
 #include "platform/system/files_posix.h"
 
 namespace loopmon::testing {
@@ -76,7 +77,7 @@ class Ser2netProcess {
   static bool accepts(uint16_t port) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-      if (!makeStreamSocket()->connect("127.0.0.1", port, 200)) return true;
+      if (!makeStreamSocket(systemClock())->connect("127.0.0.1", port, 200)) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;

@@ -185,8 +185,8 @@ TEST_P(TraceOverLoopsim, AScanTracedAsLoopsimSawIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, TraceOverLoopsim, ::testing::Values(Route::Line, Route::Server),
-                         [](const auto& info) {
-                           return info.param == Route::Line ? "Pty" : "SimulatorServer";
+                         [](const auto& instance) {
+                           return instance.param == Route::Line ? "Pty" : "SimulatorServer";
                          });
 
 }  // namespace

@@ -158,9 +158,9 @@ TEST_F(SerialExchange, ReadTimeoutsFollowTheCommandClass) {
 TEST_F(SerialExchange, AnswerChecks) {
   // `count` bytes whose Length byte says `length`, with a valid checksum.
   auto frame = [](size_t count, uint8_t length) {
-    Bytes frame{5, length, 0};
-    frame.resize(count - 1, 7);
-    return withChecksum(frame);
+    Bytes bytes{5, length, 0};
+    bytes.resize(count - 1, 7);
+    return withChecksum(bytes);
   };
   Bytes badChecksum = Presence5Answer;
   badChecksum.back() ^= 1;

@@ -11,15 +11,15 @@
 
 namespace loopmon {
 
-// The result of `work`, or no value when it has not returned by `deadline`: it
+// The result of `work`, or no value when it has not returned within `wait`: it
 // then runs to its end unobserved and its result is dropped.
 template <typename Result>
 std::optional<Result> resultBefore(std::function<Result()> work,
-                                   std::chrono::steady_clock::time_point deadline) {
+                                   std::chrono::steady_clock::duration wait) {
   auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
   std::future<Result> result = task->get_future();
   std::thread([task] { (*task)(); }).detach();
-  if (result.wait_until(deadline) != std::future_status::ready) return std::nullopt;
+  if (result.wait_for(wait) != std::future_status::ready) return std::nullopt;
   return result.get();
 }
 

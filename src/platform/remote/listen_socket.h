@@ -13,6 +13,8 @@
 
 namespace loopmon {
 
+class Clock;
+
 class ListenSocket {
  public:
   // From what the client sent (up to where a request's heading ends) to the
@@ -30,6 +32,7 @@ class ListenSocket {
   virtual bool serveOne(uint32_t waitMs, const Answer& answer) = 0;
 };
 
-std::unique_ptr<ListenSocket> makeListenSocket();
+// Its deadlines run on `clock`.
+std::unique_ptr<ListenSocket> makeListenSocket(std::shared_ptr<Clock> clock);
 
 }  // namespace loopmon

@@ -19,6 +19,8 @@ constexpr int RequestWaitMs = 2000;
 
 class PosixListenSocket final : public ListenSocket {
  public:
+  explicit PosixListenSocket(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {}
+
   SocketFailure listen(const std::string& host, uint16_t port) override {
     const AddressLookup lookup = lookUpAddresses(host, port);
     if (lookup.failure) return lookup.failure;
@@ -56,11 +58,10 @@ class PosixListenSocket final : public ListenSocket {
     posix::UniqueFd client(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!client.valid()) return false;
     std::string request;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(RequestWaitMs);
+    const auto deadline = clockTime(*clock_) + std::chrono::milliseconds(RequestWaitMs);
     while (request.size() < RequestLimit && request.find("\r\n\r\n") == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clockTime(*clock_));
       pollfd readable{client.get(), POLLIN, 0};
       if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) break;
       char block[1024];
@@ -81,13 +82,14 @@ class PosixListenSocket final : public ListenSocket {
   }
 
  private:
+  std::shared_ptr<Clock> clock_;
   posix::UniqueFd fd_;
 };
 
 }  // namespace
 
-std::unique_ptr<ListenSocket> makeListenSocket() {
-  return std::make_unique<PosixListenSocket>();
+std::unique_ptr<ListenSocket> makeListenSocket(std::shared_ptr<Clock> clock) {
+  return std::make_unique<PosixListenSocket>(std::move(clock));
 }
 
 }  // namespace loopmon

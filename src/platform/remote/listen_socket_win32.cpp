@@ -66,6 +66,8 @@ class Socket {
 
 class Win32ListenSocket final : public ListenSocket {
  public:
+  explicit Win32ListenSocket(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {}
+
   SocketFailure listen(const std::string& host, uint16_t port) override {
     if (!startWinsock()) return {SocketError::Other, "Winsock cannot be started"};
     const AddressLookup lookup = lookUpAddresses(host, port);
@@ -101,11 +103,10 @@ class Win32ListenSocket final : public ListenSocket {
     Socket client(::accept(socket_.get(), nullptr, nullptr));
     if (!client.valid()) return false;
     std::string request;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(RequestWaitMs);
+    const auto deadline = clockTime(*clock_) + std::chrono::milliseconds(RequestWaitMs);
     while (request.size() < RequestLimit && request.find("\r\n\r\n") == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clockTime(*clock_));
       if (left.count() <= 0 || !readable(client.get(), static_cast<long>(left.count()))) break;
       char block[1024];
       const int got = recv(client.get(), block, sizeof block, 0);
@@ -125,13 +126,14 @@ class Win32ListenSocket final : public ListenSocket {
   }
 
  private:
+  std::shared_ptr<Clock> clock_;
   Socket socket_;
 };
 
 }  // namespace
 
-std::unique_ptr<ListenSocket> makeListenSocket() {
-  return std::make_unique<Win32ListenSocket>();
+std::unique_ptr<ListenSocket> makeListenSocket(std::shared_ptr<Clock> clock) {
+  return std::make_unique<Win32ListenSocket>(std::move(clock));
 }
 
 }  // namespace loopmon

@@ -6,13 +6,12 @@ namespace loopmon {
 
 SocketFailure ConnectingSocket::connect(const std::string& host, uint16_t port,
                                         uint32_t timeoutMs) {
-  using SteadyClock = std::chrono::steady_clock;
   close();
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = now() + std::chrono::milliseconds(timeoutMs);
   if (host != host_ || port != port_ || addresses_.empty()) {
     addresses_.clear();
-    const std::optional<AddressLookup> lookup =
-        resultBefore<AddressLookup>([host, port] { return lookUpAddresses(host, port); }, deadline);
+    const std::optional<AddressLookup> lookup = resultBefore<AddressLookup>(
+        [host, port] { return lookUpAddresses(host, port); }, deadline - now());
     if (!lookup) return {SocketError::LookupTimedOut, {}};
     if (lookup->failure) return lookup->failure;
     host_ = host;
@@ -21,9 +20,9 @@ SocketFailure ConnectingSocket::connect(const std::string& host, uint16_t port,
   }
   SocketFailure failure{SocketError::TimedOut, {}};
   for (size_t i = 0; i < addresses_.size(); ++i) {
-    const auto now = SteadyClock::now();
-    if (now >= deadline) break;
-    failure = attempt(addresses_[i], now + (deadline - now) / (addresses_.size() - i));
+    const auto start = now();
+    if (start >= deadline) break;
+    failure = attempt(addresses_[i], start + (deadline - start) / (addresses_.size() - i));
     if (!failure) return failure;
   }
   // The host may have moved: the next connect looks it up again.

@@ -5,9 +5,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/remote/clock_time.h"
 #include "platform/remote/stream_socket.h"
 
 namespace loopmon {
@@ -44,6 +46,7 @@ AddressLookup lookUpAddresses(const std::string& host, uint16_t port);
 
 class ConnectingSocket : public StreamSocket {
  public:
+  explicit ConnectingSocket(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {}
   // Looks the host up (unless the last connect to the same host and port went
   // through), then tries each address in turn, each with an equal share of the
   // time left, so that one that never answers cannot spend it all.
@@ -54,7 +57,10 @@ class ConnectingSocket : public StreamSocket {
   virtual SocketFailure attempt(const ResolvedAddress& address,
                                 std::chrono::steady_clock::time_point deadline) = 0;
 
+  std::chrono::steady_clock::time_point now() const { return clockTime(*clock_); }
+
  private:
+  std::shared_ptr<Clock> clock_;
   std::string host_;
   uint16_t port_ = 0;
   std::vector<ResolvedAddress> addresses_;  // of host_ and port_; empty: look up

@@ -11,6 +11,8 @@
 
 namespace loopmon {
 
+class Clock;
+
 enum class SocketError { None, HostNotFound, LookupTimedOut, Refused, TimedOut, Lost, Other };
 
 struct SocketFailure {
@@ -41,6 +43,7 @@ class StreamSocket {
   virtual std::optional<uint32_t> roundTripMicros() const { return std::nullopt; }
 };
 
-std::unique_ptr<StreamSocket> makeStreamSocket();
+// Its deadlines run on `clock`.
+std::unique_ptr<StreamSocket> makeStreamSocket(std::shared_ptr<Clock> clock);
 
 }  // namespace loopmon

@@ -16,8 +16,6 @@
 namespace loopmon {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 SocketFailure failureOf(int error) {
   switch (error) {
     case ECONNREFUSED:
@@ -56,11 +54,12 @@ namespace {
 
 class PosixStreamSocket final : public ConnectingSocket {
  public:
+  using ConnectingSocket::ConnectingSocket;
   void close() override { fd_.reset(); }
   bool isConnected() const override { return fd_.valid(); }
 
   bool send(const uint8_t* data, size_t count, uint32_t timeoutMs) override {
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = now() + std::chrono::milliseconds(timeoutMs);
     size_t sent = 0;
     while (fd_.valid() && sent < count) {
       const ssize_t n = ::send(fd_.get(), data + sent, count - sent, MSG_NOSIGNAL);
@@ -68,7 +67,7 @@ class PosixStreamSocket final : public ConnectingSocket {
         sent += static_cast<size_t>(n);
       } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         pollfd p{fd_.get(), POLLOUT, 0};
-        if (::poll(&p, 1, static_cast<int>(msUntil(deadline))) <= 0) break;
+        if (::poll(&p, 1, static_cast<int>(msUntil(deadline, now()))) <= 0) break;
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
@@ -92,7 +91,8 @@ class PosixStreamSocket final : public ConnectingSocket {
   }
 
  private:
-  SocketFailure attempt(const ResolvedAddress& address, SteadyClock::time_point deadline) override {
+  SocketFailure attempt(const ResolvedAddress& address,
+                        std::chrono::steady_clock::time_point deadline) override {
     posix::UniqueFd fd(
         ::socket(address.family, address.socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return failureOf(errno);
@@ -100,7 +100,7 @@ class PosixStreamSocket final : public ConnectingSocket {
                   static_cast<socklen_t>(address.socketAddress.size())) != 0) {
       if (errno != EINPROGRESS) return failureOf(errno);
       pollfd p{fd.get(), POLLOUT, 0};
-      if (::poll(&p, 1, static_cast<int>(msUntil(deadline))) <= 0)
+      if (::poll(&p, 1, static_cast<int>(msUntil(deadline, now()))) <= 0)
         return {SocketError::TimedOut, {}};
       int error = 0;
       socklen_t size = sizeof error;
@@ -128,8 +128,8 @@ class PosixStreamSocket final : public ConnectingSocket {
 
 }  // namespace
 
-std::unique_ptr<StreamSocket> makeStreamSocket() {
-  return std::make_unique<PosixStreamSocket>();
+std::unique_ptr<StreamSocket> makeStreamSocket(std::shared_ptr<Clock> clock) {
+  return std::make_unique<PosixStreamSocket>(std::move(clock));
 }
 
 }  // namespace loopmon

@@ -21,8 +21,6 @@
 namespace loopmon {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 timeval timevalOf(long ms) {
   return timeval{ms / 1000, (ms % 1000) * 1000};
 }
@@ -97,6 +95,7 @@ namespace {
 
 class WinStreamSocket final : public ConnectingSocket {
  public:
+  using ConnectingSocket::ConnectingSocket;
   ~WinStreamSocket() override { close(); }
 
   void close() override {
@@ -108,7 +107,7 @@ class WinStreamSocket final : public ConnectingSocket {
   bool isConnected() const override { return socket_ != INVALID_SOCKET; }
 
   bool send(const uint8_t* data, size_t count, uint32_t timeoutMs) override {
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = now() + std::chrono::milliseconds(timeoutMs);
     size_t sent = 0;
     while (socket_ != INVALID_SOCKET && sent < count) {
       const int n = ::send(socket_, reinterpret_cast<const char*>(data + sent),
@@ -116,7 +115,7 @@ class WinStreamSocket final : public ConnectingSocket {
       if (n > 0) {
         sent += static_cast<size_t>(n);
       } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-        if (!waitFor(socket_, true, static_cast<long>(msUntil(deadline)))) break;
+        if (!waitFor(socket_, true, static_cast<long>(msUntil(deadline, now())))) break;
       } else {
         break;
       }
@@ -136,7 +135,8 @@ class WinStreamSocket final : public ConnectingSocket {
   }
 
  private:
-  SocketFailure attempt(const ResolvedAddress& address, SteadyClock::time_point deadline) override {
+  SocketFailure attempt(const ResolvedAddress& address,
+                        std::chrono::steady_clock::time_point deadline) override {
     SOCKET s = ::socket(address.family, address.socketType, address.protocol);
     if (s == INVALID_SOCKET) return failureOf(WSAGetLastError());
     u_long nonBlocking = 1;
@@ -148,7 +148,7 @@ class WinStreamSocket final : public ConnectingSocket {
         ::closesocket(s);
         return failureOf(error);
       }
-      if (!waitFor(s, true, static_cast<long>(msUntil(deadline)))) {
+      if (!waitFor(s, true, static_cast<long>(msUntil(deadline, now())))) {
         ::closesocket(s);
         return {SocketError::TimedOut, {}};
       }
@@ -187,8 +187,8 @@ class WinStreamSocket final : public ConnectingSocket {
 
 }  // namespace
 
-std::unique_ptr<StreamSocket> makeStreamSocket() {
-  return std::make_unique<WinStreamSocket>();
+std::unique_ptr<StreamSocket> makeStreamSocket(std::shared_ptr<Clock> clock) {
+  return std::make_unique<WinStreamSocket>(std::move(clock));
 }
 
 }  // namespace loopmon

@@ -29,7 +29,7 @@ constexpr uint8_t Echo = 1;
 const TelnetBytes Offers{Iac, Will, BinaryOption, Iac, Do, BinaryOption, Iac, Will, ComPortOption};
 
 std::unique_ptr<SerialPort> remotePort() {
-  return makeRemoteLinePort(systemClock(), [] { return makeStreamSocket(); });
+  return makeRemoteLinePort(systemClock(), [] { return makeStreamSocket(systemClock()); });
 }
 
 // Opens `url` while the server answers the client's offers with `answers`.

@@ -92,7 +92,7 @@ TEST(RemoteLineWin32, AllowanceFromTheSystemOrTheAnswers) {
   LoopbackServer server;
   StreamSocket* connection = nullptr;
   auto port = makeRemoteLinePort(systemClock(), [&connection] {
-    std::unique_ptr<StreamSocket> socket = makeStreamSocket();
+    std::unique_ptr<StreamSocket> socket = makeStreamSocket(systemClock());
     connection = socket.get();
     return socket;
   });
