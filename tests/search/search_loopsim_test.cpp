@@ -188,17 +188,25 @@ TEST_P(SearchOverLoopsim, QuickSearchFindsWhatTheFullSearchFinds) {
     for (const uint8_t address : order) IdentifyOnBus(full, address);
     const Found expected = found(full, addresses);
 
-    startLoopsim(std::string("[bus]\ndrift = no\n") + bus);
-    TRSSession session(platform);
-    session.SetPortPath(folder.file("tty"));
-    QuickScan quick(order);
-    std::vector<std::string> lines;
-    while (!quick.Done()) {
-      const std::string line = quick.Step(session);
-      if (!line.empty()) lines.push_back(line);
+    // A loaded machine can hold an answer back past every short wait, so the
+    // quick search gets three runs to find them all; a fault of its own
+    // misses in every run. None may list a device the full search did not.
+    Found quickFound;
+    for (int run = 0; run < 3 && quickFound != expected; ++run) {
+      startLoopsim(std::string("[bus]\ndrift = no\n") + bus);
+      TRSSession session(platform);
+      session.SetPortPath(folder.file("tty"));
+      QuickScan quick(order);
+      std::vector<std::string> lines;
+      while (!quick.Done()) {
+        const std::string line = quick.Step(session);
+        if (!line.empty()) lines.push_back(line);
+      }
+      quickFound = found(session, addresses);
+      for (const auto& device : quickFound) EXPECT_TRUE(expected.count(device.first)) << bus;
+      EXPECT_EQ(lines.size(), quickFound.size()) << bus;
     }
-    EXPECT_EQ(found(session, addresses), expected) << bus;
-    EXPECT_EQ(lines.size(), expected.size()) << bus;
+    EXPECT_EQ(quickFound, expected) << bus;
     EXPECT_GE(expected.size(), 3u) << bus;
   }
 }
