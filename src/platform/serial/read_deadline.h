@@ -24,6 +24,9 @@ class ReadDeadline {
     lastArrival_ = now;
   }
 
+  // Whether the read also ends at a gap between bytes, timed from each arrival.
+  bool timesIntervals() const { return interval_.has_value(); }
+
   // The most the read waits in all, from its start.
   Duration totalLimit() const { return totalDeadline_ - start_; }
 

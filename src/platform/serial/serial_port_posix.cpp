@@ -326,6 +326,7 @@ class PosixSerialPort final : public SerialPort {
       if (n > 0) {
         received += static_cast<size_t>(n);
         deadline.bytesArrived(Clock::now());
+        if (received < count) awaitRest(deadline, count - received, received);
       } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
         hungUp_ = true;  // the device is gone or the other end closed
         break;
@@ -375,6 +376,21 @@ class PosixSerialPort final : public SerialPort {
     unsigned int status = 0;
     if (::ioctl(fd_.get(), TIOCSERGETLSR, &status) != 0) return true;
     return (status & TIOCSER_TEMT) != 0;
+  }
+
+  // The rest of a read cannot come sooner than its wire time: waking for each
+  // byte as it trickles in costs a thread switch a character, which with many
+  // lines adds up to a good part of a core. So the read sleeps through all but
+  // the last character of it, never past its deadline, and the last is polled
+  // for as before: a poll that woke late has shortened the rest already, and a
+  // sleep through the whole of it would end the read late. Not with an
+  // interval time-out: that one counts from each byte's arrival, and a byte
+  // found after a sleep could have come at any moment of it.
+  void awaitRest(const ReadDeadline& deadline, size_t missing, size_t received) const {
+    if (deadline.timesIntervals() || missing < 2) return;
+    const auto now = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::min<ReadDeadline::Duration>(
+        characterTime() * (missing - 1), deadline.remaining(now, received)));
   }
 
   // One character (start bit, data, stop bit) at the port's speed.

@@ -193,6 +193,15 @@ TEST_F(SerialPortOnPty, ReadTimeouts) {
   }
 }
 
+// At 50 baud the bytes still wanted take most of a second on the wire; the
+// read waits for them no longer than its own time-out.
+TEST_F(SerialPortOnPty, TheWaitForTheRestOfAReadKeepsItsTimeOut) {
+  ASSERT_TRUE(port_->setState({50, 8, 0, 0}));
+  const auto [got, elapsed] = readWhileSending({0, 0, 150}, {{0ms, "a"}});
+  EXPECT_EQ(got, "a");
+  EXPECT_LT(elapsed, 500ms);
+}
+
 TEST_F(SerialPortOnPty, PurgeDiscardsPendingInputAndWritesReachTheFarEnd) {
   ASSERT_EQ(::write(master_, "stale", 5), 5);
   std::this_thread::sleep_for(100ms);  // for the bytes to reach the port's queue
