@@ -208,7 +208,8 @@ std::optional<EventAnswer> SimulatedDevice::answer(uint8_t command, uint8_t data
         // A scripted loop moves only when it is read, so its reader sees the
         // whole script in order.
         uint8_t state = 0;
-        if (!loop(number)->scripted()) readLoop(number, state);
+        if (const auto* picked = loop(number); picked && !picked->scripted())
+          readLoop(number, state);
       }
       if (!events_.empty()) return events_.front();
       return EventAnswer{BusAnswer::Present, 0, 0};

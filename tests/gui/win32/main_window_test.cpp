@@ -239,11 +239,11 @@ TEST_F(MainWindowTest, TheSurveySavesComparesAndChoosesALoop) {
   ASSERT_EQ(shown.size(), 2u);
   const std::pair<int, int> choices[] = {{20, moved[1]}, {5, moved[0]}};
   for (const auto& [address, loop] : choices) {
-    const std::string start =
+    const std::string prefix =
         "Адрес " + std::to_string(address) + ", ШС " + std::to_string(loop) + ": сопротивление";
     const auto line = std::find_if(shown.begin(), shown.end(),
-                                   [&](const std::string& l) { return l.rfind(start, 0) == 0; });
-    ASSERT_NE(line, shown.end()) << start;
+                                   [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    ASSERT_NE(line, shown.end()) << prefix;
     readOnce();
     RECT item{};
     SendMessageW(changes, LB_GETITEMRECT, static_cast<WPARAM>(line - shown.begin()),
