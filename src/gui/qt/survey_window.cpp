@@ -35,12 +35,12 @@ SurveyWindow::SurveyWindow(BusRunner& bus, const CoefficientsStore& store,
   connect(form_->get<QLineEdit>(SiteField), &QLineEdit::textChanged, this,
           [this](const QString& text) { model_.siteChanged(text.toStdString()); });
   // A click, the arrow keys or Enter: the line that becomes current is chosen.
-  const auto choosing = [this](int list, void (SurveyWindowModel::*choose)(int)) {
+  const auto choosing = [this](int list, void (SurveyWindowModel::*chosen)(int)) {
     auto* lines = form_->get<QListWidget>(list);
     connect(lines, &QListWidget::currentRowChanged, this,
-            [this, choose](int row) { runHandler(this, [&] { (model_.*choose)(row); }); });
-    connect(lines, &QListWidget::itemActivated, this, [this, lines, choose] {
-      runHandler(this, [&] { (model_.*choose)(lines->currentRow()); });
+            [this, chosen](int row) { runHandler(this, [&] { (model_.*chosen)(row); }); });
+    connect(lines, &QListWidget::itemActivated, this, [this, lines, chosen] {
+      runHandler(this, [&] { (model_.*chosen)(lines->currentRow()); });
     });
   };
   choosing(DevicesList, &SurveyWindowModel::deviceChosen);
