@@ -21,7 +21,6 @@ class LoopsimServe {
     wchar_t folder[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, folder);
     logPath_ = win32::narrow(folder) + "loopsim-" + std::to_string(GetCurrentProcessId()) + ".log";
-    std::wstring command = win32::widen("\"" LOOPSIM_PATH "\" serve " + arguments);
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE log = CreateFileW(win32::widen(logPath_).c_str(), GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
@@ -30,8 +29,15 @@ class LoopsimServe {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = log;
-    started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                              nullptr, nullptr, &startup, &process_);
+    // Wine on a loaded machine has once refused a process start outright;
+    // a second try a moment later is what a user would do.
+    for (int attempt = 0; attempt < 3 && !started_; ++attempt) {
+      if (attempt > 0) Sleep(1000);
+      std::wstring command = win32::widen("\"" LOOPSIM_PATH "\" serve " + arguments);
+      started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                nullptr, nullptr, &startup, &process_);
+      if (!started_) startError_ = GetLastError();
+    }
     CloseHandle(log);
     const auto markers = makeMarkerService(runtimeFolder);
     for (int tries = 0; started_ && tries < 300 && !markers->openExisting("SIMUL"); ++tries) {
@@ -59,6 +65,10 @@ class LoopsimServe {
   LoopsimServe& operator=(const LoopsimServe&) = delete;
 
   bool started() const { return started_; }
+  // Why it did not start, for the test's message.
+  std::string startFailure() const {
+    return "starting " LOOPSIM_PATH " failed with error " + std::to_string(startError_);
+  }
 
   // How many times its log shows `text`.
   int countInLog(const std::string& text) const {
@@ -93,6 +103,7 @@ class LoopsimServe {
   std::string logPath_;
   PROCESS_INFORMATION process_{};
   bool started_ = false;
+  DWORD startError_ = 0;
 };
 
 }  // namespace loopmon::testing

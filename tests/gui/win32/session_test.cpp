@@ -128,7 +128,7 @@ TEST_F(Session, AScanAndAReadingOverTheSerialLine) {
 // every probe of the rest costs a COM activation.
 TEST_F(Session, TheSearchListsTheBusOfLoopsimServe) {
   loopmon::testing::LoopsimServe server;
-  ASSERT_TRUE(server.started());
+  ASSERT_TRUE(server.started()) << server.startFailure();
   open();
   ASSERT_TRUE(window_->session().SimulatorMode());
   search([&](SearchDialog& d) {
