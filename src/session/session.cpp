@@ -232,8 +232,7 @@ bool TRSSession::KernelTurnsLine() const {
 }
 
 uint32_t TRSSession::NetworkAllowanceMs() const {
-  return core_->Port ? core_->Port->networkAllowanceMs(core_->Settings.NetworkAllowance)
-                     : core_->Settings.NetworkAllowance;
+  return loopmon::NetworkAllowanceMs(*core_);
 }
 
 HeardAnswer TRSSession::LastHeard() const {

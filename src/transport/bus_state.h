@@ -174,6 +174,10 @@ void NoteDroppedLine(BusState& bus);
 // line's total time-out gets the allowance its port has measured,
 // NetworkAllowance at most.
 void SetReadTimeouts(BusState& bus, bool shortClass);
+// The wait for an answer's start that the line's network needs: what the
+// port has measured of it, NetworkAllowance at most (NetworkAllowance with
+// no port).
+uint32_t NetworkAllowanceMs(const BusState& bus);
 // Reads the line settings (writing back StartTimeout and TailInUS when
 // absent); throws LineSettingsError for a value of the wrong type.
 void LoadLineSettings(BusState& bus);

@@ -116,10 +116,15 @@ void SetReadTimeouts(BusState& bus, bool shortClass) {
     // answer; a pause within an answer keeps the whole allowance, as the
     // network's jitter comes in there and costs a silent address nothing.
     LineSettings measured = bus.Settings;
-    measured.NetworkAllowance = port.networkAllowanceMs(bus.Settings.NetworkAllowance);
+    measured.NetworkAllowance = NetworkAllowanceMs(bus);
     timeouts.readTotalConstantMs = ReadTimeouts(measured, shortClass, true).readTotalConstantMs;
   }
   port.setTimeouts(timeouts);
+}
+
+uint32_t NetworkAllowanceMs(const BusState& bus) {
+  return bus.Port ? bus.Port->networkAllowanceMs(bus.Settings.NetworkAllowance)
+                  : bus.Settings.NetworkAllowance;
 }
 
 bool OpenPort(BusState& bus) {
