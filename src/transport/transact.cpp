@@ -87,7 +87,15 @@ void Exchange::sendOnSerial() {
     size_t written = port().write(frame_.data(), n);
     written += port().write(frame_.data() + n, 1);
     const int64_t micros = static_cast<int64_t>(written) * CharacterMicros + bus_.Settings.TailInUS;
-    waitForCounter(clock(), start + countsIn(bus_.CounterFrequency, micros));
+    const int64_t sent = start + countsIn(bus_.CounterFrequency, micros);
+    if (bus_.LineTurnsItself()) {
+      // Nothing happens on the line at that moment, so it need not be hit to
+      // the microsecond: a sleep spares the spin, which a watch of many lines
+      // would pay on every exchange.
+      sleepUntilAbout(clock(), sent);
+    } else {
+      waitForCounter(clock(), sent);
+    }
   } else if (!bus_.LineTurnsItself()) {
     // Without a counter, two padding bytes stand in for the wait: the line
     // stays driven until the checksum has surely left. The writes of a

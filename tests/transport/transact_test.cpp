@@ -106,6 +106,12 @@ TEST_F(SerialExchange, SmartPiLeavesTheLinesAndTheReceiveBufferAlone) {
   EXPECT_EQ(callLog().find("dtr"), std::string::npos);
   EXPECT_EQ(callLog().find("rts"), std::string::npos);
   EXPECT_EQ(fakes.line->writtenBytes(), withChecksum(Presence5)) << "no padding";
+  // Nothing is turned once the frame has left, so its wire time is slept
+  // through, not spun: the sleep covers it all.
+  const int64_t wire = first("errors").atMicros - first("write").atMicros;
+  EXPECT_GE(wire, 7 * 1041);
+  ASSERT_FALSE(fakes.clock->sleepsMicros().empty());
+  EXPECT_GE(fakes.clock->sleepsMicros().back() + 10, wire);
 }
 
 TEST_F(SerialExchange, RemoteLineIsTurnedRoundByTheServerAndWaitsLonger) {

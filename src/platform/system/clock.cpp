@@ -14,11 +14,15 @@ constexpr int64_t PreemptedSpinMicros = 100;
 // Windows with the raised resolution) plus the time the scheduler takes to run
 // the thread again; the waits learn by how much.
 void Clock::sleepUntilCounter(int64_t target) {
-  const int64_t frequency = counterFrequency();
-  const int64_t remaining = target - counter();
+  sleepUntilAbout(*this, target);
+}
+
+void sleepUntilAbout(Clock& clock, int64_t target) {
+  const int64_t frequency = clock.counterFrequency();
+  const int64_t remaining = target - clock.counter();
   if (frequency <= 0 || remaining <= 0) return;
   const double micros = static_cast<double>(remaining) * 1e6 / static_cast<double>(frequency);
-  sleepMicros(static_cast<uint32_t>(std::min(micros, 4e9)));
+  clock.sleepMicros(static_cast<uint32_t>(std::min(micros, 4e9)));
 }
 
 void waitForCounter(Clock& clock, int64_t target) {

@@ -64,6 +64,9 @@ class FineTimerPeriod {
 // how late the sleep woke and whether the spin was preempted, which sets the
 // margin of the waits that follow.
 void waitForCounter(Clock& clock, int64_t target);
+// Sleeps until about `target`, for a moment nothing on the line is timed to:
+// an ordinary sleep, which the system may end late or batch with others'.
+void sleepUntilAbout(Clock& clock, int64_t target);
 
 std::shared_ptr<Clock> systemClock();
 
