@@ -8,7 +8,11 @@
 // (the end of the first pass, which identifies the devices) to the "stopped"
 // event, so the start of the processes and the search are left out.
 //
-//   watch_bench [LINES [PASSES]]
+// TURN says who turns the line round after each request: "rts" (default),
+// the watch through RTS and DTR, timed to the microsecond; "self", a
+// converter that turns it by itself (SmartPI), the usual USB converter.
+//
+//   watch_bench [LINES [PASSES [rts|self]]]
 
 #include <sys/resource.h>
 
@@ -72,6 +76,11 @@ LogFigures logFigures(const std::string& logPath) {
 int main(int argc, char** argv) {
   const int lines = argc > 1 ? std::atoi(argv[1]) : 64;
   const int passes = argc > 2 ? std::max(2, std::atoi(argv[2])) : 20;
+  const std::string turn = argc > 3 ? argv[3] : "rts";
+  if (turn != "rts" && turn != "self") {
+    std::fprintf(stderr, "watch_bench: TURN is rts or self, not %s\n", turn.c_str());
+    return 2;
+  }
   constexpr int Devices = 5;
   constexpr int LatencyMicros = 2000;
   constexpr int StartTimeoutMs = 1;
@@ -82,6 +91,7 @@ int main(int argc, char** argv) {
     auto registry = openRegistryFile(folder.file("config/loopmon/system.reg"));
     registry->createKey(LineSettingsKey);
     registry->write(LineSettingsKey, "StartTimeout", RegValue::ofDword(StartTimeoutMs));
+    if (turn == "self") registry->write(LineSettingsKey, "SmartPI", RegValue::ofString(""));
   }
   std::string scenario = "[bus]\nlatency-us = " + std::to_string(LatencyMicros) + "\n";
   for (int address = 1; address <= Devices; ++address) {
@@ -116,8 +126,8 @@ int main(int argc, char** argv) {
                      usage.ru_stime.tv_usec / 1e6;
   const double exchangeMs = 13 * 1.041 + LatencyMicros / 1000.0 + StartTimeoutMs;
   const double wirePassMs = Devices * (1 + 4 * 2) * exchangeMs;
-  std::printf("watch of %d lines x %d devices, %d passes (exit status %d)\n", lines, Devices,
-              passes, status);
+  std::printf("watch of %d lines x %d devices, %d passes, turned by %s (exit status %d)\n", lines,
+              Devices, passes, turn == "self" ? "the converter" : "RTS", status);
   std::printf("  wall time          %8.1f s\n", seconds);
   std::printf("  CPU                %8.1f s = %.1f %% of one core\n", cpu, 100 * cpu / seconds);
   std::printf("  peak memory        %8.1f MB\n", usage.ru_maxrss / 1024.0);
