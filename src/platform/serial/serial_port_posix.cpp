@@ -316,6 +316,7 @@ class PosixSerialPort final : public SerialPort {
     using Clock = std::chrono::steady_clock;
     ReadDeadline deadline(timeouts_, count, Clock::now());
     size_t received = 0;
+    Clock::time_point lastByteDue;
     while (received < count) {
       const ReadDeadline::Duration wait = deadline.remaining(Clock::now(), received);
       if (!waitFor(POLLIN, wait)) {
@@ -324,9 +325,11 @@ class PosixSerialPort final : public SerialPort {
       }
       ssize_t n = ::read(fd_.get(), buffer + received, count - received);
       if (n > 0) {
+        const auto now = Clock::now();
+        if (received == 0) lastByteDue = now + characterTime() * (count - static_cast<size_t>(n));
         received += static_cast<size_t>(n);
-        deadline.bytesArrived(Clock::now());
-        if (received < count) awaitRest(deadline, count - received, received);
+        deadline.bytesArrived(now);
+        if (received < count) awaitRest(deadline, lastByteDue, received);
       } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
         hungUp_ = true;  // the device is gone or the other end closed
         break;
@@ -380,17 +383,20 @@ class PosixSerialPort final : public SerialPort {
 
   // The rest of a read cannot come sooner than its wire time: waking for each
   // byte as it trickles in costs a thread switch a character, which with many
-  // lines adds up to a good part of a core. So the read sleeps through all but
-  // the last character of it, never past its deadline, and the last is polled
-  // for as before: a poll that woke late has shortened the rest already, and a
-  // sleep through the whole of it would end the read late. Not with an
-  // interval time-out: that one counts from each byte's arrival, and a byte
-  // found after a sleep could have come at any moment of it.
-  void awaitRest(const ReadDeadline& deadline, size_t missing, size_t received) const {
-    if (deadline.timesIntervals() || missing < 2) return;
+  // lines adds up to a good part of a core. A device sends a frame's bytes back
+  // to back, so the last is due the wire time of the rest after the first read:
+  // the read sleeps until then, never past its deadline, and polls for what is
+  // still missing as before. The first read sees its bytes moments after they
+  // came, so the sleep ends about as late as the poll woke, not a character
+  // late. Not with an interval time-out: that one counts from each byte's
+  // arrival, and a byte found after a sleep could have come at any moment of it.
+  void awaitRest(const ReadDeadline& deadline, std::chrono::steady_clock::time_point lastByteDue,
+                 size_t received) const {
+    if (deadline.timesIntervals()) return;
     const auto now = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::min<ReadDeadline::Duration>(
-        characterTime() * (missing - 1), deadline.remaining(now, received)));
+    if (lastByteDue <= now) return;
+    std::this_thread::sleep_for(
+        std::min<ReadDeadline::Duration>(lastByteDue - now, deadline.remaining(now, received)));
   }
 
   // One character (start bit, data, stop bit) at the port's speed.
