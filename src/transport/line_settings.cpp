@@ -85,6 +85,13 @@ CommTimeouts ReadTimeouts(const LineSettings& s, bool shortClass, bool remote) {
   return timeouts;
 }
 
+std::optional<CommTimeouts> AnswerWaitLengthened(const CommTimeouts& timeouts, uint32_t ms) {
+  if (timeouts.readIntervalMs == MaxDword) return std::nullopt;
+  CommTimeouts lengthened = timeouts;
+  lengthened.readTotalConstantMs = saturatingSum(timeouts.readTotalConstantMs, ms);
+  return lengthened;
+}
+
 void LoadLineSettings(BusState& bus) {
   bus.Settings = ReadLineSettings(*bus.platform.registry, bus.platform.isNt || bus.platform.isNt5);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/serial/serial_port.h"
@@ -59,6 +60,10 @@ LineSettings ReadLineSettings(Registry& registry, bool ntFamily);
 // no read waits without one) and an interval that is set; the sums saturate
 // and an interval of 0xFFFFFFFF keeps its meaning.
 CommTimeouts ReadTimeouts(const LineSettings& settings, bool shortClass, bool remote);
+
+// `timeouts` with the wait for an answer `ms` longer in all; none where an
+// interval of 0xFFFFFFFF gives the totals a meaning a longer wait would change.
+std::optional<CommTimeouts> AnswerWaitLengthened(const CommTimeouts& timeouts, uint32_t ms);
 
 // A line setting of the wrong registry type.
 class LineSettingsError : public std::runtime_error {

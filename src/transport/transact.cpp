@@ -11,8 +11,6 @@ namespace loopmon {
 
 namespace {
 
-// One 10-bit character (start, 8 data, stop) at the fixed 9600 baud.
-constexpr int64_t CharacterMicros = 1041;
 constexpr uint8_t Padding = 0xFF;
 constexpr size_t MinAnswerBytes = 6;
 // Beyond this the driver has had ample time for any answer of this bus.
@@ -47,6 +45,7 @@ class Exchange {
   Clock& clock() { return *bus_.platform.clock; }
   void turnToSending();
   void sendOnSerial();
+  bool readFromSent(int64_t sent);
   void sendThroughDriver();
   size_t receiveOnSerial();
   size_t receiveThroughDriver();
@@ -64,6 +63,8 @@ class Exchange {
   Bytes frame_;
   std::optional<uint8_t> key_;
   uint8_t command_ = 0;
+  // Counter reading the wait for the answer counts from, when not the read's start.
+  std::optional<int64_t> readFrom_;
   std::optional<uint32_t> myTimeOut_;  // tick count when the driver send finished
   int driverTries_ = 0;
   AnswerBytes received_{};
@@ -90,9 +91,9 @@ void Exchange::sendOnSerial() {
     const int64_t sent = start + countsIn(bus_.CounterFrequency, micros);
     if (bus_.LineTurnsItself()) {
       // Nothing happens on the line at that moment, so it need not be hit to
-      // the microsecond: a sleep spares the spin, which a watch of many lines
-      // would pay on every exchange.
-      sleepUntilAbout(clock(), sent);
+      // the microsecond, and the spin, which a watch of many lines would pay on
+      // every exchange, is spared.
+      if (!readFromSent(sent)) sleepUntilAbout(clock(), sent);
     } else {
       waitForCounter(clock(), sent);
     }
@@ -109,6 +110,27 @@ void Exchange::sendOnSerial() {
   } else {
     port().write(frame_.data(), frame_.size());
   }
+}
+
+// The answer cannot begin before the request has left, so on a local line
+// that turns itself round the read may start at once, its time-out lengthened
+// by the wire time still to go: one wake-up an exchange fewer than a sleep
+// and then a read, which many watched lines pay on every exchange. Not for a
+// broadcast or a request without an answer, whose wire time must pass before
+// the next exchange purges the port, nor for a remote line, which times its
+// network from the read.
+bool Exchange::readFromSent(int64_t sent) {
+  if (!answerAwaited_ || frame_[FrameOffset::Address] == 0 || port().isRemote()) return false;
+  const int64_t frequency = bus_.CounterFrequency;
+  const int64_t counts = std::max<int64_t>(sent - clock().counter(), 0);
+  const auto wireMs = static_cast<uint32_t>((counts * 1000 + frequency - 1) / frequency);
+  CommTimeouts timeouts;
+  port().getTimeouts(timeouts);
+  const std::optional<CommTimeouts> lengthened = AnswerWaitLengthened(timeouts, wireMs);
+  if (!lengthened) return false;
+  port().setTimeouts(*lengthened);
+  readFrom_ = sent;
+  return true;
 }
 
 void Exchange::sendThroughDriver() {
@@ -139,7 +161,7 @@ size_t Exchange::receiveOnSerial() {
     }
   }
   trace_.readStarts();
-  const int64_t waitStart = clock().counter();
+  const int64_t waitStart = readFrom_.value_or(clock().counter());
   size_t count = port().read(received_.data(), MinAnswerBytes);
   trace_.readEnded(&port());
   const uint8_t length = received_[FrameOffset::Length];

@@ -106,12 +106,20 @@ TEST_F(SerialExchange, SmartPiLeavesTheLinesAndTheReceiveBufferAlone) {
   EXPECT_EQ(callLog().find("dtr"), std::string::npos);
   EXPECT_EQ(callLog().find("rts"), std::string::npos);
   EXPECT_EQ(fakes.line->writtenBytes(), withChecksum(Presence5)) << "no padding";
-  // Nothing is turned once the frame has left, so its wire time is slept
-  // through, not spun: the sleep covers it all.
-  const int64_t wire = first("errors").atMicros - first("write").atMicros;
-  EXPECT_GE(wire, 7 * 1041);
+  // Nothing is turned once the frame has left: the read starts at once, its
+  // time-out lengthened by the wire time still to go (7 bytes, 7.3 ms).
+  const std::string log = callLog();
+  EXPECT_NE(log.find("write 05 06 00 01 00 00|write DC|getTimeouts|timeouts 0,0,38,0,0|errors 0"),
+            std::string::npos)
+      << log;
+  EXPECT_LT(first("errors").atMicros - first("write").atMicros, 1041);
+
+  // A broadcast has no answer to wait for: its wire time is slept through,
+  // so that the next exchange's purge does not cut it off.
+  ASSERT_TRUE(exchange({}, {0, 6, 0, 1, 0, 0}));
+  EXPECT_EQ(callLog().find("timeouts 0,0,38"), std::string::npos);
   ASSERT_FALSE(fakes.clock->sleepsMicros().empty());
-  EXPECT_GE(fakes.clock->sleepsMicros().back() + 10, wire);
+  EXPECT_GE(fakes.clock->sleepsMicros().back() + 10, 7 * 1041);
 }
 
 TEST_F(SerialExchange, RemoteLineIsTurnedRoundByTheServerAndWaitsLonger) {
