@@ -12,17 +12,24 @@
 // the watch through RTS and DTR, timed to the microsecond; "self", a
 // converter that turns it by itself (SmartPI), the usual USB converter.
 //
+// Last, the floor of a thread a line on this machine: as many threads as lines,
+// each woken three times an exchange (the answer's first byte, its rest, the
+// StartTimeout before the next request: the fewest an exchange of the
+// converter's lines takes), doing nothing else.
+//
 //   watch_bench [LINES [PASSES [rts|self]]]
 
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopsim_process.h"
@@ -69,6 +76,31 @@ LogFigures logFigures(const std::string& logPath) {
   const double span = stopped - lastFound;
   figures.laterPassesMs = span < 0 ? span + 86'400'000 : span;
   return figures;
+}
+
+// The share of one core that `threads` threads take when each only sleeps
+// `periodMicros` over and over, for two seconds.
+double wakeUpFloor(int threads, int64_t periodMicros) {
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  std::atomic<bool> stop = false;
+  std::vector<std::thread> sleepers;
+  for (int i = 0; i < threads; ++i) {
+    sleepers.emplace_back([&] {
+      while (!stop) std::this_thread::sleep_for(std::chrono::microseconds(periodMicros));
+    });
+  }
+  constexpr double Seconds = 2;
+  std::this_thread::sleep_for(std::chrono::duration<double>(Seconds));
+  stop = true;
+  for (std::thread& sleeper : sleepers) sleeper.join();
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  const auto seconds = [](const rusage& u) {
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
+           u.ru_stime.tv_usec / 1e6;
+  };
+  return 100 * (seconds(after) - seconds(before)) / Seconds;
 }
 
 }  // namespace
@@ -141,5 +173,8 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(figures.requests),
               static_cast<unsigned long long>(figures.retries),
               static_cast<unsigned long long>(figures.silences));
+  const auto wakeMicros = static_cast<int64_t>(exchangeMs * 1000 / 3);
+  std::printf("  floor of a thread a line: %.1f %% of one core (%d threads woken every %lld us)\n",
+              wakeUpFloor(lines, wakeMicros), lines, static_cast<long long>(wakeMicros));
   return status;
 }
