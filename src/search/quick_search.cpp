@@ -9,13 +9,6 @@
 
 namespace loopmon {
 
-namespace {
-
-// One 10-bit character at 9600 baud.
-constexpr int64_t CharacterMicros = 1041;
-
-}  // namespace
-
 QuickScan::QuickScan(const std::vector<uint8_t>& order) : order_(order), pending_(order) {
   std::set<uint8_t> seen;
   std::erase_if(pending_, [&seen](uint8_t address) { return !seen.insert(address).second; });

@@ -21,6 +21,7 @@
 #include "sim/frame_finder.h"
 #include "sim/front_ends.h"
 #include "sim/trace.h"
+#include "transport/frame.h"
 
 namespace loopmon::sim {
 
@@ -28,8 +29,7 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// One 10-bit character (start, 8 data, stop) at 9600 baud.
-constexpr auto CharacterTime = std::chrono::microseconds(1041);
+constexpr auto CharacterTime = std::chrono::microseconds(CharacterMicros);
 // Bytes that have not made a frame after this much silence on the line are
 // dropped: more than the 3.5 characters a device waits before it gives up.
 constexpr auto FrameGap = std::chrono::microseconds(5000);

@@ -7,8 +7,6 @@ namespace loopmon {
 
 namespace {
 
-// One 10-bit character at 9600 baud.
-constexpr int64_t CharacterMicros = 1041;
 constexpr size_t MinAnswerBytes = 6;
 constexpr size_t MaxLineAnswerBytes = 31;
 // The tail of a request that, found at the start of what came back, marks it

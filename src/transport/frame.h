@@ -13,6 +13,8 @@ namespace loopmon {
 // A frame's bytes without the count byte; at most 255 of them.
 using Bytes = std::vector<uint8_t>;
 inline constexpr size_t MaxFrameBytes = 255;
+// One 10-bit character (start, 8 data, stop) at the bus's fixed 9600 baud.
+inline constexpr int64_t CharacterMicros = 1041;
 
 // Offsets within a frame.
 namespace FrameOffset {
