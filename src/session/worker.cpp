@@ -161,7 +161,7 @@ void SessionWorker::PollStep(uint8_t addr) {
     answered = !s_.Answer.empty();
   } else {
     // The engine takes an answer only from the address asked.
-    answered = Transact(s_, prepared, 1) && s_.Answer.size() >= 6;
+    answered = Transact(s_, prepared, 1) && s_.Answer.size() >= MinAnswerBytes;
   }
   // The answer owed to an earlier request of the device, come late, says
   // nothing of this poll: the device is neither false nor heard.

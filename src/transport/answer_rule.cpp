@@ -4,7 +4,6 @@ namespace loopmon {
 
 namespace {
 
-constexpr size_t MinAnswerBytes = 6;
 constexpr size_t FirstData = 3;
 constexpr size_t SecondData = 4;
 constexpr size_t RequestQuery = 5;  // the second Data byte of a request

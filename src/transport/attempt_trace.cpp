@@ -7,8 +7,6 @@ namespace loopmon {
 
 namespace {
 
-constexpr size_t MinAnswerBytes = 6;
-constexpr size_t MaxLineAnswerBytes = 31;
 // The tail of a request that, found at the start of what came back, marks it
 // as the converter's echo: fewer could be a device's bytes by chance.
 constexpr size_t EchoTailBytes = 3;
@@ -90,7 +88,7 @@ TraceOutcome AttemptTrace::judgeLine(const uint8_t* received, size_t count, bool
   if (count < MinAnswerBytes) return TraceOutcome::Short;
   const size_t announced = size_t{received[FrameOffset::Length]} + 1;
   if (announced > count) return TraceOutcome::Short;
-  if (announced != count || count > MaxLineAnswerBytes) return TraceOutcome::BadLength;
+  if (announced != count || count > MaxAnswerBytes) return TraceOutcome::BadLength;
   return TraceOutcome::BadChecksum;
 }
 

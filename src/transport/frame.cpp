@@ -93,8 +93,6 @@ void unscrambleAnswer(Bytes& answer, std::optional<uint8_t> key) {
 }
 
 bool lineAnswerAccepted(const uint8_t* bytes, size_t count, CrcTable table) {
-  constexpr size_t MinAnswerBytes = 6;
-  constexpr size_t MaxAnswerBytes = 31;
   if (count < MinAnswerBytes || count > MaxAnswerBytes) return false;
   if (size_t{bytes[FrameOffset::Length]} + 1 != count) return false;
   return FrameChecksum(bytes, count - 1, table) == bytes[count - 1];

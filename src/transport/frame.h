@@ -13,6 +13,9 @@ namespace loopmon {
 // A frame's bytes without the count byte; at most 255 of them.
 using Bytes = std::vector<uint8_t>;
 inline constexpr size_t MaxFrameBytes = 255;
+// The lengths an answer on the line may have, checksum included.
+inline constexpr size_t MinAnswerBytes = 6;
+inline constexpr size_t MaxAnswerBytes = 31;
 // One 10-bit character (start, 8 data, stop) at the bus's fixed 9600 baud.
 inline constexpr int64_t CharacterMicros = 1041;
 

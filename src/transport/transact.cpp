@@ -12,7 +12,6 @@ namespace loopmon {
 namespace {
 
 constexpr uint8_t Padding = 0xFF;
-constexpr size_t MinAnswerBytes = 6;
 // Beyond this the driver has had ample time for any answer of this bus.
 constexpr uint32_t DriverWaitLimitMs = 350;
 constexpr int DriverPollsShortClass = 2;
